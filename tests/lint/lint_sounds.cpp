@@ -1,0 +1,2 @@
+// Lint of the built data file (to be written).
+#include <gtest/gtest.h>
