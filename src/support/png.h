@@ -9,7 +9,8 @@ namespace support {
 // rgb holds width * height * 3 bytes, rows top to bottom. Returns the encoded file.
 std::vector<uint8_t> EncodePng(int width, int height, const std::vector<uint8_t>& rgb);
 
-// Encodes and writes; false (with nothing half-written left behind) when the file cannot be written.
+// Encodes and writes; false (with nothing half-written left behind) when the file cannot be
+// written.
 bool WritePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb);
 
 }  // namespace support

@@ -1,0 +1,5 @@
+#pragma once
+#include "app/runner/command_line.h"
+
+// Runs the game in its main window until it closes; returns the exit code.
+int RunWindowed(const runner::CommandLine& options, int argc, char** argv);

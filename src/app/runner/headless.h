@@ -1,0 +1,9 @@
+#pragma once
+#include "app/runner/command_line.h"
+
+namespace runner {
+
+// Plays the game without window, sound device or joystick; returns the exit code.
+int RunHeadless(const CommandLine& options);
+
+}  // namespace runner

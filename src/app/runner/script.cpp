@@ -1,0 +1,148 @@
+#include "app/runner/script.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+#include "app/runner/state_json.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+#include "support/png.h"
+
+namespace runner {
+namespace {
+
+constexpr const char* kMenuItems[] = {
+    "MDemo",         "MStart1Player", "MStart2Player", "MStartDuel",   "MLevelEditor",
+    "PauseOnOffP1",  "PaletteType",   "MLangEnglish",  "MLangRussian", "N320x200Alt11",
+    "N640x400Alt21", "MFullWin",      "MExit",
+};
+
+bool ParseNumber(const std::string& s, long& out) {
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && end == s.data() + s.size() && !s.empty();
+}
+
+void WriteFile(const std::string& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(static_cast<const char*>(data), std::streamsize(size));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write \"" + path + "\"");
+}
+
+void WriteScreens(const std::string& prefix, const kdv::Game& game) {
+    WriteFile(prefix + ".back", game.BackScreen.bytes.data(), kdv::kScreenPixels);
+    WriteFile(prefix + ".frame", game.FrameScreen.bytes.data(), kdv::kScreenPixels);
+    std::vector<uint8_t> rgb(size_t(kdv::kScreenPixels) * 3);
+    const uint8_t* frame = game.FrameScreen.bytes.data() + kdv::kPresentOffset;
+    for (int i = 0; i < kdv::kScreenPixels; ++i)
+        kdv::PixelToRgb(game.PixelTable[frame[i]], game.Settings.paletteType, &rgb[size_t(i) * 3]);
+    if (!support::WritePng(prefix + ".png", kdv::kScreenWidth, kdv::kScreenHeight, rgb))
+        throw std::runtime_error("cannot write \"" + prefix + ".png\"");
+}
+
+}  // namespace
+
+Script ParseScript(std::istream& in) {
+    Script script;
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::istringstream words(line);
+        std::string tickText, verb;
+        if (!(words >> tickText) || tickText[0] == '#') continue;
+        auto fail = [&](const std::string& why) { throw ScriptError(number, why); };
+        Command c;
+        c.line = number;
+        if (!ParseNumber(tickText, c.tick) || c.tick < 1) fail("a tick is a number from 1");
+        if (!(words >> verb)) fail("a verb must follow the tick");
+        std::vector<std::string> args;
+        for (std::string w; words >> w;) args.push_back(w);
+        auto want = [&](size_t n) {
+            if (args.size() != n) fail(verb + " takes " + std::to_string(n) + " argument(s)");
+        };
+        if (verb == "key" || verb == "joy") {
+            want(2);
+            long code = 0;
+            const bool isKey = verb == "key";
+            if (!ParseNumber(args[0], code) || code < 0 || code > (isKey ? 255 : 35))
+                fail(isKey ? "a key is a virtual-key code 0..255" : "a joystick state is 0..35");
+            const char* onWord = isKey ? "down" : "on";
+            const char* offWord = isKey ? "up" : "off";
+            if (args[1] != onWord && args[1] != offWord)
+                fail(verb + " ends with " + onWord + " or " + offWord);
+            c.verb = isKey ? Command::Key : Command::Joy;
+            c.code = int(code);
+            c.on = args[1] == onWord;
+        } else if (verb == "menu") {
+            want(1);
+            bool known = false;
+            for (const char* item : kMenuItems) known = known || args[0] == item;
+            if (!known) fail("no menu item is named \"" + args[0] + "\"");
+            c.verb = Command::Menu;
+            c.text = args[0];
+        } else if (verb == "dump" || verb == "screen") {
+            want(1);
+            c.verb = verb == "dump" ? Command::Dump : Command::Screen;
+            c.text = args[0];
+        } else {
+            fail("unknown verb \"" + verb + "\"");
+        }
+        script.lastTick = std::max(script.lastTick, c.tick);
+        script.commands.push_back(c);
+    }
+    return script;
+}
+
+Script LoadScript(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw ScriptError(0, "cannot read the script \"" + path + "\"");
+    return ParseScript(in);
+}
+
+ScriptPlayer::ScriptPlayer(Script script) : script_(std::move(script)) {
+    for (size_t i = 0; i < script_.commands.size(); ++i)
+        byTick_[script_.commands[i].tick].push_back(i);
+}
+
+const std::vector<size_t>& ScriptPlayer::CommandsOf(long tick) const {
+    static const std::vector<size_t> kNone;
+    auto it = byTick_.find(tick);
+    return it == byTick_.end() ? kNone : it->second;
+}
+
+void ScriptPlayer::ApplyInputs(long tick, kdv::Game& game, InputSink& input) {
+    for (size_t i : CommandsOf(tick)) {
+        const Command& c = script_.commands[i];
+        switch (c.verb) {
+            case Command::Key:
+                input.SetKey(c.code, c.on);
+                if (c.on) kdv::FormKeyDown(game, c.code, input.KeyHeld(18));
+                break;
+            case Command::Joy:
+                input.SetJoyState(c.code, c.on);
+                break;
+            case Command::Menu:
+                kdv::ClickMenu(game, c.text);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void ScriptPlayer::ApplyOutputs(long tick, const kdv::Game& game, long tickCount) {
+    for (size_t i : CommandsOf(tick)) {
+        const Command& c = script_.commands[i];
+        if (c.verb == Command::Dump) {
+            const std::string json = StateJson(game, tickCount);
+            WriteFile(c.text, json.data(), json.size());
+        } else if (c.verb == Command::Screen) {
+            WriteScreens(c.text, game);
+        }
+    }
+}
+
+}  // namespace runner

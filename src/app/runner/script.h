@@ -1,0 +1,69 @@
+#pragma once
+// Scripts of the headless runner (and of the window, for automated checks): one command a line,
+// "TICK VERB ARGS". Input commands of a tick are applied just before its input poll, dump and
+// screen just after its game step.
+#include <istream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kdv {
+struct Game;
+}
+
+namespace runner {
+
+struct ScriptError : std::runtime_error {
+    ScriptError(int line, const std::string& message)
+        : std::runtime_error("line " + std::to_string(line) + ": " + message), line(line) {}
+    int line;
+};
+
+struct Command {
+    enum Verb { Key, Joy, Menu, Dump, Screen };
+    long tick = 0;
+    Verb verb = Key;
+    int code = 0;      // key: virtual-key code; joy: state 0..35
+    bool on = false;   // key down / joy on
+    std::string text;  // menu item, dump file, screen prefix
+    int line = 0;
+};
+
+struct Script {
+    std::vector<Command> commands;  // in file order
+    long lastTick = 0;
+};
+
+// Throws ScriptError with the line number of the first line that cannot be parsed.
+Script ParseScript(std::istream& in);
+Script LoadScript(const std::string& path);
+
+// Where the input commands go: the program's keyboard and joystick state.
+class InputSink {
+  public:
+    virtual ~InputSink() = default;
+    virtual void SetKey(int code, bool down) = 0;
+    virtual void SetJoyState(int state, bool on) = 0;
+    virtual bool KeyHeld(int code) const = 0;  // live state, for Alt in the key handler
+};
+
+class ScriptPlayer {
+  public:
+    explicit ScriptPlayer(Script script);
+    long LastTick() const { return script_.lastTick; }
+    // key, joy and menu commands of the tick, in file order; a key going down also reaches
+    // the main window's key handler.
+    void ApplyInputs(long tick, kdv::Game& game, InputSink& input);
+    // dump and screen commands of the tick; throws std::runtime_error when a file cannot be
+    // written. tickCount is the number of ticks run so far.
+    void ApplyOutputs(long tick, const kdv::Game& game, long tickCount);
+
+  private:
+    const std::vector<size_t>& CommandsOf(long tick) const;
+
+    Script script_;
+    std::map<long, std::vector<size_t>> byTick_;  // command indices, in file order
+};
+
+}  // namespace runner

@@ -1,0 +1,267 @@
+#include "app/runner/state_json.h"
+
+#include <sstream>
+
+#include "core/game.h"
+
+namespace runner {
+namespace {
+
+// A small writer for one JSON object per line-per-key, stable in its formatting so that two
+// dumps of the same state are byte-identical.
+class Json {
+  public:
+    std::string Text() const { return out_.str() + "\n"; }
+
+    void Open(const char* key = nullptr) { Begin(key, '{'); }
+    void Close() { End('}'); }
+
+    template <typename T>
+    void Number(const char* key, T value) {
+        Key(key);
+        out_ << static_cast<long long>(value);
+    }
+    void Bool(const char* key, bool value) {
+        Key(key);
+        out_ << (value ? "true" : "false");
+    }
+    template <typename Container>
+    void Numbers(const char* key, const Container& values, size_t from = 0) {
+        Key(key);
+        out_ << '[';
+        for (size_t i = from; i < values.size(); ++i)
+            out_ << (i > from ? ", " : "") << static_cast<long long>(values[i]);
+        out_ << ']';
+    }
+    void OpenArray(const char* key) { Begin(key, '['); }
+    void CloseArray() { End(']'); }
+
+  private:
+    void Key(const char* key) {
+        out_ << (first_ ? "" : ",") << '\n' << std::string(size_t(depth_) * 2, ' ');
+        if (key) out_ << '"' << key << "\": ";
+        first_ = false;
+    }
+    void Begin(const char* key, char bracket) {
+        if (depth_ > 0 || !first_) Key(key);
+        out_ << bracket;
+        ++depth_;
+        first_ = true;
+    }
+    void End(char bracket) {
+        --depth_;
+        if (!first_) out_ << '\n' << std::string(size_t(depth_) * 2, ' ');
+        out_ << bracket;
+        first_ = false;
+    }
+
+    std::ostringstream out_;
+    int depth_ = 0;
+    bool first_ = true;
+};
+
+void WriteBullet(Json& j, const kdv::Bullet& b, bool withOwner) {
+    j.Open("bullet");
+    j.Number("nextStepTick", b.nextStepTick);
+    j.Number("stepPeriod", b.stepPeriod);
+    j.Number("nextBurstTick", b.nextBurstTick);
+    j.Number("burstPeriod", b.burstPeriod);
+    j.Number("x", b.x);
+    j.Number("y", b.y);
+    j.Number("state", b.state);
+    j.Number("speed", b.speed);
+    j.Number("lastDirection", b.lastDirection);
+    j.Number("power", b.power);
+    j.Number("burstFrames", b.burstFrames);
+    j.Number("hitKind", b.hitKind);
+    if (withOwner) j.Number("owner", b.owner);
+    j.Bool("done", b.done);
+    j.Close();
+}
+
+void WriteExplosion(Json& j, const kdv::Explosion& e) {
+    j.Open("explosion");
+    j.Number("nextFrameTick", e.nextFrameTick);
+    j.Number("framePeriod", e.framePeriod);
+    j.Number("x", e.x);
+    j.Number("y", e.y);
+    j.Number("framesLeft", e.framesLeft);
+    j.Bool("active", e.active);
+    j.Close();
+}
+
+void WritePlayer(Json& j, const kdv::PlayerTank& p) {
+    j.Open();
+    j.Number("nextStepTick", p.nextStepTick);
+    j.Number("stepPeriod", p.stepPeriod);
+    j.Number("score", p.score);
+    j.Number("x", p.x);
+    j.Number("y", p.y);
+    j.Number("spriteBase", p.spriteBase);
+    j.Number("commandedDirection", p.commandedDirection);
+    j.Number("facing", p.facing);
+    j.Bool("autopilotFired", p.autopilotFired);
+    j.Number("autopilotTargetKind", p.autopilotTargetKind);
+    j.Number("autopilotTargetSlot", p.autopilotTargetSlot);
+    j.Number("colourOffset", p.colourOffset);
+    j.Number("stepsLeft", p.stepsLeft);
+    j.Number("level", p.level);
+    j.Number("lives", p.lives);
+    j.Numbers("kills", p.kills);
+    j.Open("shield");
+    j.Number("endTick", p.shield.endTick);
+    j.Number("duration", p.shield.duration);
+    j.Number("nextFlashTick", p.shield.nextFlashTick);
+    j.Number("flashPeriod", p.shield.flashPeriod);
+    j.Bool("phase", p.shield.phase);
+    j.Bool("active", p.shield.active);
+    j.Close();
+    WriteExplosion(j, p.explosion);
+    WriteBullet(j, p.bullet, true);
+    j.Bool("alive", p.alive);
+    j.Bool("acceptsCommand", p.acceptsCommand);
+    j.Bool("trackPhase", p.trackPhase);
+    j.Bool("locked", p.locked);
+    j.Bool("mayRespawn", p.mayRespawn);
+    j.Bool("blocked", p.blocked);
+    j.Bool("autopilotHasTarget", p.autopilotHasTarget);
+    j.Close();
+}
+
+void WriteEnemy(Json& j, const kdv::EnemyTank& e) {
+    j.Open();
+    j.Number("nextStepTick", e.nextStepTick);
+    j.Number("stepPeriod", e.stepPeriod);
+    j.Number("nextFireTick", e.nextFireTick);
+    j.Number("firePeriod", e.firePeriod);
+    j.Number("starPeriod", e.starPeriod);
+    j.Number("frozenUntil", e.frozenUntil);
+    j.Number("freezeDuration", e.freezeDuration);
+    j.Number("x", e.x);
+    j.Number("y", e.y);
+    j.Number("spriteBase", e.spriteBase);
+    j.Number("moveDirection", e.moveDirection);
+    j.Number("facing", e.facing);
+    j.Bool("started", e.started);
+    j.Number("colourOffset", e.colourOffset);
+    j.Number("stepsLeft", e.stepsLeft);
+    j.Number("bulletPower", e.bulletPower);
+    j.Number("kind", e.kind);
+    j.Number("armour", e.armour);
+    WriteExplosion(j, e.explosion);
+    WriteBullet(j, e.bullet, false);
+    j.Bool("alive", e.alive);
+    j.Bool("mayTurn", e.mayTurn);
+    j.Bool("trackPhase", e.trackPhase);
+    j.Bool("entering", e.entering);
+    j.Bool("blocked", e.blocked);
+    j.Bool("frozen", e.frozen);
+    j.Close();
+}
+
+void WriteCaption(Json& j, const char* key, const kdv::GameOverCaption& c) {
+    j.Open(key);
+    j.Number("nextMoveTick", c.nextMoveTick);
+    j.Number("movePeriod", c.movePeriod);
+    j.Number("endTick", c.endTick);
+    j.Number("length", c.length);
+    j.Number("x", c.x);
+    j.Number("y", c.y);
+    j.Bool("active", c.active);
+    j.Close();
+}
+
+void WriteSettings(Json& j, const kdv::Settings& s) {
+    j.Open("Settings");
+    j.Number("soundVolume", s.soundVolume);
+    j.Number("gameDifficulty", s.gameDifficulty);
+    j.Number("language", s.language);
+    j.Bool("soundEnable", s.soundEnable);
+    j.Bool("moreTanks", s.moreTanks);
+    j.Bool("paletteType", s.paletteType);
+    j.Bool("fullScreen", s.fullScreen);
+    j.Bool("smallScreen", s.smallScreen);
+    j.Bool("forceFeedback", s.forceFeedback);
+    j.Numbers("keys1", s.keys1);
+    j.Numbers("joystick1", s.joystick1);
+    j.Numbers("keys2", s.keys2);
+    j.Numbers("joystick2", s.joystick2);
+    j.Close();
+}
+
+}  // namespace
+
+std::string StateJson(const kdv::Game& g, long tick) {
+    Json j;
+    j.Open();
+    j.Number("tick", tick);
+    j.Number("GameState", g.GameState);
+    j.Number("GameMode", g.GameMode);
+    j.Number("SavedMode", g.SavedMode);
+    j.Number("GameClock", g.GameClock);
+    j.Bool("Paused", g.Paused);
+    j.Number("StageNumber", g.StageNumber);
+    j.Number("LevelCount", g.LevelCount);
+    j.Bool("NewGamePending", g.NewGamePending);
+    j.Number("EnemyLimit", g.EnemyLimit);
+    j.Bool("StageEnded", g.StageEnded);
+    j.Number("LastKeyDown", g.LastKeyDown);
+    j.Number("PresentToggle", g.PresentToggle);
+    j.Open("TitleScroll");
+    j.Number("TargetRow", g.TitleScroll.TargetRow);
+    j.Number("Row", g.TitleScroll.Row);
+    j.Number("NextDue", g.TitleScroll.NextDue);
+    j.Close();
+    WriteSettings(j, g.Settings);
+    j.Numbers("soundsPlayed", g.soundsPlayed);
+
+    j.OpenArray("players");
+    for (const auto& p : g.players) WritePlayer(j, p);
+    j.CloseArray();
+    j.Numbers("MapGrid", g.MapGrid);
+    j.Numbers("EnemyLineup", g.EnemyLineup, 1);
+
+    j.OpenArray("enemies");
+    for (const auto& e : g.enemies) WriteEnemy(j, e);
+    j.CloseArray();
+    j.Open("Bonus");
+    j.Number("endTick", g.Bonus.endTick);
+    j.Number("duration", g.Bonus.duration);
+    j.Number("x", g.Bonus.x);
+    j.Number("y", g.Bonus.y);
+    j.Number("spriteBase", g.Bonus.spriteBase);
+    j.Number("kind", g.Bonus.kind);
+    j.Number("collector", g.Bonus.collector);
+    j.Bool("active", g.Bonus.active);
+    j.Close();
+    j.Open("BaseFortification");
+    j.Number("endTick", g.BaseFortification.endTick);
+    j.Number("duration", g.BaseFortification.duration);
+    j.Number("x", g.BaseFortification.x);
+    j.Number("y", g.BaseFortification.y);
+    j.Bool("active", g.BaseFortification.active);
+    j.Close();
+    j.Open("EnemyReserve");
+    j.Number("nextArrivalTick", g.EnemyReserve.nextArrivalTick);
+    j.Number("arrivalPeriod", g.EnemyReserve.arrivalPeriod);
+    j.Number("clearTick", g.EnemyReserve.clearTick);
+    j.Number("clearDelay", g.EnemyReserve.clearDelay);
+    j.Number("remaining", g.EnemyReserve.remaining);
+    j.Number("nextPlace", g.EnemyReserve.nextPlace);
+    j.Bool("StageWon", g.EnemyReserve.StageWon);
+    j.Close();
+    j.Open("GameOverCaption");
+    WriteCaption(j, "base", g.GameOverCaption.base);
+    WriteCaption(j, "player1", g.GameOverCaption.player1);
+    WriteCaption(j, "player2", g.GameOverCaption.player2);
+    j.Close();
+    j.Open("TileAnimation");
+    j.Number("nextToggleTick", g.TileAnimation.nextToggleTick);
+    j.Number("togglePeriod", g.TileAnimation.togglePeriod);
+    j.Bool("phase", g.TileAnimation.phase);
+    j.Close();
+    j.Close();
+    return j.Text();
+}
+
+}  // namespace runner

@@ -1,0 +1,49 @@
+#pragma once
+// The settings record and its INI file. The file is read once when the main window is created
+// and written when it closes; a missing key, section or file leaves the default in force.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace kdv {
+
+struct Game;
+
+// Order of the seven bindings of a row.
+enum Action { MoveUp = 0, MoveDown, MoveLeft, MoveRight, Fire, Start, Pause };
+constexpr int kActions = 7;
+using BindingRow = std::array<int32_t, kActions>;
+
+constexpr int32_t kNoJoystickState = 36;
+
+struct Settings {
+    int32_t soundVolume = 100;
+    int32_t gameDifficulty = 0;
+    int32_t language = 1;
+    bool soundEnable = true;
+    bool moreTanks = false;
+    bool paletteType = false;
+    bool fullScreen = false;
+    bool smallScreen = false;
+    bool forceFeedback = false;
+    BindingRow keys1 = {38, 40, 37, 39, 17, 32, 80};
+    BindingRow joystick1 = {36, 36, 36, 36, 36, 36, 36};
+    BindingRow keys2 = {87, 90, 65, 83, 16, 32, 0};
+    BindingRow joystick2 = {36, 36, 36, 36, 36, 36, 0};
+};
+
+extern const char* const kActionKeys[kActions];  // "MoveUp" .. "Pause"
+constexpr const char* kSettingsFile = "kordavel.ini";
+
+// Reads the INI text over the record's current values (missing or unreadable values keep
+// them), then limits the difficulty and the language.
+void ParseSettings(const std::string& iniText, Settings& settings);
+// The INI text with all 30 keys in five sections.
+std::string FormatSettings(const Settings& settings);
+
+// Values that follow from the settings: more tanks and the entry star's speed.
+void DeriveSettings(Game& game);
+void ReadIni(Game& game);
+void SaveIni(Game& game);
+
+}  // namespace kdv

@@ -1,0 +1,116 @@
+#include "core/field/map.h"
+
+#include <algorithm>
+
+#include "core/game.h"
+#include "core/screen/graphics_pack.h"
+
+namespace kdv {
+namespace {
+
+uint8_t& Cell(Game& game, int column, int row) {
+    return game.MapGrid[size_t(column * kMapRows + row)];
+}
+
+template <typename Breakable>
+void Erase(ScreenBuffer& screen, int x1, int y1, int x2, int y2, uint8_t colour,
+           Breakable breakable) {
+    for (int y = y1; y <= y2; ++y) {
+        if (y < 1 || y > 199) return;
+        for (int x = x1; x <= x2; ++x)
+            if (breakable(screen.At(x, y))) screen.Set(x, y, colour);
+    }
+}
+
+}  // namespace
+
+void ResetMap(Game& game) {
+    game.MapGrid.fill(0);
+    Cell(game, 6, 11) = 1;
+    Cell(game, 5, 11) = 5;
+    Cell(game, 7, 11) = 6;
+    for (int c = 5; c <= 7; ++c) Cell(game, c, 10) = 4;
+}
+
+void LoadStage(Game& game, uint16_t index) {
+    FileSystem& files = *game.io.files;
+    auto size = files.Size(kLevelFile);
+    if (!size) throw FileError("File \"data\\lswap.dat\" cannot be opened");
+    if (uint64_t(index) + 1 > *size / kLevelRecordBytes) {
+        ResetMap(game);
+        return;
+    }
+    auto record = files.Read(kLevelFile, uint64_t(index) * kLevelRecordBytes, kLevelRecordBytes);
+    if (!record || record->size() < size_t(kLevelRecordBytes))
+        throw FileError("File \"data\\lswap.dat\" could not be read");
+    // A code past the last tile would draw a sprite from outside the sheet: such a cell is empty.
+    for (int i = 0; i < kMapCells; ++i) {
+        const uint8_t code = (*record)[size_t(i)];
+        game.MapGrid[size_t(i)] = code <= kMaxTileCode ? code : 0;
+    }
+    for (int i = 1; i <= 20; ++i)
+        game.EnemyLineup[size_t(i)] = (*record)[size_t(kMapCells + i - 1)];
+}
+
+void BuildBackground(Game& game) {
+    ScreenBuffer& back = game.BackScreen;
+    FillScreen(back, 0);
+    back.SetSize(320, 200);
+    FillBackRect(back, 0, 0, 319, 3, kBorderColour);
+    FillBackRect(back, 0, 196, 319, 199, kBorderColour);
+    FillBackRect(back, 0, 0, 15, 199, kBorderColour);
+    FillBackRect(back, 224, 0, 239, 199, kBorderColour);
+    FillBackRect(back, 303, 0, 319, 199, kBorderColour);
+    FillBackRect(back, 240, 159, 303, 162, kBorderColour);
+    DrawSunkenFrame(back, 239, 3, 303, 159);
+    DrawSunkenFrame(back, 239, 162, 303, 196);
+    for (int row = 0; row < kMapRows; ++row) {
+        for (int column = 0; column < kMapColumns; ++column) {
+            const uint8_t code = Cell(game, column, row);
+            if (code == 0 || code == 12) continue;
+            DrawSprite(game, CellX(column), CellY(row), 63 + code, back, 0);
+            // The base is drawn over itself into its own colour class.
+            if (code == 1) DrawSprite(game, CellX(column), CellY(row), 64, back, kBaseOffset);
+        }
+    }
+}
+
+void DrawTopLayer(Game& game) {
+    for (int column = 0; column < kMapColumns; ++column)
+        for (int row = 0; row < kMapRows; ++row)
+            if (Cell(game, column, row) == 12)
+                DrawSprite(game, CellX(column), CellY(row), 75, game.FrameScreen, 0);
+}
+
+void DrawEditorMap(Game& game) {
+    FillBackRect(game.BackScreen, 16, 4, 223, 196, 0);
+    for (int column = 0; column < kMapColumns; ++column) {
+        for (int row = 0; row < kMapRows; ++row) {
+            const uint8_t code = Cell(game, column, row);
+            if (code != 0 && code <= kMaxTileCode)
+                DrawSprite(game, CellX(column), CellY(row), 63 + code, game.BackScreen, 0);
+        }
+    }
+}
+
+void EraseBrick(ScreenBuffer& screen, int x1, int y1, int x2, int y2, uint8_t colour) {
+    Erase(screen, x1, y1, x2, y2, colour, IsBrick);
+}
+
+void EraseBrickAndSteel(ScreenBuffer& screen, int x1, int y1, int x2, int y2, uint8_t colour) {
+    Erase(screen, x1, y1, x2, y2, colour, [](uint8_t c) { return IsBrick(c) || IsSteel(c); });
+}
+
+bool RowIsClear(const Game& game, int x, int y) {
+    for (int i = 0; i < 16; ++i)
+        if (game.FrameScreen.At(x + i, y) != 0) return false;
+    return true;
+}
+
+bool ColumnIsClear(const Game& game, int x, int y) {
+    for (int i = 0; i < 16; ++i)
+        if (game.FrameScreen.At(x, y + i) != 0) return false;
+    return true;
+}
+
+}  // namespace kdv

@@ -1,0 +1,118 @@
+#pragma once
+// The services the game asks of its platform. The game reaches display, sound, input, clock,
+// files and its main window only through these interfaces; the Qt/SDL program, the headless
+// runner and the tests each provide their own implementations.
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kdv {
+
+struct WorkBitmap;
+
+// An I/O failure after a file was opened, or a failed write. Like any error inside a game
+// step it ends the program with its message.
+struct FileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class Display {
+  public:
+    virtual ~Display() = default;
+    // False while there is no usable surface; the frame is then skipped.
+    virtual bool CanDraw() const = 0;
+    // Shows the converted 16-bit frame (draw at (0, 0) and flip).
+    virtual void Present(const WorkBitmap& bitmap) = 0;
+};
+
+class SoundDevice {
+  public:
+    virtual ~SoundDevice() = default;
+    virtual void Initialise() = 0;  // throws when there is no usable device
+    virtual void Finalise() = 0;
+    // Replaces the voices with the given RIFF WAVE files, in order; throws on bad data.
+    virtual void LoadBank(const std::vector<std::vector<uint8_t>>& waves) = 0;
+    virtual int Count() const = 0;
+    // volume: hundredths of a decibel, 0 full, negative quieter. A sound already playing starts
+    // again as a further voice. With wait the call returns when the sound has ended.
+    virtual void Play(int item, int volume, bool wait) = 0;
+};
+
+// One force-feedback jolt: a constant force along (fx, fy), each in -10000..10000.
+struct JoltEffect {
+    int durationMs = 1000;
+    int power = 10000;
+    int fx = 0, fy = 0;
+    int period = 50;
+};
+
+class InputDevice {
+  public:
+    virtual ~InputDevice() = default;
+    // Takes the snapshot that every read of the following game step sees.
+    virtual void Update() = 0;
+    // Windows virtual-key code.
+    virtual bool KeyDown(int code) const = 0;
+    // 0 stick up, 1 down, 2 left, 3 right, 4..35 buttons 1..32.
+    virtual bool JoyStateOn(int state) const = 0;
+    virtual void SetForceFeedback(bool on) = 0;
+    virtual void PlayJolt(const JoltEffect& effect) = 0;
+};
+
+class Clock {
+  public:
+    virtual ~Clock() = default;
+    virtual uint32_t TickCount() = 0;  // milliseconds
+};
+
+// Paths are relative to the game's root folder, with '/' separators ("data/tank.grp").
+class FileSystem {
+  public:
+    virtual ~FileSystem() = default;
+    virtual bool CanOpen(const std::string& path) = 0;
+    virtual std::optional<uint64_t> Size(const std::string& path) = 0;
+    // Up to length bytes from offset (fewer at the end of the file); nullopt when the file
+    // cannot be opened. Throws FileError when reading fails after the open.
+    virtual std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
+                                                     size_t length) = 0;
+    // Appends to an existing file. Throws FileError, with nothing written, when the file
+    // cannot be opened for writing (missing, read-only) or the write fails.
+    virtual void Append(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
+    // Replaces the file as a whole; false when it cannot be written (the old file stays).
+    virtual bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
+};
+
+// What the game asks of its main window.
+class Window {
+  public:
+    virtual ~Window() = default;
+    virtual void ShowMessage(const std::string& text) = 0;  // modal, one OK button
+    virtual void Close() = 0;                               // the close runs when control returns
+    // An error ended a game step: report it where it can be read, then close with a failure code.
+    virtual void Fail(const std::string& text) = 0;
+    // Re-creates the display at width x height, windowed or full screen, and centres the window.
+    virtual void ApplyMode(int width, int height, bool fullScreen) = 0;
+    // Toggles between window and full screen at the current size.
+    virtual void ToggleFullScreen() = 0;
+    virtual bool IsFullScreen() const = 0;
+    virtual void SetTimerEnabled(bool enabled) = 0;
+    virtual void SetPaletteChecked(bool checked) = 0;
+    virtual void SetLanguageChecked(int language) = 0;
+    // Modal dialogs; each returns when the dialog has closed.
+    virtual void ShowOptions() = 0;
+    virtual void ShowAbout() = 0;
+    virtual void ShowSelectLevel() = 0;
+};
+
+struct Services {
+    Display* display = nullptr;
+    SoundDevice* sound = nullptr;
+    InputDevice* input = nullptr;
+    Clock* clock = nullptr;
+    FileSystem* files = nullptr;
+    Window* window = nullptr;
+};
+
+}  // namespace kdv

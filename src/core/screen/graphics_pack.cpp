@@ -1,0 +1,69 @@
+#include "core/screen/graphics_pack.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/game.h"
+
+namespace kdv {
+namespace {
+
+// Copies what a read returned; a short read leaves the rest of the target as it was.
+void CopyRead(const std::optional<std::vector<uint8_t>>& data, uint8_t* target, size_t room) {
+    if (data) std::memcpy(target, data->data(), std::min(room, data->size()));
+}
+
+}  // namespace
+
+uint16_t LoadAssets(Game& game) {
+    FileSystem& files = *game.io.files;
+    if (!files.CanOpen(kLevelFile)) return 6;
+    if (!files.CanOpen(kGraphicsFile)) return 4;
+    CopyRead(files.Read(kGraphicsFile, kPaletteOffset, game.GamePalette.size()),
+             game.GamePalette.data(), game.GamePalette.size());
+    CopyRead(files.Read(kGraphicsFile, kSpritesOffset, 16384), game.SpriteSheet.data(), 16384);
+    CopyRead(files.Read(kGraphicsFile, kSpritesOffset + 16384, 7680),
+             game.SpriteSheet.data() + 16384, 7680);
+    return 0;
+}
+
+std::string AssetErrorText(uint16_t code) {
+    switch (code) {
+        case 0:
+            return "Ok";
+        case 4:
+            return "File \"data\\tank.grp\" not found";
+        case 6:
+            return "File \"data\\lswap.dat\" not found";
+        default:
+            return "Unknown error!";
+    }
+}
+
+void LoadTitlePicture(Game& game) {
+    auto data = game.io.files->Read(kGraphicsFile, 0, kTitleBytes);
+    if (!data) throw FileError("File \"data\\tank.grp\" cannot be opened");
+    CopyRead(data, game.TitlePicture.bytes.data(), kTitleBytes);
+}
+
+void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
+                uint8_t colourOffset) {
+    if (sprite < 0 || sprite >= kSpriteCount) return;
+    const uint8_t* source = game.SpriteSheet.data() + sprite * kSpriteBytes;
+    uint8_t* target = destination.bytes.data();
+    // The target offset is unsigned, as is the stop test after each row: a sprite reaching
+    // below the screen draws into the slack after it and then stops.
+    uint32_t o = uint32_t(y * kScreenWidth + x);
+    for (int row = 0; row < 16; ++row) {
+        for (int col = 0; col < 16; ++col, ++source, ++o) {
+            uint8_t v = *source;
+            if (v == kTransparent || o >= uint32_t(kScreenBytes)) continue;
+            if (colourOffset != 0 && v != 0) v = uint8_t(v + colourOffset);
+            target[o] = v;
+        }
+        o += kScreenWidth - 16;
+        if (o > uint32_t(kScreenPixels)) break;
+    }
+}
+
+}  // namespace kdv
