@@ -1,0 +1,75 @@
+#pragma once
+// A game on in-memory devices with small data files the tests make themselves.
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapters/memory_files.h"
+#include "adapters/virtual_devices.h"
+#include "core/game.h"
+
+namespace testkit {
+
+using Bytes = std::vector<uint8_t>;
+using Sprite = std::array<uint8_t, 256>;
+
+Sprite SolidSprite(uint8_t colour);
+// A sprite with a one-pixel outline of one colour around an inside of another.
+Sprite FramedSprite(uint8_t outline, uint8_t inside);
+
+struct GraphicsPack {
+    uint16_t titleWidth = 8;
+    uint16_t titleHeight = 4;
+    uint8_t titleColour = 4;
+    std::array<uint8_t, 768> palette{};
+    std::array<Sprite, 94> sprites{};
+};
+
+// Sprites in the colour classes the field depends on: tanks are solid squares in their
+// class, tiles are solid brick, steel, water and so on.
+GraphicsPack StandardGraphics();
+Bytes EncodeGraphics(const GraphicsPack& pack);
+
+// An 8 x 8 font: glyph c has ink in columns 0..inkWidth(c) on every row (none when negative).
+Bytes MakeFont(uint8_t width, uint8_t height, const std::function<int(int)>& inkWidth);
+Bytes StandardFont();  // letters 5 columns wide, space empty
+
+struct LevelRecord {
+    kdv::MapGrid map{};
+    std::array<uint8_t, 20> lineup{};  // entries 1..20
+};
+LevelRecord DefaultLevel();  // the base with its wall, nothing else, twenty kind-0 tanks
+Bytes EncodeLevels(const std::vector<LevelRecord>& records);
+
+// A RIFF WAVE file of n silent 16-bit mono samples.
+Bytes MakeWave(int samples);
+Bytes MakeSoundBank(int sounds);
+
+// Writes the standard data set into a folder on disk: data/tank.grp, tank.fnt, tank.snd, lswap.dat.
+void WriteStandardData(const std::string& root, int levelRecords = 3);
+
+struct Rig {
+    adapters::MemoryFiles files;
+    adapters::VirtualInput input;
+    adapters::ManualClock clock;
+    adapters::SilentSound sound;
+    adapters::VirtualDisplay display;
+    adapters::VirtualWindow window;
+    std::unique_ptr<kdv::Game> game;
+
+    Rig();
+    kdv::Game& g() { return *game; }
+
+    // The standard data files in memory.
+    void InstallStandardData(int levelRecords = 3);
+    // FormCreate and FormActivate; false when start-up failed.
+    bool StartUp();
+    // Runs n timer ticks, 13 ms apart.
+    void Tick(int n = 1);
+    void Press(int code) { input.SetKey(code, true); }
+    void Release(int code) { input.SetKey(code, false); }
+};
+
+}  // namespace testkit
