@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,9 @@ TEST(SoundBank, EachEffectFitsItsEvent) {
     for (int n = 0; n < kEffects; ++n) {
         const Effect& e = effects[n];
         SCOPED_TRACE("effect " + std::to_string(n));
+        // Nobody can listen here, so the numbers go to the log for a reviewer.
+        std::printf("effect %d: %.3f s, peak %d (%.2f dBFS), RMS %.1f dBFS\n", n, e.Seconds(),
+                    e.Peak(), 20 * std::log10(e.Peak() / 32767.0), e.RmsDb());
         EXPECT_GE(e.Seconds(), limits[n][0]);
         EXPECT_LT(e.Seconds(), limits[n][1]);
         EXPECT_LE(e.Peak(), kMaxPeak) << "louder than -1 dBFS";
