@@ -34,7 +34,7 @@ struct EffectSource {
 
 class Parser {
   public:
-    Parser(std::string file) : file_(std::move(file)) {}
+    explicit Parser(std::string file) : file_(std::move(file)) {}
 
     [[noreturn]] void Fail(const std::string& message) const {
         throw SourceError(file_ + ":" + std::to_string(line_) + ": " + message);
@@ -52,7 +52,7 @@ class Parser {
 
     double Ranged(const std::string& token, const char* what, double lo, double hi) const {
         const double v = Number(token, what);
-        if (v < lo || v > hi)
+        if (!(v >= lo && v <= hi))  // also refuses "nan"
             Fail(std::string(what) + " " + token + " is outside " + Format(lo) + ".." + Format(hi));
         return v;
     }
