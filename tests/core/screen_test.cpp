@@ -86,8 +86,8 @@ TEST(Present, ShowsEveryOtherFrameAndDoublesPixels) {
     testkit::Rig rig;
     Game& g = rig.g();
     g.PixelTable[7] = 0x1234;
-    g.FrameScreen.bytes[4] = 7;                       // shown at (0, 0)
-    g.FrameScreen.bytes[4 + 199 * 320 + 319] = 7;     // shown at (319, 199)
+    g.FrameScreen.bytes[4] = 7;                    // shown at (0, 0)
+    g.FrameScreen.bytes[4 + 199 * 320 + 319] = 7;  // shown at (319, 199)
     PresentFrame(g);
     PresentFrame(g);
     EXPECT_EQ(rig.display.presented, 1);

@@ -31,10 +31,10 @@ GraphicsPack StandardGraphics() {
     p.palette[0] = p.palette[1] = p.palette[2] = 0;
     for (int i = 0; i < 32; ++i) p.sprites[size_t(i)] = FramedSprite(133, 0);
     for (int i = 32; i < 64; ++i) p.sprites[size_t(i)] = FramedSprite(68, 0);
-    p.sprites[64] = SolidSprite(40);               // the base
-    p.sprites[65] = SolidSprite(4);                // brick
-    p.sprites[66] = SolidSprite(17);               // steel
-    for (int code = 4; code <= 6; ++code) {       // brick pieces and their steel twins
+    p.sprites[64] = SolidSprite(40);         // the base
+    p.sprites[65] = SolidSprite(4);          // brick
+    p.sprites[66] = SolidSprite(17);         // steel
+    for (int code = 4; code <= 6; ++code) {  // brick pieces and their steel twins
         Sprite brick = SolidSprite(255), steel = SolidSprite(255);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
@@ -49,12 +49,13 @@ GraphicsPack StandardGraphics() {
     p.sprites[75] = SolidSprite(50);   // cover
     p.sprites[76] = SolidSprite(1);    // water
     p.sprites[77] = SolidSprite(9);
-    p.sprites[78] = SolidSprite(70);   // entry star
+    p.sprites[78] = SolidSprite(70);  // entry star
     p.sprites[79] = SolidSprite(71);
     for (int i = 80; i <= 85; ++i) p.sprites[size_t(i)] = SolidSprite(uint8_t(220 + i - 80));
     p.sprites[86] = FramedSprite(160, 255);  // shield
     p.sprites[87] = FramedSprite(161, 255);
-    for (int i = 88; i <= 93; ++i) p.sprites[size_t(i)] = FramedSprite(uint8_t(i <= 90 ? 66 : 120), 255);
+    for (int i = 88; i <= 93; ++i)
+        p.sprites[size_t(i)] = FramedSprite(uint8_t(i <= 90 ? 66 : 120), 255);
     return p;
 }
 
@@ -68,7 +69,8 @@ Bytes EncodeGraphics(const GraphicsPack& pack) {
     for (size_t i = 0; i < pixels; ++i) out[4 + i] = pack.titleColour;
     std::copy(pack.palette.begin(), pack.palette.end(), out.begin() + 17668);
     for (size_t s = 0; s < 94; ++s)
-        std::copy(pack.sprites[s].begin(), pack.sprites[s].end(), out.begin() + long(18436 + s * 256));
+        std::copy(pack.sprites[s].begin(), pack.sprites[s].end(),
+                  out.begin() + long(18436 + s * 256));
     return out;
 }
 

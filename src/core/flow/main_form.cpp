@@ -15,6 +15,18 @@
 namespace kdv {
 namespace {
 
+// Errors escaping a tick, a menu command or a window key end the program the same way:
+// full screen is left first, so that the desktop is back when the message is read.
+template <typename Action>
+void Guarded(Game& game, Action action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        if (game.io.window->IsFullScreen()) game.io.window->ToggleFullScreen();
+        game.io.window->Fail(error.what());
+    }
+}
+
 void StartFromMenu(Game& game, uint8_t mode) {
     game.StageNumber = 1;
     game.GameMode = mode;
@@ -75,24 +87,23 @@ bool FormActivate(Game& game) {
 }
 
 void DXTimerTimer(Game& game) {
-    try {
+    Guarded(game, [&] {
         if (game.io.input) game.io.input->Update();
         GameStep(game);
-    } catch (const std::exception& error) {
-        if (game.io.window->IsFullScreen()) game.io.window->ToggleFullScreen();
-        game.io.window->Fail(error.what());
-    }
+    });
 }
 
 void FormKeyDown(Game& game, int key, bool altHeld) {
     game.LastKeyDown = key;
     if (!altHeld) return;
-    if (key == 13)
-        FullScreenToggle(game);
-    else if (key == '1')
-        SetMode(game, 320, 200);
-    else if (key == '2')
-        SetMode(game, 640, 400);
+    Guarded(game, [&] {
+        if (key == 13)
+            FullScreenToggle(game);
+        else if (key == '1')
+            SetMode(game, 320, 200);
+        else if (key == '2')
+            SetMode(game, 640, 400);
+    });
 }
 
 void FormClose(Game& game) {
@@ -133,7 +144,9 @@ void UpdateLanguage(Game& game, int language) {
     game.io.window->SetLanguageChecked(language);
 }
 
-bool ClickMenu(Game& game, std::string_view name) {
+namespace {
+
+bool RunMenuItem(Game& game, std::string_view name) {
     Window& window = *game.io.window;
     if (name == "MDemo") {
         StartDemo(game);
@@ -173,6 +186,14 @@ bool ClickMenu(Game& game, std::string_view name) {
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool ClickMenu(Game& game, std::string_view name) {
+    bool known = true;  // an item that throws was found
+    Guarded(game, [&] { known = RunMenuItem(game, name); });
+    return known;
 }
 
 }  // namespace kdv

@@ -1,0 +1,100 @@
+// The settings file: what is read, what is written, and odd values.
+#include <gtest/gtest.h>
+
+#include "core/controls/settings.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+#include "testkit/testkit.h"
+
+using namespace kdv;
+
+namespace {
+
+std::string Text(const testkit::Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
+}  // namespace
+
+TEST(SettingsFile, OddValuesAreLimitedOrIgnored) {
+    Settings s;
+    ParseSettings(
+        "[options]\nGameDifficulty=7\nlanguage = 5\nSoundEnable=2\nSoundVolume=loud\n"
+        "PaletteType=-3\n[KeysForPlayer1]\nMoveUp=-7\nFire=99999999999\n"
+        "[KeysForPlayer2]\nStart=13\nPause=14\n[JoystickForPlayer2]\nStart=1\n",
+        s);
+    EXPECT_EQ(s.gameDifficulty, 3);
+    EXPECT_EQ(s.language, 1);
+    EXPECT_TRUE(s.soundEnable);
+    EXPECT_EQ(s.soundVolume, 100);  // not a number: the default stays
+    EXPECT_TRUE(s.paletteType);
+    EXPECT_EQ(s.keys1[MoveUp], -7);
+    EXPECT_EQ(s.keys1[Fire], 17);   // out of range: the default stays
+    EXPECT_EQ(s.keys2[Start], 32);  // player 2's Start and Pause are never read
+    EXPECT_EQ(s.keys2[Pause], 0);
+    EXPECT_EQ(s.joystick2[Start], 36);
+
+    Settings negative;
+    ParseSettings("[Options]\nLanguage=-1\nGameDifficulty=-4\n", negative);
+    EXPECT_EQ(negative.language, 1);
+    EXPECT_EQ(negative.gameDifficulty, -4);  // only limited from above
+}
+
+TEST(SettingsFile, WritesExactlyThirtyKeysInFiveSections) {
+    Settings s;
+    s.soundEnable = true;
+    const std::string text = FormatSettings(s);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '='), 30);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '['), 5);
+    EXPECT_NE(text.find("SoundEnable=1\n"), std::string::npos);
+    EXPECT_EQ(
+        text.find(
+            "[KeysForPlayer2]\nMoveUp=87\nMoveDown=90\nMoveLeft=65\nMoveRight=83\nFire=16\n\n"),
+        text.find("[KeysForPlayer2]"));
+    Settings back;
+    back.soundVolume = 1;
+    ParseSettings(text, back);
+    EXPECT_EQ(back.soundVolume, 100);
+}
+
+TEST(SettingsFile, ReadAtCreationSavedAtClose) {
+    testkit::Rig rig;
+    rig.InstallStandardData();
+    rig.files.files["kordavel.ini"] = testkit::Bytes{};
+    std::string ini = "[Options]\nGameDifficulty=7\nSoundVolume=55\nForceFeedback=1\nLanguage=0\n";
+    rig.files.files["kordavel.ini"].assign(ini.begin(), ini.end());
+    ASSERT_TRUE(rig.StartUp());
+    Game& g = rig.g();
+    EXPECT_EQ(g.Settings.gameDifficulty, 3);
+    EXPECT_TRUE(g.Settings.moreTanks);
+    EXPECT_EQ(g.StarPeriod, 16);
+    EXPECT_TRUE(rig.input.forceFeedback);
+    EXPECT_EQ(rig.window.language, 0);
+    FormClose(g);
+    const std::string saved = Text(rig.files.files["kordavel.ini"]);
+    EXPECT_NE(saved.find("GameDifficulty=3\n"), std::string::npos);
+    EXPECT_NE(saved.find("SoundVolume=55\n"), std::string::npos);
+}
+
+TEST(SettingsFile, WithoutAFileTheDefaultsHoldAndARunStartsInRussian) {
+    testkit::Rig rig;
+    rig.InstallStandardData();
+    ASSERT_TRUE(rig.StartUp());
+    EXPECT_EQ(rig.window.language, 1);
+    EXPECT_EQ(rig.window.modeWidth, 640);
+    EXPECT_EQ(rig.g().Settings.keys1, (BindingRow{38, 40, 37, 39, 17, 32, 80}));
+}
+
+TEST(SettingsFile, ReadOnlyFileIsReportedAndKept) {
+    testkit::Rig rig;
+    rig.InstallStandardData();
+    std::string ini = "[Options]\nSoundVolume=35\n";
+    rig.files.files["kordavel.ini"].assign(ini.begin(), ini.end());
+    rig.files.readOnly.insert("kordavel.ini");
+    ASSERT_TRUE(rig.StartUp());
+    rig.g().Settings.soundVolume = 80;
+    FormClose(rig.g());
+    EXPECT_EQ(Text(rig.files.files["kordavel.ini"]), ini);
+    ASSERT_FALSE(rig.window.messages.empty());
+    EXPECT_NE(rig.window.messages.back().find("kordavel.ini"), std::string::npos);
+}

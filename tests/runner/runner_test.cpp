@@ -1,0 +1,149 @@
+// The headless runner: scripts, dumps and the program's exit codes, run on the real binary.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/runner/script.h"
+#include "app/runner/state_json.h"
+#include "testkit/testkit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempRoot {
+    TempRoot() {
+        path = fs::temp_directory_path() /
+               ("kordavel-runner-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(path);
+        fs::create_directories(path);
+        testkit::WriteStandardData(path.string());
+    }
+    ~TempRoot() { fs::remove_all(path); }
+    fs::path path;
+    static inline int counter = 0;
+};
+
+// Runs the program; returns its exit code, with standard error in err.
+int RunProgram(const std::string& args, std::string* err = nullptr) {
+    const fs::path errFile =
+        fs::temp_directory_path() / ("kordavel-err-" + std::to_string(::getpid()));
+    const std::string cmd =
+        std::string(KORDAVEL_BINARY) + " " + args + " 2>" + errFile.string() + " >/dev/null";
+    const int status = std::system(cmd.c_str());
+    if (err) *err = ReadAll(errFile);
+    fs::remove(errFile);
+    return WEXITSTATUS(status);
+}
+
+runner::Script Parse(const std::string& text) {
+    std::istringstream in(text);
+    return runner::ParseScript(in);
+}
+
+}  // namespace
+
+TEST(Script, ParsesEveryVerbAndSkipsCommentsAndBlankLines) {
+    auto s = Parse(
+        "# a comment\n\n3 key 38 down\n3 joy 4 on\n5 menu MDemo\n9 dump a.json\n7 screen x\n");
+    ASSERT_EQ(s.commands.size(), 5u);
+    EXPECT_EQ(s.lastTick, 9);
+    EXPECT_EQ(s.commands[0].verb, runner::Command::Key);
+    EXPECT_EQ(s.commands[0].code, 38);
+    EXPECT_TRUE(s.commands[0].on);
+    EXPECT_EQ(s.commands[1].verb, runner::Command::Joy);
+    EXPECT_EQ(s.commands[2].text, "MDemo");
+    EXPECT_EQ(s.commands[4].line, 7);
+}
+
+TEST(Script, ReportsTheLineThatCannotBeParsed) {
+    for (auto [text, line] : std::vector<std::pair<std::string, int>>{
+             {"1 key 38 down\n0 key 38 down\n", 2},
+             {"1 key 38 pressed\n", 1},
+             {"\n\n1 joy 36 on\n", 3},
+             {"1 menu MOptions\n", 1},  // opens a dialog; not scriptable
+             {"1 fly away\n", 1},
+             {"x key 1 down\n", 1},
+             {"1 dump\n", 1}}) {
+        try {
+            Parse(text);
+            ADD_FAILURE() << text;
+        } catch (const runner::ScriptError& e) {
+            EXPECT_EQ(e.line, line) << text;
+        }
+    }
+}
+
+TEST(Headless, SameScriptTwiceGivesIdenticalDumpsAndScreens) {
+    TempRoot root;
+    const fs::path script = root.path / "s.txt";
+    std::ofstream(script) << "50 dump " << (root.path / "a.json").string() << "\n"
+                          << "200 key 32 down\n201 key 32 up\n"
+                          << "210 key 32 down\n211 key 32 up\n"
+                          << "260 dump " << (root.path / "b.json").string() << "\n"
+                          << "260 screen " << (root.path / "shot").string() << "\n";
+    std::string err;
+    ASSERT_EQ(RunProgram("--headless --root " + root.path.string() + " --script " + script.string(),
+                         &err),
+              0)
+        << err;
+    const std::string a = ReadAll(root.path / "a.json"), b = ReadAll(root.path / "b.json");
+    const std::string frame = ReadAll(root.path / "shot.frame");
+    EXPECT_NE(a.find("\"tick\": 50"), std::string::npos);
+    EXPECT_NE(a.find("\"GameState\": 1"), std::string::npos);
+    EXPECT_NE(b.find("\"GameState\": 0"), std::string::npos);  // the stage is being played
+    EXPECT_NE(b.find("\"soundsPlayed\": [0, 0, 0, 0, 0, 0, 0, 1, 0, 0]"), std::string::npos);
+    EXPECT_EQ(frame.size(), 64000u);
+    EXPECT_EQ(ReadAll(root.path / "shot.back").size(), 64000u);
+    EXPECT_EQ(ReadAll(root.path / "shot.png").substr(1, 3), "PNG");
+
+    ASSERT_EQ(
+        RunProgram("--headless --root " + root.path.string() + " --script " + script.string()), 0);
+    EXPECT_EQ(ReadAll(root.path / "a.json"), a);
+    EXPECT_EQ(ReadAll(root.path / "b.json"), b);
+    EXPECT_EQ(ReadAll(root.path / "shot.frame"), frame);
+    // The close saved the settings.
+    EXPECT_NE(ReadAll(root.path / "kordavel.ini").find("[KeysForPlayer1]"), std::string::npos);
+}
+
+TEST(Headless, ExitCodesForStartUpMessagesScriptsAndArguments) {
+    TempRoot root;
+    std::string err;
+    fs::remove(root.path / "data" / "tank.fnt");
+    EXPECT_EQ(RunProgram("--headless --ticks 5 --root " + root.path.string(), &err), 1);
+    EXPECT_NE(err.find("File \"data\\tank.fnt\" not found!"), std::string::npos) << err;
+
+    const fs::path script = root.path / "bad.txt";
+    std::ofstream(script) << "1 key 38 down\n# fine\n2 key 38 sideways\n";
+    EXPECT_EQ(RunProgram("--headless --root " + root.path.string() + " --script " + script.string(),
+                         &err),
+              2);
+    EXPECT_NE(err.find("line 3"), std::string::npos) << err;
+
+    EXPECT_EQ(RunProgram("--headless --ticks many"), 2);
+    EXPECT_EQ(RunProgram("--frobnicate"), 2);
+}
+
+TEST(Headless, BenchPrintsTheTickRateLast) {
+    TempRoot root;
+    const fs::path out = root.path / "out.txt";
+    const std::string cmd = std::string(KORDAVEL_BINARY) +
+                            " --headless --bench --ticks 300 --root " + root.path.string() + " >" +
+                            out.string();
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string text = ReadAll(out);
+    EXPECT_EQ(text.rfind("ticks=300 seconds=", 0), 0u) << text;
+    EXPECT_NE(text.find("ticks_per_second="), std::string::npos);
+}
