@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/field/map.h"
+#include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
 
 namespace testkit {
@@ -190,5 +192,20 @@ void Rig::Tick(int n) {
         clock.now += kdv::kTimerInterval;
     }
 }
+
+FieldRig::FieldRig(uint8_t mode) {
+    InstallStandardData();
+    StartUp();
+    g().GameMode = mode;
+    g().StageNumber = 1;
+    kdv::StartStage(g());
+    // No computer tanks unless a test asks for them.
+    for (kdv::EnemyTank& tank : g().enemies) kdv::ResetEnemySlot(tank);
+    g().EnemyReserve.remaining = 0;
+}
+
+void FieldRig::Build() { kdv::BuildBackground(g()); }
+
+void FieldRig::Frame() { kdv::CopyToFrame(g().FrameScreen, g().BackScreen); }
 
 }  // namespace testkit

@@ -8,6 +8,7 @@
 
 #include "adapters/memory_files.h"
 #include "adapters/virtual_devices.h"
+#include "core/flow/game_state.h"
 #include "core/game.h"
 
 namespace testkit {
@@ -70,6 +71,18 @@ struct Rig {
     void Tick(int n = 1);
     void Press(int code) { input.SetKey(code, true); }
     void Release(int code) { input.SetKey(code, false); }
+};
+
+// A started game with an empty field (the default map) ready for play-field tests: cells can
+// be set, the background rebuilt, and the clock set by hand.
+struct FieldRig : Rig {
+    explicit FieldRig(uint8_t mode = kdv::gmOnePlayer);
+    void SetCell(int column, int row, uint8_t code) { g().MapGrid[size_t(column * 12 + row)] = code; }
+    void ClearMap() { g().MapGrid.fill(0); }
+    void Build();            // BuildBackground
+    void Frame();            // FrameScreen := BackScreen, as at the start of a play frame
+    void Now(int32_t tick) { g().GameClock = tick; }
+    kdv::PlayerTank& P(int n) { return g().Player(n); }
 };
 
 }  // namespace testkit
