@@ -53,8 +53,8 @@ void ReadFont(const std::string& path, std::array<uint8_t, 256 * kCell>& glyphs)
             std::vector<std::string> seg = assetc::SplitWords(row);
             if (seg.size() != codes.size())
                 in.Fail("row " + std::to_string(r + 1) + " has " + std::to_string(seg.size()) +
-                        " glyph rows, the line " + std::to_string(header) + " names " +
-                        std::to_string(codes.size()));
+                        " segments for the " + std::to_string(codes.size()) +
+                        " glyphs named on line " + std::to_string(header));
             for (size_t g = 0; g < codes.size(); ++g) {
                 if (seg[g].size() > kCell)
                     in.Fail("row " + std::to_string(r + 1) + " of " + Describe(codes[g]) +

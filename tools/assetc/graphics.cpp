@@ -65,7 +65,7 @@ std::array<uint8_t, 768> ReadPalette(const std::string& path) {
     for (int i = 0; i < 256; ++i)
         if (!setOn[i] && count++ < 8) missing += " " + std::to_string(i);
     if (count)
-        in.FailAt(0, std::to_string(count) + " of the 256 colours are not set:" + missing +
+        in.FailAt(0, "colours not set (" + std::to_string(count) + " of 256):" + missing +
                          (count > 8 ? " ..." : ""));
     return rgb;
 }
