@@ -41,7 +41,8 @@ std::array<uint8_t, 768> ReadPalette(const std::string& path) {
             from[k] = ParseNumber(in, w[1 + k], 0, 63, "a colour component");
             to[k] = from[k];
         }
-        if (w.size() >= 8 && w[4] == "to") {
+        if (w.size() > 4 && w[4] == "to") {
+            if (w.size() < 8) in.Fail("a ramp reads \"a..b R G B to R G B\"");
             if (span.first == span.last) in.Fail("a ramp needs a range of indices");
             for (int k = 0; k < 3; ++k)
                 to[k] = ParseNumber(in, w[5 + k], 0, 63, "a colour component");
@@ -176,7 +177,9 @@ void ReadSprites(const std::string& path, std::array<std::optional<Sprite>, kSpr
         int n = ParseNumber(in, w[1], 0, kSpriteCount - 1, "a sprite number");
         if (sheet[n]) in.Fail("sprite " + std::to_string(n) + " is already given at " + where[n]);
         where[n] = path + ":" + std::to_string(in.line());
-        if (w.size() >= 4 && w[2] == "=") {
+        if (w.size() >= 3 && w[2] == "=") {
+            if (w.size() < 4)
+                in.Fail("sprite " + std::to_string(n) + " = needs the sprite it is made from");
             int m = ParseNumber(in, w[3], 0, kSpriteCount - 1, "a sprite number");
             if (!sheet[m]) in.Fail("sprite " + std::to_string(m) + " is used before it is given");
             sheet[n] = Derive(in, *sheet[m], w, 4);

@@ -55,9 +55,6 @@ SourceReader::SourceReader(const std::string& path) : path_(path) {
     lines_ = SplitLines(text.str());
 }
 
-SourceReader::SourceReader(std::string name, std::string_view text)
-    : path_(std::move(name)), lines_(SplitLines(text)) {}
-
 bool SourceReader::NextStatement(std::string& text) {
     while (next_ < static_cast<int>(lines_.size())) {
         std::string_view line = Trim(lines_[next_++]);

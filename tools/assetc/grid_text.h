@@ -22,8 +22,6 @@ class SourceReader {
   public:
     // Reads the whole file; throws SourceError when it cannot.
     explicit SourceReader(const std::string& path);
-    // For text that does not come from a file (name is used in messages).
-    SourceReader(std::string name, std::string_view text);
 
     // The next statement, with surrounding blanks removed; false at the end of the file.
     bool NextStatement(std::string& text);

@@ -137,6 +137,14 @@ class Screen {
             x += font.Advance(g);
         }
     }
+    // Opaque, every byte copied, as the title is laid on the demonstration's map.
+    void Picture(int x, int y, int w, int h, const std::vector<uint8_t>& pixels) {
+        for (int r = 0; r < h; ++r)
+            for (int i = 0; i < w; ++i) {
+                size_t o = static_cast<size_t>(y + r) * kScreenW + x + i;
+                if (o < px_.size()) px_[o] = pixels[r * w + i];
+            }
+    }
     uint8_t At(int x, int y) const { return px_[y * kScreenW + x]; }
 
   private:
@@ -152,8 +160,8 @@ void Blit(Canvas& out, const Pack& pack, const Screen& s, int ox, int oy, int sc
 // One stage as the game paints it at the start of play: the frame and panels, the map with
 // the base recoloured and the cover on top, the first three computer tanks at their arrival
 // places, the players at their start points, the rest of the line-up as reserve icons and
-// the lives counters.
-Screen RenderStage(const Pack& pack, const Font& font, const uint8_t* record) {
+// the lives counters. The demonstration (record 0) also has the title laid on its map.
+Screen RenderStage(const Pack& pack, const Font& font, const uint8_t* record, bool demo) {
     Screen s;
     s.FillRect(0, 0, 319, 3, 208);
     s.FillRect(0, 196, 319, 199, 208);
@@ -171,6 +179,7 @@ Screen RenderStage(const Pack& pack, const Font& font, const uint8_t* record) {
             s.Sprite(pack, 16 + 16 * c, 4 + 16 * r, 63 + code, 0);
             if (code == 1) s.Sprite(pack, 16 + 16 * c, 4 + 16 * r, 63 + code, 214);
         }
+    if (demo) s.Picture(24, 52, pack.titleW, pack.titleH, pack.title);
     const uint8_t* lineup = record + 156;  // entries 1..20
     auto kindSprite = [](int kind) { return 32 + 8 * (kind % 4); };
     auto kindOffset = [](int kind) { return static_cast<uint8_t>(kind >= 4 ? 16 : 0); };
@@ -303,6 +312,29 @@ bool WriteFontSheet(const Pack& pack, const Font& font, const std::string& path)
     return out.Save(path);
 }
 
+// Every record alone at its real size, and all of them on one overview.
+bool WriteStages(const Pack& pack, const Font& font, const std::vector<uint8_t>& levels,
+                 int records, const std::string& outDir) {
+    if (records == 0) return true;
+    const int cols = std::min(records, 4), gap = 16, captionH = 28;
+    const int rows = (records + cols - 1) / cols;
+    Canvas overview(gap + cols * (kScreenW + gap), gap + rows * (kScreenH + captionH + gap),
+                    kSheetBack);
+    for (int i = 0; i < records; ++i) {
+        Screen s = RenderStage(pack, font, levels.data() + i * kRecordSize, i == 0);
+        Canvas one(kScreenW, kScreenH, 0);
+        Blit(one, pack, s, 0, 0, 1);
+        char name[32];
+        std::snprintf(name, sizeof name, "/stage-%02d.png", i);
+        if (!one.Save(outDir + name)) return false;
+        int x = gap + (i % cols) * (kScreenW + gap);
+        int y = gap + (i / cols) * (kScreenH + captionH + gap);
+        overview.Text(font, x, y, 2, kInk, i ? "STAGE " + std::to_string(i) : "DEMO (0)");
+        Blit(overview, pack, s, x, y + captionH, 1);
+    }
+    return overview.Save(outDir + "/stages.png");
+}
+
 bool LoadPack(const std::string& path, Pack& pack) {
     std::vector<uint8_t> bytes = assetc::ReadBinaryFile(path);
     if (bytes.size() < kPackSize) return false;
@@ -343,32 +375,14 @@ int RenderPreviews(const std::string& graphicsFile, const std::string& levelFile
         if (!font.loaded)
             std::fprintf(stderr, "assetc: no usable %s; pictures are not labelled\n",
                          fontFile.c_str());
-        std::vector<uint8_t> levels = assetc::ReadBinaryFile(levelFile);
-        int records = static_cast<int>(levels.size() / kRecordSize);
-
         fs::create_directories(outDir, ec);
         bool ok = WriteContactSheet(pack, font, outDir + "/sprites.png") &&
                   WriteTitle(pack, outDir + "/title.png");
         if (ok && font.loaded) ok = WriteFontSheet(pack, font, outDir + "/font.png");
-
-        // Every record alone at its real size, and all of them on one overview.
-        const int cols = std::min(records, 4), gap = 16, captionH = 28;
-        const int rowsN = (records + cols - 1) / std::max(cols, 1);
-        Canvas overview(gap + cols * (kScreenW + gap), gap + rowsN * (kScreenH + captionH + gap),
-                        kSheetBack);
-        for (int i = 0; ok && i < records; ++i) {
-            Screen s = RenderStage(pack, font, levels.data() + i * kRecordSize);
-            Canvas one(kScreenW, kScreenH, 0);
-            Blit(one, pack, s, 0, 0, 1);
-            char name[32];
-            std::snprintf(name, sizeof name, "/stage-%02d.png", i);
-            ok = one.Save(outDir + name);
-            int x = gap + (i % cols) * (kScreenW + gap);
-            int y = gap + (i / cols) * (kScreenH + captionH + gap);
-            overview.Text(font, x, y, 2, kInk, i ? "STAGE " + std::to_string(i) : "DEMO (0)");
-            Blit(overview, pack, s, x, y + captionH, 1);
-        }
-        if (ok && records > 0) ok = overview.Save(outDir + "/stages.png");
+        // The sheets above are useful even when the level file is missing or broken.
+        std::vector<uint8_t> levels = assetc::ReadBinaryFile(levelFile);
+        int records = static_cast<int>(levels.size() / kRecordSize);
+        if (ok) ok = WriteStages(pack, font, levels, records, outDir);
         if (!ok) {
             std::fprintf(stderr, "assetc: cannot write the pictures into %s\n", outDir.c_str());
             return 1;
