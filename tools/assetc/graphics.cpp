@@ -55,7 +55,7 @@ std::array<uint8_t, 768> ReadPalette(const std::string& path) {
             setOn[i] = in.line();
             for (int k = 0; k < 3; ++k) {
                 int t = i - span.first;
-                // Rounded to the nearest step so that a ramp ends exactly on its end colour.
+                // Rounded to the nearest value; both ends of a ramp come out exact.
                 int v = steps ? (from[k] * (steps - t) + to[k] * t + steps / 2) / steps : from[k];
                 rgb[i * 3 + k] = static_cast<uint8_t>(v);
             }
