@@ -18,6 +18,7 @@
 #include "core/platform/services.h"
 #include "core/screen/font.h"
 #include "core/screen/graphics_pack.h"
+#include "core/screen/present.h"
 #include "core/screen/screen.h"
 #include "core/sound/sound.h"
 
@@ -44,6 +45,7 @@ struct Game {
     std::array<uint8_t, kFontBufferBytes> GameFontBuffer{};
     kdv::WorkBitmap WorkBitmap;
     uint8_t PresentToggle = 0;
+    PresentCache presentCache;
 
     // Main window.
     uint32_t NextPauseToggleTime = 0;

@@ -94,10 +94,25 @@ TEST(Bullet, ComputerTanksBulletsClassifyEveryColour) {
         bool blocked;
         uint8_t hitKind;
     };
-    for (Case c : {Case{0, false, 0}, {1, false, 0}, {9, false, 0}, {65, false, 0}, {96, false, 0},
-                   {4, true, 2}, {8, true, 2}, {17, true, 1}, {31, true, 1}, {208, true, 0},
-                   {132, true, 4}, {143, true, 4}, {196, true, 5}, {207, true, 5}, {254, true, 3},
-                   {15, true, 8}, {100, true, 0}, {97, true, 0}, {131, true, 0}}) {
+    for (Case c : {Case{0, false, 0},
+                   {1, false, 0},
+                   {9, false, 0},
+                   {65, false, 0},
+                   {96, false, 0},
+                   {4, true, 2},
+                   {8, true, 2},
+                   {17, true, 1},
+                   {31, true, 1},
+                   {208, true, 0},
+                   {132, true, 4},
+                   {143, true, 4},
+                   {196, true, 5},
+                   {207, true, 5},
+                   {254, true, 3},
+                   {15, true, 8},
+                   {100, true, 0},
+                   {97, true, 0},
+                   {131, true, 0}}) {
         BulletRig rig;
         Bullet b = rig.Flying(50, 100, dirRight);
         b.hitKind = 2;  // an earlier stop must not decide this one
@@ -116,7 +131,9 @@ TEST(Bullet, WeakBulletsBreakAStripOnTheFourPixelGrid) {
         uint8_t direction;
         int x1, y1, x2, y2;  // the strip, for a bullet stopped at (57, 61)
     };
-    for (Case c : {Case{dirUp, 52, 56, 67, 60}, {dirDown, 52, 63, 67, 67}, {dirLeft, 52, 56, 56, 71},
+    for (Case c : {Case{dirUp, 52, 56, 67, 60},
+                   {dirDown, 52, 63, 67, 67},
+                   {dirLeft, 52, 56, 56, 71},
                    {dirRight, 59, 56, 63, 71}}) {
         BulletRig rig;
         FillBackRect(rig.g().BackScreen, 30, 30, 100, 100, 4);
@@ -267,22 +284,32 @@ TEST(PlayerBullet, ClassifiesColoursByOwnerAndDuel) {
         bool blocked;
         uint8_t hitKind;
     };
-    for (Case c : {Case{0, 1, gmOnePlayer, false, 0}, {9, 1, gmOnePlayer, false, 0},
-                   {65, 1, gmOnePlayer, true, 0}, {80, 1, gmOnePlayer, true, 0},
-                   {68, 1, gmOnePlayer, true, 6}, {79, 1, gmOnePlayer, true, 6},
-                   {84, 2, gmTwoPlayers, true, 6}, {96, 2, gmTwoPlayers, true, 6},
-                   {132, 2, gmDuel, true, 4}, {132, 1, gmDuel, true, 0},
-                   {132, 2, gmTwoPlayers, true, 0}, {196, 1, gmDuel, true, 5},
-                   {207, 2, gmDuel, true, 0}, {196, 1, gmTwoPlayers, true, 0},
-                   {254, 1, gmOnePlayer, true, 3}, {15, 1, gmOnePlayer, true, 8},
-                   {208, 1, gmOnePlayer, true, 0}, {8, 1, gmOnePlayer, true, 2},
+    for (Case c : {Case{0, 1, gmOnePlayer, false, 0},
+                   {9, 1, gmOnePlayer, false, 0},
+                   {65, 1, gmOnePlayer, true, 0},
+                   {80, 1, gmOnePlayer, true, 0},
+                   {68, 1, gmOnePlayer, true, 6},
+                   {79, 1, gmOnePlayer, true, 6},
+                   {84, 2, gmTwoPlayers, true, 6},
+                   {96, 2, gmTwoPlayers, true, 6},
+                   {132, 2, gmDuel, true, 4},
+                   {132, 1, gmDuel, true, 0},
+                   {132, 2, gmTwoPlayers, true, 0},
+                   {196, 1, gmDuel, true, 5},
+                   {207, 2, gmDuel, true, 0},
+                   {196, 1, gmTwoPlayers, true, 0},
+                   {254, 1, gmOnePlayer, true, 3},
+                   {15, 1, gmOnePlayer, true, 8},
+                   {208, 1, gmOnePlayer, true, 0},
+                   {8, 1, gmOnePlayer, true, 2},
                    {31, 1, gmOnePlayer, true, 1}}) {
         BulletRig rig(c.mode);
         Bullet b = rig.Flying(50, 100, dirLeft, 0, c.owner);
         b.hitKind = 2;
         rig.g().FrameScreen.Set(49, 100, c.colour);
         PlayerBulletStep(rig.g(), b);
-        EXPECT_EQ(b.state == kBulletStopped, c.blocked) << int(c.colour) << " owner " << int(c.owner);
+        EXPECT_EQ(b.state == kBulletStopped, c.blocked)
+            << int(c.colour) << " owner " << int(c.owner);
         if (c.blocked) {
             EXPECT_EQ(b.hitKind, c.hitKind) << int(c.colour) << " owner " << int(c.owner);
         }

@@ -64,7 +64,7 @@ TEST(Background, FramePanelsAndBaseColours) {
     EXPECT_EQ(b.At(16, 100), 0);
     EXPECT_EQ(b.At(223, 100), 0);
     EXPECT_EQ(b.At(224, 100), kBorderColour);
-    EXPECT_EQ(b.At(239, 3), 8);   // the sunken frames of the panel
+    EXPECT_EQ(b.At(239, 3), 8);  // the sunken frames of the panel
     EXPECT_EQ(b.At(303, 100), 15);
     EXPECT_EQ(b.At(270, 160), kBorderColour);
     EXPECT_EQ(b.At(260, 50), 0);  // inside the panel
@@ -110,7 +110,8 @@ TEST(Background, CoverIsDrawnOnlyOverTheFrame) {
 
 TEST(Erase, OnlyBrickOrBrickAndSteelWithinItsRows) {
     auto s = std::make_unique<ScreenBuffer>();
-    for (int x = 0; x < 8; ++x) s->Set(x, 10, uint8_t(std::array<int, 8>{4, 8, 17, 31, 32, 1, 0, 208}[size_t(x)]));
+    for (int x = 0; x < 8; ++x)
+        s->Set(x, 10, uint8_t(std::array<int, 8>{4, 8, 17, 31, 32, 1, 0, 208}[size_t(x)]));
     EraseBrick(*s, 0, 10, 7, 10, 0);
     EXPECT_EQ(s->At(0, 10), 0);
     EXPECT_EQ(s->At(1, 10), 0);

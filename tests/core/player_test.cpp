@@ -235,8 +235,12 @@ TEST(Autopilot, KeepsItsShotsOffTheBase) {
         uint8_t facing;
         bool fires;
     };
-    for (Case c : {Case{80, 170, dirRight, false}, {144, 170, dirLeft, false}, {144, 170, dirRight, true},
-                   {80, 170, dirLeft, true}, {112, 100, dirDown, false}, {60, 100, dirDown, true},
+    for (Case c : {Case{80, 170, dirRight, false},
+                   {144, 170, dirLeft, false},
+                   {144, 170, dirRight, true},
+                   {80, 170, dirLeft, true},
+                   {112, 100, dirDown, false},
+                   {60, 100, dirDown, true},
                    {112, 100, dirUp, true}}) {
         TankRig rig(gmTwoPlayers);
         Game& g = rig.g();

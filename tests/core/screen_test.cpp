@@ -1,6 +1,8 @@
 // The indexed screens, the pixel table, the drawing primitives and the presenter.
 #include <gtest/gtest.h>
 
+#include "core/flow/main_form.h"
+#include "core/game.h"
 #include "core/screen/present.h"
 #include "core/screen/screen.h"
 #include "testkit/testkit.h"
@@ -127,4 +129,38 @@ TEST(Present, SkippedDisplayStillFlipsTheToggleAndPauseIsStamped) {
     for (int y = 100; y < 108; ++y)
         for (int x = 100; x < 140; ++x) red += g.FrameScreen.At(x, y) == 12;
     EXPECT_GT(red, 20);
+}
+
+TEST(Present, OnlyChangedPixelsAreConvertedButEveryChangeShows) {
+    testkit::Rig rig;
+    rig.InstallStandardData();
+    ASSERT_TRUE(rig.StartUp());
+    Game& g = rig.g();
+    auto present = [&] {
+        PresentFrame(g);
+        if (g.PresentToggle == 0) PresentFrame(g);
+    };
+    auto px = [&](int x, int y) { return g.WorkBitmap.pixels[size_t(y * g.WorkBitmap.width + x)]; };
+    ClearFrame(g.FrameScreen);
+    present();
+    g.FrameScreen.bytes[4 + 50 * 320 + 77] = 200;
+    present();
+    EXPECT_EQ(px(154, 100), g.PixelTable[200]);
+    EXPECT_EQ(px(155, 101), g.PixelTable[200]);
+    g.FrameScreen.bytes[4 + 50 * 320 + 77] = 0;
+    present();
+    EXPECT_EQ(px(154, 100), g.PixelTable[0]);
+
+    // A new table, or a display mode set again at the same size, converts everything.
+    g.FrameScreen.bytes[4 + 10 * 320 + 10] = 63;
+    present();
+    ClickMenu(g, "PaletteType");
+    present();
+    EXPECT_EQ(px(20, 20), g.PixelTable[63]);
+    ClickMenu(g, "N640x400Alt21");
+    present();
+    EXPECT_EQ(px(21, 21), g.PixelTable[63]);
+    ClickMenu(g, "N320x200Alt11");
+    present();
+    EXPECT_EQ(px(10, 10), g.PixelTable[63]);
 }

@@ -124,6 +124,7 @@ void SetMode(Game& game, int width, int height) {
     game.Settings.smallScreen = width == 320;
     game.io.window->ApplyMode(width, height, game.Settings.fullScreen);
     game.WorkBitmap.Resize(width, height);
+    game.presentCache.valid = false;
 }
 
 void FullScreenToggle(Game& game) {

@@ -1,6 +1,6 @@
 #include "core/screen/present.h"
 
-#include <algorithm>
+#include <cstring>
 
 #include "core/game.h"
 
@@ -17,26 +17,43 @@ void PresentFrame(Game& game) {
     const bool small = game.Settings.smallScreen;
     const int width = small ? 320 : 640;
     const int height = small ? 200 : 400;
-    if (bitmap.width != width || bitmap.height != height) bitmap.Resize(width, height);
+    if (bitmap.width != width || bitmap.height != height) {
+        bitmap.Resize(width, height);
+        game.presentCache.valid = false;
+    }
 
     const uint8_t* frame = game.FrameScreen.bytes.data() + kPresentOffset;
     const uint16_t* table = game.PixelTable.data();
     uint16_t* out = bitmap.pixels.data();
-    if (small) {
-        for (int i = 0; i < kScreenPixels; ++i) out[i] = table[frame[i]];
-    } else {
-        for (int y = 0; y < kScreenHeight; ++y) {
-            const uint8_t* src = frame + y * kScreenWidth;
-            uint16_t* row0 = out + size_t(2 * y) * 640;
-            uint16_t* row1 = row0 + 640;
-            for (int x = 0; x < kScreenWidth; ++x) {
-                const uint16_t p = table[src[x]];
-                row0[2 * x] = p;
-                row0[2 * x + 1] = p;
+    PresentCache& cache = game.presentCache;
+    const bool all = !cache.valid || cache.width != width || cache.table != game.PixelTable;
+    uint8_t* previous = cache.frame.data();
+    uint32_t pairs[256];
+    if (!small)
+        for (int i = 0; i < 256; ++i) pairs[i] = uint32_t(table[i]) * 0x10001u;
+
+    // Eight pixels at a time; a run that has not changed since the last frame is skipped.
+    for (int i = 0; i < kScreenPixels; i += 8) {
+        uint64_t now, was;
+        std::memcpy(&now, frame + i, 8);
+        std::memcpy(&was, previous + i, 8);
+        if (!all && now == was) continue;
+        std::memcpy(previous + i, &now, 8);
+        if (small) {
+            for (int k = 0; k < 8; ++k) out[i + k] = table[frame[i + k]];
+        } else {
+            // Each frame pixel becomes a 2 x 2 block.
+            const int y = i / kScreenWidth, x = i % kScreenWidth;
+            uint16_t* row0 = out + size_t(2 * y) * 640 + 2 * x;
+            for (int k = 0; k < 8; ++k) {
+                std::memcpy(row0 + 2 * k, &pairs[frame[i + k]], 4);
+                std::memcpy(row0 + 640 + 2 * k, &pairs[frame[i + k]], 4);
             }
-            std::copy(row0, row0 + 640, row1);
         }
     }
+    cache.valid = true;
+    cache.width = width;
+    cache.table = game.PixelTable;
     display->Present(bitmap);
 }
 
