@@ -1,0 +1,80 @@
+// The frame step with presentation at 640 x 400: the demonstration, a one-player stage, and
+// the presenter alone on frames that change completely.
+#include <benchmark/benchmark.h>
+
+#include "adapters/disk_files.h"
+#include "adapters/virtual_devices.h"
+#include "core/flow/game_flow.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+#include "core/screen/present.h"
+
+namespace {
+
+struct Bench {
+    adapters::DiskFiles files{KORDAVEL_ROOT};
+    adapters::VirtualInput input;
+    adapters::ManualClock clock;
+    adapters::SilentSound sound;
+    adapters::VirtualDisplay display;
+    adapters::VirtualWindow window;
+    std::unique_ptr<kdv::Game> game;
+
+    Bench() {
+        kdv::Services s{&display, &sound, &input, &clock, &files, &window};
+        game = kdv::MakeGame(s);
+        kdv::FormCreate(*game);
+        if (!kdv::FormActivate(*game)) throw std::runtime_error("no data files in " KORDAVEL_ROOT);
+    }
+    void Tick() {
+        kdv::DXTimerTimer(*game);
+        clock.now += kdv::kTimerInterval;
+    }
+};
+
+void BM_DemoTick(benchmark::State& state) {
+    Bench b;
+    kdv::ClickMenu(*b.game, "MDemo");
+    for (auto _ : state) {
+        b.Tick();
+        if (b.game->GameState != kdv::gsDemo) kdv::ClickMenu(*b.game, "MDemo");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DemoTick);
+
+void BM_OnePlayerTick(benchmark::State& state) {
+    Bench b;
+    kdv::ClickMenu(*b.game, "MStart1Player");
+    b.input.SetKey(32, true);  // Start
+    b.Tick();
+    b.input.SetKey(32, false);
+    b.input.SetKey(17, true);  // hold fire
+    for (auto _ : state) {
+        b.Tick();
+        if (b.game->GameState != kdv::gsPlay) {
+            kdv::ClickMenu(*b.game, "MStart1Player");
+            kdv::StartStage(*b.game);
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_OnePlayerTick);
+
+// The worst case of the presenter: every pixel differs from the frame before.
+void BM_PresentChangingFrame(benchmark::State& state) {
+    Bench b;
+    b.game->Settings.smallScreen = state.range(0) != 0;
+    uint8_t shade = 0;
+    for (auto _ : state) {
+        kdv::FillScreen(b.game->FrameScreen, ++shade);
+        b.game->PresentToggle = 0;  // present every call
+        kdv::PresentFrame(*b.game);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PresentChangingFrame)->Arg(0)->Arg(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
