@@ -10,7 +10,7 @@ namespace {
 
 // Copies what a read returned; a short read leaves the rest of the target as it was.
 void CopyRead(const std::optional<std::vector<uint8_t>>& data, uint8_t* target, size_t room) {
-    if (data) std::memcpy(target, data->data(), std::min(room, data->size()));
+    if (data && !data->empty()) std::memcpy(target, data->data(), std::min(room, data->size()));
 }
 
 }  // namespace
