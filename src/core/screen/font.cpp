@@ -28,7 +28,8 @@ uint16_t LoadFont(Game& game, const std::string& path, uint8_t* buffer, size_t b
     const bool narrow = entry.width <= 8 && entry.height <= 8;
     const size_t block = narrow ? 2050 : 8194;
     auto glyphs = game.io.files->Read(path, 2, block);
-    if (glyphs) std::memcpy(buffer, glyphs->data(), std::min({glyphs->size(), block, bufferSize}));
+    if (glyphs && !glyphs->empty())
+        std::memcpy(buffer, glyphs->data(), std::min({glyphs->size(), block, bufferSize}));
     entry.data = buffer;
     entry.size = bufferSize;
     return slot;
