@@ -87,34 +87,19 @@ struct Field : testkit::Rig {
 
 }  // namespace
 
-TEST(EnemySpawn, KindSetsSpeedArmourAndColour) {
-    Field f;
-    for (uint8_t kind = 0; kind < 8; ++kind) {
-        EnemyTank& tank = f.g.Enemy(1);
-        SpawnEnemy(f.g, tank, 112, 4, 32, kind);
-        SCOPED_TRACE(int(kind));
-        EXPECT_EQ(tank.stepPeriod, kind % 4 == 1 ? 2 : 4);
-        EXPECT_EQ(tank.armour, kind % 4 == 3 ? 4 : 1);
-        EXPECT_EQ(tank.colourOffset, kind >= 4 ? 16 : 0);
-        EXPECT_TRUE(tank.entering);
-        EXPECT_FALSE(tank.alive);
-        EXPECT_EQ(tank.facing, kDown);
-        EXPECT_EQ(tank.nextFireTick, 1200);
-    }
-}
-
 TEST(EnemyEntry, StarShowsForStepPeriodPlusSevenStarPeriods) {
     struct Case {
         uint8_t kind;
         int32_t starPeriod;
+        int32_t stepPeriod;  // kinds 1 and 5 are the fast ones
     };
-    for (Case c : {Case{0, 32}, Case{1, 16}, Case{5, 32}}) {
+    for (Case c : {Case{4, 32, 4}, Case{1, 16, 2}, Case{5, 32, 2}, Case{7, 16, 4}}) {
         Field f;
         f.g.StarPeriod = c.starPeriod;
         EnemyTank& tank = f.g.Enemy(2);
         SpawnEnemy(f.g, tank, 112, 4, 32, c.kind);
         const int32_t spawn = f.g.GameClock;
-        const int32_t aliveAt = spawn + tank.stepPeriod + 7 * c.starPeriod;
+        const int32_t aliveAt = spawn + c.stepPeriod + 7 * c.starPeriod;
         int32_t firstChange = 0;
         while (!tank.alive && f.g.GameClock < spawn + 1000) {
             f.Frame();
@@ -124,14 +109,14 @@ TEST(EnemyEntry, StarShowsForStepPeriodPlusSevenStarPeriods) {
             if (star == 71 && firstChange == 0) firstChange = f.g.GameClock;
         }
         SCOPED_TRACE(int(c.kind));
-        EXPECT_EQ(firstChange, spawn + tank.stepPeriod);
+        EXPECT_EQ(firstChange, spawn + c.stepPeriod);
         EXPECT_EQ(f.g.GameClock, aliveAt);
         EXPECT_FALSE(tank.entering);
         EXPECT_EQ(tank.starPeriod, c.starPeriod);
-        EXPECT_EQ(tank.nextStepTick, aliveAt + tank.stepPeriod);
-        // From the next frame on the tank itself is drawn.
+        EXPECT_EQ(tank.nextStepTick, aliveAt + c.stepPeriod);
+        // From the next frame on the tank itself is drawn, bonus carriers shifted by 16.
         f.Frame();
-        EXPECT_EQ(f.g.FrameScreen.At(112, 4), 68 + tank.colourOffset);
+        EXPECT_EQ(f.g.FrameScreen.At(112, 4), c.kind >= 4 ? 84 : 68);
     }
 }
 
@@ -282,18 +267,6 @@ TEST(EnemyMovement, StrideCountsPixelsAcrossATurnAndEndsOffTheGrid) {
     EXPECT_EQ(tank.y, 42);
 }
 
-TEST(EnemyMovement, TanksBlockEachOtherButNotThemselves) {
-    Field f;
-    f.NoRandomTurnFor(1);
-    EnemyTank& a = f.Driving(1, 64, 36, kRight);
-    EnemyTank& b = f.Arrived(2, 80, 36);
-    b.started = true;
-    f.Frames(4);
-    EXPECT_EQ(a.x, 64);  // b's left outline is the column just right of a
-    EXPECT_TRUE(a.blocked);
-    EXPECT_EQ(a.moveDirection, kDown);
-}
-
 TEST(EnemyMovement, HemmedInTankTurnsEveryStepAndFiresEvery200Ticks) {
     Field f;
     EnemyTank& tank = f.Driving(1, 64, 36, kDown);
@@ -414,15 +387,6 @@ TEST(EnemyHits, ArmouredKindsTakeFourHitsWithAClankOnEachSurvivingHit) {
         EXPECT_EQ(f.g.soundsPlayed[sfxEnemyDestroyed], 1u);
         EXPECT_EQ(tank.armour, 0);
     }
-}
-
-TEST(EnemyHits, DeadTanksNeitherMoveNorAreDrawn) {
-    Field f;
-    EnemyTank& tank = f.Driving(1, 64, 36, kDown);
-    DestroyEnemy(f.g, tank);
-    f.Frames(40);
-    EXPECT_EQ(tank.y, 36);
-    EXPECT_EQ(f.g.FrameScreen.At(64, 36), 0);
 }
 
 TEST(FindEnemyAt, OneSlotOnePixelAroundLiveTanksOnly) {
