@@ -26,6 +26,7 @@ void SendTank(Game& game, int slot, uint8_t place, uint8_t entry) {
     SpawnEnemy(game, game.Enemy(slot), PlaceX(place), 4, kEnemySpriteBase, game.EnemyLineup[entry]);
 }
 
+// Arrivals use slots 1..EnemyLimit only; the table itself has ten.
 int UsableSlots(const Game& game) {
     return std::clamp(int(game.EnemyLimit), 0, kEnemySlots);
 }
