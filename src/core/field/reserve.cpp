@@ -1,14 +1,134 @@
 #include "core/field/reserve.h"
 
+#include <algorithm>
+#include <string>
+
+#include "core/field/enemy.h"
+#include "core/field/map.h"
+#include "core/flow/game_flow.h"
 #include "core/game.h"
+#include "core/screen/font.h"
+#include "core/screen/graphics_pack.h"
 
 namespace kdv {
+namespace {
 
-// Not built yet.
-void StartReserve(Game&) {}
-void ReserveStep(Game&) {}
-void DrawReserveIcons(Game&) {}
-void DrawLivesCounter(Game&, int) {}
-void TileAnimationStep(Game&) {}
+constexpr uint8_t kLineupSize = 20;
+constexpr uint8_t kEnemySpriteBase = 32;
+constexpr uint8_t kAnimatedTile = 13;
+constexpr int kAnimatedSprite = 76;
+
+int PlaceX(uint8_t place) {
+    return place == 1 ? 16 : place == 2 ? 112 : 208;
+}
+
+void SendTank(Game& game, int slot, uint8_t place, uint8_t entry) {
+    SpawnEnemy(game, game.Enemy(slot), PlaceX(place), 4, kEnemySpriteBase, game.EnemyLineup[entry]);
+}
+
+// Arrivals use slots 1..EnemyLimit only; the table itself has ten.
+int UsableSlots(const Game& game) {
+    return std::clamp(int(game.EnemyLimit), 0, kEnemySlots);
+}
+
+// A tank still showing its entry star holds its slot too: it is about to come alive there.
+bool SlotIsFree(const EnemyTank& tank) {
+    return !tank.alive && !tank.entering && !tank.explosion.active && tank.bullet.done;
+}
+
+bool FieldIsEmpty(const Game& game) {
+    for (int slot = 1; slot <= UsableSlots(game); ++slot) {
+        const EnemyTank& tank = game.Enemy(slot);
+        if (tank.alive || tank.entering) return false;
+    }
+    return true;
+}
+
+bool SomePlayerIsInPlay(const Game& game) {
+    return !game.Player(1).locked || !game.Player(2).locked;
+}
+
+int FirstFreeSlot(const Game& game) {
+    for (int slot = 1; slot <= UsableSlots(game); ++slot)
+        if (SlotIsFree(game.Enemy(slot))) return slot;
+    return 0;
+}
+
+}  // namespace
+
+void StartReserve(Game& game) {
+    const int32_t now = GetClock(game);
+    EnemyReserve& reserve = game.EnemyReserve;
+    reserve.clearDelay = 500;
+    reserve.remaining = kLineupSize;
+    reserve.nextPlace = 1;
+    reserve.StageWon = false;
+    SendTank(game, 1, 1, 20);
+    SendTank(game, 2, 2, 19);
+    SendTank(game, 3, 3, 18);
+    reserve.remaining = kLineupSize - 3;
+    reserve.arrivalPeriod = 500;
+    reserve.nextArrivalTick = now + reserve.arrivalPeriod;
+
+    TileAnimation& tiles = game.TileAnimation;
+    tiles.phase = true;
+    tiles.togglePeriod = 128;
+    tiles.nextToggleTick = now + tiles.togglePeriod;
+}
+
+void ReserveStep(Game& game) {
+    const int32_t now = GetClock(game);
+    EnemyReserve& reserve = game.EnemyReserve;
+    if (reserve.StageWon) {
+        if (now >= reserve.clearTick) game.StageEnded = true;
+        return;
+    }
+    // A game already lost (every player locked) is not turned into a cleared stage.
+    if (reserve.remaining == 0 && FieldIsEmpty(game) && SomePlayerIsInPlay(game)) {
+        reserve.StageWon = true;
+        reserve.clearTick = now + reserve.clearDelay;
+        return;
+    }
+    if (reserve.remaining == 0 || now < reserve.nextArrivalTick) return;
+    // With no free slot the arrival stays due and is tried again next frame.
+    const int slot = FirstFreeSlot(game);
+    if (slot == 0) return;
+    SendTank(game, slot, reserve.nextPlace, reserve.remaining);
+    reserve.nextPlace = reserve.nextPlace % 3 + 1;
+    --reserve.remaining;
+    reserve.nextArrivalTick = now + reserve.arrivalPeriod;
+}
+
+void DrawReserveIcons(Game& game) {
+    // The last icon drawn is the tank that arrives next.
+    for (int k = 1; k <= game.EnemyReserve.remaining && k <= kLineupSize; ++k) {
+        const uint8_t kind = game.EnemyLineup[size_t(k)];
+        const int x = k % 2 == 1 ? 240 : 272;
+        const int y = 6 + 17 * ((k - 1) / 2);
+        DrawSprite(game, x, y, kEnemySpriteBase + 8 * (kind % 4), game.FrameScreen,
+                   kind >= 4 ? 16 : 0);
+    }
+}
+
+void DrawLivesCounter(Game& game, int player) {
+    const bool second = player == 2;
+    const int y = second ? 180 : 164;
+    DrawSprite(game, 240, y, 0, game.FrameScreen, second ? 64 : 0);
+    DrawText(game, game.GameFont, 260, uint16_t(y + 4), 15,
+             " X " + std::to_string(game.Player(player).lives));
+}
+
+void TileAnimationStep(Game& game) {
+    const int32_t now = GetClock(game);
+    TileAnimation& tiles = game.TileAnimation;
+    if (now < tiles.nextToggleTick) return;
+    tiles.nextToggleTick = now + tiles.togglePeriod;
+    tiles.phase = !tiles.phase;
+    for (int column = 0; column < kMapColumns; ++column)
+        for (int row = 0; row < kMapRows; ++row)
+            if (game.MapGrid[size_t(column * kMapRows + row)] == kAnimatedTile)
+                DrawSprite(game, CellX(column), CellY(row), kAnimatedSprite + (tiles.phase ? 1 : 0),
+                           game.BackScreen, 0);
+}
 
 }  // namespace kdv
