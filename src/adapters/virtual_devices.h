@@ -30,9 +30,14 @@ class VirtualInput : public kdv::InputDevice {
         return state >= 0 && state < 36 && joy_[size_t(state)];
     }
     void SetForceFeedback(bool on) override { forceFeedback = on; }
-    void PlayJolt(const kdv::JoltEffect& effect) override { jolts.push_back(effect); }
+    void PlayJolt(const kdv::JoltEffect& effect) override {
+        ++joltCount;
+        if (record) jolts.push_back(effect);
+    }
 
     bool forceFeedback = false;
+    long joltCount = 0;
+    bool record = false;  // keep every jolt (tests); a long run keeps only the count
     std::vector<kdv::JoltEffect> jolts;
 
   private:
@@ -59,7 +64,10 @@ class SilentSound : public kdv::SoundDevice {
         count = int(waves.size());
     }
     int Count() const override { return count; }
-    void Play(int item, int volume, bool wait) override { played.push_back({item, volume, wait}); }
+    void Play(int item, int volume, bool wait) override {
+        ++playCount;
+        if (record) played.push_back({item, volume, wait});
+    }
 
     struct Played {
         int item, volume;
@@ -68,6 +76,8 @@ class SilentSound : public kdv::SoundDevice {
     bool failInitialise = false;
     bool initialised = false;
     int count = 0;
+    long playCount = 0;
+    bool record = false;  // keep every play (tests); a long run keeps only the count
     std::vector<Played> played;
 };
 

@@ -167,6 +167,8 @@ void WriteStandardData(const std::string& root, int levelRecords) {
 }
 
 Rig::Rig() {
+    input.record = true;
+    sound.record = true;
     kdv::Services s;
     s.display = &display;
     s.sound = &sound;
@@ -204,8 +206,12 @@ FieldRig::FieldRig(uint8_t mode) {
     g().EnemyReserve.remaining = 0;
 }
 
-void FieldRig::Build() { kdv::BuildBackground(g()); }
+void FieldRig::Build() {
+    kdv::BuildBackground(g());
+}
 
-void FieldRig::Frame() { kdv::CopyToFrame(g().FrameScreen, g().BackScreen); }
+void FieldRig::Frame() {
+    kdv::CopyToFrame(g().FrameScreen, g().BackScreen);
+}
 
 }  // namespace testkit

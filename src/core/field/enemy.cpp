@@ -2,6 +2,7 @@
 
 #include "core/field/map.h"
 #include "core/flow/game_flow.h"
+#include "core/flow/game_state.h"
 #include "core/game.h"
 #include "core/random.h"
 #include "core/screen/graphics_pack.h"
@@ -10,7 +11,6 @@
 namespace kdv {
 namespace {
 
-constexpr uint8_t kUp = 1, kDown = 2, kLeft = 3, kRight = 4;
 constexpr uint8_t kStride = 8;
 constexpr uint8_t kStarPictures = 8;
 constexpr int kStarSprite = 78;
@@ -30,11 +30,11 @@ bool CarriesBonus(uint8_t kind) {
 bool WayIsClear(const Game& game, const EnemyTank& tank, uint8_t direction) {
     const int x = tank.x, y = tank.y;
     switch (direction) {
-        case kUp:
+        case dirUp:
             return RowIsClear(game, x, y - 1);
-        case kDown:
+        case dirDown:
             return RowIsClear(game, x, y + 16);
-        case kLeft:
+        case dirLeft:
             return ColumnIsClear(game, x - 1, y);
         default:
             return ColumnIsClear(game, x + 16, y);
@@ -43,13 +43,13 @@ bool WayIsClear(const Game& game, const EnemyTank& tank, uint8_t direction) {
 
 void StepOnePixel(EnemyTank& tank, uint8_t direction) {
     switch (direction) {
-        case kUp:
+        case dirUp:
             --tank.y;
             break;
-        case kDown:
+        case dirDown:
             ++tank.y;
             break;
-        case kLeft:
+        case dirLeft:
             --tank.x;
             break;
         default:
@@ -76,20 +76,20 @@ void TryToFire(Game& game, EnemyTank& tank) {
 void RandomTurn(Game& game, EnemyTank& tank) {
     const int32_t r = Random(game, 2);
     switch (tank.facing) {
-        case kUp:
-            SetDirection(tank, r == 0 ? kDown : kRight);
+        case dirUp:
+            SetDirection(tank, r == 0 ? dirDown : dirRight);
             break;
-        case kDown:
+        case dirDown:
             if (r == 0)
-                SetDirection(tank, tank.x >= kBaseColumnX ? kLeft : kRight);
+                SetDirection(tank, tank.x >= kBaseColumnX ? dirLeft : dirRight);
             else
-                SetDirection(tank, kLeft);
+                SetDirection(tank, dirLeft);
             break;
-        case kLeft:
-            SetDirection(tank, r == 0 ? kDown : kUp);
+        case dirLeft:
+            SetDirection(tank, r == 0 ? dirDown : dirUp);
             break;
-        case kRight:
-            SetDirection(tank, kDown);
+        case dirRight:
+            SetDirection(tank, dirDown);
             break;
         default:
             break;
@@ -106,7 +106,7 @@ void Decide(Game& game, EnemyTank& tank) {
     if (!tank.mayTurn) return;
     if (!tank.started) {
         TryToFire(game, tank);
-        SetDirection(tank, kDown);
+        SetDirection(tank, dirDown);
         tank.started = true;
     }
     if (!tank.blocked) {
@@ -162,7 +162,7 @@ void SpawnEnemy(Game& game, EnemyTank& tank, int x, int y, uint8_t spriteBase, u
     tank.blocked = false;
     tank.frozen = false;
     tank.moveDirection = 0;
-    tank.facing = kDown;
+    tank.facing = dirDown;
     tank.stepsLeft = kStarPictures;
     tank.bulletPower = 0;
     tank.armour = IsArmoured(kind) ? 4 : 1;
