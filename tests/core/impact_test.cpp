@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/field/bullet.h"
+#include "core/field/enemy.h"
 #include "core/field/impact.h"
 #include "core/field/map.h"
 #include "core/game.h"
@@ -108,4 +109,92 @@ TEST(Impact, WeakBulletOnSteelRingsOnceAndBreaksNothing) {
     EXPECT_EQ(p.bullet.hitKind, hitSteel);
     EXPECT_EQ(g.soundsPlayed[sfxClank], before + 1);
     EXPECT_EQ(g.BackScreen.At(100, 59), 17);
+}
+
+namespace {
+
+// A player's bullet stopped inside the computer tank in slot 1.
+void ShootEnemy(FieldRig& rig, uint8_t kind, int shooter = 1) {
+    Game& g = rig.g();
+    EnemyTank& e = g.Enemy(1);
+    if (!e.alive) {
+        SpawnEnemy(g, e, 100, 60, 32, kind);
+        e.entering = false;
+        e.alive = true;
+    }
+    Bullet& b = rig.P(shooter).bullet;
+    b.done = false;
+    b.x = 108, b.y = 75;
+    b.state = kBulletStopped;
+    b.hitKind = hitEnemy;
+    b.owner = uint8_t(shooter);
+    b.nextStepTick = g.GameClock;
+    PlayerBulletTick(g, shooter);
+    EXPECT_TRUE(b.done);
+}
+
+}  // namespace
+
+TEST(Impact, KillsPayByKindAndArmourTakesFourHits) {
+    for (uint8_t kind : {0, 1, 2, 3, 4, 5, 6, 7}) {
+        FieldRig rig;
+        Game& g = rig.g();
+        const int hits = kind % 4 == 3 ? 4 : 1;
+        for (int i = 0; i < hits; ++i) {
+            EXPECT_EQ(rig.P(1).score, 0) << int(kind);  // nothing until the last hit
+            ShootEnemy(rig, kind);
+        }
+        EXPECT_FALSE(g.Enemy(1).alive);
+        EXPECT_EQ(rig.P(1).score, 100 * (kind % 4 + 1)) << int(kind);
+        EXPECT_EQ(rig.P(1).kills[kind % 4], 1);
+        EXPECT_EQ(g.soundsPlayed[sfxClank], uint32_t(hits - 1));
+        // A carrier brings a bonus with every hit, the last one included.
+        EXPECT_EQ(g.soundsPlayed[sfxBonusPlaced], kind >= 4 ? uint32_t(hits) : 0u) << int(kind);
+    }
+}
+
+TEST(Impact, KillsAreCountedForTheShooterInAnySlot) {
+    FieldRig rig(gmTwoPlayers);
+    Game& g = rig.g();
+    EnemyTank& e = g.Enemy(10);
+    SpawnEnemy(g, e, 100, 60, 32, 2);
+    e.entering = false;
+    e.alive = true;
+    Bullet& b = rig.P(2).bullet;
+    b.done = false;
+    b.x = 99, b.y = 59;  // the one-pixel margin around the tank
+    b.state = kBulletStopped;
+    b.hitKind = hitEnemy;
+    b.nextStepTick = g.GameClock;
+    PlayerBulletTick(g, 2);
+    EXPECT_FALSE(e.alive);
+    EXPECT_EQ(rig.P(2).score, 300);
+    EXPECT_EQ(rig.P(1).score, 0);
+}
+
+TEST(Impact, BaseAndDuelHits) {
+    FieldRig rig(gmDuel);
+    Game& g = rig.g();
+    Bullet& b = rig.P(1).bullet;
+    auto stopWith = [&](uint8_t hitKind) {
+        b.done = false;
+        b.x = 120, b.y = 179;
+        b.state = kBulletStopped;
+        b.hitKind = hitKind;
+        b.nextStepTick = g.GameClock;
+        PlayerBulletTick(g, 1);
+    };
+    stopWith(hitPlayer2);  // the opponent is still shielded
+    EXPECT_TRUE(b.done);
+    EXPECT_TRUE(rig.P(2).alive);
+    rig.P(2).shield.active = false;
+    stopWith(hitPlayer2);
+    EXPECT_FALSE(rig.P(2).alive);
+
+    stopWith(hitBase);
+    EXPECT_TRUE(g.GameOverCaption.base.active);
+    EXPECT_TRUE(rig.P(1).locked);
+    EXPECT_EQ(g.soundsPlayed[sfxBaseFalls], 2u);
+    stopWith(hitBase);  // the game is already lost: nothing starts again
+    EXPECT_EQ(g.soundsPlayed[sfxBaseFalls], 2u);
 }
