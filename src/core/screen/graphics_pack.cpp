@@ -51,17 +51,31 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     if (sprite < 0 || sprite >= kSpriteCount) return;
     const uint8_t* source = game.SpriteSheet.data() + sprite * kSpriteBytes;
     uint8_t* target = destination.bytes.data();
+    // Sixteen pixels at a time: 255 keeps the target, other pixels take the colour offset
+    // unless they are 0 (byte arithmetic wraps modulo 256).
+    typedef uint8_t Row __attribute__((vector_size(16)));
+    const Row offset = Row{} + colourOffset;
     // The target offset is unsigned, as is the stop test after each row: a sprite reaching
     // below the screen draws into the slack after it and then stops.
     uint32_t o = uint32_t(y * kScreenWidth + x);
-    for (int row = 0; row < 16; ++row) {
-        for (int col = 0; col < 16; ++col, ++source, ++o) {
-            uint8_t v = *source;
-            if (v == kTransparent || o >= uint32_t(kScreenBytes)) continue;
-            if (colourOffset != 0 && v != 0) v = uint8_t(v + colourOffset);
-            target[o] = v;
+    for (int row = 0; row < 16; ++row, source += 16) {
+        if (o <= uint32_t(kScreenBytes - 16)) {
+            Row v, old;
+            std::memcpy(&v, source, 16);
+            std::memcpy(&old, target + o, 16);
+            const Row keep = Row(v == 255);
+            v = v + (offset & ~Row(v == 0));
+            const Row out = (old & keep) | (v & ~keep);
+            std::memcpy(target + o, &out, 16);
+        } else {
+            for (int col = 0; col < 16; ++col) {  // a row reaching past the buffer's end
+                uint8_t v = source[col];
+                if (v == kTransparent || o + uint32_t(col) >= uint32_t(kScreenBytes)) continue;
+                if (colourOffset != 0 && v != 0) v = uint8_t(v + colourOffset);
+                target[o + uint32_t(col)] = v;
+            }
         }
-        o += kScreenWidth - 16;
+        o += kScreenWidth;
         if (o > uint32_t(kScreenPixels)) break;
     }
 }

@@ -72,12 +72,16 @@ void FillBackRect(ScreenBuffer& back, int x1, int y1, int x2, int y2, uint8_t co
 void BlitPicture(ScreenBuffer& back, int x, int y, const ScreenBuffer& picture, int maxPixels) {
     const int width = picture.Width();
     const int height = picture.Height();
-    int source = 0;
-    for (int row = 0; row < height; ++row) {
-        for (int col = 0; col < width; ++col, ++source) {
-            if (source >= maxPixels) return;
-            back.Set(x + col, y + row, picture.bytes[size_t(4 + source)]);
-        }
+    if (width == 0) return;
+    const int rows = std::min(height, maxPixels / width);
+    for (int row = 0; row <= rows && row < height; ++row) {
+        // The last row may be cut short by the pixels the picture holds.
+        const int count = std::min(width, maxPixels - row * width);
+        long target = long(y + row) * kScreenWidth + x;
+        long first = std::max(0L, -target), last = std::min<long>(count, kScreenBytes - target);
+        if (first < last)
+            std::memcpy(back.bytes.data() + target + first,
+                        picture.bytes.data() + 4 + long(row) * width + first, size_t(last - first));
     }
 }
 
