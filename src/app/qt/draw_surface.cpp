@@ -13,6 +13,11 @@ size_t PixelStride(const QImage& image, size_t bytesPerPixel) {
     return size_t(image.bytesPerLine()) / bytesPerPixel;
 }
 
+QRect ToRect(const PixelSpan& span) {
+    return span.Empty() ? QRect()
+                        : QRect(QPoint(span.left, span.top), QPoint(span.right, span.bottom));
+}
+
 }  // namespace
 
 DrawSurface::DrawSurface(QWidget* parent) : QWidget(parent) {
@@ -48,31 +53,21 @@ void DrawSurface::Present(const kdv::WorkBitmap& bitmap) {
     update(WidgetRect(changed));
 }
 
-QRect DrawSurface::FitRect(QSize frame, QSize area) {
-    if (frame.isEmpty() || area.isEmpty()) return {};
-    const QSize size = frame.scaled(area, Qt::KeepAspectRatio);
-    return {QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2), size};
+QRect DrawSurface::Target() const {
+    return ToRect(FitFrame(view_.width(), view_.height(), width(), height()));
 }
 
 QRect DrawSurface::WidgetRect(const PixelSpan& span) const {
-    const QRect target = FitRect(view_.size(), size());
-    if (target.isEmpty()) return {};
-    if (target.size() == view_.size())
-        return QRect(QPoint(span.left, span.top), QPoint(span.right, span.bottom))
-            .translated(target.topLeft());
-    // Scaled: the widget pixels that the frame pixels land on, a pixel more on each side.
-    auto scale = [](int v, int to, int from) { return int(int64_t(v) * to / from); };
-    const int w = view_.width(), h = view_.height();
-    const int left = target.x() + scale(span.left, target.width(), w);
-    const int right = target.x() + scale(span.right + 1, target.width(), w);
-    const int top = target.y() + scale(span.top, target.height(), h);
-    const int bottom = target.y() + scale(span.bottom + 1, target.height(), h);
-    return QRect(left, top, right - left, bottom - top).adjusted(-1, -1, 1, 1) & rect();
+    const PixelSpan target = FitFrame(view_.width(), view_.height(), width(), height());
+    if (target.Empty()) return {};
+    const QRect targetRect = ToRect(target);
+    if (targetRect.size() == view_.size()) return ToRect(span).translated(targetRect.topLeft());
+    return ToRect(ScaleSpan(span, view_.width(), view_.height(), target, width(), height()));
 }
 
 void DrawSurface::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    const QRect target = FitRect(view_.size(), size());
+    const QRect target = Target();
     if (target != rect()) {
         // Black around the picture, or everywhere before the first frame.
         for (const QRect& r : event->region().subtracted(QRegion(target)))

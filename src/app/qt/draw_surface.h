@@ -23,13 +23,12 @@ class DrawSurface : public QWidget, public kdv::Display {
     const QImage& Frame() const { return frame_; }
     const QImage& View() const { return view_; }
     long FramesPresented() const { return presented_; }
-    // Where a frame of the given size lands in an area of the given size.
-    static QRect FitRect(QSize frame, QSize area);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    QRect Target() const;  // where the frame lands in the widget
     QRect WidgetRect(const struct PixelSpan& span) const;
 
     QImage frame_;

@@ -5,6 +5,36 @@
 
 namespace app {
 
+PixelSpan FitFrame(int frameWidth, int frameHeight, int areaWidth, int areaHeight) {
+    if (frameWidth <= 0 || frameHeight <= 0 || areaWidth <= 0 || areaHeight <= 0) return {};
+    // The larger scale that keeps both sides inside the area.
+    int width = areaWidth;
+    int height = int(int64_t(frameHeight) * areaWidth / frameWidth);
+    if (height > areaHeight) {
+        height = areaHeight;
+        width = int(int64_t(frameWidth) * areaHeight / frameHeight);
+    }
+    const int left = (areaWidth - width) / 2, top = (areaHeight - height) / 2;
+    return {left, top, left + width - 1, top + height - 1};
+}
+
+PixelSpan ScaleSpan(const PixelSpan& span, int frameWidth, int frameHeight, const PixelSpan& target,
+                    int areaWidth, int areaHeight) {
+    if (span.Empty() || target.Empty() || frameWidth <= 0 || frameHeight <= 0) return {};
+    const int64_t targetWidth = target.right - target.left + 1;
+    const int64_t targetHeight = target.bottom - target.top + 1;
+    PixelSpan out;
+    out.left = target.left + int(span.left * targetWidth / frameWidth) - 1;
+    out.right = target.left + int((span.right + 1) * targetWidth / frameWidth);
+    out.top = target.top + int(span.top * targetHeight / frameHeight) - 1;
+    out.bottom = target.top + int((span.bottom + 1) * targetHeight / frameHeight);
+    out.left = std::max(out.left, 0);
+    out.top = std::max(out.top, 0);
+    out.right = std::min(out.right, areaWidth - 1);
+    out.bottom = std::min(out.bottom, areaHeight - 1);
+    return out;
+}
+
 PixelSpan CopyChanged(const uint16_t* source, size_t sourceStride, uint16_t* target,
                       size_t targetStride, int width, int height) {
     PixelSpan span;

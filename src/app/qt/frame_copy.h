@@ -12,6 +12,16 @@ struct PixelSpan {
     bool Empty() const { return right < left || bottom < top; }
 };
 
+// Where a frame of frameWidth x frameHeight is shown in an area of the given size: as large as
+// fits with its aspect ratio kept, centred. Returned as the inclusive pixel rectangle.
+PixelSpan FitFrame(int frameWidth, int frameHeight, int areaWidth, int areaHeight);
+
+// The pixels of the area that show the frame pixels of span when the frame is drawn into
+// target (from FitFrame) with nearest-pixel scaling; a pixel of margin on each side allows for
+// the painter's rounding. Clipped to the area.
+PixelSpan ScaleSpan(const PixelSpan& span, int frameWidth, int frameHeight, const PixelSpan& target,
+                    int areaWidth, int areaHeight);
+
 // Copies a width x height frame over the previous one (strides in pixels) and returns the
 // smallest rectangle that holds every pixel that differs.
 PixelSpan CopyChanged(const uint16_t* source, size_t sourceStride, uint16_t* target,
