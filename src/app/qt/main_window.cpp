@@ -174,9 +174,16 @@ bool TForm1::event(QEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+        return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this || QApplication::activePopupWidget()) return false;
+    if (type == QEvent::ShortcutOverride) {
+        // Taken here, the key is no shortcut, and the menu bar never sees Alt go down (in
+        // styles with Alt navigation it would take the keys that follow).
+        event->accept();
+        return true;
+    }
     const auto& key = static_cast<const QKeyEvent&>(*event);
     if (type == QEvent::KeyPress)
         KeyPress(key);
