@@ -79,11 +79,8 @@ QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
     menu->addAction(action);
     const std::string item = name;
     connect(action, &QAction::triggered, this, [this, item] {
-        if (item == "MExit") {
-            Close();
-            return;
-        }
-        if (!started_ || closing_) return;
+        // Until the game has started only Exit means anything.
+        if (closing_ || (!started_ && item != "MExit")) return;
         BetweenTicks([this, item] { kdv::ClickMenu(*game_, item); });
     });
     return action;
@@ -143,7 +140,7 @@ void TForm1::Start() {
 }
 
 void TForm1::FormActivate() {
-    if (activated_) return;
+    if (activated_ || closing_) return;
     activated_ = true;
     if (!kdv::FormActivate(*game_)) {
         // The messages have been shown and the close is on its way.
