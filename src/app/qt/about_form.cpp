@@ -51,15 +51,16 @@ void AboutScene::paintEvent(QPaintEvent*) {
         for (int col = 0; col < 3; ++col)
             block(66 + col * 4 - shift + 2, 6 + row * 2, 3, 1, QColor(176, 72, 24));
     }
-    // The tank drives in, stops and fires; its tracks move while it drives.
+    // The tank drives in, stops and fires; the links of its tracks run while it drives.
     const int x = std::min(step_, 30);
-    const int treads = step_ < 30 ? step_ % 2 : 0;
-    const QColor body(220, 190, 40), dark(120, 100, 20);
-    block(x, 8, 12, 2, treads ? dark : body);
-    block(x, 16, 12, 2, treads ? body : dark);
-    block(x + 1, 10, 10, 6, body);
-    block(x + 4, 11, 4, 4, dark);
-    block(x + 8, 12, 8, 2, body);  // the barrel, to the right
+    const QColor body(220, 190, 40), dark(120, 100, 20), track(80, 80, 80), link(150, 150, 150);
+    for (int y : {7, 17}) {
+        block(x, y, 12, 2, track);
+        for (int l = (step_ < 30 ? step_ % 3 : 0); l < 12; l += 3) block(x + l, y, 1, 2, link);
+    }
+    block(x + 1, 9, 10, 8, body);
+    block(x + 3, 11, 5, 4, dark);
+    block(x + 8, 12, 8, 2, dark);  // the barrel, to the right
     // Two shells on their way to the wall.
     for (int shot : {35, 75}) {
         const int flight = step_ - shot;

@@ -54,6 +54,7 @@ constexpr int kActivationGraceMs = 1500;
 TForm1::TForm1(SdlInput& input) : input_(input), scriptKeys_(std::make_unique<ScriptKeys>(input)) {
     setObjectName("TForm1");
     setWindowTitle(" Kordavel");
+    x11ScanCodes_ = QGuiApplication::platformName() == "xcb";
     dxDraw_ = new DrawSurface(this);
     setCentralWidget(dxDraw_);
     BuildMenu();
@@ -191,9 +192,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 void TForm1::KeyPress(const QKeyEvent& event) {
     if (event.isAutoRepeat()) return;
-    static const bool x11 = QGuiApplication::platformName() == "xcb";
     const int code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
-                                   event.nativeScanCode(), x11);
+                                   event.nativeScanCode(), x11ScanCodes_);
     if (code == 0) return;
     if (event.nativeScanCode() != 0) heldByScanCode_[event.nativeScanCode()] = code;
     input_.Keys().Press(code);
@@ -211,9 +211,8 @@ void TForm1::KeyRelease(const QKeyEvent& event) {
         code = held->second;
         heldByScanCode_.erase(held);
     } else {
-        static const bool x11 = QGuiApplication::platformName() == "xcb";
         code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
-                             event.nativeScanCode(), x11);
+                             event.nativeScanCode(), x11ScanCodes_);
     }
     input_.Keys().Release(code);
 }

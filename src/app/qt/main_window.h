@@ -103,6 +103,7 @@ class TForm1 : public QMainWindow, public kdv::Window {
     bool formClosed_ = false;
     int exitCode_ = 0;
     long ticksRun_ = 0;
+    bool x11ScanCodes_ = false;               // native scan codes are X11 keycodes
     std::map<uint32_t, int> heldByScanCode_;  // virtual-key code of each key held, by scan code
 };
 
