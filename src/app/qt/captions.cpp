@@ -1,0 +1,69 @@
+#include "app/qt/captions.h"
+
+#include <array>
+
+namespace app {
+namespace {
+
+// The blanks inside "Keyboard     Joystick" and "Клавиатура   Джойстик" line the words up
+// over the two columns of binding buttons.
+constexpr auto kLines = std::to_array<std::string_view>({
+    "MFile=File|Файл",
+    "MDemo=Demo|Демо",
+    "MStart1Player=Start 1 Player|Один игрок",
+    "MStart2Player=Start 2 Player|Два игрока",
+    "MStartDuel=Start Duel|Дуэль",
+    "MOptions=Options|Настройки",
+    "MLevelEditor=Level Editor|Редактор уровня",
+    "MSelectLevel=Select Level|Выбор уровня",
+    "PaletteType=PaletteType 16 bits|Палитра 16 бит",
+    "PauseOnOffP1=Pause On/Off|Пауза",
+    "MExit=Exit|Выход",
+    "MAbout=About|О программе",
+    "CancelButton=Cancel|Отмена",
+    "StaticText16=Volume|Громкость",
+    "StaticText1=Up|Вверх",
+    "StaticText2=Down|Вниз",
+    "StaticText3=Left|Влево",
+    "StaticText4=Right|Вправо",
+    "StaticText5=Fire|Огонь",
+    "StaticText12=Start|Старт",
+    "StaticText14=Keyboard     Joystick|Клавиатура   Джойстик",
+    "StaticText17=Pause|Пауза",
+    "StaticText6=Up|Вверх",
+    "StaticText7=Down|Вниз",
+    "StaticText8=Left|Влево",
+    "StaticText9=Right|Вправо",
+    "StaticText10=Fire|Огонь",
+    "StaticText13=Start|Старт",
+    "StaticText15=Keyboard     Joystick|Клавиатура   Джойстик",
+    "Button2=Defaults|Базовые",
+    "CancelButton=Cancel|Отмена",
+    "StaticText1=Level:|Уровень:",
+    "SoundGroup=Sound|Звук",
+    "DifficultyGroup=Difficulty|Сложность",
+    "GroupBox1=Player 1|Игрок 1",
+    "GroupBox2=Player 2|Игрок 2",
+    "MLanguage=Language (Язык)|Язык (Language)",
+});
+
+}  // namespace
+
+std::span<const std::string_view> CaptionLines() {
+    return kLines;
+}
+
+std::optional<std::string> CaptionFor(std::string_view component, int language) {
+    for (std::string_view line : kLines) {
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos || line.substr(0, equals) != component) continue;
+        const std::string_view text = line.substr(equals + 1);
+        if (text.empty()) return std::nullopt;
+        const size_t bar = text.find('|');
+        if (language == 0) return std::string(text.substr(0, bar));
+        return bar == std::string_view::npos ? std::string() : std::string(text.substr(bar + 1));
+    }
+    return std::nullopt;
+}
+
+}  // namespace app

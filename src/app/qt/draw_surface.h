@@ -1,0 +1,39 @@
+#pragma once
+// DXDraw: the drawing area of the main window, which shows the game's 16-bit frames. In a
+// window it is exactly the frame's size; full screen, the frame is scaled to fit, its aspect
+// ratio kept, centred on black. Only the part of a frame that changed is converted and
+// repainted, so a still picture costs next to nothing.
+#include <QImage>
+#include <QWidget>
+
+#include "core/platform/services.h"
+
+namespace app {
+
+class DrawSurface : public QWidget, public kdv::Display {
+    Q_OBJECT
+  public:
+    explicit DrawSurface(QWidget* parent = nullptr);
+
+    bool CanDraw() const override;
+    // Copies the frame and schedules a repaint; never waits for the screen.
+    void Present(const kdv::WorkBitmap& bitmap) override;
+
+    // The last frame as presented (RGB555 or RGB16), and as shown (RGB32).
+    const QImage& Frame() const { return frame_; }
+    const QImage& View() const { return view_; }
+    long FramesPresented() const { return presented_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QRect Target() const;  // where the frame lands in the widget
+    QRect WidgetRect(const struct PixelSpan& span) const;
+
+    QImage frame_;
+    QImage view_;
+    long presented_ = 0;
+};
+
+}  // namespace app

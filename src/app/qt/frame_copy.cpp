@@ -1,0 +1,75 @@
+#include "app/qt/frame_copy.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace app {
+
+PixelSpan FitFrame(int frameWidth, int frameHeight, int areaWidth, int areaHeight) {
+    if (frameWidth <= 0 || frameHeight <= 0 || areaWidth <= 0 || areaHeight <= 0) return {};
+    // The larger scale that keeps both sides inside the area.
+    int width = areaWidth;
+    int height = int(int64_t(frameHeight) * areaWidth / frameWidth);
+    if (height > areaHeight) {
+        height = areaHeight;
+        width = int(int64_t(frameWidth) * areaHeight / frameHeight);
+    }
+    const int left = (areaWidth - width) / 2, top = (areaHeight - height) / 2;
+    return {left, top, left + width - 1, top + height - 1};
+}
+
+PixelSpan ScaleSpan(const PixelSpan& span, int frameWidth, int frameHeight, const PixelSpan& target,
+                    int areaWidth, int areaHeight) {
+    if (span.Empty() || target.Empty() || frameWidth <= 0 || frameHeight <= 0) return {};
+    const int64_t targetWidth = target.right - target.left + 1;
+    const int64_t targetHeight = target.bottom - target.top + 1;
+    PixelSpan out;
+    out.left = target.left + int(span.left * targetWidth / frameWidth) - 1;
+    out.right = target.left + int((span.right + 1) * targetWidth / frameWidth);
+    out.top = target.top + int(span.top * targetHeight / frameHeight) - 1;
+    out.bottom = target.top + int((span.bottom + 1) * targetHeight / frameHeight);
+    out.left = std::max(out.left, 0);
+    out.top = std::max(out.top, 0);
+    out.right = std::min(out.right, areaWidth - 1);
+    out.bottom = std::min(out.bottom, areaHeight - 1);
+    return out;
+}
+
+PixelSpan CopyChanged(const uint16_t* source, size_t sourceStride, uint16_t* target,
+                      size_t targetStride, int width, int height) {
+    PixelSpan span;
+    span.left = width;
+    span.top = height;
+    const size_t rowBytes = size_t(width) * sizeof(uint16_t);
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* from = source + size_t(y) * sourceStride;
+        uint16_t* to = target + size_t(y) * targetStride;
+        if (std::memcmp(from, to, rowBytes) == 0) continue;
+        int left = 0, right = width - 1;
+        while (from[left] == to[left]) ++left;
+        while (from[right] == to[right]) --right;
+        span.left = std::min(span.left, left);
+        span.right = std::max(span.right, right);
+        span.top = std::min(span.top, y);
+        span.bottom = y;
+        std::memcpy(to + left, from + left, size_t(right - left + 1) * sizeof(uint16_t));
+    }
+    if (span.bottom < 0) return PixelSpan{};
+    return span;
+}
+
+void ExpandSpan(const uint16_t* source, size_t sourceStride, uint32_t* target, size_t targetStride,
+                const PixelSpan& span, bool rgb565) {
+    if (span.Empty()) return;
+    for (int y = span.top; y <= span.bottom; ++y) {
+        const uint16_t* from = source + size_t(y) * sourceStride;
+        uint32_t* to = target + size_t(y) * targetStride;
+        if (rgb565) {
+            for (int x = span.left; x <= span.right; ++x) to[x] = ExpandPixel(from[x], true);
+        } else {
+            for (int x = span.left; x <= span.right; ++x) to[x] = ExpandPixel(from[x], false);
+        }
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,419 @@
+#include "app/qt/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <iostream>
+
+#include "app/qt/about_form.h"
+#include "app/qt/captions.h"
+#include "app/qt/draw_surface.h"
+#include "app/qt/keymap.h"
+#include "app/runner/command_line.h"
+#include "app/sdl/sdl_input.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+
+namespace app {
+
+// A script's keys and joystick states go where the devices' would.
+class TForm1::ScriptKeys : public runner::InputSink {
+  public:
+    explicit ScriptKeys(SdlInput& input) : input_(input) {}
+    void SetKey(int code, bool down) override {
+        if (down)
+            input_.Keys().Press(code);
+        else
+            input_.Keys().Release(code);
+    }
+    void SetJoyState(int state, bool on) override { input_.SetScriptJoyState(state, on); }
+    bool KeyHeld(int code) const override { return input_.Keys().Live(code); }
+
+  private:
+    SdlInput& input_;
+};
+
+namespace {
+
+// How long the window waits to be activated before it starts the game anyway: some window
+// managers never give a new window the focus.
+constexpr int kActivationGraceMs = 1500;
+
+}  // namespace
+
+TForm1::TForm1(SdlInput& input) : input_(input), scriptKeys_(std::make_unique<ScriptKeys>(input)) {
+    setObjectName("TForm1");
+    setWindowTitle(" Kordavel");
+    x11ScanCodes_ = QGuiApplication::platformName() == "xcb";
+    dxDraw_ = new DrawSurface(this);
+    setCentralWidget(dxDraw_);
+    BuildMenu();
+    aboutForm_ = new TAboutForm(this);
+
+    dxTimer_.setObjectName("DXTimer");
+    dxTimer_.setTimerType(Qt::PreciseTimer);
+    dxTimer_.setInterval(kdv::kTimerInterval);
+    connect(&dxTimer_, &QTimer::timeout, this, [this] { DXTimerTimer(); });
+
+    // Installed after the menu bar, so the window's keys are seen before the menu bar's own
+    // filters and before focus chaining (Alt, Tab and the arrows belong to the game).
+    qApp->installEventFilter(this);
+}
+
+TForm1::~TForm1() {
+    qApp->removeEventFilter(this);
+}
+
+QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
+    auto* action = new QAction(QString::fromUtf8(caption), this);
+    action->setObjectName(name);
+    menu->addAction(action);
+    const std::string item = name;
+    connect(action, &QAction::triggered, this, [this, item] {
+        // Until the game has started only Exit means anything.
+        if (closing_ || (!started_ && item != "MExit")) return;
+        BetweenTicks([this, item] { kdv::ClickMenu(*game_, item); });
+    });
+    return action;
+}
+
+void TForm1::BuildMenu() {
+    QMenu* file = menuBar()->addMenu("File");
+    file->setObjectName("MFile");
+    AddItem(file, "MDemo", "Demo");
+    AddItem(file, "MStart1Player", "Start 1 Player");
+    AddItem(file, "MStart2Player", "Start 2 Player");
+    AddItem(file, "MStartDuel", "Start Duel");
+    AddItem(file, "MOptions", "Options");
+    QMenu* language = file->addMenu("Language");
+    language->setObjectName("MLanguage");
+    auto* group = new QActionGroup(this);
+    group->setExclusive(true);
+    langEnglish_ = AddItem(language, "MLangEnglish", "English");
+    langRussian_ = AddItem(language, "MLangRussian", "Russian");
+    for (QAction* item : {langEnglish_, langRussian_}) {
+        item->setCheckable(true);
+        group->addAction(item);
+    }
+    AddItem(file, "MLevelEditor", "Level Editor");
+    AddItem(file, "MSelectLevel", "Select Level");
+    // Reached through the keys their captions show (the window's key handler).
+    for (QAction* hidden : {AddItem(file, "N320x200Alt11", "320x200                         Alt+1"),
+                            AddItem(file, "N640x400Alt21", "640x400                         Alt+2"),
+                            AddItem(file, "MFullWin", "Full Screen               Alt+Enter")})
+        hidden->setVisible(false);
+    paletteType_ = AddItem(file, "PaletteType", "PaletteType 16 bits");
+    paletteType_->setCheckable(true);
+    AddItem(file, "PauseOnOffP1", "Pause On/Off                       P");
+    AddItem(file, "MExit", "Exit");
+
+    auto* about = new QAction("About", this);
+    about->setObjectName("MAbout");
+    menuBar()->addAction(about);
+    connect(about, &QAction::triggered, this, [this] {
+        if (started_ && !closing_) BetweenTicks([this] { kdv::ClickMenu(*game_, "MAbout"); });
+    });
+}
+
+void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks) {
+    game_ = &game;
+    script_ = script;
+    tickLimit_ = ticks;
+}
+
+void TForm1::Start() {
+    kdv::FormCreate(*game_);
+    show();
+    activateWindow();
+    QTimer::singleShot(kActivationGraceMs, this, [this] {
+        if (!activated_) FormActivate();
+    });
+}
+
+void TForm1::FormActivate() {
+    if (activated_ || closing_) return;
+    activated_ = true;
+    if (!kdv::FormActivate(*game_)) {
+        // The messages have been shown and the close is on its way.
+        exitCode_ = runner::kExitStartup;
+        return;
+    }
+    started_ = true;
+    if (tickLimit_ && *tickLimit_ <= 0) Close();
+}
+
+bool TForm1::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::WindowActivate:
+            // Once only: closing a dialog activates the window again.
+            if (!activated_ && isVisible())
+                QMetaObject::invokeMethod(
+                    this, [this] { FormActivate(); }, Qt::QueuedConnection);
+            break;
+        case QEvent::WindowDeactivate:
+            input_.Keys().ReleaseAll();
+            heldByScanCode_.clear();
+            break;
+        default:
+            break;
+    }
+    return QMainWindow::event(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this || QApplication::activePopupWidget()) return false;
+    if (type == QEvent::ShortcutOverride) {
+        // Taken here, the key is no shortcut, and the menu bar never sees Alt go down (in
+        // styles with Alt navigation it would take the keys that follow).
+        event->accept();
+        return true;
+    }
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if (type == QEvent::KeyPress)
+        KeyPress(key);
+    else
+        KeyRelease(key);
+    return true;
+}
+
+void TForm1::KeyPress(const QKeyEvent& event) {
+    if (event.isAutoRepeat()) return;
+    const int code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
+                                   event.nativeScanCode(), x11ScanCodes_);
+    if (code == 0) return;
+    if (event.nativeScanCode() != 0) heldByScanCode_[event.nativeScanCode()] = code;
+    input_.Keys().Press(code);
+    if (!started_ || closing_) return;
+    const bool alt = (event.modifiers() & Qt::AltModifier) || input_.Keys().Live(vk::kAlt);
+    BetweenTicks([this, code, alt] { kdv::FormKeyDown(*game_, code, alt); });
+}
+
+void TForm1::KeyRelease(const QKeyEvent& event) {
+    if (event.isAutoRepeat()) return;
+    // The key that went down: Shift may have changed what the same key reports meanwhile.
+    int code = 0;
+    auto held = heldByScanCode_.find(event.nativeScanCode());
+    if (event.nativeScanCode() != 0 && held != heldByScanCode_.end()) {
+        code = held->second;
+        heldByScanCode_.erase(held);
+    } else {
+        code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
+                             event.nativeScanCode(), x11ScanCodes_);
+    }
+    input_.Keys().Release(code);
+}
+
+void TForm1::BetweenTicks(std::function<void()> action) {
+    if (!inTick_) {
+        action();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, action = std::move(action)] { BetweenTicks(action); }, Qt::QueuedConnection);
+}
+
+void TForm1::DXTimerTimer() {
+    if (inTick_ || closing_ || !started_) return;
+    inTick_ = true;
+    const long tick = ticksRun_ + 1;
+    if (script_) script_->ApplyInputs(tick, *game_, *scriptKeys_);
+    if (!closing_) {
+        kdv::DXTimerTimer(*game_);
+        ticksRun_ = tick;
+        if (script_ && !closing_) {
+            try {
+                script_->ApplyOutputs(tick, *game_, ticksRun_);
+            } catch (const std::exception& error) {
+                std::cerr << "kordavel: " << error.what() << "\n";
+                exitCode_ = runner::kExitStartup;
+                Close();
+            }
+        }
+        if (tickLimit_ && ticksRun_ >= *tickLimit_) Close();
+    }
+    inTick_ = false;
+}
+
+// --- kdv::Window ---------------------------------------------------------------------------
+
+void TForm1::ShowMessage(const std::string& text) {
+    BetweenTicks([this, text] {
+        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                        QString::fromStdString(text), QMessageBox::Ok, this);
+        box.exec();
+    });
+}
+
+void TForm1::Close() {
+    if (closing_) return;
+    closing_ = true;
+    dxTimer_.stop();
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void TForm1::Fail(const std::string& text) {
+    std::cerr << "kordavel: " << text << "\n";
+    exitCode_ = runner::kExitGameError;
+    Close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    closing_ = true;
+    dxTimer_.stop();
+    if (!formClosed_) {
+        formClosed_ = true;
+        if (game_) kdv::FormClose(*game_);
+    }
+    event->accept();
+    // Ends every event loop, a modal dialog's included.
+    QCoreApplication::exit(exitCode_);
+}
+
+void TForm1::SetTimerEnabled(bool enabled) {
+    if (enabled && !closing_)
+        dxTimer_.start();
+    else
+        dxTimer_.stop();
+}
+
+void TForm1::SetPaletteChecked(bool checked) {
+    paletteType_->setChecked(checked);
+}
+
+void TForm1::SetLanguageChecked(int language) {
+    (language == 0 ? langEnglish_ : langRussian_)->setChecked(true);
+    ScanApp();
+}
+
+// Every captioned component of the program's windows takes its text from the caption table in
+// the chosen language: menu items, push buttons, group boxes and static labels. Check boxes,
+// radio buttons and tab pages keep their design captions.
+void TForm1::ScanApp() {
+    const int language = langEnglish_->isChecked() ? 0 : 1;
+    auto caption = [language](const QObject* object) {
+        return CaptionFor(object->objectName().toStdString(), language);
+    };
+    QList<QWidget*> forms = {this};
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget != this && widget->isWindow()) forms.append(widget);
+    for (QWidget* form : forms) {
+        for (QAction* action : form->findChildren<QAction*>())
+            if (auto text = caption(action)) action->setText(QString::fromStdString(*text));
+        for (QMenu* menu : form->findChildren<QMenu*>())
+            if (auto text = caption(menu)) menu->setTitle(QString::fromStdString(*text));
+        for (QPushButton* button : form->findChildren<QPushButton*>())
+            if (auto text = caption(button)) button->setText(QString::fromStdString(*text));
+        for (QGroupBox* box : form->findChildren<QGroupBox*>())
+            if (auto text = caption(box)) box->setTitle(QString::fromStdString(*text));
+        for (QLabel* label : form->findChildren<QLabel*>())
+            if (auto text = caption(label)) label->setText(QString::fromStdString(*text));
+    }
+    if (!fullScreen_) FixWindowSize();  // the menu bar may have changed height
+}
+
+void TForm1::ShowOptions() {
+    NotAvailableYet("The options dialog");
+}
+
+void TForm1::ShowSelectLevel() {
+    NotAvailableYet("The level selection dialog");
+}
+
+void TForm1::NotAvailableYet(const char* what) {
+    ShowMessage(std::string(what) + " is not available yet.");
+}
+
+void TForm1::ShowAbout() {
+    BetweenTicks([this] { aboutForm_->exec(); });
+}
+
+// --- Display modes -------------------------------------------------------------------------
+
+void TForm1::ApplyMode(int width, int height, bool fullScreen) {
+    const bool resized = mode_ != QSize(width, height);
+    mode_ = QSize(width, height);
+    if (fullScreen) {
+        if (!fullScreen_) EnterFullScreen();
+        // The window will come back at the new size: centred, not at its old place.
+        if (resized) centreOnLeave_ = true;
+        dxDraw_->update();
+        return;
+    }
+    if (fullScreen_) LeaveFullScreen();
+    FixWindowSize();
+    CentreOnScreen();
+}
+
+void TForm1::ToggleFullScreen() {
+    if (fullScreen_)
+        LeaveFullScreen();
+    else
+        EnterFullScreen();
+}
+
+void TForm1::EnterFullScreen() {
+    fullScreen_ = true;
+    savedPos_ = pos();
+    centreOnLeave_ = false;
+    menuBar()->hide();
+    setCursor(Qt::BlankCursor);
+    dxDraw_->setCursor(Qt::BlankCursor);
+    dxDraw_->setMinimumSize(0, 0);
+    dxDraw_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    showFullScreen();
+    // Without a window manager nothing honours the full-screen state: cover the screen here.
+    if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
+    dxDraw_->setFocus();
+}
+
+void TForm1::LeaveFullScreen() {
+    fullScreen_ = false;
+    showNormal();
+    menuBar()->show();
+    unsetCursor();
+    dxDraw_->unsetCursor();
+    FixWindowSize();
+    if (centreOnLeave_)
+        CentreOnScreen();
+    else
+        move(savedPos_);
+    centreOnLeave_ = false;
+    dxDraw_->setFocus();
+}
+
+// The drawing area is exactly the mode's size, below the menu bar; the window cannot be resized.
+void TForm1::FixWindowSize() {
+    dxDraw_->setFixedSize(mode_);
+    int menuHeight = menuBar()->heightForWidth(mode_.width());
+    if (menuHeight <= 0) menuHeight = menuBar()->sizeHint().height();
+    setFixedSize(mode_.width(), mode_.height() + menuHeight);
+}
+
+void TForm1::CentreOnScreen() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    // The frame's size is known only once the window is shown; before that, the client's.
+    const QSize outer = isVisible() ? frameGeometry().size() : size();
+    move(area.x() + (area.width() - outer.width()) / 2,
+         area.y() + (area.height() - outer.height()) / 2);
+}
+
+}  // namespace app

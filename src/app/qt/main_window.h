@@ -1,0 +1,110 @@
+#pragma once
+// TForm1: the main window. Menu bar and drawing area (DXDraw), the frame timer (DXTimer), the
+// window's keys, display modes, language and dialogs; the game's logic behind them is the
+// core's main-form operations.
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "app/runner/script.h"
+#include "core/platform/services.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+
+namespace kdv {
+struct Game;
+}
+
+namespace app {
+
+class DrawSurface;
+class SdlInput;
+class TAboutForm;
+
+class TForm1 : public QMainWindow, public kdv::Window {
+    Q_OBJECT
+  public:
+    explicit TForm1(SdlInput& input);
+    ~TForm1() override;
+
+    DrawSurface& DXDraw() { return *dxDraw_; }
+    QTimer& DXTimer() { return dxTimer_; }
+
+    // The game to drive, an optional script and the number of ticks after which the window
+    // closes (none: run until closed). Call before Start.
+    void Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks);
+    // FormCreate, then show; FormActivate follows on the first activation.
+    void Start();
+    int ExitCode() const { return exitCode_; }
+    long TicksRun() const { return ticksRun_; }
+
+    // kdv::Window
+    void ShowMessage(const std::string& text) override;
+    void Close() override;
+    void Fail(const std::string& text) override;
+    void ApplyMode(int width, int height, bool fullScreen) override;
+    void ToggleFullScreen() override;
+    bool IsFullScreen() const override { return fullScreen_; }
+    void SetTimerEnabled(bool enabled) override;
+    void SetPaletteChecked(bool checked) override;
+    void SetLanguageChecked(int language) override;
+    void ShowOptions() override;
+    void ShowAbout() override;
+    void ShowSelectLevel() override;
+
+  protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildMenu();
+    QAction* AddItem(QMenu* menu, const char* name, const char* caption);
+    void ScanApp();
+    void FormActivate();
+    void DXTimerTimer();
+    // Runs now, or, when asked from inside a tick, as soon as the tick has returned: a nested
+    // event loop (a modal dialog) must never run inside a tick.
+    void BetweenTicks(std::function<void()> action);
+    void KeyPress(const class QKeyEvent& event);
+    void KeyRelease(const class QKeyEvent& event);
+    void EnterFullScreen();
+    void LeaveFullScreen();
+    void FixWindowSize();
+    void CentreOnScreen();
+    void NotAvailableYet(const char* what);
+
+    SdlInput& input_;
+    DrawSurface* dxDraw_ = nullptr;
+    TAboutForm* aboutForm_ = nullptr;
+    QTimer dxTimer_;
+    QAction* paletteType_ = nullptr;
+    QAction* langEnglish_ = nullptr;
+    QAction* langRussian_ = nullptr;
+
+    kdv::Game* game_ = nullptr;
+    runner::ScriptPlayer* script_ = nullptr;
+    std::optional<long> tickLimit_;
+    class ScriptKeys;
+    std::unique_ptr<ScriptKeys> scriptKeys_;
+
+    QSize mode_{640, 400};
+    bool fullScreen_ = false;
+    QPoint savedPos_;
+    bool centreOnLeave_ = false;
+    bool activated_ = false;  // FormActivate has run (or is running)
+    bool started_ = false;    // it succeeded: the game takes commands
+    bool inTick_ = false;
+    bool closing_ = false;  // a close is on its way; no more ticks
+    bool formClosed_ = false;
+    int exitCode_ = 0;
+    long ticksRun_ = 0;
+    bool x11ScanCodes_ = false;               // native scan codes are X11 keycodes
+    std::map<uint32_t, int> heldByScanCode_;  // virtual-key code of each key held, by scan code
+};
+
+}  // namespace app

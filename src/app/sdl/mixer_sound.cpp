@@ -1,0 +1,102 @@
+#include "app/sdl/mixer_sound.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "app/sdl/sound_volume.h"
+
+namespace app {
+namespace {
+
+constexpr int kFrequency = 44100;
+
+std::runtime_error MixerError(const std::string& what) {
+    return std::runtime_error(what + ": " + Mix_GetError());
+}
+
+}  // namespace
+
+MixerSound::~MixerSound() {
+    Finalise();
+}
+
+void MixerSound::Initialise() {
+    if (open_) return;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
+    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
+        const std::runtime_error error = MixerError("cannot open the audio device");
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        throw error;
+    }
+    int frequency = kFrequency, channels = 2;
+    Uint16 format = AUDIO_S16SYS;
+    Mix_QuerySpec(&frequency, &format, &channels);
+    bytesPerSecond_ = frequency * channels * int(SDL_AUDIO_BITSIZE(format) / 8);
+    channels_ = Mix_AllocateChannels(kChannels);
+    open_ = true;
+}
+
+void MixerSound::Finalise() {
+    if (!open_) return;
+    Mix_HaltChannel(-1);
+    FreeChunks();
+    Mix_CloseAudio();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    open_ = false;
+}
+
+void MixerSound::FreeChunks() {
+    for (Mix_Chunk* chunk : chunks_) Mix_FreeChunk(chunk);
+    chunks_.clear();
+}
+
+void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
+    if (!open_) throw std::runtime_error("the audio device is not open");
+    Mix_HaltChannel(-1);
+    FreeChunks();
+    for (const auto& wave : waves) {
+        SDL_RWops* stream = SDL_RWFromConstMem(wave.data(), int(wave.size()));
+        Mix_Chunk* chunk = stream ? Mix_LoadWAV_RW(stream, 1) : nullptr;
+        if (!chunk) {
+            const std::runtime_error error =
+                MixerError("sound " + std::to_string(chunks_.size()) + " of the bank is unusable");
+            FreeChunks();
+            throw error;
+        }
+        chunks_.push_back(chunk);
+    }
+}
+
+int MixerSound::FreeChannel() {
+    int channel = Mix_GroupAvailable(-1);
+    if (channel >= 0) return channel;
+    if (channels_ < kMaxChannels) {
+        channel = channels_;
+        channels_ = Mix_AllocateChannels(channels_ + kChannels);
+        if (channel < channels_) return channel;
+    }
+    return Mix_GroupOldest(-1);  // every voice busy: the oldest gives way
+}
+
+void MixerSound::Play(int item, int volume, bool wait) {
+    if (!open_ || item < 0 || item >= Count()) return;
+    Mix_Chunk* chunk = chunks_[size_t(item)];
+    int channel = FreeChannel();
+    if (channel < 0) return;
+    Mix_HaltChannel(channel);
+    Mix_Volume(channel, MixVolumeFor(volume));
+    channel = Mix_PlayChannel(channel, chunk, 0);
+    if (channel < 0 || !wait) return;
+    // Poll until the voice has ended; give up a second after it should have, in case the
+    // device has stalled.
+    const Uint64 lengthMs =
+        bytesPerSecond_ > 0 ? Uint64(chunk->alen) * 1000 / Uint64(bytesPerSecond_) : 0;
+    const Uint64 deadline = SDL_GetTicks64() + lengthMs + 1000;
+    while (Mix_Playing(channel) && SDL_GetTicks64() < deadline) SDL_Delay(10);
+}
+
+}  // namespace app
