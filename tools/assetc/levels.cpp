@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "assetc/assetc.h"
+#include "assetc/grid_text.h"
 
 namespace fs = std::filesystem;
 
@@ -201,13 +202,8 @@ int BuildLevels(const std::string& sourceDir, const std::string& outFile) {
                         outFile.c_str());
         }
 
-        const std::string temp = outFile + ".tmp";
-        {
-            std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-            file.write(out.data(), static_cast<std::streamsize>(out.size()));
-            if (!file) throw SourceError(outFile + ": cannot be written");
-        }
-        fs::rename(temp, outFile);
+        if (!assetc::WriteBinaryFile(outFile, std::vector<uint8_t>(out.begin(), out.end())))
+            throw SourceError(outFile + ": cannot be written");
         return 0;
     } catch (const SourceError& e) {
         std::fprintf(stderr, "assetc: %s\n", e.what());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "assetc/assetc.h"
+#include "assetc/grid_text.h"
 #include "assetc/synth.h"
 #include "assetc/wave.h"
 
@@ -242,14 +243,8 @@ int BuildSounds(const std::string& sourceDir, const std::string& outFile) {
             const std::vector<uint8_t> wave = EncodeWave(samples, synth::kSampleRate);
             bank.insert(bank.end(), wave.begin(), wave.end());
         }
-        const std::string temp = outFile + ".tmp";
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(bank.data()),
-                      static_cast<std::streamsize>(bank.size()));
-            if (!out) throw SourceError(outFile + ": cannot be written");
-        }
-        fs::rename(temp, outFile);
+        if (!assetc::WriteBinaryFile(outFile, bank))
+            throw SourceError(outFile + ": cannot be written");
         return 0;
     } catch (const SourceError& e) {
         std::fprintf(stderr, "assetc: %s\n", e.what());

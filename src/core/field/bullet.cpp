@@ -20,7 +20,9 @@ struct Probe {
 };
 
 constexpr Probe kPass{false, true, 0};
-constexpr Probe Hit(uint8_t kind) { return {true, true, kind}; }
+constexpr Probe Hit(uint8_t kind) {
+    return {true, true, kind};
+}
 constexpr Probe kUnclassified{true, false, hitFrame};
 
 Probe ClassifyForEnemy(uint8_t c) {
@@ -52,20 +54,33 @@ Probe ClassifyForPlayer(const Game& game, const Bullet& b, uint8_t c) {
 // The deciding pixel at the given distance ahead, shifted across the path by `across`.
 uint8_t ProbeAhead(const Game& game, const Bullet& b, int distance, int across) {
     switch (b.state) {
-        case dirUp: return ProbeRow(game, b.x + across, b.y - distance);
-        case dirDown: return ProbeRow(game, b.x + across, b.y + distance);
-        case dirLeft: return ProbeColumn(game, b.x - distance, b.y + across);
-        default: return ProbeColumn(game, b.x + distance, b.y + across);
+        case dirUp:
+            return ProbeRow(game, b.x + across, b.y - distance);
+        case dirDown:
+            return ProbeRow(game, b.x + across, b.y + distance);
+        case dirLeft:
+            return ProbeColumn(game, b.x - distance, b.y + across);
+        default:
+            return ProbeColumn(game, b.x + distance, b.y + across);
     }
 }
 
 void Move(Bullet& b, int direction, int distance) {
     switch (direction) {
-        case dirUp: b.y = uint16_t(b.y - distance); break;
-        case dirDown: b.y = uint16_t(b.y + distance); break;
-        case dirLeft: b.x = uint16_t(b.x - distance); break;
-        case dirRight: b.x = uint16_t(b.x + distance); break;
-        default: break;
+        case dirUp:
+            b.y = uint16_t(b.y - distance);
+            break;
+        case dirDown:
+            b.y = uint16_t(b.y + distance);
+            break;
+        case dirLeft:
+            b.x = uint16_t(b.x - distance);
+            break;
+        case dirRight:
+            b.x = uint16_t(b.x + distance);
+            break;
+        default:
+            break;
     }
 }
 
@@ -91,25 +106,11 @@ void DrawMarker(Game& game, int x, int y) {
         for (int dx = 0; dx < 2; ++dx) game.FrameScreen.Set(x + dx, y + dy, kBulletColour);
 }
 
-// Brick cleared at the front of a weak bullet: a strip on the 4-pixel grid, 16 pixels across
-// the path and 5 along it.
-void EraseStrip(Game& game, const Bullet& b) {
-    const int x4 = b.x & ~3, y4 = b.y & ~3;
-    ScreenBuffer& back = game.BackScreen;
-    switch (b.lastDirection) {
-        case dirUp: EraseBrick(back, x4 - 4, y4 - 4, x4 + 11, y4, 0); break;
-        case dirDown: EraseBrick(back, x4 - 4, y4 + 3, x4 + 11, y4 + 7, 0); break;
-        case dirLeft: EraseBrick(back, x4 - 4, y4 - 4, x4, y4 + 11, 0); break;
-        case dirRight: EraseBrick(back, x4 + 3, y4 - 4, x4 + 7, y4 + 11, 0); break;
-        default: break;
-    }
-}
-
 void EnemyBulletImpact(Game& game, Bullet& b) {
     switch (b.hitKind) {
         case hitBrick:
             b.done = true;
-            EraseStrip(game, b);
+            BreakBrickStrip(game, b);
             break;
         case hitBase:
             if (!game.GameOverCaption.base.active && !game.StageEnded) BaseFalls(game);
@@ -152,20 +153,56 @@ void LaunchBullet(Game& game, Bullet& bullet, int tankX, int tankY, uint8_t powe
                   uint8_t direction) {
     if (!bullet.done) return;
     switch (direction) {
-        case dirUp: Launch(game, bullet, tankX + 7, tankY, power, direction); break;
-        case dirDown: Launch(game, bullet, tankX + 7, tankY + 15, power, direction); break;
-        case dirLeft: Launch(game, bullet, tankX, tankY + 7, power, direction); break;
-        case dirRight: Launch(game, bullet, tankX + 15, tankY + 7, power, direction); break;
-        default: break;
+        case dirUp:
+            Launch(game, bullet, tankX + 7, tankY, power, direction);
+            break;
+        case dirDown:
+            Launch(game, bullet, tankX + 7, tankY + 15, power, direction);
+            break;
+        case dirLeft:
+            Launch(game, bullet, tankX, tankY + 7, power, direction);
+            break;
+        case dirRight:
+            Launch(game, bullet, tankX + 15, tankY + 7, power, direction);
+            break;
+        default:
+            break;
     }
 }
 
 void DrawBullet(Game& game, const Bullet& b) {
     if (b.done || b.state == kBulletStopped) return;
     switch (b.state) {
-        case dirDown: DrawMarker(game, b.x, b.y - 1); break;
-        case dirRight: DrawMarker(game, b.x - 1, b.y); break;
-        default: DrawMarker(game, b.x, b.y); break;
+        case dirDown:
+            DrawMarker(game, b.x, b.y - 1);
+            break;
+        case dirRight:
+            DrawMarker(game, b.x - 1, b.y);
+            break;
+        default:
+            DrawMarker(game, b.x, b.y);
+            break;
+    }
+}
+
+void BreakBrickStrip(Game& game, const Bullet& b) {
+    const int x4 = b.x & ~3, y4 = b.y & ~3;
+    ScreenBuffer& back = game.BackScreen;
+    switch (b.lastDirection) {
+        case dirUp:
+            EraseBrick(back, x4 - 4, y4 - 4, x4 + 11, y4, 0);
+            break;
+        case dirDown:
+            EraseBrick(back, x4 - 4, y4 + 3, x4 + 11, y4 + 7, 0);
+            break;
+        case dirLeft:
+            EraseBrick(back, x4 - 4, y4 - 4, x4, y4 + 11, 0);
+            break;
+        case dirRight:
+            EraseBrick(back, x4 + 3, y4 - 4, x4 + 7, y4 + 11, 0);
+            break;
+        default:
+            break;
     }
 }
 
@@ -210,9 +247,15 @@ void LaunchPlayerBullet(Game& game, Bullet& bullet, int tankX, int tankY, uint8_
 void DrawPlayerBullet(Game& game, const Bullet& b) {
     if (b.done || b.state == kBulletStopped) return;
     switch (b.state) {
-        case dirUp: DrawMarker(game, b.x, b.y); break;
-        case dirDown: DrawMarker(game, b.x, b.y - 1); break;
-        default: DrawMarker(game, b.x + 4, b.y); break;
+        case dirUp:
+            DrawMarker(game, b.x, b.y);
+            break;
+        case dirDown:
+            DrawMarker(game, b.x, b.y - 1);
+            break;
+        default:
+            DrawMarker(game, b.x + 4, b.y);
+            break;
     }
 }
 
@@ -239,6 +282,8 @@ void PlayerBulletStep(Game& game, Bullet& b) {
     if (b.hitKind == hitSteel && b.power < 3) PlaySound(game, 100, sfxClank);
 }
 
-void ShowPlayerBurst(Game& game, Bullet& bullet) { ShowBurst(game, bullet); }
+void ShowPlayerBurst(Game& game, Bullet& bullet) {
+    ShowBurst(game, bullet);
+}
 
 }  // namespace kdv

@@ -49,6 +49,9 @@ void BulletTick(Game& game, Bullet& bullet);
 uint8_t ProbeRow(const Game& game, int x, int y);
 uint8_t ProbeColumn(const Game& game, int x, int y);
 void ShowBurst(Game& game, Bullet& bullet);
+// A weak bullet's bite out of brick: a strip on the 4-pixel grid at its front, 16 pixels
+// across the path and 5 along it.
+void BreakBrickStrip(Game& game, const Bullet& bullet);
 
 // Players' bullets.
 void LaunchPlayerBullet(Game& game, Bullet& bullet, int tankX, int tankY, uint8_t power,

@@ -13,7 +13,9 @@
 namespace kdv {
 namespace {
 
-bool Vertical(const Bullet& b) { return b.lastDirection == dirUp || b.lastDirection == dirDown; }
+bool Vertical(const Bullet& b) {
+    return b.lastDirection == dirUp || b.lastDirection == dirDown;
+}
 
 // The full-power block: brick and steel over the width of a tank, two cells deep sideways.
 void EraseHeavyBlock(Game& game, const Bullet& b, bool steelToo) {
@@ -31,15 +33,7 @@ void HitBrick(Game& game, Bullet& b) {
         EraseHeavyBlock(game, b, false);
         return;
     }
-    const int x4 = b.x & ~3, y4 = b.y & ~3;
-    ScreenBuffer& back = game.BackScreen;
-    switch (b.lastDirection) {
-        case dirUp: EraseBrick(back, x4 - 4, y4 - 4, x4 + 11, y4, 0); break;
-        case dirDown: EraseBrick(back, x4 - 4, y4 + 3, x4 + 11, y4 + 7, 0); break;
-        case dirLeft: EraseBrick(back, x4 - 4, y4 - 4, x4, y4 + 11, 0); break;
-        case dirRight: EraseBrick(back, x4 + 3, y4 - 4, x4 + 7, y4 + 11, 0); break;
-        default: break;
-    }
+    BreakBrickStrip(game, b);
 }
 
 // Brick lying against steel: a narrower bite, so that the steel beside it is not reached.
@@ -85,7 +79,9 @@ void Impact(Game& game, Bullet& b) {
                 b.done = true;
             }
             break;
-        case hitBrick: HitBrick(game, b); break;
+        case hitBrick:
+            HitBrick(game, b);
+            break;
         case hitBase:
             // A bullet still flying when the game is already lost does not start it again.
             if (!game.GameOverCaption.base.active && !game.StageEnded) {
@@ -101,8 +97,12 @@ void Impact(Game& game, Bullet& b) {
             b.done = true;
             break;
         }
-        case hitEnemy: HitEnemy(game, b); break;
-        case hitBrickBesideSteel: HitBrickBesideSteel(game, b); break;
+        case hitEnemy:
+            HitEnemy(game, b);
+            break;
+        case hitBrickBesideSteel:
+            HitBrickBesideSteel(game, b);
+            break;
         default:  // the frame or another bullet
             ShowPlayerBurst(game, b);
             break;

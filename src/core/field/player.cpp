@@ -40,7 +40,9 @@ void Place(Game& game, int player, int x, int y, uint8_t colourOffset, Placing h
             t.score = 0;
             t.kills.fill(0);
             break;
-        case Placing::Stage: t.kills.fill(0); break;
+        case Placing::Stage:
+            t.kills.fill(0);
+            break;
         case Placing::Respawn:
             t.autopilotHasTarget = false;
             t.autopilotTargetKind = 0;
@@ -60,10 +62,18 @@ void MovementStep(Game& game, PlayerTank& t) {
     t.trackPhase = !t.trackPhase;
     bool clear = false;
     switch (t.commandedDirection) {
-        case dirUp: clear = RowIsClear(game, t.x, t.y - 1); break;
-        case dirDown: clear = RowIsClear(game, t.x, t.y + 16); break;
-        case dirLeft: clear = ColumnIsClear(game, t.x - 1, t.y); break;
-        case dirRight: clear = ColumnIsClear(game, t.x + 16, t.y); break;
+        case dirUp:
+            clear = RowIsClear(game, t.x, t.y - 1);
+            break;
+        case dirDown:
+            clear = RowIsClear(game, t.x, t.y + 16);
+            break;
+        case dirLeft:
+            clear = ColumnIsClear(game, t.x - 1, t.y);
+            break;
+        case dirRight:
+            clear = ColumnIsClear(game, t.x + 16, t.y);
+            break;
         default:  // standing
             t.trackPhase = true;
             t.acceptsCommand = true;
@@ -72,10 +82,18 @@ void MovementStep(Game& game, PlayerTank& t) {
     }
     if (clear) {
         switch (t.commandedDirection) {
-            case dirUp: --t.y; break;
-            case dirDown: ++t.y; break;
-            case dirLeft: --t.x; break;
-            default: ++t.x; break;
+            case dirUp:
+                --t.y;
+                break;
+            case dirDown:
+                ++t.y;
+                break;
+            case dirLeft:
+                --t.x;
+                break;
+            default:
+                ++t.x;
+                break;
         }
         --t.stepsLeft;
         t.blocked = false;
@@ -168,7 +186,9 @@ void DrawShield(Game& game, PlayerTank& t) {
     if (now >= s.endTick) s.active = false;
 }
 
-void LockPlayer(PlayerTank& tank) { tank.locked = true; }
+void LockPlayer(PlayerTank& tank) {
+    tank.locked = true;
+}
 
 void DestroyPlayer(Game& game, int player) {
     PlayerTank& t = game.Player(player);
@@ -248,7 +268,8 @@ void Autopilot(Game& game, int player) {
         {dirLeft, dirDown, dirUp},     // facing right
     };
     const int r = Random(game, 3);
-    if (t.facing >= dirUp && t.facing <= dirRight) CommandDirection(game, t, kTurns[t.facing - 1][r]);
+    if (t.facing >= dirUp && t.facing <= dirRight)
+        CommandDirection(game, t, kTurns[t.facing - 1][r]);
 }
 
 }  // namespace kdv
