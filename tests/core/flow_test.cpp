@@ -4,6 +4,7 @@
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "core/random.h"
 #include "testkit/testkit.h"
 
 using namespace kdv;
@@ -228,4 +229,19 @@ TEST(PaletteType, SwitchesTableBitmapAndCheckMark) {
     BuildPixelTable(g.GamePalette, true, expected);
     EXPECT_EQ(g.PixelTable, expected);
     EXPECT_NE(g.PixelTable[200], before);
+}
+
+TEST(RandomNumbers, OneSequenceFromSeedZero) {
+    testkit::Rig rig, other;
+    Game& g = rig.g();
+    EXPECT_EQ(Random(g, 100), 0);  // seed 1
+    EXPECT_EQ(Random(g, 100), 3);  // seed 134775814: 100 * seed / 2^32
+    EXPECT_EQ(g.RandSeed, 134775814u);
+    EXPECT_EQ(Random(g, 1000), int((1000ull * (134775814u * 134775813u + 1u)) >> 32));
+    // Every game draws the same numbers: there is no reseeding.
+    std::vector<int> a, b;
+    for (int i = 0; i < 50; ++i) a.push_back(Random(g, 7));
+    for (int i = 0; i < 53; ++i) b.push_back(Random(other.g(), 7));
+    EXPECT_EQ(a, std::vector<int>(b.begin() + 3, b.end()));
+    for (int v : a) EXPECT_TRUE(v >= 0 && v < 7);
 }
