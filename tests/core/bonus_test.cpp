@@ -153,31 +153,6 @@ TEST(BonusScan, ColourRangesOfTheTwoPlayers) {
     }
 }
 
-TEST(BonusScan, TanksDrawnBesideTheBonus) {
-    struct Case {
-        int dx, dy;
-        uint8_t offset;  // 0 player 1, 64 player 2
-        int sprite;      // 0 a player's tank, 32 a computer tank
-        int collector;
-    };
-    const Case cases[] = {
-        {16, 0, 0, 0, 1},    // grazes the right edge from outside
-        {0, 16, 64, 0, 2},   // grazes the bottom edge from outside
-        {-16, 0, 0, 0, 0},   // touches the left edge from outside: column x - 1 is not scanned
-        {16, 16, 0, 0, 0},   // diagonal: its corner is the one pixel no scan reaches
-        {16, 0, 16, 32, 0},  // a computer tank, even a bonus carrier, never takes it
-    };
-    for (const Case& c : cases) {
-        Field rig;
-        Game& g = rig.g();
-        DrawSprite(g, kX + c.dx, kY + c.dy, c.sprite, g.FrameScreen, c.offset);
-        rig.Lay(0);
-        BonusStep(g);
-        EXPECT_EQ(g.Bonus.active, c.collector == 0) << c.dx << "," << c.dy;
-        EXPECT_EQ(g.Bonus.collector, c.collector) << c.dx << "," << c.dy;  // laid with 0
-    }
-}
-
 TEST(BonusScan, FirstScanToFindATankDecides) {
     Field rig;
     Game& g = rig.g();
