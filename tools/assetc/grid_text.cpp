@@ -83,9 +83,11 @@ std::vector<std::string> SplitWords(std::string_view text) {
     std::vector<std::string> words;
     size_t i = 0;
     while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        // Carriage returns count as blanks, so that files saved with CRLF read the same.
+        auto blank = [&](size_t k) { return text[k] == ' ' || text[k] == '\t' || text[k] == '\r'; };
+        while (i < text.size() && blank(i)) ++i;
         size_t start = i;
-        while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
+        while (i < text.size() && !blank(i)) ++i;
         if (i > start) words.emplace_back(text.substr(start, i - start));
     }
     return words;

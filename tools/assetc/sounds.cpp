@@ -78,9 +78,7 @@ class Parser {
         while (std::getline(in, text)) {
             ++line_;
             if (auto semi = text.find(';'); semi != std::string::npos) text.erase(semi);
-            std::istringstream words(text);
-            std::vector<std::string> w;
-            for (std::string s; words >> s;) w.push_back(s);
+            const std::vector<std::string> w = assetc::SplitWords(text);
             if (w.empty()) continue;
             const std::string& key = w[0];
             auto args = [&](size_t lo, size_t hi) {

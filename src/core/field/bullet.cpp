@@ -117,12 +117,9 @@ void EnemyBulletImpact(Game& game, Bullet& b) {
             b.done = true;
             break;
         case hitPlayer1:
-        case hitPlayer2: {
-            const int player = b.hitKind == hitPlayer1 ? 1 : 2;
-            if (!game.Player(player).shield.active) DestroyPlayer(game, player);
-            b.done = true;
+        case hitPlayer2:
+            StrikePlayerTank(game, b);
             break;
-        }
         default:  // the frame, steel, another bullet: the burst
             ShowBurst(game, b);
             break;
@@ -204,6 +201,12 @@ void BreakBrickStrip(Game& game, const Bullet& b) {
         default:
             break;
     }
+}
+
+void StrikePlayerTank(Game& game, Bullet& b) {
+    const int player = b.hitKind == hitPlayer1 ? 1 : 2;
+    if (!game.Player(player).shield.active) DestroyPlayer(game, player);
+    b.done = true;
 }
 
 void ShowBurst(Game& game, Bullet& b) {

@@ -52,6 +52,9 @@ void ShowBurst(Game& game, Bullet& bullet);
 // A weak bullet's bite out of brick: a strip on the 4-pixel grid at its front, 16 pixels
 // across the path and 5 along it.
 void BreakBrickStrip(Game& game, const Bullet& bullet);
+// A bullet stopped at a player's tank (hit kind 4 or 5): the tank is lost unless its shield is
+// up; the bullet is spent either way.
+void StrikePlayerTank(Game& game, Bullet& bullet);
 
 // Players' bullets.
 void LaunchPlayerBullet(Game& game, Bullet& bullet, int tankX, int tankY, uint8_t power,

@@ -91,12 +91,9 @@ void Impact(Game& game, Bullet& b) {
             b.done = true;
             break;
         case hitPlayer1:
-        case hitPlayer2: {
-            const int player = b.hitKind == hitPlayer1 ? 1 : 2;
-            if (!game.Player(player).shield.active) DestroyPlayer(game, player);
-            b.done = true;
+        case hitPlayer2:
+            StrikePlayerTank(game, b);
             break;
-        }
         case hitEnemy:
             HitEnemy(game, b);
             break;
