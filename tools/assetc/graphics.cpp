@@ -7,20 +7,24 @@
 
 #include "assetc/assetc.h"
 #include "assetc/grid_text.h"
+#include "core/field/map.h"
+#include "core/screen/graphics_pack.h"
 
 namespace {
+
+// The files' layouts are the game's own.
+using kdv::kGraphicsPackBytes;
+using kdv::kPaletteOffset;
+using kdv::kSpriteCount;
+using kdv::kSpritesOffset;
+using kdv::kTitleBytes;
+using kdv::kTitleMaxPixels;
 
 using assetc::Legend;
 using assetc::SourceError;
 using assetc::SourceReader;
 using assetc::Span;
 
-constexpr int kTitleBytes = 17668;
-constexpr int kTitleMaxPixels = 17664;
-constexpr int kPaletteOffset = 17668;
-constexpr int kSpriteOffset = 18436;
-constexpr int kPackSize = 42500;
-constexpr int kSpriteCount = 94;
 constexpr int kSide = 16;
 
 using Sprite = std::array<uint8_t, kSide * kSide>;
@@ -224,7 +228,7 @@ int BuildGraphics(const std::string& sourceDir, const std::string& outFile) {
         if (!missing.empty())
             throw SourceError(sourceDir + "/sprites", 0, "sprites not given:" + missing);
 
-        std::vector<uint8_t> pack(kPackSize, 0);
+        std::vector<uint8_t> pack(kGraphicsPackBytes, 0);
         PutU16(pack, 0, title.width);
         PutU16(pack, 2, title.height);
         std::copy(title.pixels.begin(), title.pixels.end(), pack.begin() + 4);
@@ -232,7 +236,7 @@ int BuildGraphics(const std::string& sourceDir, const std::string& outFile) {
         std::copy(palette.begin(), palette.end(), pack.begin() + kPaletteOffset);
         for (int n = 0; n < kSpriteCount; ++n)
             std::copy(sheet[n]->begin(), sheet[n]->end(),
-                      pack.begin() + kSpriteOffset + n * kSide * kSide);
+                      pack.begin() + kSpritesOffset + n * kSide * kSide);
         if (!assetc::WriteBinaryFile(outFile, pack)) {
             std::fprintf(stderr, "assetc: %s cannot be written\n", outFile.c_str());
             return 1;

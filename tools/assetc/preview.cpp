@@ -9,17 +9,21 @@
 
 #include "assetc/assetc.h"
 #include "assetc/grid_text.h"
+#include "core/field/map.h"
+#include "core/screen/graphics_pack.h"
 #include "support/png.h"
 
 namespace {
 
-constexpr int kPackSize = 42500;
-constexpr int kPaletteOffset = 17668;
-constexpr int kSpriteOffset = 18436;
-constexpr int kSpriteCount = 94;
+// The files' layouts are the game's own.
+using kdv::kGraphicsPackBytes;
+using kdv::kLevelRecordBytes;
+using kdv::kPaletteOffset;
+using kdv::kSpriteCount;
+using kdv::kSpritesOffset;
+
 constexpr int kScreenW = 320;
 constexpr int kScreenH = 200;
-constexpr int kRecordSize = 176;
 
 struct Pack {
     int titleW = 0, titleH = 0;
@@ -321,7 +325,7 @@ bool WriteStages(const Pack& pack, const Font& font, const std::vector<uint8_t>&
     Canvas overview(gap + cols * (kScreenW + gap), gap + rows * (kScreenH + captionH + gap),
                     kSheetBack);
     for (int i = 0; i < records; ++i) {
-        Screen s = RenderStage(pack, font, levels.data() + i * kRecordSize, i == 0);
+        Screen s = RenderStage(pack, font, levels.data() + i * kLevelRecordBytes, i == 0);
         Canvas one(kScreenW, kScreenH, 0);
         Blit(one, pack, s, 0, 0, 1);
         char name[32];
@@ -337,15 +341,15 @@ bool WriteStages(const Pack& pack, const Font& font, const std::vector<uint8_t>&
 
 bool LoadPack(const std::string& path, Pack& pack) {
     std::vector<uint8_t> bytes = assetc::ReadBinaryFile(path);
-    if (bytes.size() < kPackSize) return false;
+    if (bytes.size() < kGraphicsPackBytes) return false;
     pack.titleW = bytes[0] | bytes[1] << 8;
     pack.titleH = bytes[2] | bytes[3] << 8;
     if (pack.titleW * pack.titleH > 17664) return false;
     pack.title.assign(bytes.begin() + 4, bytes.begin() + 4 + pack.titleW * pack.titleH);
     std::copy(bytes.begin() + kPaletteOffset, bytes.begin() + kPaletteOffset + 768,
               pack.palette.begin());
-    pack.sprites.assign(bytes.begin() + kSpriteOffset,
-                        bytes.begin() + kSpriteOffset + kSpriteCount * 256);
+    pack.sprites.assign(bytes.begin() + kSpritesOffset,
+                        bytes.begin() + kSpritesOffset + kSpriteCount * 256);
     return true;
 }
 
@@ -358,7 +362,7 @@ int RenderPreviews(const std::string& graphicsFile, const std::string& levelFile
         Pack pack;
         if (!LoadPack(graphicsFile, pack)) {
             std::fprintf(stderr, "assetc: %s is not a graphics pack of %d bytes\n",
-                         graphicsFile.c_str(), kPackSize);
+                         graphicsFile.c_str(), kGraphicsPackBytes);
             return 1;
         }
         // The font lives beside the pack; without it the pictures go unlabelled.
@@ -381,7 +385,7 @@ int RenderPreviews(const std::string& graphicsFile, const std::string& levelFile
         if (ok && font.loaded) ok = WriteFontSheet(pack, font, outDir + "/font.png");
         // The sheets above are useful even when the level file is missing or broken.
         std::vector<uint8_t> levels = assetc::ReadBinaryFile(levelFile);
-        int records = static_cast<int>(levels.size() / kRecordSize);
+        int records = static_cast<int>(levels.size() / kLevelRecordBytes);
         if (ok) ok = WriteStages(pack, font, levels, records, outDir);
         if (!ok) {
             std::fprintf(stderr, "assetc: cannot write the pictures into %s\n", outDir.c_str());

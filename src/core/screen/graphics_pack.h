@@ -15,6 +15,7 @@ constexpr int kTitleBytes = 17668;  // width, height and at most 17,664 pixels
 constexpr int kTitleMaxPixels = kTitleBytes - 4;
 constexpr int kPaletteOffset = 17668;
 constexpr int kSpritesOffset = 18436;
+constexpr int kGraphicsPackBytes = kSpritesOffset + kSpriteSheetBytes;  // 42,500
 constexpr uint8_t kTransparent = 255;
 constexpr const char* kGraphicsFile = "data/tank.grp";
 constexpr const char* kLevelFile = "data/lswap.dat";
