@@ -11,18 +11,12 @@
 
 namespace {
 
-struct Bench {
+struct Bench : adapters::VirtualPlatform {
     adapters::DiskFiles files{KORDAVEL_ROOT};
-    adapters::VirtualInput input;
-    adapters::ManualClock clock;
-    adapters::SilentSound sound;
-    adapters::VirtualDisplay display;
-    adapters::VirtualWindow window;
     std::unique_ptr<kdv::Game> game;
 
     Bench() {
-        kdv::Services s{&display, &sound, &input, &clock, &files, &window};
-        game = kdv::MakeGame(s);
+        game = kdv::MakeGame(ServicesWith(files));
         kdv::FormCreate(*game);
         if (!kdv::FormActivate(*game)) throw std::runtime_error("no data files in " KORDAVEL_ROOT);
     }

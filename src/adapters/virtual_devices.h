@@ -131,4 +131,17 @@ class VirtualWindow : public kdv::Window {
     int dialogsShown = 0;
 };
 
+// The virtual devices of one game, with the files it reads from.
+struct VirtualPlatform {
+    VirtualInput input;
+    ManualClock clock;
+    SilentSound sound;
+    VirtualDisplay display;
+    VirtualWindow window;
+
+    kdv::Services ServicesWith(kdv::FileSystem& files) {
+        return {&display, &sound, &input, &clock, &files, &window};
+    }
+};
+
 }  // namespace adapters

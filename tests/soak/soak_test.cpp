@@ -34,21 +34,15 @@ void operator delete(void* p, std::size_t) noexcept {
 
 namespace {
 
-struct Soak {
+struct Soak : adapters::VirtualPlatform {
     adapters::DiskFiles files{KORDAVEL_ROOT};
-    adapters::VirtualInput input;
-    adapters::ManualClock clock;
-    adapters::SilentSound sound;
-    adapters::VirtualDisplay display;
-    adapters::VirtualWindow window;
     std::unique_ptr<kdv::Game> game;
     long ticks = 0;
     int stagesEnded = 0;
 
     Soak() {
         input.SetForceFeedback(true);
-        kdv::Services s{&display, &sound, &input, &clock, &files, &window};
-        game = kdv::MakeGame(s);
+        game = kdv::MakeGame(ServicesWith(files));
         kdv::FormCreate(*game);
         EXPECT_TRUE(kdv::FormActivate(*game));
         game->Settings.forceFeedback = true;  // jolts are played, and not kept

@@ -169,14 +169,7 @@ void WriteStandardData(const std::string& root, int levelRecords) {
 Rig::Rig() {
     input.record = true;
     sound.record = true;
-    kdv::Services s;
-    s.display = &display;
-    s.sound = &sound;
-    s.input = &input;
-    s.clock = &clock;
-    s.files = &files;
-    s.window = &window;
-    game = kdv::MakeGame(s);
+    game = kdv::MakeGame(ServicesWith(files));
 }
 
 void Rig::InstallStandardData(int levelRecords) {

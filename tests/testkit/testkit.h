@@ -51,13 +51,8 @@ Bytes MakeSoundBank(int sounds);
 // Writes the standard data set into a folder on disk: data/tank.grp, tank.fnt, tank.snd, lswap.dat.
 void WriteStandardData(const std::string& root, int levelRecords = 3);
 
-struct Rig {
+struct Rig : adapters::VirtualPlatform {
     adapters::MemoryFiles files;
-    adapters::VirtualInput input;
-    adapters::ManualClock clock;
-    adapters::SilentSound sound;
-    adapters::VirtualDisplay display;
-    adapters::VirtualWindow window;
     std::unique_ptr<kdv::Game> game;
 
     Rig();
@@ -77,10 +72,12 @@ struct Rig {
 // be set, the background rebuilt, and the clock set by hand.
 struct FieldRig : Rig {
     explicit FieldRig(uint8_t mode = kdv::gmOnePlayer);
-    void SetCell(int column, int row, uint8_t code) { g().MapGrid[size_t(column * 12 + row)] = code; }
+    void SetCell(int column, int row, uint8_t code) {
+        g().MapGrid[size_t(column * 12 + row)] = code;
+    }
     void ClearMap() { g().MapGrid.fill(0); }
-    void Build();            // BuildBackground
-    void Frame();            // FrameScreen := BackScreen, as at the start of a play frame
+    void Build();  // BuildBackground
+    void Frame();  // FrameScreen := BackScreen, as at the start of a play frame
     void Now(int32_t tick) { g().GameClock = tick; }
     kdv::PlayerTank& P(int n) { return g().Player(n); }
 };

@@ -40,21 +40,13 @@ int RunHeadless(const CommandLine& options) {
     const long ticks = options.ticks ? *options.ticks : player.LastTick();
 
     adapters::DiskFiles files(options.root);
-    adapters::VirtualInput input;
-    adapters::ManualClock clock;
-    adapters::SilentSound sound;
-    adapters::VirtualDisplay display;
-    adapters::VirtualWindow window;
+    adapters::VirtualPlatform platform;
+    adapters::VirtualInput& input = platform.input;
+    adapters::ManualClock& clock = platform.clock;
+    adapters::VirtualWindow& window = platform.window;
     window.onMessage = [](const std::string& text) { std::cerr << "kordavel: " << text << "\n"; };
     ScriptInput sink(input);
-
-    kdv::Services services;
-    services.display = &display;
-    services.sound = &sound;
-    services.input = &input;
-    services.clock = &clock;
-    services.files = &files;
-    services.window = &window;
+    const kdv::Services services = platform.ServicesWith(files);
     auto game = kdv::MakeGame(services);
 
     kdv::FormCreate(*game);
