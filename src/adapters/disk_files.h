@@ -1,11 +1,14 @@
 #pragma once
 #include <filesystem>
+#include <map>
+#include <string>
 
 #include "core/platform/services.h"
 
 namespace adapters {
 
-// The game's files under its root folder (the executable's folder, or --root).
+// The game's files under its root folder (the executable's folder, or --root), or where they
+// were placed.
 class DiskFiles : public kdv::FileSystem {
   public:
     explicit DiskFiles(std::filesystem::path root) : root_(std::move(root)) {}
@@ -17,10 +20,18 @@ class DiskFiles : public kdv::FileSystem {
     void Append(const std::string& path, const std::vector<uint8_t>& bytes) override;
     bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) override;
 
-    std::filesystem::path Resolve(const std::string& path) const { return root_ / path; }
+    // A file kept somewhere other than under the root (an installed game's settings and levels).
+    void Place(const std::string& path, std::filesystem::path where) {
+        placed_[path] = std::move(where);
+    }
+    std::filesystem::path Resolve(const std::string& path) const {
+        auto it = placed_.find(path);
+        return it != placed_.end() ? it->second : root_ / path;
+    }
 
   private:
     std::filesystem::path root_;
+    std::map<std::string, std::filesystem::path> placed_;
 };
 
 }  // namespace adapters

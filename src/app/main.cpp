@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/paths.h"
 #include "app/qt/run_windowed.h"
 #include "app/runner/command_line.h"
 #include "app/runner/headless.h"
@@ -18,9 +19,21 @@ int main(int argc, char** argv) {
         return runner::kExitOk;
     }
     if (options->version) {
-        std::cout << "Kordavel 0.1.0\n";
+        std::cout << "Kordavel " KORDAVEL_VERSION "\n";
         return runner::kExitOk;
     }
-    if (options->headless) return runner::RunHeadless(*options);
-    return RunWindowed(*options, argc, argv);
+    auto paths = app::FindPaths(options->root,
+                                app::PathEnvironment::Current(argc > 0 ? argv[0] : nullptr), error);
+    if (!paths) {
+        std::cerr << "kordavel: " << error << "\n";
+        return runner::kExitStartup;
+    }
+    if (options->paths) {
+        std::cout << app::DescribePaths(*paths);
+        return runner::kExitOk;
+    }
+    // The game still runs on the stock levels; only the editor's saving is lost, and it says so.
+    if (!app::PreparePlayerFiles(*paths, error)) std::cerr << "kordavel: " << error << "\n";
+    if (options->headless) return runner::RunHeadless(*options, *paths);
+    return RunWindowed(*options, *paths, argc, argv);
 }

@@ -9,3 +9,5 @@ int BuildSounds(const std::string& sourceDir, const std::string& outFile);
 int BuildLevels(const std::string& sourceDir, const std::string& outFile);
 int RenderPreviews(const std::string& graphicsFile, const std::string& levelFile,
                    const std::string& outDir);
+// A square PNG of size pixels (a multiple of 16) of the program's icon.
+int RenderIcon(const std::string& graphicsFile, int size, const std::string& outFile);

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "adapters/disk_files.h"
 #include "app/qt/draw_surface.h"
 #include "app/qt/main_window.h"
 #include "app/runner/script.h"
@@ -33,7 +32,8 @@ class SteadyClock : public kdv::Clock {
 
 }  // namespace
 
-int RunWindowed(const runner::CommandLine& options, int argc, char** argv) {
+int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths, int argc,
+                char** argv) {
     runner::Script script;
     if (!options.script.empty()) {
         try {
@@ -49,10 +49,12 @@ int RunWindowed(const runner::CommandLine& options, int argc, char** argv) {
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName("Kordavel");
     QApplication::setApplicationVersion(KORDAVEL_VERSION);
+    // Names the menu entry, so that desktops show its icon for the window.
+    QGuiApplication::setDesktopFileName("org.kordavel.Kordavel");
     // The window decides when the program ends (after its close handler has run).
     QApplication::setQuitOnLastWindowClosed(false);
 
-    adapters::DiskFiles files(options.root);
+    const auto files = app::GameFiles(paths);
     SteadyClock clock;
     app::SdlInput input;
     app::MixerSound sound;
@@ -63,7 +65,7 @@ int RunWindowed(const runner::CommandLine& options, int argc, char** argv) {
     services.sound = &sound;
     services.input = &input;
     services.clock = &clock;
-    services.files = &files;
+    services.files = files.get();
     services.window = &form;
     auto game = kdv::MakeGame(services);
 

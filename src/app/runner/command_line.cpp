@@ -8,9 +8,11 @@ namespace runner {
 
 std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
-           "                [--help] [--version]\n"
+           "                [--paths] [--help] [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
-           "                 (default: the program's own folder)\n"
+           "                 (default: beside the program when its folder is writable and\n"
+           "                 holds data/, else the install prefix and the XDG folders)\n"
+           "  --paths        print where every file is read and written, and exit\n"
            "  --headless     no window, sound device or joystick; timer ticks run back to back\n"
            "  --ticks N      run N ticks (default: up to the script's last tick)\n"
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
@@ -29,7 +31,6 @@ std::filesystem::path ProgramFolder(const char* argv0) {
 
 std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& error) {
     CommandLine options;
-    options.root = ProgramFolder(argc > 0 ? argv[0] : "kordavel");
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -65,6 +66,8 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             options.help = true;
         } else if (!std::strcmp(arg, "--version")) {
             options.version = true;
+        } else if (!std::strcmp(arg, "--paths")) {
+            options.paths = true;
         } else {
             error = std::string("unknown argument \"") + arg + "\"";
             return std::nullopt;

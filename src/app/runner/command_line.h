@@ -6,13 +6,14 @@
 namespace runner {
 
 struct CommandLine {
-    std::filesystem::path root;  // data/ and kordavel.ini are found here
+    std::filesystem::path root;  // --root DIR, or empty: see app/paths.h
     bool headless = false;
     std::optional<long> ticks;
     std::string script;
     bool bench = false;
     bool help = false;
     bool version = false;
+    bool paths = false;  // print where every file is read and written
 };
 
 // Returns nullopt with error set when the arguments make no sense.

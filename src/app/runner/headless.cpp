@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
 #include "app/runner/script.h"
 #include "core/flow/main_form.h"
@@ -26,7 +25,7 @@ class ScriptInput : public InputSink {
 
 }  // namespace
 
-int RunHeadless(const CommandLine& options) {
+int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     Script script;
     if (!options.script.empty()) {
         try {
@@ -39,14 +38,14 @@ int RunHeadless(const CommandLine& options) {
     ScriptPlayer player(script);
     const long ticks = options.ticks ? *options.ticks : player.LastTick();
 
-    adapters::DiskFiles files(options.root);
+    const auto files = app::GameFiles(paths);
     adapters::VirtualPlatform platform;
     adapters::VirtualInput& input = platform.input;
     adapters::ManualClock& clock = platform.clock;
     adapters::VirtualWindow& window = platform.window;
     window.onMessage = [](const std::string& text) { std::cerr << "kordavel: " << text << "\n"; };
     ScriptInput sink(input);
-    const kdv::Services services = platform.ServicesWith(files);
+    const kdv::Services services = platform.ServicesWith(*files);
     auto game = kdv::MakeGame(services);
 
     kdv::FormCreate(*game);
