@@ -288,34 +288,14 @@ TEST_F(PlayerLevels, UnwritableHomeLeavesTheStockLevelsToPlayWith) {
     EXPECT_EQ(found->levelFile, paths.StockLevelFile());
 }
 
-TEST(Paths, FollowTheCommandLineTheProgramsFolderAndTheEnvironment) {
+TEST(Paths, WithoutAHomeTheGameSaysWhatToDo) {
     TempDir top("paths");
     app::PathEnvironment env;
     env.programFolder = top.path;
     std::string error;
-    auto p = app::FindPaths("/r", env, error);
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->layout, app::Layout::Root);
-    EXPECT_EQ(p->settingsFile, "/r/kordavel.ini");
-    EXPECT_EQ(p->levelFile, "/r/data/lswap.dat");
-
-    // No data beside the program and no home: nowhere for the player's files.
     EXPECT_FALSE(app::FindPaths({}, env, error));
-    EXPECT_NE(error.find("HOME"), std::string::npos);
-    env.configHome = "/c";
-    env.dataHome = "/d";
-    p = app::FindPaths({}, env, error);
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->settingsFile, "/c/kordavel/kordavel.ini");
-    EXPECT_EQ(p->levelFile, "/d/kordavel/lswap.dat");
-    EXPECT_EQ(p->replayDir, "/d/kordavel/replays");
-
-    fs::create_directories(top.path / "data");
-    p = app::FindPaths({}, env, error);
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->layout, app::Layout::Portable);
-    EXPECT_EQ(p->settingsFile, top.path / "kordavel.ini");
-    EXPECT_FALSE(p->OwnLevelFile());
+    EXPECT_NE(error.find("--root"), std::string::npos) << error;
+    EXPECT_TRUE(app::FindPaths("/r", env, error));
 }
 
 }  // namespace
