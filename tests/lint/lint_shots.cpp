@@ -68,7 +68,7 @@ TEST(ShippedShots, EveryPlayerTankFiresClearOfItselfInEveryFacing) {
                             t.commandedDirection = dirNone;
                             t.acceptsCommand = true;
                             t.stepsLeft = 8;
-                            t.bullet.done = true;  // the last shot is dropped
+                            t.bullet.done = true;             // the last shot is dropped
                             g.EnemyReserve.StageWon = false;  // an empty field is won
                             t.nextStepTick = g.GameClock + delay;
                             rig.Press(keys[Fire]);
@@ -77,12 +77,12 @@ TEST(ShippedShots, EveryPlayerTankFiresClearOfItselfInEveryFacing) {
                             rig.Release(keys[Fire]);
                             rig.Release(keys[MoveUp + facing - 1]);
                             const Bullet launched = t.bullet;
-                            const std::string what =
-                                "player " + std::to_string(player) + ", level " +
-                                std::to_string(level) + ", " + kFacing[facing] +
-                                (trackA ? ", tracks A" : ", tracks B") +
-                                (driving ? ", driving" : ", standing") + ", step delay " +
-                                std::to_string(delay);
+                            const std::string what = "player " + std::to_string(player) +
+                                                     ", level " + std::to_string(level) + ", " +
+                                                     kFacing[facing] +
+                                                     (trackA ? ", tracks A" : ", tracks B") +
+                                                     (driving ? ", driving" : ", standing") +
+                                                     ", step delay " + std::to_string(delay);
                             ASSERT_FALSE(launched.done) << what;
                             ASSERT_EQ(launched.state, facing) << what;
                             rig.Tick();
@@ -121,8 +121,8 @@ TEST(ShippedShots, EveryComputerTankFiresClearOfItself) {
                 DrawEnemy(g, e);
                 BulletTick(g, e.bullet);
                 const auto [x, y] = Ahead(launched.x, launched.y, facing, launched.speed);
-                const std::string what = "kind " + std::to_string(kind) + ", " +
-                                         kFacing[facing] + (trackA ? ", tracks A" : ", tracks B");
+                const std::string what = "kind " + std::to_string(kind) + ", " + kFacing[facing] +
+                                         (trackA ? ", tracks A" : ", tracks B");
                 EXPECT_EQ(e.bullet.state, facing) << what;
                 EXPECT_EQ(e.bullet.x, x) << what;
                 EXPECT_EQ(e.bullet.y, y) << what;
@@ -166,11 +166,11 @@ TEST(ShippedShots, BurstsStopPlayersBulletsAndLetComputerBulletsThrough) {
                             BulletTick(g, shot);
                         travelled = std::abs(shot.x - lx) + std::abs(shot.y - ly);
                     }
-                    const std::string what =
-                        "burst picture " + std::to_string(91 - pictures) + ", shot " +
-                        kFacing[direction] +
-                        (shooter ? " by player " + std::to_string(shooter) : " by a computer tank") +
-                        " at power " + std::to_string(power);
+                    const std::string what = "burst picture " + std::to_string(91 - pictures) +
+                                             ", shot " + kFacing[direction] +
+                                             (shooter ? " by player " + std::to_string(shooter)
+                                                      : " by a computer tank") +
+                                             " at power " + std::to_string(power);
                     if (shooter) {
                         EXPECT_EQ(shot.state, kBulletStopped) << what;
                         // Stopped at the picture, short of its middle, not at the run-up's start.
