@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -210,4 +211,107 @@ TEST(ShippedPlay, AStageIsLostByShootingTheOwnBase) {
     }
     EXPECT_TRUE(lost);
     EXPECT_TRUE(again);
+}
+
+namespace {
+
+// A computer tank as the player meets it: its picture on the field (facing up, tracks A), its
+// reserve icon, its speed, the hits it takes and whether the first hit brings a bonus.
+struct TankLook {
+    std::vector<uint8_t> picture, icon;
+    int32_t stepPeriod = 0;
+    int hits = 0;
+    bool bonus = false;
+    bool operator==(const TankLook&) const = default;
+};
+
+// The 16 x 16 block at the top-left corner of everything drawn on a cleared frame.
+std::vector<uint8_t> Drawn(const Game& g) {
+    int left = 320, top = 200;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 320; ++x)
+            if (g.FrameScreen.At(x, y)) left = std::min(left, x), top = std::min(top, y);
+    std::vector<uint8_t> block;
+    for (int y = top; y < top + 16; ++y)
+        for (int x = left; x < left + 16; ++x) block.push_back(g.FrameScreen.At(x, y));
+    return block;
+}
+
+TankLook LookOf(testkit::FieldRig& rig, uint8_t kind) {
+    Game& g = rig.g();
+    TankLook look;
+    g.EnemyLineup.fill(kind);
+    for (EnemyTank& tank : g.enemies) ResetEnemySlot(tank);
+    StartReserve(g);
+    EnemyTank& e = g.Enemy(1);
+    e.entering = false;
+    e.alive = true;
+    e.facing = dirUp;
+    e.trackPhase = true;
+    FillScreen(g.FrameScreen, 0);
+    DrawEnemy(g, e);
+    look.picture = Drawn(g);
+    g.EnemyReserve.remaining = 1;
+    FillScreen(g.FrameScreen, 0);
+    DrawReserveIcons(g);
+    look.icon = Drawn(g);
+    look.stepPeriod = e.stepPeriod;
+    g.Bonus.active = false;
+    Bullet& b = g.Player(1).bullet;
+    while (e.alive && look.hits < 10) {  // player 1's bullet, stopped inside the tank
+        b.done = false;
+        b.state = kBulletStopped;
+        b.hitKind = hitEnemy;
+        b.x = uint16_t(e.x + 7);
+        b.y = uint16_t(e.y + 7);
+        b.nextStepTick = g.GameClock;
+        PlayerBulletTick(g, 1);
+        if (++look.hits == 1) look.bonus = g.Bonus.active;
+    }
+    return look;
+}
+
+}  // namespace
+
+// A hand-made level file may hold any byte as a kind. Every kind from 8 to 255 comes out as one
+// of the eight kinds, keeping the picture set that the kind modulo 4 names, and its icon,
+// colour, speed, armour and bonus all agree with that kind's.
+TEST(ShippedKinds, KindsPastSevenInALevelFileAgreeInEveryRespect) {
+    std::vector<testkit::LevelRecord> records(1, testkit::DefaultLevel());
+    for (int i = 0; i < 20; ++i) records[0].lineup[size_t(i)] = uint8_t(i % kEnemyKinds);
+    for (int kind = kEnemyKinds, i = 0; kind <= 255; ++kind, ++i) {
+        if (i % 20 == 0) records.push_back(testkit::DefaultLevel());
+        records.back().lineup[size_t(i % 20)] = uint8_t(kind);
+    }
+    testkit::FieldRig rig(gmOnePlayer, kShippedData.string());
+    Game& g = rig.g();
+    rig.files.files["data/lswap.dat"] = testkit::EncodeLevels(records);
+    LoadStage(g, 0);
+    std::vector<TankLook> eight;
+    for (int kind = 0; kind < kEnemyKinds; ++kind) {
+        eight.push_back(LookOf(rig, g.EnemyLineup[size_t(kind + 1)]));
+        LoadStage(g, 0);
+    }
+    int checked = 0;
+    for (size_t r = 1; r < records.size(); ++r)
+        for (int entry = 1; entry <= 20; ++entry) {
+            LoadStage(g, uint16_t(r));
+            const uint8_t fileKind = records[r].lineup[size_t(entry - 1)];
+            const uint8_t kind = g.EnemyLineup[size_t(entry)];
+            SCOPED_TRACE("kind " + std::to_string(fileKind) + " in the file");
+            ASSERT_LT(kind, kEnemyKinds);
+            EXPECT_EQ(kind % 4, fileKind % 4) << "the picture set changed";
+            const TankLook look = LookOf(rig, kind);
+            EXPECT_EQ(look.icon, look.picture) << "the icon is not the tank";
+            const auto same = std::find_if(eight.begin(), eight.end(), [&](const TankLook& k) {
+                return k.picture == look.picture;
+            });
+            ASSERT_NE(same, eight.end());
+            EXPECT_EQ(look, *same);
+            ++checked;
+        }
+    EXPECT_EQ(checked, 20 * int(records.size() - 1));
+    // Each of the eight is a tank of its own.
+    for (size_t a = 0; a < eight.size(); ++a)
+        for (size_t b = a + 1; b < eight.size(); ++b) EXPECT_NE(eight[a].picture, eight[b].picture);
 }
