@@ -315,3 +315,79 @@ TEST(ShippedKinds, KindsPastSevenInALevelFileAgreeInEveryRespect) {
     for (size_t a = 0; a < eight.size(); ++a)
         for (size_t b = a + 1; b < eight.size(); ++b) EXPECT_NE(eight[a].picture, eight[b].picture);
 }
+
+// Two players who stand at their start and keep firing up win a stage whose only ways are the
+// top row and the two columns above them: every computer tank that enters crosses their lines of
+// fire sooner or later. A stage of this file is played on the shipped pictures and sounds.
+TEST(ShippedPlay, AStageIsWonByTwoPlayersHoldingTheirLanes) {
+    ShippedRoot probe;  // where the players start, from the game itself
+    int lanes[2] = {-1, -1};
+    {
+        Session s(probe.path);
+        ASSERT_TRUE(s.PlayFrom("MStart2Player"));
+        for (int p = 0; p < 2; ++p) lanes[p] = (s.g().Player(p + 1).x - CellX(0)) / 16;
+    }
+    testkit::LevelRecord lanesStage;  // kind-0 tanks; steel everywhere else, and no base
+    for (int c = 0; c < kMapColumns; ++c)
+        for (int r = 0; r < kMapRows; ++r) {
+            const bool open = r == 0 || c == lanes[0] || c == lanes[1];
+            lanesStage.map[size_t(c * kMapRows + r)] = open ? 0 : 3;
+        }
+    const std::string shipped = ReadAll(kShippedData / "lswap.dat");
+    testkit::Bytes levels(shipped.begin(), shipped.begin() + kLevelRecordBytes);
+    const testkit::Bytes stages = testkit::EncodeLevels({lanesStage, lanesStage});
+    levels.insert(levels.end(), stages.begin(), stages.end());
+    ShippedRoot root(&levels);
+    ScriptRun run(root);
+    const Settings defaults;
+    run.script << "1 menu MStart2Player\n";
+    for (long t = 10; t <= 60; t += 10)
+        run.Key(t, defaults.keys1[Start], true), run.Key(t + 1, defaults.keys1[Start], false);
+    run.Key(100, defaults.keys1[Fire], true);
+    run.Key(100, defaults.keys2[Fire], true);
+    for (long t = 500; t <= 30000; t += 500) run.Dump(t);
+    ASSERT_EQ(run.Run(), 0);
+    bool won = false, next = false;
+    for (long t : run.dumps) {
+        const std::string d = run.At(t);
+        if (Field(d, "GameState") == gsTallyTwoPlayers) {
+            won = true;
+            EXPECT_EQ(Field(d, "StageWon"), 1) << t;
+            EXPECT_EQ(Field(d, "StageNumber"), 1) << t;
+        }
+        next =
+            next || (won && Field(d, "GameState") == gsStageIntro && Field(d, "StageNumber") == 2);
+    }
+    EXPECT_TRUE(won);
+    EXPECT_TRUE(next);
+}
+
+// The program on a stage whose line-up holds kinds past 7 plays exactly as on the same stage
+// with the kinds the game reads from them.
+TEST(ShippedKinds, ALineUpOfLargeKindsPlaysAsTheKindsItIsReadAs) {
+    const std::string shipped = ReadAll(kShippedData / "lswap.dat");
+    testkit::LevelRecord large = testkit::DefaultLevel(), read = large;
+    for (int i = 0; i < 20; ++i) {
+        large.lineup[size_t(i)] = uint8_t(255 - 13 * i);
+        read.lineup[size_t(i)] = uint8_t((255 - 13 * i) % kEnemyKinds);
+    }
+    std::string dumps[2];
+    for (int k = 0; k < 2; ++k) {
+        testkit::Bytes levels(shipped.begin(), shipped.begin() + kLevelRecordBytes);
+        const testkit::Bytes stage = testkit::EncodeLevels({k == 0 ? large : read});
+        levels.insert(levels.end(), stage.begin(), stage.end());
+        ShippedRoot root(&levels);
+        ScriptRun run(root);
+        const Settings defaults;
+        run.script << "1 menu MStart1Player\n";
+        for (long t = 10; t <= 60; t += 10)
+            run.Key(t, defaults.keys1[Start], true), run.Key(t + 1, defaults.keys1[Start], false);
+        run.Key(100, defaults.keys1[Fire], true);
+        run.Dump(1500);
+        ASSERT_EQ(run.Run(), 0);
+        dumps[k] = run.At(1500);
+    }
+    EXPECT_EQ(Field(dumps[0], "GameState"), gsPlay);
+    EXPECT_LT(Field(dumps[0], "remaining"), 17) << "tanks of the line-up came in";
+    EXPECT_EQ(dumps[0], dumps[1]);
+}
