@@ -391,3 +391,22 @@ TEST(ShippedKinds, ALineUpOfLargeKindsPlaysAsTheKindsItIsReadAs) {
     EXPECT_LT(Field(dumps[0], "remaining"), 17) << "tanks of the line-up came in";
     EXPECT_EQ(dumps[0], dumps[1]);
 }
+
+// The editor on the shipped data: Esc appends the map as one record and goes to the title at
+// once, without presenting another editor frame.
+TEST(ShippedPlay, EditorEscSavesAndGoesStraightToTheTitle) {
+    ShippedRoot root;
+    const auto before = fs::file_size(root.path / "data" / "lswap.dat");
+    ScriptRun run(root);
+    run.script << "1 menu MLevelEditor\n";
+    run.Key(20, 13, true);  // Enter puts the tile under the cursor
+    run.Key(21, 13, false);
+    run.Dump(39);
+    run.Key(40, 27, true);
+    run.Dump(40);
+    ASSERT_EQ(run.Run(), 0);
+    EXPECT_EQ(Field(run.At(39), "GameState"), gsLevelEditor);
+    EXPECT_EQ(Field(run.At(40), "GameState"), gsTitleScroll);
+    EXPECT_EQ(Field(run.At(40), "PresentToggle"), Field(run.At(39), "PresentToggle"));
+    EXPECT_EQ(fs::file_size(root.path / "data" / "lswap.dat"), before + kLevelRecordBytes);
+}
