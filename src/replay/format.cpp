@@ -223,10 +223,9 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         return fail("the replay is of format " + std::to_string(h.formatVersion) +
                     "; this program reads format " + std::to_string(kFormatVersion));
     if (checkSum) {
-        const uint32_t stored = uint32_t(bytes[bytes.size() - 4]) |
-                                uint32_t(bytes[bytes.size() - 3]) << 8 |
-                                uint32_t(bytes[bytes.size() - 2]) << 16 |
-                                uint32_t(bytes[bytes.size() - 1]) << 24;
+        const uint32_t stored =
+            uint32_t(bytes[bytes.size() - 4]) | uint32_t(bytes[bytes.size() - 3]) << 8 |
+            uint32_t(bytes[bytes.size() - 2]) << 16 | uint32_t(bytes[bytes.size() - 1]) << 24;
         if (Crc32(bytes.subspan(0, bytes.size() - 4)) != stored)
             return fail("the file is damaged or truncated (its checksum does not match)");
     }
@@ -255,7 +254,8 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         switch (kind) {
             case Event::Ticks:
                 e.a = int64_t(r.Unsigned("the input stream"));
-                if (e.a == 0 || uint64_t(e.a) > ticks - ran) r.Fail("the stream has more ticks than its header");
+                if (e.a == 0 || uint64_t(e.a) > ticks - ran)
+                    r.Fail("the stream has more ticks than its header");
                 ran += uint64_t(e.a);
                 break;
             case Event::Input:
@@ -267,7 +267,8 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
                 break;
             case Event::Menu:
                 e.a = int64_t(r.Unsigned("the input stream"));
-                if (uint64_t(e.a) >= kMenuItems.size()) r.Fail("the stream names an unknown menu item");
+                if (uint64_t(e.a) >= kMenuItems.size())
+                    r.Fail("the stream names an unknown menu item");
                 break;
             case Event::Settings:
                 replay.settings.push_back(ReadSettings(r));
@@ -288,7 +289,8 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         if (!r.Ok()) break;
         replay.events.push_back(e);
     }
-    if (r.Ok() && ran != ticks) r.Fail("the stream ends before the ticks its header counts (truncated?)");
+    if (r.Ok() && ran != ticks)
+        r.Fail("the stream ends before the ticks its header counts (truncated?)");
     if (r.Ok() && r.Left() != 0) r.Fail("there are bytes after the end of the stream");
     if (!r.Ok()) return fail(r.Error());
     result.replay = std::move(replay);

@@ -54,8 +54,8 @@ constexpr uint32_t kCannotDrawBit = 1u << kBindingSlots;  // the display could n
 
 // The menu items that change the game directly. The others change only settings or the
 // window, and reach the stream as settings.
-constexpr std::array<const char*, 6> kMenuItems = {
-    "MDemo", "MStart1Player", "MStart2Player", "MStartDuel", "MLevelEditor", "PauseOnOffP1"};
+constexpr std::array<const char*, 6> kMenuItems = {"MDemo",      "MStart1Player", "MStart2Player",
+                                                   "MStartDuel", "MLevelEditor",  "PauseOnOffP1"};
 std::optional<uint8_t> MenuIndex(std::string_view item);
 
 struct Event {

@@ -17,7 +17,7 @@ constexpr const char* kLevelFile = "data/lswap.dat";
 // The data file as the replay needs it: whole, or for the level file its first bytes (the
 // editor only ever appends, so levels added since keep older replays playable).
 std::optional<std::vector<uint8_t>> ReadData(kdv::FileSystem& disk, size_t index,
-                                            const DataFile& want) {
+                                             const DataFile& want) {
     const char* path = kDataFiles[index];
     const auto size = disk.Size(path);
     if (!size) return std::nullopt;
@@ -159,8 +159,8 @@ class Playback::Input : public kdv::InputDevice {
   private:
     bool Any(int code, int joystick) const {
         if (!settings) return false;
-        const kdv::BindingRow* rows[4] = {&settings->keys1, &settings->joystick1,
-                                          &settings->keys2, &settings->joystick2};
+        const kdv::BindingRow* rows[4] = {&settings->keys1, &settings->joystick1, &settings->keys2,
+                                          &settings->joystick2};
         for (int r = joystick; r < 4; r += 2)
             for (int a = 0; a < kdv::kActions; ++a) {
                 const int32_t bound = (*rows[r])[size_t(a)];
@@ -191,6 +191,7 @@ class Playback::Display : public kdv::Display {
     void Present(const kdv::WorkBitmap& bitmap) override {
         if (show && outer_ && outer_->CanDraw()) outer_->Present(bitmap);
     }
+    bool WantsPixels() const override { return outer_ != nullptr; }
     bool canDraw = true;
     bool show = true;
 

@@ -62,8 +62,8 @@ class Playback {
     std::unique_ptr<Sound> sound_;
     kdv::Services services_;
     std::unique_ptr<kdv::Game> game_;
-    size_t next_ = 0;         // next event
-    int64_t ticksLeft_ = 0;   // of the current run of ticks
+    size_t next_ = 0;        // next event
+    int64_t ticksLeft_ = 0;  // of the current run of ticks
     int64_t ticksRun_ = 0;
 };
 
