@@ -19,7 +19,7 @@ std::string GameFileName(std::chrono::system_clock::time_point when, const Heade
     const char* mode = header.mode < 4 ? kModes[header.mode] : "none";
     char stage[16];
     std::snprintf(stage, sizeof stage, "s%02d", int(std::clamp(header.stage, 0, 999)));
-    return std::string("game-") + stamp + "-" + mode + "-" + stage + ".kdr";
+    return std::string("game-") + stamp + "-01-" + mode + "-" + stage + ".kdr";
 }
 
 bool IsGameFileName(const std::string& name) {
@@ -44,11 +44,10 @@ std::filesystem::path SaveGame(const std::filesystem::path& folder, const Replay
                                int keep) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    const std::string base = GameFileName(when, replay.header);
-    std::string name = base;
-    // Two games ended in the same second: the later one gets a number.
+    std::string name = GameFileName(when, replay.header);
+    // Two games ended in the same second: the later one gets the next number.
     for (int n = 2; std::filesystem::exists(folder / name, ec) && n < 100; ++n)
-        name = base.substr(0, base.size() - 4) + "-" + std::to_string(n) + ".kdr";
+        name.replace(21, 2, std::to_string(n / 10) + std::to_string(n % 10));
     const std::filesystem::path path = folder / name;
     if (!SaveReplay(path.string(), replay, error)) return {};
     PruneGames(folder, keep);

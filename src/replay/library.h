@@ -12,7 +12,8 @@ namespace replay {
 
 constexpr int kKeptGames = 20;
 
-// "game-20260314-215530-1p-s03.kdr": when the game ended, its mode and starting stage.
+// "game-20260314-215530-01-1p-s03.kdr": when the game ended (the number tells apart games
+// that ended in the same second), its mode and starting stage.
 std::string GameFileName(std::chrono::system_clock::time_point when, const Header& header);
 bool IsGameFileName(const std::string& name);
 // Saves the game's replay into the folder (made if missing), then deletes the oldest
