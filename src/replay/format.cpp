@@ -176,6 +176,11 @@ std::vector<uint8_t> Encode(const Replay& replay) {
     w.Unsigned(uint64_t(h.watchFrom));
     w.Unsigned(uint64_t(h.ticks));
     for (const Event& e : replay.events) {
+        // Short runs of ticks, the most common event, take one byte.
+        if (e.kind == Event::Ticks && e.a >= 1 && e.a <= 128) {
+            w.Byte(uint8_t(0x80 | (e.a - 1)));
+            continue;
+        }
         w.Byte(e.kind);
         switch (e.kind) {
             case Event::Ticks:
@@ -251,6 +256,15 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         if (!r.Ok() || kind == kEnd) break;
         Event e;
         e.kind = Event::Kind(kind);
+        if (kind & 0x80) {
+            e.kind = Event::Ticks;
+            e.a = (kind & 0x7F) + 1;
+            if (uint64_t(e.a) > ticks - ran) r.Fail("the stream has more ticks than its header");
+            ran += uint64_t(e.a);
+            if (!r.Ok()) break;
+            replay.events.push_back(e);
+            continue;
+        }
         switch (kind) {
             case Event::Ticks:
                 e.a = int64_t(r.Unsigned("the input stream"));
