@@ -11,6 +11,7 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKORDAVEL_SANITIZE=ON -DKORDAVEL_BENCH=OFF
 cmake --build build-asan -j"$jobs"
+
 # The same replay gives the same final state in the release and the sanitizer builds.
 replays=$(mktemp -d)
 trap 'rm -rf "$replays"' EXIT
