@@ -10,9 +10,9 @@ struct CommandLine {
     bool headless = false;
     std::optional<long> ticks;
     std::string script;
-    std::string record;  // write a replay of the run here
-    std::string replay;  // play this replay instead of taking input
-    bool verify = false; // with --replay: headless, flat out, print the final state's hash
+    std::string record;   // write a replay of the run here
+    std::string replay;   // play this replay instead of taking input
+    bool verify = false;  // with --replay: headless, flat out, print the final state's hash
     bool bench = false;
     bool help = false;
     bool version = false;
