@@ -134,6 +134,10 @@ PlaySettings ReadSettings(Reader& r) {
     for (Row row : kRows)
         for (int32_t& code : s.*row) code = r.Int32(what);
     p.starPeriod = r.Int32(what);
+    // Only what the settings file and the game can produce.
+    if (s.gameDifficulty > 3 || (s.language != 0 && s.language != 1) ||
+        (p.starPeriod != 16 && p.starPeriod != 32))
+        r.Fail("the settings hold values the game never has");
     return p;
 }
 
@@ -295,6 +299,7 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
                 e.a = r.Int32("the input stream");
                 e.b = r.Byte("the input stream");
                 if (e.b < 1 || e.b > 3) r.Fail("a level selection names an unknown game mode");
+                if (e.a < 1 || e.a > 0xFFFF) r.Fail("a level selection names an impossible stage");
                 break;
             default:
                 r.Fail("the stream holds an unknown event (" + std::to_string(kind) + ")");
