@@ -42,7 +42,7 @@ TEST(Captions, UnknownNamesAndPrefixesHaveNoCaption) {
 }
 
 TEST(Captions, EveryLineHasANameAndTwoTexts) {
-    EXPECT_EQ(app::CaptionLines().size(), 37u);
+    EXPECT_GE(app::CaptionLines().size(), 37u);  // the original table, then later additions
     for (std::string_view line : app::CaptionLines()) {
         const size_t equals = line.find('=');
         ASSERT_NE(equals, std::string_view::npos) << line;

@@ -45,6 +45,10 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "GroupBox1=Player 1|Игрок 1",
     "GroupBox2=Player 2|Игрок 2",
     "MLanguage=Language (Язык)|Язык (Language)",
+    "MWatchReplay=Watch Replay…|Смотреть повтор…",
+    "ReplayFiles=Kordavel replays|Повторы Kordavel",
+    "ReplayWatching=Replay (P pause, F ×4, Esc stop)|Повтор (P пауза, F ×4, Esc выход)",
+    "ReplayPaused=paused|пауза",
 });
 
 }  // namespace

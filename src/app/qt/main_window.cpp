@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -13,8 +14,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <chrono>
 #include <iostream>
 
+#include "adapters/virtual_devices.h"
 #include "app/qt/about_form.h"
 #include "app/qt/captions.h"
 #include "app/qt/draw_surface.h"
@@ -23,6 +26,9 @@
 #include "app/sdl/sdl_input.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/library.h"
+#include "replay/playback.h"
+#include "replay/recorder.h"
 
 namespace app {
 
@@ -41,6 +47,14 @@ class TForm1::ScriptKeys : public runner::InputSink {
 
   private:
     SdlInput& input_;
+};
+
+// A replay being watched: its own game on devices that answer from the file.
+struct TForm1::WatchState {
+    adapters::VirtualWindow window;  // the replayed game's messages and close
+    std::unique_ptr<replay::Playback> playback;
+    bool paused = false;
+    bool fast = false;  // four ticks a timer tick
 };
 
 namespace {
@@ -82,7 +96,13 @@ QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
     connect(action, &QAction::triggered, this, [this, item] {
         // Until the game has started only Exit means anything.
         if (closing_ || (!started_ && item != "MExit")) return;
-        BetweenTicks([this, item] { kdv::ClickMenu(*game_, item); });
+        BetweenTicks([this, item] {
+            if (watching_) StopWatching();
+            if (recorder_) recorder_->MenuItem(*game_, item);
+            kdv::ClickMenu(*game_, item);
+            if (recorder_) recorder_->AfterAction(*game_);
+            SaveFinishedGames(false);
+        });
     });
     return action;
 }
@@ -107,6 +127,12 @@ void TForm1::BuildMenu() {
     }
     AddItem(file, "MLevelEditor", "Level Editor");
     AddItem(file, "MSelectLevel", "Select Level");
+    auto* watch = new QAction(QString::fromUtf8("Watch Replay…"), this);
+    watch->setObjectName("MWatchReplay");
+    file->addAction(watch);
+    connect(watch, &QAction::triggered, this, [this] {
+        if (started_ && !closing_) BetweenTicks([this] { WatchReplayClick(); });
+    });
     // Reached through the keys their captions show (the window's key handler).
     for (QAction* hidden : {AddItem(file, "N320x200Alt11", "320x200                         Alt+1"),
                             AddItem(file, "N640x400Alt21", "640x400                         Alt+2"),
@@ -131,6 +157,18 @@ void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional
     tickLimit_ = ticks;
 }
 
+void TForm1::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
+                            std::string recordFile) {
+    recorder_ = &recorder;
+    replayFolder_ = std::move(folder);
+    recordFile_ = std::move(recordFile);
+}
+
+void TForm1::WatchAtStart(std::string file, runner::ScriptPlayer* script) {
+    watchAtStart_ = std::move(file);
+    watchScript_ = script;
+}
+
 void TForm1::Start() {
     kdv::FormCreate(*game_);
     show();
@@ -149,7 +187,9 @@ void TForm1::FormActivate() {
         return;
     }
     started_ = true;
+    if (recorder_) recorder_->Begin(*game_, *game_->io.files);
     if (tickLimit_ && *tickLimit_ <= 0) Close();
+    if (!watchAtStart_.empty() && !closing_) StartWatching(watchAtStart_);
 }
 
 bool TForm1::event(QEvent* event) {
@@ -195,11 +235,19 @@ void TForm1::KeyPress(const QKeyEvent& event) {
     const int code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
                                    event.nativeScanCode(), x11ScanCodes_);
     if (code == 0) return;
+    if (watching_) {
+        WatchKey(code);  // the player's game hears nothing of it
+        return;
+    }
     if (event.nativeScanCode() != 0) heldByScanCode_[event.nativeScanCode()] = code;
     input_.Keys().Press(code);
     if (!started_ || closing_) return;
     const bool alt = (event.modifiers() & Qt::AltModifier) || input_.Keys().Live(vk::kAlt);
-    BetweenTicks([this, code, alt] { kdv::FormKeyDown(*game_, code, alt); });
+    BetweenTicks([this, code, alt] {
+        if (watching_) return;
+        if (recorder_) recorder_->KeyDown(*game_, code);
+        kdv::FormKeyDown(*game_, code, alt);
+    });
 }
 
 void TForm1::KeyRelease(const QKeyEvent& event) {
@@ -228,11 +276,20 @@ void TForm1::BetweenTicks(std::function<void()> action) {
 
 void TForm1::DXTimerTimer() {
     if (inTick_ || closing_ || !started_) return;
+    if (watching_) {
+        inTick_ = true;
+        WatchTick();
+        inTick_ = false;
+        return;
+    }
     inTick_ = true;
     const long tick = ticksRun_ + 1;
     if (script_) script_->ApplyInputs(tick, *game_, *scriptKeys_);
     if (!closing_) {
+        if (recorder_) recorder_->BeforeTick(*game_);
         kdv::DXTimerTimer(*game_);
+        if (recorder_) recorder_->AfterTick(*game_);
+        SaveFinishedGames(false);
         ticksRun_ = tick;
         if (script_ && !closing_) {
             try {
@@ -277,6 +334,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     dxTimer_.stop();
     if (!formClosed_) {
         formClosed_ = true;
+        watching_.reset();
+        SaveFinishedGames(true);
         if (game_) kdv::FormClose(*game_);
     }
     event->accept();
@@ -414,6 +473,146 @@ void TForm1::CentreOnScreen() {
     const QSize outer = isVisible() ? frameGeometry().size() : size();
     move(area.x() + (area.width() - outer.width()) / 2,
          area.y() + (area.height() - outer.height()) / 2);
+}
+
+}  // namespace app
+
+// --- Replays ---------------------------------------------------------------------------------
+
+namespace app {
+
+void TForm1::SaveFinishedGames(bool closing) {
+    if (!recorder_ || !recorder_->Begun()) return;
+    std::string error;
+    auto save = [&](const replay::Replay& game) {
+        if (replay::SaveGame(replayFolder_, game, std::chrono::system_clock::now(), error).empty())
+            std::cerr << "kordavel: the replay was not saved: " << error << "\n";
+    };
+    if (auto finished = recorder_->TakeFinishedGame()) save(*finished);
+    if (!closing) return;
+    if (auto running = recorder_->GameInProgress()) save(*running);
+    if (!recordFile_.empty() && !replay::SaveReplay(recordFile_, recorder_->Whole(), error)) {
+        std::cerr << "kordavel: " << error << "\n";
+        if (exitCode_ == 0) exitCode_ = runner::kExitStartup;
+    }
+}
+
+void TForm1::WatchReplayClick() {
+    const int language = game_->Settings.language;
+    const QString title =
+        QString::fromStdString(CaptionFor("MWatchReplay", language).value_or("Watch Replay"));
+    std::error_code ec;
+    std::filesystem::create_directories(replayFolder_, ec);
+    const QString file = QFileDialog::getOpenFileName(
+        this, title.chopped(title.endsWith(QChar(0x2026)) ? 1 : 0),
+        QString::fromStdString(replayFolder_.string()),
+        QString::fromStdString(CaptionFor("ReplayFiles", language).value_or("Replays")) +
+            " (*.kdr)");
+    if (!file.isEmpty()) StartWatching(file.toStdString());
+}
+
+void TForm1::StartWatching(const std::string& file) {
+    if (watching_) StopWatching();
+    std::string error;
+    auto data = replay::LoadReplay(file, error);
+    if (!data) {
+        ShowMessage(error);
+        return;
+    }
+    if (auto refusal = replay::CheckReplay(*data, *game_->io.files)) {
+        ShowMessage(std::filesystem::path(file).filename().string() + ": " + *refusal);
+        return;
+    }
+    auto watch = std::make_unique<WatchState>();
+    kdv::Services outer;
+    outer.display = dxDraw_;
+    outer.sound = game_->Settings.soundEnable ? game_->io.sound : nullptr;
+    outer.window = &watch->window;
+    const int64_t from = data->header.watchFrom;
+    watch->playback = std::make_unique<replay::Playback>(std::move(*data), *game_->io.files, outer);
+    replay::Playback& playback = *watch->playback;
+    // The part before the game is played unseen, as fast as it goes.
+    playback.Show(false);
+    if (!playback.Start()) {
+        std::string text;
+        for (const std::string& line : watch->window.messages) text += line + "\n";
+        ShowMessage(text.empty() ? "The replay could not be started." : text);
+        return;
+    }
+    while (playback.TicksRun() < from && playback.Step()) {
+        if (watchScript_)
+            watchScript_->ApplyOutputs(long(playback.TicksRun()), playback.Game(),
+                                       long(playback.TicksRun()));
+    }
+    playback.Show(true);
+    input_.Keys().ReleaseAll();
+    watching_ = std::move(watch);
+    ShowWatchTitle();
+}
+
+void TForm1::StopWatching() {
+    if (!watching_) return;
+    watching_.reset();
+    watchScript_ = nullptr;
+    // The keyboard goes back to the player's game, with nothing held, and its next frame is
+    // drawn whole.
+    input_.Keys().ReleaseAll();
+    heldByScanCode_.clear();
+    game_->presentCache.valid = false;
+    setWindowTitle(" Kordavel");
+}
+
+void TForm1::WatchTick() {
+    WatchState& watch = *watching_;
+    if (watch.paused) return;
+    replay::Playback& playback = *watch.playback;
+    for (int i = 0; i < (watch.fast ? 4 : 1); ++i) {
+        if (!playback.Step() || watch.window.failed || watch.window.closeRequested) {
+            if (watch.window.failed) std::cerr << "kordavel: " << watch.window.failure << "\n";
+            StopWatching();
+            return;
+        }
+        if (watchScript_) {
+            const long tick = long(playback.TicksRun());
+            try {
+                watchScript_->ApplyOutputs(tick, playback.Game(), tick);
+            } catch (const std::exception& error) {
+                std::cerr << "kordavel: " << error.what() << "\n";
+                exitCode_ = runner::kExitStartup;
+            }
+        }
+    }
+}
+
+bool TForm1::WatchKey(int code) {
+    switch (code) {
+        case 'P':
+            watching_->paused = !watching_->paused;
+            break;
+        case 'F':
+            watching_->fast = !watching_->fast;
+            break;
+        case 27:
+            StopWatching();
+            return true;
+        default:
+            return false;
+    }
+    ShowWatchTitle();
+    return true;
+}
+
+void TForm1::ShowWatchTitle() {
+    const int language = game_->Settings.language;
+    auto caption = [language](const char* name, const char* fallback) {
+        return CaptionFor(name, language).value_or(fallback);
+    };
+    std::string title = " Kordavel - " + caption("ReplayWatching", "Replay");
+    if (watching_->paused)
+        title += " - " + caption("ReplayPaused", "paused");
+    else if (watching_->fast)
+        title += " - ×4";
+    setWindowTitle(QString::fromStdString(title));
 }
 
 }  // namespace app

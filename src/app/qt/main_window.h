@@ -4,6 +4,7 @@
 // core's main-form operations.
 #include <QMainWindow>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -17,6 +18,9 @@ class QMenu;
 
 namespace kdv {
 struct Game;
+}
+namespace replay {
+class Recorder;
 }
 
 namespace app {
@@ -37,6 +41,17 @@ class TForm1 : public QMainWindow, public kdv::Window {
     // The game to drive, an optional script and the number of ticks after which the window
     // closes (none: run until closed). Call before Start.
     void Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks);
+    // Every game is recorded into folder as it ends; with recordFile, the whole run is also
+    // written there at the close. Call before Start.
+    void AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
+                        std::string recordFile);
+    // Plays this replay as soon as the game has started; the script's dump and screen lines
+    // then count the replay's ticks.
+    void WatchAtStart(std::string file, runner::ScriptPlayer* script);
+    // File -> Watch Replay: plays a replay in the window; the player's game waits meanwhile.
+    void StartWatching(const std::string& file);
+    void StopWatching();
+    bool Watching() const { return watching_ != nullptr; }
     // FormCreate, then show; FormActivate follows on the first activation.
     void Start();
     int ExitCode() const { return exitCode_; }
@@ -77,6 +92,11 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void FixWindowSize();
     void CentreOnScreen();
     void NotAvailableYet(const char* what);
+    void WatchReplayClick();
+    void WatchTick();
+    bool WatchKey(int code);
+    void ShowWatchTitle();
+    void SaveFinishedGames(bool closing);
 
     SdlInput& input_;
     DrawSurface* dxDraw_ = nullptr;
@@ -91,6 +111,13 @@ class TForm1 : public QMainWindow, public kdv::Window {
     std::optional<long> tickLimit_;
     class ScriptKeys;
     std::unique_ptr<ScriptKeys> scriptKeys_;
+    replay::Recorder* recorder_ = nullptr;
+    std::filesystem::path replayFolder_;
+    std::string recordFile_;
+    std::string watchAtStart_;
+    runner::ScriptPlayer* watchScript_ = nullptr;
+    struct WatchState;
+    std::unique_ptr<WatchState> watching_;
 
     QSize mode_{640, 400};
     bool fullScreen_ = false;

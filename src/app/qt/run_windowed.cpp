@@ -10,6 +10,7 @@
 #include "app/sdl/mixer_sound.h"
 #include "app/sdl/sdl_input.h"
 #include "core/game.h"
+#include "replay/recorder.h"
 
 #ifndef KORDAVEL_VERSION
 #define KORDAVEL_VERSION "0"
@@ -44,6 +45,12 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         }
     }
     runner::ScriptPlayer player(std::move(script));
+    if (!options.replay.empty() && player.HasInputs()) {
+        std::cerr << "kordavel: " << options.script
+                  << ": a replay takes its input from the file; the script may hold only dump "
+                     "and screen lines\n";
+        return runner::kExitUsage;
+    }
 
     int qtArgc = argc;
     QApplication application(qtArgc, argv);
@@ -61,16 +68,24 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     app::TForm1 form(input);
 
     kdv::Services services;
+    replay::Recorder recorder;
     services.display = &form.DXDraw();
     services.sound = &sound;
     services.input = &input;
     services.clock = &clock;
     services.files = files.get();
     services.window = &form;
-    auto game = kdv::MakeGame(services);
+    auto game = kdv::MakeGame(recorder.Wrap(services));
 
     const bool scripted = !options.script.empty();
-    form.Attach(*game, scripted ? &player : nullptr, options.ticks);
+    form.AttachRecorder(recorder, paths.replayDir, options.record);
+    if (!options.replay.empty()) {
+        form.Attach(*game, nullptr, options.ticks);
+        form.WatchAtStart(options.replay, scripted ? &player : nullptr);
+    } else {
+        player.SetRecorder(&recorder);
+        form.Attach(*game, scripted ? &player : nullptr, options.ticks);
+    }
     form.Start();
     QApplication::exec();
     return form.ExitCode();

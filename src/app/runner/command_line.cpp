@@ -8,7 +8,8 @@ namespace runner {
 
 std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
-           "                [--paths] [--help] [--version]\n"
+           "                [--record FILE | --replay FILE [--verify]] [--paths] [--help]\n"
+           "                [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: beside the program when its folder is writable and\n"
            "                 holds data/, else the install prefix and the XDG folders)\n"
@@ -18,8 +19,12 @@ std::string UsageText() {
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
            "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX\n"
            "  --bench        print ticks=N seconds=S ticks_per_second=R as the last line\n"
+           "  --record FILE  write a replay of everything the run's game read from its input\n"
+           "  --replay FILE  play a replay; a script may then hold only dump and screen lines\n"
+           "  --verify       with --replay: play it headless as fast as possible and print\n"
+           "                 ticks=N hash=H, the tick count and a hash of the final state\n"
            "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
-           "script, 3 an error ended a game step\n";
+           "script, 3 an error ended a game step, 4 a replay that cannot be played here\n";
 }
 
 std::filesystem::path ProgramFolder(const char* argv0) {
@@ -60,6 +65,16 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             const char* v = value("--script");
             if (!v) return std::nullopt;
             options.script = v;
+        } else if (!std::strcmp(arg, "--record")) {
+            const char* v = value("--record");
+            if (!v) return std::nullopt;
+            options.record = v;
+        } else if (!std::strcmp(arg, "--replay")) {
+            const char* v = value("--replay");
+            if (!v) return std::nullopt;
+            options.replay = v;
+        } else if (!std::strcmp(arg, "--verify")) {
+            options.verify = true;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
@@ -72,6 +87,17 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             error = std::string("unknown argument \"") + arg + "\"";
             return std::nullopt;
         }
+    }
+    if (!options.record.empty() && !options.replay.empty()) {
+        error = "--record and --replay cannot be used together";
+        return std::nullopt;
+    }
+    if (options.verify) {
+        if (options.replay.empty()) {
+            error = "--verify needs --replay FILE";
+            return std::nullopt;
+        }
+        options.headless = true;
     }
     return options;
 }

@@ -10,6 +10,9 @@ struct CommandLine {
     bool headless = false;
     std::optional<long> ticks;
     std::string script;
+    std::string record;   // write a replay of the run here
+    std::string replay;   // play this replay instead of taking input
+    bool verify = false;  // with --replay: headless, flat out, print the final state's hash
     bool bench = false;
     bool help = false;
     bool version = false;
@@ -27,5 +30,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitStartup = 1;    // a start-up message, or output that could not be written
 constexpr int kExitUsage = 2;      // bad arguments or a script line that cannot be parsed
 constexpr int kExitGameError = 3;  // an error ended a game step
+constexpr int kExitReplay = 4;     // the replay cannot be read, or not played with this game
 
 }  // namespace runner

@@ -6,8 +6,11 @@
 
 #include "adapters/virtual_devices.h"
 #include "app/runner/script.h"
+#include "app/runner/state_json.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/playback.h"
+#include "replay/recorder.h"
 
 namespace runner {
 namespace {
@@ -23,19 +26,93 @@ class ScriptInput : public InputSink {
     adapters::VirtualInput& input_;
 };
 
+std::optional<Script> ReadScript(const CommandLine& options) {
+    if (options.script.empty()) return Script{};
+    try {
+        return LoadScript(options.script);
+    } catch (const ScriptError& error) {
+        std::cerr << "kordavel: " << options.script << ": " << error.what() << "\n";
+        return std::nullopt;
+    }
+}
+
+void PrintBench(long ran, std::chrono::steady_clock::time_point started) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("ticks=%ld seconds=%.6f ticks_per_second=%.0f\n", ran, seconds,
+                seconds > 0 ? double(ran) / seconds : 0.0);
+}
+
+// Plays a replay headless: its own devices, the data files checked first.
+int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
+    auto script = ReadScript(options);
+    if (!script) return kExitUsage;
+    ScriptPlayer player(*script);
+    if (player.HasInputs()) {
+        std::cerr << "kordavel: " << options.script
+                  << ": a replay takes its input from the file; the script may hold only dump "
+                     "and screen lines\n";
+        return kExitUsage;
+    }
+    std::string error;
+    auto data = replay::LoadReplay(options.replay, error);
+    if (!data) {
+        std::cerr << "kordavel: " << error << "\n";
+        return kExitReplay;
+    }
+    const auto diskFiles = app::GameFiles(paths);
+    adapters::DiskFiles& files = *diskFiles;
+    if (auto refusal = replay::CheckReplay(*data, files)) {
+        std::cerr << "kordavel: " << options.replay << ": " << *refusal << "\n";
+        return kExitReplay;
+    }
+    adapters::VirtualPlatform platform;
+    adapters::VirtualWindow& window = platform.window;
+    window.onMessage = [](const std::string& text) { std::cerr << "kordavel: " << text << "\n"; };
+    kdv::Services outer;
+    outer.window = &window;
+    replay::Playback playback(std::move(*data), files, outer);
+    if (!playback.Start()) return kExitStartup;
+
+    const long limit = options.ticks ? *options.ticks : long(playback.Data().header.ticks);
+    int exitCode = kExitOk;
+    const auto started = std::chrono::steady_clock::now();
+    while (playback.TicksRun() < limit && !window.closeRequested && playback.Step()) {
+        if (window.failed) {
+            std::cerr << "kordavel: " << window.failure << "\n";
+            exitCode = kExitGameError;
+            break;
+        }
+        const long tick = long(playback.TicksRun());
+        try {
+            player.ApplyOutputs(tick, playback.Game(), tick);
+        } catch (const std::exception& e) {
+            std::cerr << "kordavel: " << e.what() << "\n";
+            exitCode = kExitStartup;
+            break;
+        }
+    }
+    if (!playback.InStep()) {
+        std::cerr << "kordavel: " << options.replay
+                  << ": the replay did not play as it was recorded\n";
+        if (exitCode == kExitOk) exitCode = kExitReplay;
+    }
+    if (options.verify) {
+        const long ran = long(playback.TicksRun());
+        std::printf("ticks=%ld hash=%016llx\n", ran,
+                    static_cast<unsigned long long>(StateHash(playback.Game(), ran)));
+    }
+    if (options.bench) PrintBench(long(playback.TicksRun()), started);
+    return exitCode;
+}
+
 }  // namespace
 
 int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
-    Script script;
-    if (!options.script.empty()) {
-        try {
-            script = LoadScript(options.script);
-        } catch (const ScriptError& error) {
-            std::cerr << "kordavel: " << options.script << ": " << error.what() << "\n";
-            return kExitUsage;
-        }
-    }
-    ScriptPlayer player(script);
+    if (!options.replay.empty()) return RunReplay(options, paths);
+    auto script = ReadScript(options);
+    if (!script) return kExitUsage;
+    ScriptPlayer player(*script);
     const long ticks = options.ticks ? *options.ticks : player.LastTick();
 
     const auto files = app::GameFiles(paths);
@@ -45,7 +122,13 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     adapters::VirtualWindow& window = platform.window;
     window.onMessage = [](const std::string& text) { std::cerr << "kordavel: " << text << "\n"; };
     ScriptInput sink(input);
-    const kdv::Services services = platform.ServicesWith(*files);
+    kdv::Services services = platform.ServicesWith(*files);
+    replay::Recorder recorder;
+    const bool recording = !options.record.empty();
+    if (recording) {
+        services = recorder.Wrap(services);
+        player.SetRecorder(&recorder);
+    }
     auto game = kdv::MakeGame(services);
 
     kdv::FormCreate(*game);
@@ -53,6 +136,7 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
         kdv::FormClose(*game);
         return kExitStartup;
     }
+    if (recording) recorder.Begin(*game, *files);
 
     int exitCode = kExitOk;
     long ran = 0;
@@ -60,7 +144,9 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
         player.ApplyInputs(tick, *game, sink);
         if (window.closeRequested) break;  // the Exit item
+        if (recording) recorder.BeforeTick(*game);
         kdv::DXTimerTimer(*game);
+        if (recording) recorder.AfterTick(*game);
         ++ran;
         clock.now += kdv::kTimerInterval;
         if (window.failed) {
@@ -76,14 +162,15 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
             break;
         }
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    kdv::FormClose(*game);
-    if (options.bench) {
-        std::printf("ticks=%ld seconds=%.6f ticks_per_second=%.0f\n", ran, seconds,
-                    seconds > 0 ? double(ran) / seconds : 0.0);
+    if (recording) {
+        std::string error;
+        if (!replay::SaveReplay(options.record, recorder.Whole(), error)) {
+            std::cerr << "kordavel: " << error << "\n";
+            if (exitCode == kExitOk) exitCode = kExitStartup;
+        }
     }
+    if (options.bench) PrintBench(ran, started);
+    kdv::FormClose(*game);
     return exitCode;
 }
 

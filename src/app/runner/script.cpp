@@ -7,6 +7,7 @@
 #include "app/runner/state_json.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/recorder.h"
 #include "support/png.h"
 
 namespace runner {
@@ -107,6 +108,13 @@ ScriptPlayer::ScriptPlayer(Script script) : script_(std::move(script)) {
         byTick_[script_.commands[i].tick].push_back(i);
 }
 
+bool ScriptPlayer::HasInputs() const {
+    for (const Command& c : script_.commands)
+        if (c.verb == Command::Key || c.verb == Command::Joy || c.verb == Command::Menu)
+            return true;
+    return false;
+}
+
 const std::vector<size_t>& ScriptPlayer::CommandsOf(long tick) const {
     static const std::vector<size_t> kNone;
     auto it = byTick_.find(tick);
@@ -119,13 +127,17 @@ void ScriptPlayer::ApplyInputs(long tick, kdv::Game& game, InputSink& input) {
         switch (c.verb) {
             case Command::Key:
                 input.SetKey(c.code, c.on);
-                if (c.on) kdv::FormKeyDown(game, c.code, input.KeyHeld(18));
+                if (!c.on) break;
+                if (recorder_) recorder_->KeyDown(game, c.code);
+                kdv::FormKeyDown(game, c.code, input.KeyHeld(18));
                 break;
             case Command::Joy:
                 input.SetJoyState(c.code, c.on);
                 break;
             case Command::Menu:
+                if (recorder_) recorder_->MenuItem(game, c.text);
                 kdv::ClickMenu(game, c.text);
+                if (recorder_) recorder_->AfterAction(game);
                 break;
             default:
                 break;

@@ -11,6 +11,9 @@
 namespace kdv {
 struct Game;
 }
+namespace replay {
+class Recorder;
+}
 
 namespace runner {
 
@@ -52,6 +55,10 @@ class ScriptPlayer {
   public:
     explicit ScriptPlayer(Script script);
     long LastTick() const { return script_.lastTick; }
+    // Whether any line is a key, joy or menu command.
+    bool HasInputs() const;
+    // Keys and menu commands are told to the recorder before the game hears of them.
+    void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
     // key, joy and menu commands of the tick, in file order; a key going down also reaches
     // the main window's key handler.
     void ApplyInputs(long tick, kdv::Game& game, InputSink& input);
@@ -63,6 +70,7 @@ class ScriptPlayer {
     const std::vector<size_t>& CommandsOf(long tick) const;
 
     Script script_;
+    replay::Recorder* recorder_ = nullptr;
     std::map<long, std::vector<size_t>> byTick_;  // command indices, in file order
 };
 

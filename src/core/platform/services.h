@@ -25,6 +25,9 @@ class Display {
     virtual bool CanDraw() const = 0;
     // Shows the converted 16-bit frame (draw at (0, 0) and flip).
     virtual void Present(const WorkBitmap& bitmap) = 0;
+    // False for a display that shows nothing (a replay checked flat out): the frame is then
+    // not converted at all.
+    virtual bool WantsPixels() const { return true; }
 };
 
 class SoundDevice {

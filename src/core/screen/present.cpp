@@ -12,6 +12,7 @@ void PresentFrame(Game& game) {
     Display* display = game.io.display;
     if (!display || !display->CanDraw()) return;
     if (game.Paused) DrawText(game, game.GameFont, 100, 100, 12, "PAUSE");
+    if (!display->WantsPixels()) return;
 
     WorkBitmap& bitmap = game.WorkBitmap;
     const bool small = game.Settings.smallScreen;

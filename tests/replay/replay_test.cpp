@@ -1,0 +1,304 @@
+// Replays: the file format against damage, recording and playing back in-process (settings and
+// level selections changed between ticks, as the dialogs do), the program's --record, --replay
+// and --verify on the game's own data, and the folder that keeps the last games.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/runner/state_json.h"
+#include "core/flow/game_flow.h"
+#include "core/flow/main_form.h"
+#include "replay/library.h"
+#include "replay/playback.h"
+#include "replay/recorder.h"
+#include "testkit/testkit.h"
+
+namespace fs = std::filesystem;
+using replay::Event;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+fs::path TempDir(const std::string& name) {
+    const fs::path path =
+        fs::temp_directory_path() / ("kordavel-replay-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(path);
+    fs::create_directories(path);
+    return path;
+}
+
+replay::Replay Sample() {
+    replay::Replay r;
+    r.header.gameVersion = replay::GameVersion();
+    r.header.data[1] = {176 * 36, 0x0123456789abcdefull};
+    r.header.start.settings.gameDifficulty = 2;
+    r.header.start.settings.keys2[0] = -5;
+    r.header.mode = 2;
+    r.header.stage = 7;
+    r.header.watchFrom = 3;
+    r.header.ticks = 1000;
+    replay::PlaySettings changed;
+    changed.settings.paletteType = true;
+    changed.settings.joystick1[4] = 300;
+    changed.starPeriod = 16;
+    r.settings.push_back(changed);
+    r.events = {{Event::Clock, 1234, 0}, {Event::Ticks, 3, 0},   {Event::Input, 1 << 5, 0},
+                {Event::Key, 27, 0},     {Event::Menu, 5, 0},    {Event::Settings, 0, 0},
+                {Event::Clock, -20, 0},  {Event::StartAt, 3, 3}, {Event::Ticks, 997, 0}};
+    return r;
+}
+
+}  // namespace
+
+TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
+    const replay::Replay r = Sample();
+    const auto decoded = replay::Decode(replay::Encode(r));
+    ASSERT_TRUE(decoded.replay) << decoded.error;
+    const replay::Replay& d = *decoded.replay;
+    EXPECT_EQ(d.header.gameVersion, r.header.gameVersion);
+    EXPECT_EQ(d.header.data[1].size, r.header.data[1].size);
+    EXPECT_EQ(d.header.data[1].hash, r.header.data[1].hash);
+    EXPECT_TRUE(d.header.start == r.header.start);
+    EXPECT_EQ(d.header.mode, 2);
+    EXPECT_EQ(d.header.stage, 7);
+    EXPECT_EQ(d.header.watchFrom, 3);
+    EXPECT_EQ(d.header.ticks, 1000);
+    ASSERT_EQ(d.events.size(), r.events.size());
+    for (size_t i = 0; i < d.events.size(); ++i) {
+        EXPECT_EQ(d.events[i].kind, r.events[i].kind) << i;
+        EXPECT_EQ(d.events[i].a, r.events[i].a) << i;
+        EXPECT_EQ(d.events[i].b, r.events[i].b) << i;
+    }
+    ASSERT_EQ(d.settings.size(), 1u);
+    EXPECT_TRUE(d.settings[0] == r.settings[0]);
+}
+
+TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
+    const auto bytes = replay::Encode(Sample());
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        const auto result = replay::Decode({bytes.data(), n});
+        EXPECT_FALSE(result.replay) << n;
+        EXPECT_FALSE(result.error.empty()) << n;
+    }
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        auto damaged = bytes;
+        damaged[i] ^= 0x41;
+        EXPECT_FALSE(replay::Decode(damaged).replay) << i;  // the checksum sees every byte
+        replay::Decode(damaged, false);                     // and past it, no crash either
+    }
+    auto other = Sample();
+    other.events.push_back({Event::Ticks, 1, 0});  // one tick more than the header counts
+    EXPECT_NE(replay::Decode(replay::Encode(other)).error.find("more ticks"), std::string::npos);
+    EXPECT_EQ(replay::Decode(std::vector<uint8_t>(40, 'x')).error, "this is not a Kordavel replay");
+}
+
+// A game recorded in-process, with the changes the options and level selection dialogs make
+// between ticks, plays back to the same state at every tick.
+TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
+    testkit::Rig rig;
+    rig.InstallStandardData(4);
+    replay::Recorder recorder;
+    rig.game = kdv::MakeGame(recorder.Wrap(rig.ServicesWith(rig.files)));
+    ASSERT_TRUE(rig.StartUp());
+    recorder.Begin(rig.g(), rig.files);
+
+    std::vector<uint64_t> hashes;
+    auto tick = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            recorder.BeforeTick(rig.g());
+            kdv::DXTimerTimer(rig.g());
+            recorder.AfterTick(rig.g());
+            rig.clock.now += 13 + i % 3;  // the window's clock is never exact
+            hashes.push_back(runner::StateHash(rig.g(), long(hashes.size() + 1)));
+        }
+    };
+    auto menu = [&](const char* item) {
+        recorder.MenuItem(rig.g(), item);
+        kdv::ClickMenu(rig.g(), item);
+        recorder.AfterAction(rig.g());
+    };
+    tick(120);
+    menu("MStart1Player");
+    rig.Press(32);
+    tick(3);
+    rig.Release(32);
+    rig.Press(17);
+    rig.Press(37);
+    tick(200);
+    rig.Press(80);  // pause held: toggles by the clock
+    tick(90);
+    rig.Release(80);
+    rig.display.canDraw = false;  // a minimised window presents nothing
+    tick(7);
+    rig.display.canDraw = true;
+    // The options dialog: harder game, fire moved to Space.
+    rig.g().Settings.gameDifficulty = 3;
+    rig.g().Settings.keys1[kdv::Fire] = 32;
+    kdv::DeriveSettings(rig.g());
+    menu("PaletteType");  // the pixel table follows
+    rig.Press(32);
+    tick(150);
+    // The level selection dialog: a duel from stage 3.
+    rig.g().StageNumber = 3;
+    rig.g().GameMode = kdv::gmDuel;
+    rig.g().NewGamePending = true;
+    kdv::StartGame(rig.g());
+    tick(5);
+    recorder.KeyDown(rig.g(), 27);
+    kdv::FormKeyDown(rig.g(), 27, false);
+    rig.Press(65);
+    tick(300);
+    const auto finished = recorder.TakeFinishedGame();
+    ASSERT_TRUE(finished);  // the one-player game, ended by the level selection
+    EXPECT_EQ(finished->header.mode, kdv::gmOnePlayer);
+    EXPECT_EQ(finished->header.watchFrom, 120);
+
+    const auto bytes = replay::Encode(recorder.Whole());
+    auto decoded = replay::Decode(bytes);
+    ASSERT_TRUE(decoded.replay) << decoded.error;
+    EXPECT_EQ(decoded.replay->header.mode, kdv::gmDuel);
+    EXPECT_EQ(decoded.replay->header.stage, 3);
+    adapters::VirtualWindow window;
+    kdv::Services outer;
+    outer.window = &window;
+    ASSERT_FALSE(replay::CheckReplay(*decoded.replay, rig.files));
+    replay::Playback playback(std::move(*decoded.replay), rig.files, outer);
+    ASSERT_TRUE(playback.Start());
+    size_t same = 0;
+    while (playback.Step()) {
+        const long t = long(playback.TicksRun());
+        ASSERT_LE(size_t(t), hashes.size());
+        if (runner::StateHash(playback.Game(), t) != hashes[size_t(t - 1)]) {
+            ADD_FAILURE() << "the replay left the recorded game at tick " << t;
+            break;
+        }
+        ++same;
+    }
+    EXPECT_EQ(same, hashes.size());
+    EXPECT_TRUE(playback.InStep());
+    EXPECT_EQ(playback.Game().GameMode, kdv::gmDuel);
+}
+
+TEST(ReplayLibrary, KeepsTheLastGamesAndEveryFileThePlayerRenamed) {
+    const fs::path folder = TempDir("library");
+    replay::Replay game = Sample();
+    const auto start = std::chrono::system_clock::now();
+    std::ofstream(folder / "keep-best.kdr") << "mine";
+    std::ofstream(folder / "notes.txt") << "mine";
+    std::vector<fs::path> saved;
+    for (int i = 0; i < 25; ++i) {
+        std::string error;
+        saved.push_back(
+            replay::SaveGame(folder, game, start + std::chrono::seconds(i / 2), error, 20));
+        ASSERT_FALSE(saved.back().empty()) << error;
+    }
+    EXPECT_NE(saved[0], saved[1]);  // two games in the same second
+    int games = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        games += replay::IsGameFileName(entry.path().filename().string());
+    EXPECT_EQ(games, 20);
+    for (int i = 0; i < 5; ++i) EXPECT_FALSE(fs::exists(saved[size_t(i)])) << i;
+    for (int i = 5; i < 25; ++i) EXPECT_TRUE(fs::exists(saved[size_t(i)])) << i;
+    EXPECT_TRUE(fs::exists(folder / "keep-best.kdr"));
+    EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+    std::string error;
+    EXPECT_TRUE(replay::LoadReplay(saved.back().string(), error)) << error;
+    fs::remove_all(folder);
+}
+
+#ifdef KORDAVEL_ROOT
+namespace {
+
+int RunProgram(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
+    const fs::path o = fs::temp_directory_path() / ("kdv-out-" + std::to_string(::getpid()));
+    const fs::path e = fs::temp_directory_path() / ("kdv-err-" + std::to_string(::getpid()));
+    const std::string cmd =
+        std::string(KORDAVEL_BINARY) + " " + args + " >" + o.string() + " 2>" + e.string();
+    const int status = std::system(cmd.c_str());
+    if (out) *out = ReadAll(o);
+    if (err) *err = ReadAll(e);
+    fs::remove(o);
+    fs::remove(e);
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+// The game's own data through the program: a recorded run and its replay write the same dumps
+// and screens; other data files are refused; the editor's save stays out of the level file.
+TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
+    const fs::path root = TempDir("program");
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data");
+    const std::string outputs[] = {"300", "700", "1100", "1500", "1800"};
+    std::ofstream script(root / "play.txt");
+    script << "130 key 32 down\n132 key 32 up\n160 key 32 down\n161 key 32 up\n"
+              "170 key 37 down\n260 key 17 down\n400 key 80 down\n470 key 80 up\n"
+              "500 key 37 up\n500 key 38 down\n900 menu MStartDuel\n905 key 32 down\n"
+              "910 key 87 down\n1000 menu PaletteType\n1200 menu MLevelEditor\n1210 key 39 "
+              "down\n1211 key 13 down\n"
+              "1300 key 27 down\n1400 menu MDemo\n1700 key 27 down\n";
+    std::ofstream dumps(root / "dumps.txt");
+    for (const std::string& t : outputs) {
+        script << t << " dump " << (root / ("a" + t + ".json")).string() << "\n"
+               << t << " screen " << (root / ("a" + t)).string() << "\n";
+        dumps << t << " dump " << (root / ("b" + t + ".json")).string() << "\n"
+              << t << " screen " << (root / ("b" + t)).string() << "\n";
+    }
+    script.close();
+    dumps.close();
+    const std::string r = "--root " + root.string() + " ";
+    const std::string file = (root / "run.kdr").string();
+    ASSERT_EQ(RunProgram(r + "--headless --ticks 1800 --script " + (root / "play.txt").string() +
+                         " --record " + file),
+              0);
+    const auto levelsAfterRun = fs::file_size(root / "data/lswap.dat");
+    std::string err;
+    ASSERT_EQ(
+        RunProgram(r + "--headless --replay " + file + " --script " + (root / "dumps.txt").string(),
+                   nullptr, &err),
+        0)
+        << err;
+    for (const std::string& t : outputs)
+        for (const char* ext : {".json", ".back", ".frame", ".png"})
+            EXPECT_EQ(ReadAll(root / ("a" + t + ext)), ReadAll(root / ("b" + t + ext))) << t << ext;
+    EXPECT_EQ(fs::file_size(root / "data/lswap.dat"), levelsAfterRun);  // not appended again
+
+    std::string first, second;
+    ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &first), 0);
+    // A level appended to the level file since does not change the game.
+    std::ofstream(root / "data/lswap.dat", std::ios::app) << std::string(176, '\0');
+    ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &second), 0);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first.rfind("ticks=1800 hash=", 0), 0u) << first;
+
+    // Another graphics pack: refused, and says which file.
+    {
+        std::fstream grp(root / "data/tank.grp", std::ios::in | std::ios::out | std::ios::binary);
+        grp.seekp(100);
+        grp.put('\x7f');
+    }
+    EXPECT_EQ(RunProgram(r + "--replay " + file + " --verify", nullptr, &err), 4);
+    EXPECT_NE(err.find("data/tank.grp"), std::string::npos) << err;
+    // A damaged file and a missing one.
+    std::string bytes = ReadAll(file);
+    bytes.resize(bytes.size() / 2);
+    std::ofstream(root / "half.kdr", std::ios::binary) << bytes;
+    EXPECT_EQ(
+        RunProgram(r + "--replay " + (root / "half.kdr").string() + " --verify", nullptr, &err), 4);
+    EXPECT_NE(err.find("half.kdr"), std::string::npos) << err;
+    EXPECT_EQ(
+        RunProgram(r + "--replay " + (root / "none.kdr").string() + " --verify", nullptr, &err), 4);
+    fs::remove_all(root);
+}
+#endif
