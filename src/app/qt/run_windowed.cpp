@@ -69,6 +69,7 @@ int RunWindowed(const runner::CommandLine& options, int argc, char** argv) {
 
     const bool scripted = !options.script.empty();
     form.Attach(*game, scripted ? &player : nullptr, options.ticks);
+    form.SetFrameStats(options.frameStats);
     form.Start();
     QApplication::exec();
     return form.ExitCode();

@@ -8,14 +8,19 @@ namespace runner {
 
 std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
-           "                [--help] [--version]\n"
+           "                [--frame-stats] [--help] [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: the program's own folder)\n"
            "  --headless     no window, sound device or joystick; timer ticks run back to back\n"
            "  --ticks N      run N ticks (default: up to the script's last tick)\n"
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
-           "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX\n"
+           "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX,\n"
+           "                 TICK select STAGE 0|1|2 (Ok on the level dialog),\n"
+           "                 TICK option SECTION/KEY VALUE, TICK option ok|cancel|defaults,\n"
+           "                 TICK forms FILE.json (window only: every form's components)\n"
            "  --bench        print ticks=N seconds=S ticks_per_second=R as the last line\n"
+           "  --frame-stats  window: print the tick interval's median, 99th percentile,\n"
+           "                 maximum and the number of late ticks at exit\n"
            "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
            "script, 3 an error ended a game step\n";
 }
@@ -61,6 +66,8 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             options.script = v;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;
+        } else if (!std::strcmp(arg, "--frame-stats")) {
+            options.frameStats = true;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             options.help = true;
         } else if (!std::strcmp(arg, "--version")) {

@@ -11,6 +11,7 @@ struct CommandLine {
     std::optional<long> ticks;
     std::string script;
     bool bench = false;
+    bool frameStats = false;
     bool help = false;
     bool version = false;
 };

@@ -37,6 +37,10 @@ int RunHeadless(const CommandLine& options) {
         }
     }
     ScriptPlayer player(script);
+    if (player.UsesForms()) {
+        std::cerr << "kordavel: " << options.script << ": forms needs the window (no --headless)\n";
+        return kExitUsage;
+    }
     const long ticks = options.ticks ? *options.ticks : player.LastTick();
 
     adapters::DiskFiles files(options.root);
@@ -59,7 +63,13 @@ int RunHeadless(const CommandLine& options) {
     long ran = 0;
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
-        player.ApplyInputs(tick, *game, sink);
+        try {
+            player.ApplyInputs(tick, *game, sink);
+        } catch (const ScriptError& error) {
+            std::cerr << "kordavel: " << options.script << ": " << error.what() << "\n";
+            exitCode = kExitUsage;
+            break;
+        }
         if (window.closeRequested) break;  // the Exit item
         kdv::DXTimerTimer(*game);
         ++ran;
