@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -365,7 +366,7 @@ void TForm1::ScanApp() {
     std::map<std::string, int> formsWithName;
     for (QWidget* form : Forms()) {
         std::set<std::string> namesHere;
-        for (QObject* object : form->findChildren<QObject*>()) {
+        for (QObject* object : Components(form)) {
             const QString vcl = VclClass(object);
             const std::string name = object->objectName().toStdString();
             if (vcl.isEmpty() || name.empty()) continue;
@@ -390,6 +391,18 @@ void TForm1::ScanApp() {
     selectForm_->SetLanguage(language);
 }
 
+QList<QObject*> TForm1::Components(QWidget* form) const {
+    // The dialogs are children of the main window, but their components are their own.
+    const QList<QWidget*> forms = Forms();
+    QList<QObject*> owned;
+    for (QObject* object : form->findChildren<QObject*>()) {
+        QObject* owner = object->parent();
+        while (owner && !forms.contains(qobject_cast<QWidget*>(owner))) owner = owner->parent();
+        if (owner == form && !forms.contains(qobject_cast<QWidget*>(object))) owned.append(object);
+    }
+    return owned;
+}
+
 QList<QWidget*> TForm1::Forms() const {
     return {const_cast<TForm1*>(this), optionForm_, aboutForm_, inputForm_, selectForm_};
 }
@@ -398,7 +411,7 @@ std::string TForm1::FormsJson() const {
     QJsonArray components;
     for (QWidget* form : Forms()) {
         QList<QObject*> objects = {form};
-        objects += form->findChildren<QObject*>();
+        objects += Components(form);
         for (QObject* object : objects) {
             const QString vcl = VclClass(object);
             if (vcl.isEmpty() || object->objectName().isEmpty()) continue;
@@ -409,15 +422,31 @@ std::string TForm1::FormsJson() const {
                 enabled = action->isEnabled();
                 visible = action->isVisible();
             } else if (auto* widget = qobject_cast<QWidget*>(object)) {
+                QTabWidget* pages = nullptr;
+                for (QObject* p = widget->parent(); p && !pages; p = p->parent())
+                    pages = qobject_cast<QTabWidget*>(p);
                 if (auto* menu = qobject_cast<QMenu*>(widget)) caption = menu->title();
+                else if (vcl == "TTabSheet" && pages) caption = pages->tabText(pages->indexOf(widget));
                 else if (auto* button = qobject_cast<QAbstractButton*>(widget)) caption = button->text();
                 else if (auto* box = qobject_cast<QGroupBox*>(widget)) caption = box->title();
                 else if (auto* label = qobject_cast<QLabel*>(widget)) caption = label->text();
                 else if (auto* edit = qobject_cast<QLineEdit*>(widget)) caption = edit->text();
                 else if (widget->isWindow()) caption = widget->windowTitle();
                 enabled = widget->isEnabled();
-                // As designed: a form's own visibility, its components' within it.
-                visible = widget->isWindow() ? widget->isVisible() : widget->isVisibleTo(form);
+                // As designed: a form's own visibility, its components' within it (a menu by
+                // its item, a page whether or not it is the one in front).
+                if (auto* menu = qobject_cast<QMenu*>(widget)) {
+                    enabled = menu->menuAction()->isEnabled();
+                    visible = menu->menuAction()->isVisible();
+                } else if (vcl == "TTabSheet") {
+                    visible = true;
+                } else if (widget == form) {
+                    visible = widget->isVisible();
+                } else {
+                    visible = true;
+                    for (QWidget* w = widget; w && w != form; w = w->parentWidget())
+                        if (w->isHidden() && VclClass(w) != "TTabSheet") visible = false;
+                }
             }
             QJsonObject entry;
             entry["form"] = form->objectName();

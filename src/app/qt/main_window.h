@@ -51,6 +51,8 @@ class TForm1 : public QMainWindow, public kdv::Window {
     std::string FormsJson() const;
     // The five forms, in creation order.
     QList<QWidget*> Forms() const;
+    // The components a form owns (not those of the dialogs parented to it).
+    QList<QObject*> Components(QWidget* form) const;
     TOptionForm& OptionForm() { return *optionForm_; }
     TInputForm& InputForm() { return *inputForm_; }
     TSelectForm& SelectForm() { return *selectForm_; }
