@@ -1,6 +1,7 @@
 #include "app/runner/state_json.h"
 
 #include <sstream>
+#include <vector>
 
 #include "core/game.h"
 
@@ -287,6 +288,12 @@ std::string StateJson(const kdv::Game& g, long tick) {
     WriteSettings(j, g.OptionsEdit.working, "working");
     j.Close();
     j.Bool("SoundUnavailable", g.SoundUnavailable);
+    // The keys the last input poll saw down, as the game step read them.
+    std::vector<int> keysDown;
+    if (g.io.input)
+        for (int code = 1; code < 256; ++code)
+            if (g.io.input->KeyDown(code)) keysDown.push_back(code);
+    j.Numbers("KeysDown", keysDown);
     j.Close();
     return j.Text();
 }
