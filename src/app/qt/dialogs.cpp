@@ -1,6 +1,7 @@
 #include "app/qt/dialogs.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -31,6 +32,38 @@ void Tag(QObject* object, const char* name, const char* vclClass) {
 
 QString VclClass(const QObject* object) {
     return object->property("vclClass").toString();
+}
+
+namespace {
+
+// Notes the first paint of the window it watches.
+class PaintWatch : public QObject {
+  public:
+    explicit PaintWatch(std::function<void()> onPaint) : onPaint_(std::move(onPaint)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && onPaint_) {
+            onPaint_();
+            onPaint_ = nullptr;
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> onPaint_;
+};
+
+}  // namespace
+
+int ExecTimed(QDialog& dialog, const std::function<void(double ms)>& opened) {
+    QElapsedTimer opening;
+    opening.start();
+    PaintWatch watch([&] {
+        if (opened) opened(double(opening.nsecsElapsed()) / 1e6);
+    });
+    dialog.installEventFilter(&watch);
+    const int result = dialog.exec();
+    dialog.removeEventFilter(&watch);
+    return result;
 }
 
 namespace {
@@ -93,7 +126,7 @@ std::optional<int> TInputForm::Capture(const char* prompt, bool joystick) {
         timer1_.start();
     else
         timer1_.stop();
-    const int result = exec();
+    const int result = ExecTimed(*this, onOpened);
     timer1_.stop();
     if (result == QDialog::Rejected || !value_) return std::nullopt;
     return value_;

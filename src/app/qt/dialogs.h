@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -30,6 +31,8 @@ namespace app {
 // ("TButton", "TStaticText", ...), and its component name.
 void Tag(QObject* object, const char* name, const char* vclClass);
 QString VclClass(const QObject* object);
+// exec() that reports how long the dialog took from the call to its first paint.
+int ExecTimed(QDialog& dialog, const std::function<void(double ms)>& opened);
 
 class TInputForm : public QDialog {
     Q_OBJECT
@@ -40,6 +43,7 @@ class TInputForm : public QDialog {
     // cancelled. Keys typed here never reach the game.
     std::optional<int> Capture(const char* prompt, bool joystick);
     bool Capturing() const { return isVisible(); }
+    std::function<void(double ms)> onOpened;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

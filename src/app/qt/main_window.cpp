@@ -76,6 +76,7 @@ TForm1::TForm1(SdlInput& input) : input_(input), scriptKeys_(std::make_unique<Sc
     inputForm_ = new TInputForm(this);
     selectForm_ = new TSelectForm(this);
     optionForm_->SetCapture(inputForm_);
+    inputForm_->onOpened = [this](double ms) { dialogOpenMs_.emplace_back("TInputForm", ms); };
 
     dxTimer_.setObjectName("DXTimer");
     dxTimer_.setTimerType(Qt::PreciseTimer);
@@ -461,33 +462,8 @@ std::string TForm1::FormsJson() const {
     return QJsonDocument(components).toJson(QJsonDocument::Indented).toStdString();
 }
 
-namespace {
-
-// Notes the first paint of the window it watches.
-class PaintWatch : public QObject {
-  public:
-    explicit PaintWatch(std::function<void()> onPaint) : onPaint_(std::move(onPaint)) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint && onPaint_) {
-            onPaint_();
-            onPaint_ = nullptr;
-        }
-        return false;
-    }
-
-  private:
-    std::function<void()> onPaint_;
-};
-
-}  // namespace
-
 void TForm1::ExecDialog(QDialog& dialog, const char* name) {
-    QElapsedTimer opening;
-    opening.start();
-    PaintWatch watch([&] { dialogOpenMs_.emplace_back(name, double(opening.nsecsElapsed()) / 1e6); });
-    dialog.installEventFilter(&watch);
-    dialog.exec();
-    dialog.removeEventFilter(&watch);
+    ExecTimed(dialog, [this, name](double ms) { dialogOpenMs_.emplace_back(name, ms); });
 }
 
 void TForm1::PrintFrameStats() const {
