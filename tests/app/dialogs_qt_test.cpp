@@ -23,6 +23,7 @@
 #include "app/qt/draw_surface.h"
 #include "app/qt/main_window.h"
 #include "app/sdl/sdl_input.h"
+#include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 
@@ -167,6 +168,20 @@ TEST(Dialogs, RebindingThroughTheCaptureDialogIsSavedOnOkOnly) {
               std::string::npos)
         << ini;
     EXPECT_NE(ini.find("[KeysForPlayer2]\nMoveUp=27\n"), std::string::npos) << ini;
+}
+
+TEST(Dialogs, JoystickCaptureTakesTheFirstStateThatComesOn) {
+    Window w;
+    auto& options = w.form->OptionForm();
+    Later([&] {
+        Later([&] { w.input.SetScriptJoyState(5, true); });  // button 2, seen at the next tick
+        w.Find<QPushButton>(&options, "FireJButton1")->click();
+        w.Find<QPushButton>(&options, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MOptions");
+    EXPECT_EQ(w.game->Settings.joystick1[kdv::Fire], 5);
+    EXPECT_EQ(w.Find<QPushButton>(&options, "FireJButton1")->text().toStdString(),
+              kdv::JoystickName(5));
 }
 
 TEST(Dialogs, SelectLevelStartsTheChosenStageAndRefusesAnEmptyLevelFile) {

@@ -285,7 +285,16 @@ void TForm1::DXTimerTimer() {
         lastTick_ = now;
     }
     const long tick = ticksRun_ + 1;
-    if (script_) script_->ApplyInputs(tick, *game_, *scriptKeys_);
+    if (script_) {
+        try {
+            script_->ApplyInputs(tick, *game_, *scriptKeys_);
+        } catch (const runner::ScriptError& error) {
+            // A command the game refused (a stage past the last): the script is wrong.
+            std::cerr << "kordavel: " << error.what() << "\n";
+            exitCode_ = runner::kExitUsage;
+            Close();
+        }
+    }
     if (!closing_) {
         kdv::DXTimerTimer(*game_);
         ticksRun_ = tick;
