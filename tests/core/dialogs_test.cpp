@@ -101,17 +101,17 @@ TEST(OptionsDialog, KeysOfTheSettingsFileGoThroughTheirControls) {
     EXPECT_FALSE(g.OptionsEdit.working.soundEnable);
     EXPECT_EQ(g.OptionsEdit.working.keys1[Pause], 27);
     // Values no control can give, and keys the dialog does not edit, are refused.
-    for (auto [key, value] : std::vector<std::pair<std::string, long>>{
-             {"Options/SoundVolume", 53},
-             {"Options/SoundVolume", 105},
-             {"Options/GameDifficulty", 4},
-             {"Options/SoundEnable", 2},
-             {"Options/Language", 0},
-             {"KeysForPlayer1/Fire", 124},
-             {"JoystickForPlayer1/Fire", 37},
-             {"KeysForPlayer2/Start", 32},
-             {"KeysForPlayer9/Fire", 1},
-             {"Options", 1}}) {
+    for (auto [key, value] :
+         std::vector<std::pair<std::string, long>>{{"Options/SoundVolume", 53},
+                                                   {"Options/SoundVolume", 105},
+                                                   {"Options/GameDifficulty", 4},
+                                                   {"Options/SoundEnable", 2},
+                                                   {"Options/Language", 0},
+                                                   {"KeysForPlayer1/Fire", 124},
+                                                   {"JoystickForPlayer1/Fire", 37},
+                                                   {"KeysForPlayer2/Start", 32},
+                                                   {"KeysForPlayer9/Fire", 1},
+                                                   {"Options", 1}}) {
         const Settings before = g.OptionsEdit.working;
         EXPECT_TRUE(SetOptionByKey(g, key, value)) << key << " " << value;
         EXPECT_EQ(FormatSettings(g.OptionsEdit.working), FormatSettings(before)) << key;

@@ -69,19 +69,19 @@ TEST(Script, ParsesEveryVerbAndSkipsCommentsAndBlankLines) {
 }
 
 TEST(Script, ReportsTheLineThatCannotBeParsed) {
-    for (auto [text, line] : std::vector<std::pair<std::string, int>>{
-             {"1 key 38 down\n0 key 38 down\n", 2},
-             {"1 key 38 pressed\n", 1},
-             {"\n\n1 joy 36 on\n", 3},
-             {"1 menu MOptionz\n", 1},
-             {"1 select 0 0\n", 1},
-             {"1 select 3 3\n", 1},
-             {"1 option Options/SoundVolume\n", 1},
-             {"1 option SoundVolume 5\n", 1},
-             {"1 option apply\n", 1},
-             {"1 fly away\n", 1},
-             {"x key 1 down\n", 1},
-             {"1 dump\n", 1}}) {
+    for (auto [text, line] :
+         std::vector<std::pair<std::string, int>>{{"1 key 38 down\n0 key 38 down\n", 2},
+                                                  {"1 key 38 pressed\n", 1},
+                                                  {"\n\n1 joy 36 on\n", 3},
+                                                  {"1 menu MOptionz\n", 1},
+                                                  {"1 select 0 0\n", 1},
+                                                  {"1 select 3 3\n", 1},
+                                                  {"1 option Options/SoundVolume\n", 1},
+                                                  {"1 option SoundVolume 5\n", 1},
+                                                  {"1 option apply\n", 1},
+                                                  {"1 fly away\n", 1},
+                                                  {"x key 1 down\n", 1},
+                                                  {"1 dump\n", 1}}) {
         try {
             Parse(text);
             ADD_FAILURE() << text;
@@ -220,8 +220,10 @@ TEST(Headless, OptionVerbsEditACopyThatOkSaves) {
     RealRoot root;
     std::string err;
     ASSERT_EQ(root.Run("2 option Options/SoundVolume 50\n2 option KeysForPlayer1/Fire 88\n"
-                       "2 dump " + root.Dump("open.json") + "\n3 option cancel\n"
-                       "4 option KeysForPlayer1/Fire 89\n5 option ok\n",
+                       "2 dump " +
+                           root.Dump("open.json") +
+                           "\n3 option cancel\n"
+                           "4 option KeysForPlayer1/Fire 89\n5 option ok\n",
                        &err),
               0)
         << err;
@@ -242,8 +244,8 @@ TEST(Headless, OptionVerbsEditACopyThatOkSaves) {
 TEST(Headless, KeyTappedBetweenTicksIsDownForOneTick) {
     RealRoot root;
     std::string err;
-    ASSERT_EQ(root.Run("3 key 38 down\n3 key 38 up\n3 dump " + root.Dump("t3.json") +
-                           "\n4 dump " + root.Dump("t4.json") + "\n",
+    ASSERT_EQ(root.Run("3 key 38 down\n3 key 38 up\n3 dump " + root.Dump("t3.json") + "\n4 dump " +
+                           root.Dump("t4.json") + "\n",
                        &err),
               0)
         << err;

@@ -104,8 +104,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
 void TAboutForm::SetLanguage(int language) {
     setWindowTitle(QString::fromStdString(UiText("About", language)));
-    version_->setText(
-        QString::fromStdString(UiText("Version %1", language)).arg(KORDAVEL_VERSION));
+    version_->setText(QString::fromStdString(UiText("Version %1", language)).arg(KORDAVEL_VERSION));
     credits_->setText(QString::fromStdString(UiText("Made by the Kordavel developers", language)));
 }
 

@@ -53,8 +53,7 @@ std::span<const std::string_view> CaptionLines() {
     return kLines;
 }
 
-std::optional<std::string> CaptionFor(std::string_view component, int language,
-                                      int occurrence) {
+std::optional<std::string> CaptionFor(std::string_view component, int language, int occurrence) {
     std::optional<std::string_view> first, chosen;
     int seen = 0;
     for (std::string_view line : kLines) {

@@ -17,8 +17,7 @@ std::span<const std::string_view> CaptionLines();
 // when the table has no line for it or the line's text is empty.
 // occurrence: how many forms created earlier have a component of this name (0 for the first);
 // past the table's last line of the name, the first line is taken.
-std::optional<std::string> CaptionFor(std::string_view component, int language,
-                                      int occurrence = 0);
+std::optional<std::string> CaptionFor(std::string_view component, int language, int occurrence = 0);
 
 // A message box's text in the language: the game's messages are written in English and
 // translated here, piece by piece, so that file names inside them stay as they are.

@@ -83,8 +83,9 @@ QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
     return button;
 }
 
-const char* const kPrompts[kdv::kActions] = {"Press Up",   "Press Down",  "Press Left", "Press Right",
-                                             "Press Fire", "Press Start", "Press Pause"};
+const char* const kPrompts[kdv::kActions] = {"Press Up",    "Press Down", "Press Left",
+                                             "Press Right", "Press Fire", "Press Start",
+                                             "Press Pause"};
 
 int LanguageOf(const kdv::Game* game) {
     return game ? game->Settings.language : 0;
@@ -305,7 +306,8 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
         if (game_) kdv::FeedBackCheckClick(*game_, ticked);
     });
     for (const Binding& binding : bindings_)
-        connect(binding.button, &QPushButton::clicked, this, [this, binding] { BindingClick(binding); });
+        connect(binding.button, &QPushButton::clicked, this,
+                [this, binding] { BindingClick(binding); });
     connect(defaults, &QPushButton::clicked, this, [this] {
         if (!game_) return;
         kdv::DefaultsClick(*game_);

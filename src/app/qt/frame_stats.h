@@ -26,8 +26,8 @@ inline FrameStats SummariseIntervals(std::vector<double> ms, double periodMs) {
     stats.medianMs = rank(0.5);
     stats.p99Ms = rank(0.99);
     stats.maxMs = ms.back();
-    stats.late = long(std::count_if(ms.begin(), ms.end(),
-                                    [&](double v) { return v > periodMs * 1.5; }));
+    stats.late =
+        long(std::count_if(ms.begin(), ms.end(), [&](double v) { return v > periodMs * 1.5; }));
     return stats;
 }
 

@@ -5,29 +5,29 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMouseEvent>
-#include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTabWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <iostream>
 #include <set>
 
 #include "app/qt/about_form.h"
 #include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
-#include "app/qt/frame_stats.h"
 #include "app/qt/draw_surface.h"
+#include "app/qt/frame_stats.h"
 #include "app/qt/keymap.h"
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
@@ -318,8 +318,7 @@ void TForm1::ShowMessage(const std::string& text) {
     BetweenTicks([this, text] {
         const int language = game_ ? game_->Settings.language : 0;
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
-                        QString::fromStdString(MessageText(text, language)), QMessageBox::Ok,
-                        this);
+                        QString::fromStdString(MessageText(text, language)), QMessageBox::Ok, this);
         box.exec();
     });
 }
@@ -435,13 +434,20 @@ std::string TForm1::FormsJson() const {
                 QTabWidget* pages = nullptr;
                 for (QObject* p = widget->parent(); p && !pages; p = p->parent())
                     pages = qobject_cast<QTabWidget*>(p);
-                if (auto* menu = qobject_cast<QMenu*>(widget)) caption = menu->title();
-                else if (vcl == "TTabSheet" && pages) caption = pages->tabText(pages->indexOf(widget));
-                else if (auto* button = qobject_cast<QAbstractButton*>(widget)) caption = button->text();
-                else if (auto* box = qobject_cast<QGroupBox*>(widget)) caption = box->title();
-                else if (auto* label = qobject_cast<QLabel*>(widget)) caption = label->text();
-                else if (auto* edit = qobject_cast<QLineEdit*>(widget)) caption = edit->text();
-                else if (widget->isWindow()) caption = widget->windowTitle();
+                if (auto* menu = qobject_cast<QMenu*>(widget))
+                    caption = menu->title();
+                else if (vcl == "TTabSheet" && pages)
+                    caption = pages->tabText(pages->indexOf(widget));
+                else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                    caption = button->text();
+                else if (auto* box = qobject_cast<QGroupBox*>(widget))
+                    caption = box->title();
+                else if (auto* label = qobject_cast<QLabel*>(widget))
+                    caption = label->text();
+                else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+                    caption = edit->text();
+                else if (widget->isWindow())
+                    caption = widget->windowTitle();
                 enabled = widget->isEnabled();
                 // As designed: a form's own visibility, its components' within it (a menu by
                 // its item, a page whether or not it is the one in front).

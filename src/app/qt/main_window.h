@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
-#include <vector>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "app/runner/script.h"
 #include "core/platform/services.h"

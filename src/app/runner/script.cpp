@@ -14,10 +14,10 @@ namespace runner {
 namespace {
 
 constexpr const char* kMenuItems[] = {
-    "MDemo",         "MStart1Player", "MStart2Player", "MStartDuel",   "MLevelEditor",
-    "PauseOnOffP1",  "PaletteType",   "MLangEnglish",  "MLangRussian", "N320x200Alt11",
-    "N640x400Alt21", "MFullWin",      "MExit",        "MOptions",     "MSelectLevel",
-    "MAbout",
+    "MDemo",        "MStart1Player", "MStart2Player", "MStartDuel",
+    "MLevelEditor", "PauseOnOffP1",  "PaletteType",   "MLangEnglish",
+    "MLangRussian", "N320x200Alt11", "N640x400Alt21", "MFullWin",
+    "MExit",        "MOptions",      "MSelectLevel",  "MAbout",
 };
 
 bool ParseNumber(const std::string& s, long& out) {

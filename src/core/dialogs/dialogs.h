@@ -22,12 +22,14 @@ struct OptionsEditState {
 // The rows of the binding table as the options dialog shows them.
 enum BindingRowId { rowKeys1 = 0, rowJoystick1, rowKeys2, rowJoystick2 };
 BindingRow& RowOf(Settings& settings, BindingRowId row);
-inline bool IsJoystickRow(BindingRowId row) { return row == rowJoystick1 || row == rowJoystick2; }
+inline bool IsJoystickRow(BindingRowId row) {
+    return row == rowJoystick1 || row == rowJoystick2;
+}
 
 // Track bar positions for the values of a settings record. A file may hold anything: a volume
 // of 53 shows as 10 (its multiple of 5 below), values outside a bar show at its nearest end.
 // Showing the dialog does not touch the working copy; only moving a bar does.
-int SoundBarPosition(int32_t soundVolume);  // 0..20
+int SoundBarPosition(int32_t soundVolume);        // 0..20
 int GameDiffBarPosition(int32_t gameDifficulty);  // 0..3
 
 void OptionFormShow(Game& game);  // working copy := live settings
