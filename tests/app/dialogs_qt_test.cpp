@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -182,6 +183,24 @@ TEST(Dialogs, JoystickCaptureTakesTheFirstStateThatComesOn) {
     EXPECT_EQ(w.game->Settings.joystick1[kdv::Fire], 5);
     EXPECT_EQ(w.Find<QPushButton>(&options, "FireJButton1")->text().toStdString(),
               kdv::JoystickName(5));
+}
+
+TEST(Dialogs, BarsShowFileValuesOutsideTheirRangeWithoutChangingThem) {
+    Window w;
+    auto& options = w.form->OptionForm();
+    w.game->Settings.soundVolume = 53;
+    w.game->Settings.gameDifficulty = -2;
+    int volumeBar = -1, difficultyBar = -1;
+    Later([&] {
+        volumeBar = w.Find<QSlider>(&options, "SoundBar")->value();
+        difficultyBar = w.Find<QSlider>(&options, "GameDiffBar")->value();
+        w.Find<QPushButton>(&options, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MOptions");
+    EXPECT_EQ(volumeBar, kdv::SoundBarPosition(53));
+    EXPECT_EQ(difficultyBar, 0);
+    EXPECT_EQ(w.game->Settings.soundVolume, 53);
+    EXPECT_EQ(w.game->Settings.gameDifficulty, -2);
 }
 
 TEST(Dialogs, SelectLevelStartsTheChosenStageAndRefusesAnEmptyLevelFile) {

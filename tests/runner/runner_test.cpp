@@ -139,6 +139,7 @@ TEST(Headless, ExitCodesForStartUpMessagesScriptsAndArguments) {
 
     EXPECT_EQ(RunProgram("--headless --ticks many"), 2);
     EXPECT_EQ(RunProgram("--frobnicate"), 2);
+    EXPECT_EQ(RunProgram("--headless --frame-stats"), 2);
 }
 
 TEST(Headless, BenchPrintsTheTickRateLast) {

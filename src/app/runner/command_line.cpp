@@ -77,6 +77,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             return std::nullopt;
         }
     }
+    if (options.headless && options.frameStats) {
+        error = "--frame-stats measures the window's frame timer; there is none with --headless";
+        return std::nullopt;
+    }
     return options;
 }
 
