@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -241,6 +242,25 @@ TEST(Dialogs, OptionsAndAboutAreNotOfferedInFullScreen) {
     EXPECT_FALSE(w.form->OptionForm().isVisible());
     EXPECT_FALSE(w.form->findChild<QAction*>("MOptions")->isEnabled());
     EXPECT_TRUE(w.form->findChild<QAction*>("MSelectLevel")->isEnabled());
+    // The menu is reachable in full screen: F10 shows the bar and opens File.
+    EXPECT_FALSE(w.form->menuBar()->isVisible());
+    QKeyEvent f10(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w.form->DXDraw(), &f10);
+    EXPECT_TRUE(w.form->menuBar()->isVisible());
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
     kdv::ClickMenu(*w.game, "MFullWin");
     EXPECT_TRUE(w.form->findChild<QAction*>("MOptions")->isEnabled());
+}
+
+TEST(Dialogs, TheWindowIsSizeableAndAltKeysSetTheTwoSizes) {
+    Window w;
+    w.form->resize(1000, 700);
+    QApplication::processEvents();
+    EXPECT_GT(w.form->DXDraw().width(), 640);  // the picture follows the border
+    kdv::ClickMenu(*w.game, "N320x200Alt11");
+    QApplication::processEvents();
+    EXPECT_EQ(w.form->DXDraw().size(), QSize(320, 200));
+    kdv::ClickMenu(*w.game, "N640x400Alt21");
+    QApplication::processEvents();
+    EXPECT_EQ(w.form->DXDraw().size(), QSize(640, 400));
 }

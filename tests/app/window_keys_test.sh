@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real window under Xvfb, driven with xdotool: a key held while a menu or a dialog opens is
-# let go there, and the game must see it released afterwards.
+# let go there, and the game must see it released afterwards. Also the forms dump of the window.
 # usage: window_keys_test.sh KORDAVEL DATA_DIR
 set -u
 kordavel=$1
@@ -18,6 +18,7 @@ cat > "$work/script.txt" <<SCRIPT
 30 key 32 down
 32 key 32 up
 40 dump $work/playing.json
+40 forms $work/forms.json
 150 dump $work/held.json
 400 dump $work/menu.json
 500 menu MAbout
@@ -42,7 +43,7 @@ await() {
     exit 1
 }
 await playing.json
-window=$(xdotool search --name " Kordavel" | head -1)
+window=$(xdotool search --onlyvisible --name " Kordavel" | head -1)
 xdotool windowfocus "$window" 2>/dev/null
 # Up held, File clicked open, Up let go inside the menu, File clicked shut.
 xdotool keydown Up
@@ -76,4 +77,14 @@ check() {  # file, expected KeysDown
 check held.json 38   # the key reaches the game while the window has it
 check menu.json ""   # released inside the menu: not down afterwards
 check dialog.json "" # released inside the about box: not down afterwards
+# No settings file: the program starts in Russian, and the two StaticText1 labels keep their own
+# lines of the caption table.
+for caption in '"Уровень:"' '"Вверх"' '"Файл"' '"Sound FX"'; do
+    if grep -q "\"caption\": $caption" "$work/forms.json"; then
+        echo "ok: forms.json has $caption"
+    else
+        echo "FAIL: forms.json has no caption $caption"
+        failed=1
+    fi
+done
 exit $failed
