@@ -11,10 +11,13 @@
 namespace adapters {
 
 // Keys and joystick states set by a script or a test; Update takes the snapshot the step sees.
+// Like the window's keyboard, a key pressed and released before a snapshot shows as down in it.
 class VirtualInput : public kdv::InputDevice {
   public:
     void SetKey(int code, bool down) {
-        if (code >= 0 && code < 256) live_[size_t(code)] = down;
+        if (code < 0 || code >= 256) return;
+        live_[size_t(code)] = down;
+        if (down) pressed_[size_t(code)] = true;
     }
     void SetJoyState(int state, bool on) {
         if (state >= 0 && state < 36) liveJoy_[size_t(state)] = on;
@@ -22,7 +25,8 @@ class VirtualInput : public kdv::InputDevice {
     bool LiveKey(int code) const { return code >= 0 && code < 256 && live_[size_t(code)]; }
 
     void Update() override {
-        keys_ = live_;
+        for (size_t i = 0; i < keys_.size(); ++i) keys_[i] = live_[i] || pressed_[i];
+        pressed_.fill(false);
         joy_ = liveJoy_;
     }
     bool KeyDown(int code) const override { return code >= 0 && code < 256 && keys_[size_t(code)]; }
@@ -41,7 +45,7 @@ class VirtualInput : public kdv::InputDevice {
     std::vector<kdv::JoltEffect> jolts;
 
   private:
-    std::array<bool, 256> live_{}, keys_{};
+    std::array<bool, 256> live_{}, pressed_{}, keys_{};
     std::array<bool, 36> liveJoy_{}, joy_{};
 };
 

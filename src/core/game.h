@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/controls/settings.h"
+#include "core/dialogs/dialogs.h"
 #include "core/field/bonus.h"
 #include "core/field/enemy.h"
 #include "core/field/explosion.h"
@@ -52,6 +53,9 @@ struct Game {
     int32_t LastKeyDown = 0;
     kdv::Settings Settings;
     SelectLevelState SelectLevel;
+    OptionsEditState OptionsEdit;
+    // No sound device or bank this run: silent, but the player's soundEnable stays as chosen.
+    bool SoundUnavailable = false;
 
     // Flow.
     uint8_t GameState = gsTitleScroll;

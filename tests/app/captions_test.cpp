@@ -22,11 +22,31 @@ TEST(Captions, MenuItemsInBothLanguages) {
     EXPECT_EQ(CaptionFor("MExit", 7), "Выход");
 }
 
-TEST(Captions, TheFirstLineOfANameWins) {
-    // StaticText1 names both a binding label ("Up") and the level label ("Level:").
+TEST(Captions, ANameTheTableHoldsTwiceIsLookedUpPerForm) {
+    // StaticText1 names both a binding label ("Up", options dialog, created first) and the
+    // level label ("Level:", level dialog, created last).
     EXPECT_EQ(CaptionFor("StaticText1", 0), "Up");
-    EXPECT_EQ(CaptionFor("StaticText1", 1), "Вверх");
-    EXPECT_EQ(CaptionFor("CancelButton", 1), "Отмена");
+    EXPECT_EQ(CaptionFor("StaticText1", 1, 0), "Вверх");
+    EXPECT_EQ(CaptionFor("StaticText1", 0, 1), "Level:");
+    EXPECT_EQ(CaptionFor("StaticText1", 1, 1), "Уровень:");
+    EXPECT_EQ(CaptionFor("CancelButton", 1, 1), "Отмена");
+    // A form past the table's lines of a name takes the first.
+    EXPECT_EQ(CaptionFor("StaticText1", 0, 2), "Up");
+    EXPECT_EQ(CaptionFor("MFile", 0, 1), "File");
+}
+
+TEST(Captions, MessagesAndOtherTextsFollowTheLanguage) {
+    EXPECT_EQ(app::MessageText("File \"data\\tank.fnt\" not found!", 1),
+              "Файл \"data\\tank.fnt\" не найден!");
+    EXPECT_EQ(app::MessageText("File \"data\\tank.fnt\" not found!", 0),
+              "File \"data\\tank.fnt\" not found!");
+    EXPECT_EQ(app::MessageText("Unknown error!!", 1), "Неизвестная ошибка!!");
+    // What follows a translated phrase (an error's own text) is kept.
+    EXPECT_EQ(app::MessageText("The level was not saved: disk full", 1),
+              "Уровень не сохранён: disk full");
+    EXPECT_EQ(app::UiText("Press Fire", 1), "Нажмите: Огонь");
+    EXPECT_EQ(app::UiText("Press Fire", 0), "Press Fire");
+    EXPECT_EQ(app::UiText("not a known text", 1), "not a known text");
 }
 
 TEST(Captions, InnerBlanksAreKept) {

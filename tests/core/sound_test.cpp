@@ -55,22 +55,26 @@ TEST(PlaySound, SoundOffPlaysNothingButCountsAsks) {
     EXPECT_EQ(rig.g().soundsPlayed[sfxExit], 1u);
 }
 
-TEST(PlaySound, DeviceOrBankFailureSwitchesSoundOffAndIsSaved) {
+TEST(PlaySound, DeviceOrBankFailureSilencesThisRunOnly) {
     {
         testkit::Rig rig;
         rig.InstallStandardData();
         rig.sound.failInitialise = true;
         ASSERT_TRUE(rig.StartUp());
-        EXPECT_FALSE(rig.g().Settings.soundEnable);
+        EXPECT_TRUE(rig.g().SoundUnavailable);
+        EXPECT_TRUE(rig.g().Settings.soundEnable);  // the player's choice stands
+        rig.sound.played.clear();
         FormClose(rig.g());
+        EXPECT_TRUE(rig.sound.played.empty());
         const auto& ini = rig.files.files["kordavel.ini"];
-        EXPECT_NE(std::string(ini.begin(), ini.end()).find("SoundEnable=0"), std::string::npos);
+        EXPECT_NE(std::string(ini.begin(), ini.end()).find("SoundEnable=1"), std::string::npos);
     }
     {
         testkit::Rig rig;
         rig.InstallStandardData();
         rig.files.files["data/tank.snd"] = {'j', 'u', 'n', 'k'};
         ASSERT_TRUE(rig.StartUp());
-        EXPECT_FALSE(rig.g().Settings.soundEnable);
+        EXPECT_TRUE(rig.g().SoundUnavailable);
+        EXPECT_TRUE(rig.g().Settings.soundEnable);
     }
 }

@@ -69,14 +69,19 @@ TEST(Script, ParsesEveryVerbAndSkipsCommentsAndBlankLines) {
 }
 
 TEST(Script, ReportsTheLineThatCannotBeParsed) {
-    for (auto [text, line] : std::vector<std::pair<std::string, int>>{
-             {"1 key 38 down\n0 key 38 down\n", 2},
-             {"1 key 38 pressed\n", 1},
-             {"\n\n1 joy 36 on\n", 3},
-             {"1 menu MOptions\n", 1},  // opens a dialog; not scriptable
-             {"1 fly away\n", 1},
-             {"x key 1 down\n", 1},
-             {"1 dump\n", 1}}) {
+    for (auto [text, line] :
+         std::vector<std::pair<std::string, int>>{{"1 key 38 down\n0 key 38 down\n", 2},
+                                                  {"1 key 38 pressed\n", 1},
+                                                  {"\n\n1 joy 36 on\n", 3},
+                                                  {"1 menu MOptionz\n", 1},
+                                                  {"1 select 0 0\n", 1},
+                                                  {"1 select 3 3\n", 1},
+                                                  {"1 option Options/SoundVolume\n", 1},
+                                                  {"1 option SoundVolume 5\n", 1},
+                                                  {"1 option apply\n", 1},
+                                                  {"1 fly away\n", 1},
+                                                  {"x key 1 down\n", 1},
+                                                  {"1 dump\n", 1}}) {
         try {
             Parse(text);
             ADD_FAILURE() << text;
@@ -134,6 +139,7 @@ TEST(Headless, ExitCodesForStartUpMessagesScriptsAndArguments) {
 
     EXPECT_EQ(RunProgram("--headless --ticks many"), 2);
     EXPECT_EQ(RunProgram("--frobnicate"), 2);
+    EXPECT_EQ(RunProgram("--headless --frame-stats"), 2);
 }
 
 TEST(Headless, BenchPrintsTheTickRateLast) {
@@ -148,7 +154,106 @@ TEST(Headless, BenchPrintsTheTickRateLast) {
     EXPECT_NE(text.find("ticks_per_second="), std::string::npos);
 }
 
+TEST(Script, ParsesTheDialogVerbs) {
+    auto s = Parse("2 select 3 2\n3 option Options/SoundVolume 50\n4 option ok\n5 forms f.json\n");
+    ASSERT_EQ(s.commands.size(), 4u);
+    EXPECT_EQ(s.commands[0].verb, runner::Command::Select);
+    EXPECT_EQ(s.commands[0].code, 3);
+    EXPECT_EQ(s.commands[0].mode, 2);
+    EXPECT_EQ(s.commands[1].text, "Options/SoundVolume");
+    EXPECT_EQ(s.commands[1].code, 50);
+    EXPECT_EQ(s.commands[2].text, "ok");
+    EXPECT_TRUE(runner::ScriptPlayer(s).UsesForms());
+}
+
 #ifdef KORDAVEL_ROOT
+namespace {
+
+// A copy of the game's own data, so that the settings written at close stay out of the build.
+struct RealRoot : TempRoot {
+    RealRoot() {
+        fs::create_directories(path / "run");
+        fs::copy(fs::path(KORDAVEL_ROOT) / "data", path / "run" / "data",
+                 fs::copy_options::recursive);
+    }
+    int Run(const std::string& script, std::string* err) {
+        std::ofstream(path / "s.txt") << script;
+        return RunProgram("--headless --root " + (path / "run").string() + " --script " +
+                              (path / "s.txt").string(),
+                          err);
+    }
+    std::string Dump(const char* name) const { return (path / name).string(); }
+};
+
+long JsonNumber(const std::string& json, const std::string& key) {
+    const size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? -999 : std::stol(json.substr(at + key.size() + 4));
+}
+
+}  // namespace
+
+// The last stage of the shipped level file is reachable through the level dialog's Ok, in each
+// mode; a stage past it is refused with a message.
+TEST(Headless, SelectStartsAnyStageOfTheShippedLevelFile) {
+    RealRoot root;
+    std::string err;
+    ASSERT_EQ(root.Run("1 dump " + root.Dump("a.json") + "\n", &err), 0) << err;
+    const long count = JsonNumber(ReadAll(root.path / "a.json"), "LevelCount");
+    ASSERT_GT(count, 1);
+    for (int mode = 0; mode <= 2; ++mode) {
+        ASSERT_EQ(root.Run("5 select " + std::to_string(count) + " " + std::to_string(mode) +
+                               "\n5 dump " + root.Dump("b.json") + "\n",
+                           &err),
+                  0)
+            << err;
+        const std::string b = ReadAll(root.path / "b.json");
+        EXPECT_EQ(JsonNumber(b, "StageNumber"), count);
+        EXPECT_EQ(JsonNumber(b, "GameState"), kdv::gsStageIntro);
+        EXPECT_EQ(JsonNumber(b, "GameMode"), kdv::gmOnePlayer + mode);
+        EXPECT_EQ(JsonNumber(b, "position"), count);  // the spinner opens on the stage started
+    }
+    EXPECT_EQ(root.Run("5 select " + std::to_string(count + 1) + " 0\n", &err), 2);
+    EXPECT_NE(err.find("line 1: stage " + std::to_string(count + 1)), std::string::npos) << err;
+}
+
+// Options edits reach kordavel.ini only through Ok; the JSON dump shows the copy being edited.
+TEST(Headless, OptionVerbsEditACopyThatOkSaves) {
+    RealRoot root;
+    std::string err;
+    ASSERT_EQ(root.Run("2 option Options/SoundVolume 50\n2 option KeysForPlayer1/Fire 88\n"
+                       "2 dump " +
+                           root.Dump("open.json") +
+                           "\n3 option cancel\n"
+                           "4 option KeysForPlayer1/Fire 89\n5 option ok\n",
+                       &err),
+              0)
+        << err;
+    const std::string open = ReadAll(root.path / "open.json");
+    const size_t working = open.find("\"working\"");
+    ASSERT_NE(working, std::string::npos);
+    EXPECT_EQ(JsonNumber(open.substr(working), "soundVolume"), 50);
+    EXPECT_EQ(JsonNumber(open, "soundVolume"), 100);  // the live value comes first
+    const std::string ini = ReadAll(root.path / "run" / "kordavel.ini");
+    EXPECT_NE(ini.find("SoundVolume=100"), std::string::npos) << ini;  // cancelled
+    EXPECT_NE(ini.find("Fire=89"), std::string::npos) << ini;
+    EXPECT_EQ(root.Run("2 option Options/SoundVolume 53\n", &err), 2);
+    EXPECT_NE(err.find("steps of 5"), std::string::npos) << err;
+    EXPECT_EQ(root.Run("2 forms f.json\n", &err), 2);
+}
+
+// A key pressed and released between two ticks is down for one tick, as in the window.
+TEST(Headless, KeyTappedBetweenTicksIsDownForOneTick) {
+    RealRoot root;
+    std::string err;
+    ASSERT_EQ(root.Run("3 key 38 down\n3 key 38 up\n3 dump " + root.Dump("t3.json") + "\n4 dump " +
+                           root.Dump("t4.json") + "\n",
+                       &err),
+              0)
+        << err;
+    EXPECT_NE(ReadAll(root.path / "t3.json").find("\"KeysDown\": [38]"), std::string::npos);
+    EXPECT_NE(ReadAll(root.path / "t4.json").find("\"KeysDown\": []"), std::string::npos);
+}
+
 // The demonstration on the game's own data, 100,000 ticks twice: the same play both times.
 TEST(Headless, DemonstrationIsDeterministicOverALongRun) {
     TempRoot out;  // only for the outputs; the data are the game's own

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "app/qt/captions.h"
+#include "app/qt/dialogs.h"
+
 #ifndef KORDAVEL_VERSION
 #define KORDAVEL_VERSION "0"
 #endif
@@ -72,22 +75,22 @@ void AboutScene::paintEvent(QPaintEvent*) {
 }
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
-    setObjectName("TAboutForm");
+    Tag(this, "TAboutForm", "TAboutForm");
     setWindowTitle("About");
     setModal(true);
     auto* layout = new QVBoxLayout(this);
     auto* name = new QLabel("Kordavel", this);
-    name->setObjectName("ProductName");
+    Tag(name, "ProductName", "TLabel");
     QFont big = name->font();
     big.setPointSize(big.pointSize() * 2);
     big.setBold(true);
     name->setFont(big);
     name->setAlignment(Qt::AlignCenter);
-    auto* version = new QLabel(QString("Version %1").arg(KORDAVEL_VERSION), this);
-    version->setObjectName("Version");
+    auto* version = version_ = new QLabel(QString("Version %1").arg(KORDAVEL_VERSION), this);
+    Tag(version, "Version", "TLabel");
     version->setAlignment(Qt::AlignCenter);
-    auto* credits = new QLabel("Made by the Kordavel developers", this);
-    credits->setObjectName("Credits");
+    auto* credits = credits_ = new QLabel("Made by the Kordavel developers", this);
+    Tag(credits, "Credits", "TLabel");
     credits->setAlignment(Qt::AlignCenter);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -97,6 +100,12 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     layout->addWidget(credits);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TAboutForm::SetLanguage(int language) {
+    setWindowTitle(QString::fromStdString(UiText("About", language)));
+    version_->setText(QString::fromStdString(UiText("Version %1", language)).arg(KORDAVEL_VERSION));
+    credits_->setText(QString::fromStdString(UiText("Made by the Kordavel developers", language)));
 }
 
 }  // namespace app

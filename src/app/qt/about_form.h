@@ -2,6 +2,7 @@
 // TAboutForm: the program's name, version and credits, over a little animated scene of a tank
 // shooting holes in a wall.
 #include <QDialog>
+#include <QLabel>
 #include <QTimer>
 
 namespace app {
@@ -27,6 +28,11 @@ class TAboutForm : public QDialog {
     Q_OBJECT
   public:
     explicit TAboutForm(QWidget* parent = nullptr);
+    void SetLanguage(int language);
+
+  private:
+    QLabel* version_ = nullptr;
+    QLabel* credits_ = nullptr;
 };
 
 }  // namespace app

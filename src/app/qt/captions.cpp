@@ -57,10 +57,22 @@ std::span<const std::string_view> CaptionLines() {
     return kLines;
 }
 
-std::optional<std::string> CaptionFor(std::string_view component, int language) {
+std::optional<std::string> CaptionFor(std::string_view component, int language, int occurrence) {
+    std::optional<std::string_view> first, chosen;
+    int seen = 0;
     for (std::string_view line : kLines) {
         const size_t equals = line.find('=');
         if (equals == std::string_view::npos || line.substr(0, equals) != component) continue;
+        if (!first) first = line;
+        if (seen++ == occurrence) {
+            chosen = line;
+            break;
+        }
+    }
+    if (!chosen) chosen = first;
+    if (chosen) {
+        const std::string_view line = *chosen;
+        const size_t equals = line.find('=');
         const std::string_view text = line.substr(equals + 1);
         if (text.empty()) return std::nullopt;
         const size_t bar = text.find('|');
@@ -68,6 +80,56 @@ std::optional<std::string> CaptionFor(std::string_view component, int language) 
         return bar == std::string_view::npos ? std::string() : std::string(text.substr(bar + 1));
     }
     return std::nullopt;
+}
+
+namespace {
+
+struct Translation {
+    std::string_view english, russian;
+};
+
+// Pieces of the game's messages, longest first where one contains another.
+constexpr Translation kMessagePieces[] = {
+    {"The level was not saved: ", "Уровень не сохранён: "},
+    {"Settings could not be saved to ", "Не удалось сохранить настройки в "},
+    {"Unknown error!", "Неизвестная ошибка!"},
+    {"\" not found", "\" не найден"},
+    {"File \"", "Файл \""},
+};
+
+constexpr Translation kUiTexts[] = {
+    {"About", "О программе"},
+    {"Version %1", "Версия %1"},
+    {"Made by the Kordavel developers", "Сделано разработчиками Kordavel"},
+    {"Press Up", "Нажмите: Вверх"},
+    {"Press Down", "Нажмите: Вниз"},
+    {"Press Left", "Нажмите: Влево"},
+    {"Press Right", "Нажмите: Вправо"},
+    {"Press Fire", "Нажмите: Огонь"},
+    {"Press Start", "Нажмите: Старт"},
+    {"Press Pause", "Нажмите: Пауза"},
+    {"The level file holds no stage.", "В файле уровней нет ни одного уровня."},
+};
+
+}  // namespace
+
+std::string MessageText(const std::string& english, int language) {
+    if (language == 0) return english;
+    std::string text = english;
+    for (const Translation& piece : kMessagePieces) {
+        const std::string from(piece.english), to(piece.russian);
+        for (size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string UiText(std::string_view english, int language) {
+    if (language != 0)
+        for (const Translation& text : kUiTexts)
+            if (text.english == english) return std::string(text.russian);
+    return std::string(english);
 }
 
 }  // namespace app

@@ -1,8 +1,9 @@
 #pragma once
-// DXDraw: the drawing area of the main window, which shows the game's 16-bit frames. In a
-// window it is exactly the frame's size; full screen, the frame is scaled to fit, its aspect
-// ratio kept, centred on black. Only the part of a frame that changed is converted and
-// repainted, so a still picture costs next to nothing.
+// DXDraw: the drawing area of the main window, which shows the game's 16-bit frames. At the
+// mode's own size the frame is copied as it is; in a window dragged to another size, or full
+// screen, it is scaled to fit by whole source pixels (nearest neighbour), its aspect ratio
+// kept, centred on black. Only the part of a frame that changed is converted and repainted, so
+// a still picture costs next to nothing.
 #include <QImage>
 #include <QWidget>
 

@@ -4,23 +4,33 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <chrono>
 #include <iostream>
+#include <set>
 
 #include "adapters/virtual_devices.h"
 #include "app/qt/about_form.h"
 #include "app/qt/captions.h"
+#include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
+#include "app/qt/frame_stats.h"
 #include "app/qt/keymap.h"
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
@@ -66,13 +76,21 @@ constexpr int kActivationGraceMs = 1500;
 }  // namespace
 
 TForm1::TForm1(SdlInput& input) : input_(input), scriptKeys_(std::make_unique<ScriptKeys>(input)) {
-    setObjectName("TForm1");
+    Tag(this, "TForm1", "TForm1");
     setWindowTitle(" Kordavel");
     x11ScanCodes_ = QGuiApplication::platformName() == "xcb";
     dxDraw_ = new DrawSurface(this);
     setCentralWidget(dxDraw_);
+    dxDraw_->setProperty("vclClass", "TDXDraw");
+    dxDraw_->setMouseTracking(true);  // the menu bar of full screen follows the mouse
     BuildMenu();
+    // The other four forms, in the order the program creates them.
+    optionForm_ = new TOptionForm(this);
     aboutForm_ = new TAboutForm(this);
+    inputForm_ = new TInputForm(this);
+    selectForm_ = new TSelectForm(this);
+    optionForm_->SetCapture(inputForm_);
+    inputForm_->onOpened = [this](double ms) { dialogOpenMs_.emplace_back("TInputForm", ms); };
 
     dxTimer_.setObjectName("DXTimer");
     dxTimer_.setTimerType(Qt::PreciseTimer);
@@ -90,7 +108,7 @@ TForm1::~TForm1() {
 
 QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
     auto* action = new QAction(QString::fromUtf8(caption), this);
-    action->setObjectName(name);
+    Tag(action, name, "TMenuItem");
     menu->addAction(action);
     const std::string item = name;
     connect(action, &QAction::triggered, this, [this, item] {
@@ -109,14 +127,15 @@ QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
 
 void TForm1::BuildMenu() {
     QMenu* file = menuBar()->addMenu("File");
-    file->setObjectName("MFile");
+    Tag(file, "MFile", "TMenuItem");
+    fileMenu_ = file;
     AddItem(file, "MDemo", "Demo");
     AddItem(file, "MStart1Player", "Start 1 Player");
     AddItem(file, "MStart2Player", "Start 2 Player");
     AddItem(file, "MStartDuel", "Start Duel");
-    AddItem(file, "MOptions", "Options");
+    optionsItem_ = AddItem(file, "MOptions", "Options");
     QMenu* language = file->addMenu("Language");
-    language->setObjectName("MLanguage");
+    Tag(language, "MLanguage", "TMenuItem");
     auto* group = new QActionGroup(this);
     group->setExclusive(true);
     langEnglish_ = AddItem(language, "MLangEnglish", "English");
@@ -144,17 +163,30 @@ void TForm1::BuildMenu() {
     AddItem(file, "MExit", "Exit");
 
     auto* about = new QAction("About", this);
-    about->setObjectName("MAbout");
+    Tag(about, "MAbout", "TMenuItem");
+    aboutItem_ = about;
     menuBar()->addAction(about);
     connect(about, &QAction::triggered, this, [this] {
         if (started_ && !closing_) BetweenTicks([this] { kdv::ClickMenu(*game_, "MAbout"); });
     });
+    // A key held while a menu opens is let go there: the game must not keep it down.
+    for (QMenu* menu : {file, language})
+        connect(menu, &QMenu::aboutToShow, this, [this] { ReleaseKeys(); });
+}
+
+void TForm1::ReleaseKeys() {
+    input_.Keys().ReleaseAll();
+    heldByScanCode_.clear();
 }
 
 void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks) {
     game_ = &game;
     script_ = script;
     tickLimit_ = ticks;
+    optionForm_->SetGame(&game);
+    inputForm_->SetGame(&game);
+    selectForm_->SetGame(&game);
+    if (script_) script_->formsJson = [this] { return FormsJson(); };
 }
 
 void TForm1::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
@@ -201,8 +233,8 @@ bool TForm1::event(QEvent* event) {
                     this, [this] { FormActivate(); }, Qt::QueuedConnection);
             break;
         case QEvent::WindowDeactivate:
-            input_.Keys().ReleaseAll();
-            heldByScanCode_.clear();
+            // Every key counts as released once the window no longer has the keyboard.
+            ReleaseKeys();
             break;
         default:
             break;
@@ -212,6 +244,16 @@ bool TForm1::event(QEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::MouseMove && fullScreen_ && watched == dxDraw_) {
+        // Full screen: the menu bar shows while the mouse is at the top edge.
+        const int y = static_cast<QMouseEvent*>(event)->position().toPoint().y();
+        if (y <= 1)
+            ShowMenuBarInFullScreen(true);
+        else if (menuBar()->isVisible() && !menuBar()->activeAction() &&
+                 !QApplication::activePopupWidget())
+            ShowMenuBarInFullScreen(false);
+        return false;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
@@ -237,6 +279,12 @@ void TForm1::KeyPress(const QKeyEvent& event) {
     if (code == 0) return;
     if (watching_) {
         WatchKey(code);  // the player's game hears nothing of it
+        return;
+    }
+    if (fullScreen_ && code == 121 && !(event.modifiers() & Qt::AltModifier)) {
+        // F10 in full screen opens the menu, which is otherwise out of sight.
+        ShowMenuBarInFullScreen(true);
+        menuBar()->setActiveAction(fileMenu_->menuAction());
         return;
     }
     if (event.nativeScanCode() != 0) heldByScanCode_[event.nativeScanCode()] = code;
@@ -283,8 +331,24 @@ void TForm1::DXTimerTimer() {
         return;
     }
     inTick_ = true;
+    if (frameStats_) {
+        const auto now = std::chrono::steady_clock::now();
+        if (ticksRun_ > 0)
+            tickIntervals_.push_back(
+                std::chrono::duration<double, std::milli>(now - lastTick_).count());
+        lastTick_ = now;
+    }
     const long tick = ticksRun_ + 1;
-    if (script_) script_->ApplyInputs(tick, *game_, *scriptKeys_);
+    if (script_) {
+        try {
+            script_->ApplyInputs(tick, *game_, *scriptKeys_);
+        } catch (const runner::ScriptError& error) {
+            // A command the game refused (a stage past the last): the script is wrong.
+            std::cerr << "kordavel: " << error.what() << "\n";
+            exitCode_ = runner::kExitUsage;
+            Close();
+        }
+    }
     if (!closing_) {
         if (recorder_) recorder_->BeforeTick(*game_);
         kdv::DXTimerTimer(*game_);
@@ -309,8 +373,9 @@ void TForm1::DXTimerTimer() {
 
 void TForm1::ShowMessage(const std::string& text) {
     BetweenTicks([this, text] {
+        const int language = game_ ? game_->Settings.language : 0;
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
-                        QString::fromStdString(text), QMessageBox::Ok, this);
+                        QString::fromStdString(MessageText(text, language)), QMessageBox::Ok, this);
         box.exec();
     });
 }
@@ -337,6 +402,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         watching_.reset();
         SaveFinishedGames(true);
         if (game_) kdv::FormClose(*game_);
+        if (frameStats_) PrintFrameStats();
     }
     event->accept();
     // Ends every event loop, a modal dialog's included.
@@ -359,46 +425,145 @@ void TForm1::SetLanguageChecked(int language) {
     ScanApp();
 }
 
-// Every captioned component of the program's windows takes its text from the caption table in
-// the chosen language: menu items, push buttons, group boxes and static labels. Check boxes,
-// radio buttons and tab pages keep their design captions.
+// Every captioned component of the program's forms takes its text from the caption table in
+// the chosen language, by the class it stands for: menu items, buttons, group boxes and static
+// texts. Check boxes, radio groups, labels and tab sheets keep their design captions. A name that
+// the table holds twice is looked up per form (see CaptionFor).
 void TForm1::ScanApp() {
     const int language = langEnglish_->isChecked() ? 0 : 1;
-    auto caption = [language](const QObject* object) {
-        return CaptionFor(object->objectName().toStdString(), language);
-    };
-    QList<QWidget*> forms = {this};
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget != this && widget->isWindow()) forms.append(widget);
-    for (QWidget* form : forms) {
-        for (QAction* action : form->findChildren<QAction*>())
-            if (auto text = caption(action)) action->setText(QString::fromStdString(*text));
-        for (QMenu* menu : form->findChildren<QMenu*>())
-            if (auto text = caption(menu)) menu->setTitle(QString::fromStdString(*text));
-        for (QPushButton* button : form->findChildren<QPushButton*>())
-            if (auto text = caption(button)) button->setText(QString::fromStdString(*text));
-        for (QGroupBox* box : form->findChildren<QGroupBox*>())
-            if (auto text = caption(box)) box->setTitle(QString::fromStdString(*text));
-        for (QLabel* label : form->findChildren<QLabel*>())
-            if (auto text = caption(label)) label->setText(QString::fromStdString(*text));
+    std::map<std::string, int> formsWithName;
+    for (QWidget* form : Forms()) {
+        std::set<std::string> namesHere;
+        for (QObject* object : Components(form)) {
+            const QString vcl = VclClass(object);
+            const std::string name = object->objectName().toStdString();
+            if (vcl.isEmpty() || name.empty()) continue;
+            namesHere.insert(name);
+            const auto text = CaptionFor(name, language, formsWithName[name]);
+            if (!text) continue;
+            const QString caption = QString::fromStdString(*text);
+            if (vcl == "TMenuItem") {
+                if (auto* action = qobject_cast<QAction*>(object)) action->setText(caption);
+                if (auto* menu = qobject_cast<QMenu*>(object)) menu->setTitle(caption);
+            } else if (vcl == "TButton") {
+                if (auto* button = qobject_cast<QPushButton*>(object)) button->setText(caption);
+            } else if (vcl == "TGroupBox") {
+                if (auto* box = qobject_cast<QGroupBox*>(object)) box->setTitle(caption);
+            } else if (vcl == "TStaticText") {
+                if (auto* label = qobject_cast<QLabel*>(object)) label->setText(caption);
+            }
+        }
+        for (const std::string& name : namesHere) ++formsWithName[name];
     }
-    if (!fullScreen_) FixWindowSize();  // the menu bar may have changed height
+    aboutForm_->SetLanguage(language);
+    selectForm_->SetLanguage(language);
+}
+
+QList<QObject*> TForm1::Components(QWidget* form) const {
+    // The dialogs are children of the main window, but their components are their own.
+    const QList<QWidget*> forms = Forms();
+    QList<QObject*> owned;
+    for (QObject* object : form->findChildren<QObject*>()) {
+        QObject* owner = object->parent();
+        while (owner && !forms.contains(qobject_cast<QWidget*>(owner))) owner = owner->parent();
+        if (owner == form && !forms.contains(qobject_cast<QWidget*>(object))) owned.append(object);
+    }
+    return owned;
+}
+
+QList<QWidget*> TForm1::Forms() const {
+    return {const_cast<TForm1*>(this), optionForm_, aboutForm_, inputForm_, selectForm_};
+}
+
+std::string TForm1::FormsJson() const {
+    QJsonArray components;
+    for (QWidget* form : Forms()) {
+        QList<QObject*> objects = {form};
+        objects += Components(form);
+        for (QObject* object : objects) {
+            const QString vcl = VclClass(object);
+            if (vcl.isEmpty() || object->objectName().isEmpty()) continue;
+            QString caption;
+            bool enabled = true, visible = true;
+            if (auto* action = qobject_cast<QAction*>(object)) {
+                caption = action->text();
+                enabled = action->isEnabled();
+                visible = action->isVisible();
+            } else if (auto* widget = qobject_cast<QWidget*>(object)) {
+                QTabWidget* pages = nullptr;
+                for (QObject* p = widget->parent(); p && !pages; p = p->parent())
+                    pages = qobject_cast<QTabWidget*>(p);
+                if (auto* menu = qobject_cast<QMenu*>(widget))
+                    caption = menu->title();
+                else if (vcl == "TTabSheet" && pages)
+                    caption = pages->tabText(pages->indexOf(widget));
+                else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                    caption = button->text();
+                else if (auto* box = qobject_cast<QGroupBox*>(widget))
+                    caption = box->title();
+                else if (auto* label = qobject_cast<QLabel*>(widget))
+                    caption = label->text();
+                else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+                    caption = edit->text();
+                else if (widget->isWindow())
+                    caption = widget->windowTitle();
+                enabled = widget->isEnabled();
+                // As designed: a form's own visibility, its components' within it (a menu by
+                // its item, a page whether or not it is the one in front).
+                if (auto* menu = qobject_cast<QMenu*>(widget)) {
+                    enabled = menu->menuAction()->isEnabled();
+                    visible = menu->menuAction()->isVisible();
+                } else if (vcl == "TTabSheet") {
+                    visible = true;
+                } else if (widget == form) {
+                    visible = widget->isVisible();
+                } else {
+                    visible = true;
+                    for (QWidget* w = widget; w && w != form; w = w->parentWidget())
+                        if (w->isHidden() && VclClass(w) != "TTabSheet") visible = false;
+                }
+            }
+            QJsonObject entry;
+            entry["form"] = form->objectName();
+            entry["name"] = object->objectName();
+            entry["class"] = vcl;
+            entry["caption"] = caption;
+            entry["enabled"] = enabled;
+            entry["visible"] = visible;
+            components.append(entry);
+        }
+    }
+    return QJsonDocument(components).toJson(QJsonDocument::Indented).toStdString();
+}
+
+void TForm1::ExecDialog(QDialog& dialog, const char* name) {
+    ExecTimed(dialog, [this, name](double ms) { dialogOpenMs_.emplace_back(name, ms); });
+}
+
+void TForm1::PrintFrameStats() const {
+    std::cout << FormatFrameStats(SummariseIntervals(tickIntervals_, kdv::kTimerInterval));
+    for (const auto& [name, ms] : dialogOpenMs_)
+        std::printf("dialog-open: %s %.1f ms\n", name.c_str(), ms);
+    std::cout.flush();
+    std::fflush(stdout);
 }
 
 void TForm1::ShowOptions() {
-    NotAvailableYet("The options dialog");
+    BetweenTicks([this] {
+        optionForm_->FormShow();
+        ExecDialog(*optionForm_, "TOptionForm");
+    });
 }
 
 void TForm1::ShowSelectLevel() {
-    NotAvailableYet("The level selection dialog");
-}
-
-void TForm1::NotAvailableYet(const char* what) {
-    ShowMessage(std::string(what) + " is not available yet.");
+    BetweenTicks([this] {
+        selectForm_->FormShow();
+        ExecDialog(*selectForm_, "TSelectForm");
+    });
 }
 
 void TForm1::ShowAbout() {
-    BetweenTicks([this] { aboutForm_->exec(); });
+    BetweenTicks([this] { ExecDialog(*aboutForm_, "TAboutForm"); });
 }
 
 // --- Display modes -------------------------------------------------------------------------
@@ -414,7 +579,7 @@ void TForm1::ApplyMode(int width, int height, bool fullScreen) {
         return;
     }
     if (fullScreen_) LeaveFullScreen();
-    FixWindowSize();
+    SizeToMode();
     CentreOnScreen();
 }
 
@@ -430,6 +595,10 @@ void TForm1::EnterFullScreen() {
     savedPos_ = pos();
     centreOnLeave_ = false;
     menuBar()->hide();
+    menuBar()->setCursor(Qt::ArrowCursor);
+    // Options and About are not offered in full screen; the rest of the menu is.
+    optionsItem_->setEnabled(false);
+    aboutItem_->setEnabled(false);
     setCursor(Qt::BlankCursor);
     dxDraw_->setCursor(Qt::BlankCursor);
     dxDraw_->setMinimumSize(0, 0);
@@ -446,9 +615,12 @@ void TForm1::LeaveFullScreen() {
     fullScreen_ = false;
     showNormal();
     menuBar()->show();
+    menuBar()->unsetCursor();
+    optionsItem_->setEnabled(true);
+    aboutItem_->setEnabled(true);
     unsetCursor();
     dxDraw_->unsetCursor();
-    FixWindowSize();
+    SizeToMode();
     if (centreOnLeave_)
         CentreOnScreen();
     else
@@ -457,12 +629,21 @@ void TForm1::LeaveFullScreen() {
     dxDraw_->setFocus();
 }
 
-// The drawing area is exactly the mode's size, below the menu bar; the window cannot be resized.
-void TForm1::FixWindowSize() {
-    dxDraw_->setFixedSize(mode_);
+// The window opens with the drawing area at the mode's size; its border can be dragged, and the
+// picture then scales with its aspect kept and black bars around it.
+void TForm1::SizeToMode() {
+    dxDraw_->setMinimumSize(320, 200);
+    dxDraw_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     int menuHeight = menuBar()->heightForWidth(mode_.width());
     if (menuHeight <= 0) menuHeight = menuBar()->sizeHint().height();
-    setFixedSize(mode_.width(), mode_.height() + menuHeight);
+    setMinimumSize(320, 200 + menuHeight);
+    resize(mode_.width(), mode_.height() + menuHeight);
+}
+
+void TForm1::ShowMenuBarInFullScreen(bool show) {
+    if (!fullScreen_ || menuBar()->isVisible() == show) return;
+    menuBar()->setVisible(show);
 }
 
 void TForm1::CentreOnScreen() {

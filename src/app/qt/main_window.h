@@ -4,10 +4,12 @@
 // core's main-form operations.
 #include <QMainWindow>
 #include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "app/runner/script.h"
 #include "core/platform/services.h"
@@ -28,6 +30,9 @@ namespace app {
 class DrawSurface;
 class SdlInput;
 class TAboutForm;
+class TInputForm;
+class TOptionForm;
+class TSelectForm;
 
 class TForm1 : public QMainWindow, public kdv::Window {
     Q_OBJECT
@@ -55,6 +60,17 @@ class TForm1 : public QMainWindow, public kdv::Window {
     // FormCreate, then show; FormActivate follows on the first activation.
     void Start();
     int ExitCode() const { return exitCode_; }
+    // Print the tick intervals' summary (and how long each dialog took to open) at exit.
+    void SetFrameStats(bool on) { frameStats_ = on; }
+    // Every form's components: form, name, class, caption, enabled, visible.
+    std::string FormsJson() const;
+    // The five forms, in creation order.
+    QList<QWidget*> Forms() const;
+    // The components a form owns (not those of the dialogs parented to it).
+    QList<QObject*> Components(QWidget* form) const;
+    TOptionForm& OptionForm() { return *optionForm_; }
+    TInputForm& InputForm() { return *inputForm_; }
+    TSelectForm& SelectForm() { return *selectForm_; }
     long TicksRun() const { return ticksRun_; }
 
     // kdv::Window
@@ -89,18 +105,28 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void KeyRelease(const class QKeyEvent& event);
     void EnterFullScreen();
     void LeaveFullScreen();
-    void FixWindowSize();
+    void SizeToMode();
     void CentreOnScreen();
-    void NotAvailableYet(const char* what);
     void WatchReplayClick();
     void WatchTick();
     bool WatchKey(int code);
     void ShowWatchTitle();
     void SaveFinishedGames(bool closing);
+    void ReleaseKeys();
+    void ShowMenuBarInFullScreen(bool show);
+    // Runs a dialog modally, noting how long it took from the request to its first paint.
+    void ExecDialog(QDialog& dialog, const char* name);
+    void PrintFrameStats() const;
 
     SdlInput& input_;
     DrawSurface* dxDraw_ = nullptr;
+    TOptionForm* optionForm_ = nullptr;
     TAboutForm* aboutForm_ = nullptr;
+    TInputForm* inputForm_ = nullptr;
+    TSelectForm* selectForm_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QAction* optionsItem_ = nullptr;
+    QAction* aboutItem_ = nullptr;
     QTimer dxTimer_;
     QAction* paletteType_ = nullptr;
     QAction* langEnglish_ = nullptr;
@@ -132,6 +158,10 @@ class TForm1 : public QMainWindow, public kdv::Window {
     long ticksRun_ = 0;
     bool x11ScanCodes_ = false;               // native scan codes are X11 keycodes
     std::map<uint32_t, int> heldByScanCode_;  // virtual-key code of each key held, by scan code
+    bool frameStats_ = false;
+    std::vector<double> tickIntervals_;  // milliseconds
+    std::chrono::steady_clock::time_point lastTick_{};
+    std::vector<std::pair<std::string, double>> dialogOpenMs_;
 };
 
 }  // namespace app

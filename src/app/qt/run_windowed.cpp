@@ -86,6 +86,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         player.SetRecorder(&recorder);
         form.Attach(*game, scripted ? &player : nullptr, options.ticks);
     }
+    form.SetFrameStats(options.frameStats);
     form.Start();
     QApplication::exec();
     return form.ExitCode();

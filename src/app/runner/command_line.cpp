@@ -8,8 +8,8 @@ namespace runner {
 
 std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
-           "                [--record FILE | --replay FILE [--verify]] [--paths] [--help]\n"
-           "                [--version]\n"
+           "                [--record FILE | --replay FILE [--verify]] [--frame-stats]\n"
+           "                [--paths] [--help] [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: beside the program when its folder is writable and\n"
            "                 holds data/, else the install prefix and the XDG folders)\n"
@@ -17,12 +17,17 @@ std::string UsageText() {
            "  --headless     no window, sound device or joystick; timer ticks run back to back\n"
            "  --ticks N      run N ticks (default: up to the script's last tick)\n"
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
-           "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX\n"
+           "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX,\n"
+           "                 TICK select STAGE 0|1|2 (Ok on the level dialog),\n"
+           "                 TICK option SECTION/KEY VALUE, TICK option ok|cancel|defaults,\n"
+           "                 TICK forms FILE.json (window only: every form's components)\n"
            "  --bench        print ticks=N seconds=S ticks_per_second=R as the last line\n"
            "  --record FILE  write a replay of everything the run's game read from its input\n"
            "  --replay FILE  play a replay; a script may then hold only dump and screen lines\n"
            "  --verify       with --replay: play it headless as fast as possible and print\n"
            "                 ticks=N hash=H, the tick count and a hash of the final state\n"
+           "  --frame-stats  window: print the tick interval's median, 99th percentile,\n"
+           "                 maximum and the number of late ticks at exit\n"
            "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
            "script, 3 an error ended a game step, 4 a replay that cannot be played here\n";
 }
@@ -77,6 +82,8 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             options.verify = true;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;
+        } else if (!std::strcmp(arg, "--frame-stats")) {
+            options.frameStats = true;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             options.help = true;
         } else if (!std::strcmp(arg, "--version")) {
@@ -98,6 +105,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             return std::nullopt;
         }
         options.headless = true;
+    }
+    if (options.headless && options.frameStats) {
+        error = "--frame-stats measures the window's frame timer; there is none with --headless";
+        return std::nullopt;
     }
     return options;
 }

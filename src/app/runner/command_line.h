@@ -14,6 +14,7 @@ struct CommandLine {
     std::string replay;   // play this replay instead of taking input
     bool verify = false;  // with --replay: headless, flat out, print the final state's hash
     bool bench = false;
+    bool frameStats = false;
     bool help = false;
     bool version = false;
     bool paths = false;  // print where every file is read and written

@@ -113,6 +113,10 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     auto script = ReadScript(options);
     if (!script) return kExitUsage;
     ScriptPlayer player(*script);
+    if (player.UsesForms()) {
+        std::cerr << "kordavel: " << options.script << ": forms needs the window (no --headless)\n";
+        return kExitUsage;
+    }
     const long ticks = options.ticks ? *options.ticks : player.LastTick();
 
     const auto files = app::GameFiles(paths);
@@ -142,7 +146,13 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     long ran = 0;
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
-        player.ApplyInputs(tick, *game, sink);
+        try {
+            player.ApplyInputs(tick, *game, sink);
+        } catch (const ScriptError& error) {
+            std::cerr << "kordavel: " << options.script << ": " << error.what() << "\n";
+            exitCode = kExitUsage;
+            break;
+        }
         if (window.closeRequested) break;  // the Exit item
         if (recording) recorder.BeforeTick(*game);
         kdv::DXTimerTimer(*game);

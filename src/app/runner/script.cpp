@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "app/runner/state_json.h"
+#include "core/dialogs/dialogs.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/recorder.h"
@@ -14,9 +15,10 @@ namespace runner {
 namespace {
 
 constexpr const char* kMenuItems[] = {
-    "MDemo",         "MStart1Player", "MStart2Player", "MStartDuel",   "MLevelEditor",
-    "PauseOnOffP1",  "PaletteType",   "MLangEnglish",  "MLangRussian", "N320x200Alt11",
-    "N640x400Alt21", "MFullWin",      "MExit",
+    "MDemo",        "MStart1Player", "MStart2Player", "MStartDuel",
+    "MLevelEditor", "PauseOnOffP1",  "PaletteType",   "MLangEnglish",
+    "MLangRussian", "N320x200Alt11", "N640x400Alt21", "MFullWin",
+    "MExit",        "MOptions",      "MSelectLevel",  "MAbout",
 };
 
 bool ParseNumber(const std::string& s, long& out) {
@@ -84,10 +86,39 @@ Script ParseScript(std::istream& in) {
             if (!known) fail("no menu item is named \"" + args[0] + "\"");
             c.verb = Command::Menu;
             c.text = args[0];
-        } else if (verb == "dump" || verb == "screen") {
+        } else if (verb == "dump" || verb == "screen" || verb == "forms") {
             want(1);
-            c.verb = verb == "dump" ? Command::Dump : Command::Screen;
+            c.verb = verb == "dump"     ? Command::Dump
+                     : verb == "screen" ? Command::Screen
+                                        : Command::Forms;
             c.text = args[0];
+        } else if (verb == "select") {
+            want(2);
+            long stage = 0, mode = 0;
+            if (!ParseNumber(args[0], stage) || stage < 1 || stage > 65535)
+                fail("select takes a stage number from 1");
+            if (!ParseNumber(args[1], mode) || mode < 0 || mode > 2)
+                fail("select's game is 0 one player, 1 two players or 2 duel");
+            c.verb = Command::Select;
+            c.code = int(stage);
+            c.mode = int(mode);
+        } else if (verb == "option") {
+            if (args.size() == 1) {
+                if (args[0] != "ok" && args[0] != "cancel" && args[0] != "defaults")
+                    fail("option takes SECTION/KEY VALUE, or ok, cancel or defaults");
+                c.text = args[0];
+            } else if (args.size() == 2) {
+                long value = 0;
+                if (args[0].find('/') == std::string::npos)
+                    fail("option names a key as SECTION/KEY, as in Options/SoundVolume");
+                if (!ParseNumber(args[1], value) || value > 1000000 || value < -1000000)
+                    fail("option's value is a number");
+                c.text = args[0];
+                c.code = int(value);
+            } else {
+                fail("option takes SECTION/KEY VALUE, or ok, cancel or defaults");
+            }
+            c.verb = Command::Option;
         } else {
             fail("unknown verb \"" + verb + "\"");
         }
@@ -110,7 +141,7 @@ ScriptPlayer::ScriptPlayer(Script script) : script_(std::move(script)) {
 
 bool ScriptPlayer::HasInputs() const {
     for (const Command& c : script_.commands)
-        if (c.verb == Command::Key || c.verb == Command::Joy || c.verb == Command::Menu)
+        if (c.verb != Command::Dump && c.verb != Command::Screen && c.verb != Command::Forms)
             return true;
     return false;
 }
@@ -139,6 +170,24 @@ void ScriptPlayer::ApplyInputs(long tick, kdv::Game& game, InputSink& input) {
                 kdv::ClickMenu(game, c.text);
                 if (recorder_) recorder_->AfterAction(game);
                 break;
+            case Command::Select:
+                if (auto error = kdv::SelectOkClick(game, c.code, c.mode))
+                    throw ScriptError(c.line, *error);
+                break;
+            case Command::Option:
+                // The first option line opens the dialog's working copy.
+                if (!game.OptionsEdit.open) kdv::OptionFormShow(game);
+                if (c.text == "ok") {
+                    kdv::OptionOkClick(game);
+                    if (game.io.input) game.io.input->SetForceFeedback(game.Settings.forceFeedback);
+                } else if (c.text == "cancel") {
+                    kdv::OptionCancelClick(game);
+                } else if (c.text == "defaults") {
+                    kdv::DefaultsClick(game);
+                } else if (auto error = kdv::SetOptionByKey(game, c.text, c.code)) {
+                    throw ScriptError(c.line, *error);
+                }
+                break;
             default:
                 break;
         }
@@ -153,8 +202,18 @@ void ScriptPlayer::ApplyOutputs(long tick, const kdv::Game& game, long tickCount
             WriteFile(c.text, json.data(), json.size());
         } else if (c.verb == Command::Screen) {
             WriteScreens(c.text, game);
+        } else if (c.verb == Command::Forms) {
+            if (!formsJson) throw ScriptError(c.line, "forms needs the window (no --headless)");
+            const std::string json = formsJson();
+            WriteFile(c.text, json.data(), json.size());
         }
     }
+}
+
+bool ScriptPlayer::UsesForms() const {
+    for (const Command& c : script_.commands)
+        if (c.verb == Command::Forms) return true;
+    return false;
 }
 
 }  // namespace runner

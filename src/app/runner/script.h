@@ -2,6 +2,7 @@
 // Scripts of the headless runner (and of the window, for automated checks): one command a line,
 // "TICK VERB ARGS". Input commands of a tick are applied just before its input poll, dump and
 // screen just after its game step.
+#include <functional>
 #include <istream>
 #include <map>
 #include <stdexcept>
@@ -24,10 +25,14 @@ struct ScriptError : std::runtime_error {
 };
 
 struct Command {
-    enum Verb { Key, Joy, Menu, Dump, Screen };
+    // select: Ok on the level dialog; option: an edit of the options dialog's working copy
+    // (text "Section/Key" with code the value, or "ok", "cancel", "defaults"); forms: the
+    // window's forms as JSON.
+    enum Verb { Key, Joy, Menu, Dump, Screen, Select, Option, Forms };
     long tick = 0;
     Verb verb = Key;
-    int code = 0;      // key: virtual-key code; joy: state 0..35
+    int code = 0;      // key: virtual-key code; joy: state 0..35; select: stage; option: value
+    int mode = 0;      // select: 0 one player, 1 two players, 2 duel
     bool on = false;   // key down / joy on
     std::string text;  // menu item, dump file, screen prefix
     int line = 0;
@@ -55,16 +60,20 @@ class ScriptPlayer {
   public:
     explicit ScriptPlayer(Script script);
     long LastTick() const { return script_.lastTick; }
-    // Whether any line is a key, joy or menu command.
+    // Whether any line is a key, joy, menu, select or option command.
     bool HasInputs() const;
     // Keys and menu commands are told to the recorder before the game hears of them.
     void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
-    // key, joy and menu commands of the tick, in file order; a key going down also reaches
-    // the main window's key handler.
+    // key, joy, menu, select and option commands of the tick, in file order; a key going down
+    // also reaches the main window's key handler. Throws ScriptError when the game refuses a
+    // command (a stage past the level file's last, a value no control can give).
     void ApplyInputs(long tick, kdv::Game& game, InputSink& input);
     // dump and screen commands of the tick; throws std::runtime_error when a file cannot be
     // written. tickCount is the number of ticks run so far.
     void ApplyOutputs(long tick, const kdv::Game& game, long tickCount);
+    // The window's forms as JSON, for the forms verb; without it the verb is an error.
+    std::function<std::string()> formsJson;
+    bool UsesForms() const;
 
   private:
     const std::vector<size_t>& CommandsOf(long tick) const;

@@ -1,6 +1,7 @@
 #include "app/runner/state_json.h"
 
 #include <sstream>
+#include <vector>
 
 #include "core/game.h"
 #include "replay/format.h"
@@ -172,8 +173,8 @@ void WriteCaption(Json& j, const char* key, const kdv::GameOverCaption& c) {
     j.Close();
 }
 
-void WriteSettings(Json& j, const kdv::Settings& s) {
-    j.Open("Settings");
+void WriteSettings(Json& j, const kdv::Settings& s, const char* key = "Settings") {
+    j.Open(key);
     j.Number("soundVolume", s.soundVolume);
     j.Number("gameDifficulty", s.gameDifficulty);
     j.Number("language", s.language);
@@ -261,6 +262,39 @@ std::string StateJson(const kdv::Game& g, long tick) {
     j.Number("togglePeriod", g.TileAnimation.togglePeriod);
     j.Bool("phase", g.TileAnimation.phase);
     j.Close();
+    j.Open("Tally");
+    j.Number("originX", g.Tally.originX);
+    j.Number("originY", g.Tally.originY);
+    j.Number("rowOffset", g.Tally.rowOffset);
+    j.Number("phase", g.Tally.phase);
+    j.Number("total1", g.Tally.total1);
+    j.Number("total2", g.Tally.total2);
+    j.Number("period", g.Tally.period);
+    j.Number("nextDue", g.Tally.nextDue);
+    j.Close();
+    j.Open("Editor");
+    j.Number("column", g.Editor.column);
+    j.Number("row", g.Editor.row);
+    j.Number("wallKind", g.Editor.wallKind);
+    j.Bool("blink", g.Editor.blink);
+    j.Bool("lastBlink", g.Editor.lastBlink);
+    j.Number("nextBlink", g.Editor.nextBlink);
+    j.Close();
+    j.Open("SelectLevel");
+    j.Number("position", g.SelectLevel.position);
+    j.Number("gameItem", g.SelectLevel.gameItem);
+    j.Close();
+    j.Open("OptionsEdit");
+    j.Bool("open", g.OptionsEdit.open);
+    WriteSettings(j, g.OptionsEdit.working, "working");
+    j.Close();
+    j.Bool("SoundUnavailable", g.SoundUnavailable);
+    // The keys the last input poll saw down, as the game step read them.
+    std::vector<int> keysDown;
+    if (g.io.input)
+        for (int code = 1; code < 256; ++code)
+            if (g.io.input->KeyDown(code)) keysDown.push_back(code);
+    j.Numbers("KeysDown", keysDown);
     j.Close();
     return j.Text();
 }

@@ -78,9 +78,10 @@ bool FormActivate(Game& game) {
         if (!game.io.sound) throw std::runtime_error("no sound device");
         game.io.sound->Initialise();
     } catch (const std::exception&) {
-        game.Settings.soundEnable = false;
+        // Silent for this run only: a missing device is not the player's choice to save.
+        game.SoundUnavailable = true;
     }
-    LoadSoundBank(game);
+    if (!game.SoundUnavailable) LoadSoundBank(game);
     window.SetTimerEnabled(true);
     EnterTitle(game);
     return true;

@@ -41,12 +41,12 @@ void LoadSoundBank(Game& game) {
                  : std::nullopt;
         auto waves = data ? SplitSoundBank(*data) : std::vector<std::vector<uint8_t>>{};
         if (!sound || waves.empty()) {
-            game.Settings.soundEnable = false;
+            game.SoundUnavailable = true;
             return;
         }
         sound->LoadBank(waves);
     } catch (const std::exception&) {
-        game.Settings.soundEnable = false;
+        game.SoundUnavailable = true;
     }
 }
 
@@ -61,7 +61,7 @@ int SoundVolume(int percent, int32_t soundVolume) {
 void PlaySound(Game& game, int percent, int effect) {
     if (effect >= 0 && effect < kSoundEffects) ++game.soundsPlayed[size_t(effect)];
     SoundDevice* sound = game.io.sound;
-    if (!game.Settings.soundEnable || !sound) return;
+    if (!game.Settings.soundEnable || game.SoundUnavailable || !sound) return;
     if (effect < 0 || effect > sound->Count() - 1) return;
     sound->Play(effect, SoundVolume(percent, game.Settings.soundVolume), effect == sfxExit);
 }

@@ -1,0 +1,266 @@
+// The real forms on Qt's offscreen platform, on the game's own data: each dialog opened from
+// the menu, the language switched, a key rebound through the capture dialog and the settings
+// file checked.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "adapters/disk_files.h"
+#include "adapters/virtual_devices.h"
+#include "app/qt/dialogs.h"
+#include "app/qt/draw_surface.h"
+#include "app/qt/main_window.h"
+#include "app/sdl/sdl_input.h"
+#include "core/controls/player_controls.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "dialogs_qt_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+// The window on a copy of the shipped data, started and ticking.
+struct Window {
+    Window() {
+        App();
+        root = fs::temp_directory_path() / ("kordavel-qt-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root);
+        fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data", fs::copy_options::recursive);
+        std::ofstream(root / "kordavel.ini") << "[Options]\nLanguage=0\n";
+        files = std::make_unique<adapters::DiskFiles>(root);
+        form = std::make_unique<app::TForm1>(input);
+        kdv::Services services;
+        services.display = &form->DXDraw();
+        services.sound = &sound;
+        services.input = &input;
+        services.clock = &clock;
+        services.files = files.get();
+        services.window = form.get();
+        game = kdv::MakeGame(services);
+        form->Attach(*game, nullptr, std::nullopt);
+        form->Start();
+        QElapsedTimer waited;
+        waited.start();
+        while (form->TicksRun() < 5 && waited.elapsed() < 5000) QApplication::processEvents();
+    }
+    ~Window() {
+        form->hide();
+        fs::remove_all(root);
+    }
+    template <typename T>
+    T* Find(QWidget* form, const char* name) {
+        return form->findChild<T*>(name);
+    }
+    std::string Ini() {
+        std::ifstream in(root / "kordavel.ini");
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    fs::path root;
+    app::SdlInput input;
+    adapters::SilentSound sound;
+    adapters::ManualClock clock;
+    std::unique_ptr<adapters::DiskFiles> files;
+    std::unique_ptr<app::TForm1> form;
+    std::unique_ptr<kdv::Game> game;
+};
+
+// Runs after the current modal dialog has opened.
+void Later(std::function<void()> action) {
+    QTimer::singleShot(30, action);
+}
+
+void Tap(QWidget* target, Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QApplication::sendEvent(target, &release);
+}
+
+}  // namespace
+
+TEST(Dialogs, TheLanguageScanCaptionsEveryFormAndTheLevelLabelKeepsItsOwnLine) {
+    Window w;
+    ASSERT_GT(w.form->TicksRun(), 0);
+    auto& options = w.form->OptionForm();
+    auto& select = w.form->SelectForm();
+    auto check = [&](const char* up, const char* level, const char* cancel) {
+        EXPECT_EQ(w.Find<QLabel>(&options, "StaticText1")->text().toStdString(), up);
+        EXPECT_EQ(w.Find<QLabel>(&select, "StaticText1")->text().toStdString(), level);
+        EXPECT_EQ(w.Find<QPushButton>(&select, "CancelButton")->text().toStdString(), cancel);
+        EXPECT_EQ(w.Find<QPushButton>(&options, "CancelButton")->text().toStdString(), cancel);
+        // Check boxes keep their design captions in both languages.
+        EXPECT_EQ(w.Find<QCheckBox>(&options, "SoundBox")->text().toStdString(), "Sound FX");
+    };
+    check("Up", "Level:", "Cancel");
+    kdv::ClickMenu(*w.game, "MLangRussian");
+    check("Вверх", "Уровень:", "Отмена");
+    EXPECT_EQ(w.game->Settings.language, 1);
+    kdv::ClickMenu(*w.game, "MLangEnglish");
+    check("Up", "Level:", "Cancel");
+}
+
+TEST(Dialogs, RebindingThroughTheCaptureDialogIsSavedOnOkOnly) {
+    Window w;
+    auto& options = w.form->OptionForm();
+    auto& capture = w.form->InputForm();
+    bool sawCapture = false;
+    auto rebind = [&](const char* button, Qt::Key key, const char* finish) {
+        Later([&, button, key, finish] {
+            ASSERT_TRUE(options.isVisible());
+            Later([&, key] {
+                sawCapture = capture.isVisible();
+                if (key == Qt::Key_unknown)
+                    capture.reject();  // the close box
+                else
+                    Tap(&capture, key);
+            });
+            w.Find<QPushButton>(&options, button)->click();
+            w.Find<QPushButton>(&options, finish)->click();
+        });
+        kdv::ClickMenu(*w.game, "MOptions");
+    };
+    rebind("FireButton1", Qt::Key_X, "CancelButton");
+    EXPECT_TRUE(sawCapture);
+    EXPECT_EQ(w.game->Settings.keys1[kdv::Fire], 17);  // cancelled
+
+    rebind("FireButton1", Qt::Key_X, "OkButton");
+    EXPECT_EQ(w.game->Settings.keys1[kdv::Fire], 'X');
+    EXPECT_EQ(w.Find<QPushButton>(&options, "FireButton1")->text().toStdString(), "X");
+    rebind("UpButton2", Qt::Key_Escape, "OkButton");  // Esc is captured, not a refusal
+    EXPECT_EQ(w.game->Settings.keys2[kdv::MoveUp], 27);
+    rebind("UpButton1", Qt::Key_unknown, "OkButton");  // the close box keeps the binding
+    EXPECT_EQ(w.game->Settings.keys1[kdv::MoveUp], 38);
+    // Keys typed in the capture dialog never reached the game.
+    for (int code : {int('X'), 27}) EXPECT_FALSE(w.input.Keys().Live(code));
+
+    // The window's close handler (closing the window itself would end the test's event loops).
+    kdv::FormClose(*w.game);
+    const std::string ini = w.Ini();
+    EXPECT_NE(ini.find("[KeysForPlayer1]\nMoveUp=38\nMoveDown=40\nMoveLeft=37\nMoveRight=39\n"
+                       "Fire=88\n"),
+              std::string::npos)
+        << ini;
+    EXPECT_NE(ini.find("[KeysForPlayer2]\nMoveUp=27\n"), std::string::npos) << ini;
+}
+
+TEST(Dialogs, JoystickCaptureTakesTheFirstStateThatComesOn) {
+    Window w;
+    auto& options = w.form->OptionForm();
+    Later([&] {
+        Later([&] { w.input.SetScriptJoyState(5, true); });  // button 2, seen at the next tick
+        w.Find<QPushButton>(&options, "FireJButton1")->click();
+        w.Find<QPushButton>(&options, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MOptions");
+    EXPECT_EQ(w.game->Settings.joystick1[kdv::Fire], 5);
+    EXPECT_EQ(w.Find<QPushButton>(&options, "FireJButton1")->text().toStdString(),
+              kdv::JoystickName(5));
+}
+
+TEST(Dialogs, BarsShowFileValuesOutsideTheirRangeWithoutChangingThem) {
+    Window w;
+    auto& options = w.form->OptionForm();
+    w.game->Settings.soundVolume = 53;
+    w.game->Settings.gameDifficulty = -2;
+    int volumeBar = -1, difficultyBar = -1;
+    Later([&] {
+        volumeBar = w.Find<QSlider>(&options, "SoundBar")->value();
+        difficultyBar = w.Find<QSlider>(&options, "GameDiffBar")->value();
+        w.Find<QPushButton>(&options, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MOptions");
+    EXPECT_EQ(volumeBar, kdv::SoundBarPosition(53));
+    EXPECT_EQ(difficultyBar, 0);
+    EXPECT_EQ(w.game->Settings.soundVolume, 53);
+    EXPECT_EQ(w.game->Settings.gameDifficulty, -2);
+}
+
+TEST(Dialogs, SelectLevelStartsTheChosenStageAndRefusesAnEmptyLevelFile) {
+    Window w;
+    auto& select = w.form->SelectForm();
+    const int count = w.game->LevelCount;
+    ASSERT_GT(count, 2);
+    Later([&] {
+        EXPECT_EQ(w.Find<QLineEdit>(&select, "LevelEdit")->text(), "1");
+        for (int i = 0; i < count + 5; ++i) select.LevelSpin().Step(1);  // no wrap-around
+        EXPECT_EQ(w.Find<QLineEdit>(&select, "LevelEdit")->text().toInt(), count);
+        select.findChildren<QRadioButton*>()[2]->setChecked(true);
+        w.Find<QPushButton>(&select, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MSelectLevel");
+    EXPECT_EQ(w.game->StageNumber, count);
+    EXPECT_EQ(w.game->GameMode, kdv::gmDuel);
+    EXPECT_EQ(w.game->GameState, kdv::gsStageIntro);
+
+    w.game->LevelCount = 0;
+    bool okEnabled = true, noteShown = false;
+    Later([&] {
+        okEnabled = w.Find<QPushButton>(&select, "OkButton")->isEnabled();
+        noteShown = w.Find<QLabel>(&select, "NoLevelsNote")->isVisible();
+        w.Find<QPushButton>(&select, "CancelButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MSelectLevel");
+    EXPECT_FALSE(okEnabled);
+    EXPECT_TRUE(noteShown);
+    EXPECT_EQ(w.game->StageNumber, count);  // Cancel changed nothing
+}
+
+TEST(Dialogs, OptionsAndAboutAreNotOfferedInFullScreen) {
+    Window w;
+    kdv::ClickMenu(*w.game, "MFullWin");
+    ASSERT_TRUE(w.form->IsFullScreen());
+    kdv::ClickMenu(*w.game, "MOptions");  // ignored: returns at once
+    EXPECT_FALSE(w.form->OptionForm().isVisible());
+    EXPECT_FALSE(w.form->findChild<QAction*>("MOptions")->isEnabled());
+    EXPECT_TRUE(w.form->findChild<QAction*>("MSelectLevel")->isEnabled());
+    // The menu is reachable in full screen: F10 shows the bar and opens File.
+    EXPECT_FALSE(w.form->menuBar()->isVisible());
+    QKeyEvent f10(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w.form->DXDraw(), &f10);
+    EXPECT_TRUE(w.form->menuBar()->isVisible());
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    kdv::ClickMenu(*w.game, "MFullWin");
+    EXPECT_TRUE(w.form->findChild<QAction*>("MOptions")->isEnabled());
+}
+
+TEST(Dialogs, TheWindowIsSizeableAndAltKeysSetTheTwoSizes) {
+    Window w;
+    w.form->resize(1000, 700);
+    QApplication::processEvents();
+    EXPECT_GT(w.form->DXDraw().width(), 640);  // the picture follows the border
+    kdv::ClickMenu(*w.game, "N320x200Alt11");
+    QApplication::processEvents();
+    EXPECT_EQ(w.form->DXDraw().size(), QSize(320, 200));
+    kdv::ClickMenu(*w.game, "N640x400Alt21");
+    QApplication::processEvents();
+    EXPECT_EQ(w.form->DXDraw().size(), QSize(640, 400));
+}
