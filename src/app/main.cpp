@@ -5,6 +5,7 @@
 #include "app/qt/run_windowed.h"
 #include "app/runner/command_line.h"
 #include "app/runner/headless.h"
+#include "app/runner/stage_curve.h"
 
 int main(int argc, char** argv) {
     std::string error;
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
         std::cout << "Kordavel 0.1.0\n";
         return runner::kExitOk;
     }
+    if (options->stageCurve) return runner::RunStageCurve(*options);
     if (options->headless) return runner::RunHeadless(*options);
     return RunWindowed(*options, argc, argv);
 }

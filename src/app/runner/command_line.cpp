@@ -8,7 +8,8 @@ namespace runner {
 
 std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
-           "                [--help] [--version]\n"
+           "                [--stats] [--stage-curve [--stages A-B] [--seeds N]] [--help]\n"
+           "                [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: the program's own folder)\n"
            "  --headless     no window, sound device or joystick; timer ticks run back to back\n"
@@ -16,9 +17,38 @@ std::string UsageText() {
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
            "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX\n"
            "  --bench        print ticks=N seconds=S ticks_per_second=R as the last line\n"
+           "  --stats        print what happened in the run: ticks in the demonstration,\n"
+           "                 demonstrations, tanks destroyed, shots, shots stopped within\n"
+           "                 8 pixels, games lost to a bullet in the base\n"
+           "  --stage-curve  play each stage of --stages (default 1-35) in a one-player game,\n"
+           "                 --seeds N times (default 4) with the autopilot and N times idle,\n"
+           "                 and print a table of kills, lives lost and how long the base\n"
+           "                 stood; no window is opened\n"
            "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
            "script, 3 an error ended a game step\n";
 }
+
+namespace {
+
+// "A-B" or "N", stages 1..255, A <= B.
+bool ParseStages(const char* text, CommandLine& options) {
+    const char* end = text + std::strlen(text);
+    int first = 0, last = 0;
+    auto [dash, ec] = std::from_chars(text, end, first);
+    if (ec != std::errc()) return false;
+    last = first;
+    if (dash != end) {
+        if (*dash != '-') return false;
+        auto [stop, ec2] = std::from_chars(dash + 1, end, last);
+        if (ec2 != std::errc() || stop != end) return false;
+    }
+    if (first < 1 || last > 255 || first > last) return false;
+    options.firstStage = first;
+    options.lastStage = last;
+    return true;
+}
+
+}  // namespace
 
 std::filesystem::path ProgramFolder(const char* argv0) {
     std::error_code ec;
@@ -61,6 +91,26 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             options.script = v;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;
+        } else if (!std::strcmp(arg, "--stats")) {
+            options.stats = true;
+        } else if (!std::strcmp(arg, "--stage-curve")) {
+            options.stageCurve = true;
+        } else if (!std::strcmp(arg, "--stages")) {
+            const char* v = value("--stages");
+            if (!v) return std::nullopt;
+            if (!ParseStages(v, options)) {
+                error = std::string("--stages takes A-B or N with stages 1..255, not \"") + v + "\"";
+                return std::nullopt;
+            }
+        } else if (!std::strcmp(arg, "--seeds")) {
+            const char* v = value("--seeds");
+            if (!v) return std::nullopt;
+            const char* end = v + std::strlen(v);
+            auto [stop, ec] = std::from_chars(v, end, options.seeds);
+            if (ec != std::errc() || stop != end || options.seeds < 1 || options.seeds > 64) {
+                error = std::string("--seeds takes a count 1..64, not \"") + v + "\"";
+                return std::nullopt;
+            }
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             options.help = true;
         } else if (!std::strcmp(arg, "--version")) {

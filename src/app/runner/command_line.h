@@ -11,6 +11,10 @@ struct CommandLine {
     std::optional<long> ticks;
     std::string script;
     bool bench = false;
+    bool stats = false;
+    bool stageCurve = false;
+    int firstStage = 1, lastStage = 35;
+    int seeds = 4;
     bool help = false;
     bool version = false;
 };

@@ -56,13 +56,18 @@ int RunHeadless(const CommandLine& options) {
     }
 
     int exitCode = kExitOk;
-    long ran = 0;
+    long ran = 0, demoTicks = 0, demos = 0;
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
         player.ApplyInputs(tick, *game, sink);
         if (window.closeRequested) break;  // the Exit item
+        const bool wasDemo = game->GameState == kdv::gsDemo;
         kdv::DXTimerTimer(*game);
         ++ran;
+        if (game->GameState == kdv::gsDemo) {
+            ++demoTicks;
+            demos += !wasDemo;
+        }
         clock.now += kdv::kTimerInterval;
         if (window.failed) {
             std::cerr << "kordavel: " << window.failure << "\n";
@@ -81,6 +86,16 @@ int RunHeadless(const CommandLine& options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     kdv::FormClose(*game);
+    if (options.stats) {
+        const auto& sounds = game->soundsPlayed;
+        const kdv::PlayCounters& c = game->counters;
+        std::printf(
+            "ticks=%ld demo_ticks=%ld demos=%ld enemies_destroyed=%u players_destroyed=%u "
+            "shots=%u shots_stopped=%u shots_stopped_within_8=%u base_shot=%u\n",
+            ran, demoTicks, demos, sounds[kdv::sfxEnemyDestroyed],
+            sounds[kdv::sfxPlayerDestroyed], sounds[kdv::sfxShot], c.playerShotsStopped,
+            c.playerShotsShort, c.baseShot);
+    }
     if (options.bench) {
         std::printf("ticks=%ld seconds=%.6f ticks_per_second=%.0f\n", ran, seconds,
                     seconds > 0 ? double(ran) / seconds : 0.0);

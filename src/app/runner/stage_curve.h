@@ -1,0 +1,40 @@
+#pragma once
+// The stage curve: every stage played from its intro in a one-player game, once with the
+// autopilot driving player 1 and once with nobody at the keys, over several runs, to show how
+// hard each stage is by measurement.
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+#include "app/runner/command_line.h"
+
+namespace runner {
+
+struct StageRun {
+    int kills = 0;           // computer tanks destroyed by the autopilot
+    int livesLost = 0;       // the autopilot's tanks lost
+    int32_t baseStood = 0;   // ticks from the start until the game was lost or the stage won
+    bool won = false;
+    int32_t idleStood = 0;   // the same with nobody playing
+};
+
+struct StageFigures {
+    int stage = 0;
+    int32_t ticksPerSecond = 1;  // the game's FramesPerSecond
+    std::vector<StageRun> runs;  // one per seed
+};
+
+// Ticks after which a run is stopped and counted as standing that long.
+constexpr int32_t kCurvePlayLimit = 76 * 600;
+constexpr int32_t kCurveIdleLimit = 76 * 300;
+
+// Plays the stages of the level file under root with the settings found there. Run k starts
+// the game's random generator where it stands after k * kDrawsBetweenRuns draws from program
+// start (run 0 is the game as launched). Throws std::runtime_error when the data cannot be
+// loaded or a step fails.
+constexpr uint32_t kDrawsBetweenRuns = 100003;
+StageFigures MeasureStage(const CommandLine& options, int stage, int seeds);
+void PrintCurve(std::ostream& out, const std::vector<StageFigures>& curve);
+int RunStageCurve(const CommandLine& options);
+
+}  // namespace runner
