@@ -14,6 +14,9 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/random.h"
+#include "core/screen/present.h"
+#include "support/png.h"
+#include <cstdlib>
 
 namespace runner {
 namespace {
@@ -25,7 +28,7 @@ struct CurveGame {
         game = kdv::MakeGame(platform.ServicesWith(files));
         kdv::FormCreate(*game);
         if (!kdv::FormActivate(*game)) throw std::runtime_error(message);
-        if (stage > game->LevelCount - 1)
+        if (stage > game->LevelCount)
             throw std::runtime_error("the level file has no stage " + std::to_string(stage));
         for (uint32_t i = 0; i < uint32_t(run) * kDrawsBetweenRuns; ++i) kdv::Random(*game, 2);
         kdv::ClickMenu(*game, "MStart1Player");
@@ -57,12 +60,12 @@ struct CurveGame {
     bool won = false;
 };
 
-double Mean(const std::vector<StageRun>& runs, double (*field)(const StageRun&)) {
+template <typename Field>
+double Mean(const std::vector<StageRun>& runs, Field field) {
     double sum = 0;
-    for (const StageRun& r : runs) sum += field(r);
+    for (const StageRun& r : runs) sum += double(field(r));
     return runs.empty() ? 0 : sum / double(runs.size());
 }
-
 
 }  // namespace
 
@@ -83,6 +86,15 @@ StageFigures MeasureStage(const CommandLine& options, int stage, int seeds) {
         }
         CurveGame idle(options, stage, run);
         r.idleStood = idle.Play(kCurveIdleLimit);
+        if (getenv("KDV_SHOT")) {
+            auto& game = *idle.game;
+            std::vector<uint8_t> rgb(size_t(kdv::kScreenPixels) * 3);
+            const uint8_t* frame = game.FrameScreen.bytes.data() + kdv::kPresentOffset;
+            for (int i = 0; i < kdv::kScreenPixels; ++i)
+                kdv::PixelToRgb(game.PixelTable[frame[i]], game.Settings.paletteType, &rgb[size_t(i) * 3]);
+            support::WritePng(std::string(getenv("KDV_SHOT")) + std::to_string(stage) + "-" + std::to_string(run) + "-" + std::to_string(r.idleStood/76) + ".png", kdv::kScreenWidth, kdv::kScreenHeight, rgb);
+        }
+        r.idleBaseShot = idle.game->counters.baseShot > 0;
         figures.runs.push_back(r);
     }
     return figures;
@@ -90,21 +102,24 @@ StageFigures MeasureStage(const CommandLine& options, int stage, int seeds) {
 
 void PrintCurve(std::ostream& out, const std::vector<StageFigures>& curve) {
     char line[160];
-    out << "stage  kills  lost  stood_s  won   idle_min_s  idle_mean_s\n";
+    out << "stage  kills  lost  stood_s    won  idle_min_s  idle_mean_s  idle_shot\n";
     for (const StageFigures& f : curve) {
-        auto Seconds = [&](double ticks) { return ticks / f.ticksPerSecond; };
-        int wins = 0;
+        const double perSecond = f.ticksPerSecond;
+        const int runs = int(f.runs.size());
+        int wins = 0, idleShot = 0;
         int32_t idleMin = kCurveIdleLimit;
         for (const StageRun& r : f.runs) {
             wins += r.won;
+            idleShot += r.idleBaseShot;
             idleMin = std::min(idleMin, r.idleStood);
         }
-        std::snprintf(line, sizeof line, "%5d  %5.1f  %4.1f  %7.1f  %d/%-2d  %10.1f  %11.1f\n",
-                      f.stage, Mean(f.runs, [](const StageRun& r) { return double(r.kills); }),
-                      Mean(f.runs, [](const StageRun& r) { return double(r.livesLost); }),
-                      Seconds(Mean(f.runs, [](const StageRun& r) { return double(r.baseStood); })),
-                      wins, int(f.runs.size()), Seconds(idleMin),
-                      Seconds(Mean(f.runs, [](const StageRun& r) { return double(r.idleStood); })));
+        const double kills = Mean(f.runs, [](const StageRun& r) { return r.kills; });
+        const double lost = Mean(f.runs, [](const StageRun& r) { return r.livesLost; });
+        const double stood = Mean(f.runs, [](const StageRun& r) { return r.baseStood; });
+        const double idle = Mean(f.runs, [](const StageRun& r) { return r.idleStood; });
+        std::snprintf(line, sizeof line, "%5d  %5.1f  %4.1f  %7.1f  %2d/%-2d  %10.1f  %11.1f  %5d/%-2d\n",
+                      f.stage, kills, lost, stood / perSecond, wins, runs, idleMin / perSecond,
+                      idle / perSecond, idleShot, runs);
         out << line;
     }
 }
@@ -114,11 +129,9 @@ int RunStageCurve(const CommandLine& options) {
     try {
         for (int stage = options.firstStage; stage <= options.lastStage; ++stage) {
             curve.push_back(MeasureStage(options, stage, options.seeds));
-            std::cerr << "." << std::flush;
         }
-        std::cerr << "\n";
     } catch (const std::exception& error) {
-        std::cerr << "\nkordavel: " << error.what() << "\n";
+        std::cerr << "kordavel: " << error.what() << "\n";
         return kExitStartup;
     }
     PrintCurve(std::cout, curve);

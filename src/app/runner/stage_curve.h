@@ -16,6 +16,7 @@ struct StageRun {
     int32_t baseStood = 0;   // ticks from the start until the game was lost or the stage won
     bool won = false;
     int32_t idleStood = 0;   // the same with nobody playing
+    bool idleBaseShot = false;  // ... and it ended with a bullet in the base, not four tanks lost
 };
 
 struct StageFigures {
