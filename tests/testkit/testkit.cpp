@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "core/field/map.h"
 #include "core/flow/game_flow.h"
@@ -176,6 +177,13 @@ void Rig::InstallStandardData(int levelRecords) {
     for (auto& [path, bytes] : StandardFiles(levelRecords)) files.files[path] = bytes;
 }
 
+void Rig::InstallDataFrom(const std::string& dataFolder) {
+    for (const char* name : {"tank.grp", "tank.fnt", "tank.snd", "lswap.dat"}) {
+        std::ifstream in(std::filesystem::path(dataFolder) / name, std::ios::binary);
+        files.files[std::string("data/") + name] = Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+}
+
 bool Rig::StartUp() {
     kdv::FormCreate(*game);
     return kdv::FormActivate(*game);
@@ -188,8 +196,11 @@ void Rig::Tick(int n) {
     }
 }
 
-FieldRig::FieldRig(uint8_t mode) {
-    InstallStandardData();
+FieldRig::FieldRig(uint8_t mode, const std::string& dataFolder) {
+    if (dataFolder.empty())
+        InstallStandardData();
+    else
+        InstallDataFrom(dataFolder);
     StartUp();
     g().GameMode = mode;
     g().StageNumber = 1;

@@ -60,6 +60,8 @@ struct Rig : adapters::VirtualPlatform {
 
     // The standard data files in memory.
     void InstallStandardData(int levelRecords = 3);
+    // The four data files from a folder on disk (the build's own data), into memory.
+    void InstallDataFrom(const std::string& dataFolder);
     // FormCreate and FormActivate; false when start-up failed.
     bool StartUp();
     // Runs n timer ticks, 13 ms apart.
@@ -71,7 +73,8 @@ struct Rig : adapters::VirtualPlatform {
 // A started game with an empty field (the default map) ready for play-field tests: cells can
 // be set, the background rebuilt, and the clock set by hand.
 struct FieldRig : Rig {
-    explicit FieldRig(uint8_t mode = kdv::gmOnePlayer);
+    // On the standard data, or on the data files of `dataFolder` when it is given.
+    explicit FieldRig(uint8_t mode = kdv::gmOnePlayer, const std::string& dataFolder = {});
     void SetCell(int column, int row, uint8_t code) {
         g().MapGrid[size_t(column * 12 + row)] = code;
     }

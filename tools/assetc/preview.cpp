@@ -185,8 +185,9 @@ Screen RenderStage(const Pack& pack, const Font& font, const uint8_t* record, bo
         }
     if (demo) s.Picture(24, 52, pack.titleW, pack.titleH, pack.title);
     const uint8_t* lineup = record + 156;  // entries 1..20
+    // The game reads a kind past 7 by its low three bits.
     auto kindSprite = [](int kind) { return 32 + 8 * (kind % 4); };
-    auto kindOffset = [](int kind) { return static_cast<uint8_t>(kind >= 4 ? 16 : 0); };
+    auto kindOffset = [](int kind) { return static_cast<uint8_t>(kind % 8 >= 4 ? 16 : 0); };
     const int places[3] = {16, 112, 208};
     for (int i = 0; i < 3; ++i) {  // entries 20, 19, 18 arrive first, facing down
         int kind = lineup[19 - i];

@@ -48,8 +48,11 @@ void LoadStage(Game& game, uint16_t index) {
         const uint8_t code = (*record)[size_t(i)];
         game.MapGrid[size_t(i)] = code <= kMaxTileCode ? code : 0;
     }
+    // Kinds are 0..7: bit 2 marks a carrier of kinds 0..3. A byte past 7 keeps its low three
+    // bits, so the picture set and the points (kind modulo 4) stay what the file names, and
+    // icon, colour, speed, armour and bonus all follow from one kind.
     for (int i = 1; i <= 20; ++i)
-        game.EnemyLineup[size_t(i)] = (*record)[size_t(kMapCells + i - 1)];
+        game.EnemyLineup[size_t(i)] = (*record)[size_t(kMapCells + i - 1)] % kEnemyKinds;
 }
 
 void BuildBackground(Game& game) {

@@ -15,6 +15,7 @@ constexpr int kMapRows = 12;
 constexpr int kMapCells = kMapColumns * kMapRows;
 constexpr int kLevelRecordBytes = 176;
 constexpr int kMaxTileCode = 13;
+constexpr int kEnemyKinds = 8;  // computer-tank kinds of a line-up: 0..3, and 4..7 carriers
 
 // Column by column: cell (c, r) is byte c * 12 + r.
 using MapGrid = std::array<uint8_t, kMapCells>;
