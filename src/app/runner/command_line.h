@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace runner {
 
@@ -13,7 +15,7 @@ struct CommandLine {
     bool bench = false;
     bool stats = false;
     bool stageCurve = false;
-    int firstStage = 1, lastStage = 35;
+    std::vector<std::pair<int, int>> stageRanges;  // empty: every stage of the level file
     int seeds = 4;
     bool help = false;
     bool version = false;

@@ -14,9 +14,6 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/random.h"
-#include "core/screen/present.h"
-#include "support/png.h"
-#include <cstdlib>
 
 namespace runner {
 namespace {
@@ -60,11 +57,37 @@ struct CurveGame {
     bool won = false;
 };
 
-template <typename Field>
-double Mean(const std::vector<StageRun>& runs, Field field) {
-    double sum = 0;
-    for (const StageRun& r : runs) sum += double(field(r));
-    return runs.empty() ? 0 : sum / double(runs.size());
+// The figures of a line, averaged over runs (and stages).
+struct Means {
+    double kills = 0, lost = 0, stood = 0, won = 0, idleMin = 0, idle = 0, idleShot = 0;
+};
+
+Means MeansOf(const StageFigures& f) {
+    Means m;
+    const double runs = double(std::max<size_t>(f.runs.size(), 1));
+    const double perSecond = f.ticksPerSecond;
+    int32_t idleMin = kCurveIdleLimit;
+    for (const StageRun& r : f.runs) {
+        m.kills += r.kills / runs;
+        m.lost += r.livesLost / runs;
+        m.stood += r.baseStood / perSecond / runs;
+        m.won += r.won;
+        m.idle += r.idleStood / perSecond / runs;
+        m.idleShot += r.idleBaseShot;
+        idleMin = std::min(idleMin, r.idleStood);
+    }
+    m.idleMin = idleMin / perSecond;
+    return m;
+}
+
+void PrintLine(std::ostream& out, const std::string& label, const Means& m, int runs) {
+    const std::string won = std::to_string(int(m.won)) + "/" + std::to_string(runs);
+    const std::string shot = std::to_string(int(m.idleShot)) + "/" + std::to_string(runs);
+    char line[200];
+    std::snprintf(line, sizeof line, "%-6s %6.1f %5.1f %8.1f %6s %11.1f %11.1f %10s\n",
+                  label.c_str(), m.kills, m.lost, m.stood, won.c_str(), m.idleMin, m.idle,
+                  shot.c_str());
+    out << line;
 }
 
 }  // namespace
@@ -86,55 +109,51 @@ StageFigures MeasureStage(const CommandLine& options, int stage, int seeds) {
         }
         CurveGame idle(options, stage, run);
         r.idleStood = idle.Play(kCurveIdleLimit);
-        if (getenv("KDV_SHOT")) {
-            auto& game = *idle.game;
-            std::vector<uint8_t> rgb(size_t(kdv::kScreenPixels) * 3);
-            const uint8_t* frame = game.FrameScreen.bytes.data() + kdv::kPresentOffset;
-            for (int i = 0; i < kdv::kScreenPixels; ++i)
-                kdv::PixelToRgb(game.PixelTable[frame[i]], game.Settings.paletteType, &rgb[size_t(i) * 3]);
-            support::WritePng(std::string(getenv("KDV_SHOT")) + std::to_string(stage) + "-" + std::to_string(run) + "-" + std::to_string(r.idleStood/76) + ".png", kdv::kScreenWidth, kdv::kScreenHeight, rgb);
-        }
         r.idleBaseShot = idle.game->counters.baseShot > 0;
         figures.runs.push_back(r);
     }
     return figures;
 }
 
-void PrintCurve(std::ostream& out, const std::vector<StageFigures>& curve) {
-    char line[160];
-    out << "stage  kills  lost  stood_s    won  idle_min_s  idle_mean_s  idle_shot\n";
-    for (const StageFigures& f : curve) {
-        const double perSecond = f.ticksPerSecond;
-        const int runs = int(f.runs.size());
-        int wins = 0, idleShot = 0;
-        int32_t idleMin = kCurveIdleLimit;
-        for (const StageRun& r : f.runs) {
-            wins += r.won;
-            idleShot += r.idleBaseShot;
-            idleMin = std::min(idleMin, r.idleStood);
+void PrintCurve(std::ostream& out, const std::vector<StageFigures>& curve,
+                const std::vector<std::pair<int, int>>& ranges) {
+    out << "stage   kills  lost  stood_s    won  idle_min_s idle_mean_s  idle_shot\n";
+    for (const StageFigures& f : curve)
+        PrintLine(out, std::to_string(f.stage), MeansOf(f), int(f.runs.size()));
+    for (auto [first, last] : ranges) {
+        Means sum;
+        int stages = 0, runs = 0;
+        for (const StageFigures& f : curve) {
+            if (f.stage < first || f.stage > last) continue;
+            const Means m = MeansOf(f);
+            sum.kills += m.kills, sum.lost += m.lost, sum.stood += m.stood; sum.won += m.won, sum.idleMin += m.idleMin;
+            sum.idle += m.idle, sum.idleShot += m.idleShot;
+            ++stages;
+            runs += int(f.runs.size());
         }
-        const double kills = Mean(f.runs, [](const StageRun& r) { return r.kills; });
-        const double lost = Mean(f.runs, [](const StageRun& r) { return r.livesLost; });
-        const double stood = Mean(f.runs, [](const StageRun& r) { return r.baseStood; });
-        const double idle = Mean(f.runs, [](const StageRun& r) { return r.idleStood; });
-        std::snprintf(line, sizeof line, "%5d  %5.1f  %4.1f  %7.1f  %2d/%-2d  %10.1f  %11.1f  %5d/%-2d\n",
-                      f.stage, kills, lost, stood / perSecond, wins, runs, idleMin / perSecond,
-                      idle / perSecond, idleShot, runs);
-        out << line;
+        if (stages == 0) continue;
+        for (double* v : {&sum.kills, &sum.lost, &sum.stood, &sum.idleMin, &sum.idle})
+            *v /= stages;
+        PrintLine(out, std::to_string(first) + "-" + std::to_string(last), sum, runs);
     }
 }
 
 int RunStageCurve(const CommandLine& options) {
     std::vector<StageFigures> curve;
+    std::vector<std::pair<int, int>> ranges = options.stageRanges;
     try {
-        for (int stage = options.firstStage; stage <= options.lastStage; ++stage) {
-            curve.push_back(MeasureStage(options, stage, options.seeds));
+        if (ranges.empty()) {
+            CurveGame probe(options, 1, 0);
+            ranges.push_back({1, probe.game->LevelCount});
         }
+        for (auto [first, last] : ranges)
+            for (int stage = first; stage <= last; ++stage)
+                curve.push_back(MeasureStage(options, stage, options.seeds));
     } catch (const std::exception& error) {
         std::cerr << "kordavel: " << error.what() << "\n";
         return kExitStartup;
     }
-    PrintCurve(std::cout, curve);
+    PrintCurve(std::cout, curve, ranges);
     return kExitOk;
 }
 
