@@ -142,10 +142,11 @@ int RunStageCurve(const CommandLine& options) {
     std::vector<StageFigures> curve;
     std::vector<std::pair<int, int>> ranges = options.stageRanges;
     try {
-        if (ranges.empty()) {
-            CurveGame probe(options, 1, 0);
-            ranges.push_back({1, probe.game->LevelCount});
-        }
+        const int stages = CurveGame(options, 0, 0).game->LevelCount;
+        if (ranges.empty()) ranges.push_back({1, stages});
+        for (auto [first, last] : ranges)
+            if (last > stages)
+                throw std::runtime_error("the level file has no stage " + std::to_string(last));
         for (auto [first, last] : ranges)
             for (int stage = first; stage <= last; ++stage)
                 curve.push_back(MeasureStage(options, stage, options.seeds));
