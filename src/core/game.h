@@ -25,9 +25,9 @@
 namespace kdv {
 
 struct PlayCounters {
-    uint32_t baseShot = 0;            // games lost to a bullet in the base
-    uint32_t playerShotsStopped = 0;  // players' bullets that met something
-    uint32_t playerShotsShort = 0;    // ... of them within 8 pixels of the muzzle
+    uint32_t baseShot = 0;                             // games lost to a bullet in the base
+    uint32_t playerShotsStopped = 0;                   // players' bullets that met something
+    uint32_t playerShotsShort = 0;                     // ... of them within 8 pixels of the muzzle
     std::array<uint16_t, 2> shotFromX{}, shotFromY{};  // launch points, by player
 };
 

@@ -134,7 +134,8 @@ TEST(Headless, ExitCodesForStartUpMessagesScriptsAndArguments) {
 
     EXPECT_EQ(RunProgram("--headless --ticks many"), 2);
     EXPECT_EQ(RunProgram("--frobnicate"), 2);
-    for (const char* bad : {"--stages 5-3", "--stages 1,", "--stages 0-2", "--seeds 0", "--seeds x"})
+    for (const char* bad :
+         {"--stages 5-3", "--stages 1,", "--stages 0-2", "--seeds 0", "--seeds x"})
         EXPECT_EQ(RunProgram(std::string("--stage-curve ") + bad, &err), 2) << bad;
 }
 

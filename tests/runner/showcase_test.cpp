@@ -153,7 +153,8 @@ TEST(StageCurve, FirstStagesAreEasierThanTheLast) {
         std::istringstream words(text);
         Line l{};
         std::string won, shot;
-        if (words >> label >> l.kills >> l.lost >> l.stood >> won >> l.idleMin >> l.idleMean >> shot)
+        if (words >> label >> l.kills >> l.lost >> l.stood >> won >> l.idleMin >> l.idleMean >>
+            shot)
             lines[label] = l;
     }
     ASSERT_EQ(lines.size(), 13u) << out;

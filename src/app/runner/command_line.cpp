@@ -107,7 +107,9 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             const char* v = value("--stages");
             if (!v) return std::nullopt;
             if (!ParseStages(v, options)) {
-                error = std::string("--stages takes ranges such as 1-5,30-35 of stages 1..255, not \"") + v + "\"";
+                error = std::string(
+                            "--stages takes ranges such as 1-5,30-35 of stages 1..255, not \"") +
+                        v + "\"";
                 return std::nullopt;
             }
         } else if (!std::strcmp(arg, "--seeds")) {

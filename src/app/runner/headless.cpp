@@ -92,9 +92,8 @@ int RunHeadless(const CommandLine& options) {
         std::printf(
             "ticks=%ld demo_ticks=%ld demos=%ld enemies_destroyed=%u players_destroyed=%u "
             "shots=%u shots_stopped=%u shots_stopped_within_8=%u base_shot=%u\n",
-            ran, demoTicks, demos, sounds[kdv::sfxEnemyDestroyed],
-            sounds[kdv::sfxPlayerDestroyed], sounds[kdv::sfxShot], c.playerShotsStopped,
-            c.playerShotsShort, c.baseShot);
+            ran, demoTicks, demos, sounds[kdv::sfxEnemyDestroyed], sounds[kdv::sfxPlayerDestroyed],
+            sounds[kdv::sfxShot], c.playerShotsStopped, c.playerShotsShort, c.baseShot);
     }
     if (options.bench) {
         std::printf("ticks=%ld seconds=%.6f ticks_per_second=%.0f\n", ran, seconds,

@@ -126,14 +126,14 @@ void PrintCurve(std::ostream& out, const std::vector<StageFigures>& curve,
         for (const StageFigures& f : curve) {
             if (f.stage < first || f.stage > last) continue;
             const Means m = MeansOf(f);
-            sum.kills += m.kills, sum.lost += m.lost, sum.stood += m.stood; sum.won += m.won, sum.idleMin += m.idleMin;
+            sum.kills += m.kills, sum.lost += m.lost, sum.stood += m.stood;
+            sum.won += m.won, sum.idleMin += m.idleMin;
             sum.idle += m.idle, sum.idleShot += m.idleShot;
             ++stages;
             runs += int(f.runs.size());
         }
         if (stages == 0) continue;
-        for (double* v : {&sum.kills, &sum.lost, &sum.stood, &sum.idleMin, &sum.idle})
-            *v /= stages;
+        for (double* v : {&sum.kills, &sum.lost, &sum.stood, &sum.idleMin, &sum.idle}) *v /= stages;
         PrintLine(out, std::to_string(first) + "-" + std::to_string(last), sum, runs);
     }
 }

@@ -12,9 +12,9 @@
 namespace runner {
 
 struct StageRun {
-    int kills = 0;              // computer tanks destroyed by the autopilot
-    int livesLost = 0;          // the autopilot's tanks lost
-    int32_t baseStood = 0;      // ticks from the start until the game was lost or the stage won
+    int kills = 0;          // computer tanks destroyed by the autopilot
+    int livesLost = 0;      // the autopilot's tanks lost
+    int32_t baseStood = 0;  // ticks from the start until the game was lost or the stage won
     bool won = false;
     int32_t idleStood = 0;      // the same with nobody playing
     bool idleBaseShot = false;  // ... and it ended with a bullet in the base, not four tanks lost

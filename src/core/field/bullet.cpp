@@ -1,5 +1,7 @@
 #include "core/field/bullet.h"
 
+#include <cstdlib>
+
 #include "core/field/explosion.h"
 #include "core/field/map.h"
 #include "core/field/player.h"
@@ -104,9 +106,9 @@ void Launch(Game& game, Bullet& b, int x, int y, uint8_t power, uint8_t directio
 void CountStoppedShot(Game& game, const Bullet& b) {
     if (b.owner != 1 && b.owner != 2) return;
     PlayCounters& c = game.counters;
-    const int dx = b.x - c.shotFromX[b.owner - 1u], dy = b.y - c.shotFromY[b.owner - 1u];
+    const size_t p = b.owner - 1u;
     ++c.playerShotsStopped;
-    if (dx * dx + dy * dy <= 64) ++c.playerShotsShort;
+    if (std::abs(b.x - c.shotFromX[p]) + std::abs(b.y - c.shotFromY[p]) <= 8) ++c.playerShotsShort;
 }
 
 void DrawMarker(Game& game, int x, int y) {
