@@ -1,6 +1,7 @@
 // Between stages (the score tally and the stage counter) and the level editor.
 #include <gtest/gtest.h>
 
+#include "core/field/map.h"
 #include "core/flow/editor.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
@@ -121,4 +122,25 @@ TEST(Editor, AReadOnlyLevelFileKeepsTheMapInTheEditor) {
     FormKeyDown(g, 27, false);
     rig.Tick(1);
     EXPECT_EQ(rig.files.files["data/lswap.dat"].size(), before.size() + 176);
+}
+
+// Esc leaves the editor before the rest of its frame: the title that follows starts on a clean
+// background, with no repaint of the edited map into it (even when the cursor's blink falls due
+// in the same tick) and no frame of help texts on an empty field in between.
+TEST(Editor, EscLeavesBeforeTheRestOfTheFrame) {
+    Started rig;
+    Game& g = rig.g();
+    ClickMenu(g, "MLevelEditor");
+    FormKeyDown(g, 13, false);  // a base at (0, 0)
+    rig.Tick(1);
+    g.Editor.nextBlink = g.GameClock;  // the blink is due with the Esc
+    const uint8_t toggle = g.PresentToggle;
+    FormKeyDown(g, 27, false);
+    rig.Tick(1);
+    EXPECT_EQ(g.GameState, gsTitleScroll);
+    EXPECT_EQ(g.PresentToggle, toggle) << "a frame was presented after leaving the editor";
+    int drawn = 0;  // the field, where the editor paints its map
+    for (int y = CellY(0); y < CellY(kMapRows); ++y)
+        for (int x = CellX(0); x < CellX(kMapColumns); ++x) drawn += g.BackScreen.At(x, y) != 0;
+    EXPECT_EQ(drawn, 0) << "the editor drew into the title's background";
 }

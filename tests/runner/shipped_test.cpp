@@ -118,6 +118,12 @@ struct ScriptRun {
     void Key(long tick, int code, bool down) {
         script << tick << " key " << code << (down ? " down\n" : " up\n");
     }
+    // The menu item, then Start now and then until the stage is being played.
+    void StartGame(const char* menuItem) {
+        script << "1 menu " << menuItem << "\n";
+        for (long t = 10; t <= 60; t += 10)
+            Key(t, Settings().keys1[Start], true), Key(t + 1, Settings().keys1[Start], false);
+    }
     int Run() {
         std::ofstream(root.path / "script.txt") << script.str();
         return RunProgram("--headless --root " + root.path.string() + " --script " +
@@ -189,9 +195,7 @@ TEST(ShippedPlay, AStageIsLostByShootingTheOwnBase) {
     ShippedRoot root;
     ScriptRun run(root);
     const Settings defaults;
-    run.script << "1 menu MStart1Player\n";
-    for (long t = 10; t <= 60; t += 10)
-        run.Key(t, defaults.keys1[Start], true), run.Key(t + 1, defaults.keys1[Start], false);
+    run.StartGame("MStart1Player");
     run.Dump(100);
     run.Key(101, defaults.keys1[MoveRight], true);  // player 1 starts left of the base
     run.Key(102, defaults.keys1[MoveRight], false);
@@ -340,9 +344,7 @@ TEST(ShippedPlay, AStageIsWonByTwoPlayersHoldingTheirLanes) {
     ShippedRoot root(&levels);
     ScriptRun run(root);
     const Settings defaults;
-    run.script << "1 menu MStart2Player\n";
-    for (long t = 10; t <= 60; t += 10)
-        run.Key(t, defaults.keys1[Start], true), run.Key(t + 1, defaults.keys1[Start], false);
+    run.StartGame("MStart2Player");
     run.Key(100, defaults.keys1[Fire], true);
     run.Key(100, defaults.keys2[Fire], true);
     for (long t = 500; t <= 30000; t += 500) run.Dump(t);
@@ -379,9 +381,7 @@ TEST(ShippedKinds, ALineUpOfLargeKindsPlaysAsTheKindsItIsReadAs) {
         ShippedRoot root(&levels);
         ScriptRun run(root);
         const Settings defaults;
-        run.script << "1 menu MStart1Player\n";
-        for (long t = 10; t <= 60; t += 10)
-            run.Key(t, defaults.keys1[Start], true), run.Key(t + 1, defaults.keys1[Start], false);
+        run.StartGame("MStart1Player");
         run.Key(100, defaults.keys1[Fire], true);
         run.Dump(1500);
         ASSERT_EQ(run.Run(), 0);
@@ -390,4 +390,23 @@ TEST(ShippedKinds, ALineUpOfLargeKindsPlaysAsTheKindsItIsReadAs) {
     EXPECT_EQ(Field(dumps[0], "GameState"), gsPlay);
     EXPECT_LT(Field(dumps[0], "remaining"), 17) << "tanks of the line-up came in";
     EXPECT_EQ(dumps[0], dumps[1]);
+}
+
+// The editor on the shipped data: Esc appends the map as one record and goes to the title at
+// once, without presenting another editor frame.
+TEST(ShippedPlay, EditorEscSavesAndGoesStraightToTheTitle) {
+    ShippedRoot root;
+    const auto before = fs::file_size(root.path / "data" / "lswap.dat");
+    ScriptRun run(root);
+    run.script << "1 menu MLevelEditor\n";
+    run.Key(20, 13, true);  // Enter puts the tile under the cursor
+    run.Key(21, 13, false);
+    run.Dump(39);
+    run.Key(40, 27, true);
+    run.Dump(40);
+    ASSERT_EQ(run.Run(), 0);
+    EXPECT_EQ(Field(run.At(39), "GameState"), gsLevelEditor);
+    EXPECT_EQ(Field(run.At(40), "GameState"), gsTitleScroll);
+    EXPECT_EQ(Field(run.At(40), "PresentToggle"), Field(run.At(39), "PresentToggle"));
+    EXPECT_EQ(fs::file_size(root.path / "data" / "lswap.dat"), before + kLevelRecordBytes);
 }

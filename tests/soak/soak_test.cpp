@@ -50,13 +50,17 @@ struct Soak : adapters::VirtualPlatform {
     ~Soak() { kdv::FormClose(*game); }
 
     // Keys of a tireless, not very clever player: a new direction every few strides, fire in
-    // bursts, Start now and then for the stage intros.
+    // bursts, Start now and then for the stage intros. Like the autopilot, it holds its fire
+    // along the bottom rows toward its own base.
     void Press(int player, long t) {
         static const int kMoves[2][4] = {{38, 40, 37, 39}, {87, 90, 65, 83}};
         const long period = player == 1 ? 29 : 41;
         for (int k = 0; k < 4; ++k)
             input.SetKey(kMoves[player - 1][k], k == int((t / period + player) % 4));
-        input.SetKey(player == 1 ? 17 : 16, (t / 7) % 3 != 0);
+        const kdv::PlayerTank& tank = game->Player(player);
+        const bool atBase = tank.y >= 164 && ((tank.facing == kdv::dirRight && tank.x <= 112) ||
+                                              (tank.facing == kdv::dirLeft && tank.x >= 128));
+        input.SetKey(player == 1 ? 17 : 16, (t / 7) % 3 != 0 && !atBase);
     }
 
     void Run(long n, int players) {

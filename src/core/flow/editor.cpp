@@ -88,6 +88,8 @@ void EditorFrame(Game& game) {
                 break;
             }
             EnterTitle(game);
+            // The rest of the frame would paint the map into the title's cleared background
+            // when the blink falls due, and show one frame of help texts on an empty field.
             return;
         default:
             break;
