@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <numeric>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -147,9 +148,10 @@ int RunStageCurve(const CommandLine& options) {
         for (auto [first, last] : ranges)
             if (last > stages)
                 throw std::runtime_error("the level file has no stage " + std::to_string(last));
+        std::set<int> wanted;  // each stage once, however the ranges overlap
         for (auto [first, last] : ranges)
-            for (int stage = first; stage <= last; ++stage)
-                curve.push_back(MeasureStage(options, stage, options.seeds));
+            for (int stage = first; stage <= last; ++stage) wanted.insert(stage);
+        for (int stage : wanted) curve.push_back(MeasureStage(options, stage, options.seeds));
     } catch (const std::exception& error) {
         std::cerr << "kordavel: " << error.what() << "\n";
         return kExitStartup;
