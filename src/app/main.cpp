@@ -6,6 +6,7 @@
 #include "app/qt/run_windowed.h"
 #include "app/runner/command_line.h"
 #include "app/runner/headless.h"
+#include "app/runner/stage_curve.h"
 
 int main(int argc, char** argv) {
     std::string error;
@@ -31,6 +32,12 @@ int main(int argc, char** argv) {
     if (options->paths) {
         std::cout << app::DescribePaths(*paths);
         return runner::kExitOk;
+    }
+    if (options->stageCurve) {
+        // A measuring tool: the stock stages with the settings found beside them, nothing saved.
+        runner::CommandLine curve = *options;
+        if (curve.root.empty()) curve.root = paths->dataDir.parent_path();
+        return runner::RunStageCurve(curve);
     }
     // The game still runs on the stock levels; only the editor's saving is lost, and it says so.
     if (!app::PreparePlayerFiles(*paths, error)) std::cerr << "kordavel: " << error << "\n";

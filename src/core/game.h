@@ -25,6 +25,13 @@
 
 namespace kdv {
 
+struct PlayCounters {
+    uint32_t baseShot = 0;                             // games lost to a bullet in the base
+    uint32_t playerShotsStopped = 0;                   // players' bullets that met something
+    uint32_t playerShotsShort = 0;                     // ... of them within 8 pixels of the muzzle
+    std::array<uint16_t, 2> shotFromX{}, shotFromY{};  // launch points, by player
+};
+
 struct Game {
     Game() = default;
     Game(const Game&) = delete;  // the graphics table points into the game's own buffers
@@ -88,6 +95,11 @@ struct Game {
 
     // How often each effect has been asked for, whether or not sound is on.
     std::array<uint32_t, kSoundEffects> soundsPlayed{};
+    // Figures of play that no sound tells apart; kept for the runner's statistics only.
+    PlayCounters counters;
+    // Lets the autopilot drive player 1 outside the demonstration: the runner's stage curve
+    // measures the stages with it. Never set by the game itself.
+    bool autopilotDrivesPlayer1 = false;
 
     PlayerTank& Player(int n) { return players[size_t(n - 1)]; }
     const PlayerTank& Player(int n) const { return players[size_t(n - 1)]; }

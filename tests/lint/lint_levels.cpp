@@ -237,7 +237,7 @@ TEST_F(LevelCompiler, BadSourcesNameFileAndLine) {
         {"\n.#.#.#S#.#.#.\n", "\n.#.#.#Q#.#.#.\n", "stage-01.txt:10: unknown map character 'Q'"},
         {"tanks bbbbb", "tanks bbxbb", "stage-01.txt:21: unknown tank 'x'"},
         {"tanks bbbbb", "tanks bbbb", "stage-01.txt:21: the stage has 19 tanks"},
-        {"\n.....]H[.....\n", "\n", "stage-01.txt:18: the map has only 11 rows"},
+        {"\n...S.]H[.S...\n", "\n", "stage-01.txt:18: the map has only 11 rows"},
         {"stage 1\n", "stage 36\n", "stage-01.txt:3: stage number '36' is not 0..35"},
     };
     const fs::path source = dir_ / "src" / "stage-01.txt";

@@ -140,6 +140,16 @@ TEST(Headless, ExitCodesForStartUpMessagesScriptsAndArguments) {
     EXPECT_EQ(RunProgram("--headless --ticks many"), 2);
     EXPECT_EQ(RunProgram("--frobnicate"), 2);
     EXPECT_EQ(RunProgram("--headless --frame-stats"), 2);
+    for (const char* bad :
+         {"--stages 5-3", "--stages 1,", "--stages 0-2", "--seeds 0", "--seeds x"})
+        EXPECT_EQ(RunProgram(std::string("--stage-curve ") + bad, &err), 2) << bad;
+}
+
+TEST(Headless, StageCurveNamesAStageTheLevelFileLacks) {
+    TempRoot root;  // the demonstration's map and two stages
+    std::string err;
+    EXPECT_EQ(RunProgram("--stage-curve --stages 2-3 --root " + root.path.string(), &err), 1);
+    EXPECT_NE(err.find("the level file has no stage 3"), std::string::npos) << err;
 }
 
 TEST(Headless, BenchPrintsTheTickRateLast) {

@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace runner {
 
@@ -15,6 +17,10 @@ struct CommandLine {
     bool verify = false;  // with --replay: headless, flat out, print the final state's hash
     bool bench = false;
     bool frameStats = false;
+    bool stats = false;
+    bool stageCurve = false;
+    std::vector<std::pair<int, int>> stageRanges;  // empty: every stage of the level file
+    int seeds = 4;
     bool help = false;
     bool version = false;
     bool paths = false;  // print where every file is read and written

@@ -143,7 +143,7 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     if (recording) recorder.Begin(*game, *files);
 
     int exitCode = kExitOk;
-    long ran = 0;
+    long ran = 0, demoTicks = 0, demos = 0;
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
         try {
@@ -155,9 +155,14 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
         }
         if (window.closeRequested) break;  // the Exit item
         if (recording) recorder.BeforeTick(*game);
+        const bool wasDemo = game->GameState == kdv::gsDemo;
         kdv::DXTimerTimer(*game);
         if (recording) recorder.AfterTick(*game);
         ++ran;
+        if (game->GameState == kdv::gsDemo) {
+            ++demoTicks;
+            demos += !wasDemo;
+        }
         clock.now += kdv::kTimerInterval;
         if (window.failed) {
             std::cerr << "kordavel: " << window.failure << "\n";
@@ -178,6 +183,15 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
             std::cerr << "kordavel: " << error << "\n";
             if (exitCode == kExitOk) exitCode = kExitStartup;
         }
+    }
+    if (options.stats) {
+        const auto& sounds = game->soundsPlayed;
+        const kdv::PlayCounters& c = game->counters;
+        std::printf(
+            "ticks=%ld demo_ticks=%ld demos=%ld enemies_destroyed=%u players_destroyed=%u "
+            "shots=%u shots_stopped=%u shots_stopped_within_8=%u base_shot=%u\n",
+            ran, demoTicks, demos, sounds[kdv::sfxEnemyDestroyed], sounds[kdv::sfxPlayerDestroyed],
+            sounds[kdv::sfxShot], c.playerShotsStopped, c.playerShotsShort, c.baseShot);
     }
     if (options.bench) PrintBench(ran, started);
     kdv::FormClose(*game);

@@ -1,5 +1,7 @@
 #include "core/field/bullet.h"
 
+#include <cstdlib>
+
 #include "core/field/explosion.h"
 #include "core/field/map.h"
 #include "core/field/player.h"
@@ -101,6 +103,14 @@ void Launch(Game& game, Bullet& b, int x, int y, uint8_t power, uint8_t directio
     b.speed = kSpeed[power & 3];
 }
 
+void CountStoppedShot(Game& game, const Bullet& b) {
+    if (b.owner != 1 && b.owner != 2) return;
+    PlayCounters& c = game.counters;
+    const size_t p = b.owner - 1u;
+    ++c.playerShotsStopped;
+    if (std::abs(b.x - c.shotFromX[p]) + std::abs(b.y - c.shotFromY[p]) <= 8) ++c.playerShotsShort;
+}
+
 void DrawMarker(Game& game, int x, int y) {
     for (int dy = 0; dy < 2; ++dy)
         for (int dx = 0; dx < 2; ++dx) game.FrameScreen.Set(x + dx, y + dy, kBulletColour);
@@ -113,7 +123,10 @@ void EnemyBulletImpact(Game& game, Bullet& b) {
             BreakBrickStrip(game, b);
             break;
         case hitBase:
-            if (!game.GameOverCaption.base.active && !game.StageEnded) BaseFalls(game);
+            if (!game.GameOverCaption.base.active && !game.StageEnded) {
+                ++game.counters.baseShot;
+                BaseFalls(game);
+            }
             b.done = true;
             break;
         case hitPlayer1:
@@ -244,6 +257,10 @@ void LaunchPlayerBullet(Game& game, Bullet& bullet, int tankX, int tankY, uint8_
         Launch(game, bullet, tankX + 14, tankY + 7, power, direction);
     else
         LaunchBullet(game, bullet, tankX, tankY, power, direction);
+    if (bullet.owner == 1 || bullet.owner == 2) {
+        game.counters.shotFromX[bullet.owner - 1u] = bullet.x;
+        game.counters.shotFromY[bullet.owner - 1u] = bullet.y;
+    }
     PlaySound(game, 100, sfxShot);
 }
 
@@ -281,6 +298,7 @@ void PlayerBulletStep(Game& game, Bullet& b) {
     if (b.hitKind == hitPlayer1 || b.hitKind == hitPlayer2 || b.hitKind == hitEnemy)
         Move(b, direction, b.speed);  // into the tank it hit
     b.state = kBulletStopped;
+    CountStoppedShot(game, b);
     // A weak bullet rings on steel once, as its burst begins.
     if (b.hitKind == hitSteel && b.power < 3) PlaySound(game, 100, sfxClank);
 }

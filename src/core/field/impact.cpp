@@ -85,6 +85,7 @@ void Impact(Game& game, Bullet& b) {
         case hitBase:
             // A bullet still flying when the game is already lost does not start it again.
             if (!game.GameOverCaption.base.active && !game.StageEnded) {
+                ++game.counters.baseShot;
                 BaseFalls(game);
                 PlaySound(game, 100, sfxBaseFalls);
             }

@@ -150,7 +150,8 @@ void PlayerTick(Game& game, int player) {
     if (!t.alive || GetClock(game) < t.nextStepTick) return;
     MovementStep(game, t);
     t.nextStepTick = GetClock(game) + t.stepPeriod;
-    if (game.GameMode == gmDemo) Autopilot(game, player);
+    if (game.GameMode == gmDemo || (player == 1 && game.autopilotDrivesPlayer1))
+        Autopilot(game, player);
     if (t.stepsLeft == 0) {
         t.acceptsCommand = true;
         t.commandedDirection = dirNone;
