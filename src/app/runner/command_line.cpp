@@ -20,8 +20,13 @@ std::string UsageText() {
            "  --replay FILE  play a replay; a script may then hold only dump and screen lines\n"
            "  --verify       with --replay: play it headless as fast as possible and print\n"
            "                 ticks=N hash=H, the tick count and a hash of the final state\n"
+           "  --host PORT    host a network game on PORT (or ADDRESS:PORT to listen on one\n"
+           "                 address only); --mode two|duel and --stage N choose the game\n"
+           "  --join HOST:PORT  join the network game hosted there, as player 2\n"
+           "  --realtime     headless network game at the window's pace of one tick per 13 ms\n"
            "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
-           "script, 3 an error ended a game step, 4 a replay that cannot be played here\n";
+           "script, 3 an error ended a game step, 4 a replay that cannot be played here,\n"
+           "5 a network game that could not start or ended badly\n";
 }
 
 std::filesystem::path ProgramFolder(const char* argv0) {
@@ -73,6 +78,33 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             options.replay = v;
         } else if (!std::strcmp(arg, "--verify")) {
             options.verify = true;
+        } else if (!std::strcmp(arg, "--host") || !std::strcmp(arg, "--join")) {
+            const char* v = value(arg);
+            if (!v) return std::nullopt;
+            (arg[2] == 'h' ? options.host : options.join) = v;
+        } else if (!std::strcmp(arg, "--mode")) {
+            const char* v = value("--mode");
+            if (!v) return std::nullopt;
+            if (!std::strcmp(v, "two"))
+                options.netMode = 2;
+            else if (!std::strcmp(v, "duel"))
+                options.netMode = 3;
+            else {
+                error = std::string("--mode takes \"two\" or \"duel\", not \"") + v + "\"";
+                return std::nullopt;
+            }
+        } else if (!std::strcmp(arg, "--stage")) {
+            const char* v = value("--stage");
+            if (!v) return std::nullopt;
+            long n = 0;
+            auto [end, ec] = std::from_chars(v, v + std::strlen(v), n);
+            if (ec != std::errc() || *end != '\0' || n < 1 || n > 9999) {
+                error = std::string("--stage takes a stage number, not \"") + v + "\"";
+                return std::nullopt;
+            }
+            options.stage = n;
+        } else if (!std::strcmp(arg, "--realtime")) {
+            options.realtime = true;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
@@ -86,6 +118,14 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
     }
     if (!options.record.empty() && !options.replay.empty()) {
         error = "--record and --replay cannot be used together";
+        return std::nullopt;
+    }
+    if (!options.host.empty() && !options.join.empty()) {
+        error = "--host and --join cannot be used together";
+        return std::nullopt;
+    }
+    if ((!options.host.empty() || !options.join.empty()) && !options.replay.empty()) {
+        error = "a network game cannot play a replay";
         return std::nullopt;
     }
     if (options.verify) {

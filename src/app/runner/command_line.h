@@ -10,10 +10,16 @@ struct CommandLine {
     bool headless = false;
     std::optional<long> ticks;
     std::string script;
-    std::string record;  // write a replay of the run here
-    std::string replay;  // play this replay instead of taking input
-    bool verify = false; // with --replay: headless, flat out, print the final state's hash
+    std::string record;   // write a replay of the run here
+    std::string replay;   // play this replay instead of taking input
+    bool verify = false;  // with --replay: headless, flat out, print the final state's hash
     bool bench = false;
+    // Network game: host on a port ("PORT" or "ADDRESS:PORT") or join "HOST:PORT".
+    std::string host;
+    std::string join;
+    int netMode = 2;        // host: 2 two players, 3 duel
+    long stage = 1;         // host: the starting stage
+    bool realtime = false;  // headless network game: one tick per 13 ms, as in the window
     bool help = false;
     bool version = false;
 };
@@ -30,5 +36,6 @@ constexpr int kExitStartup = 1;    // a start-up message, or output that could n
 constexpr int kExitUsage = 2;      // bad arguments or a script line that cannot be parsed
 constexpr int kExitGameError = 3;  // an error ended a game step
 constexpr int kExitReplay = 4;     // the replay cannot be read, or not played with this game
+constexpr int kExitNetwork = 5;    // a network game could not start, or ended badly
 
 }  // namespace runner

@@ -6,6 +6,7 @@
 
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
+#include "app/runner/net_play.h"
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/flow/main_form.h"
@@ -110,6 +111,7 @@ int RunReplay(const CommandLine& options) {
 
 int RunHeadless(const CommandLine& options) {
     if (!options.replay.empty()) return RunReplay(options);
+    if (!options.host.empty() || !options.join.empty()) return RunNetHeadless(options);
     auto script = ReadScript(options);
     if (!script) return kExitUsage;
     ScriptPlayer player(*script);
