@@ -189,13 +189,20 @@ void Session::Poll(uint32_t waitMs) {
             phase_ = Phase::Handshake;
             phaseSince_ = now;
         } else if (e.kind == Link::Event::Disconnected) {
-            if (phase_ == Phase::Finishing && peerFinal_ >= 0)
+            if (o_.hosting && !helloSeen_)
+                TurnAway(now);
+            else if (phase_ == Phase::Finishing && peerFinal_ >= 0)
                 End(false, "The game is over.");
             else
                 End(true, "The connection to the other player was lost.");
         } else if (auto m = Decode(e.bytes)) {
             lastHeard_ = now;
-            Handle(*m, now);
+            if (o_.hosting && !helloSeen_ && !std::holds_alternative<Hello>(*m))
+                TurnAway(now);
+            else
+                Handle(*m, now);
+        } else if (o_.hosting && !helloSeen_) {
+            TurnAway(now);
         }
     }
     if (phase_ == Phase::Ended) return;
@@ -214,6 +221,7 @@ void Session::Poll(uint32_t waitMs) {
             Handshake(now);
             break;
         case Phase::Playing:
+            if (!o_.hosting) stats_.roundTripMs = link_->RoundTrip();
             RunDue(now);
             SendInputs(now, false);
             break;
@@ -275,7 +283,18 @@ void Session::HandleHello(const Hello& h) {
     }
 }
 
+// A machine that connected but does not speak this game first: the host waits for another.
+void Session::TurnAway(Clock::time_point now) {
+    link_->DropPartner();
+    phase_ = Phase::Connecting;
+    phaseSince_ = now;
+}
+
 void Session::Handshake(Clock::time_point now) {
+    if (o_.hosting && !helloSeen_ && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
+        TurnAway(now);
+        return;
+    }
     if (now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
         End(true, "The other machine did not finish the handshake.");
         return;
@@ -438,18 +457,15 @@ void Session::RunDue(Clock::time_point now) {
         }
         if (o_.paced && now < nextDue_) return;
         SampleLocal(next_ + delay_);
-        if (remoteKnown_ < next_) {
-            if (o_.paced && !stalling_) {
-                stalling_ = true;
-                stallSince_ = now;
-                ++stats_.stalls;
-            }
-            return;
+        if (remoteKnown_ < next_) return;
+        // A stall is a frame held on screen for longer than a tick and a half while the
+        // other machine's input was on its way.
+        if (o_.paced && next_ > 1 && now - lastTickAt_ > kTick * 3 / 2) {
+            ++stats_.stalls;
+            stats_.stalledSeconds +=
+                std::chrono::duration<double>(now - lastTickAt_ - kTick).count();
         }
-        if (stalling_) {
-            stats_.stalledSeconds += std::chrono::duration<double>(now - stallSince_).count();
-            stalling_ = false;
-        }
+        lastTickAt_ = now;
         RunTick();
         if (o_.paced) {
             nextDue_ += kTick;

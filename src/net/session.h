@@ -56,7 +56,7 @@ enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
 
 struct Stats {
     int delay = 0;
-    uint32_t roundTripMs = 0;  // measured in the handshake
+    uint32_t roundTripMs = 0;  // measured in the handshake (the joiner: as ENet measures it)
     int64_t ticks = 0;
     long stalls = 0;  // times a due tick had to wait for the other machine
     double stalledSeconds = 0;
@@ -107,6 +107,7 @@ class Session {
     void HandleInputs(const Inputs& in);
     void HandleHash(const Hash& h);
     void Handshake(Clock::time_point now);
+    void TurnAway(Clock::time_point now);
     void StartGame(const std::string& settingsText, uint8_t mode, int32_t stage);
     void RunDue(Clock::time_point now);
     void RunTick();
@@ -123,8 +124,7 @@ class Session {
     bool failed_ = false;
     std::string endMessage_;
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
-        stallSince_;
-    bool stalling_ = false;
+        lastTickAt_;
 
     // Handshake.
     bool helloSeen_ = false;

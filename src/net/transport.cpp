@@ -161,6 +161,12 @@ void Link::Disconnect() {
     connected_ = false;
 }
 
+void Link::DropPartner() {
+    if (peer_) enet_peer_disconnect_now(peer_, 0);
+    peer_ = nullptr;
+    connected_ = false;
+}
+
 uint32_t Link::RoundTrip() const {
     return peer_ ? peer_->roundTripTime : 0;
 }

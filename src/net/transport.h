@@ -41,6 +41,8 @@ class Link {
     // Sends what is queued now, without waiting for anything.
     void Flush();
     void Disconnect();
+    // Host: turns the partner away and takes the next machine that connects instead.
+    void DropPartner();
     // The partner's round trip as ENet measures it, in milliseconds.
     uint32_t RoundTrip() const;
     // Packets from machines other than the partner (turned away, never read).
