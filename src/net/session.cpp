@@ -158,8 +158,11 @@ void Session::Send(const Message& m, bool reliable) {
     link_->Send(Encode(m), reliable);
 }
 
-void Session::End(bool failed, std::string message) {
+void Session::End(EndReason reason, std::string message) {
     if (phase_ == Phase::Ended) return;
+    const bool failed = reason != EndReason::Over && reason != EndReason::Left &&
+                        reason != EndReason::PeerLeft;
+    reason_ = reason;
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing) playEnd_ = Clock::now();
     phase_ = Phase::Ended;
     failed_ = failed;
@@ -173,7 +176,7 @@ void Session::End(bool failed, std::string message) {
 }
 
 void Session::Leave() {
-    End(false, "You left the network game.");
+    End(EndReason::Left, "You left the network game.");
 }
 
 void Session::Poll(uint32_t waitMs) {
@@ -192,9 +195,9 @@ void Session::Poll(uint32_t waitMs) {
             if (o_.hosting && !helloSeen_)
                 TurnAway(now);
             else if (phase_ == Phase::Finishing && peerFinal_ >= 0)
-                End(false, "The game is over.");
+                End(EndReason::Over, "The game is over.");
             else
-                End(true, "The connection to the other player was lost.");
+                End(EndReason::Lost, "The connection to the other player was lost.");
         } else if (auto m = Decode(e.bytes)) {
             lastHeard_ = now;
             if (o_.hosting && !helloSeen_ && !std::holds_alternative<Hello>(*m))
@@ -211,9 +214,9 @@ void Session::Poll(uint32_t waitMs) {
         case Phase::Connecting:
             if (o_.hosting) {
                 if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
-                    End(true, "Nobody joined the game.");
+                    End(EndReason::NobodyJoined, "Nobody joined the game.");
             } else if (now - opened_ > std::chrono::milliseconds(kConnectMs)) {
-                End(true, "No answer from " + o_.address.host + ":" +
+                End(EndReason::NoAnswer, "No answer from " + o_.address.host + ":" +
                               std::to_string(o_.address.port) + ".");
             }
             break;
@@ -234,7 +237,7 @@ void Session::Poll(uint32_t waitMs) {
     }
     if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) &&
         now - lastHeard_ > std::chrono::milliseconds(kGiveUpMs + 2000))
-        End(true, "The connection to the other player was lost.");
+        End(EndReason::Lost, "The connection to the other player was lost.");
     if (link_) link_->Flush();
 }
 
@@ -243,7 +246,7 @@ void Session::Handle(const Message& m, Clock::time_point now) {
         if (o_.hosting && phase_ == Phase::Handshake && !helloSeen_) HandleHello(*hello);
     } else if (auto* refuse = std::get_if<Refuse>(&m)) {
         if (!o_.hosting && phase_ == Phase::Handshake)
-            End(true, "The host refused the game: " + refuse->reason + ".");
+            End(EndReason::RefusedByHost, "The host refused the game: " + refuse->reason + ".");
     } else if (auto* ping = std::get_if<Ping>(&m)) {
         Send(Pong{ping->sequence}, false);
     } else if (auto* pong = std::get_if<Pong>(&m)) {
@@ -263,9 +266,9 @@ void Session::Handle(const Message& m, Clock::time_point now) {
             peerFinal_ = bye->final;
             CheckFinished(now);
         } else if (!bye->reason.empty()) {
-            End(true, "The other player's game stopped: " + bye->reason);
+            End(EndReason::Error, "The other player's game stopped: " + bye->reason);
         } else {
-            End(false, "The other player left the game.");
+            End(EndReason::PeerLeft, "The other player left the game.");
         }
     }
 }
@@ -279,7 +282,7 @@ void Session::HandleHello(const Hello& h) {
         why = Differences(o_.identity, h.identity);
     if (why) {
         Send(Refuse{*why}, true);
-        End(true, "A player was refused: " + *why + ".");
+        End(EndReason::Refused, "A player was refused: " + *why + ".");
     }
 }
 
@@ -296,7 +299,7 @@ void Session::Handshake(Clock::time_point now) {
         return;
     }
     if (now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
-        End(true, "The other machine did not finish the handshake.");
+        End(EndReason::NoAnswer, "The other machine did not finish the handshake.");
         return;
     }
     if (!o_.hosting || !helloSeen_) return;
@@ -327,7 +330,7 @@ void Session::Handshake(Clock::time_point now) {
 
 void Session::HandleWelcome(const Welcome& w) {
     if (w.mode != kdv::gmTwoPlayers && w.mode != kdv::gmDuel) {
-        End(true, "The host asked for a game that is neither a two-player game nor a duel.");
+        End(EndReason::Error, "The host asked for a game that is neither a two-player game nor a duel.");
         return;
     }
     delay_ = w.delay;
@@ -351,12 +354,12 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
     maskInput_->settings = &game_->Settings;
     kdv::FormCreate(*game_);
     if (!kdv::FormActivate(*game_)) {
-        End(true, virtualWindow.messages.empty() ? "The game's data files cannot be read."
+        End(EndReason::Error, virtualWindow.messages.empty() ? "The game's data files cannot be read."
                                                  : virtualWindow.messages.front());
         return;
     }
     if (stage < 1 || stage > game_->LevelCount) {
-        End(true, "Stage " + std::to_string(stage) + " is not in the level file.");
+        End(EndReason::Error, "Stage " + std::to_string(stage) + " is not in the level file.");
         return;
     }
     recorder_->Begin(*game_, *files_);
@@ -434,7 +437,7 @@ void Session::CompareHashes() {
             continue;
         }
         if (other->second != it->second) {
-            End(true, "The two games went apart at tick " + std::to_string(it->first) +
+            End(EndReason::Apart, "The two games went apart at tick " + std::to_string(it->first) +
                           ": their states differ. The game was stopped, and both machines "
                           "wrote their replays for the report.");
             return;
@@ -490,7 +493,7 @@ void Session::RunTick() {
     ++next_;
     auto& window = static_cast<adapters::VirtualWindow&>(*window_);
     if (window.failed) {
-        End(true, "An error ended the game: " + window.failure);
+        End(EndReason::Error, "An error ended the game: " + window.failure);
         return;
     }
     if (tick % kHashPeriod == 0 || tick == limit_) {
@@ -509,10 +512,16 @@ void Session::CheckFinished(Clock::time_point now) {
             Send(Bye{TicksRun(), ""}, true);
             sentBye_ = true;
         }
-        if (peerFinal_ >= limit_) End(false, "The game is over.");
+        if (peerFinal_ >= limit_) End(EndReason::Over, "The game is over.");
     }
     if (phase_ == Phase::Finishing && now - phaseSince_ > kFinishMs)
-        End(true, "The other player did not confirm the end of the game.");
+        End(EndReason::Lost, "The other player did not confirm the end of the game.");
+}
+
+uint32_t Session::QuietMs() const {
+    if (phase_ != Phase::Playing && phase_ != Phase::Finishing) return 0;
+    const uint32_t quiet = Ms(Clock::now() - lastHeard_);
+    return quiet > kQuietMs ? quiet : 0;
 }
 
 std::string Session::Status() const {

@@ -54,6 +54,21 @@ struct Options {
 
 enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
 
+// How a network game ended, for the window to say in the player's language.
+enum class EndReason {
+    None,
+    Over,           // the agreed length was played
+    Left,           // this player left
+    PeerLeft,       // the other player left
+    Lost,           // the connection was lost for good
+    Refused,        // this host refused a player (the message says what differs)
+    RefusedByHost,  // the host refused this player (the message says what differs)
+    Apart,          // the states differed
+    NobodyJoined,
+    NoAnswer,  // the joiner reached nobody, or the handshake did not finish
+    Error,     // an error ended a game step, or the data files could not be read
+};
+
 struct Stats {
     int delay = 0;
     uint32_t roundTripMs = 0;  // measured in the handshake (the joiner: as ENet measures it)
@@ -83,7 +98,12 @@ class Session {
     void Leave();
 
     Phase CurrentPhase() const { return phase_; }
+    bool Hosting() const { return o_.hosting; }
+    uint16_t Port() const { return o_.address.port; }
     bool Failed() const { return failed_; }
+    EndReason Reason() const { return reason_; }
+    // The other player has been silent for this many milliseconds (0 while it is heard).
+    uint32_t QuietMs() const;
     // Why the game ended, or what the players should know now (waiting for the peer).
     const std::string& EndMessage() const { return endMessage_; }
     std::string Status() const;
@@ -116,12 +136,13 @@ class Session {
     void CompareHashes();
     void CheckFinished(Clock::time_point now);
     void Send(const Message& m, bool reliable);
-    void End(bool failed, std::string message);
+    void End(EndReason reason, std::string message);
 
     Options o_;
     std::unique_ptr<Link> link_;
     Phase phase_ = Phase::Connecting;
     bool failed_ = false;
+    EndReason reason_ = EndReason::None;
     std::string endMessage_;
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
         lastTickAt_;

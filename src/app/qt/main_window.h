@@ -22,6 +22,12 @@ struct Game;
 namespace replay {
 class Recorder;
 }
+namespace net {
+class Session;
+}
+namespace runner {
+struct CommandLine;
+}
 
 namespace app {
 
@@ -52,6 +58,12 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void StartWatching(const std::string& file);
     void StopWatching();
     bool Watching() const { return watching_ != nullptr; }
+    // Hosts or joins the network game of this command line as soon as the game has started.
+    void NetworkAtStart(const runner::CommandLine& options);
+    // A network game with these options (--host/--join, --mode, --stage) instead of the
+    // player's own game, which waits meanwhile.
+    void StartNetwork(const runner::CommandLine& options);
+    bool Networking() const { return netGame_ != nullptr; }
     // FormCreate, then show; FormActivate follows on the first activation.
     void Start();
     int ExitCode() const { return exitCode_; }
@@ -97,6 +109,9 @@ class TForm1 : public QMainWindow, public kdv::Window {
     bool WatchKey(int code);
     void ShowWatchTitle();
     void SaveFinishedGames(bool closing);
+    void NetworkGameClick();
+    void NetTick();
+    void EndNetwork();
 
     SdlInput& input_;
     DrawSurface* dxDraw_ = nullptr;
@@ -118,6 +133,9 @@ class TForm1 : public QMainWindow, public kdv::Window {
     runner::ScriptPlayer* watchScript_ = nullptr;
     struct WatchState;
     std::unique_ptr<WatchState> watching_;
+    std::unique_ptr<net::Session> netGame_;
+    std::unique_ptr<runner::CommandLine> netAtStart_;
+    std::string netTitle_;
 
     QSize mode_{640, 400};
     bool fullScreen_ = false;

@@ -88,6 +88,7 @@ int RunWindowed(const runner::CommandLine& options, int argc, char** argv) {
         player.SetRecorder(&recorder);
         form.Attach(*game, scripted ? &player : nullptr, options.ticks);
     }
+    if (!options.host.empty() || !options.join.empty()) form.NetworkAtStart(options);
     form.Start();
     QApplication::exec();
     return form.ExitCode();
