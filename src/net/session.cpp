@@ -160,8 +160,8 @@ void Session::Send(const Message& m, bool reliable) {
 
 void Session::End(EndReason reason, std::string message) {
     if (phase_ == Phase::Ended) return;
-    const bool failed = reason != EndReason::Over && reason != EndReason::Left &&
-                        reason != EndReason::PeerLeft;
+    const bool failed =
+        reason != EndReason::Over && reason != EndReason::Left && reason != EndReason::PeerLeft;
     reason_ = reason;
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing) playEnd_ = Clock::now();
     phase_ = Phase::Ended;
@@ -217,7 +217,7 @@ void Session::Poll(uint32_t waitMs) {
                     End(EndReason::NobodyJoined, "Nobody joined the game.");
             } else if (now - opened_ > std::chrono::milliseconds(kConnectMs)) {
                 End(EndReason::NoAnswer, "No answer from " + o_.address.host + ":" +
-                              std::to_string(o_.address.port) + ".");
+                                             std::to_string(o_.address.port) + ".");
             }
             break;
         case Phase::Handshake:
@@ -330,7 +330,8 @@ void Session::Handshake(Clock::time_point now) {
 
 void Session::HandleWelcome(const Welcome& w) {
     if (w.mode != kdv::gmTwoPlayers && w.mode != kdv::gmDuel) {
-        End(EndReason::Error, "The host asked for a game that is neither a two-player game nor a duel.");
+        End(EndReason::Error,
+            "The host asked for a game that is neither a two-player game nor a duel.");
         return;
     }
     delay_ = w.delay;
@@ -354,8 +355,9 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
     maskInput_->settings = &game_->Settings;
     kdv::FormCreate(*game_);
     if (!kdv::FormActivate(*game_)) {
-        End(EndReason::Error, virtualWindow.messages.empty() ? "The game's data files cannot be read."
-                                                 : virtualWindow.messages.front());
+        End(EndReason::Error, virtualWindow.messages.empty()
+                                  ? "The game's data files cannot be read."
+                                  : virtualWindow.messages.front());
         return;
     }
     if (stage < 1 || stage > game_->LevelCount) {
@@ -437,9 +439,10 @@ void Session::CompareHashes() {
             continue;
         }
         if (other->second != it->second) {
-            End(EndReason::Apart, "The two games went apart at tick " + std::to_string(it->first) +
-                          ": their states differ. The game was stopped, and both machines "
-                          "wrote their replays for the report.");
+            End(EndReason::Apart,
+                "The two games went apart at tick " + std::to_string(it->first) +
+                    ": their states differ. The game was stopped, and both machines "
+                    "wrote their replays for the report.");
             return;
         }
         ++stats_.hashChecks;
@@ -460,7 +463,10 @@ void Session::RunDue(Clock::time_point now) {
         }
         if (o_.paced && now < nextDue_) return;
         SampleLocal(next_ + delay_);
-        if (remoteKnown_ < next_) return;
+        if (remoteKnown_ < next_) {
+            waited_ = true;
+            return;
+        }
         // A stall is a frame held on screen for longer than a tick and a half while the
         // other machine's input was on its way.
         if (o_.paced && next_ > 1 && now - lastTickAt_ > kTick * 3 / 2) {
@@ -471,9 +477,11 @@ void Session::RunDue(Clock::time_point now) {
         lastTickAt_ = now;
         RunTick();
         if (o_.paced) {
-            nextDue_ += kTick;
-            // After a long wait the game goes on from now rather than racing to catch up.
+            // After a wait the beat follows the other machine's rather than racing to catch up
+            // with its own, which would only make the next wait longer.
+            nextDue_ = waited_ ? now + kTick : nextDue_ + kTick;
             if (now - nextDue_ > 8 * kTick) nextDue_ = now;
+            waited_ = false;
         }
     }
 }

@@ -146,6 +146,7 @@ class Session {
     std::string endMessage_;
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
         lastTickAt_;
+    bool waited_ = false;  // the tick now due had to wait for the other machine's input
 
     // Handshake.
     bool helloSeen_ = false;
