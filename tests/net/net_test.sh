@@ -112,6 +112,17 @@ for case in "$@"; do
             grep -q "Waiting for the other player" "$work/$case.join" || fail "$case: no waiting message"
         fi
         ;;
+    lossy*)
+        # lossyN: N ticks as fast as lockstep allows through the relay, with jitter, 5 % loss,
+        # 1 % damaged datagrams and strays.
+        gameTicks=${case#lossy}
+        "$relay" relay $((port + 1)) "$port" --rtt 2 --jitter 4 --loss 5 --corrupt 1 \
+            --garbage 50 --seconds 3000 >"$work/relay.out" &
+        relayPid=$!
+        play "$case" "--host 127.0.0.1:$port --mode two --ticks $gameTicks" $((port + 1))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        check "$case"
+        ;;
     lost)
         # The joiner's side falls silent for good: both stop within the time allowed, say why
         # and keep their replays.
