@@ -8,20 +8,30 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/screen/present.h"
+#include "replay/recorder.h"
 
 namespace {
 
 struct Bench : adapters::VirtualPlatform {
     adapters::DiskFiles files{KORDAVEL_ROOT};
     std::unique_ptr<kdv::Game> game;
+    std::unique_ptr<replay::Recorder> recorder;
 
-    Bench() {
-        game = kdv::MakeGame(ServicesWith(files));
+    explicit Bench(bool recording = false) {
+        kdv::Services services = ServicesWith(files);
+        if (recording) {
+            recorder = std::make_unique<replay::Recorder>();
+            services = recorder->Wrap(services);
+        }
+        game = kdv::MakeGame(services);
         kdv::FormCreate(*game);
         if (!kdv::FormActivate(*game)) throw std::runtime_error("no data files in " KORDAVEL_ROOT);
+        if (recorder) recorder->Begin(*game, files);
     }
     void Tick() {
+        if (recorder) recorder->BeforeTick(*game);
         kdv::DXTimerTimer(*game);
+        if (recorder) recorder->AfterTick(*game);
         clock.now += kdv::kTimerInterval;
     }
 };
@@ -37,14 +47,21 @@ void BM_DemoTick(benchmark::State& state) {
 }
 BENCHMARK(BM_DemoTick);
 
+// Arg 1: with the replay recorder in front of the devices, as in the window. The direction
+// changes every 16 ticks, so the recorder has something to note.
 void BM_OnePlayerTick(benchmark::State& state) {
-    Bench b;
+    Bench b(state.range(0) != 0);
     kdv::ClickMenu(*b.game, "MStart1Player");
     b.input.SetKey(32, true);  // Start
     b.Tick();
     b.input.SetKey(32, false);
     b.input.SetKey(17, true);  // hold fire
+    int tick = 0;
     for (auto _ : state) {
+        if (++tick % 16 == 0) {
+            b.input.SetKey(37 + (tick / 16) % 4, false);
+            b.input.SetKey(37 + (tick / 16 + 1) % 4, true);
+        }
         b.Tick();
         if (b.game->GameState != kdv::gsPlay) {
             kdv::ClickMenu(*b.game, "MStart1Player");
@@ -53,7 +70,7 @@ void BM_OnePlayerTick(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_OnePlayerTick);
+BENCHMARK(BM_OnePlayerTick)->ArgName("recording")->Arg(0)->Arg(1);
 
 // The worst case of the presenter: every pixel differs from the frame before.
 void BM_PresentChangingFrame(benchmark::State& state) {

@@ -134,6 +134,10 @@ PlaySettings ReadSettings(Reader& r) {
     for (Row row : kRows)
         for (int32_t& code : s.*row) code = r.Int32(what);
     p.starPeriod = r.Int32(what);
+    // Only what the settings file and the game can produce.
+    if (s.gameDifficulty > 3 || (s.language != 0 && s.language != 1) ||
+        (p.starPeriod != 16 && p.starPeriod != 32))
+        r.Fail("the settings hold values the game never has");
     return p;
 }
 
@@ -176,6 +180,11 @@ std::vector<uint8_t> Encode(const Replay& replay) {
     w.Unsigned(uint64_t(h.watchFrom));
     w.Unsigned(uint64_t(h.ticks));
     for (const Event& e : replay.events) {
+        // Short runs of ticks, the most common event, take one byte.
+        if (e.kind == Event::Ticks && e.a >= 1 && e.a <= 128) {
+            w.Byte(uint8_t(0x80 | (e.a - 1)));
+            continue;
+        }
         w.Byte(e.kind);
         switch (e.kind) {
             case Event::Ticks:
@@ -251,6 +260,15 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         if (!r.Ok() || kind == kEnd) break;
         Event e;
         e.kind = Event::Kind(kind);
+        if (kind & 0x80) {
+            e.kind = Event::Ticks;
+            e.a = (kind & 0x7F) + 1;
+            if (uint64_t(e.a) > ticks - ran) r.Fail("the stream has more ticks than its header");
+            ran += uint64_t(e.a);
+            if (!r.Ok()) break;
+            replay.events.push_back(e);
+            continue;
+        }
         switch (kind) {
             case Event::Ticks:
                 e.a = int64_t(r.Unsigned("the input stream"));
@@ -281,6 +299,7 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
                 e.a = r.Int32("the input stream");
                 e.b = r.Byte("the input stream");
                 if (e.b < 1 || e.b > 3) r.Fail("a level selection names an unknown game mode");
+                if (e.a < 1 || e.a > 0xFFFF) r.Fail("a level selection names an impossible stage");
                 break;
             default:
                 r.Fail("the stream holds an unknown event (" + std::to_string(kind) + ")");

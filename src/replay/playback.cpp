@@ -191,7 +191,7 @@ class Playback::Display : public kdv::Display {
     void Present(const kdv::WorkBitmap& bitmap) override {
         if (show && outer_ && outer_->CanDraw()) outer_->Present(bitmap);
     }
-    bool WantsPixels() const override { return outer_ != nullptr; }
+    bool WantsPixels() const override { return show && outer_ != nullptr; }
     bool canDraw = true;
     bool show = true;
 

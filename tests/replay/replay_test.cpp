@@ -146,6 +146,7 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     rig.g().Settings.gameDifficulty = 3;
     rig.g().Settings.keys1[kdv::Fire] = 32;
     kdv::DeriveSettings(rig.g());
+    menu("PaletteType");  // the pixel table follows
     rig.Press(32);
     tick(150);
     // The level selection dialog: a duel from stage 3.
@@ -244,7 +245,8 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
     script << "130 key 32 down\n132 key 32 up\n160 key 32 down\n161 key 32 up\n"
               "170 key 37 down\n260 key 17 down\n400 key 80 down\n470 key 80 up\n"
               "500 key 37 up\n500 key 38 down\n900 menu MStartDuel\n905 key 32 down\n"
-              "910 key 87 down\n1200 menu MLevelEditor\n1210 key 39 down\n1211 key 13 down\n"
+              "910 key 87 down\n1000 menu PaletteType\n1200 menu MLevelEditor\n1210 key 39 "
+              "down\n1211 key 13 down\n"
               "1300 key 27 down\n1400 menu MDemo\n1700 key 27 down\n";
     std::ofstream dumps(root / "dumps.txt");
     for (const std::string& t : outputs) {

@@ -556,7 +556,7 @@ void TForm1::StartWatching(const std::string& file) {
         return;
     }
     if (auto refusal = replay::CheckReplay(*data, *game_->io.files)) {
-        ShowMessage(*refusal);
+        ShowMessage(std::filesystem::path(file).filename().string() + ": " + *refusal);
         return;
     }
     auto watch = std::make_unique<WatchState>();
@@ -569,7 +569,12 @@ void TForm1::StartWatching(const std::string& file) {
     replay::Playback& playback = *watch->playback;
     // The part before the game is played unseen, as fast as it goes.
     playback.Show(false);
-    if (!playback.Start()) return;
+    if (!playback.Start()) {
+        std::string text;
+        for (const std::string& line : watch->window.messages) text += line + "\n";
+        ShowMessage(text.empty() ? "The replay could not be started." : text);
+        return;
+    }
     while (playback.TicksRun() < from && playback.Step()) {
         if (watchScript_)
             watchScript_->ApplyOutputs(long(playback.TicksRun()), playback.Game(),

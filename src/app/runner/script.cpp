@@ -110,7 +110,8 @@ ScriptPlayer::ScriptPlayer(Script script) : script_(std::move(script)) {
 
 bool ScriptPlayer::HasInputs() const {
     for (const Command& c : script_.commands)
-        if (c.verb == Command::Key || c.verb == Command::Joy || c.verb == Command::Menu) return true;
+        if (c.verb == Command::Key || c.verb == Command::Joy || c.verb == Command::Menu)
+            return true;
     return false;
 }
 

@@ -274,6 +274,13 @@ uint64_t StateHash(const kdv::Game& game, long tick) {
     uint64_t hash = replay::Fnv1a({reinterpret_cast<const uint8_t*>(json.data()), json.size()});
     hash = replay::Fnv1a({game.BackScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
     hash = replay::Fnv1a({game.FrameScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
+    // The colours a screen is shown in.
+    uint8_t colours[2 * 256];
+    for (size_t i = 0; i < 256; ++i) {
+        colours[2 * i] = uint8_t(game.PixelTable[i]);
+        colours[2 * i + 1] = uint8_t(game.PixelTable[i] >> 8);
+    }
+    hash = replay::Fnv1a(colours, hash);
     const uint8_t seed[4] = {uint8_t(game.RandSeed), uint8_t(game.RandSeed >> 8),
                              uint8_t(game.RandSeed >> 16), uint8_t(game.RandSeed >> 24)};
     return replay::Fnv1a(seed, hash);
