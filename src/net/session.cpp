@@ -557,6 +557,7 @@ std::string Session::Status() const {
 Stats Session::GetStats() const {
     Stats s = stats_;
     s.ticks = TicksRun();
+    if (link_) s.strangers = link_->strangers;
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {
         const auto end = (phase_ == Phase::Playing) ? Clock::now() : playEnd_;
         if (end > playStart_)

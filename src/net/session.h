@@ -77,6 +77,7 @@ struct Stats {
     double stalledSeconds = 0;
     double playSeconds = 0;
     long hashChecks = 0;  // comparisons that agreed
+    long strangers = 0;   // packets and connections of other machines, turned away
 };
 
 // The identity of this program with these data files and settings.

@@ -147,10 +147,10 @@ int RunNetHeadless(const CommandLine& options) {
     const net::Stats s = session.GetStats();
     std::printf(
         "net: ticks=%lld seconds=%.3f ticks_per_second=%.1f delay=%d round_trip_ms=%u "
-        "stalls=%ld stalled_seconds=%.3f hash_checks=%ld\n",
+        "stalls=%ld stalled_seconds=%.3f hash_checks=%ld strangers=%ld\n",
         static_cast<long long>(s.ticks), s.playSeconds,
         s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.roundTripMs, s.stalls,
-        s.stalledSeconds, s.hashChecks);
+        s.stalledSeconds, s.hashChecks, s.strangers);
     if (session.Game())
         std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(s.ticks),
                     static_cast<unsigned long long>(StateHash(*session.Game(), long(s.ticks))));
