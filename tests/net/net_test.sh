@@ -102,11 +102,11 @@ for case in "$@"; do
         # damaged datagrams and a stray datagram each way every 50 ms.
         rtt=${case#rtt}; outage=
         case $rtt in *-outage) rtt=${rtt%-outage}; outage="--outage 4 7" ;; esac
-        gameTicks=770
+        gameTicks=${NET_REALTIME_TICKS:-770}
         realtime=--realtime
         # shellcheck disable=SC2086
         "$relay" relay $((port + 1)) "$port" --rtt "$rtt" --jitter 10 --loss 5 --corrupt 1 \
-            --garbage 50 $outage --seconds 40 >"$work/relay.out" &
+            --garbage 50 $outage --seconds $((gameTicks / 50 + 30)) >"$work/relay.out" &
         relayPid=$!
         play "$case" "--realtime --host 127.0.0.1:$port --mode duel --ticks $gameTicks" $((port + 1))
         kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
