@@ -245,8 +245,8 @@ void Session::Handle(const Message& m, Clock::time_point now) {
     if (auto* hello = std::get_if<Hello>(&m)) {
         if (o_.hosting && phase_ == Phase::Handshake && !helloSeen_) HandleHello(*hello);
     } else if (auto* refuse = std::get_if<Refuse>(&m)) {
-        if (!o_.hosting && phase_ == Phase::Handshake)
-            End(EndReason::RefusedByHost, "The host refused the game: " + refuse->reason + ".");
+        if (!o_.hosting && phase_ == Phase::Handshake) detail_ = refuse->reason;
+        End(EndReason::RefusedByHost, "The host refused the game: " + refuse->reason + ".");
     } else if (auto* ping = std::get_if<Ping>(&m)) {
         Send(Pong{ping->sequence}, false);
     } else if (auto* pong = std::get_if<Pong>(&m)) {
@@ -282,6 +282,7 @@ void Session::HandleHello(const Hello& h) {
         why = Differences(o_.identity, h.identity);
     if (why) {
         Send(Refuse{*why}, true);
+        detail_ = *why;
         End(EndReason::Refused, "A player was refused: " + *why + ".");
     }
 }

@@ -103,6 +103,8 @@ class Session {
     uint16_t Port() const { return o_.address.port; }
     bool Failed() const { return failed_; }
     EndReason Reason() const { return reason_; }
+    // What differs between the machines, when a player was refused.
+    const std::string& Detail() const { return detail_; }
     // The other player has been silent for this many milliseconds (0 while it is heard).
     uint32_t QuietMs() const;
     // Why the game ended, or what the players should know now (waiting for the peer).
@@ -145,6 +147,7 @@ class Session {
     bool failed_ = false;
     EndReason reason_ = EndReason::None;
     std::string endMessage_;
+    std::string detail_;
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
         lastTickAt_;
     bool waited_ = false;  // the tick now due had to wait for the other machine's input

@@ -67,7 +67,8 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetLost=The connection to the other player was lost.|Связь с другим игроком потеряна.",
     "NetRefused=A player was refused:|Игрок не принят:",
     "NetRefusedByHost=The host refused the game:|Хозяин игры отказал:",
-    "NetApart=The two games went apart; the game was stopped and the replays were saved for the report.|Игры на двух машинах разошлись; игра остановлена, повторы сохранены для отчёта.",
+    "NetApart=The two games went apart; the game was stopped and the replays were saved for the "
+    "report.|Игры на двух машинах разошлись; игра остановлена, повторы сохранены для отчёта.",
     "NetNobodyJoined=Nobody joined the game.|Никто не присоединился к игре.",
     "NetNoAnswer=The other machine does not answer.|Другая машина не отвечает.",
     "NetError=The network game stopped:|Сетевая игра остановлена:",

@@ -767,9 +767,14 @@ void TForm1::EndNetwork() {
             text = caption("NetLost", "The connection to the other player was lost.");
             break;
         case net::EndReason::Refused:
+            text = caption("NetRefused", "A player was refused:") + " " + session->Detail() + ".";
+            break;
         case net::EndReason::RefusedByHost:
+            text = caption("NetRefusedByHost", "The host refused the game:") + " " +
+                   session->Detail() + ".";
+            break;
         case net::EndReason::Error:
-            text = session->EndMessage();
+            text = caption("NetError", "The network game stopped:") + " " + session->EndMessage();
             break;
         case net::EndReason::Apart:
             text = caption("NetApart", "The two games went apart.");
