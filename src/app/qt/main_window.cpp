@@ -549,6 +549,10 @@ void TForm1::WatchReplayClick() {
 
 void TForm1::StartWatching(const std::string& file) {
     if (watching_) StopWatching();
+    if (netGame_) {
+        netGame_->Leave();
+        EndNetwork();
+    }
     std::string error;
     auto data = replay::LoadReplay(file, error);
     if (!data) {
