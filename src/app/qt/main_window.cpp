@@ -32,10 +32,13 @@
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_stats.h"
 #include "app/qt/keymap.h"
+#include "app/qt/net_dialog.h"
 #include "app/runner/command_line.h"
+#include "app/runner/net_play.h"
 #include "app/sdl/sdl_input.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "net/session.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
@@ -116,6 +119,10 @@ QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
         if (closing_ || (!started_ && item != "MExit")) return;
         BetweenTicks([this, item] {
             if (watching_) StopWatching();
+            if (netGame_) {
+                netGame_->Leave();
+                EndNetwork();
+            }
             if (recorder_) recorder_->MenuItem(*game_, item);
             kdv::ClickMenu(*game_, item);
             if (recorder_) recorder_->AfterAction(*game_);
@@ -151,6 +158,12 @@ void TForm1::BuildMenu() {
     file->addAction(watch);
     connect(watch, &QAction::triggered, this, [this] {
         if (started_ && !closing_) BetweenTicks([this] { WatchReplayClick(); });
+    });
+    auto* network = new QAction(QString::fromUtf8("Network Game…"), this);
+    network->setObjectName("MNetworkGame");
+    file->addAction(network);
+    connect(network, &QAction::triggered, this, [this] {
+        if (started_ && !closing_) BetweenTicks([this] { NetworkGameClick(); });
     });
     // Reached through the keys their captions show (the window's key handler).
     for (QAction* hidden : {AddItem(file, "N320x200Alt11", "320x200                         Alt+1"),
@@ -222,6 +235,7 @@ void TForm1::FormActivate() {
     if (recorder_) recorder_->Begin(*game_, *game_->io.files);
     if (tickLimit_ && *tickLimit_ <= 0) Close();
     if (!watchAtStart_.empty() && !closing_) StartWatching(watchAtStart_);
+    if (netAtStart_ && !closing_) StartNetwork(*netAtStart_);
 }
 
 bool TForm1::event(QEvent* event) {
@@ -287,6 +301,18 @@ void TForm1::KeyPress(const QKeyEvent& event) {
         menuBar()->setActiveAction(fileMenu_->menuAction());
         return;
     }
+    if (netGame_) {
+        // The keys reach the network game through the devices only; Esc leaves it.
+        if (event.nativeScanCode() != 0) heldByScanCode_[event.nativeScanCode()] = code;
+        input_.Keys().Press(code);
+        if (code == 27)
+            BetweenTicks([this] {
+                if (!netGame_) return;
+                netGame_->Leave();
+                EndNetwork();
+            });
+        return;
+    }
     if (event.nativeScanCode() != 0) heldByScanCode_[event.nativeScanCode()] = code;
     input_.Keys().Press(code);
     if (!started_ || closing_) return;
@@ -327,6 +353,12 @@ void TForm1::DXTimerTimer() {
     if (watching_) {
         inTick_ = true;
         WatchTick();
+        inTick_ = false;
+        return;
+    }
+    if (netGame_) {
+        inTick_ = true;
+        NetTick();
         inTick_ = false;
         return;
     }
@@ -400,6 +432,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (!formClosed_) {
         formClosed_ = true;
         watching_.reset();
+        if (netGame_) {
+            netGame_->Leave();
+            EndNetwork();
+        }
         SaveFinishedGames(true);
         if (game_) kdv::FormClose(*game_);
         if (frameStats_) PrintFrameStats();
@@ -694,6 +730,10 @@ void TForm1::WatchReplayClick() {
 
 void TForm1::StartWatching(const std::string& file) {
     if (watching_) StopWatching();
+    if (netGame_) {
+        netGame_->Leave();
+        EndNetwork();
+    }
     std::string error;
     auto data = replay::LoadReplay(file, error);
     if (!data) {
@@ -794,6 +834,150 @@ void TForm1::ShowWatchTitle() {
     else if (watching_->fast)
         title += " - ×4";
     setWindowTitle(QString::fromStdString(title));
+}
+
+}  // namespace app
+
+// --- Network games -----------------------------------------------------------------------------
+
+namespace app {
+
+void TForm1::NetworkAtStart(const runner::CommandLine& options) {
+    netAtStart_ = std::make_unique<runner::CommandLine>(options);
+}
+
+void TForm1::NetworkGameClick() {
+    NetDialog dialog(this, game_->Settings.language, game_->LevelCount);
+    if (dialog.exec() != QDialog::Accepted) return;
+    runner::CommandLine options;
+    (dialog.Hosting() ? options.host : options.join) = dialog.Address();
+    options.netMode = dialog.Mode();
+    options.stage = dialog.Stage();
+    StartNetwork(options);
+}
+
+void TForm1::StartNetwork(const runner::CommandLine& options) {
+    if (watching_) StopWatching();
+    if (netGame_) {
+        netGame_->Leave();
+        EndNetwork();
+    }
+    net::Options o;
+    std::string error;
+    if (!runner::NetOptions(options, *game_->io.files, o, error)) {
+        ShowMessage(error);
+        return;
+    }
+    // The player's settings as they are now, not as they were saved.
+    o.settings = game_->Settings;
+    o.identity = net::IdentityOf(*game_->io.files, game_->Settings, replay::GameVersion());
+    o.ticks = 0;
+    o.input = &input_;
+    o.display = dxDraw_;
+    o.sound = game_->Settings.soundEnable ? game_->io.sound : nullptr;
+    o.paced = true;
+    auto session = std::make_unique<net::Session>(std::move(o));
+    if (!session->Open(error)) {
+        ShowMessage(error);
+        return;
+    }
+    input_.Keys().ReleaseAll();
+    heldByScanCode_.clear();
+    netGame_ = std::move(session);
+    netTitle_.clear();
+    NetTick();
+}
+
+void TForm1::NetTick() {
+    netGame_->Poll(0);
+    const int language = game_->Settings.language;
+    auto caption = [language](const char* name, const char* fallback) {
+        return CaptionFor(name, language).value_or(fallback);
+    };
+    std::string title = " Kordavel";
+    switch (netGame_->CurrentPhase()) {
+        case net::Phase::Connecting:
+        case net::Phase::Handshake:
+            if (netGame_->Hosting())
+                title += " - " + caption("NetWaitJoin", "Waiting for a player to join on port") +
+                         " " + std::to_string(netGame_->Port()) + "…";
+            else
+                title += " - " + caption("NetConnecting", "Connecting…");
+            break;
+        case net::Phase::Playing:
+        case net::Phase::Finishing:
+            if (const uint32_t quiet = netGame_->QuietMs())
+                title += " - " + caption("NetWaitPeer", "Waiting for the other player") + " (" +
+                         std::to_string(quiet / 1000) + " / " +
+                         std::to_string(net::kGiveUpMs / 1000) + " s)";
+            break;
+        case net::Phase::Ended:
+            EndNetwork();
+            return;
+    }
+    if (title != netTitle_) {
+        netTitle_ = title;
+        setWindowTitle(QString::fromStdString(title));
+    }
+}
+
+// Saves the network game's replay beside the others, says how it ended, and gives the window
+// back to the player's own game.
+void TForm1::EndNetwork() {
+    auto session = std::move(netGame_);
+    // Lets the goodbye reach the other machine.
+    for (int i = 0; i < 10; ++i) session->Poll(5);
+    std::string error;
+    if (auto recording = session->Recording()) {
+        if (replay::SaveGame(replayFolder_, *recording, std::chrono::system_clock::now(), error)
+                .empty())
+            std::cerr << "kordavel: the replay was not saved: " << error << "\n";
+    }
+    const int language = game_->Settings.language;
+    auto caption = [language](const char* name, const char* fallback) {
+        return CaptionFor(name, language).value_or(fallback);
+    };
+    std::string text;
+    switch (session->Reason()) {
+        case net::EndReason::None:
+        case net::EndReason::Left:
+            break;
+        case net::EndReason::Over:
+            text = caption("NetOver", "The network game is over.");
+            break;
+        case net::EndReason::PeerLeft:
+            text = caption("NetPeerLeft", "The other player left the game.");
+            break;
+        case net::EndReason::Lost:
+            text = caption("NetLost", "The connection to the other player was lost.");
+            break;
+        case net::EndReason::Refused:
+            text = caption("NetRefused", "A player was refused:") + " " + session->Detail() + ".";
+            break;
+        case net::EndReason::RefusedByHost:
+            text = caption("NetRefusedByHost", "The host refused the game:") + " " +
+                   session->Detail() + ".";
+            break;
+        case net::EndReason::Error:
+            text = caption("NetError", "The network game stopped:") + " " + session->EndMessage();
+            break;
+        case net::EndReason::Apart:
+            text = caption("NetApart", "The two games went apart.");
+            break;
+        case net::EndReason::NobodyJoined:
+            text = caption("NetNobodyJoined", "Nobody joined the game.");
+            break;
+        case net::EndReason::NoAnswer:
+            text = caption("NetNoAnswer", "The other machine does not answer.");
+            break;
+    }
+    if (session->Failed()) std::cerr << "kordavel: " << session->EndMessage() << "\n";
+    session.reset();
+    input_.Keys().ReleaseAll();
+    heldByScanCode_.clear();
+    game_->presentCache.valid = false;
+    setWindowTitle(" Kordavel");
+    if (!text.empty() && !closing_) ShowMessage(text);
 }
 
 }  // namespace app

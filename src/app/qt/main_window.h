@@ -24,6 +24,12 @@ struct Game;
 namespace replay {
 class Recorder;
 }
+namespace net {
+class Session;
+}
+namespace runner {
+struct CommandLine;
+}
 
 namespace app {
 
@@ -57,6 +63,12 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void StartWatching(const std::string& file);
     void StopWatching();
     bool Watching() const { return watching_ != nullptr; }
+    // Hosts or joins the network game of this command line as soon as the game has started.
+    void NetworkAtStart(const runner::CommandLine& options);
+    // A network game with these options (--host/--join, --mode, --stage) instead of the
+    // player's own game, which waits meanwhile.
+    void StartNetwork(const runner::CommandLine& options);
+    bool Networking() const { return netGame_ != nullptr; }
     // FormCreate, then show; FormActivate follows on the first activation.
     void Start();
     int ExitCode() const { return exitCode_; }
@@ -117,6 +129,9 @@ class TForm1 : public QMainWindow, public kdv::Window {
     // Runs a dialog modally, noting how long it took from the request to its first paint.
     void ExecDialog(QDialog& dialog, const char* name);
     void PrintFrameStats() const;
+    void NetworkGameClick();
+    void NetTick();
+    void EndNetwork();
 
     SdlInput& input_;
     DrawSurface* dxDraw_ = nullptr;
@@ -144,6 +159,9 @@ class TForm1 : public QMainWindow, public kdv::Window {
     runner::ScriptPlayer* watchScript_ = nullptr;
     struct WatchState;
     std::unique_ptr<WatchState> watching_;
+    std::unique_ptr<net::Session> netGame_;
+    std::unique_ptr<runner::CommandLine> netAtStart_;
+    std::string netTitle_;
 
     QSize mode_{640, 400};
     bool fullScreen_ = false;

@@ -87,6 +87,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         form.Attach(*game, scripted ? &player : nullptr, options.ticks);
     }
     form.SetFrameStats(options.frameStats);
+    if (!options.host.empty() || !options.join.empty()) form.NetworkAtStart(options);
     form.Start();
     QApplication::exec();
     return form.ExitCode();

@@ -10,7 +10,8 @@ std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
            "                [--record FILE | --replay FILE [--verify]] [--frame-stats]\n"
            "                [--stats] [--stage-curve [--stages LIST] [--seeds N]] [--paths]\n"
-           "                [--help] [--version]\n"
+           "                [--host [ADDRESS:]PORT [--mode two|duel] [--stage N] | --join HOST:PORT]\n"
+           "                [--realtime] [--help] [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: beside the program when its folder is writable and\n"
            "                 holds data/, else the install prefix and the XDG folders)\n"
@@ -37,8 +38,13 @@ std::string UsageText() {
            "                 autopilot driving player 1 and N times with nobody playing, and\n"
            "                 print per stage and per range the kills, lives lost and how long\n"
            "                 the base stood; no window is opened\n"
+           "  --host PORT    host a network game on PORT (or ADDRESS:PORT to listen on one\n"
+           "                 address only); --mode two|duel and --stage N choose the game\n"
+           "  --join HOST:PORT  join the network game hosted there, as player 2\n"
+           "  --realtime     headless network game at the window's pace of one tick per 13 ms\n"
            "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
-           "script, 3 an error ended a game step, 4 a replay that cannot be played here\n";
+           "script, 3 an error ended a game step, 4 a replay that cannot be played here,\n"
+           "5 a network game that could not start or ended badly\n";
 }
 
 namespace {
@@ -118,6 +124,33 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             options.replay = v;
         } else if (!std::strcmp(arg, "--verify")) {
             options.verify = true;
+        } else if (!std::strcmp(arg, "--host") || !std::strcmp(arg, "--join")) {
+            const char* v = value(arg);
+            if (!v) return std::nullopt;
+            (arg[2] == 'h' ? options.host : options.join) = v;
+        } else if (!std::strcmp(arg, "--mode")) {
+            const char* v = value("--mode");
+            if (!v) return std::nullopt;
+            if (!std::strcmp(v, "two"))
+                options.netMode = 2;
+            else if (!std::strcmp(v, "duel"))
+                options.netMode = 3;
+            else {
+                error = std::string("--mode takes \"two\" or \"duel\", not \"") + v + "\"";
+                return std::nullopt;
+            }
+        } else if (!std::strcmp(arg, "--stage")) {
+            const char* v = value("--stage");
+            if (!v) return std::nullopt;
+            long n = 0;
+            auto [end, ec] = std::from_chars(v, v + std::strlen(v), n);
+            if (ec != std::errc() || *end != '\0' || n < 1 || n > 9999) {
+                error = std::string("--stage takes a stage number, not \"") + v + "\"";
+                return std::nullopt;
+            }
+            options.stage = n;
+        } else if (!std::strcmp(arg, "--realtime")) {
+            options.realtime = true;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;
         } else if (!std::strcmp(arg, "--frame-stats")) {
@@ -157,6 +190,14 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
     }
     if (!options.record.empty() && !options.replay.empty()) {
         error = "--record and --replay cannot be used together";
+        return std::nullopt;
+    }
+    if (!options.host.empty() && !options.join.empty()) {
+        error = "--host and --join cannot be used together";
+        return std::nullopt;
+    }
+    if ((!options.host.empty() || !options.join.empty()) && !options.replay.empty()) {
+        error = "a network game cannot play a replay";
         return std::nullopt;
     }
     if (options.verify) {

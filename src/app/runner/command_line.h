@@ -21,6 +21,12 @@ struct CommandLine {
     bool stageCurve = false;
     std::vector<std::pair<int, int>> stageRanges;  // empty: every stage of the level file
     int seeds = 4;
+    // Network game: host on a port ("PORT" or "ADDRESS:PORT") or join "HOST:PORT".
+    std::string host;
+    std::string join;
+    int netMode = 2;        // host: 2 two players, 3 duel
+    long stage = 1;         // host: the starting stage
+    bool realtime = false;  // headless network game: one tick per 13 ms, as in the window
     bool help = false;
     bool version = false;
     bool paths = false;  // print where every file is read and written
@@ -38,5 +44,6 @@ constexpr int kExitStartup = 1;    // a start-up message, or output that could n
 constexpr int kExitUsage = 2;      // bad arguments or a script line that cannot be parsed
 constexpr int kExitGameError = 3;  // an error ended a game step
 constexpr int kExitReplay = 4;     // the replay cannot be read, or not played with this game
+constexpr int kExitNetwork = 5;    // a network game could not start, or ended badly
 
 }  // namespace runner

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "adapters/virtual_devices.h"
+#include "app/runner/net_play.h"
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/flow/main_form.h"
@@ -110,6 +111,7 @@ int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
 
 int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     if (!options.replay.empty()) return RunReplay(options, paths);
+    if (!options.host.empty() || !options.join.empty()) return RunNetHeadless(options, paths);
     auto script = ReadScript(options);
     if (!script) return kExitUsage;
     ScriptPlayer player(*script);

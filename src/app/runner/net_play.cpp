@@ -1,0 +1,160 @@
+#include "app/runner/net_play.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "adapters/disk_files.h"
+#include "adapters/virtual_devices.h"
+#include "app/runner/script.h"
+#include "app/runner/state_json.h"
+#include "core/controls/settings.h"
+#include "replay/library.h"
+#include "replay/playback.h"
+
+#ifndef KORDAVEL_VERSION
+#define KORDAVEL_VERSION "0"
+#endif
+
+namespace runner {
+
+bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options& out,
+                std::string& error) {
+    out.hosting = !options.host.empty();
+    auto address = net::ParseAddress(out.hosting ? options.host : options.join, out.hosting, error);
+    if (!address) return false;
+    out.address = *address;
+    out.mode = uint8_t(options.netMode);
+    out.stage = int32_t(options.stage);
+    out.ticks = options.ticks.value_or(0);
+    kdv::Settings settings;
+    if (auto text = disk.Read(kdv::kSettingsFile, 0, 1 << 20))
+        kdv::ParseSettings(std::string(text->begin(), text->end()), settings);
+    settings.moreTanks = settings.gameDifficulty >= 1;
+    out.settings = settings;
+    out.identity = net::IdentityOf(disk, settings, replay::GameVersion());
+    out.disk = &disk;
+    out.hash = [](const kdv::Game& game, long tick) { return StateHash(game, tick); };
+    return true;
+}
+
+namespace {
+
+void SaveRecording(const net::Session& session, const CommandLine& options,
+                   const app::GamePaths& paths, bool failed, int& exitCode) {
+    auto recording = session.Recording();
+    if (!recording) return;
+    std::string error;
+    if (!options.record.empty()) {
+        if (!replay::SaveReplay(options.record, *recording, error)) {
+            std::cerr << "kordavel: " << error << "\n";
+            if (exitCode == kExitOk) exitCode = kExitStartup;
+        }
+    } else if (failed) {
+        // Kept for the report where the window keeps its games.
+        const auto& folder = paths.replayDir;
+        const auto path =
+            replay::SaveGame(folder, *recording, std::chrono::system_clock::now(), error);
+        if (path.empty())
+            std::cerr << "kordavel: the replay was not saved: " << error << "\n";
+        else
+            std::cerr << "kordavel: the replay was saved as " << path.string() << "\n";
+    }
+}
+
+}  // namespace
+
+int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
+    Script script;
+    if (!options.script.empty()) {
+        try {
+            script = LoadScript(options.script);
+        } catch (const ScriptError& error) {
+            std::cerr << "kordavel: " << options.script << ": " << error.what() << "\n";
+            return kExitUsage;
+        }
+    }
+    if (!options.host.empty() && !options.ticks) {
+        std::cerr << "kordavel: a headless host needs --ticks N, the length of the game\n";
+        return kExitUsage;
+    }
+    // The script's keys and joystick states, by the tick whose input they make.
+    std::multimap<long, const Command*> inputs;
+    for (const Command& c : script.commands)
+        if (c.verb == Command::Key || c.verb == Command::Joy) inputs.emplace(c.tick, &c);
+    ScriptPlayer outputs(script);
+
+    const auto diskFiles = app::GameFiles(paths);
+    adapters::DiskFiles& files = *diskFiles;
+    adapters::VirtualInput input;
+    net::Options netOptions;
+    std::string error;
+    if (!NetOptions(options, files, netOptions, error)) {
+        std::cerr << "kordavel: " << error << "\n";
+        return kExitUsage;
+    }
+    netOptions.input = &input;
+    netOptions.paced = options.realtime;
+    netOptions.waitForPeerMs = 60000;
+    netOptions.beforeInput = [&](int64_t tick) {
+        auto [from, to] = inputs.equal_range(long(tick));
+        for (auto it = from; it != to; ++it) {
+            const Command& c = *it->second;
+            if (c.verb == Command::Key)
+                input.SetKey(c.code, c.on);
+            else
+                input.SetJoyState(c.code, c.on);
+        }
+    };
+    net::Session session(std::move(netOptions));
+    if (!session.Open(error)) {
+        std::cerr << "kordavel: " << error << "\n";
+        return kExitNetwork;
+    }
+
+    int exitCode = kExitOk;
+    std::string shown;
+    int64_t dumped = 0;
+    while (session.CurrentPhase() != net::Phase::Ended) {
+        session.Poll(1);
+        const std::string status = session.Status();
+        if (status != shown && session.CurrentPhase() != net::Phase::Ended) {
+            if (!status.empty()) std::cerr << "kordavel: " << status << "\n";
+            shown = status;
+        }
+        // Dump and screen lines of the ticks just run.
+        for (; dumped < session.TicksRun() && session.Game(); ++dumped) {
+            try {
+                outputs.ApplyOutputs(long(dumped + 1), *session.Game(), long(dumped + 1));
+            } catch (const std::exception& e) {
+                std::cerr << "kordavel: " << e.what() << "\n";
+                exitCode = kExitStartup;
+                session.Leave();
+            }
+        }
+    }
+    // Lets the goodbye reach the other machine.
+    for (int i = 0; i < 20; ++i) session.Poll(10);
+
+    const bool failed = session.Failed();
+    if (failed) {
+        std::cerr << "kordavel: " << session.EndMessage() << "\n";
+        if (exitCode == kExitOk) exitCode = kExitNetwork;
+    }
+    SaveRecording(session, options, paths, failed, exitCode);
+    const net::Stats s = session.GetStats();
+    std::printf(
+        "net: ticks=%lld seconds=%.3f ticks_per_second=%.1f delay=%d round_trip_ms=%u "
+        "stalls=%ld stalled_seconds=%.3f hash_checks=%ld strangers=%ld\n",
+        static_cast<long long>(s.ticks), s.playSeconds,
+        s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.roundTripMs, s.stalls,
+        s.stalledSeconds, s.hashChecks, s.strangers);
+    if (session.Game())
+        std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(s.ticks),
+                    static_cast<unsigned long long>(StateHash(*session.Game(), long(s.ticks))));
+    return exitCode;
+}
+
+}  // namespace runner

@@ -1,0 +1,575 @@
+#include "net/session.h"
+
+#include <algorithm>
+
+#include "adapters/virtual_devices.h"
+#include "core/flow/game_flow.h"
+#include "core/flow/game_state.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+#include "replay/recorder.h"
+
+namespace net {
+namespace {
+
+constexpr int kPings = 8;
+constexpr auto kPingGap = std::chrono::milliseconds(25);
+constexpr auto kTick = std::chrono::milliseconds(kdv::kTimerInterval);
+constexpr auto kResendGap = std::chrono::milliseconds(8);
+constexpr auto kFinishMs = std::chrono::milliseconds(kGiveUpMs);
+constexpr int kMaxTicksPerPoll = 256;
+constexpr int kMaxMessagesPerPoll = 512;
+// How far ahead of the game a peer's input or hash may be and still be kept.
+constexpr int64_t kWindow = 1024;
+
+uint32_t Ms(std::chrono::steady_clock::duration d) {
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+// The input delay that covers the one-way trip and a tick of jitter: D ticks of 13 ms must
+// outlast half the round trip, or every tick waits.
+int DelayFor(uint32_t roundTripMs) {
+    const int ticks = int((roundTripMs / 2 + kdv::kTimerInterval - 1) / kdv::kTimerInterval) + 1;
+    return std::clamp(ticks, kMinDelay, kMaxDelay);
+}
+
+}  // namespace
+
+Identity IdentityOf(kdv::FileSystem& disk, const kdv::Settings& settings,
+                    const std::string& gameVersion) {
+    Identity id;
+    id.gameVersion = gameVersion;
+    for (size_t i = 0; i < replay::kDataFiles.size(); ++i) {
+        const auto size = disk.Size(replay::kDataFiles[i]);
+        const auto bytes = size ? disk.Read(replay::kDataFiles[i], 0, size_t(*size)) : std::nullopt;
+        if (bytes) id.data[i] = {bytes->size(), replay::Fnv1a(*bytes)};
+    }
+    id.gameDifficulty = settings.gameDifficulty;
+    return id;
+}
+
+// The data files from disk; the settings file is the host's, from memory; nothing is written.
+class Session::Files : public kdv::FileSystem {
+  public:
+    Files(kdv::FileSystem& disk, const std::string& settings)
+        : disk_(disk), settings_(settings.begin(), settings.end()) {}
+    bool CanOpen(const std::string& path) override {
+        return path == kdv::kSettingsFile || disk_.CanOpen(path);
+    }
+    std::optional<uint64_t> Size(const std::string& path) override {
+        return path == kdv::kSettingsFile ? std::optional<uint64_t>(settings_.size())
+                                          : disk_.Size(path);
+    }
+    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
+                                             size_t length) override {
+        if (path != kdv::kSettingsFile) return disk_.Read(path, offset, length);
+        if (offset >= settings_.size()) return std::vector<uint8_t>{};
+        const size_t n = size_t(std::min<uint64_t>(length, settings_.size() - offset));
+        return std::vector<uint8_t>(settings_.begin() + long(offset),
+                                    settings_.begin() + long(offset + n));
+    }
+    void Append(const std::string& path, const std::vector<uint8_t>&) override {
+        throw kdv::FileError("\"" + path + "\" is not written during a network game");
+    }
+    bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
+
+  private:
+    kdv::FileSystem& disk_;
+    std::vector<uint8_t> settings_;
+};
+
+// Answers for the binding slots of both players as agreed for the tick: a key or joystick
+// state is down when a slot bound to it is.
+class Session::MaskInput : public kdv::InputDevice {
+  public:
+    void Update() override {}
+    bool KeyDown(int code) const override { return Any(code, 0); }
+    bool JoyStateOn(int state) const override { return Any(state, 1); }
+    void SetForceFeedback(bool) override {}
+    void PlayJolt(const kdv::JoltEffect&) override {}
+    const kdv::Settings* settings = nullptr;
+    uint32_t mask = 0;
+
+  private:
+    bool Any(int code, int joystick) const {
+        if (!settings) return false;
+        const kdv::BindingRow* rows[4] = {&settings->keys1, &settings->joystick1, &settings->keys2,
+                                          &settings->joystick2};
+        for (int r = joystick; r < 4; r += 2)
+            for (int a = 0; a < kdv::kActions; ++a) {
+                const int32_t bound = (*rows[r])[size_t(a)];
+                if ((joystick ? (bound & 0xFF) : bound) == code &&
+                    (mask >> (r * kdv::kActions + a) & 1))
+                    return true;
+            }
+        return false;
+    }
+};
+
+// The game's milliseconds follow its ticks, so both machines read the same times.
+class Session::TickClock : public kdv::Clock {
+  public:
+    uint32_t TickCount() override { return now; }
+    uint32_t now = 0;
+};
+
+// Always able to draw, so both games take the same path whatever either window is doing.
+class Session::Screen : public kdv::Display {
+  public:
+    explicit Screen(kdv::Display* outer) : outer_(outer) {}
+    bool CanDraw() const override { return true; }
+    void Present(const kdv::WorkBitmap& bitmap) override {
+        if (outer_ && outer_->CanDraw()) outer_->Present(bitmap);
+    }
+    bool WantsPixels() const override { return outer_ != nullptr; }
+
+  private:
+    kdv::Display* outer_;
+};
+
+// The player's sound device, set up already; a game without one plays silently but keeps the
+// sound setting it was given, as the other machine's game does.
+class Session::Sound : public kdv::SoundDevice {
+  public:
+    explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
+    void Initialise() override {}
+    void Finalise() override {}
+    void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
+    int Count() const override { return outer_ ? outer_->Count() : 10; }
+    void Play(int item, int volume, bool) override {
+        if (outer_) outer_->Play(item, volume, false);
+    }
+
+  private:
+    kdv::SoundDevice* outer_;
+};
+
+Session::Session(Options options) : o_(std::move(options)) {}
+Session::~Session() = default;
+
+bool Session::Open(std::string& error) {
+    link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
+    if (!link_) return false;
+    opened_ = phaseSince_ = lastHeard_ = Clock::now();
+    return true;
+}
+
+void Session::Send(const Message& m, bool reliable) {
+    link_->Send(Encode(m), reliable);
+}
+
+void Session::End(EndReason reason, std::string message) {
+    if (phase_ == Phase::Ended) return;
+    const bool failed =
+        reason != EndReason::Over && reason != EndReason::Left && reason != EndReason::PeerLeft;
+    reason_ = reason;
+    if (phase_ == Phase::Playing || phase_ == Phase::Finishing) playEnd_ = Clock::now();
+    phase_ = Phase::Ended;
+    failed_ = failed;
+    endMessage_ = std::move(message);
+    if (link_ && link_->Connected()) {
+        if (!sentBye_) Send(Bye{TicksRun(), failed ? endMessage_ : ""}, true);
+        sentBye_ = true;
+        link_->Flush();
+        link_->Disconnect();
+    }
+}
+
+void Session::Leave() {
+    End(EndReason::Left, "You left the network game.");
+}
+
+void Session::Poll(uint32_t waitMs) {
+    if (!link_) return;
+    for (int i = 0; i < kMaxMessagesPerPoll; ++i) {
+        Link::Event e = link_->Service(i == 0 ? waitMs : 0);
+        if (e.kind == Link::Event::None) break;
+        const auto now = Clock::now();
+        if (phase_ == Phase::Ended) continue;  // only the goodbye is still going out
+        if (e.kind == Link::Event::Connected) {
+            lastHeard_ = now;
+            if (!o_.hosting) Send(Hello{kProtocolVersion, o_.identity}, true);
+            phase_ = Phase::Handshake;
+            phaseSince_ = now;
+        } else if (e.kind == Link::Event::Disconnected) {
+            if (o_.hosting && !helloSeen_)
+                TurnAway(now);
+            else if (phase_ == Phase::Finishing && peerFinal_ >= 0)
+                End(EndReason::Over, "The game is over.");
+            else
+                End(EndReason::Lost, "The connection to the other player was lost.");
+        } else if (auto m = Decode(e.bytes)) {
+            lastHeard_ = now;
+            if (o_.hosting && !helloSeen_ && !std::holds_alternative<Hello>(*m))
+                TurnAway(now);
+            else
+                Handle(*m, now);
+        } else if (o_.hosting && !helloSeen_) {
+            TurnAway(now);
+        }
+    }
+    if (phase_ == Phase::Ended) return;
+    const auto now = Clock::now();
+    switch (phase_) {
+        case Phase::Connecting:
+            if (o_.hosting) {
+                if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
+                    End(EndReason::NobodyJoined, "Nobody joined the game.");
+            } else if (now - opened_ > std::chrono::milliseconds(kConnectMs)) {
+                End(EndReason::NoAnswer, "No answer from " + o_.address.host + ":" +
+                                             std::to_string(o_.address.port) + ".");
+            }
+            break;
+        case Phase::Handshake:
+            Handshake(now);
+            break;
+        case Phase::Playing:
+            if (!o_.hosting) stats_.roundTripMs = link_->RoundTrip();
+            RunDue(now);
+            SendInputs(now, false);
+            break;
+        case Phase::Finishing:
+            SendInputs(now, false);
+            CheckFinished(now);
+            break;
+        case Phase::Ended:
+            break;
+    }
+    if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) &&
+        now - lastHeard_ > std::chrono::milliseconds(kGiveUpMs + 2000))
+        End(EndReason::Lost, "The connection to the other player was lost.");
+    if (link_) link_->Flush();
+}
+
+void Session::Handle(const Message& m, Clock::time_point now) {
+    if (auto* hello = std::get_if<Hello>(&m)) {
+        if (o_.hosting && phase_ == Phase::Handshake && !helloSeen_) HandleHello(*hello);
+    } else if (auto* refuse = std::get_if<Refuse>(&m)) {
+        if (!o_.hosting && phase_ == Phase::Handshake) detail_ = refuse->reason;
+        End(EndReason::RefusedByHost, "The host refused the game: " + refuse->reason + ".");
+    } else if (auto* ping = std::get_if<Ping>(&m)) {
+        Send(Pong{ping->sequence}, false);
+    } else if (auto* pong = std::get_if<Pong>(&m)) {
+        auto it = pings_.find(pong->sequence);
+        if (it != pings_.end()) {
+            roundTrips_.push_back(Ms(now - it->second));
+            pings_.erase(it);
+        }
+    } else if (auto* welcome = std::get_if<Welcome>(&m)) {
+        if (!o_.hosting && phase_ == Phase::Handshake) HandleWelcome(*welcome);
+    } else if (auto* inputs = std::get_if<Inputs>(&m)) {
+        if (phase_ == Phase::Playing || phase_ == Phase::Finishing) HandleInputs(*inputs);
+    } else if (auto* hash = std::get_if<Hash>(&m)) {
+        if (phase_ == Phase::Playing || phase_ == Phase::Finishing) HandleHash(*hash);
+    } else if (auto* bye = std::get_if<Bye>(&m)) {
+        if (phase_ == Phase::Finishing || (limit_ && bye->final >= limit_)) {
+            peerFinal_ = bye->final;
+            CheckFinished(now);
+        } else if (!bye->reason.empty()) {
+            End(EndReason::Error, "The other player's game stopped: " + bye->reason);
+        } else {
+            End(EndReason::PeerLeft, "The other player left the game.");
+        }
+    }
+}
+
+void Session::HandleHello(const Hello& h) {
+    helloSeen_ = true;
+    std::optional<std::string> why;
+    if (h.protocol != kProtocolVersion)
+        why = "the two programs speak different network protocols";
+    else
+        why = Differences(o_.identity, h.identity);
+    if (why) {
+        Send(Refuse{*why}, true);
+        detail_ = *why;
+        End(EndReason::Refused, "A player was refused: " + *why + ".");
+    }
+}
+
+// A machine that connected but does not speak this game first: the host waits for another.
+void Session::TurnAway(Clock::time_point now) {
+    link_->DropPartner();
+    phase_ = Phase::Connecting;
+    phaseSince_ = now;
+}
+
+void Session::Handshake(Clock::time_point now) {
+    if (o_.hosting && !helloSeen_ && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
+        TurnAway(now);
+        return;
+    }
+    if (now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
+        End(EndReason::NoAnswer, "The other machine did not finish the handshake.");
+        return;
+    }
+    if (!o_.hosting || !helloSeen_) return;
+    // The host measures the round trip, then chooses the delay and starts the game.
+    const int sent = int(roundTrips_.size() + pings_.size());
+    if (sent < kPings && (pings_.empty() || now - lastSent_ >= kPingGap)) {
+        const uint32_t sequence = uint32_t(sent + 1);
+        pings_[sequence] = now;
+        lastSent_ = now;
+        Send(Ping{sequence}, false);
+        return;
+    }
+    const bool allBack = int(roundTrips_.size()) == kPings;
+    const bool waitedEnough = !roundTrips_.empty() && now - phaseSince_ > std::chrono::seconds(3);
+    if (!allBack && !waitedEnough) return;
+    std::vector<uint32_t> sorted = roundTrips_;
+    std::sort(sorted.begin(), sorted.end());
+    // The slower end of the measurements, so that jitter seldom stalls the game.
+    stats_.roundTripMs = sorted[sorted.size() * 3 / 4];
+    const std::string settings = kdv::FormatSettings(o_.settings);
+    Welcome w{o_.mode, o_.stage, uint8_t(DelayFor(stats_.roundTripMs)), o_.ticks, settings};
+    Send(w, true);
+    link_->Flush();
+    delay_ = w.delay;
+    limit_ = o_.ticks;
+    StartGame(settings, o_.mode, o_.stage);
+}
+
+void Session::HandleWelcome(const Welcome& w) {
+    if (w.mode != kdv::gmTwoPlayers && w.mode != kdv::gmDuel) {
+        End(EndReason::Error,
+            "The host asked for a game that is neither a two-player game nor a duel.");
+        return;
+    }
+    delay_ = w.delay;
+    limit_ = w.ticks;
+    StartGame(w.settings, w.mode, w.stage);
+}
+
+void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t stage) {
+    files_ = std::make_unique<Files>(*o_.disk, settingsText);
+    maskInput_ = std::make_unique<MaskInput>();
+    tickClock_ = std::make_unique<TickClock>();
+    screen_ = std::make_unique<Screen>(o_.display);
+    sound_ = std::make_unique<Sound>(o_.sound);
+    auto window = std::make_unique<adapters::VirtualWindow>();
+    adapters::VirtualWindow& virtualWindow = *window;
+    window_ = std::move(window);
+    recorder_ = std::make_unique<replay::Recorder>();
+    kdv::Services services{screen_.get(),    sound_.get(), maskInput_.get(),
+                           tickClock_.get(), files_.get(), window_.get()};
+    game_ = kdv::MakeGame(recorder_->Wrap(services));
+    maskInput_->settings = &game_->Settings;
+    kdv::FormCreate(*game_);
+    if (!kdv::FormActivate(*game_)) {
+        End(EndReason::Error, virtualWindow.messages.empty()
+                                  ? "The game's data files cannot be read."
+                                  : virtualWindow.messages.front());
+        return;
+    }
+    if (stage < 1 || stage > game_->LevelCount) {
+        End(EndReason::Error, "Stage " + std::to_string(stage) + " is not in the level file.");
+        return;
+    }
+    recorder_->Begin(*game_, *files_);
+    game_->StageNumber = stage;
+    game_->GameMode = mode;
+    game_->NewGamePending = true;
+    kdv::StartGame(*game_);
+
+    stats_.delay = delay_;
+    // The first ticks of both players are empty on both machines: nobody could have sent them.
+    for (int64_t tick = 1; tick <= delay_; ++tick) local_[tick] = remote_[tick] = 0;
+    remoteKnown_ = delay_;
+    lastLocal_ = delay_;
+    peerAck_ = delay_;
+    phase_ = Phase::Playing;
+    playStart_ = nextDue_ = Clock::now();
+    SampleLocal(1 + delay_);
+    SendInputs(playStart_, true);
+}
+
+void Session::SampleLocal(int64_t upTo) {
+    while (lastLocal_ < upTo) {
+        const int64_t tick = ++lastLocal_;
+        if (o_.beforeInput) o_.beforeInput(tick);
+        uint16_t mask = 0;
+        if (o_.input) {
+            o_.input->Update();
+            mask = uint16_t(replay::BindingMask(o_.settings, *o_.input) & kPlayerMask);
+        }
+        local_[tick] = mask;
+        newLocal_ = true;
+    }
+}
+
+void Session::SendInputs(Clock::time_point now, bool force) {
+    if (!force && !newLocal_ && now - lastSent_ < kResendGap) return;
+    Inputs in;
+    in.ack = remoteKnown_;
+    auto it = local_.upper_bound(peerAck_);
+    if (it == local_.end()) it = std::prev(local_.end(), local_.empty() ? 0 : 1);
+    if (it == local_.end()) return;
+    in.first = it->first;
+    for (; it != local_.end() && in.masks.size() < kMaxInputsPerPacket; ++it)
+        in.masks.push_back(it->second);
+    Send(in, false);
+    lastSent_ = now;
+    newLocal_ = false;
+}
+
+void Session::HandleInputs(const Inputs& in) {
+    // An acknowledgement never reaches past what was sent.
+    peerAck_ = std::clamp(in.ack, peerAck_, lastLocal_);
+    while (!local_.empty() && local_.begin()->first <= std::min(peerAck_, next_ - 1) &&
+           local_.size() > 1)
+        local_.erase(local_.begin());
+    for (size_t i = 0; i < in.masks.size(); ++i) {
+        const int64_t tick = in.first + int64_t(i);
+        if (tick <= remoteKnown_ || tick > next_ + kWindow) continue;
+        remote_.emplace(tick, in.masks[i]);  // the first copy stands
+    }
+    while (remote_.count(remoteKnown_ + 1)) ++remoteKnown_;
+}
+
+void Session::HandleHash(const Hash& h) {
+    if (h.tick < 1 || h.tick > next_ + kWindow || remoteHashes_.size() > size_t(kWindow)) return;
+    remoteHashes_.emplace(h.tick, h.hash);
+    CompareHashes();
+}
+
+void Session::CompareHashes() {
+    for (auto it = localHashes_.begin(); it != localHashes_.end();) {
+        auto other = remoteHashes_.find(it->first);
+        if (other == remoteHashes_.end()) {
+            ++it;
+            continue;
+        }
+        if (other->second != it->second) {
+            End(EndReason::Apart,
+                "The two games went apart at tick " + std::to_string(it->first) +
+                    ": their states differ. The game was stopped, and both machines "
+                    "wrote their replays for the report.");
+            return;
+        }
+        ++stats_.hashChecks;
+        remoteHashes_.erase(other);
+        it = localHashes_.erase(it);
+    }
+}
+
+void Session::RunDue(Clock::time_point now) {
+    for (int n = 0; n < kMaxTicksPerPoll && phase_ == Phase::Playing; ++n) {
+        if (limit_ && next_ > limit_) {
+            phase_ = Phase::Finishing;
+            phaseSince_ = now;
+            playEnd_ = now;
+            SendInputs(now, true);
+            CheckFinished(now);
+            return;
+        }
+        if (o_.paced && now < nextDue_) return;
+        SampleLocal(next_ + delay_);
+        if (remoteKnown_ < next_) {
+            waited_ = true;
+            return;
+        }
+        // A stall is a frame held on screen for longer than a tick and a half while the
+        // other machine's input was on its way.
+        if (o_.paced && next_ > 1 && now - lastTickAt_ > kTick * 3 / 2) {
+            ++stats_.stalls;
+            stats_.stalledSeconds +=
+                std::chrono::duration<double>(now - lastTickAt_ - kTick).count();
+        }
+        lastTickAt_ = now;
+        RunTick();
+        if (o_.paced) {
+            // After a wait the beat follows the other machine's rather than racing to catch up
+            // with its own, which would only make the next wait longer.
+            nextDue_ = waited_ ? now + kTick : nextDue_ + kTick;
+            if (now - nextDue_ > 8 * kTick) nextDue_ = now;
+            waited_ = false;
+        }
+    }
+}
+
+void Session::RunTick() {
+    const int64_t tick = next_;
+    const uint16_t mine = local_.at(tick);
+    const uint16_t theirs = remote_.at(tick);
+    remote_.erase(tick);
+    const uint16_t host = o_.hosting ? mine : theirs;
+    const uint16_t joiner = o_.hosting ? theirs : mine;
+    maskInput_->mask = uint32_t(host) | uint32_t(joiner) << kPlayerBits;
+    tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
+    recorder_->BeforeTick(*game_);
+    kdv::DXTimerTimer(*game_);
+    recorder_->AfterTick(*game_);
+    ++next_;
+    auto& window = static_cast<adapters::VirtualWindow&>(*window_);
+    if (window.failed) {
+        End(EndReason::Error, "An error ended the game: " + window.failure);
+        return;
+    }
+    if (tick % kHashPeriod == 0 || tick == limit_) {
+        const uint64_t h = o_.hash ? o_.hash(*game_, long(tick)) : 0;
+        localHashes_[tick] = h;
+        Send(Hash{tick, h}, true);
+        CompareHashes();
+    }
+}
+
+void Session::CheckFinished(Clock::time_point now) {
+    if (phase_ != Phase::Finishing) return;
+    // Done when the peer holds every input it needs and the last hashes agreed.
+    if (peerAck_ >= limit_ && localHashes_.empty()) {
+        if (!sentBye_) {
+            Send(Bye{TicksRun(), ""}, true);
+            sentBye_ = true;
+        }
+        if (peerFinal_ >= limit_) End(EndReason::Over, "The game is over.");
+    }
+    if (phase_ == Phase::Finishing && now - phaseSince_ > kFinishMs)
+        End(EndReason::Lost, "The other player did not confirm the end of the game.");
+}
+
+uint32_t Session::QuietMs() const {
+    if (phase_ != Phase::Playing && phase_ != Phase::Finishing) return 0;
+    const uint32_t quiet = Ms(Clock::now() - lastHeard_);
+    return quiet > kQuietMs ? quiet : 0;
+}
+
+std::string Session::Status() const {
+    const auto now = Clock::now();
+    switch (phase_) {
+        case Phase::Connecting:
+            return o_.hosting ? "Waiting for a player to join on port " +
+                                    std::to_string(o_.address.port) + "…"
+                              : "Connecting…";
+        case Phase::Handshake:
+            return "Connected; agreeing on the game…";
+        case Phase::Playing:
+        case Phase::Finishing:
+            if (now - lastHeard_ > std::chrono::milliseconds(kQuietMs))
+                return "Waiting for the other player (" +
+                       std::to_string(Ms(now - lastHeard_) / 1000) + " s of " +
+                       std::to_string(kGiveUpMs / 1000) + ")…";
+            return {};
+        case Phase::Ended:
+            return endMessage_;
+    }
+    return {};
+}
+
+Stats Session::GetStats() const {
+    Stats s = stats_;
+    s.ticks = TicksRun();
+    if (link_) s.strangers = link_->strangers;
+    if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {
+        const auto end = (phase_ == Phase::Playing) ? Clock::now() : playEnd_;
+        if (end > playStart_)
+            s.playSeconds = std::chrono::duration<double>(end - playStart_).count();
+    }
+    return s;
+}
+
+std::optional<replay::Replay> Session::Recording() const {
+    if (!recorder_ || !recorder_->Begun()) return std::nullopt;
+    return recorder_->Whole();
+}
+
+}  // namespace net

@@ -1,0 +1,187 @@
+#pragma once
+// A network game between two machines: the handshake, then lockstep. Each machine sends its
+// player's input for tick t + D while it runs tick t, and runs a tick only when both inputs for
+// it are known, so both games read the same input every tick. Every 60 ticks each machine
+// sends a hash of its state; a difference stops the game. Both record the game as a replay.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/controls/settings.h"
+#include "core/platform/services.h"
+#include "net/protocol.h"
+#include "net/transport.h"
+#include "replay/format.h"
+
+namespace kdv {
+struct Game;
+}
+namespace replay {
+class Recorder;
+}
+
+namespace net {
+
+constexpr int kHashPeriod = 60;           // ticks between state comparisons
+constexpr uint32_t kQuietMs = 1000;       // silence after which the game says it waits
+constexpr uint32_t kGiveUpMs = 10000;     // silence after which the peer is given up
+constexpr uint32_t kConnectMs = 10000;    // joiner: time to reach the host
+constexpr uint32_t kHandshakeMs = 10000;  // either: time for the handshake once connected
+
+struct Options {
+    bool hosting = false;
+    Address address;
+    uint8_t mode = 2;  // host: gmTwoPlayers or gmDuel
+    int32_t stage = 1;
+    int64_t ticks = 0;       // host: stop after this many ticks (0: until a player leaves)
+    kdv::Settings settings;  // this machine's: its player's bindings, and the game's if hosting
+    Identity identity;
+    kdv::FileSystem* disk = nullptr;    // the data files
+    kdv::InputDevice* input = nullptr;  // this player's keyboard and joystick
+    kdv::Display* display = nullptr;    // may be null (headless)
+    kdv::SoundDevice* sound = nullptr;  // may be null; set up already
+    std::function<uint64_t(const kdv::Game&, long)> hash;
+    // Called before this player's input for a tick is read (a script sets its keys here).
+    std::function<void(int64_t tick)> beforeInput;
+    bool paced = true;           // one tick per 13 ms; false: as fast as both machines agree
+    uint32_t waitForPeerMs = 0;  // host: give up when nobody has joined by then (0: never)
+};
+
+enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
+
+// How a network game ended, for the window to say in the player's language.
+enum class EndReason {
+    None,
+    Over,           // the agreed length was played
+    Left,           // this player left
+    PeerLeft,       // the other player left
+    Lost,           // the connection was lost for good
+    Refused,        // this host refused a player (the message says what differs)
+    RefusedByHost,  // the host refused this player (the message says what differs)
+    Apart,          // the states differed
+    NobodyJoined,
+    NoAnswer,  // the joiner reached nobody, or the handshake did not finish
+    Error,     // an error ended a game step, or the data files could not be read
+};
+
+struct Stats {
+    int delay = 0;
+    uint32_t roundTripMs = 0;  // measured in the handshake (the joiner: as ENet measures it)
+    int64_t ticks = 0;
+    long stalls = 0;  // times a due tick had to wait for the other machine
+    double stalledSeconds = 0;
+    double playSeconds = 0;
+    long hashChecks = 0;  // comparisons that agreed
+    long strangers = 0;   // packets and connections of other machines, turned away
+};
+
+// The identity of this program with these data files and settings.
+Identity IdentityOf(kdv::FileSystem& disk, const kdv::Settings& settings,
+                    const std::string& gameVersion);
+
+class Session {
+  public:
+    explicit Session(Options options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Starts listening or connecting; false with error set when that is impossible.
+    bool Open(std::string& error);
+    // Handles what arrived and runs the ticks that are due; waits up to waitMs for the network.
+    void Poll(uint32_t waitMs);
+    // This player leaves; the other one is told.
+    void Leave();
+
+    Phase CurrentPhase() const { return phase_; }
+    bool Hosting() const { return o_.hosting; }
+    uint16_t Port() const { return o_.address.port; }
+    bool Failed() const { return failed_; }
+    EndReason Reason() const { return reason_; }
+    // What differs between the machines, when a player was refused.
+    const std::string& Detail() const { return detail_; }
+    // The other player has been silent for this many milliseconds (0 while it is heard).
+    uint32_t QuietMs() const;
+    // Why the game ended, or what the players should know now (waiting for the peer).
+    const std::string& EndMessage() const { return endMessage_; }
+    std::string Status() const;
+    kdv::Game* Game() { return game_.get(); }
+    int64_t TicksRun() const { return next_ - 1; }
+    Stats GetStats() const;
+    // The game as recorded so far (nothing before the handshake).
+    std::optional<replay::Replay> Recording() const;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    class Files;
+    class MaskInput;
+    class TickClock;
+    class Screen;
+    class Sound;
+
+    void Handle(const Message& m, Clock::time_point now);
+    void HandleHello(const Hello& h);
+    void HandleWelcome(const Welcome& w);
+    void HandleInputs(const Inputs& in);
+    void HandleHash(const Hash& h);
+    void Handshake(Clock::time_point now);
+    void TurnAway(Clock::time_point now);
+    void StartGame(const std::string& settingsText, uint8_t mode, int32_t stage);
+    void RunDue(Clock::time_point now);
+    void RunTick();
+    void SampleLocal(int64_t upTo);
+    void SendInputs(Clock::time_point now, bool force);
+    void CompareHashes();
+    void CheckFinished(Clock::time_point now);
+    void Send(const Message& m, bool reliable);
+    void End(EndReason reason, std::string message);
+
+    Options o_;
+    std::unique_ptr<Link> link_;
+    Phase phase_ = Phase::Connecting;
+    bool failed_ = false;
+    EndReason reason_ = EndReason::None;
+    std::string endMessage_;
+    std::string detail_;
+    Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
+        lastTickAt_;
+    bool waited_ = false;  // the tick now due had to wait for the other machine's input
+
+    // Handshake.
+    bool helloSeen_ = false;
+    std::map<uint32_t, Clock::time_point> pings_;
+    std::vector<uint32_t> roundTrips_;
+    int delay_ = kMinDelay;
+    int64_t limit_ = 0;
+
+    // Lockstep. Ticks are numbered from 1; the first delay_ ticks of both players are empty.
+    int64_t next_ = 1;                    // the next tick to run
+    std::map<int64_t, uint16_t> local_;   // this player's inputs not yet acknowledged
+    int64_t lastLocal_ = 0;               // last tick whose local input is read
+    int64_t peerAck_ = 0;                 // the peer holds all local inputs up to here
+    std::map<int64_t, uint16_t> remote_;  // the peer's inputs for ticks not yet run
+    int64_t remoteKnown_ = 0;             // all remote inputs up to here are known
+    std::map<int64_t, uint64_t> localHashes_, remoteHashes_;
+    int64_t peerFinal_ = -1;  // the peer said it ran this many ticks and left
+    bool sentBye_ = false;
+
+    // The game, on devices that answer from the agreed inputs.
+    std::unique_ptr<Files> files_;
+    std::unique_ptr<MaskInput> maskInput_;
+    std::unique_ptr<TickClock> tickClock_;
+    std::unique_ptr<Screen> screen_;
+    std::unique_ptr<Sound> sound_;
+    std::unique_ptr<kdv::Window> window_;
+    std::unique_ptr<replay::Recorder> recorder_;
+    std::unique_ptr<kdv::Game> game_;
+
+    Stats stats_;
+    bool newLocal_ = false;
+};
+
+}  // namespace net

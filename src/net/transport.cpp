@@ -1,0 +1,174 @@
+#include "net/transport.h"
+
+#include <enet/enet.h>
+
+#include <charconv>
+#include <cstring>
+
+namespace net {
+namespace {
+
+constexpr size_t kChannels = 2;
+// Silence after which ENet gives a partner up: the game waits this long for a lost peer.
+constexpr uint32_t kPeerTimeoutMs = 10000;
+
+bool EnsureInitialised(std::string& error) {
+    static const bool ok = enet_initialize() == 0;
+    if (!ok) error = "the network library could not be started";
+    return ok;
+}
+
+void Configure(ENetHost* host) {
+    // A damaged datagram fails the checksum and is dropped before it is acknowledged, so ENet
+    // sends it again; nothing damaged ever reaches the game.
+    host->checksum = enet_crc32;
+}
+
+}  // namespace
+
+std::optional<Address> ParseAddress(const std::string& text, bool hostOptional,
+                                    std::string& error) {
+    Address a;
+    std::string port = text;
+    const size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        a.host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        if (a.host.empty() || a.host.find(':') != std::string::npos) {
+            error = "\"" + text + "\" is not HOST:PORT";
+            return std::nullopt;
+        }
+    } else if (!hostOptional) {
+        error = "\"" + text + "\" is not HOST:PORT";
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (ec != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535) {
+        error = "\"" + port + "\" is not a port number (1 to 65535)";
+        return std::nullopt;
+    }
+    a.port = uint16_t(value);
+    return a;
+}
+
+Link::~Link() {
+    if (peer_) enet_peer_reset(peer_);
+    if (host_) enet_host_destroy(host_);
+}
+
+std::unique_ptr<Link> Link::Listen(const Address& at, std::string& error) {
+    if (!EnsureInitialised(error)) return nullptr;
+    ENetAddress address{};
+    address.host = ENET_HOST_ANY;
+    address.port = at.port;
+    if (!at.host.empty() && enet_address_set_host(&address, at.host.c_str()) != 0) {
+        error = "\"" + at.host + "\" is not an address of this machine";
+        return nullptr;
+    }
+    std::unique_ptr<Link> link(new Link);
+    // Room for one more than the partner, so that a third machine can be told no.
+    link->host_ = enet_host_create(&address, 2, kChannels, 0, 0);
+    if (!link->host_) {
+        error = "cannot listen on port " + std::to_string(at.port) + " (is it in use?)";
+        return nullptr;
+    }
+    Configure(link->host_);
+    link->hosting_ = true;
+    return link;
+}
+
+std::unique_ptr<Link> Link::Connect(const Address& to, std::string& error) {
+    if (!EnsureInitialised(error)) return nullptr;
+    ENetAddress address{};
+    address.port = to.port;
+    if (enet_address_set_host(&address, to.host.c_str()) != 0) {
+        error = "cannot find the address \"" + to.host + "\"";
+        return nullptr;
+    }
+    std::unique_ptr<Link> link(new Link);
+    link->host_ = enet_host_create(nullptr, 1, kChannels, 0, 0);
+    if (!link->host_) {
+        error = "cannot open a network socket";
+        return nullptr;
+    }
+    Configure(link->host_);
+    link->peer_ = enet_host_connect(link->host_, &address, kChannels, 0);
+    if (!link->peer_) {
+        error = "cannot connect to " + to.host;
+        return nullptr;
+    }
+    enet_peer_timeout(link->peer_, 0, kPeerTimeoutMs, kPeerTimeoutMs);
+    return link;
+}
+
+Link::Event Link::Service(uint32_t waitMs) {
+    Event out;
+    ENetEvent e;
+    // Each call handles a bounded number of ENet events; the first of the partner ends it.
+    for (int handled = 0; handled < 64; ++handled) {
+        const int got = enet_host_service(host_, &e, handled == 0 ? waitMs : 0);
+        if (got <= 0) return out;
+        switch (e.type) {
+            case ENET_EVENT_TYPE_CONNECT:
+                if (hosting_ && peer_ && e.peer != peer_) {
+                    ++strangers;
+                    enet_peer_disconnect_now(e.peer, 0);
+                    continue;
+                }
+                peer_ = e.peer;
+                connected_ = true;
+                enet_peer_timeout(peer_, 0, kPeerTimeoutMs, kPeerTimeoutMs);
+                out.kind = Event::Connected;
+                return out;
+            case ENET_EVENT_TYPE_RECEIVE:
+                if (e.peer != peer_) {
+                    ++strangers;
+                    enet_packet_destroy(e.packet);
+                    continue;
+                }
+                out.kind = Event::Received;
+                out.bytes.assign(e.packet->data, e.packet->data + e.packet->dataLength);
+                enet_packet_destroy(e.packet);
+                return out;
+            case ENET_EVENT_TYPE_DISCONNECT:
+                if (e.peer != peer_) continue;
+                peer_ = nullptr;
+                connected_ = false;
+                out.kind = Event::Disconnected;
+                return out;
+            case ENET_EVENT_TYPE_NONE:
+                return out;
+        }
+    }
+    return out;
+}
+
+void Link::Send(const std::vector<uint8_t>& bytes, bool reliable) {
+    if (!Connected()) return;
+    ENetPacket* packet =
+        enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (!packet) return;
+    if (enet_peer_send(peer_, reliable ? 1 : 0, packet) != 0) enet_packet_destroy(packet);
+}
+
+void Link::Flush() {
+    enet_host_flush(host_);
+}
+
+void Link::Disconnect() {
+    if (peer_) enet_peer_disconnect_later(peer_, 0);
+    connected_ = false;
+}
+
+void Link::DropPartner() {
+    if (peer_) enet_peer_disconnect_now(peer_, 0);
+    peer_ = nullptr;
+    connected_ = false;
+}
+
+uint32_t Link::RoundTrip() const {
+    return peer_ ? peer_->roundTripTime : 0;
+}
+
+}  // namespace net

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# Network games between two headless programs on 127.0.0.1: straight, through the test relay
+# (round trip, jitter, loss, damage, strays, an outage), under fuzzing by a third program, and a
+# refused peer. Every game must end on the same hash on both machines and in both replays.
+# usage: net_test.sh KORDAVEL NETRELAY ROOT TICKS CASE...
+set -uo pipefail
+kordavel=$1 relay=$2 root=$(cd "$3" && pwd) ticks=$4
+shift 4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+base=$((20000 + ($$ * 7) % 30000))
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# A scripted player: random arrows, fire and Start on player 1's default keys, from a seed.
+script() {
+    awk -v seed="$1" -v ticks="$2" 'BEGIN {
+        s = seed; t = 1; held = 0
+        while (t < ticks) {
+            s = (s * 1103515245 + 12345) % 2147483648; r = s % 100
+            if (held) print t, "key", held, "up"
+            held = (r < 80) ? 37 + r % 4 : 0
+            if (held) print t, "key", held, "down"
+            if (r % 2) { print t, "key 17 down"; print t + 1, "key 17 up" }
+            if (r % 10 == 3) { print t, "key 32 down"; print t + 2, "key 32 up" }
+            t += 3 + s % 37
+        }
+    }' | sort -n -s -k1,1
+}
+
+# play NAME HOST_ARGS JOIN_PORT [JOIN_ROOT]: one game; leaves NAME.host/.join outputs and replays.
+play() {
+    local name=$1 hostArgs=$2 joinPort=$3 joinRoot=${4:-$root}
+    # shellcheck disable=SC2086
+    "$kordavel" --headless --root "$root" $hostArgs --script "$work/p1.txt" \
+        --record "$work/$name.host.kdr" >"$work/$name.host" 2>&1 &
+    local hostPid=$!
+    sleep 0.3
+    "$kordavel" --headless --root "$joinRoot" ${realtime:-} --join "127.0.0.1:$joinPort" \
+        --script "$work/p2.txt" --record "$work/$name.join.kdr" >"$work/$name.join" 2>&1
+    joinCode=$?
+    wait $hostPid
+    hostCode=$?
+}
+
+final() { grep '^ticks=' "$1" | tail -1; }
+
+# check NAME: both ended well on one hash after every check agreed; both replays reach it.
+check() {
+    local name=$1 want
+    if [ "$hostCode" != 0 ] || [ "$joinCode" != 0 ]; then
+        fail "$name: exit codes host $hostCode, joiner $joinCode"
+        cat "$work/$name.host" "$work/$name.join"
+        return
+    fi
+    want=$(final "$work/$name.host")
+    [ "$want" = "ticks=$gameTicks $(echo "$want" | cut -d' ' -f2)" ] || fail "$name: host ran $want"
+    [ "$(final "$work/$name.join")" = "$want" ] || fail "$name: joiner ended on $(final "$work/$name.join"), host on $want"
+    local checks=$((gameTicks / 60))
+    [ $((gameTicks % 60)) = 0 ] || checks=$((checks + 1))
+    grep -q "hash_checks=$checks " "$work/$name.host" || fail "$name: host compared $(grep -o 'hash_checks=[0-9]*' "$work/$name.host"), not $checks"
+    for side in host join; do
+        local got
+        got=$("$kordavel" --root "$root" --replay "$work/$name.$side.kdr" --verify | tail -1)
+        [ "$got" = "$want" ] || fail "$name: the $side's replay ends on $got, the game on $want"
+    done
+    echo "$name: $want"
+    grep -h '^net:' "$work/$name.host" "$work/$name.join" | sed "s/^/  $name /"
+}
+
+script 11 "$ticks" >"$work/p1.txt"
+script 12 "$ticks" >"$work/p2.txt"
+
+for case in "$@"; do
+    port=$((base + 10)); base=$((base + 20))
+    realtime=
+    case $case in
+    two | duel)
+        gameTicks=$ticks
+        play "$case" "--host 127.0.0.1:$port --mode $case --ticks $ticks" "$port"
+        check "$case"
+        ;;
+    fuzz)
+        # Twenty seconds of a two-player game at the window's pace while a third program sends
+        # garbage at the host, raw and over ENet: it must end exactly as the same game undisturbed.
+        gameTicks=1540
+        (sleep 0.6 && exec "$relay" fuzz "$port" --seconds 600 --seed 5 >"$work/fuzz.out") &
+        fuzzPid=$!
+        realtime=--realtime
+        play fuzz "--realtime --host 127.0.0.1:$port --mode two --ticks $gameTicks" "$port"
+        kill "$fuzzPid" 2>/dev/null; wait "$fuzzPid" 2>/dev/null
+        check fuzz
+        grep -q 'strangers=[1-9]' "$work/fuzz.host" || fail "fuzz: the third program never reached the host"
+        realtime=
+        play calm "--host 127.0.0.1:$((port + 1)) --mode two --ticks $gameTicks" $((port + 1))
+        [ "$(final "$work/calm.host")" = "$(final "$work/fuzz.host")" ] ||
+            fail "fuzz: the fuzzed game ended on $(final "$work/fuzz.host"), the calm one on $(final "$work/calm.host")"
+        ;;
+    rtt*)
+        # rttMS[-outage]: at the window's pace through the relay, with jitter, 5 % loss, 1 %
+        # damaged datagrams and a stray datagram each way every 50 ms.
+        rtt=${case#rtt}; outage=
+        case $rtt in *-outage) rtt=${rtt%-outage}; outage="--outage 4 7" ;; esac
+        gameTicks=${NET_REALTIME_TICKS:-770}
+        realtime=--realtime
+        # shellcheck disable=SC2086
+        "$relay" relay $((port + 1)) "$port" --rtt "$rtt" --jitter 10 --loss 5 --corrupt 1 \
+            --garbage 50 $outage --seconds $((gameTicks / 50 + 30)) >"$work/relay.out" &
+        relayPid=$!
+        play "$case" "--realtime --host 127.0.0.1:$port --mode duel --ticks $gameTicks" $((port + 1))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        check "$case"
+        if [ -n "$outage" ]; then
+            grep -q "Waiting for the other player" "$work/$case.join" || fail "$case: no waiting message"
+        fi
+        ;;
+    lossy*)
+        # lossyN: N ticks as fast as lockstep allows through the relay, with jitter, 5 % loss,
+        # 1 % damaged datagrams and strays.
+        gameTicks=${case#lossy}
+        "$relay" relay $((port + 1)) "$port" --rtt 2 --jitter 4 --loss 5 --corrupt 1 \
+            --garbage 50 --seconds 3000 >"$work/relay.out" &
+        relayPid=$!
+        play "$case" "--host 127.0.0.1:$port --mode two --ticks $gameTicks" $((port + 1))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        check "$case"
+        ;;
+    lost)
+        # The joiner's side falls silent for good: both stop within the time allowed, say why
+        # and keep their replays.
+        realtime=--realtime
+        "$relay" relay $((port + 1)) "$port" --outage 2 60 --seconds 30 >"$work/relay.out" &
+        relayPid=$!
+        started=$(date +%s)
+        play lost "--realtime --host 127.0.0.1:$port --mode two --ticks 100000" $((port + 1))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        took=$(($(date +%s) - started))
+        [ "$hostCode" = 5 ] && [ "$joinCode" = 5 ] || fail "lost: exit codes $hostCode $joinCode"
+        grep -q "connection to the other player was lost" "$work/lost.host" || fail "lost: host message"
+        grep -q "connection to the other player was lost" "$work/lost.join" || fail "lost: joiner message"
+        [ "$took" -le 20 ] || fail "lost: took $took s to give up"
+        for side in host join; do
+            "$kordavel" --root "$root" --replay "$work/lost.$side.kdr" --verify >/dev/null ||
+                fail "lost: the $side's replay does not play"
+        done
+        echo "lost: both gave up after ${took} s"
+        ;;
+    refused)
+        # A joiner with another difficulty is refused, and both say what differs.
+        other="$work/other"
+        mkdir -p "$other"
+        ln -sf "$root/data" "$other/data"
+        printf '[Options]\nGameDifficulty=2\n' >"$other/kordavel.ini"
+        play refused "--host 127.0.0.1:$port --ticks 100" "$port" "$other"
+        [ "$hostCode" = 5 ] && [ "$joinCode" = 5 ] || fail "refused: exit codes $hostCode $joinCode"
+        grep -q "difficulty differs (host 0, joining player 2)" "$work/refused.join" ||
+            { fail "refused: joiner's message"; cat "$work/refused.join"; }
+        grep -q "difficulty differs" "$work/refused.host" || fail "refused: host's message"
+        echo "refused: $(grep -o 'refused the game.*' "$work/refused.join")"
+        ;;
+    *)
+        fail "unknown case $case"
+        ;;
+    esac
+done
+exit $((failures > 0))
