@@ -104,8 +104,7 @@ using Row = kdv::BindingRow kdv::Settings::*;
 constexpr Row kRows[4] = {&kdv::Settings::keys1, &kdv::Settings::joystick1, &kdv::Settings::keys2,
                           &kdv::Settings::joystick2};
 
-void WriteSettings(Writer& w, const PlaySettings& p) {
-    const kdv::Settings& s = p.settings;
+void WriteSettings(Writer& w, const kdv::Settings& s) {
     w.Signed(s.soundVolume);
     w.Signed(s.gameDifficulty);
     w.Signed(s.language);
@@ -113,12 +112,15 @@ void WriteSettings(Writer& w, const PlaySettings& p) {
                    s.smallScreen << 4 | s.forceFeedback << 5));
     for (Row row : kRows)
         for (int32_t code : s.*row) w.Signed(code);
+}
+
+void WriteSettings(Writer& w, const PlaySettings& p) {
+    WriteSettings(w, p.settings);
     w.Signed(p.starPeriod);
 }
 
-PlaySettings ReadSettings(Reader& r) {
-    PlaySettings p;
-    kdv::Settings& s = p.settings;
+kdv::Settings ReadBareSettings(Reader& r) {
+    kdv::Settings s;
     const char* what = "the settings";
     s.soundVolume = r.Int32(what);
     s.gameDifficulty = r.Int32(what);
@@ -133,12 +135,47 @@ PlaySettings ReadSettings(Reader& r) {
     s.forceFeedback = flags & 32;
     for (Row row : kRows)
         for (int32_t& code : s.*row) code = r.Int32(what);
-    p.starPeriod = r.Int32(what);
     // Only what the settings file and the game can produce.
-    if (s.gameDifficulty > 3 || (s.language != 0 && s.language != 1) ||
-        (p.starPeriod != 16 && p.starPeriod != 32))
+    if (s.gameDifficulty > 3 || (s.language != 0 && s.language != 1))
+        r.Fail("the settings hold values the game never has");
+    return s;
+}
+
+PlaySettings ReadSettings(Reader& r) {
+    PlaySettings p;
+    p.settings = ReadBareSettings(r);
+    p.starPeriod = r.Int32("the settings");
+    if (p.starPeriod != 16 && p.starPeriod != 32)
         r.Fail("the settings hold values the game never has");
     return p;
+}
+
+void WriteDialogs(Writer& w, const DialogState& d) {
+    w.Signed(d.position);
+    w.Signed(d.gameItem);
+    w.Byte(d.optionsOpen);
+    WriteSettings(w, d.working);
+}
+
+DialogState ReadDialogs(Reader& r) {
+    DialogState d;
+    const char* what = "the dialogs";
+    d.position = r.Int32(what);
+    d.gameItem = r.Int32(what);
+    const uint8_t open = r.Byte(what);
+    if (open > 1) r.Fail("the dialogs hold values the game never has");
+    d.optionsOpen = open;
+    d.working = ReadBareSettings(r);
+    return d;
+}
+
+bool SameSettings(const kdv::Settings& x, const kdv::Settings& y) {
+    return x.soundVolume == y.soundVolume && x.gameDifficulty == y.gameDifficulty &&
+           x.language == y.language && x.soundEnable == y.soundEnable &&
+           x.moreTanks == y.moreTanks && x.paletteType == y.paletteType &&
+           x.fullScreen == y.fullScreen && x.smallScreen == y.smallScreen &&
+           x.forceFeedback == y.forceFeedback && x.keys1 == y.keys1 && x.joystick1 == y.joystick1 &&
+           x.keys2 == y.keys2 && x.joystick2 == y.joystick2;
 }
 
 }  // namespace
@@ -148,14 +185,12 @@ std::string GameVersion() {
 }
 
 bool operator==(const PlaySettings& a, const PlaySettings& b) {
-    const kdv::Settings &x = a.settings, &y = b.settings;
-    return a.starPeriod == b.starPeriod && x.soundVolume == y.soundVolume &&
-           x.gameDifficulty == y.gameDifficulty && x.language == y.language &&
-           x.soundEnable == y.soundEnable && x.moreTanks == y.moreTanks &&
-           x.paletteType == y.paletteType && x.fullScreen == y.fullScreen &&
-           x.smallScreen == y.smallScreen && x.forceFeedback == y.forceFeedback &&
-           x.keys1 == y.keys1 && x.joystick1 == y.joystick1 && x.keys2 == y.keys2 &&
-           x.joystick2 == y.joystick2;
+    return a.starPeriod == b.starPeriod && SameSettings(a.settings, b.settings);
+}
+
+bool operator==(const DialogState& a, const DialogState& b) {
+    return a.position == b.position && a.gameItem == b.gameItem && a.optionsOpen == b.optionsOpen &&
+           SameSettings(a.working, b.working);
 }
 
 std::optional<uint8_t> MenuIndex(std::string_view item) {
@@ -201,9 +236,14 @@ std::vector<uint8_t> Encode(const Replay& replay) {
             case Event::Clock:
                 w.Signed(e.a);  // already a difference from the reading before
                 break;
-            case Event::StartAt:
+            case Event::SelectOk:
                 w.Signed(e.a);
                 w.Byte(uint8_t(e.b));
+                break;
+            case Event::OptionsOk:
+                break;
+            case Event::Dialogs:
+                WriteDialogs(w, replay.dialogs.at(size_t(e.a)));
                 break;
         }
     }
@@ -295,11 +335,17 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
             case Event::Clock:
                 e.a = r.Int32("the input stream");
                 break;
-            case Event::StartAt:
+            case Event::SelectOk:
                 e.a = r.Int32("the input stream");
                 e.b = r.Byte("the input stream");
-                if (e.b < 1 || e.b > 3) r.Fail("a level selection names an unknown game mode");
+                if (e.b > 2) r.Fail("a level selection names an unknown game");
                 if (e.a < 1 || e.a > 0xFFFF) r.Fail("a level selection names an impossible stage");
+                break;
+            case Event::OptionsOk:
+                break;
+            case Event::Dialogs:
+                replay.dialogs.push_back(ReadDialogs(r));
+                e.a = int64_t(replay.dialogs.size() - 1);
                 break;
             default:
                 r.Fail("the stream holds an unknown event (" + std::to_string(kind) + ")");

@@ -13,7 +13,7 @@
 
 namespace replay {
 
-constexpr uint16_t kFormatVersion = 1;
+constexpr uint16_t kFormatVersion = 2;
 constexpr size_t kMaxFileBytes = 64u << 20;
 constexpr uint8_t kNoMode = 0xFF;  // the stream holds no game (title and demo only)
 
@@ -60,23 +60,35 @@ std::optional<uint8_t> MenuIndex(std::string_view item);
 
 struct Event {
     enum Kind : uint8_t {
-        Ticks = 1,     // a: ticks to run with the input as it stands
-        Input = 2,     // a: the new input mask
-        Key = 3,       // a: a key went down in the window (what the demo, tally and editor see)
-        Menu = 4,      // a: index into kMenuItems
-        Settings = 5,  // a: index into Replay::settings
-        Clock = 6,     // a: the millisecond clock read by the game, in reading order
-        StartAt = 7,   // a: stage, b: mode; the level selection started a game
+        Ticks = 1,      // a: ticks to run with the input as it stands
+        Input = 2,      // a: the new input mask
+        Key = 3,        // a: a key went down in the window (what the demo, tally and editor see)
+        Menu = 4,       // a: index into kMenuItems
+        Settings = 5,   // a: index into Replay::settings
+        Clock = 6,      // a: the millisecond clock read by the game, in reading order
+        SelectOk = 7,   // a: stage, b: game item 0..2; Ok on the level selection dialog
+        OptionsOk = 8,  // Ok on the options dialog: its working copy becomes the settings
+        Dialogs = 9,    // a: index into Replay::dialogs
     };
     Kind kind = Ticks;
     int64_t a = 0;
     int32_t b = 0;
 };
 
+// What the dialogs hold between openings and while open: the level dialog's choice and the
+// options dialog's working copy. It changes no play until an Ok, but a dump shows it.
+struct DialogState {
+    int32_t position = 1, gameItem = 0;
+    bool optionsOpen = false;
+    kdv::Settings working;
+};
+bool operator==(const DialogState& a, const DialogState& b);
+
 struct Replay {
     Header header;
     std::vector<Event> events;
     std::vector<PlaySettings> settings;
+    std::vector<DialogState> dialogs;
 };
 
 std::vector<uint8_t> Encode(const Replay& replay);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "core/controls/settings.h"
+#include "core/dialogs/dialogs.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
@@ -263,12 +264,21 @@ void Playback::Apply(const Event& e) {
         case Event::Settings:
             ApplySettings(game, replay_.settings[size_t(e.a)]);
             break;
-        case Event::StartAt:
-            game.StageNumber = int32_t(e.a);
-            game.GameMode = uint8_t(e.b);
-            game.NewGamePending = true;
-            kdv::StartGame(game);
+        case Event::SelectOk:
+            // Recorded only when it started a game; a refusal here is another game.
+            if (kdv::SelectOkClick(game, int(e.a), e.b)) diverged_ = true;
             break;
+        case Event::OptionsOk:
+            kdv::OptionOkClick(game);
+            break;
+        case Event::Dialogs: {
+            const DialogState& d = replay_.dialogs[size_t(e.a)];
+            game.SelectLevel.position = d.position;
+            game.SelectLevel.gameItem = d.gameItem;
+            game.OptionsEdit.open = d.optionsOpen;
+            game.OptionsEdit.working = d.working;
+            break;
+        }
         case Event::Clock:  // served in order by the clock
         case Event::Ticks:
             break;
@@ -296,7 +306,7 @@ bool Playback::Finished() const {
 }
 
 bool Playback::InStep() const {
-    if (clock_->overrun) return false;
+    if (clock_->overrun || diverged_) return false;
     return !Finished() || clock_->next == clock_->readings.size();
 }
 

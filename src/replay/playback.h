@@ -40,8 +40,8 @@ class Playback {
     bool Step();
     int64_t TicksRun() const { return ticksRun_; }
     bool Finished() const;
-    // False when the game asked for more clock readings than were recorded, or fewer: the
-    // replay did not play as it was recorded.
+    // False when the game asked for more clock readings than were recorded, or fewer, or
+    // refused a recorded level selection: the replay did not play as it was recorded.
     bool InStep() const;
     // Frames are shown only while this is on (a viewer skips the part before the game).
     void Show(bool on);
@@ -65,6 +65,7 @@ class Playback {
     size_t next_ = 0;        // next event
     int64_t ticksLeft_ = 0;  // of the current run of ticks
     int64_t ticksRun_ = 0;
+    bool diverged_ = false;
 };
 
 }  // namespace replay

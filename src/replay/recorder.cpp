@@ -6,7 +6,6 @@
 namespace replay {
 namespace {
 
-// What a game start changes: the level selection's start is known only by its effects.
 bool InGame(const kdv::Game& game) {
     if (game.GameMode == kdv::gmDemo) return false;
     switch (game.GameState) {
@@ -28,6 +27,11 @@ bool IsMenuStart(std::string_view item) {
 
 PlaySettings SettingsOf(const kdv::Game& game) {
     return {game.Settings, game.StarPeriod};
+}
+
+DialogState DialogsOf(const kdv::Game& game) {
+    return {game.SelectLevel.position, game.SelectLevel.gameItem, game.OptionsEdit.open,
+            game.OptionsEdit.working};
 }
 
 uint32_t BindingMask(const kdv::Settings& s, const kdv::InputDevice& device) {
@@ -132,8 +136,9 @@ void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
     }
     settings_ = SettingsOf(game);
     h.start = settings_;
-    flow_ = {game.GameState, game.GameMode, game.StageNumber,
-             game.soundsPlayed[kdv::sfxStageStart]};
+    // What a new game's dialogs hold: the playback starts from that, not from this game.
+    const kdv::SelectLevelState select;
+    dialogs_ = {select.position, select.gameItem, false, kdv::OptionsEditState{}.working};
     begun_ = true;
 }
 
@@ -167,16 +172,18 @@ void Recorder::NoteChanges(const kdv::Game& game) {
         Push(Event::Settings, int64_t(stream_.settings.size() - 1));
         settings_ = now;
     }
-    // A stage intro begun between ticks by no recorded command: the level selection.
-    const Flow flow{game.GameState, game.GameMode, game.StageNumber,
-                    game.soundsPlayed[kdv::sfxStageStart]};
-    if (flow.stageStarts != flow_.stageStarts && game.GameState == kdv::gsStageIntro) {
-        if (current_) finished_ = Cut(&*current_, current_->startTick);
-        current_.reset();
-        Push(Event::StartAt, game.StageNumber, game.GameMode);
-        TrackGame(game);
+    const DialogState dialogs = DialogsOf(game);
+    if (!(dialogs == dialogs_)) {
+        stream_.dialogs.push_back(dialogs);
+        Push(Event::Dialogs, int64_t(stream_.dialogs.size() - 1));
+        dialogs_ = dialogs;
     }
-    flow_ = flow;
+}
+
+void Recorder::Replayed(const kdv::Game& game) {
+    TrackGame(game);
+    // A tick or a started game moves the level spinner; the playback's game does the same.
+    dialogs_ = DialogsOf(game);
 }
 
 void Recorder::BeforeTick(const kdv::Game& game) {
@@ -187,7 +194,7 @@ void Recorder::BeforeTick(const kdv::Game& game) {
 
 void Recorder::AfterTick(const kdv::Game& game) {
     if (!begun_) return;
-    AfterAction(game);
+    Replayed(game);
 }
 
 void Recorder::KeyDown(const kdv::Game& game, int code) {
@@ -197,6 +204,7 @@ void Recorder::KeyDown(const kdv::Game& game, int code) {
 }
 
 void Recorder::MenuItem(const kdv::Game& game, std::string_view item) {
+    menuReplayed_ = false;
     if (!begun_) return;
     NoteChanges(game);
     const auto index = MenuIndex(item);
@@ -206,13 +214,38 @@ void Recorder::MenuItem(const kdv::Game& game, std::string_view item) {
         current_.reset();
     }
     Push(Event::Menu, *index);
+    menuReplayed_ = true;
 }
 
 void Recorder::AfterAction(const kdv::Game& game) {
     if (!begun_) return;
-    TrackGame(game);
-    flow_ = {game.GameState, game.GameMode, game.StageNumber,
-             game.soundsPlayed[kdv::sfxStageStart]};
+    // The other items (Options, Select Level) open dialogs whose contents must reach the stream.
+    if (menuReplayed_)
+        Replayed(game);
+    else
+        TrackGame(game);
+    menuReplayed_ = false;
+}
+
+void Recorder::BeforeAction(const kdv::Game& game) {
+    if (begun_) NoteChanges(game);
+}
+
+void Recorder::LevelSelected(const kdv::Game& game, int stage, int gameItem) {
+    if (!begun_) return;
+    if (current_) {
+        finished_ = Cut(&*current_, current_->startTick);
+        current_.reset();
+    }
+    Push(Event::SelectOk, stage, gameItem);
+    Replayed(game);
+}
+
+void Recorder::OptionsAccepted(const kdv::Game& game) {
+    if (!begun_) return;
+    Push(Event::OptionsOk, 0);
+    settings_ = SettingsOf(game);
+    dialogs_ = DialogsOf(game);
 }
 
 void Recorder::TrackGame(const kdv::Game& game) {

@@ -38,6 +38,11 @@ class Recorder {
     void KeyDown(const kdv::Game& game, int code);
     void MenuItem(const kdv::Game& game, std::string_view item);
     void AfterAction(const kdv::Game& game);
+    // A dialog's Ok: call BeforeAction, then the core's handler, then LevelSelected once the
+    // level selection has started its game, or OptionsAccepted after the options' Ok.
+    void BeforeAction(const kdv::Game& game);
+    void LevelSelected(const kdv::Game& game, int stage, int gameItem);
+    void OptionsAccepted(const kdv::Game& game);
 
     int64_t Ticks() const { return ticks_; }
     // The whole stream so far, kept for the last game started (or for none).
@@ -52,12 +57,6 @@ class Recorder {
     class Input;
     class Clock;
     class Display;
-    struct Flow {
-        uint8_t state = 0, mode = 0;
-        int32_t stage = 0;
-        uint32_t stageStarts = 0;  // stage-start sounds: StartGame has run
-        bool operator==(const Flow&) const = default;
-    };
     struct GameSpan {
         int64_t startTick = 0;
         uint8_t mode = 0;
@@ -66,7 +65,10 @@ class Recorder {
 
     void FlushTicks();
     void Push(Event::Kind kind, int64_t a, int32_t b = 0);
-    void NoteChanges(const kdv::Game& game);  // settings and level-selection starts
+    // Settings and dialog contents changed since the last event, by the window or a dialog.
+    void NoteChanges(const kdv::Game& game);
+    // After something the playback repeats itself: what it changed needs no event.
+    void Replayed(const kdv::Game& game);
     void TrackGame(const kdv::Game& game);
     Replay Cut(const GameSpan* span, int64_t watchFrom) const;
     void ReadInput(uint32_t mask);
@@ -83,13 +85,15 @@ class Recorder {
     uint32_t mask_ = 0;
     uint32_t lastClock_ = 0;
     PlaySettings settings_;
-    Flow flow_;
+    DialogState dialogs_;
+    bool menuReplayed_ = false;  // the last menu item is one the playback clicks
     std::optional<GameSpan> current_, lastStarted_;
     std::optional<Replay> finished_;
 };
 
-// The play settings of a game as they stand.
+// The play settings of a game as they stand, and what its dialogs hold.
 PlaySettings SettingsOf(const kdv::Game& game);
+DialogState DialogsOf(const kdv::Game& game);
 // The mask of binding slots that are down on the device, in the order of the input mask.
 uint32_t BindingMask(const kdv::Settings& settings, const kdv::InputDevice& device);
 

@@ -24,10 +24,13 @@
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
 #include "app/qt/main_window.h"
+#include "app/runner/state_json.h"
 #include "app/sdl/sdl_input.h"
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/playback.h"
+#include "replay/recorder.h"
 
 namespace fs = std::filesystem;
 
@@ -46,7 +49,8 @@ QApplication& App() {
 
 // The window on a copy of the shipped data, started and ticking.
 struct Window {
-    Window() {
+    // With a recorder, the window records the game as it does for the player.
+    explicit Window(replay::Recorder* recorder = nullptr) {
         App();
         root = fs::temp_directory_path() / ("kordavel-qt-" + std::to_string(::getpid()));
         fs::remove_all(root);
@@ -62,6 +66,10 @@ struct Window {
         services.clock = &clock;
         services.files = files.get();
         services.window = form.get();
+        if (recorder) {
+            services = recorder->Wrap(services);
+            form->AttachRecorder(*recorder, root / "replays", "");
+        }
         game = kdv::MakeGame(services);
         form->Attach(*game, nullptr, std::nullopt);
         form->Start();
@@ -263,4 +271,46 @@ TEST(Dialogs, TheWindowIsSizeableAndAltKeysSetTheTwoSizes) {
     kdv::ClickMenu(*w.game, "N640x400Alt21");
     QApplication::processEvents();
     EXPECT_EQ(w.form->DXDraw().size(), QSize(640, 400));
+}
+
+// The dialogs' Oks reach the window's recording: a level selection and an options change made
+// with the widgets play back to the window's own state.
+TEST(Dialogs, LevelSelectionAndOptionsMadeInTheWindowPlayBack) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    ASSERT_TRUE(recorder.Begun());
+    auto& select = w.form->SelectForm();
+    auto& options = w.form->OptionForm();
+    Later([&] {
+        select.LevelSpin().Step(1);
+        select.findChildren<QRadioButton*>()[1]->setChecked(true);
+        w.Find<QPushButton>(&select, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MSelectLevel");
+    ASSERT_EQ(w.game->GameMode, kdv::gmTwoPlayers);
+    Later([&] {
+        w.Find<QSlider>(&options, "GameDiffBar")->setValue(3);
+        w.Find<QPushButton>(&options, "OkButton")->click();
+    });
+    kdv::ClickMenu(*w.game, "MOptions");
+    ASSERT_EQ(w.game->Settings.gameDifficulty, 3);
+    const long until = w.form->TicksRun() + 10;
+    QElapsedTimer waited;
+    waited.start();
+    while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
+    recorder.BeforeAction(*w.game);  // no events are processed from here: no more ticks
+
+    adapters::VirtualWindow window;
+    kdv::Services outer;
+    outer.window = &window;
+    replay::Playback playback(recorder.Whole(), *w.files, outer);
+    ASSERT_FALSE(replay::CheckReplay(playback.Data(), *w.files));
+    ASSERT_TRUE(playback.Start());
+    while (playback.Step()) {
+    }
+    const long ticks = long(playback.TicksRun());
+    EXPECT_EQ(ticks, recorder.Ticks());
+    EXPECT_EQ(playback.Game().Settings.gameDifficulty, 3);
+    EXPECT_EQ(runner::StateJson(playback.Game(), ticks), runner::StateJson(*w.game, ticks));
+    EXPECT_EQ(runner::StateHash(playback.Game(), ticks), runner::StateHash(*w.game, ticks));
 }

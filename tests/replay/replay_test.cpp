@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
@@ -53,9 +54,17 @@ replay::Replay Sample() {
     changed.settings.joystick1[4] = 300;
     changed.starPeriod = 16;
     r.settings.push_back(changed);
-    r.events = {{Event::Clock, 1234, 0}, {Event::Ticks, 3, 0},   {Event::Input, 1 << 5, 0},
-                {Event::Key, 27, 0},     {Event::Menu, 5, 0},    {Event::Settings, 0, 0},
-                {Event::Clock, -20, 0},  {Event::StartAt, 3, 3}, {Event::Ticks, 997, 0}};
+    replay::DialogState dialogs;
+    dialogs.position = 36;
+    dialogs.gameItem = 2;
+    dialogs.optionsOpen = true;
+    dialogs.working.soundVolume = 53;  // as a settings file may hold it
+    dialogs.working.keys1[4] = 88;
+    r.dialogs.push_back(dialogs);
+    r.events = {{Event::Clock, 1234, 0}, {Event::Ticks, 3, 0},     {Event::Input, 1 << 5, 0},
+                {Event::Key, 27, 0},     {Event::Menu, 5, 0},      {Event::Settings, 0, 0},
+                {Event::Dialogs, 0, 0},  {Event::OptionsOk, 0, 0}, {Event::Clock, -20, 0},
+                {Event::SelectOk, 3, 2}, {Event::Ticks, 997, 0}};
     return r;
 }
 
@@ -82,6 +91,8 @@ TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     }
     ASSERT_EQ(d.settings.size(), 1u);
     EXPECT_TRUE(d.settings[0] == r.settings[0]);
+    ASSERT_EQ(d.dialogs.size(), 1u);
+    EXPECT_TRUE(d.dialogs[0] == r.dialogs[0]);
 }
 
 TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
@@ -103,8 +114,22 @@ TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
     EXPECT_EQ(replay::Decode(std::vector<uint8_t>(40, 'x')).error, "this is not a Kordavel replay");
 }
 
-// A game recorded in-process, with the changes the options and level selection dialogs make
-// between ticks, plays back to the same state at every tick.
+// The script's keys, as the headless runner gives them to its devices.
+class RigInput : public runner::InputSink {
+  public:
+    explicit RigInput(adapters::VirtualInput& input) : input_(input) {}
+    void SetKey(int code, bool down) override { input_.SetKey(code, down); }
+    void SetJoyState(int state, bool on) override { input_.SetJoyState(state, on); }
+    bool KeyHeld(int code) const override { return input_.LiveKey(code); }
+
+  private:
+    adapters::VirtualInput& input_;
+};
+
+// A game recorded in-process through the script verbs the runner's --record uses: the options
+// dialog edited across ticks, its Ok and Cancel, and a duel started by the level selection
+// dialog in the middle of a game; with a palette change from the menu and a window that
+// could not draw. Every tick of the playback hashes the same as the recorded one.
 TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     testkit::Rig rig;
     rig.InstallStandardData(4);
@@ -113,52 +138,29 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     ASSERT_TRUE(rig.StartUp());
     recorder.Begin(rig.g(), rig.files);
 
+    std::istringstream text(
+        "121 menu MStart1Player\n121 key 32 down\n124 key 32 up\n124 key 17 down\n"
+        "124 key 37 down\n324 key 80 down\n414 key 80 up\n"
+        "422 option Options/GameDifficulty 3\n422 option KeysForPlayer1/Fire 32\n"
+        "425 option Options/SoundVolume 35\n430 option ok\n430 menu PaletteType\n"
+        "430 key 32 down\n580 option Options/SoundVolume 5\n580 select 3 2\n"
+        "585 key 27 down\n585 key 65 down\n600 option defaults\n610 option cancel\n"
+        "700 option KeysForPlayer2/Fire 88\n701 option ok\n");
+    runner::ScriptPlayer script(runner::ParseScript(text));
+    script.SetRecorder(&recorder);
+    RigInput sink(rig.input);
     std::vector<uint64_t> hashes;
-    auto tick = [&](int n) {
-        for (int i = 0; i < n; ++i) {
-            recorder.BeforeTick(rig.g());
-            kdv::DXTimerTimer(rig.g());
-            recorder.AfterTick(rig.g());
-            rig.clock.now += 13 + i % 3;  // the window's clock is never exact
-            hashes.push_back(runner::StateHash(rig.g(), long(hashes.size() + 1)));
-        }
-    };
-    auto menu = [&](const char* item) {
-        recorder.MenuItem(rig.g(), item);
-        kdv::ClickMenu(rig.g(), item);
-        recorder.AfterAction(rig.g());
-    };
-    tick(120);
-    menu("MStart1Player");
-    rig.Press(32);
-    tick(3);
-    rig.Release(32);
-    rig.Press(17);
-    rig.Press(37);
-    tick(200);
-    rig.Press(80);  // pause held: toggles by the clock
-    tick(90);
-    rig.Release(80);
-    rig.display.canDraw = false;  // a minimised window presents nothing
-    tick(7);
-    rig.display.canDraw = true;
-    // The options dialog: harder game, fire moved to Space.
-    rig.g().Settings.gameDifficulty = 3;
-    rig.g().Settings.keys1[kdv::Fire] = 32;
-    kdv::DeriveSettings(rig.g());
-    menu("PaletteType");  // the pixel table follows
-    rig.Press(32);
-    tick(150);
-    // The level selection dialog: a duel from stage 3.
-    rig.g().StageNumber = 3;
-    rig.g().GameMode = kdv::gmDuel;
-    rig.g().NewGamePending = true;
-    kdv::StartGame(rig.g());
-    tick(5);
-    recorder.KeyDown(rig.g(), 27);
-    kdv::FormKeyDown(rig.g(), 27, false);
-    rig.Press(65);
-    tick(300);
+    for (long t = 1; t <= 885; ++t) {
+        script.ApplyInputs(t, rig.g(), sink);
+        rig.display.canDraw = t < 415 || t > 421;  // a minimised window presents nothing
+        recorder.BeforeTick(rig.g());
+        kdv::DXTimerTimer(rig.g());
+        recorder.AfterTick(rig.g());
+        rig.clock.now += 13 + t % 3;  // the window's clock is never exact
+        hashes.push_back(runner::StateHash(rig.g(), t));
+    }
+    EXPECT_EQ(rig.g().Settings.gameDifficulty, 3);
+    EXPECT_EQ(rig.g().Settings.keys2[kdv::Fire], 88);
     const auto finished = recorder.TakeFinishedGame();
     ASSERT_TRUE(finished);  // the one-player game, ended by the level selection
     EXPECT_EQ(finished->header.mode, kdv::gmOnePlayer);
@@ -188,6 +190,7 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     EXPECT_EQ(same, hashes.size());
     EXPECT_TRUE(playback.InStep());
     EXPECT_EQ(playback.Game().GameMode, kdv::gmDuel);
+    EXPECT_EQ(playback.Game().Settings.keys2[kdv::Fire], 88);
 }
 
 TEST(ReplayLibrary, KeepsTheLastGamesAndEveryFileThePlayerRenamed) {
@@ -247,7 +250,11 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
               "500 key 37 up\n500 key 38 down\n900 menu MStartDuel\n905 key 32 down\n"
               "910 key 87 down\n1000 menu PaletteType\n1200 menu MLevelEditor\n1210 key 39 "
               "down\n1211 key 13 down\n"
-              "1300 key 27 down\n1400 menu MDemo\n1700 key 27 down\n";
+              "1300 key 27 down\n1400 menu MDemo\n1700 key 27 down\n"
+              // The dialogs' verbs: options open across a dump, Ok, a level selection, Cancel.
+              "650 option Options/GameDifficulty 2\n690 option KeysForPlayer1/Fire 88\n"
+              "720 option ok\n1050 option Options/SoundVolume 45\n1060 select 2 1\n"
+              "1120 option cancel\n";
     std::ofstream dumps(root / "dumps.txt");
     for (const std::string& t : outputs) {
         script << t << " dump " << (root / ("a" + t + ".json")).string() << "\n"
@@ -272,6 +279,10 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
     for (const std::string& t : outputs)
         for (const char* ext : {".json", ".back", ".frame", ".png"})
             EXPECT_EQ(ReadAll(root / ("a" + t + ext)), ReadAll(root / ("b" + t + ext))) << t << ext;
+    for (const char* t : {"700", "1100"})  // dumped with the options dialog open
+        EXPECT_NE(ReadAll(root / ("a" + std::string(t) + ".json")).find("\"open\": true"),
+                  std::string::npos)
+            << t;
     EXPECT_EQ(fs::file_size(root / "data/lswap.dat"), levelsAfterRun);  // not appended again
 
     std::string first, second;

@@ -22,6 +22,7 @@
 #include "app/qt/keymap.h"
 #include "core/controls/player_controls.h"
 #include "core/game.h"
+#include "replay/recorder.h"
 
 namespace app {
 
@@ -314,7 +315,11 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
         UpdateButtons();
     });
     connect(ok, &QPushButton::clicked, this, [this] {
-        if (game_) kdv::OptionOkClick(*game_);
+        if (game_) {
+            if (recorder_) recorder_->BeforeAction(*game_);
+            kdv::OptionOkClick(*game_);
+            if (recorder_) recorder_->OptionsAccepted(*game_);
+        }
         accept();
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -496,7 +501,10 @@ void TSelectForm::OkButtonClick() {
         if (gameItems_[size_t(i)]->isChecked()) item = i;
     // The choice is kept between openings even if the stage cannot start.
     game_->SelectLevel.gameItem = item;
-    if (kdv::SelectOkClick(*game_, levelSpin_->Position(), item)) return;
+    const int stage = levelSpin_->Position();
+    if (recorder_) recorder_->BeforeAction(*game_);
+    if (kdv::SelectOkClick(*game_, stage, item)) return;
+    if (recorder_) recorder_->LevelSelected(*game_, stage, item);
     accept();
 }
 

@@ -24,6 +24,9 @@ class QToolButton;
 namespace kdv {
 struct Game;
 }
+namespace replay {
+class Recorder;
+}
 
 namespace app {
 
@@ -67,6 +70,8 @@ class TOptionForm : public QDialog {
   public:
     explicit TOptionForm(QWidget* parent);
     void SetGame(kdv::Game* game) { game_ = game; }
+    // Told of the Ok, so that a replay repeats it.
+    void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
     void SetCapture(TInputForm* capture) { capture_ = capture; }
     // FormShow: fills the working copy and the controls. exec() shows it modally.
     void FormShow();
@@ -82,6 +87,7 @@ class TOptionForm : public QDialog {
     void BindingClick(const Binding& binding);
 
     kdv::Game* game_ = nullptr;
+    replay::Recorder* recorder_ = nullptr;
     TInputForm* capture_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QCheckBox* soundBox_ = nullptr;
@@ -115,6 +121,7 @@ class TSelectForm : public QDialog {
   public:
     explicit TSelectForm(QWidget* parent);
     void SetGame(kdv::Game* game) { game_ = game; }
+    void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
     void FormShow();
     void SetLanguage(int language);
     void done(int result) override;
@@ -127,6 +134,7 @@ class TSelectForm : public QDialog {
     void OkButtonClick();
 
     kdv::Game* game_ = nullptr;
+    replay::Recorder* recorder_ = nullptr;
     QLineEdit* levelEdit_ = nullptr;
     TUpDown* levelSpin_ = nullptr;
     std::array<QRadioButton*, 3> gameItems_{};

@@ -205,6 +205,8 @@ void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional
 void TForm1::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
                             std::string recordFile) {
     recorder_ = &recorder;
+    optionForm_->SetRecorder(&recorder);
+    selectForm_->SetRecorder(&recorder);
     replayFolder_ = std::move(folder);
     recordFile_ = std::move(recordFile);
 }

@@ -171,14 +171,18 @@ void ScriptPlayer::ApplyInputs(long tick, kdv::Game& game, InputSink& input) {
                 if (recorder_) recorder_->AfterAction(game);
                 break;
             case Command::Select:
+                if (recorder_) recorder_->BeforeAction(game);
                 if (auto error = kdv::SelectOkClick(game, c.code, c.mode))
                     throw ScriptError(c.line, *error);
+                if (recorder_) recorder_->LevelSelected(game, c.code, c.mode);
                 break;
             case Command::Option:
                 // The first option line opens the dialog's working copy.
                 if (!game.OptionsEdit.open) kdv::OptionFormShow(game);
                 if (c.text == "ok") {
+                    if (recorder_) recorder_->BeforeAction(game);
                     kdv::OptionOkClick(game);
+                    if (recorder_) recorder_->OptionsAccepted(game);
                     if (game.io.input) game.io.input->SetForceFeedback(game.Settings.forceFeedback);
                 } else if (c.text == "cancel") {
                     kdv::OptionCancelClick(game);

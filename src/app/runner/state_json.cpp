@@ -191,6 +191,13 @@ void WriteSettings(Json& j, const kdv::Settings& s, const char* key = "Settings"
     j.Close();
 }
 
+bool IsBound(const kdv::Settings& s, int code) {
+    for (const kdv::BindingRow* row : {&s.keys1, &s.keys2})
+        for (int32_t bound : *row)
+            if (bound == code) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string StateJson(const kdv::Game& g, long tick) {
@@ -288,12 +295,13 @@ std::string StateJson(const kdv::Game& g, long tick) {
     j.Bool("open", g.OptionsEdit.open);
     WriteSettings(j, g.OptionsEdit.working, "working");
     j.Close();
-    j.Bool("SoundUnavailable", g.SoundUnavailable);
-    // The keys the last input poll saw down, as the game step read them.
+    // The bound keys the last input poll saw down, as the game step read them. Other keys
+    // and whether a sound device was found are the machine's, not the game's: they change no
+    // play, and the same game replayed elsewhere must dump the same.
     std::vector<int> keysDown;
     if (g.io.input)
-        for (int code = 1; code < 256; ++code)
-            if (g.io.input->KeyDown(code)) keysDown.push_back(code);
+        for (int code = 1; code <= 123; ++code)
+            if (IsBound(g.Settings, code) && g.io.input->KeyDown(code)) keysDown.push_back(code);
     j.Numbers("KeysDown", keysDown);
     j.Close();
     return j.Text();
