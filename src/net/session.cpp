@@ -8,6 +8,7 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/recorder.h"
+#include "core/dialogs/dialogs.h"
 
 namespace net {
 namespace {
@@ -366,10 +367,14 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
         return;
     }
     recorder_->Begin(*game_, *files_);
-    game_->StageNumber = stage;
-    game_->GameMode = mode;
-    game_->NewGamePending = true;
-    kdv::StartGame(*game_);
+    // Started as the level dialog's Ok starts a game, so the replay holds the start as such.
+    const int gameItem = mode == kdv::gmDuel ? 2 : 1;
+    recorder_->BeforeAction(*game_);
+    if (auto error = kdv::SelectOkClick(*game_, stage, gameItem)) {
+        End(EndReason::Error, *error);
+        return;
+    }
+    recorder_->LevelSelected(*game_, stage, gameItem);
 
     stats_.delay = delay_;
     // The first ticks of both players are empty on both machines: nobody could have sent them.
