@@ -12,12 +12,13 @@ std::string UsageText() {
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: the program's own folder)\n"
            "  --headless     no window, sound device or joystick; timer ticks run back to back\n"
-           "  --ticks N      run N ticks (default: up to the script's last tick)\n"
+           "  --ticks N      run N ticks, at most 330,000,000 (default: up to the script's last\n"
+           "                 tick)\n"
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
            "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX\n"
            "  --bench        print ticks=N seconds=S ticks_per_second=R as the last line\n"
-           "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
-           "script, 3 an error ended a game step\n";
+           "exit codes: 0 ok, 1 start-up message or an output that could not be written (or\n"
+           "was never reached), 2 bad arguments or script, 3 an error ended a game step\n";
 }
 
 std::filesystem::path ProgramFolder(const char* argv0) {
@@ -32,8 +33,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
     options.root = ProgramFolder(argc > 0 ? argv[0] : "kordavel");
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        // A value is never the next option: "--root --headless" lacks its folder.
         auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0' ||
+                std::strncmp(argv[i + 1], "--", 2) == 0) {
                 error = std::string(name) + " needs a value";
                 return nullptr;
             }
@@ -42,6 +45,11 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
         if (!std::strcmp(arg, "--root")) {
             const char* v = value("--root");
             if (!v) return std::nullopt;
+            std::error_code ec;
+            if (!std::filesystem::is_directory(v, ec)) {
+                error = std::string("--root: there is no folder \"") + v + "\"";
+                return std::nullopt;
+            }
             options.root = v;
         } else if (!std::strcmp(arg, "--headless")) {
             options.headless = true;
@@ -50,14 +58,20 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             if (!v) return std::nullopt;
             long n = 0;
             auto [end, ec] = std::from_chars(v, v + std::strlen(v), n);
-            if (ec != std::errc() || *end != '\0' || n < 0) {
-                error = std::string("--ticks takes a count of ticks, not \"") + v + "\"";
+            if (ec != std::errc() || *end != '\0' || n < 0 || n > kMaxTicks) {
+                error = std::string("--ticks takes a count of ticks from 0 to ") +
+                        std::to_string(kMaxTicks) + ", not \"" + v + "\"";
                 return std::nullopt;
             }
             options.ticks = n;
         } else if (!std::strcmp(arg, "--script")) {
             const char* v = value("--script");
             if (!v) return std::nullopt;
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(v, ec)) {
+                error = std::string("--script: \"") + v + "\" is not a file";
+                return std::nullopt;
+            }
             options.script = v;
         } else if (!std::strcmp(arg, "--bench")) {
             options.bench = true;

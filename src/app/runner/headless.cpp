@@ -57,6 +57,7 @@ int RunHeadless(const CommandLine& options) {
 
     int exitCode = kExitOk;
     long ran = 0;
+    long outputsTaken = 0;  // the last tick whose dump and screen commands were carried out
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
         player.ApplyInputs(tick, *game, sink);
@@ -71,6 +72,7 @@ int RunHeadless(const CommandLine& options) {
         }
         try {
             player.ApplyOutputs(tick, *game, ran);
+            outputsTaken = tick;
         } catch (const std::exception& error) {
             std::cerr << "kordavel: " << error.what() << "\n";
             exitCode = kExitStartup;
@@ -81,6 +83,13 @@ int RunHeadless(const CommandLine& options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     kdv::FormClose(*game);
+    if (exitCode == kExitOk) {
+        // Outputs the script asked for but the run never reached are reported, not dropped.
+        for (const std::string& line : player.OutputsAfter(outputsTaken)) {
+            std::cerr << "kordavel: " << options.script << ": " << line << "\n";
+            exitCode = kExitStartup;
+        }
+    }
     if (options.bench) {
         std::printf("ticks=%ld seconds=%.6f ticks_per_second=%.0f\n", ran, seconds,
                     seconds > 0 ? double(ran) / seconds : 0.0);

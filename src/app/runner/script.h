@@ -59,6 +59,10 @@ class ScriptPlayer {
     // written. tickCount is the number of ticks run so far.
     void ApplyOutputs(long tick, const kdv::Game& game, long tickCount);
 
+    // One message for each dump or screen command scheduled after the given tick, the last
+    // whose outputs were taken (the game closed, or ran out of ticks, before them).
+    std::vector<std::string> OutputsAfter(long tick) const;
+
   private:
     const std::vector<size_t>& CommandsOf(long tick) const;
 

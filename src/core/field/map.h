@@ -14,6 +14,8 @@ constexpr int kMapColumns = 13;
 constexpr int kMapRows = 12;
 constexpr int kMapCells = kMapColumns * kMapRows;
 constexpr int kLevelRecordBytes = 176;
+// The file's size is a 16-bit number: 65,535 bytes hold 372 whole records.
+constexpr int kMaxLevelRecords = 0xFFFF / kLevelRecordBytes;
 constexpr int kMaxTileCode = 13;
 
 // Column by column: cell (c, r) is byte c * 12 + r.

@@ -81,6 +81,7 @@ bool FormActivate(Game& game) {
         game.Settings.soundEnable = false;
     }
     LoadSoundBank(game);
+    game.Activated = true;
     window.SetTimerEnabled(true);
     EnterTitle(game);
     return true;
@@ -109,10 +110,13 @@ void FormKeyDown(Game& game, int key, bool altHeld) {
 void FormClose(Game& game) {
     PlaySound(game, 100, sfxExit);
     if (game.io.window->IsFullScreen()) game.io.window->ToggleFullScreen();
-    try {
-        SaveIni(game);
-    } catch (const std::exception& error) {
-        game.io.window->ShowMessage(error.what());
+    // After a failed start-up nothing was played or set: a wrong folder gets no settings file.
+    if (game.Activated) {
+        try {
+            SaveIni(game);
+        } catch (const std::exception& error) {
+            game.io.window->ShowMessage(error.what());
+        }
     }
     try {
         if (game.io.sound) game.io.sound->Finalise();
