@@ -68,9 +68,9 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 std::string_view Trim(std::string_view s) {
-    const size_t a = s.find_first_not_of(" \t");
+    const size_t a = s.find_first_not_of(" \t\r");
     if (a == std::string_view::npos) return {};
-    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+    return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
 }
 
 // One line of the file as read: its text without the line end, and for a key line where the
@@ -98,7 +98,7 @@ std::vector<Line> SplitLines(std::string_view text) {
         if (end == std::string_view::npos) end = text.size();
         line.text = std::string(text.substr(pos, end - pos));
         pos = end + line.ending.size();
-        if (!line.text.empty() && line.text.back() == '\r') {
+        if (!line.ending.empty() && !line.text.empty() && line.text.back() == '\r') {
             line.text.pop_back();
             line.ending = "\r" + line.ending;
         }
@@ -122,10 +122,10 @@ std::vector<Line> SplitLines(std::string_view text) {
             size_t to = line.text.find(';', from);
             if (to == std::string::npos) to = line.text.size();
             const std::string_view raw = std::string_view(line.text).substr(from, to - from);
-            const size_t a = raw.find_first_not_of(" \t");
+            const size_t a = raw.find_first_not_of(" \t\r");
             line.valueBegin = a == std::string_view::npos ? to : from + a;
             line.valueEnd =
-                a == std::string_view::npos ? to : from + raw.find_last_not_of(" \t") + 1;
+                a == std::string_view::npos ? to : from + raw.find_last_not_of(" \t\r") + 1;
         }
         line.section = section;
         lines.push_back(std::move(line));
@@ -204,7 +204,6 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
             ending = line.ending;
             break;
         }
-    if (lines.back().ending.empty()) lines.back().ending = ending;
 
     for (size_t k = 0; k < keys.size(); ++k) {
         const OwnedKey& owned = keys[k];
@@ -246,7 +245,11 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
         lines.insert(lines.begin() + long(at), std::move(added));
     }
     std::string out;
-    for (const Line& line : lines) out += line.text + line.ending;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        out += lines[i].text;
+        // A last line without its line end gets one only when lines now follow it.
+        out += lines[i].ending.empty() && i + 1 < lines.size() ? ending : lines[i].ending;
+    }
     return out;
 }
 
