@@ -11,8 +11,11 @@ shift
 build=${KORDAVEL_FUZZ_BUILD:-build-fuzz}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# The shipped data of the normal build, when there is one; otherwise this build makes its own.
+data=()
+[ -f build/data/tank.snd ] && data=(-DKORDAVEL_DATA=OFF -DKORDAVEL_FUZZ_DATA_DIR="$PWD/build/data")
 CC=clang CXX=clang++ cmake -S . -B "$build" -DKORDAVEL_FUZZ=ON -DKORDAVEL_BENCH=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "${data[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 out="$build/fuzz"
