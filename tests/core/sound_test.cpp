@@ -95,7 +95,8 @@ TEST(SoundBank, ShippedBankWithItsFirstWaveGrownByOneByte) {
     Put32(grown, 4, uint32_t(grown.size() - 8));
     Put32(grown, 40, uint32_t(grown.size() - 44));
     testkit::Bytes bank = grown;
-    for (size_t i = 1; i < waves.size(); ++i) bank.insert(bank.end(), waves[i].begin(), waves[i].end());
+    for (size_t i = 1; i < waves.size(); ++i)
+        bank.insert(bank.end(), waves[i].begin(), waves[i].end());
     const auto split = SplitSoundBank(bank);
     ASSERT_EQ(split.size(), waves.size());
     EXPECT_EQ(split[0], grown);

@@ -214,8 +214,9 @@ TEST(Headless, EditorAndSettingsOnTheShippedData) {
     fs::copy(fs::path(KORDAVEL_ROOT) / "data", run / "data", fs::copy_options::recursive);
     const std::string shipped = ReadAll(run / "data/lswap.dat");
     std::ofstream(run / "data/lswap.dat", std::ios::app) << "cut short";
-    const std::string ini = "\xEF\xBB\xBF; mine\r\n[Options]\r\nSoundVolume=35 ; quieter\r\n"
-                            "GameDifficulty=2;hard\r\n[Mine]\r\nkept=1\r\n";
+    const std::string ini =
+        "\xEF\xBB\xBF; mine\r\n[Options]\r\nSoundVolume=35 ; quieter\r\n"
+        "GameDifficulty=2;hard\r\n[Mine]\r\nkept=1\r\n";
     std::ofstream(run / "kordavel.ini", std::ios::binary) << ini;
 
     const fs::path script = out.path / "edit.txt";

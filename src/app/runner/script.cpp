@@ -157,9 +157,9 @@ std::vector<std::string> ScriptPlayer::OutputsAfter(long tick) const {
     for (const Command& c : script_.commands)
         if ((c.verb == Command::Dump || c.verb == Command::Screen) && c.tick > tick)
             lines.push_back("line " + std::to_string(c.line) + ": " +
-                            (c.verb == Command::Dump ? "dump " : "screen ") + c.text +
-                            " at tick " + std::to_string(c.tick) +
-                            " was not written: the game ran to tick " + std::to_string(tick));
+                            (c.verb == Command::Dump ? "dump " : "screen ") + c.text + " at tick " +
+                            std::to_string(c.tick) + " was not written: the game ran to tick " +
+                            std::to_string(tick));
     return lines;
 }
 

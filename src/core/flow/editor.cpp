@@ -60,8 +60,7 @@ void SaveEditedLevel(Game& game) {
     data->insert(data->end(), game.EnemyLineup.begin() + 1, game.EnemyLineup.end());
     // The whole file is written anew beside the old one and put in its place, so that no
     // failure or kill can leave a record half written.
-    if (!files.Replace(kLevelFile, *data))
-        throw FileError("\"data\\lswap.dat\" cannot be written");
+    if (!files.Replace(kLevelFile, *data)) throw FileError("\"data\\lswap.dat\" cannot be written");
 }
 
 void EditorFrame(Game& game) {

@@ -62,8 +62,8 @@ void LoadSoundBank(Game& game) {
             size ? game.io.files->Read(kSoundBankFile, 0, size_t(std::min(*size, kMaxBankBytes)))
                  : std::nullopt;
         auto waves = data ? SplitSoundBank(*data) : std::vector<std::vector<uint8_t>>{};
-        const bool playable = std::any_of(waves.begin(), waves.end(),
-                                          [](const auto& wave) { return !wave.empty(); });
+        const bool playable =
+            std::any_of(waves.begin(), waves.end(), [](const auto& wave) { return !wave.empty(); });
         if (!sound || !playable) {
             game.Settings.soundEnable = false;
             return;
