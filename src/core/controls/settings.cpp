@@ -85,8 +85,8 @@ struct Line {
     size_t valueBegin = 0, valueEnd = 0;  // the value's place in text
 };
 
+// A UTF-8 byte-order mark from an editor stays where it is, but is no part of the first line.
 std::vector<Line> SplitLines(std::string_view text) {
-    // A UTF-8 byte-order mark from an editor stays where it is, but is no part of the first line.
     std::vector<Line> lines;
     std::string section;
     size_t pos = 0;
@@ -109,6 +109,7 @@ std::vector<Line> SplitLines(std::string_view text) {
         body.remove_prefix(skip);
         const std::string_view trimmed = Trim(body);
         if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') {
+            // blank or a comment: kept as it is
         } else if (trimmed.front() == '[') {
             const size_t close = trimmed.find(']');
             if (close != std::string_view::npos) {
