@@ -71,5 +71,13 @@ int RunWindowed(const runner::CommandLine& options, int argc, char** argv) {
     form.Attach(*game, scripted ? &player : nullptr, options.ticks);
     form.Start();
     QApplication::exec();
-    return form.ExitCode();
+    int exitCode = form.ExitCode();
+    if (exitCode == runner::kExitOk) {
+        // Outputs the script asked for but the run never reached are reported, not dropped.
+        for (const std::string& line : player.OutputsAfter(form.TicksRun())) {
+            std::cerr << "kordavel: " << options.script << ": " << line << "\n";
+            exitCode = runner::kExitStartup;
+        }
+    }
+    return exitCode;
 }
