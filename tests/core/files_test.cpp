@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -159,8 +160,7 @@ TEST(SafeSave, ModeSymlinksAndAPlantedTemporaryFile) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(SafeSave, ReadOnlyFileOrFolderKeepsTheFilesAndSaysSo) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+void ReadOnlyFileOrFolder() {
     for (bool folderReadOnly : {false, true}) {
         Folder folder;
         const std::string old = "[Options]\nSoundVolume=20\n";
@@ -185,6 +185,21 @@ TEST(SafeSave, ReadOnlyFileOrFolderKeepsTheFilesAndSaysSo) {
         EXPECT_EQ(ReadAll(folder.path / "kordavel.ini"), old);
         EXPECT_EQ(ReadAll(folder.path / "data/lswap.dat"), levels);
     }
+}
+
+TEST(SafeSave, ReadOnlyFileOrFolderKeepsTheFilesAndSaysSo) {
+    if (::geteuid() != 0) return ReadOnlyFileOrFolder();
+    // Permissions do not bind root: the check runs in a child as nobody.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ReadOnlyFileOrFolder();
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(LevelFile, CountStopsAtWhatStageNumbersCanReachAndSaysSoOnce) {
