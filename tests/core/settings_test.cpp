@@ -137,6 +137,9 @@ TEST(SettingsFile, SavingKeepsEveryLineTheGameDoesNotOwn) {
     EXPECT_NE(changed.find("SoundVolume=60 ; quieter\r\n"), std::string::npos);
     EXPECT_NE(changed.find("GameDifficulty=1\r\n"), std::string::npos);
     EXPECT_EQ(MergeSettings("", s), FormatSettings(s));
+    // A lone carriage return ends no line (found by the settings fuzzer).
+    const std::string lone = MergeSettings("[Options]\nSoundEnable=12;\r", s);
+    EXPECT_EQ(MergeSettings(lone, s), lone);
 }
 
 TEST(SettingsFile, AFileThatNeedsNoChangeIsNotWritten) {
