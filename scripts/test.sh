@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the game twice, normally and with AddressSanitizer + UndefinedBehaviorSanitizer, and
-# runs every test in both builds.
+# runs every test in both builds; then runs every fuzz target for a short while
+# (KORDAVEL_FUZZ_SECONDS each, 20 by default; 0 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -30,3 +31,7 @@ echo "replay hash $release in both builds"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+fuzz_seconds=${KORDAVEL_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" -gt 0 ]; then
+    scripts/fuzz.sh "$fuzz_seconds"
+fi

@@ -3,7 +3,12 @@
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace adapters {
 namespace {
@@ -70,29 +75,63 @@ void DiskFiles::Append(const std::string& path, const std::vector<uint8_t>& byte
 }
 
 bool DiskFiles::Replace(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const auto target = Resolve(path);
-    auto temp = target;
-    temp += ".new";
-    {
-        File f = Open(temp, "wb");
-        if (!f) return false;
-        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-        ok = std::fflush(f.get()) == 0 && ok;
-        if (!ok) {
-            f.reset();
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    // A read-only settings file stays as the player left it.
+    namespace fs = std::filesystem;
     std::error_code ec;
-    if (std::filesystem::exists(target, ec) && access(target.c_str(), W_OK) != 0) {
-        std::remove(temp.c_str());
+    fs::path target = Resolve(path);
+    // A symlinked file is written through: the new file goes beside the file the link names.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        target = fs::canonical(target, ec);
+        if (ec) return false;
+    }
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    // A read-only file stays as the player left it.
+    if (exists && (!S_ISREG(old.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
+    mode_t mode = 0;
+    if (exists) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    // A fresh name beside the target, created exclusively: nothing planted there is followed.
+    std::string temp = target.string() + ".XXXXXX";
+    if (!Allow(Step::Create)) return false;
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        const size_t n = std::min(bytes.size() - done, kWriteChunk);
+        if (!Allow(Step::Write)) {
+            ok = false;
+            break;
+        }
+        const ssize_t wrote = ::write(fd, bytes.data() + done, n);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0)
+            ok = false;
+        else
+            done += size_t(wrote);
+    }
+    ok = ok && Allow(Step::Mode) && ::fchmod(fd, mode) == 0;
+    ok = ok && Allow(Step::Sync) && ::fsync(fd) == 0;
+    const bool mayClose = Allow(Step::Close);
+    ok = ::close(fd) == 0 && mayClose && ok;
+    ok = ok && Allow(Step::Rename) && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
         return false;
     }
-    std::filesystem::rename(temp, target, ec);
-    if (ec) std::remove(temp.c_str());
-    return !ec;
+    // The rename lasts only once the folder is on disk too.
+    const int dir = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 }  // namespace adapters

@@ -8,7 +8,8 @@
 namespace adapters {
 
 // The game's files under its root folder (the executable's folder, or --root), or where they
-// were placed.
+// were placed. Replace writes a new file beside the old one and renames it into place, keeping
+// the old file's mode; a symlinked file is written through to the file it names.
 class DiskFiles : public kdv::FileSystem {
   public:
     explicit DiskFiles(std::filesystem::path root) : root_(std::move(root)) {}
@@ -28,6 +29,16 @@ class DiskFiles : public kdv::FileSystem {
         auto it = placed_.find(path);
         return it != placed_.end() ? it->second : root_ / path;
     }
+
+    // The steps of Replace that change something on disk. The new file is written in chunks
+    // of kWriteChunk bytes, one Write step each.
+    enum class Step { Create, Write, Mode, Sync, Close, Rename };
+    static constexpr size_t kWriteChunk = 4096;
+
+  protected:
+    // Asked before each step; false makes the step fail as a full disk would. Tests override
+    // it to fail, or to stop dead as a killed program would, at any step.
+    virtual bool Allow(Step) { return true; }
 
   private:
     std::filesystem::path root_;

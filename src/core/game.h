@@ -58,6 +58,7 @@ struct Game {
     // Main window.
     uint32_t NextPauseToggleTime = 0;
     int32_t LastKeyDown = 0;
+    bool Activated = false;  // start-up found its data files; only then are settings saved
     kdv::Settings Settings;
     SelectLevelState SelectLevel;
     OptionsEditState OptionsEdit;

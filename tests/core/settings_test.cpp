@@ -98,3 +98,58 @@ TEST(SettingsFile, ReadOnlyFileIsReportedAndKept) {
     ASSERT_FALSE(rig.window.messages.empty());
     EXPECT_NE(rig.window.messages.back().find("kordavel.ini"), std::string::npos);
 }
+
+TEST(SettingsFile, WhatPeopleAndOtherToolsWriteIsRead) {
+    Settings s;
+    ParseSettings(
+        "\xEF\xBB\xBF[Options]\r\nSoundVolume=35 ; quieter\r\n  GameDifficulty = 2;hard\r\n"
+        "Language=0\t\r\n[ KeysForPlayer1 ]\r\nFire = 13 ; Enter\r\n",
+        s);
+    EXPECT_EQ(s.soundVolume, 35);
+    EXPECT_EQ(s.gameDifficulty, 2);
+    EXPECT_EQ(s.language, 0);
+    EXPECT_EQ(s.keys1[Fire], 13);
+}
+
+TEST(SettingsFile, SavingKeepsEveryLineTheGameDoesNotOwn) {
+    const std::string old =
+        "\xEF\xBB\xBF; my settings\r\n[Options]\r\nSoundVolume=35 ; quieter\r\nExtra=yes\r\n"
+        "GameDifficulty=hard\r\nLanguage=5\r\nSoundEnable=2\r\n\r\n[Mine]\r\nkey=value\r\n"
+        "[KeysForPlayer1]\r\nFire=13\r\n";
+    Settings s;
+    ParseSettings(old, s);
+    const std::string same = MergeSettings(old, s);
+    EXPECT_EQ(same.find("\xEF\xBB\xBF; my settings\r\n[Options]\r\nSoundVolume=35 ; quieter\r\n"
+                        "Extra=yes\r\nGameDifficulty=hard\r\nLanguage=1\r\nSoundEnable=1\r\n"),
+              0u)
+        << same;  // the unreadable difficulty stays; odd values are written in the game's form
+    EXPECT_NE(same.find("[Mine]\r\nkey=value\r\n"), std::string::npos);
+    EXPECT_NE(same.find("[KeysForPlayer1]\r\nFire=13\r\nMoveUp=38\r\n"), std::string::npos);
+    EXPECT_NE(same.find("\r\n\r\n[JoystickForPlayer2]\r\nMoveUp=36\r\n"), std::string::npos);
+    EXPECT_EQ(MergeSettings(same, s), same);
+    Settings back;
+    ParseSettings(same, back);
+    EXPECT_EQ(FormatSettings(back), FormatSettings(s));  // all 30 keys now in the file
+
+    s.soundVolume = 60;
+    s.gameDifficulty = 1;  // the player has set it since: the unreadable value gives way
+    const std::string changed = MergeSettings(old, s);
+    EXPECT_NE(changed.find("SoundVolume=60 ; quieter\r\n"), std::string::npos);
+    EXPECT_NE(changed.find("GameDifficulty=1\r\n"), std::string::npos);
+    EXPECT_EQ(MergeSettings("", s), FormatSettings(s));
+    // A lone carriage return ends no line (found by the settings fuzzer).
+    const std::string lone = MergeSettings("[Options]\nSoundEnable=12;\r", s);
+    EXPECT_EQ(MergeSettings(lone, s), lone);
+}
+
+TEST(SettingsFile, AFileThatNeedsNoChangeIsNotWritten) {
+    testkit::Rig rig;
+    rig.InstallStandardData();
+    const std::string ini = "; hand-made, kept read-only\n" + FormatSettings(Settings{});
+    rig.files.files["kordavel.ini"].assign(ini.begin(), ini.end());
+    rig.files.readOnly.insert("kordavel.ini");
+    ASSERT_TRUE(rig.StartUp());
+    FormClose(rig.g());
+    EXPECT_EQ(Text(rig.files.files["kordavel.ini"]), ini);
+    EXPECT_TRUE(rig.window.messages.empty());
+}

@@ -186,9 +186,14 @@ TEST_F(Installed, PathsNamesTheFoldersTheGameUses) {
     EXPECT_NE(out.find((fs::canonical(data) / "tank.grp\n").string()), std::string::npos) << out;
     EXPECT_TRUE(fs::is_empty(home.path)) << "--paths writes nothing";
 
-    ASSERT_EQ(Shell(InHome(home.path) + program.string() + " --paths --root /some/where", &out), 0);
-    EXPECT_NE(out.find("/some/where/kordavel.ini\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("/some/where/data/lswap.dat\n"), std::string::npos) << out;
+    TempDir root("root");
+    ASSERT_EQ(Shell(InHome(home.path) + program.string() + " --paths --root " + root.path.string(),
+                    &out),
+              0);
+    EXPECT_NE(out.find((root.path / "kordavel.ini\n").string()), std::string::npos) << out;
+    EXPECT_NE(out.find((root.path / "data/lswap.dat\n").string()), std::string::npos) << out;
+    // A root that is not a folder is a mistake on the command line, not a place to write.
+    EXPECT_EQ(Shell(InHome(home.path) + program.string() + " --paths --root /some/where", &out), 2);
 }
 
 TEST_F(Installed, CopyWithItsOwnDataBesideItIsPortable) {

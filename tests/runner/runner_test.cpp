@@ -287,3 +287,78 @@ TEST(Headless, DemonstrationIsDeterministicOverALongRun) {
     EXPECT_NE(first.find("\"tick\": 100000"), std::string::npos);
 }
 #endif
+
+TEST(Headless, CommandLineMistakesGetAMessageAndNothingIsWritten) {
+    TempRoot root;
+    std::string err;
+    const std::string r = " --root " + root.path.string();
+    // A folder given as the script, a flag taken for the root folder, a missing root folder.
+    EXPECT_EQ(RunProgram("--headless" + r + " --script " + root.path.string(), &err), 2);
+    EXPECT_NE(err.find("is not a file"), std::string::npos) << err;
+    EXPECT_EQ(RunProgram("--root --headless --ticks 1", &err), 2);
+    EXPECT_NE(err.find("--root needs a value"), std::string::npos) << err;
+    EXPECT_EQ(RunProgram("--headless --ticks 1 --root " + (root.path / "nowhere").string(), &err),
+              2);
+    EXPECT_NE(err.find("there is no folder"), std::string::npos) << err;
+    EXPECT_EQ(RunProgram("--headless --ticks 330000001" + r, &err), 2);
+    EXPECT_NE(err.find("330000000"), std::string::npos) << err;
+    // A folder without the game's data: the start-up message, and no settings file left there.
+    const fs::path empty = root.path / "empty";
+    fs::create_directories(empty);
+    EXPECT_EQ(RunProgram("--headless --ticks 1 --root " + empty.string(), &err), 1);
+    EXPECT_FALSE(fs::exists(empty / "kordavel.ini"));
+    EXPECT_FALSE(fs::exists(root.path / "kordavel.ini"));
+
+    // Outputs after the game closed, or after the last tick run, are reported.
+    const fs::path script = root.path / "exit.txt";
+    std::ofstream(script) << "5 menu MExit\n5 dump " << (root.path / "same.json").string()
+                          << "\n9 dump " << (root.path / "late.json").string() << "\n";
+    EXPECT_EQ(RunProgram("--headless" + r + " --script " + script.string(), &err), 1);
+    EXPECT_NE(err.find("line 2: dump"), std::string::npos) << err;
+    EXPECT_NE(err.find("line 3: dump"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(root.path / "late.json"));
+}
+
+#ifdef KORDAVEL_ROOT
+// The game's own data with a hand-edited settings file and a level file cut short: the editor's
+// level becomes the next stage after a restart, and the settings file keeps what the player wrote.
+TEST(Headless, EditorAndSettingsOnTheShippedData) {
+    TempRoot out;
+    const fs::path run = out.path / "run";
+    fs::create_directories(run);
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", run / "data", fs::copy_options::recursive);
+    const std::string shipped = ReadAll(run / "data/lswap.dat");
+    std::ofstream(run / "data/lswap.dat", std::ios::app) << "cut short";
+    const std::string ini =
+        "\xEF\xBB\xBF; mine\r\n[Options]\r\nSoundVolume=35 ; quieter\r\n"
+        "GameDifficulty=2;hard\r\n[Mine]\r\nkept=1\r\n";
+    std::ofstream(run / "kordavel.ini", std::ios::binary) << ini;
+
+    const fs::path script = out.path / "edit.txt";
+    std::ofstream(script) << "1 dump " << (out.path / "before.json").string() << "\n"
+                          << "2 menu MLevelEditor\n4 key 13 down\n5 key 27 down\n";
+    std::string err;
+    const std::string args = "--headless --root " + run.string() + " --script ";
+    ASSERT_EQ(RunProgram(args + script.string(), &err), 0) << err;
+    const std::string before = ReadAll(out.path / "before.json");
+    EXPECT_NE(before.find("\"gameDifficulty\": 2"), std::string::npos) << before;
+
+    // The partial bytes gave way to a whole record, and every stock record is unchanged.
+    const std::string levels = ReadAll(run / "data/lswap.dat");
+    ASSERT_EQ(levels.size(), shipped.size() + 176);
+    EXPECT_EQ(levels.substr(0, shipped.size()), shipped);
+    const std::string saved = ReadAll(run / "kordavel.ini");
+    EXPECT_EQ(saved.rfind(ini.substr(0, ini.find("[Mine]")), 0), 0u) << saved;
+    EXPECT_NE(saved.find("[Mine]\r\nkept=1\r\n"), std::string::npos) << saved;
+
+    const fs::path again = out.path / "again.txt";
+    std::ofstream(again) << "1 dump " << (out.path / "after.json").string() << "\n";
+    ASSERT_EQ(RunProgram(args + again.string(), &err), 0) << err;
+    const auto count = [](const std::string& json) {
+        const size_t at = json.find("\"LevelCount\": ");
+        return std::stol(json.substr(at + 14));
+    };
+    EXPECT_EQ(count(ReadAll(out.path / "after.json")), count(before) + 1);
+    EXPECT_EQ(count(before), long(shipped.size() / 176) - 1);
+}
+#endif

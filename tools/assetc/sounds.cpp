@@ -240,6 +240,7 @@ int BuildSounds(const std::string& sourceDir, const std::string& outFile) {
             if (samples.empty()) throw SourceError(it->second.file + ": the effect is silent");
             const std::vector<uint8_t> wave = EncodeWave(samples, synth::kSampleRate);
             bank.insert(bank.end(), wave.begin(), wave.end());
+            if (wave.size() & 1) bank.push_back(0);  // RIFF pads odd sizes; the game skips it
         }
         if (!assetc::WriteBinaryFile(outFile, bank))
             throw SourceError(outFile + ": cannot be written");

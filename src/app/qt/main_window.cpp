@@ -763,9 +763,11 @@ void TForm1::StartWatching(const std::string& file) {
         return;
     }
     while (playback.TicksRun() < from && playback.Step()) {
-        if (watchScript_)
+        if (watchScript_) {
             watchScript_->ApplyOutputs(long(playback.TicksRun()), playback.Game(),
                                        long(playback.TicksRun()));
+            watchTicksRun_ = long(playback.TicksRun());
+        }
     }
     playback.Show(true);
     input_.Keys().ReleaseAll();
@@ -799,6 +801,7 @@ void TForm1::WatchTick() {
             const long tick = long(playback.TicksRun());
             try {
                 watchScript_->ApplyOutputs(tick, playback.Game(), tick);
+                watchTicksRun_ = tick;
             } catch (const std::exception& error) {
                 std::cerr << "kordavel: " << error.what() << "\n";
                 exitCode_ = runner::kExitStartup;

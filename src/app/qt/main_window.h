@@ -84,6 +84,8 @@ class TForm1 : public QMainWindow, public kdv::Window {
     TInputForm& InputForm() { return *inputForm_; }
     TSelectForm& SelectForm() { return *selectForm_; }
     long TicksRun() const { return ticksRun_; }
+    // The last tick of a watched replay whose script outputs were carried out.
+    long WatchTicksRun() const { return watchTicksRun_; }
 
     // kdv::Window
     void ShowMessage(const std::string& text) override;
@@ -159,6 +161,7 @@ class TForm1 : public QMainWindow, public kdv::Window {
     runner::ScriptPlayer* watchScript_ = nullptr;
     struct WatchState;
     std::unique_ptr<WatchState> watching_;
+    long watchTicksRun_ = 0;
     std::unique_ptr<net::Session> netGame_;
     std::unique_ptr<runner::CommandLine> netAtStart_;
     std::string netTitle_;

@@ -90,5 +90,14 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     if (!options.host.empty() || !options.join.empty()) form.NetworkAtStart(options);
     form.Start();
     QApplication::exec();
-    return form.ExitCode();
+    int exitCode = form.ExitCode();
+    if (exitCode == runner::kExitOk) {
+        // Outputs the script asked for but the run never reached are reported, not dropped.
+        const long reached = options.replay.empty() ? form.TicksRun() : form.WatchTicksRun();
+        for (const std::string& line : player.OutputsAfter(reached)) {
+            std::cerr << "kordavel: " << options.script << ": " << line << "\n";
+            exitCode = runner::kExitStartup;
+        }
+    }
+    return exitCode;
 }

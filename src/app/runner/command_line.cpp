@@ -17,7 +17,8 @@ std::string UsageText() {
            "                 holds data/, else the install prefix and the XDG folders)\n"
            "  --paths        print where every file is read and written, and exit\n"
            "  --headless     no window, sound device or joystick; timer ticks run back to back\n"
-           "  --ticks N      run N ticks (default: up to the script's last tick)\n"
+           "  --ticks N      run N ticks, at most 330,000,000 (default: up to the script's last\n"
+           "                 tick)\n"
            "  --script FILE  commands, one a line: TICK key VK down|up, TICK joy STATE on|off,\n"
            "                 TICK menu NAME, TICK dump FILE.json, TICK screen PREFIX,\n"
            "                 TICK select STAGE 0|1|2 (Ok on the level dialog),\n"
@@ -42,8 +43,9 @@ std::string UsageText() {
            "                 address only); --mode two|duel and --stage N choose the game\n"
            "  --join HOST:PORT  join the network game hosted there, as player 2\n"
            "  --realtime     headless network game at the window's pace of one tick per 13 ms\n"
-           "exit codes: 0 ok, 1 start-up message or unwritable output, 2 bad arguments or\n"
-           "script, 3 an error ended a game step, 4 a replay that cannot be played here,\n"
+           "exit codes: 0 ok, 1 start-up message or an output that could not be written (or\n"
+           "was never reached), 2 bad arguments or script, 3 an error ended a game step,\n"
+           "4 a replay that cannot be played here,\n"
            "5 a network game that could not start or ended badly\n";
 }
 
@@ -87,8 +89,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
     CommandLine options;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        // A value is never the next option: "--root --headless" lacks its folder.
         auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0' ||
+                std::strncmp(argv[i + 1], "--", 2) == 0) {
                 error = std::string(name) + " needs a value";
                 return nullptr;
             }
@@ -97,6 +101,11 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
         if (!std::strcmp(arg, "--root")) {
             const char* v = value("--root");
             if (!v) return std::nullopt;
+            std::error_code ec;
+            if (!std::filesystem::is_directory(v, ec)) {
+                error = std::string("--root: there is no folder \"") + v + "\"";
+                return std::nullopt;
+            }
             options.root = v;
         } else if (!std::strcmp(arg, "--headless")) {
             options.headless = true;
@@ -105,14 +114,20 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             if (!v) return std::nullopt;
             long n = 0;
             auto [end, ec] = std::from_chars(v, v + std::strlen(v), n);
-            if (ec != std::errc() || *end != '\0' || n < 0) {
-                error = std::string("--ticks takes a count of ticks, not \"") + v + "\"";
+            if (ec != std::errc() || *end != '\0' || n < 0 || n > kMaxTicks) {
+                error = std::string("--ticks takes a count of ticks from 0 to ") +
+                        std::to_string(kMaxTicks) + ", not \"" + v + "\"";
                 return std::nullopt;
             }
             options.ticks = n;
         } else if (!std::strcmp(arg, "--script")) {
             const char* v = value("--script");
             if (!v) return std::nullopt;
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(v, ec)) {
+                error = std::string("--script: \"") + v + "\" is not a file";
+                return std::nullopt;
+            }
             options.script = v;
         } else if (!std::strcmp(arg, "--record")) {
             const char* v = value("--record");

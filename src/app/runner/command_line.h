@@ -7,6 +7,9 @@
 
 namespace runner {
 
+// The millisecond clock is 32-bit: 2^32 ms last 330,382,099 ticks of 13 ms.
+constexpr long kMaxTicks = 330'000'000;
+
 struct CommandLine {
     std::filesystem::path root;  // --root DIR, or empty: see app/paths.h
     bool headless = false;

@@ -146,6 +146,7 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
 
     int exitCode = kExitOk;
     long ran = 0, demoTicks = 0, demos = 0;
+    long outputsTaken = 0;  // the last tick whose dump and screen commands were carried out
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
         try {
@@ -173,6 +174,7 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
         }
         try {
             player.ApplyOutputs(tick, *game, ran);
+            outputsTaken = tick;
         } catch (const std::exception& error) {
             std::cerr << "kordavel: " << error.what() << "\n";
             exitCode = kExitStartup;
@@ -186,6 +188,14 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
             if (exitCode == kExitOk) exitCode = kExitStartup;
         }
     }
+    kdv::FormClose(*game);
+    if (exitCode == kExitOk) {
+        // Outputs the script asked for but the run never reached are reported, not dropped.
+        for (const std::string& line : player.OutputsAfter(outputsTaken)) {
+            std::cerr << "kordavel: " << options.script << ": " << line << "\n";
+            exitCode = kExitStartup;
+        }
+    }
     if (options.stats) {
         const auto& sounds = game->soundsPlayed;
         const kdv::PlayCounters& c = game->counters;
@@ -196,7 +206,6 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
             sounds[kdv::sfxShot], c.playerShotsStopped, c.playerShotsShort, c.baseShot);
     }
     if (options.bench) PrintBench(ran, started);
-    kdv::FormClose(*game);
     return exitCode;
 }
 

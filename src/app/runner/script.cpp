@@ -1,9 +1,11 @@
 #include "app/runner/script.h"
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "app/runner/command_line.h"
 #include "app/runner/state_json.h"
 #include "core/dialogs/dialogs.h"
 #include "core/flow/main_form.h"
@@ -59,7 +61,8 @@ Script ParseScript(std::istream& in) {
         auto fail = [&](const std::string& why) { throw ScriptError(number, why); };
         Command c;
         c.line = number;
-        if (!ParseNumber(tickText, c.tick) || c.tick < 1) fail("a tick is a number from 1");
+        if (!ParseNumber(tickText, c.tick) || c.tick < 1 || c.tick > kMaxTicks)
+            fail("a tick is a number from 1 to " + std::to_string(kMaxTicks));
         if (!(words >> verb)) fail("a verb must follow the tick");
         std::vector<std::string> args;
         for (std::string w; words >> w;) args.push_back(w);
@@ -129,6 +132,10 @@ Script ParseScript(std::istream& in) {
 }
 
 Script LoadScript(const std::string& path) {
+    std::error_code ec;
+    // A folder opens as a stream that reads nothing, which would pass as an empty script.
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw ScriptError(0, "\"" + path + "\" is not a file");
     std::ifstream in(path);
     if (!in) throw ScriptError(0, "cannot read the script \"" + path + "\"");
     return ParseScript(in);
@@ -218,6 +225,17 @@ bool ScriptPlayer::UsesForms() const {
     for (const Command& c : script_.commands)
         if (c.verb == Command::Forms) return true;
     return false;
+}
+
+std::vector<std::string> ScriptPlayer::OutputsAfter(long tick) const {
+    std::vector<std::string> lines;
+    for (const Command& c : script_.commands)
+        if ((c.verb == Command::Dump || c.verb == Command::Screen) && c.tick > tick)
+            lines.push_back("line " + std::to_string(c.line) + ": " +
+                            (c.verb == Command::Dump ? "dump " : "screen ") + c.text + " at tick " +
+                            std::to_string(c.tick) + " was not written: the game ran to tick " +
+                            std::to_string(tick));
+    return lines;
 }
 
 }  // namespace runner

@@ -75,6 +75,10 @@ class ScriptPlayer {
     std::function<std::string()> formsJson;
     bool UsesForms() const;
 
+    // One message for each dump or screen command scheduled after the given tick, the last
+    // whose outputs were taken (the game closed, or ran out of ticks, before them).
+    std::vector<std::string> OutputsAfter(long tick) const;
+
   private:
     const std::vector<size_t>& CommandsOf(long tick) const;
 

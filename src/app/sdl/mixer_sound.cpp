@@ -50,7 +50,8 @@ void MixerSound::Finalise() {
 }
 
 void MixerSound::FreeChunks() {
-    for (Mix_Chunk* chunk : chunks_) Mix_FreeChunk(chunk);
+    for (Mix_Chunk* chunk : chunks_)
+        if (chunk) Mix_FreeChunk(chunk);
     chunks_.clear();
 }
 
@@ -59,6 +60,10 @@ void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
     Mix_HaltChannel(-1);
     FreeChunks();
     for (const auto& wave : waves) {
+        if (wave.empty()) {  // a wave the bank could not vouch for keeps its number, silent
+            chunks_.push_back(nullptr);
+            continue;
+        }
         SDL_RWops* stream = SDL_RWFromConstMem(wave.data(), int(wave.size()));
         Mix_Chunk* chunk = stream ? Mix_LoadWAV_RW(stream, 1) : nullptr;
         if (!chunk) {
@@ -85,6 +90,7 @@ int MixerSound::FreeChannel() {
 void MixerSound::Play(int item, int volume, bool wait) {
     if (!open_ || item < 0 || item >= Count()) return;
     Mix_Chunk* chunk = chunks_[size_t(item)];
+    if (!chunk) return;
     int channel = FreeChannel();
     if (channel < 0) return;
     Mix_HaltChannel(channel);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "core/game.h"
@@ -29,79 +30,145 @@ constexpr Section kBindingSections[] = {
     {"JoystickForPlayer2", &Settings::joystick2, 5},
 };
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t a = s.find_first_not_of(" \t\r");
-    if (a == std::string::npos) return "";
-    size_t b = s.find_last_not_of(" \t\r");
-    return s.substr(a, b - a + 1);
-}
-
-// Section and key names are matched without regard to case; the first occurrence wins.
-class IniReader {
-  public:
-    explicit IniReader(const std::string& text) {
-        std::istringstream in(text);
-        std::string line, section;
-        while (std::getline(in, line)) {
-            line = Trim(line);
-            if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-            if (line.front() == '[' && line.back() == ']') {
-                section = Lower(Trim(line.substr(1, line.size() - 2)));
-                continue;
-            }
-            size_t eq = line.find('=');
-            if (eq == std::string::npos) continue;
-            entries_.push_back(
-                {section, Lower(Trim(line.substr(0, eq))), Trim(line.substr(eq + 1))});
-        }
+// One of the 30 keys the game owns: where it is and how to reach its value in the record.
+struct OwnedKey {
+    const char* section;
+    const char* key;
+    int32_t* integer = nullptr;
+    bool* flag = nullptr;
+    int32_t Get() const { return integer ? *integer : (*flag ? 1 : 0); }
+    void Set(int32_t v) const {
+        if (integer)
+            *integer = v;
+        else
+            *flag = v != 0;
     }
-
-    // A value that is missing or not a whole number keeps the current one.
-    void ReadInteger(const char* section, const char* key, int32_t& value) const {
-        const std::string s = Lower(section), k = Lower(key);
-        for (const Entry& e : entries_) {
-            if (e.section != s || e.key != k) continue;
-            int32_t parsed = 0;
-            const char* first = e.value.data();
-            const char* last = first + e.value.size();
-            if (first != last && *first == '+') ++first;
-            auto [end, error] = std::from_chars(first, last, parsed);
-            if (error == std::errc() && end == last && first != last) value = parsed;
-            return;
-        }
-    }
-
-    void ReadBool(const char* section, const char* key, bool& value) const {
-        int32_t v = value ? 1 : 0;
-        ReadInteger(section, key, v);
-        value = v != 0;
-    }
-
-  private:
-    struct Entry {
-        std::string section, key, value;
-    };
-    std::vector<Entry> entries_;
 };
+
+std::vector<OwnedKey> OwnedKeys(Settings& s) {
+    std::vector<OwnedKey> keys = {
+        {"Options", "SoundEnable", nullptr, &s.soundEnable},
+        {"Options", "SoundVolume", &s.soundVolume},
+        {"Options", "Language", &s.language},
+        {"Options", "PaletteType", nullptr, &s.paletteType},
+        {"Options", "GameDifficulty", &s.gameDifficulty},
+        {"Options", "ForceFeedback", nullptr, &s.forceFeedback},
+    };
+    for (const Section& section : kBindingSections)
+        for (int i = 0; i < section.keys; ++i)
+            keys.push_back({section.name, kActionKeys[i], &(s.*section.row)[size_t(i)]});
+    return keys;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view Trim(std::string_view s) {
+    const size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string_view::npos) return {};
+    return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
+}
+
+// One line of the file as read: its text without the line end, and for a key line where the
+// name and the value (without a trailing "; comment") are.
+struct Line {
+    std::string text;  // as in the file, without "\n" or "\r\n"
+    std::string ending;
+    std::string section;  // the section it is in (a section line: its own name)
+    bool isSection = false;
+    bool isKey = false;
+    std::string key;
+    size_t valueBegin = 0, valueEnd = 0;  // the value's place in text
+};
+
+// A UTF-8 byte-order mark from an editor stays where it is, but is no part of the first line.
+std::vector<Line> SplitLines(std::string_view text) {
+    std::vector<Line> lines;
+    std::string section;
+    size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        Line line;
+        line.ending = end == std::string_view::npos ? "" : "\n";
+        if (end == std::string_view::npos) end = text.size();
+        line.text = std::string(text.substr(pos, end - pos));
+        pos = end + line.ending.size();
+        if (!line.ending.empty() && !line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
+            line.ending = "\r" + line.ending;
+        }
+        std::string_view body = line.text;
+        size_t skip = 0;
+        if (first && body.substr(0, 3) == "\xEF\xBB\xBF") skip = 3;
+        first = false;
+        body.remove_prefix(skip);
+        const std::string_view trimmed = Trim(body);
+        if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') {
+            // blank or a comment: kept as it is
+        } else if (trimmed.front() == '[') {
+            const size_t close = trimmed.find(']');
+            if (close != std::string_view::npos) {
+                section = std::string(Trim(trimmed.substr(1, close - 1)));
+                line.isSection = true;
+            }
+        } else if (size_t eq = body.find('='); eq != std::string_view::npos) {
+            line.isKey = true;
+            line.key = std::string(Trim(body.substr(0, eq)));
+            const size_t from = skip + eq + 1;
+            size_t to = line.text.find(';', from);
+            if (to == std::string::npos) to = line.text.size();
+            const std::string_view raw = std::string_view(line.text).substr(from, to - from);
+            const size_t a = raw.find_first_not_of(" \t\r");
+            line.valueBegin = a == std::string_view::npos ? to : from + a;
+            line.valueEnd =
+                a == std::string_view::npos ? to : from + raw.find_last_not_of(" \t\r") + 1;
+        }
+        line.section = section;
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// A whole decimal number with an optional sign; nullopt for anything else.
+std::optional<int32_t> ReadNumber(std::string_view value) {
+    const char* first = value.data();
+    const char* last = first + value.size();
+    if (first != last && *first == '+') ++first;
+    int32_t parsed = 0;
+    auto [end, error] = std::from_chars(first, last, parsed);
+    if (first == last || error != std::errc() || end != last) return std::nullopt;
+    return parsed;
+}
+
+// The first line that holds the key in the section (names match without regard to case).
+Line* Find(std::vector<Line>& lines, const OwnedKey& owned) {
+    for (Line& line : lines)
+        if (line.isKey && SameName(line.section, owned.section) && SameName(line.key, owned.key))
+            return &line;
+    return nullptr;
+}
+
+std::string_view Value(const Line& line) {
+    return std::string_view(line.text).substr(line.valueBegin, line.valueEnd - line.valueBegin);
+}
+
+// Reads the values without limiting them.
+void ReadValues(std::vector<Line>& lines, Settings& settings) {
+    for (const OwnedKey& owned : OwnedKeys(settings))
+        if (const Line* line = Find(lines, owned))
+            if (auto v = ReadNumber(Value(*line))) owned.Set(*v);
+}
 
 }  // namespace
 
 void ParseSettings(const std::string& iniText, Settings& settings) {
-    const IniReader ini(iniText);
-    ini.ReadBool("Options", "SoundEnable", settings.soundEnable);
-    ini.ReadInteger("Options", "SoundVolume", settings.soundVolume);
-    ini.ReadInteger("Options", "Language", settings.language);
-    ini.ReadBool("Options", "PaletteType", settings.paletteType);
-    ini.ReadInteger("Options", "GameDifficulty", settings.gameDifficulty);
-    ini.ReadBool("Options", "ForceFeedback", settings.forceFeedback);
-    for (const Section& section : kBindingSections)
-        for (int i = 0; i < section.keys; ++i)
-            ini.ReadInteger(section.name, kActionKeys[i], (settings.*section.row)[size_t(i)]);
+    std::vector<Line> lines = SplitLines(iniText);
+    ReadValues(lines, settings);
     settings.gameDifficulty = std::min(settings.gameDifficulty, 3);
     if (settings.language != 0 && settings.language != 1) settings.language = 1;
 }
@@ -123,6 +190,70 @@ std::string FormatSettings(const Settings& settings) {
     return out.str();
 }
 
+std::string MergeSettings(const std::string& oldText, const Settings& settings) {
+    if (oldText.empty()) return FormatSettings(settings);
+    std::vector<Line> lines = SplitLines(oldText);
+    Settings copy = settings;
+    const Settings defaults;
+    Settings copyOfDefaults = defaults;
+    const std::vector<OwnedKey> keys = OwnedKeys(copy);
+    const std::vector<OwnedKey> defaultKeys = OwnedKeys(copyOfDefaults);
+    // New lines take the file's own line end.
+    std::string ending = "\n";
+    for (const Line& line : lines)
+        if (!line.ending.empty()) {
+            ending = line.ending;
+            break;
+        }
+
+    for (size_t k = 0; k < keys.size(); ++k) {
+        const OwnedKey& owned = keys[k];
+        const std::string value = std::to_string(owned.Get());
+        if (Line* line = Find(lines, owned)) {
+            // A value the game could not read stays as it was, unless the player has since
+            // set one; a readable one is written in the game's own form.
+            if (!ReadNumber(Value(*line)) && owned.Get() == defaultKeys[k].Get()) continue;
+            if (Value(*line) == value) continue;
+            line->text.replace(line->valueBegin, line->valueEnd - line->valueBegin, value);
+            line->valueEnd = line->valueBegin + value.size();
+            continue;
+        }
+        // A missing key goes after the last key line of its section; a missing section at the end.
+        Line added;
+        added.text = std::string(owned.key) + "=" + value;
+        added.ending = ending;
+        added.section = owned.section;
+        added.isKey = true;
+        added.valueBegin = added.text.size() - value.size();
+        added.valueEnd = added.text.size();
+        size_t at = lines.size();
+        bool haveSection = false;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (!SameName(lines[i].section, owned.section)) continue;
+            haveSection = true;
+            if (lines[i].isSection || lines[i].isKey) at = i + 1;
+        }
+        if (!haveSection) {
+            Line blank, head;
+            blank.ending = head.ending = ending;
+            head.text = "[" + std::string(owned.section) + "]";
+            head.section = owned.section;
+            head.isSection = true;
+            if (!Trim(lines.back().text).empty()) lines.push_back(blank);
+            lines.push_back(head);
+            at = lines.size();
+        }
+        lines.insert(lines.begin() + long(at), std::move(added));
+    }
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        out += lines[i].text;
+        // A last line without its line end gets one only when lines now follow it.
+        out += lines[i].ending.empty() && i + 1 < lines.size() ? ending : lines[i].ending;
+    }
+    return out;
+}
+
 void DeriveSettings(Game& game) {
     game.Settings.moreTanks = game.Settings.gameDifficulty >= 1;
     game.StarPeriod = game.Settings.gameDifficulty >= 2 ? 16 : 32;
@@ -130,16 +261,27 @@ void DeriveSettings(Game& game) {
 
 void ReadIni(Game& game) {
     // Settings files are small; anything past the first megabyte is not ours.
-    auto data = game.io.files->Read(kSettingsFile, 0, 1 << 20);
+    auto data = game.io.files->Read(kSettingsFile, 0, size_t(kMaxSettingsBytes));
     if (data) ParseSettings(std::string(data->begin(), data->end()), game.Settings);
     DeriveSettings(game);
     if (game.io.input) game.io.input->SetForceFeedback(game.Settings.forceFeedback);
 }
 
 void SaveIni(Game& game) {
-    const std::string text = FormatSettings(game.Settings);
+    const std::string failed =
+        "Settings could not be saved to \"" + std::string(kSettingsFile) + "\"";
+    // The file is read again: every line the game does not own is written back as it is now.
+    std::string old;
+    if (auto size = game.io.files->Size(kSettingsFile)) {
+        if (*size > kMaxSettingsBytes) throw FileError(failed + ": the file is too large");
+        auto data = game.io.files->Read(kSettingsFile, 0, size_t(*size));
+        if (!data) throw FileError(failed + ": it cannot be read");
+        old.assign(data->begin(), data->end());
+    }
+    const std::string text = MergeSettings(old, game.Settings);
+    if (text == old) return;  // nothing to write, and a read-only file is no trouble
     if (!game.io.files->Replace(kSettingsFile, std::vector<uint8_t>(text.begin(), text.end())))
-        throw FileError("Settings could not be saved to \"" + std::string(kSettingsFile) + "\"");
+        throw FileError(failed);
 }
 
 }  // namespace kdv

@@ -36,10 +36,16 @@ extern const char* const kActionKeys[kActions];  // "MoveUp" .. "Pause"
 constexpr const char* kSettingsFile = "kordavel.ini";
 
 // Reads the INI text over the record's current values (missing or unreadable values keep
-// them), then limits the difficulty and the language.
+// them), then limits the difficulty and the language. A byte-order mark, CRLF line ends,
+// spaces and a "; comment" after a value are allowed.
 void ParseSettings(const std::string& iniText, Settings& settings);
 // The INI text with all 30 keys in five sections.
 std::string FormatSettings(const Settings& settings);
+// The file as it is now with the record's values in it: every line the game does not own is
+// kept, a value the game could not read stays unless the player has set another, and missing
+// keys and sections are added in the order of FormatSettings.
+std::string MergeSettings(const std::string& oldText, const Settings& settings);
+constexpr uint64_t kMaxSettingsBytes = 1 << 20;
 
 // Values that follow from the settings: more tanks and the entry star's speed.
 void DeriveSettings(Game& game);

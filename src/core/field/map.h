@@ -14,6 +14,8 @@ constexpr int kMapColumns = 13;
 constexpr int kMapRows = 12;
 constexpr int kMapCells = kMapColumns * kMapRows;
 constexpr int kLevelRecordBytes = 176;
+// The file's size is a 16-bit number: 65,535 bytes hold 372 whole records.
+constexpr int kMaxLevelRecords = 0xFFFF / kLevelRecordBytes;
 constexpr int kMaxTileCode = 13;
 constexpr int kEnemyKinds = 8;  // computer-tank kinds of a line-up: 0..3, and 4..7 carriers
 

@@ -44,9 +44,23 @@ void StartEditor(Game& game) {
 }
 
 void SaveEditedLevel(Game& game) {
-    std::vector<uint8_t> record(game.MapGrid.begin(), game.MapGrid.end());
-    record.insert(record.end(), game.EnemyLineup.begin() + 1, game.EnemyLineup.end());
-    game.io.files->Append(kLevelFile, record);
+    FileSystem& files = *game.io.files;
+    const auto size = files.Size(kLevelFile);
+    if (!size) throw FileError("\"data\\lswap.dat\" does not exist");
+    // Bytes after the last whole record (a copy cut short) were never a level; the new record
+    // takes their place, so that it starts on a record boundary and can be read.
+    const uint64_t records = *size / kLevelRecordBytes;
+    if (records >= uint64_t(kMaxLevelRecords))
+        throw FileError("the level file is full (" + std::to_string(kMaxLevelRecords) +
+                        " records); no further stage could be played");
+    const size_t keep = size_t(records) * kLevelRecordBytes;
+    auto data = files.Read(kLevelFile, 0, keep);
+    if (!data || data->size() != keep) throw FileError("\"data\\lswap.dat\" cannot be read");
+    data->insert(data->end(), game.MapGrid.begin(), game.MapGrid.end());
+    data->insert(data->end(), game.EnemyLineup.begin() + 1, game.EnemyLineup.end());
+    // The whole file is written anew beside the old one and put in its place, so that no
+    // failure or kill can leave a record half written.
+    if (!files.Replace(kLevelFile, *data)) throw FileError("\"data\\lswap.dat\" cannot be written");
 }
 
 void EditorFrame(Game& game) {

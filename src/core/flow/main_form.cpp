@@ -82,6 +82,7 @@ bool FormActivate(Game& game) {
         game.SoundUnavailable = true;
     }
     if (!game.SoundUnavailable) LoadSoundBank(game);
+    game.Activated = true;
     window.SetTimerEnabled(true);
     EnterTitle(game);
     return true;
@@ -110,10 +111,13 @@ void FormKeyDown(Game& game, int key, bool altHeld) {
 void FormClose(Game& game) {
     PlaySound(game, 100, sfxExit);
     if (game.io.window->IsFullScreen()) game.io.window->ToggleFullScreen();
-    try {
-        SaveIni(game);
-    } catch (const std::exception& error) {
-        game.io.window->ShowMessage(error.what());
+    // After a failed start-up nothing was played or set: a wrong folder gets no settings file.
+    if (game.Activated) {
+        try {
+            SaveIni(game);
+        } catch (const std::exception& error) {
+            game.io.window->ShowMessage(error.what());
+        }
     }
     try {
         if (game.io.sound) game.io.sound->Finalise();

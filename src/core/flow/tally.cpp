@@ -35,7 +35,17 @@ int32_t CountLevels(Game& game) {
     auto size = game.io.files->Size(kLevelFile);
     if (!size) return 0;
     // A file without a whole record holds no stage (and not even the demonstration's map).
-    return int32_t(std::max<uint64_t>(*size / kLevelRecordBytes, 1) - 1);
+    const uint64_t records = std::max<uint64_t>(*size / kLevelRecordBytes, 1);
+    // Stage numbers and the file offsets they address are 16-bit; records past that limit
+    // cannot be played.
+    if (records > uint64_t(kMaxLevelRecords)) {
+        game.io.window->ShowMessage("The level file \"data\\lswap.dat\" holds " +
+                                    std::to_string(records) + " records; only the first " +
+                                    std::to_string(kMaxLevelRecords) + " are used (stages 1 to " +
+                                    std::to_string(kMaxLevelRecords - 1) + ")");
+        return kMaxLevelRecords - 1;
+    }
+    return int32_t(records - 1);
 }
 
 void NextStage(Game& game) {

@@ -15,19 +15,41 @@ uint32_t ReadLE32(const uint8_t* p) {
 
 constexpr uint64_t kMaxBankBytes = 64u << 20;
 
+// True when every chunk after "WAVE" fits inside the wave and there are "fmt " and "data"
+// chunks: the audio library trusts the sizes a chunk declares and allocates them.
+bool ChunksFit(const uint8_t* wave, uint64_t total) {
+    bool format = false, data = false;
+    uint64_t pos = 12;
+    while (total - pos >= 8) {
+        const uint64_t size = ReadLE32(wave + pos + 4);
+        if (size > total - pos - 8) return false;
+        format = format || std::memcmp(wave + pos, "fmt ", 4) == 0;
+        data = data || std::memcmp(wave + pos, "data", 4) == 0;
+        pos += 8 + size;
+        pos += std::min<uint64_t>(size & 1, total - pos);  // pad byte, if there is room
+    }
+    return format && data && pos == total;
+}
+
 }  // namespace
 
 std::vector<std::vector<uint8_t>> SplitSoundBank(const std::vector<uint8_t>& bank) {
     std::vector<std::vector<uint8_t>> waves;
-    size_t pos = 0;
+    size_t pos = 0;  // never past bank.size()
     while (bank.size() - pos >= 12) {
         const uint8_t* p = bank.data() + pos;
         if (std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WAVE", 4) != 0) break;
         const uint64_t total = 8 + uint64_t(ReadLE32(p + 4));
         if (total > bank.size() - pos) break;
-        waves.emplace_back(p, p + total);
+        if (ChunksFit(p, total))
+            waves.emplace_back(p, p + total);
+        else
+            waves.emplace_back();  // keeps its number, plays nothing
         pos += size_t(total);
-        pos += pos & 1;  // RIFF pads odd sizes
+        // An odd-sized wave is followed by a pad byte; tolerate one left out.
+        if ((total & 1) && pos < bank.size() &&
+            !(bank.size() - pos >= 4 && std::memcmp(bank.data() + pos, "RIFF", 4) == 0))
+            ++pos;
     }
     return waves;
 }
@@ -40,7 +62,9 @@ void LoadSoundBank(Game& game) {
             size ? game.io.files->Read(kSoundBankFile, 0, size_t(std::min(*size, kMaxBankBytes)))
                  : std::nullopt;
         auto waves = data ? SplitSoundBank(*data) : std::vector<std::vector<uint8_t>>{};
-        if (!sound || waves.empty()) {
+        const bool playable =
+            std::any_of(waves.begin(), waves.end(), [](const auto& wave) { return !wave.empty(); });
+        if (!sound || !playable) {
             game.SoundUnavailable = true;
             return;
         }

@@ -22,8 +22,10 @@ enum SoundEffect : int {
 constexpr int kSoundEffects = 10;
 constexpr const char* kSoundBankFile = "data/tank.snd";
 
-// The bank is RIFF WAVE files laid back to back. Returns them in order; stops at the first
-// piece that is not a whole RIFF file (so a truncated bank keeps its complete sounds).
+// The bank is RIFF WAVE files laid back to back, each of odd size followed by a pad byte.
+// Returns them in order; stops at the first piece that is not a whole RIFF file (so a truncated
+// bank keeps its complete sounds). A wave whose chunks declare more bytes than it holds comes
+// back empty, keeping the numbers of the waves after it.
 std::vector<std::vector<uint8_t>> SplitSoundBank(const std::vector<uint8_t>& bank);
 void LoadSoundBank(Game& game);
 // Effect 4 (the exit) is played to its end before the call returns.

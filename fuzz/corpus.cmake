@@ -1,0 +1,15 @@
+# Fills OUT/NAME/ with each fuzz target's seeds: the shipped file it reads, and the files in
+# SEEDS/NAME/. Existing corpus files (what earlier runs found) are kept.
+foreach(pair graphics:tank.grp font:tank.fnt sound:tank.snd level:lswap.dat)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 name)
+    list(GET pair 1 file)
+    file(MAKE_DIRECTORY ${OUT}/${name})
+    file(COPY_FILE ${DATA}/${file} ${OUT}/${name}/shipped-${file} ONLY_IF_DIFFERENT)
+endforeach()
+file(GLOB dirs RELATIVE ${SEEDS} ${SEEDS}/*)
+foreach(name ${dirs})
+    file(MAKE_DIRECTORY ${OUT}/${name})
+    file(GLOB seeds ${SEEDS}/${name}/*)
+    file(COPY ${seeds} DESTINATION ${OUT}/${name})
+endforeach()
