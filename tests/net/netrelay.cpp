@@ -73,6 +73,7 @@ int Relay(const Settings& s) {
     std::priority_queue<Pending> queue;
     long forwarded = 0, lost = 0, damaged = 0, stray = 0, cut = 0;
     const auto start = Clock::now();
+    auto joined = start;
     auto nextGarbage = start;
     std::vector<uint8_t> buffer(65536);
 
@@ -114,12 +115,15 @@ int Relay(const Settings& s) {
                 if (!haveJoiner) {
                     joiner = from;
                     haveJoiner = true;
+                    joined = Clock::now();
                 } else if (from.sin_port != joiner.sin_port) {
                     continue;
                 }
             }
-            const double t = std::chrono::duration<double>(Clock::now() - start).count();
-            if (t >= s.outageFromS && t < s.outageToS) {
+            // The outage is timed from the joiner's first datagram, so that a slow start on a
+            // loaded machine still puts it inside the game rather than the handshake.
+            const double t = std::chrono::duration<double>(Clock::now() - joined).count();
+            if (haveJoiner && t >= s.outageFromS && t < s.outageToS) {
                 ++cut;
                 continue;
             }
