@@ -79,34 +79,6 @@ class Session::Files : public kdv::FileSystem {
     std::vector<uint8_t> settings_;
 };
 
-// Answers for the binding slots of both players as agreed for the tick: a key or joystick
-// state is down when a slot bound to it is.
-class Session::MaskInput : public kdv::InputDevice {
-  public:
-    void Update() override {}
-    bool KeyDown(int code) const override { return Any(code, 0); }
-    bool JoyStateOn(int state) const override { return Any(state, 1); }
-    void SetForceFeedback(bool) override {}
-    void PlayJolt(const kdv::JoltEffect&) override {}
-    const kdv::Settings* settings = nullptr;
-    uint32_t mask = 0;
-
-  private:
-    bool Any(int code, int joystick) const {
-        if (!settings) return false;
-        const kdv::BindingRow* rows[4] = {&settings->keys1, &settings->joystick1, &settings->keys2,
-                                          &settings->joystick2};
-        for (int r = joystick; r < 4; r += 2)
-            for (int a = 0; a < kdv::kActions; ++a) {
-                const int32_t bound = (*rows[r])[size_t(a)];
-                if ((joystick ? (bound & 0xFF) : bound) == code &&
-                    (mask >> (r * kdv::kActions + a) & 1))
-                    return true;
-            }
-        return false;
-    }
-};
-
 // The game's milliseconds follow its ticks, so both machines read the same times.
 class Session::TickClock : public kdv::Clock {
   public:
@@ -343,7 +315,7 @@ void Session::HandleWelcome(const Welcome& w) {
 
 void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t stage) {
     files_ = std::make_unique<Files>(*o_.disk, settingsText);
-    maskInput_ = std::make_unique<MaskInput>();
+    maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
     screen_ = std::make_unique<Screen>(o_.display);
     sound_ = std::make_unique<Sound>(o_.sound);

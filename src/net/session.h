@@ -17,6 +17,7 @@
 #include "net/protocol.h"
 #include "net/transport.h"
 #include "replay/format.h"
+#include "replay/mask_input.h"
 
 namespace kdv {
 struct Game;
@@ -119,7 +120,6 @@ class Session {
   private:
     using Clock = std::chrono::steady_clock;
     class Files;
-    class MaskInput;
     class TickClock;
     class Screen;
     class Sound;
@@ -172,7 +172,7 @@ class Session {
 
     // The game, on devices that answer from the agreed inputs.
     std::unique_ptr<Files> files_;
-    std::unique_ptr<MaskInput> maskInput_;
+    std::unique_ptr<replay::MaskInput> maskInput_;
     std::unique_ptr<TickClock> tickClock_;
     std::unique_ptr<Screen> screen_;
     std::unique_ptr<Sound> sound_;

@@ -145,34 +145,6 @@ class Playback::Files : public kdv::FileSystem {
     std::map<std::string, std::vector<uint8_t>> files_;
 };
 
-// The bindings' states as recorded; any key or joystick state bound to a slot that was down.
-class Playback::Input : public kdv::InputDevice {
-  public:
-    void Update() override {}
-    bool KeyDown(int code) const override { return Any(code, 0); }
-    bool JoyStateOn(int state) const override { return Any(state, 1); }
-    void SetForceFeedback(bool) override {}
-    void PlayJolt(const kdv::JoltEffect&) override {}
-
-    const kdv::Settings* settings = nullptr;
-    uint32_t mask = 0;
-
-  private:
-    bool Any(int code, int joystick) const {
-        if (!settings) return false;
-        const kdv::BindingRow* rows[4] = {&settings->keys1, &settings->joystick1, &settings->keys2,
-                                          &settings->joystick2};
-        for (int r = joystick; r < 4; r += 2)
-            for (int a = 0; a < kdv::kActions; ++a) {
-                const int32_t bound = (*rows[r])[size_t(a)];
-                if ((joystick ? (bound & 0xFF) : bound) == code &&
-                    (mask >> (r * kdv::kActions + a) & 1))
-                    return true;
-            }
-        return false;
-    }
-};
-
 class Playback::Clock : public kdv::Clock {
   public:
     uint32_t TickCount() override {
@@ -222,7 +194,7 @@ class Playback::Sound : public kdv::SoundDevice {
 Playback::Playback(Replay replay, kdv::FileSystem& disk, const kdv::Services& outer)
     : replay_(std::move(replay)),
       files_(std::make_unique<Files>(disk, replay_)),
-      input_(std::make_unique<Input>()),
+      input_(std::make_unique<MaskInput>()),
       clock_(std::make_unique<Clock>()),
       display_(std::make_unique<Display>(outer.display)),
       sound_(std::make_unique<Sound>(outer.sound)) {

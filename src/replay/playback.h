@@ -9,6 +9,7 @@
 
 #include "core/platform/services.h"
 #include "replay/format.h"
+#include "replay/mask_input.h"
 
 namespace kdv {
 struct Game;
@@ -48,7 +49,6 @@ class Playback {
 
   private:
     class Files;
-    class Input;
     class Clock;
     class Display;
     class Sound;
@@ -56,7 +56,7 @@ class Playback {
 
     Replay replay_;
     std::unique_ptr<Files> files_;
-    std::unique_ptr<Input> input_;
+    std::unique_ptr<MaskInput> input_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<Display> display_;
     std::unique_ptr<Sound> sound_;
