@@ -5,18 +5,14 @@
 #include "core/controls/player_controls.h"
 #include "core/dialogs/dialogs.h"
 #include "core/flow/game_flow.h"
+#include "testkit/started.h"
 #include "testkit/testkit.h"
 
 using namespace kdv;
 
 namespace {
 
-struct Started : testkit::Rig {
-    explicit Started(int levelRecords = 3) {
-        InstallStandardData(levelRecords);
-        EXPECT_TRUE(StartUp());
-    }
-};
+using Started = testkit::StartedRig;
 
 }  // namespace
 

@@ -8,17 +8,14 @@
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "testkit/started.h"
 #include "testkit/testkit.h"
 
 using namespace kdv;
 
 namespace {
 
-struct Started : testkit::Rig {
-    Started() {
-        InstallStandardData();
-        EXPECT_TRUE(StartUp());
-    }
+struct Started : testkit::StartedRig {
 
     // A stage in play, both players still in the game whatever the tank code has set.
     Game& Play(const char* menuItem) {

@@ -5,18 +5,14 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/random.h"
+#include "testkit/started.h"
 #include "testkit/testkit.h"
 
 using namespace kdv;
 
 namespace {
 
-struct Started : testkit::Rig {
-    Started() {
-        InstallStandardData();
-        EXPECT_TRUE(StartUp());
-    }
-};
+using Started = testkit::StartedRig;
 
 }  // namespace
 

@@ -7,18 +7,14 @@
 #include "core/flow/main_form.h"
 #include "core/flow/tally.h"
 #include "core/game.h"
+#include "testkit/started.h"
 #include "testkit/testkit.h"
 
 using namespace kdv;
 
 namespace {
 
-struct Started : testkit::Rig {
-    explicit Started(int levelRecords = 3) {
-        InstallStandardData(levelRecords);
-        EXPECT_TRUE(StartUp());
-    }
-};
+using Started = testkit::StartedRig;
 
 }  // namespace
 
