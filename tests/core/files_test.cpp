@@ -25,10 +25,7 @@ using namespace kdv;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testkit::ReadAll;
 
 void WriteAll(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;

@@ -23,12 +23,7 @@ constexpr const char* kAppId = "org.kordavel.Kordavel";
 // Enter the level editor and leave it with Esc, which appends the edited map.
 constexpr const char* kEditorScript = "5 menu MLevelEditor\n10 key 27 down\n12 key 27 up\n";
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testkit::ReadAll;
 
 void WriteAll(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;

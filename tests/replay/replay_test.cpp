@@ -24,12 +24,7 @@ using replay::Event;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testkit::ReadAll;
 
 fs::path TempDir(const std::string& name) {
     const fs::path path =

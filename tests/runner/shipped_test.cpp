@@ -34,12 +34,7 @@ namespace {
 
 const fs::path kShippedData = fs::path(KORDAVEL_ROOT) / "data";
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testkit::ReadAll;
 
 // A copy of the shipped data in a folder of its own (the program writes its settings there),
 // with the level file replaced when the test brings its own.

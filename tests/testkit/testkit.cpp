@@ -218,4 +218,9 @@ void FieldRig::Frame() {
     kdv::CopyToFrame(g().FrameScreen, g().BackScreen);
 }
 
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 }  // namespace testkit

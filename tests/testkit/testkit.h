@@ -1,4 +1,5 @@
 #pragma once
+#include <filesystem>
 // A game on in-memory devices with small data files the tests make themselves.
 #include <array>
 #include <functional>
@@ -50,6 +51,9 @@ Bytes MakeSoundBank(int sounds);
 
 // Writes the standard data set into a folder on disk: data/tank.grp, tank.fnt, tank.snd, lswap.dat.
 void WriteStandardData(const std::string& root, int levelRecords = 3);
+
+// The whole of a file on disk as bytes in a string; empty when it cannot be read.
+std::string ReadAll(const std::filesystem::path& path);
 
 struct Rig : adapters::VirtualPlatform {
     adapters::MemoryFiles files;
