@@ -2,8 +2,9 @@
 #include "fuzz/session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    adapters::MemoryFiles files = fuzz::ShippedFiles();
-    files.files["data/tank.fnt"] = fuzz::Bytes(data, size);
-    fuzz::PlaySession(files);
+    fuzz::RunInput input = fuzz::SplitInput(data, size);
+    adapters::MemoryFiles& files = fuzz::FreshFiles();
+    files.files["data/tank.fnt"].swap(input.file);
+    fuzz::PlaySession(files, input.scene);
     return 0;
 }

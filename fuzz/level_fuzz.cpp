@@ -7,11 +7,12 @@
 #include "fuzz/session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    adapters::MemoryFiles files = fuzz::ShippedFiles();
-    const std::vector<uint8_t> before = fuzz::Bytes(data, size);
+    const fuzz::RunInput input = fuzz::SplitInput(data, size);
+    const std::vector<uint8_t>& before = input.file;
+    adapters::MemoryFiles& files = fuzz::FreshFiles();
     files.files[kdv::kLevelFile] = before;
-    // The last byte picks the stage, past the end of the file too.
-    fuzz::PlaySession(files, size ? 1 + data[size - 1] % 40 : 1);
+    // The last byte also picks the stage, past the end of the file too.
+    fuzz::PlaySession(files, input.scene, {.stage = 1 + input.rest % 40});
     const std::vector<uint8_t>& after = files.files[kdv::kLevelFile];
     if (after != before) {
         const size_t whole = before.size() / kdv::kLevelRecordBytes * kdv::kLevelRecordBytes;

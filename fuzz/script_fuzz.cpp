@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const runner::ScriptError&) {
         return 0;
     }
-    adapters::MemoryFiles files = fuzz::ShippedFiles();
-    adapters::VirtualPlatform platform;
+    adapters::MemoryFiles& files = fuzz::FreshFiles();
+    auto [platform, g] = fuzz::FreshGame(files);
+    kdv::Game* game = &g;
     Sink sink(platform.input);
-    auto game = kdv::MakeGame(platform.ServicesWith(files));
     kdv::FormCreate(*game);
     if (kdv::FormActivate(*game)) {
         runner::ScriptPlayer player(script);

@@ -10,6 +10,8 @@
 #include "core/controls/settings.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "core/sound/sound.h"
+#include "fuzz/short_bank.h"
 
 namespace fuzz {
 namespace {
@@ -33,8 +35,7 @@ const adapters::MemoryFiles& Shipped() {
         const std::filesystem::path dir = env ? env : KORDAVEL_FUZZ_DATA;
         for (const char* name : kDataFiles)
             f.files[std::string("data/") + name] = ReadWhole(dir / name);
-        const std::string ini = kdv::FormatSettings(kdv::Settings{});
-        f.files[kdv::kSettingsFile] = std::vector<uint8_t>(ini.begin(), ini.end());
+        f.files[kdv::kSoundBankFile] = ShortBank(f.files[kdv::kSoundBankFile]);
         return f;
     }();
     return files;
@@ -55,42 +56,84 @@ void Key(kdv::Game& game, adapters::VirtualPlatform& platform, int code, bool do
 
 }  // namespace
 
-adapters::MemoryFiles ShippedFiles() {
-    return Shipped();
+adapters::MemoryFiles& FreshFiles() {
+    static adapters::MemoryFiles work = Shipped();
+    const auto& shipped = Shipped().files;
+    for (auto it = work.files.begin(); it != work.files.end();) {
+        const auto from = shipped.find(it->first);
+        if (from == shipped.end()) {
+            it = work.files.erase(it);
+            continue;
+        }
+        // assign keeps the buffer, so a restored file costs a copy and no allocation.
+        if (it->second != from->second) it->second.assign(from->second.begin(), from->second.end());
+        ++it;
+    }
+    for (const auto& [name, bytes] : shipped)
+        if (!work.files.count(name)) work.files[name] = bytes;
+    work.readOnly.clear();
+    work.failingReads.clear();
+    return work;
 }
 
-std::vector<uint8_t> Bytes(const uint8_t* data, size_t size) {
-    return size ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>{};
+Rig FreshGame(adapters::MemoryFiles& files) {
+    static adapters::VirtualPlatform platform;
+    static const std::unique_ptr<kdv::Game> blank = kdv::MakeGame({});
+    static const std::unique_ptr<kdv::Game> game = kdv::MakeGame({});
+    platform = adapters::VirtualPlatform{};
+    // Turning frames into 16-bit pixels does the same work for every input and read nothing
+    // the input decides beyond a 256-entry table; it took a quarter of each run.
+    platform.display.wantsPixels = false;
+    // The work bitmap keeps its buffer, so that sizing it is a clear and not an allocation.
+    std::vector<uint16_t> pixels;
+    pixels.swap(game->WorkBitmap.pixels);
+    game->CopyStateFrom(*blank);
+    pixels.swap(game->WorkBitmap.pixels);
+    game->io = platform.ServicesWith(files);
+    return {platform, *game};
 }
 
-void PlaySession(adapters::MemoryFiles& files, int stage) {
-    adapters::VirtualPlatform platform;
-    auto game = kdv::MakeGame(platform.ServicesWith(files));
-    kdv::Game& g = *game;
-    // The small window, and frames presented on the title only: converting frames is the
-    // same work for every input and would take most of each run.
+RunInput SplitInput(const uint8_t* data, size_t size) {
+    if (size == 0) return {{}, Scene::Title, 0};
+    const uint8_t last = data[size - 1];
+    return {std::vector<uint8_t>(data, data + size - 1), Scene(last & 3), uint8_t(last >> 2)};
+}
+
+void PlaySession(adapters::MemoryFiles& files, Scene scene, const SessionOptions& options) {
+    auto [platform, g] = FreshGame(files);
+    // The small window, whose work bitmap is the size the one before it left.
     g.Settings.smallScreen = true;
     kdv::FormCreate(g);
     if (kdv::FormActivate(g)) {
-        Tick(g, platform, 2);
-        platform.display.canDraw = false;
-        kdv::ClickMenu(g, "MDemo");
-        Tick(g, platform, 3);
-        kdv::ClickMenu(g, "MStart2Player");
-        g.StageNumber = stage;
-        const kdv::Settings& s = g.Settings;
-        Key(g, platform, s.keys1[kdv::Start], true);
-        Key(g, platform, s.keys1[kdv::Fire], true);
-        Key(g, platform, s.keys2[kdv::Fire], true);
-        Key(g, platform, s.keys1[kdv::MoveUp], true);
-        Tick(g, platform, 4);
-        kdv::ClickMenu(g, "MLevelEditor");
-        Key(g, platform, 13, true);
-        Tick(g, platform, 1);
-        Key(g, platform, 27, true);
-        Tick(g, platform, 1);
+        switch (scene) {
+            case Scene::Title:
+                Tick(g, platform, 3);
+                break;
+            case Scene::Demo:
+                kdv::ClickMenu(g, "MDemo");
+                Tick(g, platform, 3);
+                break;
+            case Scene::Stage: {
+                kdv::ClickMenu(g, "MStart2Player");
+                g.StageNumber = options.stage;
+                const kdv::Settings& s = g.Settings;
+                Key(g, platform, s.keys1[kdv::Start], true);
+                Key(g, platform, s.keys1[kdv::Fire], true);
+                Key(g, platform, s.keys2[kdv::Fire], true);
+                Key(g, platform, s.keys1[kdv::MoveUp], true);
+                Tick(g, platform, 4);
+                break;
+            }
+            case Scene::Editor:
+                kdv::ClickMenu(g, "MLevelEditor");
+                Key(g, platform, 13, true);
+                Tick(g, platform, 1);
+                Key(g, platform, 27, true);
+                Tick(g, platform, 1);
+                break;
+        }
     }
-    kdv::FormClose(g);
+    if (options.close) kdv::FormClose(g);
 }
 
 }  // namespace fuzz

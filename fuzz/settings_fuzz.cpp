@@ -1,20 +1,23 @@
 // The settings file: read at start-up, merged back at the close. Writing must keep what it
-// read: a second merge changes nothing, and reading the merged file gives the same record.
+// read: merging again changes nothing, and reading the saved file gives the same record.
 #include "core/controls/settings.h"
 #include "fuzz/session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    fuzz::RunInput input = fuzz::SplitInput(data, size);
     kdv::Settings read;
-    kdv::ParseSettings(text, read);
-    const std::string merged = kdv::MergeSettings(text, read);
+    kdv::ParseSettings(std::string(input.file.begin(), input.file.end()), read);
+
+    adapters::MemoryFiles& files = fuzz::FreshFiles();
+    files.files[kdv::kSettingsFile].swap(input.file);
+    fuzz::PlaySession(files, input.scene, {.close = true});
+
+    // No scene changes a setting the file holds, so the close saved what was read.
+    const std::vector<uint8_t>& saved = files.files[kdv::kSettingsFile];
+    const std::string merged(saved.begin(), saved.end());
     if (kdv::MergeSettings(merged, read) != merged) __builtin_trap();
     kdv::Settings again;
     kdv::ParseSettings(merged, again);
     if (kdv::FormatSettings(again) != kdv::FormatSettings(read)) __builtin_trap();
-
-    adapters::MemoryFiles files = fuzz::ShippedFiles();
-    files.files[kdv::kSettingsFile] = fuzz::Bytes(data, size);
-    fuzz::PlaySession(files);
     return 0;
 }

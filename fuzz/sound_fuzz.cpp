@@ -25,10 +25,10 @@ void CheckWave(const std::vector<uint8_t>& wave) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::vector<uint8_t> bank = fuzz::Bytes(data, size);
-    for (const auto& wave : kdv::SplitSoundBank(bank)) CheckWave(wave);
-    adapters::MemoryFiles files = fuzz::ShippedFiles();
-    files.files[kdv::kSoundBankFile] = bank;
-    fuzz::PlaySession(files);
+    fuzz::RunInput input = fuzz::SplitInput(data, size);
+    for (const auto& wave : kdv::SplitSoundBank(input.file)) CheckWave(wave);
+    adapters::MemoryFiles& files = fuzz::FreshFiles();
+    files.files[kdv::kSoundBankFile].swap(input.file);
+    fuzz::PlaySession(files, input.scene, {.close = true});
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Devices without hardware: what the headless runner, the tests and the benchmarks play on.
 #include <array>
+#include <bitset>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,8 +26,8 @@ class VirtualInput : public kdv::InputDevice {
     bool LiveKey(int code) const { return code >= 0 && code < 256 && live_[size_t(code)]; }
 
     void Update() override {
-        for (size_t i = 0; i < keys_.size(); ++i) keys_[i] = live_[i] || pressed_[i];
-        pressed_.fill(false);
+        keys_ = live_ | pressed_;
+        pressed_.reset();
         joy_ = liveJoy_;
     }
     bool KeyDown(int code) const override { return code >= 0 && code < 256 && keys_[size_t(code)]; }
@@ -45,7 +46,7 @@ class VirtualInput : public kdv::InputDevice {
     std::vector<kdv::JoltEffect> jolts;
 
   private:
-    std::array<bool, 256> live_{}, pressed_{}, keys_{};
+    std::bitset<256> live_, pressed_, keys_;  // a word at a time: Update runs every tick
     std::array<bool, 36> liveJoy_{}, joy_{};
 };
 
@@ -85,12 +86,14 @@ class SilentSound : public kdv::SoundDevice {
     std::vector<Played> played;
 };
 
-// Accepts every frame; counts them.
+// Accepts every frame; counts them. Without wantsPixels no frame is converted or handed over.
 class VirtualDisplay : public kdv::Display {
   public:
     bool CanDraw() const override { return canDraw; }
+    bool WantsPixels() const override { return wantsPixels; }
     void Present(const kdv::WorkBitmap&) override { ++presented; }
     bool canDraw = true;
+    bool wantsPixels = true;
     long presented = 0;
 };
 

@@ -35,7 +35,10 @@ struct PlayCounters {
 struct Game {
     Game() = default;
     Game(const Game&) = delete;  // the graphics table points into the game's own buffers
-    Game& operator=(const Game&) = delete;
+    // Takes over another game's whole state but keeps this game's services; the graphics table
+    // is pointed into this game's own buffers. Nothing is allocated, so a caller that starts
+    // many short games (the fuzz targets) can reset one game instead of making a new one.
+    void CopyStateFrom(const Game& other);
 
     Services io;
     uint32_t RandSeed = 0;
@@ -106,6 +109,9 @@ struct Game {
     const PlayerTank& Player(int n) const { return players[size_t(n - 1)]; }
     EnemyTank& Enemy(int slot) { return enemies[size_t(slot - 1)]; }
     const EnemyTank& Enemy(int slot) const { return enemies[size_t(slot - 1)]; }
+
+  private:
+    Game& operator=(const Game&) = default;  // only through CopyStateFrom
 };
 
 // A game on the heap (it is a few hundred kilobytes), wired to the given services.

@@ -59,6 +59,17 @@ TEST(SoundBank, AnOddSizedWaveInEveryPlaceWithOrWithoutItsPadByte) {
     const auto split = SplitSoundBank(tiny);
     ASSERT_EQ(split.size(), 1u);
     EXPECT_TRUE(split[0].empty());
+    // A RIFF size under 4 ends the wave before its own "WAVE": its chunks were once looked for
+    // past the end of the file.
+    for (uint8_t size = 0; size < 4; ++size) {
+        testkit::Bytes bank = testkit::MakeWave(5);
+        const testkit::Bytes cut = {'R', 'I', 'F', 'F', size, 0, 0, 0, 'W', 'A', 'V', 'E'};
+        bank.insert(bank.end(), cut.begin(), cut.end());
+        const auto waves = SplitSoundBank(bank);
+        ASSERT_EQ(waves.size(), 2u) << int(size);
+        EXPECT_EQ(waves[0], testkit::MakeWave(5));
+        EXPECT_TRUE(waves[1].empty());
+    }
 }
 
 TEST(SoundBank, AWaveClaimingMoreThanItHoldsIsSkippedAndTheRestPlay) {

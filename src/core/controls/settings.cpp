@@ -1,7 +1,6 @@
 #include "core/controls/settings.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <optional>
 #include <sstream>
@@ -60,11 +59,13 @@ std::vector<OwnedKey> OwnedKeys(Settings& s) {
     return keys;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+// Names match without regard to case: they are kept in lower case, ASCII letters only (the
+// names are ASCII, and the C library's tolower would follow the locale the toolkit sets).
+std::string Lower(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return lower;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -78,10 +79,10 @@ std::string_view Trim(std::string_view s) {
 struct Line {
     std::string text;  // as in the file, without "\n" or "\r\n"
     std::string ending;
-    std::string section;  // the section it is in (a section line: its own name)
+    std::string section;  // the section it is in (a section line: its own), in lower case
     bool isSection = false;
     bool isKey = false;
-    std::string key;
+    std::string key;  // in lower case
     size_t valueBegin = 0, valueEnd = 0;  // the value's place in text
 };
 
@@ -113,12 +114,12 @@ std::vector<Line> SplitLines(std::string_view text) {
         } else if (trimmed.front() == '[') {
             const size_t close = trimmed.find(']');
             if (close != std::string_view::npos) {
-                section = std::string(Trim(trimmed.substr(1, close - 1)));
+                section = Lower(Trim(trimmed.substr(1, close - 1)));
                 line.isSection = true;
             }
         } else if (size_t eq = body.find('='); eq != std::string_view::npos) {
             line.isKey = true;
-            line.key = std::string(Trim(body.substr(0, eq)));
+            line.key = Lower(Trim(body.substr(0, eq)));
             const size_t from = skip + eq + 1;
             size_t to = line.text.find(';', from);
             if (to == std::string::npos) to = line.text.size();
@@ -147,9 +148,9 @@ std::optional<int32_t> ReadNumber(std::string_view value) {
 
 // The first line that holds the key in the section (names match without regard to case).
 Line* Find(std::vector<Line>& lines, const OwnedKey& owned) {
+    const std::string section = Lower(owned.section), key = Lower(owned.key);
     for (Line& line : lines)
-        if (line.isKey && SameName(line.section, owned.section) && SameName(line.key, owned.key))
-            return &line;
+        if (line.isKey && line.key == key && line.section == section) return &line;
     return nullptr;
 }
 
@@ -222,14 +223,14 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
         Line added;
         added.text = std::string(owned.key) + "=" + value;
         added.ending = ending;
-        added.section = owned.section;
+        added.section = Lower(owned.section);
         added.isKey = true;
         added.valueBegin = added.text.size() - value.size();
         added.valueEnd = added.text.size();
         size_t at = lines.size();
         bool haveSection = false;
         for (size_t i = 0; i < lines.size(); ++i) {
-            if (!SameName(lines[i].section, owned.section)) continue;
+            if (lines[i].section != added.section) continue;
             haveSection = true;
             if (lines[i].isSection || lines[i].isKey) at = i + 1;
         }
@@ -237,7 +238,7 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
             Line blank, head;
             blank.ending = head.ending = ending;
             head.text = "[" + std::string(owned.section) + "]";
-            head.section = owned.section;
+            head.section = added.section;
             head.isSection = true;
             if (!Trim(lines.back().text).empty()) lines.push_back(blank);
             lines.push_back(head);

@@ -15,7 +15,11 @@ void ScreenBuffer::SetSize(uint16_t width, uint16_t height) {
 void WorkBitmap::Resize(int w, int h) {
     width = w;
     height = h;
-    pixels.assign(size_t(w) * size_t(h), 0);
+    const size_t count = size_t(w) * size_t(h);
+    if (pixels.size() == count)
+        std::memset(pixels.data(), 0, count * sizeof(uint16_t));  // the common case, and quick
+    else
+        pixels.assign(count, 0);
 }
 
 void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table) {
@@ -46,8 +50,10 @@ void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour) {
 
 // Lines are clipped pixel by pixel; the loops skip the part that cannot be on the screen.
 void DrawBackHLine(ScreenBuffer& back, int x1, int x2, int y, uint8_t colour) {
-    for (int x = std::max(x1, 0); x <= std::min(x2, kScreenWidth - 1); ++x)
-        PutBackPixel(back, x, y, colour);
+    x1 = std::max(x1, 0);
+    x2 = std::min(x2, kScreenWidth - 1);
+    if (y < 0 || y >= kScreenHeight || x1 > x2) return;
+    std::memset(back.bytes.data() + size_t(y * kScreenWidth + x1), colour, size_t(x2 - x1 + 1));
 }
 
 void DrawBackVLine(ScreenBuffer& back, int x, int y1, int y2, uint8_t colour) {

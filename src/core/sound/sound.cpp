@@ -18,6 +18,7 @@ constexpr uint64_t kMaxBankBytes = 64u << 20;
 // True when every chunk after "WAVE" fits inside the wave and there are "fmt " and "data"
 // chunks: the audio library trusts the sizes a chunk declares and allocates them.
 bool ChunksFit(const uint8_t* wave, uint64_t total) {
+    if (total < 12) return false;  // ends before its own "WAVE"
     bool format = false, data = false;
     uint64_t pos = 12;
     while (total - pos >= 8) {
