@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/game.h"
@@ -146,12 +147,28 @@ std::optional<int32_t> ReadNumber(std::string_view value) {
     return parsed;
 }
 
-// The first line that holds the key in the section (names match without regard to case).
-Line* Find(std::vector<Line>& lines, const OwnedKey& owned) {
-    const std::string section = Lower(owned.section), key = Lower(owned.key);
-    for (Line& line : lines)
-        if (line.isKey && line.key == key && line.section == section) return &line;
-    return nullptr;
+constexpr size_t kNotFound = size_t(-1);
+
+// For each owned key, in OwnedKeys' order, the first line that holds it in its section (names
+// match without regard to case), or kNotFound. One pass over the lines: a file can be long.
+std::vector<size_t> FindOwned(const std::vector<Line>& lines) {
+    static const std::unordered_map<std::string, size_t> index = [] {
+        Settings any;
+        std::unordered_map<std::string, size_t> names;
+        const std::vector<OwnedKey> keys = OwnedKeys(any);
+        for (size_t k = 0; k < keys.size(); ++k)
+            names.emplace(Lower(keys[k].section) + '\n' + Lower(keys[k].key), k);
+        return names;
+    }();
+    std::vector<size_t> found(index.size(), kNotFound);
+    std::string name;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i].isKey) continue;
+        name.assign(lines[i].section).append(1, '\n').append(lines[i].key);
+        const auto it = index.find(name);
+        if (it != index.end() && found[it->second] == kNotFound) found[it->second] = i;
+    }
+    return found;
 }
 
 std::string_view Value(const Line& line) {
@@ -159,10 +176,12 @@ std::string_view Value(const Line& line) {
 }
 
 // Reads the values without limiting them.
-void ReadValues(std::vector<Line>& lines, Settings& settings) {
-    for (const OwnedKey& owned : OwnedKeys(settings))
-        if (const Line* line = Find(lines, owned))
-            if (auto v = ReadNumber(Value(*line))) owned.Set(*v);
+void ReadValues(const std::vector<Line>& lines, Settings& settings) {
+    const std::vector<OwnedKey> keys = OwnedKeys(settings);
+    const std::vector<size_t> found = FindOwned(lines);
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (found[k] != kNotFound)
+            if (auto v = ReadNumber(Value(lines[found[k]]))) keys[k].Set(*v);
 }
 
 }  // namespace
@@ -207,10 +226,12 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
             break;
         }
 
+    std::vector<size_t> found = FindOwned(lines);
     for (size_t k = 0; k < keys.size(); ++k) {
         const OwnedKey& owned = keys[k];
         const std::string value = std::to_string(owned.Get());
-        if (Line* line = Find(lines, owned)) {
+        if (found[k] != kNotFound) {
+            Line* line = &lines[found[k]];
             // A value the game could not read stays as it was, unless the player has since
             // set one; a readable one is written in the game's own form.
             if (!ReadNumber(Value(*line)) && owned.Get() == defaultKeys[k].Get()) continue;
@@ -245,6 +266,8 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
             at = lines.size();
         }
         lines.insert(lines.begin() + long(at), std::move(added));
+        for (size_t& i : found)
+            if (i != kNotFound && i >= at) ++i;
     }
     std::string out;
     for (size_t i = 0; i < lines.size(); ++i) {
