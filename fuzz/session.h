@@ -48,7 +48,8 @@ struct SessionOptions {
 
 // Starts the game on the files and plays the scene: the title; the demonstration; a two-player
 // stage with both players firing; or the level editor saving a level. Stops early when
-// start-up fails, as the program would.
-void PlaySession(adapters::MemoryFiles& files, Scene scene, const SessionOptions& options = {});
+// start-up fails, as the program would. Returns the game as the session left it.
+kdv::Game& PlaySession(adapters::MemoryFiles& files, Scene scene,
+                       const SessionOptions& options = {});
 
 }  // namespace fuzz

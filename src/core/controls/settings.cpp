@@ -90,6 +90,10 @@ struct Line {
 // A UTF-8 byte-order mark from an editor stays where it is, but is no part of the first line.
 std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
+    size_t count = 1;
+    for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
+        ++count;
+    lines.reserve(count);
     std::string section;
     size_t pos = 0;
     bool first = true;
