@@ -1,4 +1,4 @@
-// Writes the short sound bank seed: make_seed SHIPPED_BANK OUT.
+// Writes the short sound bank seed: make_fuzz_seed SHIPPED_BANK OUT.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: make_seed BANK OUT\n");
+        std::fprintf(stderr, "usage: make_fuzz_seed BANK OUT\n");
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     std::ofstream out(argv[2], std::ios::binary);
     out.write(reinterpret_cast<const char*>(seed.data()), std::streamsize(seed.size()));
     if (!in.is_open() || bank.empty() || !out) {
-        std::fprintf(stderr, "make_seed: cannot turn %s into %s\n", argv[1], argv[2]);
+        std::fprintf(stderr, "make_fuzz_seed: cannot turn %s into %s\n", argv[1], argv[2]);
         return 1;
     }
     return 0;

@@ -86,7 +86,7 @@ Rig FreshGame(adapters::MemoryFiles& files) {
     static const std::unique_ptr<kdv::Game> blank = kdv::MakeGame({});
     static const std::unique_ptr<kdv::Game> game = kdv::MakeGame({});
     platform = adapters::VirtualPlatform{};
-    // Turning frames into 16-bit pixels does the same work for every input and read nothing
+    // Turning frames into 16-bit pixels does the same work for every input and reads nothing
     // the input decides beyond a 256-entry table; it took a quarter of each run.
     platform.display.wantsPixels = false;
     // The work bitmap keeps its buffer, so that sizing it is a clear and not an allocation.
