@@ -80,21 +80,37 @@ std::string_view Trim(std::string_view s) {
 struct Line {
     std::string text;  // as in the file, without "\n" or "\r\n"
     std::string ending;
-    std::string section;  // the section it is in (a section line: its own), in lower case
+    size_t section = 0;  // the section it is in (a section line: its own), in Lines::sections
     bool isSection = false;
     bool isKey = false;
     std::string key;  // in lower case
     size_t valueBegin = 0, valueEnd = 0;  // the value's place in text
 };
 
-// A UTF-8 byte-order mark from an editor stays where it is, but is no part of the first line.
-std::vector<Line> SplitLines(std::string_view text) {
+// The lines, and the names of their sections in lower case (0: before the first section).
+// A line holds its section's number rather than a copy of the name: reading a file is then
+// no more allocations than it has lines.
+struct Lines {
     std::vector<Line> lines;
+    std::vector<std::string> sections{""};
+
+    size_t SectionNumber(const std::string& lowerName) {
+        const auto it = std::find(sections.begin(), sections.end(), lowerName);
+        if (it != sections.end()) return size_t(it - sections.begin());
+        sections.push_back(lowerName);
+        return sections.size() - 1;
+    }
+};
+
+// A UTF-8 byte-order mark from an editor stays where it is, but is no part of the first line.
+Lines SplitLines(std::string_view text) {
+    Lines result;
+    std::vector<Line>& lines = result.lines;
     size_t count = 1;
     for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
         ++count;
     lines.reserve(count);
-    std::string section;
+    size_t section = 0;
     size_t pos = 0;
     bool first = true;
     while (pos < text.size()) {
@@ -119,7 +135,7 @@ std::vector<Line> SplitLines(std::string_view text) {
         } else if (trimmed.front() == '[') {
             const size_t close = trimmed.find(']');
             if (close != std::string_view::npos) {
-                section = Lower(Trim(trimmed.substr(1, close - 1)));
+                section = result.SectionNumber(Lower(Trim(trimmed.substr(1, close - 1))));
                 line.isSection = true;
             }
         } else if (size_t eq = body.find('='); eq != std::string_view::npos) {
@@ -137,7 +153,7 @@ std::vector<Line> SplitLines(std::string_view text) {
         line.section = section;
         lines.push_back(std::move(line));
     }
-    return lines;
+    return result;
 }
 
 // A whole decimal number with an optional sign; nullopt for anything else.
@@ -155,7 +171,8 @@ constexpr size_t kNotFound = size_t(-1);
 
 // For each owned key, in OwnedKeys' order, the first line that holds it in its section (names
 // match without regard to case), or kNotFound. One pass over the lines: a file can be long.
-std::vector<size_t> FindOwned(const std::vector<Line>& lines) {
+std::vector<size_t> FindOwned(const Lines& file) {
+    const std::vector<Line>& lines = file.lines;
     static const std::unordered_map<std::string, size_t> index = [] {
         Settings any;
         std::unordered_map<std::string, size_t> names;
@@ -168,7 +185,7 @@ std::vector<size_t> FindOwned(const std::vector<Line>& lines) {
     std::string name;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!lines[i].isKey) continue;
-        name.assign(lines[i].section).append(1, '\n').append(lines[i].key);
+        name.assign(file.sections[lines[i].section]).append(1, '\n').append(lines[i].key);
         const auto it = index.find(name);
         if (it != index.end() && found[it->second] == kNotFound) found[it->second] = i;
     }
@@ -180,19 +197,18 @@ std::string_view Value(const Line& line) {
 }
 
 // Reads the values without limiting them.
-void ReadValues(const std::vector<Line>& lines, Settings& settings) {
+void ReadValues(const Lines& file, Settings& settings) {
     const std::vector<OwnedKey> keys = OwnedKeys(settings);
-    const std::vector<size_t> found = FindOwned(lines);
+    const std::vector<size_t> found = FindOwned(file);
     for (size_t k = 0; k < keys.size(); ++k)
         if (found[k] != kNotFound)
-            if (auto v = ReadNumber(Value(lines[found[k]]))) keys[k].Set(*v);
+            if (auto v = ReadNumber(Value(file.lines[found[k]]))) keys[k].Set(*v);
 }
 
 }  // namespace
 
 void ParseSettings(const std::string& iniText, Settings& settings) {
-    std::vector<Line> lines = SplitLines(iniText);
-    ReadValues(lines, settings);
+    ReadValues(SplitLines(iniText), settings);
     settings.gameDifficulty = std::min(settings.gameDifficulty, 3);
     if (settings.language != 0 && settings.language != 1) settings.language = 1;
 }
@@ -216,7 +232,8 @@ std::string FormatSettings(const Settings& settings) {
 
 std::string MergeSettings(const std::string& oldText, const Settings& settings) {
     if (oldText.empty()) return FormatSettings(settings);
-    std::vector<Line> lines = SplitLines(oldText);
+    Lines file = SplitLines(oldText);
+    std::vector<Line>& lines = file.lines;
     Settings copy = settings;
     const Settings defaults;
     Settings copyOfDefaults = defaults;
@@ -230,7 +247,7 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
             break;
         }
 
-    std::vector<size_t> found = FindOwned(lines);
+    std::vector<size_t> found = FindOwned(file);
     for (size_t k = 0; k < keys.size(); ++k) {
         const OwnedKey& owned = keys[k];
         const std::string value = std::to_string(owned.Get());
@@ -248,7 +265,7 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
         Line added;
         added.text = std::string(owned.key) + "=" + value;
         added.ending = ending;
-        added.section = Lower(owned.section);
+        added.section = file.SectionNumber(Lower(owned.section));
         added.isKey = true;
         added.valueBegin = added.text.size() - value.size();
         added.valueEnd = added.text.size();
@@ -274,6 +291,7 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
             if (i != kNotFound && i >= at) ++i;
     }
     std::string out;
+    out.reserve(oldText.size() + 1024);
     for (size_t i = 0; i < lines.size(); ++i) {
         out += lines[i].text;
         // A last line without its line end gets one only when lines now follow it.
