@@ -46,6 +46,32 @@ TEST(Primitives, BackPixelsAreClippedToTheScreen) {
     EXPECT_EQ(std::count(back->bytes.begin(), back->bytes.end(), 9), 0);
 }
 
+TEST(Primitives, HorizontalLinesCoverExactlyTheirClippedSpan) {
+    auto back = std::make_unique<ScreenBuffer>();
+    DrawBackHLine(*back, -5, 400, 0, 4);  // the whole first row, nothing of the next
+    DrawBackHLine(*back, 318, 325, 199, 5);
+    DrawBackHLine(*back, 30, 20, 50, 6);  // ends the wrong way round: nothing
+    DrawBackHLine(*back, 10, 10, -1, 6);
+    for (int x = 0; x < 320; ++x) ASSERT_EQ(back->At(x, 0), 4) << x;
+    EXPECT_EQ(back->At(0, 1), 0);
+    EXPECT_EQ(back->At(317, 199), 0);
+    EXPECT_EQ(back->At(318, 199), 5);
+    EXPECT_EQ(back->At(319, 199), 5);
+    EXPECT_EQ(std::count(back->bytes.begin(), back->bytes.end(), 6), 0);
+    EXPECT_EQ(std::count(back->bytes.begin(), back->bytes.end(), 4), 320);
+}
+
+TEST(WorkBitmap, ResizingClearsEvenAtTheSameSize) {
+    WorkBitmap bitmap;
+    bitmap.Resize(320, 200);
+    bitmap.pixels[123] = 0x7FFF;
+    bitmap.Resize(320, 200);
+    EXPECT_EQ(bitmap.pixels.size(), 64000u);
+    EXPECT_EQ(bitmap.pixels[123], 0);
+    bitmap.Resize(640, 400);
+    EXPECT_EQ(std::count(bitmap.pixels.begin(), bitmap.pixels.end(), 0), 640 * 400);
+}
+
 TEST(Primitives, SunkenFrameHasDarkTopLeftAndLightBottomRight) {
     auto back = std::make_unique<ScreenBuffer>();
     DrawSunkenFrame(*back, 10, 10, 20, 15);

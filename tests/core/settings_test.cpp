@@ -142,6 +142,28 @@ TEST(SettingsFile, SavingKeepsEveryLineTheGameDoesNotOwn) {
     EXPECT_EQ(MergeSettings(lone, s), lone);
 }
 
+// A section written twice, in different cases, is one section: the first line of a key is the
+// one read and written, and a missing key joins the section's last block.
+TEST(SettingsFile, ASectionWrittenTwiceIsOneSection) {
+    const std::string old =
+        "[OPTIONS]\nSoundVolume=10\n[Mine]\nx=1\n[options]\nSOUNDVOLUME=20\nLanguage=0\n";
+    Settings s;
+    ParseSettings(old, s);
+    EXPECT_EQ(s.soundVolume, 10);
+    EXPECT_EQ(s.language, 0);
+    s.soundVolume = 15;
+    const std::string merged = MergeSettings(old, s);
+    EXPECT_EQ(merged.find("[OPTIONS]\nSoundVolume=15\n[Mine]\nx=1\n[options]\nSOUNDVOLUME=20\n"
+                          "Language=0\nSoundEnable="),
+              0u)
+        << merged;
+    EXPECT_EQ(merged.find("[Options]"), std::string::npos) << "a third block was added";
+    EXPECT_EQ(MergeSettings(merged, s), merged);
+    Settings back;
+    ParseSettings(merged, back);
+    EXPECT_EQ(FormatSettings(back), FormatSettings(s));
+}
+
 TEST(SettingsFile, AFileThatNeedsNoChangeIsNotWritten) {
     testkit::Rig rig;
     rig.InstallStandardData();
