@@ -2,7 +2,7 @@
 // length in two little-endian bytes. Each is decoded, and what is accepted must encode to
 // bytes that decode and encode the same. The first Welcome starts the game it describes on the
 // settings file it carries, as a joining game does; the masks of the Inputs that follow then
-// drive the host's player for a tick each.
+// drive the host's player for a tick each, up to 20.
 #include <algorithm>
 #include <cstdlib>
 #include <variant>
@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr long kMaxTicks = 40;
+constexpr long kMaxTicks = 20;
 
 }  // namespace
 

@@ -114,11 +114,11 @@ kdv::Game& PlaySession(adapters::MemoryFiles& files, Scene scene, const SessionO
     if (kdv::FormActivate(g)) {
         switch (scene) {
             case Scene::Title:
-                Tick(g, platform, 3);
+                Tick(g, platform, 2);
                 break;
             case Scene::Demo:
                 kdv::ClickMenu(g, "MDemo");
-                Tick(g, platform, 3);
+                Tick(g, platform, 2);
                 break;
             case Scene::Stage: {
                 kdv::ClickMenu(g, "MStart2Player");
@@ -128,7 +128,7 @@ kdv::Game& PlaySession(adapters::MemoryFiles& files, Scene scene, const SessionO
                 Key(g, platform, s.keys1[kdv::Fire], true);
                 Key(g, platform, s.keys2[kdv::Fire], true);
                 Key(g, platform, s.keys1[kdv::MoveUp], true);
-                Tick(g, platform, 4);
+                Tick(g, platform, 3);  // the stage starts, then both fire and the shots fly
                 break;
             }
             case Scene::Editor:
