@@ -43,7 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         runner::ScriptPlayer player(script);
         const long ticks = std::min(player.LastTick(), kMaxTicks);
         for (long tick = 1; tick <= ticks && !platform.window.closeRequested; ++tick) {
-            player.ApplyInputs(tick, *game, sink);
+            try {
+                player.ApplyInputs(tick, *game, sink);
+            } catch (const runner::ScriptError&) {
+                break;  // a command the game refuses ends the run with a message, as in the runner
+            }
             if (platform.window.closeRequested) break;
             kdv::DXTimerTimer(*game);
             platform.clock.now += kdv::kTimerInterval;
