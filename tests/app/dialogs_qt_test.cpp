@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -21,9 +22,12 @@
 
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
+#include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
+#include "app/qt/frame_copy.h"
 #include "app/qt/main_window.h"
+#include "app/runner/command_line.h"
 #include "app/runner/state_json.h"
 #include "app/sdl/sdl_input.h"
 #include "core/controls/player_controls.h"
@@ -313,4 +317,100 @@ TEST(Dialogs, LevelSelectionAndOptionsMadeInTheWindowPlayBack) {
     EXPECT_EQ(playback.Game().Settings.gameDifficulty, 3);
     EXPECT_EQ(runner::StateJson(playback.Game(), ticks), runner::StateJson(*w.game, ticks));
     EXPECT_EQ(runner::StateHash(playback.Game(), ticks), runner::StateHash(*w.game, ticks));
+}
+
+namespace {
+
+// The first and last rows where the window's drawing shows something other than its picture
+// (scaled into the part of the area the picture takes, black around it); -1 when none.
+std::pair<int, int> RowsOverPicture(app::DrawSurface& surface) {
+    const QImage shot = surface.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const app::PixelSpan fit =
+        app::FitFrame(surface.View().width(), surface.View().height(), shot.width(), shot.height());
+    const QRect target(QPoint(fit.left, fit.top), QPoint(fit.right, fit.bottom));
+    QImage picture(shot.size(), QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    QPainter(&picture).drawImage(target, surface.View());
+    int first = -1, last = -1;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (shot.pixel(x, y) != picture.pixel(x, y)) {
+                if (first < 0) first = y;
+                last = y;
+                break;
+            }
+    return {first, last};
+}
+
+// Lets the frame timer run for about this many of its ticks.
+void RunTicks(int ticks) {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ticks * kdv::kTimerInterval) QApplication::processEvents();
+}
+
+}  // namespace
+
+// A replay watched in the window says over its picture when it is paused or fast, in the
+// player's language; the text is drawn on the window, never into the game's frame, and goes when
+// the state it tells of ends.
+TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    kdv::ClickMenu(*w.game, "MStart1Player");
+    RunTicks(200);
+    recorder.BeforeAction(*w.game);
+    const std::string file = (w.root / "watched.kdr").string();
+    std::string error;
+    ASSERT_TRUE(replay::SaveReplay(file, recorder.Whole(), error)) << error;
+    app::DrawSurface& surface = w.form->DXDraw();
+    for (int language : {0, 1}) {
+        SCOPED_TRACE(language);
+        w.game->Settings.language = language;
+        // The second time full screen, where the text must show as well.
+        if (language == 1) kdv::ClickMenu(*w.game, "MFullWin");
+        auto caption = [language](const char* name) {
+            return QString::fromStdString(*app::CaptionFor(name, language));
+        };
+        w.form->StartWatching(file);
+        RunTicks(20);
+        EXPECT_TRUE(surface.Overlay().isEmpty());
+        EXPECT_EQ(RowsOverPicture(surface).first, -1);
+        Tap(&surface, Qt::Key_P);
+        EXPECT_EQ(surface.Overlay(), QStringList{caption("OverlayReplayPaused")});
+        EXPECT_TRUE(w.form->windowTitle().endsWith(caption("ReplayPaused")));
+        const QImage frame = surface.Frame().copy();
+        RunTicks(10);
+        EXPECT_EQ(surface.Frame(), frame);  // paused, and the text is not in the frame
+        // Text over the top of the picture only.
+        const auto [first, last] = RowsOverPicture(surface);
+        EXPECT_GE(first, 0);
+        EXPECT_GT(last, first + 5);
+        EXPECT_LT(last, surface.height() / 4);
+        EXPECT_EQ(w.form->IsFullScreen(), language == 1);
+        Tap(&surface, Qt::Key_P);
+        Tap(&surface, Qt::Key_F);
+        EXPECT_EQ(surface.Overlay(), QStringList{caption("OverlayReplayFast")});
+        Tap(&surface, Qt::Key_Escape);
+        EXPECT_TRUE(surface.Overlay().isEmpty());
+        EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+    }
+}
+
+// A network game waiting for its second player says so over the picture, with the port; leaving
+// it takes the text away.
+TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePicture) {
+    Window w;
+    runner::CommandLine options;
+    options.host = "127.0.0.1:43117";
+    options.netMode = 3;
+    w.form->StartNetwork(options);
+    RunTicks(10);
+    const QString waiting = QString::fromStdString(*app::CaptionFor("NetWaitJoin", 0)) + " 43117…";
+    EXPECT_EQ(w.form->DXDraw().Overlay(), QStringList{waiting});
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel - " + waiting);
+    EXPECT_GT(RowsOverPicture(w.form->DXDraw()).second, 0);
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
 }

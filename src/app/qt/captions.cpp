@@ -49,6 +49,9 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "ReplayFiles=Kordavel replays|Повторы Kordavel",
     "ReplayWatching=Replay (P pause, F ×4, Esc stop)|Повтор (P пауза, F ×4, Esc выход)",
     "ReplayPaused=paused|пауза",
+    "OverlayReplayPaused=Replay paused: P plays on, F ×4, Esc stops|Повтор на паузе: P — дальше, "
+    "F — ×4, Esc — выход",
+    "OverlayReplayFast=Replay ×4: F plays at normal speed|Повтор ×4: F — обычная скорость",
     "MNetworkGame=Network Game…|Сетевая игра…",
     "NetHost=Host a game|Создать игру",
     "NetJoin=Join a game|Присоединиться к игре",

@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "app/qt/frame_copy.h"
 #include "core/screen/screen.h"
@@ -65,6 +66,38 @@ QRect DrawSurface::WidgetRect(const PixelSpan& span) const {
     return ToRect(ScaleSpan(span, view_.width(), view_.height(), target, width(), height()));
 }
 
+void DrawSurface::SetOverlay(const QStringList& lines) {
+    if (lines == overlay_) return;
+    overlay_ = lines;
+    update();
+}
+
+// Light text on a dark band across the top of the picture, sized to the picture so that it reads
+// the same at 320 x 200, at 640 x 400 and full screen. It is painted over whatever part of the
+// picture is repainted, so a frame that changes beneath it never wipes it.
+void DrawSurface::PaintOverlay(QPainter& painter, const QRect& target) const {
+    if (overlay_.isEmpty()) return;
+    const QRect area = target.isEmpty() ? rect() : target;
+    QFont font = painter.font();
+    font.setPixelSize(std::max(10, area.height() / 24));
+    font.setBold(true);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int margin = metrics.height() / 3;
+    const QRect band(area.left(), area.top(), area.width(),
+                     margin * 2 + metrics.height() * int(overlay_.size()));
+    painter.fillRect(band, QColor(0, 0, 0, 170));
+    painter.setPen(QColor(255, 255, 160));
+    int y = band.top() + margin;
+    for (const QString& line : overlay_) {
+        painter.drawText(
+            QRect(band.left() + margin, y, band.width() - 2 * margin, metrics.height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            metrics.elidedText(line, Qt::ElideRight, band.width() - 2 * margin));
+        y += metrics.height();
+    }
+}
+
 void DrawSurface::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect target = Target();
@@ -74,11 +107,13 @@ void DrawSurface::paintEvent(QPaintEvent* event) {
             painter.fillRect(r, Qt::black);
     }
     const QRect exposed = event->rect() & target;
-    if (exposed.isEmpty()) return;
-    if (target.size() == view_.size())
-        painter.drawImage(exposed.topLeft(), view_, exposed.translated(-target.topLeft()));
-    else
-        painter.drawImage(target, view_);  // nearest pixel, clipped to what is exposed
+    if (!exposed.isEmpty()) {
+        if (target.size() == view_.size())
+            painter.drawImage(exposed.topLeft(), view_, exposed.translated(-target.topLeft()));
+        else
+            painter.drawImage(target, view_);  // nearest pixel, clipped to what is exposed
+    }
+    PaintOverlay(painter, target);
 }
 
 }  // namespace app

@@ -1,7 +1,8 @@
 #pragma once
-// TForm1: the main window. Menu bar and drawing area (DXDraw), the frame timer (DXTimer), the
-// window's keys, display modes, language and dialogs; the game's logic behind them is the
-// core's main-form operations.
+// TForm1: the main window. Menu bar and drawing area (DXDraw) with the lines shown over its
+// picture, the frame timer (DXTimer), the window's keys, display modes, language and dialogs.
+// What the timer and the keys drive is a play session (play_session.h): the player's own game,
+// or a replay or network game in front of it.
 #include <QMainWindow>
 #include <QTimer>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/qt/play_session.h"
 #include "app/runner/script.h"
 #include "core/platform/services.h"
 
@@ -24,9 +26,6 @@ struct Game;
 namespace replay {
 class Recorder;
 }
-namespace net {
-class Session;
-}
 namespace runner {
 struct CommandLine;
 }
@@ -34,13 +33,14 @@ struct CommandLine;
 namespace app {
 
 class DrawSurface;
+class LocalGame;
 class SdlInput;
 class TAboutForm;
 class TInputForm;
 class TOptionForm;
 class TSelectForm;
 
-class TForm1 : public QMainWindow, public kdv::Window {
+class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     Q_OBJECT
   public:
     explicit TForm1(SdlInput& input);
@@ -61,14 +61,13 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void WatchAtStart(std::string file, runner::ScriptPlayer* script);
     // File -> Watch Replay: plays a replay in the window; the player's game waits meanwhile.
     void StartWatching(const std::string& file);
-    void StopWatching();
-    bool Watching() const { return watching_ != nullptr; }
     // Hosts or joins the network game of this command line as soon as the game has started.
     void NetworkAtStart(const runner::CommandLine& options);
     // A network game with these options (--host/--join, --mode, --stage) instead of the
     // player's own game, which waits meanwhile.
     void StartNetwork(const runner::CommandLine& options);
-    bool Networking() const { return netGame_ != nullptr; }
+    // The lines shown over the picture now.
+    const std::vector<std::string>& OverlayLines() const { return overlay_; }
     // FormCreate, then show; FormActivate follows on the first activation.
     void Start();
     int ExitCode() const { return exitCode_; }
@@ -83,7 +82,7 @@ class TForm1 : public QMainWindow, public kdv::Window {
     TOptionForm& OptionForm() { return *optionForm_; }
     TInputForm& InputForm() { return *inputForm_; }
     TSelectForm& SelectForm() { return *selectForm_; }
-    long TicksRun() const { return ticksRun_; }
+    long TicksRun() const;
     // The last tick of a watched replay whose script outputs were carried out.
     long WatchTicksRun() const { return watchTicksRun_; }
 
@@ -112,9 +111,6 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void ScanApp();
     void FormActivate();
     void DXTimerTimer();
-    // Runs now, or, when asked from inside a tick, as soon as the tick has returned: a nested
-    // event loop (a modal dialog) must never run inside a tick.
-    void BetweenTicks(std::function<void()> action);
     void KeyPress(const class QKeyEvent& event);
     void KeyRelease(const class QKeyEvent& event);
     void EnterFullScreen();
@@ -122,18 +118,30 @@ class TForm1 : public QMainWindow, public kdv::Window {
     void SizeToMode();
     void CentreOnScreen();
     void WatchReplayClick();
-    void WatchTick();
-    bool WatchKey(int code);
-    void ShowWatchTitle();
-    void SaveFinishedGames(bool closing);
+    void NetworkGameClick();
+    // The session in front: a replay or network game while there is one, else the player's.
+    PlaySession& Current();
+    void BeginSession(std::unique_ptr<PlaySession> session);
+    // Ends the replay or network game in front (leaving it first) and gives the picture back to
+    // the player's game.
+    void EndSession(bool leave);
+    // Ends the session in front if it has ended, and shows its title and overlay.
+    void FollowSession();
+    // A message box with an OK button, in the player's language.
+    void Inform(const std::string& text);
+    // A message box whose text is also shown over the picture while the box is open.
+    void Tell(const std::string& text);
     void ReleaseKeys();
     void ShowMenuBarInFullScreen(bool show);
     // Runs a dialog modally, noting how long it took from the request to its first paint.
     void ExecDialog(QDialog& dialog, const char* name);
     void PrintFrameStats() const;
-    void NetworkGameClick();
-    void NetTick();
-    void EndNetwork();
+
+    // SessionHost
+    void BetweenTicks(std::function<void()> action) override;
+    void NoteExitCode(int code) override;
+    void CloseWindow() override { Close(); }
+    bool Closing() const override { return closing_; }
 
     SdlInput& input_;
     DrawSurface* dxDraw_ = nullptr;
@@ -150,21 +158,15 @@ class TForm1 : public QMainWindow, public kdv::Window {
     QAction* langRussian_ = nullptr;
 
     kdv::Game* game_ = nullptr;
-    runner::ScriptPlayer* script_ = nullptr;
-    std::optional<long> tickLimit_;
-    class ScriptKeys;
-    std::unique_ptr<ScriptKeys> scriptKeys_;
-    replay::Recorder* recorder_ = nullptr;
+    std::unique_ptr<LocalGame> local_;
+    std::unique_ptr<PlaySession> other_;  // a replay or network game, in front of the player's
     std::filesystem::path replayFolder_;
-    std::string recordFile_;
     std::string watchAtStart_;
-    runner::ScriptPlayer* watchScript_ = nullptr;
-    struct WatchState;
-    std::unique_ptr<WatchState> watching_;
+    runner::ScriptPlayer* watchScript_ = nullptr;  // the first replay's only
     long watchTicksRun_ = 0;
-    std::unique_ptr<net::Session> netGame_;
     std::unique_ptr<runner::CommandLine> netAtStart_;
-    std::string netTitle_;
+    std::vector<std::string> overlay_;
+    std::string notice_;  // a message being shown, also over the picture
 
     QSize mode_{640, 400};
     bool fullScreen_ = false;
@@ -176,7 +178,6 @@ class TForm1 : public QMainWindow, public kdv::Window {
     bool closing_ = false;  // a close is on its way; no more ticks
     bool formClosed_ = false;
     int exitCode_ = 0;
-    long ticksRun_ = 0;
     bool x11ScanCodes_ = false;               // native scan codes are X11 keycodes
     std::map<uint32_t, int> heldByScanCode_;  // virtual-key code of each key held, by scan code
     bool frameStats_ = false;

@@ -1,0 +1,61 @@
+#pragma once
+// The player's own game: the frame timer's tick runs its game step, the window's keys reach its
+// key handler, and the menu's commands are its own. A script (automated checks) feeds it keys and
+// takes dumps; a recorder keeps every game it plays.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "app/qt/play_session.h"
+#include "app/runner/script.h"
+
+namespace kdv {
+struct Game;
+}
+namespace replay {
+class Recorder;
+}
+
+namespace app {
+
+class SdlInput;
+
+class LocalGame : public PlaySession {
+  public:
+    LocalGame(SessionHost& host, SdlInput& input);
+    ~LocalGame() override;
+
+    void Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks);
+    void AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
+                        std::string recordFile);
+    // The game has started: recording begins.
+    void Started();
+    // A menu command of the game (a TMenuItem's name).
+    void MenuItem(const std::string& item);
+    // The window closes: the games played so far are kept, then the game's own close runs.
+    void Close();
+    long TicksRun() const { return ticksRun_; }
+
+    void Tick() override;
+    bool KeysToDevices() const override { return true; }
+    void KeyDown(int code, bool alt) override;
+    std::string Title() const override { return " Kordavel"; }
+    std::vector<std::string> Overlay() const override { return {}; }
+    bool Ended() const override { return false; }  // it ends with the window
+
+  private:
+    void SaveFinishedGames(bool closing);
+
+    SessionHost& host_;
+    kdv::Game* game_ = nullptr;
+    runner::ScriptPlayer* script_ = nullptr;
+    std::optional<long> tickLimit_;
+    class ScriptKeys;
+    std::unique_ptr<ScriptKeys> scriptKeys_;
+    replay::Recorder* recorder_ = nullptr;
+    std::filesystem::path replayFolder_;
+    std::string recordFile_;
+    long ticksRun_ = 0;
+};
+
+}  // namespace app

@@ -1,0 +1,58 @@
+#pragma once
+// A network game in the window, hosted or joined: the keys reach it through the input devices,
+// Esc leaves it. It says over the picture what it waits for; at its end its replay is kept
+// beside the player's own and the window is told how it ended.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/qt/play_session.h"
+
+namespace kdv {
+struct Game;
+class Display;
+}  // namespace kdv
+namespace net {
+class Session;
+}
+namespace runner {
+struct CommandLine;
+}
+
+namespace app {
+
+class SdlInput;
+
+class NetworkGame : public PlaySession {
+  public:
+    // Hosts or joins as the options say (--host/--join, --mode, --stage), with the player's
+    // settings as they are now; null with error set when that is impossible.
+    static std::unique_ptr<NetworkGame> Open(const runner::CommandLine& options, kdv::Game& player,
+                                             SdlInput& input, kdv::Display& display,
+                                             std::filesystem::path replayFolder,
+                                             std::string& error);
+    ~NetworkGame() override;
+
+    void Tick() override;
+    bool KeysToDevices() const override { return true; }
+    void KeyDown(int code, bool alt) override;
+    std::string Title() const override;
+    std::vector<std::string> Overlay() const override;
+    bool Ended() const override;
+    void Leave() override;
+    std::string Finish() override;
+
+  private:
+    NetworkGame(kdv::Game& player, std::unique_ptr<net::Session> session,
+                std::filesystem::path replayFolder);
+    // What the game waits for now, or nothing.
+    std::string Waiting() const;
+    std::string Caption(const char* name, const char* english) const;
+
+    kdv::Game& player_;
+    std::unique_ptr<net::Session> session_;
+    std::filesystem::path replayFolder_;
+    bool left_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,115 @@
+#include "app/qt/replay_viewer.h"
+
+#include <filesystem>
+#include <iostream>
+
+#include "app/qt/captions.h"
+#include "app/runner/command_line.h"
+#include "app/runner/script.h"
+#include "core/game.h"
+#include "replay/playback.h"
+
+namespace app {
+
+ReplayViewer::ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
+                           long& scriptTicks)
+    : player_(player), host_(host), script_(script), scriptTicks_(scriptTicks) {}
+
+ReplayViewer::~ReplayViewer() = default;
+
+std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::Game& player,
+                                                 kdv::Display& display, SessionHost& host,
+                                                 runner::ScriptPlayer* script, long& scriptTicks,
+                                                 std::string& error) {
+    auto data = replay::LoadReplay(file, error);
+    if (!data) return nullptr;
+    if (auto refusal = replay::CheckReplay(*data, *player.io.files)) {
+        error = std::filesystem::path(file).filename().string() + ": " + *refusal;
+        return nullptr;
+    }
+    std::unique_ptr<ReplayViewer> viewer(new ReplayViewer(player, host, script, scriptTicks));
+    kdv::Services outer;
+    outer.display = &display;
+    outer.sound = player.Settings.soundEnable ? player.io.sound : nullptr;
+    outer.window = &viewer->window_;
+    const int64_t from = data->header.watchFrom;
+    viewer->playback_ =
+        std::make_unique<replay::Playback>(std::move(*data), *player.io.files, outer);
+    replay::Playback& playback = *viewer->playback_;
+    // The part before the game is played unseen, as fast as it goes.
+    playback.Show(false);
+    if (!playback.Start()) {
+        error.clear();
+        for (const std::string& line : viewer->window_.messages) error += line + "\n";
+        if (error.empty()) error = "The replay could not be started.";
+        return nullptr;
+    }
+    while (playback.TicksRun() < from && playback.Step()) viewer->TakeOutputs();
+    playback.Show(true);
+    return viewer;
+}
+
+// The script's dumps of the tick just run; false when one could not be written.
+bool ReplayViewer::TakeOutputs() {
+    if (!script_) return true;
+    const long tick = long(playback_->TicksRun());
+    try {
+        script_->ApplyOutputs(tick, playback_->Game(), tick);
+        scriptTicks_ = tick;
+    } catch (const std::exception& error) {
+        std::cerr << "kordavel: " << error.what() << "\n";
+        host_.NoteExitCode(runner::kExitStartup);
+        return false;
+    }
+    return true;
+}
+
+void ReplayViewer::Tick() {
+    if (paused_ || ended_) return;
+    for (int i = 0; i < (fast_ ? 4 : 1); ++i) {
+        if (!playback_->Step() || window_.failed || window_.closeRequested) {
+            if (window_.failed) std::cerr << "kordavel: " << window_.failure << "\n";
+            ended_ = true;
+            return;
+        }
+        TakeOutputs();
+    }
+}
+
+void ReplayViewer::KeyDown(int code, bool) {
+    switch (code) {
+        case 'P':
+            paused_ = !paused_;
+            break;
+        case 'F':
+            fast_ = !fast_;
+            break;
+        case 27:
+            ended_ = true;
+            break;
+        default:
+            break;
+    }
+}
+
+std::string ReplayViewer::Title() const {
+    const int language = player_.Settings.language;
+    auto caption = [language](const char* name, const char* fallback) {
+        return CaptionFor(name, language).value_or(fallback);
+    };
+    std::string title = " Kordavel - " + caption("ReplayWatching", "Replay");
+    if (paused_)
+        title += " - " + caption("ReplayPaused", "paused");
+    else if (fast_)
+        title += " - ×4";
+    return title;
+}
+
+std::vector<std::string> ReplayViewer::Overlay() const {
+    const int language = player_.Settings.language;
+    if (paused_) return {CaptionFor("OverlayReplayPaused", language).value_or("")};
+    if (fast_) return {CaptionFor("OverlayReplayFast", language).value_or("")};
+    return {};
+}
+
+}  // namespace app

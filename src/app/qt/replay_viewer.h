@@ -1,0 +1,59 @@
+#pragma once
+// A replay watched in the window: its own game on devices that answer from the file, shown and
+// heard as the player's would be. P pauses, F plays four ticks a timer tick, Esc stops; the
+// replay ends by itself at the end of the file.
+#include <memory>
+#include <string>
+
+#include "adapters/virtual_devices.h"
+#include "app/qt/play_session.h"
+
+namespace kdv {
+struct Game;
+class Display;
+}  // namespace kdv
+namespace replay {
+class Playback;
+}
+namespace runner {
+class ScriptPlayer;
+}
+
+namespace app {
+
+class ReplayViewer : public PlaySession {
+  public:
+    // Loads the replay and plays, unseen and flat out, the part before its game; null with error
+    // set when it cannot be played here. player: the player's game, whose data files, sound and
+    // language it shares. A script takes its dumps at the replay's ticks; scriptTicks follows the
+    // last tick whose dumps were taken.
+    static std::unique_ptr<ReplayViewer> Open(const std::string& file, kdv::Game& player,
+                                              kdv::Display& display, SessionHost& host,
+                                              runner::ScriptPlayer* script, long& scriptTicks,
+                                              std::string& error);
+    ~ReplayViewer() override;
+
+    void Tick() override;
+    bool KeysToDevices() const override { return false; }  // the player's game hears nothing
+    void KeyDown(int code, bool alt) override;
+    std::string Title() const override;
+    std::vector<std::string> Overlay() const override;
+    bool Ended() const override { return ended_; }
+
+  private:
+    ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
+                 long& scriptTicks);
+    bool TakeOutputs();
+
+    kdv::Game& player_;
+    SessionHost& host_;
+    runner::ScriptPlayer* script_;
+    long& scriptTicks_;
+    adapters::VirtualWindow window_;  // the replayed game's messages and close
+    std::unique_ptr<replay::Playback> playback_;
+    bool paused_ = false;
+    bool fast_ = false;
+    bool ended_ = false;
+};
+
+}  // namespace app
