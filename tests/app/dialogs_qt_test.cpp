@@ -9,7 +9,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -413,4 +415,53 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePicture) {
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+}
+
+// F10 opens File in a window too; File -> Controls lists both players' bindings as they are now,
+// in the player's language, and the game's own menu items are captioned and dumped like the rest.
+TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
+    Window w;
+    ASSERT_FALSE(w.form->IsFullScreen());
+    Tap(&w.form->DXDraw(), Qt::Key_F10);
+    QMenu* file = w.form->findChild<QMenu*>("MFile");
+    EXPECT_EQ(QApplication::activePopupWidget(), file);
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+
+    w.game->Settings.keys1[kdv::Fire] = 'X';
+    w.game->Settings.joystick2[kdv::MoveLeft] = 6;  // the third button
+    for (int language : {0, 1}) {
+        SCOPED_TRACE(language);
+        kdv::ClickMenu(*w.game, language == 0 ? "MLangEnglish" : "MLangRussian");
+        QString shown, title;
+        Later([&] {
+            if (auto* box = w.form->findChild<QMessageBox*>("ControlsBox")) {
+                shown = box->text();
+                title = box->windowTitle();
+                box->accept();
+            }
+        });
+        QAction* controls = w.form->findChild<QAction*>("MControls");
+        ASSERT_TRUE(controls);
+        controls->trigger();
+        const std::string text = shown.toStdString();
+        auto ui = [language](const char* english) { return app::UiText(english, language); };
+        EXPECT_EQ(title.toStdString(), *app::CaptionFor("MControls", language));
+        EXPECT_NE(text.find(ui("Fire") + ": X / " + kdv::JoystickName(kdv::kNoJoystickState)),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(
+            text.find(ui("Left") + ": " + kdv::KeyName(w.game->Settings.keys2[kdv::MoveLeft]) +
+                      " / " + kdv::JoystickName(6)),
+            std::string::npos)
+            << text;
+        EXPECT_NE(text.find(ui("Player 2")), std::string::npos);
+        // The items the game adds are in the forms dump, in the language.
+        const std::string forms = w.form->FormsJson();
+        for (const char* name : {"MWatchReplay", "MNetworkGame", "MControls"}) {
+            const std::string caption = *app::CaptionFor(name, language);
+            EXPECT_EQ(w.form->findChild<QAction*>(name)->text().toStdString(), caption);
+            EXPECT_NE(forms.find("\"name\": \"" + std::string(name) + "\""), std::string::npos);
+            EXPECT_NE(forms.find("\"caption\": \"" + caption + "\""), std::string::npos) << name;
+        }
+    }
 }

@@ -77,9 +77,10 @@ check() {  # file, expected KeysDown
 check held.json 38   # the key reaches the game while the window has it
 check menu.json ""   # released inside the menu: not down afterwards
 check dialog.json "" # released inside the about box: not down afterwards
-# No settings file: the program starts in Russian, and the two StaticText1 labels keep their own
-# lines of the caption table.
-for caption in '"Уровень:"' '"Вверх"' '"Файл"' '"Sound FX"'; do
+# No settings file: the program starts in Russian (the menu items the game adds too), and the two
+# StaticText1 labels keep their own lines of the caption table.
+for caption in '"Уровень:"' '"Вверх"' '"Файл"' '"Sound FX"' '"Смотреть повтор…"' '"Сетевая игра…"' \
+    '"Управление"'; do
     if grep -q "\"caption\": $caption" "$work/forms.json"; then
         echo "ok: forms.json has $caption"
     else

@@ -15,6 +15,7 @@
 
 #include "app/qt/about_form.h"
 #include "app/qt/captions.h"
+#include "app/qt/controls_list.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_stats.h"
@@ -87,6 +88,26 @@ QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
     return action;
 }
 
+void TForm1::AddOwnItem(QMenu* menu, const char* name, const char* caption,
+                        std::function<void()> click) {
+    auto* action = new QAction(QString::fromUtf8(caption), this);
+    Tag(action, name, "TMenuItem");
+    menu->addAction(action);
+    connect(action, &QAction::triggered, this, [this, click] {
+        if (started_ && !closing_) BetweenTicks(click);
+    });
+}
+
+void TForm1::ControlsClick() {
+    const int language = game_->Settings.language;
+    QMessageBox box(QMessageBox::NoIcon,
+                    QString::fromStdString(CaptionFor("MControls", language).value_or("Controls")),
+                    QString::fromStdString(ControlsText(game_->Settings, language)),
+                    QMessageBox::Ok, this);
+    box.setObjectName("ControlsBox");
+    ExecDialog(box, "ControlsBox");
+}
+
 void TForm1::BuildMenu() {
     QMenu* file = menuBar()->addMenu("File");
     Tag(file, "MFile", "TMenuItem");
@@ -108,18 +129,10 @@ void TForm1::BuildMenu() {
     }
     AddItem(file, "MLevelEditor", "Level Editor");
     AddItem(file, "MSelectLevel", "Select Level");
-    auto* watch = new QAction(QString::fromUtf8("Watch Replay…"), this);
-    watch->setObjectName("MWatchReplay");
-    file->addAction(watch);
-    connect(watch, &QAction::triggered, this, [this] {
-        if (started_ && !closing_) BetweenTicks([this] { WatchReplayClick(); });
-    });
-    auto* network = new QAction(QString::fromUtf8("Network Game…"), this);
-    network->setObjectName("MNetworkGame");
-    file->addAction(network);
-    connect(network, &QAction::triggered, this, [this] {
-        if (started_ && !closing_) BetweenTicks([this] { NetworkGameClick(); });
-    });
+    // The game's own additions: captioned like the rest, but handled here, not by the game.
+    AddOwnItem(file, "MWatchReplay", "Watch Replay…", [this] { WatchReplayClick(); });
+    AddOwnItem(file, "MNetworkGame", "Network Game…", [this] { NetworkGameClick(); });
+    AddOwnItem(file, "MControls", "Controls", [this] { ControlsClick(); });
     // Reached through the keys their captions show (the window's key handler).
     for (QAction* hidden : {AddItem(file, "N320x200Alt11", "320x200                         Alt+1"),
                             AddItem(file, "N640x400Alt21", "640x400                         Alt+2"),
@@ -253,8 +266,8 @@ void TForm1::KeyPress(const QKeyEvent& event) {
     const int code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
                                    event.nativeScanCode(), x11ScanCodes_);
     if (code == 0) return;
-    if (fullScreen_ && code == 121 && !(event.modifiers() & Qt::AltModifier)) {
-        // F10 in full screen opens the menu, which is otherwise out of sight.
+    if (code == 121 && !(event.modifiers() & Qt::AltModifier)) {
+        // F10 opens the File menu, in a window as in full screen (where the bar is out of sight).
         ShowMenuBarInFullScreen(true);
         menuBar()->setActiveAction(fileMenu_->menuAction());
         return;

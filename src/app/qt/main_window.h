@@ -108,6 +108,9 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
   private:
     void BuildMenu();
     QAction* AddItem(QMenu* menu, const char* name, const char* caption);
+    void AddOwnItem(QMenu* menu, const char* name, const char* caption,
+                    std::function<void()> click);
+    void ControlsClick();
     void ScanApp();
     void FormActivate();
     void DXTimerTimer();
