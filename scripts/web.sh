@@ -26,69 +26,20 @@ build() {
     cmake --build build-web -j2
 }
 
-# serve DIR PORT: a static server on 127.0.0.1 in the background; its pid in $server.
-start_server() {
-    python3 -m http.server --bind 127.0.0.1 --directory "$1" "$2" >/dev/null 2>&1 &
-    server=$!
-    for _ in $(seq 1 50); do
-        python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $2), 1)" \
-            2>/dev/null && return 0
-        sleep 0.1
-    done
-    echo "web.sh: the server on port $2 did not start" >&2
-    return 1
-}
-
-# A folder to serve: the page, and whatever else a run needs beside it.
-stage_dir() {
-    local dir
-    dir=$(mktemp -d)
-    for f in index.html page.js page.css kordavel.js kordavel.wasm data; do
-        ln -s "$root/build-web/$f" "$dir/$f"
-    done
-    echo "$dir"
-}
-
-free_port() {
-    python3 - <<'PY'
-import random, socket
-for _ in range(200):
-    port = random.randint(42100, 42999)
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", port))
-    except OSError:
-        continue
-    s.close()
-    print(port)
-    break
-PY
-}
-
-# browse URL BUDGET_MS: the page's DOM once it has settled.
-browse() {
-    chromium --headless=new --no-sandbox --disable-gpu --user-data-dir="$(mktemp -d)" \
-        --virtual-time-budget="$2" --dump-dom "$1" 2>/dev/null
-}
-
-# The text of the page's result element.
-result_of() {
-    python3 -c '
-import html, re, sys
-m = re.search(r"<pre id=\"result\"[^>]*>(.*?)</pre>", sys.stdin.read(), re.S)
-print(html.unescape(m.group(1)) if m else "error: the page wrote no result")'
-}
+source scripts/web_page.sh
 
 verify() {
-    local file=$1 port out
+    local file=$1 out
     [ -f "$file" ] || { echo "web.sh: cannot read \"$file\"" >&2; exit 2; }
     [ -f build-web/kordavel.wasm ] || build >&2
-    dir=$(stage_dir)
-    cp "$file" "$dir/replay.kdr"
-    port=$(free_port)
-    start_server "$dir" "$port"
-    trap 'kill $server 2>/dev/null; rm -rf "$dir"' EXIT
-    out=$(browse "http://127.0.0.1:$port/index.html?verify=replay.kdr" 600000 | result_of)
+    serve_dir=$(mktemp -d)
+    trap 'page_stop; rm -rf "$serve_dir"' EXIT
+    for f in index.html page.js page.css kordavel.js kordavel.wasm data; do
+        ln -s "$root/build-web/$f" "$serve_dir/$f"
+    done
+    cp "$file" "$serve_dir/replay.kdr"
+    page_start "$serve_dir"
+    out=$(page_run "verify=replay.kdr" 3600)
     echo "$out"
     [[ $out == ticks=* ]]
 }
@@ -99,7 +50,7 @@ case "${1:-build}" in
         [ -f build-web/kordavel.wasm ] || build
         port=${2:-42080}
         echo "Kordavel on http://127.0.0.1:$port/"
-        exec python3 -m http.server --bind 127.0.0.1 --directory build-web "$port"
+        exec python3 scripts/web_serve.py build-web "$port"
         ;;
     verify)
         [ $# -eq 2 ] || { echo "usage: scripts/web.sh verify FILE.kdr" >&2; exit 2; }
