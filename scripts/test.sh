@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the game twice, normally and with AddressSanitizer + UndefinedBehaviorSanitizer, and
-# runs every test in both builds, and the browser build's tests against the normal one; then runs every fuzz target for a short while
-# (KORDAVEL_FUZZ_SECONDS each, 20 by default; 0 skips them).
+# runs every test in both builds, and the browser build's tests against the normal one; then
+# runs every fuzz target for a short while (KORDAVEL_FUZZ_SECONDS each, 20 by default; 0 skips
+# them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

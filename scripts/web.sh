@@ -3,6 +3,7 @@
 #   scripts/web.sh                 build the page (and the desktop tree's data files it serves)
 #   scripts/web.sh serve [PORT]    serve it on 127.0.0.1 (port 42080 unless given)
 #   scripts/web.sh verify FILE     play a replay in headless Chromium: "ticks=N hash=H"
+#   scripts/web.sh weigh          bytes transferred and time to the first frame
 #   scripts/web.sh test            the browser tests (tests/web)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,6 +56,13 @@ case "${1:-build}" in
     verify)
         [ $# -eq 2 ] || { echo "usage: scripts/web.sh verify FILE.kdr" >&2; exit 2; }
         verify "$2"
+        ;;
+    weigh)
+        # Bytes transferred and milliseconds to the first frame, in headless Chromium.
+        [ -f build-web/kordavel.wasm ] || build
+        trap page_stop EXIT
+        page_start "$root/build-web"
+        page_run "weigh" 60
         ;;
     test)
         build

@@ -670,6 +670,12 @@ async function Start() {
     Draw();
     Kordavel.firstFrameMs = performance.now();
     document.title = "Kordavel";
+    // What the page cost to show its first frame, for scripts/web.sh weigh.
+    if (params.has("weigh")) {
+      const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
+      const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
+      Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs) + " transferred-bytes " + bytes);
+    }
     lastTime = t;
     requestAnimationFrame(Frame);
   });
