@@ -118,6 +118,26 @@
       out.push("watching " + K.status().split(" ")[2]);
       for (let t = 0; t < 100 && K.status().split(" ")[2] === "1"; ++t) Tick();
       out.push("watching " + K.status().split(" ")[2]);
+    } else if (check === "levels") {
+      // A level made in the editor is kept in the browser's storage, after the shipped ones.
+      for (let i = 0; i < 5; ++i) Tick();
+      out.push("stages " + K.selectShow().split(" ")[1]);
+      Click('[data-item="MLevelEditor"]');
+      for (const vk of [13, 39, 32, 13, 27]) {
+        press(vk, true);
+        Tick();
+        press(vk, false);
+        Tick();
+      }
+      out.push("kept-bytes " + FromBase64(Store.get("levels") || "").length);
+      // The game counts its stages at start: open the page again to see the new one.
+      sessionStorage.setItem("levels-check", out.join("\n"));
+      location.href = "index.html?harness=harness.js&check=stages&report";
+      return;
+    } else if (check === "stages") {
+      out.push(sessionStorage.getItem("levels-check") || "error: the page was not opened anew");
+      for (let i = 0; i < 5; ++i) Tick();
+      out.push("stages " + K.selectShow().split(" ")[1]);
     } else {
       out.push("error: no check " + check);
     }

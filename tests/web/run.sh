@@ -6,7 +6,8 @@
 #   verifies on the desktop on the page's own hash;
 # - the dialogs: a binding captured in Options reaches the stored settings, Select Level
 #   starts its game, the language switches the captions, the last 20 games are kept, and a
-#   kept game verifies on the desktop and plays to its end on the page.
+#   kept game verifies on the desktop and plays to its end on the page;
+# - a level made in the page's editor is kept and there again when the page is opened anew.
 # usage: run.sh KORDAVEL DATA_DIR BUILD_WEB
 set -u
 kordavel=$1
@@ -90,5 +91,13 @@ sed -n 's/^replay //p' <<<"$out" | base64 -d >"$work/kept.kdr"
 kept=$(desktop_verify "$work/kept.kdr")
 [[ $kept == ticks=* ]] || fail "the kept game does not verify on the desktop: $kept"
 echo "kept game on the desktop: $kept ($(sed -n 's/^newest //p' <<<"$out"))"
+
+# 4. A level made in the editor stays, after the shipped ones, when the page is opened again.
+out=$(page "harness=harness.js&check=levels")
+shipped=$(( $(stat -c %s "$data/lswap.dat") / 176 - 1 ))
+for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
+    grep -qxF "$line" <<<"$out" || fail "levels: no line \"$line\" in: $out"
+done
+echo "levels: $shipped shipped, one made in the editor kept"
 
 [ $failures -eq 0 ] && echo "PASS" || exit 1
