@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the game twice, normally and with AddressSanitizer + UndefinedBehaviorSanitizer, and
-# runs every test in both builds; then runs every fuzz target for a short while
-# (KORDAVEL_FUZZ_SECONDS each, 20 by default; 0 skips them).
+# runs every test in both builds, and the browser build's tests against the normal one; then
+# runs every fuzz target for a short while (KORDAVEL_FUZZ_SECONDS each, 20 by default; 0 skips
+# them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -9,6 +10,9 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The same game in the browser, against the desktop build (tests/web).
+scripts/web.sh test
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKORDAVEL_SANITIZE=ON -DKORDAVEL_BENCH=OFF
 cmake --build build-asan -j"$jobs"

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The game in the browser, built with Debian's emscripten into build-web/.
+#   scripts/web.sh                 build the page (and the desktop tree's data files it serves)
+#   scripts/web.sh serve [PORT]    serve it on 127.0.0.1 (port 42080 unless given)
+#   scripts/web.sh verify FILE     play a replay in headless Chromium: "ticks=N hash=H"
+#   scripts/web.sh weigh          bytes transferred and time to the first frame
+#   scripts/web.sh test            the browser tests (tests/web)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+# Debian's emscripten runs its tools on node with Debian's node modules.
+export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+# emscripten builds its system libraries on first use into its cache: the package's own
+# folder when it can be written (root, as in CI), else one beside the build.
+if [ -z "${EM_CACHE:-}" ] && [ ! -w /usr/share/emscripten/cache ]; then
+    export EM_CACHE=$root/build-web/.emcache
+fi
+
+build() {
+    # The data files come from the desktop tree's asset compiler.
+    if [ ! -f build/CMakeCache.txt ]; then
+        cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    fi
+    cmake --build build -j2 --target kordavel_data
+    emcmake cmake -S . -B build-web -DCMAKE_BUILD_TYPE=Release \
+        -DKORDAVEL_WEB_DATA="$root/build/data" >/dev/null
+    cmake --build build-web -j2
+}
+
+source scripts/web_page.sh
+
+verify() {
+    local file=$1 out
+    [ -f "$file" ] || { echo "web.sh: cannot read \"$file\"" >&2; exit 2; }
+    [ -f build-web/kordavel.wasm ] || build >&2
+    serve_dir=$(mktemp -d)
+    trap 'page_stop; rm -rf "$serve_dir"' EXIT
+    for f in index.html page.js page.css kordavel.js kordavel.wasm data; do
+        ln -s "$root/build-web/$f" "$serve_dir/$f"
+    done
+    cp "$file" "$serve_dir/replay.kdr"
+    page_start "$serve_dir"
+    out=$(page_run "verify=replay.kdr" 3600)
+    echo "$out"
+    [[ $out == ticks=* ]]
+}
+
+case "${1:-build}" in
+    build) build ;;
+    serve)
+        [ -f build-web/kordavel.wasm ] || build
+        port=${2:-42080}
+        echo "Kordavel on http://127.0.0.1:$port/"
+        exec python3 scripts/web_serve.py build-web "$port"
+        ;;
+    verify)
+        [ $# -eq 2 ] || { echo "usage: scripts/web.sh verify FILE.kdr" >&2; exit 2; }
+        verify "$2"
+        ;;
+    weigh)
+        # Bytes transferred and milliseconds to the first frame, in headless Chromium.
+        [ -f build-web/kordavel.wasm ] || build
+        trap page_stop EXIT
+        page_start "$root/build-web"
+        page_run "weigh" 60
+        ;;
+    test)
+        build
+        exec tests/web/run.sh "$root/build/kordavel" "$root/build/data" "$root/build-web"
+        ;;
+    *)
+        echo "usage: scripts/web.sh [build | serve [PORT] | verify FILE.kdr | test]" >&2
+        exit 2
+        ;;
+esac

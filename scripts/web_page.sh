@@ -1,0 +1,59 @@
+# Runs the page in headless Chromium and reads what it reports; sourced by scripts/web.sh and
+# tests/web/run.sh.
+#   page_start DIR       serve DIR on a free port of 127.0.0.1 (42100-42999)
+#   page_run QUERY [S]   open index.html?QUERY, print the page's report (S seconds at most)
+#   page_stop            stop the server (and a browser left running)
+page_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+page_server=""
+page_browser=""
+
+page_start() {
+    page_tmp=$(mktemp -d)
+    for _ in $(seq 1 20); do
+        page_port=$((42100 + RANDOM % 900))
+        python3 "$page_dir/web_serve.py" "$1" "$page_port" --result "$page_tmp/result" \
+            2>"$page_tmp/server.err" &
+        page_server=$!
+        for _ in $(seq 1 50); do
+            if python3 -c "import socket; socket.create_connection(('127.0.0.1', $page_port), 1)" \
+                2>/dev/null; then
+                return 0
+            fi
+            kill -0 $page_server 2>/dev/null || break
+            sleep 0.1
+        done
+        kill $page_server 2>/dev/null
+        wait $page_server 2>/dev/null
+    done
+    echo "the page's server did not start: $(cat "$page_tmp/server.err")" >&2
+    return 1
+}
+
+page_run() {
+    local limit=${2:-300}
+    rm -f "$page_tmp/result"
+    chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
+        --user-data-dir="$page_tmp/profile-$RANDOM" \
+        "http://127.0.0.1:$page_port/index.html?$1&report" >/dev/null 2>&1 &
+    page_browser=$!
+    for _ in $(seq 1 $((limit * 10))); do
+        [ -f "$page_tmp/result" ] && break
+        kill -0 $page_browser 2>/dev/null || break
+        sleep 0.1
+    done
+    kill $page_browser 2>/dev/null
+    wait $page_browser 2>/dev/null
+    page_browser=""
+    if [ -f "$page_tmp/result" ]; then
+        cat "$page_tmp/result"
+        echo
+    else
+        echo "error: the page reported nothing within $limit seconds"
+    fi
+}
+
+page_stop() {
+    [ -n "$page_browser" ] && kill $page_browser 2>/dev/null
+    [ -n "$page_server" ] && kill $page_server 2>/dev/null
+    rm -rf "${page_tmp:-}"
+}

@@ -1,0 +1,688 @@
+// The page around the game: the frame loop, keyboard and gamepads, WebAudio, the browser's
+// storage, and the menus and dialogs. The game itself is kordavel.wasm (web_main.cpp).
+"use strict";
+
+const kTickMs = 13;
+const kKeptGames = 20;
+const kDataFiles = ["tank.grp", "tank.fnt", "tank.snd", "lswap.dat"];
+const kLevelRecordBytes = 176;
+const params = new URLSearchParams(location.search);
+
+// Windows virtual-key codes by KeyboardEvent.code, as the desktop window maps its keys.
+const kVirtualKeys = (() => {
+  const map = {
+    Backspace: 8, Tab: 9, Enter: 13, NumpadEnter: 13, ShiftLeft: 16, ShiftRight: 16,
+    ControlLeft: 17, ControlRight: 17, AltLeft: 18, AltRight: 18, Pause: 19, CapsLock: 20,
+    Escape: 27, Space: 32, PageUp: 33, PageDown: 34, End: 35, Home: 36, ArrowLeft: 37,
+    ArrowUp: 38, ArrowRight: 39, ArrowDown: 40, PrintScreen: 44, Insert: 45, Delete: 46,
+    MetaLeft: 91, MetaRight: 92, ContextMenu: 93, NumpadMultiply: 106, NumpadAdd: 107,
+    NumpadSubtract: 109, NumpadDecimal: 110, NumpadDivide: 111, NumLock: 144, ScrollLock: 145,
+    Semicolon: 186, Equal: 187, Comma: 188, Minus: 189, Period: 190, Slash: 191, Backquote: 192,
+    BracketLeft: 219, Backslash: 220, BracketRight: 221, Quote: 222,
+  };
+  for (let i = 0; i < 26; ++i) map["Key" + String.fromCharCode(65 + i)] = 65 + i;
+  for (let i = 0; i < 10; ++i) {
+    map["Digit" + i] = 48 + i;
+    map["Numpad" + i] = 96 + i;
+  }
+  for (let i = 1; i <= 12; ++i) map["F" + i] = 111 + i;
+  return map;
+})();
+
+function VirtualKey(event) {
+  return kVirtualKeys[event.code] || 0;
+}
+
+function Base64(bytes) {
+  let text = "";
+  for (let i = 0; i < bytes.length; i += 0x8000)
+    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+  return btoa(text);
+}
+
+function FromBase64(text) {
+  const raw = atob(text);
+  const bytes = new Uint8Array(raw.length);
+  for (let i = 0; i < raw.length; ++i) bytes[i] = raw.charCodeAt(i);
+  return bytes;
+}
+
+// --- The browser's storage ---------------------------------------------------------------
+
+const Store = {
+  get(key) {
+    try { return localStorage.getItem("kordavel/" + key); } catch (e) { return null; }
+  },
+  set(key, value) {
+    try {
+      localStorage.setItem("kordavel/" + key, value);
+      return true;
+    } catch (e) {
+      return false;
+    }
+  },
+  // The kept replays, newest last: [{name, data}] with the file's bytes in base64.
+  replays() {
+    try { return JSON.parse(this.get("replays") || "[]"); } catch (e) { return []; }
+  },
+  keepReplay(name, bytes) {
+    const list = this.replays();
+    list.push({ name: name, data: Base64(bytes) });
+    // Only the program-named games are dropped, oldest first; then anything, if space is short.
+    while (list.filter((r) => r.name.startsWith("game-")).length > kKeptGames)
+      list.splice(list.findIndex((r) => r.name.startsWith("game-")), 1);
+    while (list.length > 0 && !this.set("replays", JSON.stringify(list))) list.shift();
+  },
+};
+
+// --- Sound -------------------------------------------------------------------------------
+
+const Audio = {
+  context: null,
+  buffers: [],
+  pending: [],
+  available() {
+    if (!this.context) {
+      const Context = window.AudioContext || window.webkitAudioContext;
+      if (!Context) return false;
+      this.context = new Context();
+    }
+    return true;
+  },
+  clear() { this.buffers = []; },
+  add(bytes) {
+    const index = this.buffers.length;
+    this.buffers.push(null);
+    if (!this.context) return;
+    this.context.decodeAudioData(bytes.buffer.slice(0)).then(
+      (buffer) => { this.buffers[index] = buffer; }, () => {});
+  },
+  // volume: hundredths of a decibel, 0 full.
+  play(item, volume) {
+    const buffer = this.buffers[item];
+    if (!this.context || !buffer) return;
+    if (this.context.state === "suspended") this.context.resume();
+    const source = this.context.createBufferSource();
+    const gain = this.context.createGain();
+    gain.gain.value = Math.pow(10, volume / 2000);
+    source.buffer = buffer;
+    source.connect(gain).connect(this.context.destination);
+    source.start();
+  },
+};
+
+// --- Gamepads: the 36 joystick states ------------------------------------------------------
+
+const Pad = {
+  states: new Array(36).fill(false),
+  // 0 up, 1 down, 2 left, 3 right (beyond 50 of 1000 off centre), 4..35 buttons 1..32.
+  read() {
+    const now = new Array(36).fill(false);
+    const pads = navigator.getGamepads ? navigator.getGamepads() : [];
+    const pad = Array.from(pads).find((p) => p && p.connected);
+    if (pad) {
+      const x = pad.axes[0] || 0, y = pad.axes[1] || 0;
+      now[0] = y < -0.05;
+      now[1] = y > 0.05;
+      now[2] = x < -0.05;
+      now[3] = x > 0.05;
+      for (let i = 0; i < 32 && i < pad.buttons.length; ++i) now[4 + i] = pad.buttons[i].pressed;
+    }
+    return now;
+  },
+  poll() {
+    const now = this.read();
+    for (let i = 0; i < 36; ++i)
+      if (now[i] !== this.states[i]) {
+        this.states[i] = now[i];
+        K.joy(i, now[i] ? 1 : 0);
+      }
+  },
+};
+
+// --- The game's calls --------------------------------------------------------------------
+
+// Set once the module is ready: the exported functions, by short name.
+const K = {};
+let canvas, context2d, image;
+let language = 0;
+let shippedLevels = null;  // the level file as it came with the page
+let dialogOpen = null;
+
+const Kordavel = {
+  audioAvailable() { return Audio.available(); },
+  call(what, text, bytes) {
+    switch (what) {
+      case "soundbank-clear": Audio.clear(); break;
+      case "soundbank-add": Audio.add(bytes); break;
+      case "play": {
+        const [item, volume] = text.split(" ").map(Number);
+        Audio.play(item, volume);
+        break;
+      }
+      case "file": KeepFile(text, bytes); break;
+      case "replay": Store.keepReplay(text, bytes); break;
+      case "message": ShowMessage(K.messageText(text, language)); break;
+      case "close": ShowMessage("The game has ended; reload the page to play again."); stopped = true; break;
+      case "fail": ShowMessage(text); stopped = true; break;
+      case "mode": {
+        const [width, , full] = text.split(" ").map(Number);
+        SetMode(width, full === 1);
+        break;
+      }
+      case "palette": document.querySelector('[data-item="PaletteType"]').classList.toggle("checked", text === "1"); break;
+      case "language": SetLanguage(Number(text)); break;
+      case "dialog": OpenDialog(text); break;
+      case "watching": ShowStatus(); break;
+    }
+  },
+};
+window.Kordavel = Kordavel;
+
+function KeepFile(path, bytes) {
+  if (path === "kordavel.ini") {
+    Store.set("settings", new TextDecoder().decode(bytes));
+  } else if (path === "data/lswap.dat" && shippedLevels) {
+    // The player's levels: the records after the shipped ones.
+    const shipped = shippedLevels.length - shippedLevels.length % kLevelRecordBytes;
+    const same = bytes.length >= shipped && shippedLevels.subarray(0, shipped).every((b, i) => b === bytes[i]);
+    if (same) Store.set("levels", Base64(bytes.subarray(shipped)));
+  }
+}
+
+// --- Frames -------------------------------------------------------------------------------
+
+let stopped = false;
+let lastTime = null, carry = 0;
+let ticksRun = 0;
+
+function Draw() {
+  const pixels = HEAPU8.subarray(K.frame(), K.frame() + 320 * 200 * 4);
+  image.data.set(pixels);
+  context2d.putImageData(image, 0, 0);
+}
+
+// One tick as the loop runs it: gamepads polled, the game stepped, the frame drawn if new.
+function Tick() {
+  Pad.poll();
+  ++ticksRun;
+  if (K.tick()) {
+    Draw();
+    return true;
+  }
+  return false;
+}
+
+// The 13 ms tick paced by the display's frames: the time since the last frame runs as many
+// ticks as it holds; a late frame is not caught up beyond a few ticks.
+function Frame(time) {
+  if (stopped) return;
+  if (lastTime !== null) carry = Math.min(carry + (time - lastTime), 4 * kTickMs);
+  lastTime = time;
+  while (carry >= kTickMs) {
+    carry -= kTickMs;
+    Tick();
+  }
+  requestAnimationFrame(Frame);
+}
+
+function SetMode(width, full) {
+  canvas.dataset.size = width;
+  if (full && !document.fullscreenElement && document.documentElement.requestFullscreen)
+    document.documentElement.requestFullscreen().catch(() => {});
+  if (!full && document.fullscreenElement) document.exitFullscreen().catch(() => {});
+}
+
+// --- Keyboard ----------------------------------------------------------------------------
+
+// Keys the browser would otherwise take (scrolling, focus, find).
+const kTakenKeys = new Set([8, 9, 13, 16, 17, 18, 27, 32, 33, 34, 35, 36, 37, 38, 39, 40, 112, 114, 116, 118, 121]);
+
+function KeyDown(event) {
+  if (dialogOpen) return;
+  const code = VirtualKey(event);
+  if (!code) return;
+  if (kTakenKeys.has(code) || event.altKey) event.preventDefault();
+  if (event.repeat) return;
+  Audio.available();
+  if (Audio.context && Audio.context.state === "suspended") Audio.context.resume();
+  K.key(code, 1, event.altKey ? 1 : 0);
+}
+
+function KeyUp(event) {
+  const code = VirtualKey(event);
+  if (!code) return;
+  if (kTakenKeys.has(code)) event.preventDefault();
+  K.key(code, 0, 0);
+}
+
+// --- Captions ----------------------------------------------------------------------------
+
+function SetLanguage(lang) {
+  language = lang;
+  document.documentElement.lang = lang === 0 ? "en" : "ru";
+  for (const el of document.querySelectorAll("[data-item], [data-caption]")) {
+    const name = el.dataset.caption || el.dataset.item;
+    const text = K.caption(name, lang, Number(el.dataset.occurrence || 0));
+    if (text) el.textContent = text;
+  }
+  for (const el of document.querySelectorAll("[data-language]"))
+    el.classList.toggle("checked", Number(el.dataset.language) === lang);
+  document.querySelector(".about-made").textContent = K.uiText("Made by the Kordavel developers", lang);
+  ShowStatus();
+}
+
+function ShowStatus() {
+  const status = K.status ? K.status().split(" ").map(Number) : [];
+  const watching = status[2] === 1;
+  document.getElementById("status").textContent = watching
+    ? K.caption("ReplayWatching", language, 0) + (status[3] ? " — " + K.caption("ReplayPaused", language, 0) : "")
+    : "";
+}
+
+// --- Menus and dialogs -------------------------------------------------------------------
+
+function ShowMessage(text) {
+  const dialog = document.getElementById("message");
+  dialog.querySelector("p").textContent = text;
+  Show(dialog);
+}
+
+function Show(dialog) {
+  K.releaseKeys();
+  dialogOpen = dialog;
+  if (!dialog.open) dialog.showModal();
+}
+
+function OpenDialog(name) {
+  if (name === "options") OpenOptions();
+  else if (name === "select") OpenSelect();
+  else Show(document.getElementById(name));
+}
+
+function MenuClick(item) {
+  if (item === "MOptions" || item === "MSelectLevel" || item === "MAbout" || item.startsWith("MLang")) {
+    K.menu(item);  // the game opens the dialog, or switches the language
+  } else {
+    K.menu(item);
+  }
+  ShowStatus();
+}
+
+function SetUpMenus() {
+  const file = document.querySelector('[data-menu="MFile"]');
+  file.querySelector(".title").addEventListener("click", () => file.classList.toggle("open"));
+  document.addEventListener("click", (e) => { if (!file.contains(e.target)) file.classList.remove("open"); });
+  for (const el of document.querySelectorAll("#menu [data-item], #menu [data-page]"))
+    el.addEventListener("click", () => {
+      file.classList.remove("open");
+      el.blur();
+      if (el.dataset.item) MenuClick(el.dataset.item);
+      else if (el.dataset.page === "replays") OpenReplays();
+      else if (el.dataset.page === "controls") OpenControls();
+      else Show(document.getElementById(el.dataset.page));
+    });
+  for (const dialog of document.querySelectorAll("dialog"))
+    dialog.addEventListener("close", () => {
+      if (dialogOpen === dialog) dialogOpen = null;
+      canvas.focus();
+    });
+}
+
+// Options: every control edits the game's working copy through the dialog's own handlers.
+const kActions = ["MoveUp", "MoveDown", "MoveLeft", "MoveRight", "Fire", "Start", "Pause"];
+const kActionCaptions = ["StaticText1", "StaticText2", "StaticText3", "StaticText4", "StaticText5", "StaticText12", "StaticText17"];
+const kPrompts = ["Press Up", "Press Down", "Press Left", "Press Right", "Press Fire", "Press Start", "Press Pause"];
+const kRows = [["KeysForPlayer1", "JoystickForPlayer1", 7, "GroupBox1"], ["KeysForPlayer2", "JoystickForPlayer2", 5, "GroupBox2"]];
+
+function OptionValues(show) {
+  const values = {};
+  for (const line of K.options(show).split("\n")) {
+    const [key, value] = line.split(" ");
+    if (key) values[key] = Number(value);
+  }
+  return values;
+}
+
+function FillOptions(values) {
+  const dialog = document.getElementById("options");
+  for (const input of dialog.querySelectorAll("[data-key]")) {
+    const v = values[input.dataset.key];
+    if (input.type === "checkbox") input.checked = v === 1;
+    else input.value = v;
+  }
+  for (const button of dialog.querySelectorAll("#bindings button"))
+    button.textContent = K.keyName(values[button.dataset.binding], button.dataset.joystick === "1" ? 1 : 0);
+}
+
+function OpenOptions() {
+  const dialog = document.getElementById("options");
+  const bindings = document.getElementById("bindings");
+  bindings.innerHTML = "";
+  for (const [keys, joystick, count, group] of kRows) {
+    const table = document.createElement("table");
+    table.innerHTML = "<caption>" + K.caption(group, language, 0) + "</caption>";
+    for (let a = 0; a < count; ++a) {
+      const row = table.insertRow();
+      row.insertCell().textContent = K.caption(kActionCaptions[a], language, 0);
+      for (const [section, joy] of [[keys, 0], [joystick, 1]]) {
+        const button = document.createElement("button");
+        button.type = "button";
+        button.dataset.binding = section + "/" + kActions[a];
+        button.dataset.joystick = joy;
+        button.addEventListener("click", () => Capture(button, kPrompts[a], joy === 1));
+        row.insertCell().appendChild(button);
+      }
+    }
+    bindings.appendChild(table);
+  }
+  FillOptions(OptionValues(1));
+  Show(dialog);
+}
+
+function SetUpOptions() {
+  const dialog = document.getElementById("options");
+  for (const input of dialog.querySelectorAll("[data-key]"))
+    input.addEventListener("input", () => {
+      const value = input.type === "checkbox" ? (input.checked ? 1 : 0) : Number(input.value);
+      const error = K.optionSet(input.dataset.key, value);
+      if (error) ShowMessage(error);
+      FillOptions(OptionValues(0));
+    });
+  dialog.querySelector('[value="defaults"]').addEventListener("click", () => {
+    K.optionButton("defaults");
+    FillOptions(OptionValues(0));
+  });
+  dialog.addEventListener("close", () => {
+    K.optionButton(dialog.returnValue === "ok" ? "ok" : "cancel");
+    dialog.returnValue = "";
+  });
+}
+
+// The capture dialog: a key taken when one goes up (the lowest code then down), or the first
+// joystick state that comes on. Esc is a key like any other; the dialog's close box cancels.
+function Capture(button, prompt, joystick) {
+  const dialog = document.getElementById("capture");
+  dialog.querySelector("p").textContent = K.uiText(prompt, language);
+  const down = new Uint8Array(256);
+  let timer = null;
+  const finish = (value) => {
+    document.removeEventListener("keydown", onDown, true);
+    document.removeEventListener("keyup", onUp, true);
+    clearInterval(timer);
+    dialog.close();
+    dialogOpen = document.getElementById("options");
+    if (value === null) return;
+    const error = K.optionSet(button.dataset.binding, value);
+    if (error) ShowMessage(error);
+    FillOptions(OptionValues(0));
+  };
+  const onDown = (e) => {
+    e.preventDefault();
+    e.stopPropagation();
+    if (e.repeat) return;
+    const code = VirtualKey(e);
+    if (code > 0) down[code] = 1;
+  };
+  const onUp = (e) => {
+    e.preventDefault();
+    e.stopPropagation();
+    // A key let go that went down before the dialog opened is not a capture.
+    if (!down.some((d) => d)) return;
+    if (joystick) {
+      finish(K.scanJoystick() & 0x7f);
+      return;
+    }
+    const ptr = K.malloc(256);
+    HEAPU8.set(down, ptr);
+    const value = K.captureKey(ptr);
+    K.free(ptr);
+    finish(value);
+  };
+  document.addEventListener("keydown", onDown, true);
+  document.addEventListener("keyup", onUp, true);
+  if (joystick)
+    timer = setInterval(() => {
+      const state = K.scanJoystick();
+      if (state !== 36) finish(state & 0x7f);
+    }, 50);
+  dialog.onclose = () => { if (dialog.returnValue === "cancel") finish(null); };
+  dialog.oncancel = (e) => e.preventDefault();
+  dialog.showModal();
+}
+
+function OpenSelect() {
+  const dialog = document.getElementById("select");
+  const [minimum, maximum, position, gameItem, okEnabled] = K.selectShow().split(" ").map(Number);
+  const stage = document.getElementById("select-stage");
+  stage.min = minimum;
+  stage.max = maximum;
+  stage.value = position;
+  dialog.querySelectorAll('[name="game"]')[gameItem].checked = true;
+  document.getElementById("select-ok").disabled = !okEnabled;
+  dialog.querySelector(".note").textContent = okEnabled ? "" : K.uiText("The level file holds no stage.", language);
+  Show(dialog);
+}
+
+function SetUpSelect() {
+  const dialog = document.getElementById("select");
+  dialog.addEventListener("close", () => {
+    if (dialog.returnValue !== "ok") return;
+    dialog.returnValue = "";
+    const item = Number(dialog.querySelector('[name="game"]:checked').value);
+    const error = K.selectOk(Number(document.getElementById("select-stage").value), item);
+    if (error) setTimeout(() => ShowMessage(error), 0);
+  });
+}
+
+// Replays: the last games kept in the browser, a file from the desktop, and the session.
+function Download(name, bytes) {
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(new Blob([bytes], { type: "application/octet-stream" }));
+  link.download = name;
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+function WithBytes(bytes, fn) {
+  const ptr = K.malloc(bytes.length || 1);
+  HEAPU8.set(bytes, ptr);
+  try { return fn(ptr, bytes.length); } finally { K.free(ptr); }
+}
+
+function Watch(bytes, name) {
+  const error = WithBytes(bytes, (ptr, size) => K.watch(ptr, size));
+  if (error) ShowMessage(name + ": " + error);
+  ShowStatus();
+}
+
+function SessionReplay() {
+  const ptr = K.sessionReplay();
+  return HEAPU8.slice(ptr, ptr + K.bytesSize());
+}
+
+function OpenReplays() {
+  const dialog = document.getElementById("replays");
+  const list = document.getElementById("replay-list");
+  list.innerHTML = "";
+  const replays = Store.replays().reverse();
+  if (replays.length === 0) list.innerHTML = "<li>No games played yet.</li>";
+  for (const r of replays) {
+    const li = document.createElement("li");
+    const watch = document.createElement("button");
+    watch.type = "button";
+    watch.textContent = r.name;
+    watch.addEventListener("click", () => { dialog.close(); Watch(FromBase64(r.data), r.name); });
+    const save = document.createElement("button");
+    save.type = "button";
+    save.textContent = "⤓";
+    save.title = "Download";
+    save.addEventListener("click", () => Download(r.name, FromBase64(r.data)));
+    li.append(watch, " ", save);
+    list.appendChild(li);
+  }
+  Show(dialog);
+}
+
+function SetUpReplays() {
+  const dialog = document.getElementById("replays");
+  document.getElementById("replay-file").addEventListener("change", (e) => {
+    const file = e.target.files[0];
+    e.target.value = "";
+    if (!file) return;
+    file.arrayBuffer().then((buffer) => {
+      dialog.close();
+      Watch(new Uint8Array(buffer), file.name);
+    });
+  });
+  document.getElementById("replay-download-session").addEventListener("click", () =>
+    Download("session.kdr", SessionReplay()));
+}
+
+function OpenControls() {
+  const values = OptionValues(0);
+  const name = (section, action) => K.keyName(values[section + "/" + action], section.startsWith("Joystick") ? 1 : 0);
+  let html = "";
+  for (const [keys, joystick, count, group] of kRows) {
+    html += "<h3>" + K.caption(group, language, 0) + "</h3><table>";
+    for (let a = 0; a < count; ++a)
+      html += "<tr><td>" + K.caption(kActionCaptions[a], language, 0) + "</td><td>" + name(keys, kActions[a]) +
+        "</td><td>" + name(joystick, kActions[a]) + "</td></tr>";
+    html += "</table>";
+  }
+  html += "<p>Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. " +
+    "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in File, Options.</p>";
+  document.getElementById("controls-text").innerHTML = html;
+  Show(document.getElementById("controls"));
+}
+
+// --- Start --------------------------------------------------------------------------------
+
+async function FetchBytes(url) {
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(url + ": " + response.status);
+  return new Uint8Array(await response.arrayBuffer());
+}
+
+function AddFile(path, bytes) {
+  WithBytes(bytes, (ptr, size) => K.addFile(path, ptr, size));
+}
+
+function Result(text) {
+  const out = document.getElementById("result");
+  out.textContent = text;
+  out.hidden = false;
+  document.title = "done";
+  // scripts/web.sh and the tests read it from their server.
+  if (params.has("report")) fetch("result", { method: "POST", body: text });
+}
+
+async function Start() {
+  const bind = (name, ret, args) => Module.cwrap("kdv_" + name, ret, args);
+  Object.assign(K, {
+    addFile: bind("add_file", null, ["string", "number", "number"]),
+    start: bind("start", "number", ["number"]),
+    tick: bind("tick", "number", []),
+    frame: bind("frame", "number", []),
+    key: bind("key", null, ["number", "number", "number"]),
+    releaseKeys: bind("release_keys", null, []),
+    joy: bind("joy", null, ["number", "number"]),
+    menu: bind("menu", "number", ["string"]),
+    saveSettings: bind("save_settings", null, []),
+    options: bind("options", "string", ["number"]),
+    optionSet: bind("option_set", "string", ["string", "number"]),
+    optionButton: bind("option_button", null, ["string"]),
+    keyName: bind("key_name", "string", ["number", "number"]),
+    captureKey: bind("capture_key", "number", ["number"]),
+    scanJoystick: bind("scan_joystick", "number", []),
+    selectShow: bind("select_show", "string", []),
+    selectOk: bind("select_ok", "string", ["number", "number"]),
+    caption: bind("caption", "string", ["string", "number", "number"]),
+    uiText: bind("ui_text", "string", ["string", "number"]),
+    messageText: bind("message_text", "string", ["string", "number"]),
+    status: bind("status", "string", []),
+    language: bind("language", "number", []),
+    sessionReplay: bind("session_replay", "number", []),
+    bytesSize: bind("bytes_size", "number", []),
+    hash: bind("hash", "string", []),
+    verify: bind("verify", "string", ["number", "number"]),
+    watch: bind("watch", "string", ["number", "number"]),
+    malloc: Module._malloc,
+    free: Module._free,
+  });
+  canvas = document.getElementById("screen");
+  context2d = canvas.getContext("2d");
+  image = context2d.createImageData(320, 200);
+
+  const files = await Promise.all(kDataFiles.map((name) => FetchBytes("data/" + name).catch(() => null)));
+  kDataFiles.forEach((name, i) => {
+    if (!files[i]) return;  // the game reports the missing file itself
+    let bytes = files[i];
+    if (name === "lswap.dat") {
+      shippedLevels = bytes;
+      const mine = Store.get("levels");
+      if (mine) {
+        const whole = bytes.length - bytes.length % kLevelRecordBytes;
+        const extra = FromBase64(mine);
+        const joined = new Uint8Array(whole + extra.length);
+        joined.set(bytes.subarray(0, whole));
+        joined.set(extra, whole);
+        bytes = joined;
+      }
+    }
+    AddFile("data/" + name, bytes);
+  });
+  const settings = Store.get("settings");
+  const test = params.has("verify") || params.has("harness");
+  if (settings !== null && !test) AddFile("kordavel.ini", new TextEncoder().encode(settings));
+
+  if (params.has("verify")) {
+    const bytes = await FetchBytes(params.get("verify"));
+    Result(WithBytes(bytes, (ptr, size) => K.verify(ptr, size)));
+    return;
+  }
+  SetUpMenus();
+  SetUpOptions();
+  SetUpSelect();
+  SetUpReplays();
+  if (!K.start(test ? 1 : 0)) {
+    stopped = true;
+    return;
+  }
+  SetLanguage(K.language());
+  window.addEventListener("keydown", KeyDown);
+  window.addEventListener("keyup", KeyUp);
+  window.addEventListener("blur", () => K.releaseKeys());
+  window.addEventListener("pagehide", () => K.saveSettings());
+  document.addEventListener("visibilitychange", () => { if (document.hidden) K.saveSettings(); });
+  Kordavel.firstFrameMs = null;
+  if (params.has("harness")) {
+    // A test drives the ticks itself through Tick(), as the loop would.
+    const script = document.createElement("script");
+    script.src = params.get("harness");
+    document.body.appendChild(script);
+    return;
+  }
+  requestAnimationFrame((t) => {
+    Tick();
+    Draw();
+    Kordavel.firstFrameMs = performance.now();
+    document.title = "Kordavel";
+    // What the page cost to show its first frame, for scripts/web.sh weigh.
+    if (params.has("weigh")) {
+      const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
+      const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
+      Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs) + " transferred-bytes " + bytes);
+    }
+    lastTime = t;
+    requestAnimationFrame(Frame);
+  });
+}
+
+var Module = {
+  onRuntimeInitialized() {
+    Start().catch((e) => { Result("error: " + e.message); ShowMessage(String(e.message)); });
+  },
+};

@@ -1,0 +1,83 @@
+#pragma once
+// The page's devices: the picture goes to a canvas, sounds to WebAudio, files to memory with the
+// player's own ones copied to the browser's storage. The keyboard and the gamepads are the
+// runner's VirtualInput, set by page.js between ticks.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "adapters/memory_files.h"
+#include "core/platform/services.h"
+#include "core/screen/screen.h"
+
+namespace web {
+
+// Keeps the last frame as 320 x 200 RGBA for the canvas, in the colours a screen dump shows.
+class CanvasDisplay : public kdv::Display {
+  public:
+    bool CanDraw() const override { return true; }
+    void Present(const kdv::WorkBitmap& bitmap) override;
+    const uint8_t* Pixels() const { return rgba_.data(); }
+    bool presented = false;  // since page.js last drew the canvas
+
+  private:
+    std::array<uint8_t, size_t(kdv::kScreenPixels) * 4> rgba_{};
+};
+
+class WebAudioSound : public kdv::SoundDevice {
+  public:
+    void Initialise() override;
+    void Finalise() override {}
+    void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override;
+    int Count() const override { return count_; }
+    void Play(int item, int volume, bool wait) override;
+
+  private:
+    int count_ = 0;
+};
+
+// Data files in memory; the settings and the level file are handed to page.js when the game
+// writes them, to be kept in the browser's storage.
+class PageFiles : public adapters::MemoryFiles {
+  public:
+    void Append(const std::string& path, const std::vector<uint8_t>& bytes) override;
+    bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) override;
+    bool keep = true;  // off for a replay's game, whose writes stay in memory
+};
+
+class PageClock : public kdv::Clock {
+  public:
+    uint32_t TickCount() override;
+    bool manual = false;  // the tests' clock: 13 ms a tick, as the headless runner counts
+    uint32_t now = 0;
+};
+
+class PageWindow : public kdv::Window {
+  public:
+    void ShowMessage(const std::string& text) override;
+    void Close() override;
+    void Fail(const std::string& text) override;
+    void ApplyMode(int width, int height, bool fullScreen) override;
+    void ToggleFullScreen() override;
+    bool IsFullScreen() const override { return fullScreen_; }
+    void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+    void SetPaletteChecked(bool checked) override;
+    void SetLanguageChecked(int language) override;
+    void ShowOptions() override;
+    void ShowAbout() override;
+    void ShowSelectLevel() override;
+
+    bool timerEnabled = false;
+    bool failed = false;
+    int language = 0;
+
+  private:
+    bool fullScreen_ = false;
+    int width_ = 640, height_ = 400;
+};
+
+// Calls into page.js.
+void PageCall(const char* what, const std::string& text = "", const uint8_t* bytes = nullptr,
+              size_t size = 0);
+
+}  // namespace web

@@ -1,0 +1,148 @@
+// Drives the page as a player would, for tests/web/run.sh: keys go through the page's own key
+// handler, ticks through its own Tick(), dialogs through their buttons. Loaded by index.html
+// with ?harness=harness.js&check=NAME; the findings go to the page's result element, one a line.
+"use strict";
+(async () => {
+  const out = [];
+  const codeOf = {};
+  for (const [code, vk] of Object.entries(kVirtualKeys)) if (!(vk in codeOf)) codeOf[vk] = code;
+  // At the focused element, as the browser sends a key.
+  const press = (vk, down) =>
+    (document.activeElement || document.body).dispatchEvent(
+      new KeyboardEvent(down ? "keydown" : "keyup", { code: codeOf[vk], bubbles: true }));
+  // A dialog's close event comes as a task of its own.
+  const settle = () => new Promise((resolve) => setTimeout(resolve, 0));
+
+  async function PngPixels(url) {
+    const img = new Image();
+    img.src = url;
+    await img.decode();
+    const c = document.createElement("canvas");
+    c.width = img.width;
+    c.height = img.height;
+    const g = c.getContext("2d");
+    g.drawImage(img, 0, 0);
+    return g.getImageData(0, 0, c.width, c.height);
+  }
+
+  // A runner script's key and screen lines, played through the page tick by tick.
+  async function PlayScript(url) {
+    const byTick = new Map();
+    let last = 0;
+    for (const line of (await (await fetch(url)).text()).split("\n")) {
+      const w = line.trim().split(/\s+/);
+      if (w.length < 3 || w[0].startsWith("#")) continue;
+      const tick = Number(w[0]);
+      if (!byTick.has(tick)) byTick.set(tick, []);
+      byTick.get(tick).push(w);
+      last = Math.max(last, tick);
+    }
+    for (let tick = 1; tick <= last; ++tick) {
+      const lines = byTick.get(tick) || [];
+      for (const w of lines) if (w[1] === "key") press(Number(w[2]), w[3] === "down");
+      const shown = Tick();
+      for (const w of lines) {
+        if (w[1] !== "screen") continue;
+        if (!shown) {
+          out.push("screen " + tick + ": no new frame at this tick");
+          continue;
+        }
+        const want = await PngPixels(w[2] + ".png");
+        const have = context2d.getImageData(0, 0, 320, 200);
+        let differ = -1, count = 0;
+        for (let i = 0; i < 320 * 200; ++i)
+          for (let c = 0; c < 3; ++c)
+            if (want.data[i * 4 + c] !== have.data[i * 4 + c]) {
+              if (differ < 0) differ = i;
+              ++count;
+              break;
+            }
+        if (want.width !== 320 || want.height !== 200) out.push("screen " + tick + ": the PNG is " + want.width + "x" + want.height);
+        else if (differ < 0) out.push("screen " + tick + ": same");
+        else out.push("screen " + tick + ": " + count + " pixels differ, the first at (" + (differ % 320) + "," + Math.floor(differ / 320) + ")");
+      }
+    }
+  }
+
+  function Click(selector) {
+    const el = document.querySelector(selector);
+    if (!el) throw new Error("no " + selector);
+    el.click();
+  }
+
+  const check = params.get("check");
+  try {
+    if (check === "screen") {
+      // The screens, then the session's replay and the state it ended in.
+      await PlayScript(params.get("script"));
+      out.push("hash " + K.hash());
+      out.push("replay " + Base64(SessionReplay()));
+    } else if (check === "dialogs") {
+      // Options: player 1's Fire captured from a key, accepted, kept in the browser's storage.
+      for (let i = 0; i < 5; ++i) Tick();
+      Click('[data-item="MOptions"]');
+      out.push("options open " + document.getElementById("options").open);
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      out.push("capture open " + document.getElementById("capture").open);
+      press(70, true);  // F
+      press(70, false);
+      out.push("fire button " + document.querySelector('#bindings [data-binding="KeysForPlayer1/Fire"]').textContent);
+      document.querySelector('#options [value="ok"]').click();
+      await settle();
+      out.push("options open " + document.getElementById("options").open);
+      out.push("settings fire " + (/\[KeysForPlayer1\][^[]*Fire=(\d+)/.exec(Store.get("settings") || "") || [])[1]);
+      // Select Level: stage 2 in a duel.
+      Click('[data-item="MSelectLevel"]');
+      document.getElementById("select-stage").value = 2;
+      document.querySelectorAll('#select [name="game"]')[2].checked = true;
+      document.getElementById("select-ok").click();
+      await settle();
+      for (let i = 0; i < 3; ++i) Tick();
+      out.push("status " + K.status());
+      // Language: the menu's captions follow.
+      Click('[data-item="MLangRussian"]');
+      out.push("caption " + document.querySelector('[data-item="MStart1Player"]').textContent);
+      Click('[data-item="MLangEnglish"]');
+      out.push("caption " + document.querySelector('[data-item="MStart1Player"]').textContent);
+      // Every game started from the menu ends the one before: the last 20 are kept.
+      for (let i = 0; i < 23; ++i) {
+        Click('[data-item="MStart1Player"]');
+        for (let t = 0; t < 10; ++t) Tick();
+      }
+      const kept = Store.replays();
+      out.push("kept " + kept.length);
+      out.push("newest " + kept[kept.length - 1].name);
+      out.push("replay " + kept[kept.length - 1].data);
+      // Watching the newest kept game on the page, to its end.
+      Watch(FromBase64(kept[kept.length - 1].data), "newest");
+      out.push("watching " + K.status().split(" ")[2]);
+      for (let t = 0; t < 100 && K.status().split(" ")[2] === "1"; ++t) Tick();
+      out.push("watching " + K.status().split(" ")[2]);
+    } else if (check === "levels") {
+      // A level made in the editor is kept in the browser's storage, after the shipped ones.
+      for (let i = 0; i < 5; ++i) Tick();
+      out.push("stages " + K.selectShow().split(" ")[1]);
+      Click('[data-item="MLevelEditor"]');
+      for (const vk of [13, 39, 32, 13, 27]) {
+        press(vk, true);
+        Tick();
+        press(vk, false);
+        Tick();
+      }
+      out.push("kept-bytes " + FromBase64(Store.get("levels") || "").length);
+      // The game counts its stages at start: open the page again to see the new one.
+      sessionStorage.setItem("levels-check", out.join("\n"));
+      location.href = "index.html?harness=harness.js&check=stages&report";
+      return;
+    } else if (check === "stages") {
+      out.push(sessionStorage.getItem("levels-check") || "error: the page was not opened anew");
+      for (let i = 0; i < 5; ++i) Tick();
+      out.push("stages " + K.selectShow().split(" ")[1]);
+    } else {
+      out.push("error: no check " + check);
+    }
+  } catch (e) {
+    out.push("error: " + e.message);
+  }
+  Result(out.join("\n"));
+})();
