@@ -14,6 +14,7 @@
 #include "app/runner/state_json.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
+#include "replay/game_state.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
@@ -34,63 +35,113 @@ fs::path TempDir(const std::string& name) {
     return path;
 }
 
+Event Make(Event::Kind kind, int64_t a = 0, int32_t b = 0) {
+    Event e;
+    e.kind = kind;
+    e.a = a;
+    e.b = b;
+    return e;
+}
+
+std::vector<Event> Events(const replay::Replay& r) {
+    std::vector<Event> out;
+    replay::EventReader reader(r.stream);
+    Event e;
+    while (reader.Next(e)) out.push_back(e);
+    EXPECT_EQ(reader.Error(), "");
+    return out;
+}
+
+std::vector<Event> SampleEvents() {
+    Event settings = Make(Event::Settings);
+    settings.settings.settings.paletteType = true;
+    settings.settings.settings.joystick1[4] = 300;
+    settings.settings.starPeriod = 16;
+    Event dialogs = Make(Event::Dialogs);
+    dialogs.dialogs.position = 36;
+    dialogs.dialogs.gameItem = 2;
+    dialogs.dialogs.optionsOpen = true;
+    dialogs.dialogs.working.soundVolume = 53;  // as a settings file may hold it
+    dialogs.dialogs.working.keys1[4] = 88;
+    Event checkpoint = Make(Event::Checkpoint);
+    checkpoint.hash = 0xfedcba9876543210ull;
+    return {Make(Event::Clock, 1234), Make(Event::Ticks, 3),   Make(Event::Input, 1 << 5),
+            Make(Event::Key, 27),     Make(Event::Menu, 5),    settings,
+            dialogs,                  Make(Event::OptionsOk),  Make(Event::Clock, -20),
+            Make(Event::SelectOk, 3, 2), checkpoint,           Make(Event::Write, 0),
+            Make(Event::Ticks, 997)};
+}
+
 replay::Replay Sample() {
     replay::Replay r;
-    r.header.gameVersion = replay::GameVersion();
-    r.header.data[1] = {176 * 36, 0x0123456789abcdefull};
+    r.header.build = replay::BuildIdentity();
+    r.header.startTime = 1'765'000'000'000;
+    r.header.data[1] = {36, 0x0123456789abcdefull};
+    r.header.levelsRead = {0x05, 0, 0, 0, 0x08};
     r.header.start.settings.gameDifficulty = 2;
     r.header.start.settings.keys2[0] = -5;
+    r.header.dialogs.position = 4;
     r.header.mode = 2;
     r.header.stage = 7;
-    r.header.watchFrom = 3;
     r.header.ticks = 1000;
-    replay::PlaySettings changed;
-    changed.settings.paletteType = true;
-    changed.settings.joystick1[4] = 300;
-    changed.starPeriod = 16;
-    r.settings.push_back(changed);
-    replay::DialogState dialogs;
-    dialogs.position = 36;
-    dialogs.gameItem = 2;
-    dialogs.optionsOpen = true;
-    dialogs.working.soundVolume = 53;  // as a settings file may hold it
-    dialogs.working.keys1[4] = 88;
-    r.dialogs.push_back(dialogs);
-    r.events = {{Event::Clock, 1234, 0}, {Event::Ticks, 3, 0},     {Event::Input, 1 << 5, 0},
-                {Event::Key, 27, 0},     {Event::Menu, 5, 0},      {Event::Settings, 0, 0},
-                {Event::Dialogs, 0, 0},  {Event::OptionsOk, 0, 0}, {Event::Clock, -20, 0},
-                {Event::SelectOk, 3, 2}, {Event::Ticks, 997, 0}};
+    r.header.scores = {1200, 300};
+    for (const Event& e : SampleEvents()) replay::AppendEvent(r.stream, e);
     return r;
 }
 
 }  // namespace
 
 TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
-    const replay::Replay r = Sample();
+    replay::Replay r = Sample();
+    // A kept game's start: the state of a game after a few ticks.
+    testkit::Rig rig;
+    rig.InstallStandardData(4);
+    ASSERT_TRUE(rig.StartUp());
+    rig.Tick(40);
+    r.header.from = replay::StartState{replay::SaveGameState(rig.g()), 1u << 28, 77};
     const auto decoded = replay::Decode(replay::Encode(r));
     ASSERT_TRUE(decoded.replay) << decoded.error;
     const replay::Replay& d = *decoded.replay;
-    EXPECT_EQ(d.header.gameVersion, r.header.gameVersion);
-    EXPECT_EQ(d.header.data[1].size, r.header.data[1].size);
+    EXPECT_EQ(d.header.build, r.header.build);
+    EXPECT_EQ(d.header.startTime, r.header.startTime);
+    EXPECT_EQ(d.header.data[1].size, 36u);
     EXPECT_EQ(d.header.data[1].hash, r.header.data[1].hash);
+    EXPECT_EQ(d.header.levelsRead, r.header.levelsRead);
     EXPECT_TRUE(d.header.start == r.header.start);
+    EXPECT_TRUE(d.header.dialogs == r.header.dialogs);
     EXPECT_EQ(d.header.mode, 2);
     EXPECT_EQ(d.header.stage, 7);
-    EXPECT_EQ(d.header.watchFrom, 3);
     EXPECT_EQ(d.header.ticks, 1000);
-    ASSERT_EQ(d.events.size(), r.events.size());
-    for (size_t i = 0; i < d.events.size(); ++i) {
-        EXPECT_EQ(d.events[i].kind, r.events[i].kind) << i;
-        EXPECT_EQ(d.events[i].a, r.events[i].a) << i;
-        EXPECT_EQ(d.events[i].b, r.events[i].b) << i;
+    EXPECT_EQ(d.header.scores, r.header.scores);
+    ASSERT_TRUE(d.header.from);
+    EXPECT_EQ(d.header.from->game, r.header.from->game);
+    EXPECT_EQ(d.header.from->mask, 1u << 28);
+    EXPECT_EQ(d.header.from->clock, 77u);
+    const auto events = Events(d), sent = SampleEvents();
+    ASSERT_EQ(events.size(), sent.size());
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].kind, sent[i].kind) << i;
+        EXPECT_EQ(events[i].a, sent[i].a) << i;
+        EXPECT_EQ(events[i].b, sent[i].b) << i;
+        EXPECT_EQ(events[i].hash, sent[i].hash) << i;
+        EXPECT_TRUE(events[i].settings == sent[i].settings) << i;
+        EXPECT_TRUE(events[i].dialogs == sent[i].dialogs) << i;
     }
-    ASSERT_EQ(d.settings.size(), 1u);
-    EXPECT_TRUE(d.settings[0] == r.settings[0]);
-    ASSERT_EQ(d.dialogs.size(), 1u);
-    EXPECT_TRUE(d.dialogs[0] == r.dialogs[0]);
+    // The state read back is the state: its hash is the game's.
+    testkit::Rig other;
+    other.InstallStandardData(4);
+    ASSERT_TRUE(other.StartUp());
+    std::string why;
+    ASSERT_TRUE(replay::LoadGameState(d.header.from->game, other.g(), why)) << why;
+    EXPECT_EQ(replay::CheckpointHash(other.g()), replay::CheckpointHash(rig.g()));
+    // A listing reads the header from the first bytes alone.
+    const auto bytes = replay::Encode(d);
+    const auto head = replay::DecodeHeader({bytes.data(), 200});
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->scores, r.header.scores);
 }
 
-TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
+TEST(ReplayFormat, TruncatedDamagedOldAndEndlessFilesGiveAMessage) {
     const auto bytes = replay::Encode(Sample());
     for (size_t n = 0; n < bytes.size(); ++n) {
         const auto result = replay::Decode({bytes.data(), n});
@@ -104,9 +155,23 @@ TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
         replay::Decode(damaged, false);                     // and past it, no crash either
     }
     auto other = Sample();
-    other.events.push_back({Event::Ticks, 1, 0});  // one tick more than the header counts
+    replay::AppendEvent(other.stream, Make(Event::Ticks, 1));  // one more than the header counts
     EXPECT_NE(replay::Decode(replay::Encode(other)).error.find("more ticks"), std::string::npos);
     EXPECT_EQ(replay::Decode(std::vector<uint8_t>(40, 'x')).error, "this is not a Kordavel replay");
+    // The files of the format before: refused, saying so.
+    auto old = bytes;
+    old[8] = 2;
+    EXPECT_NE(replay::Decode(old, false).error.find("format 2, written by an older Kordavel"),
+              std::string::npos);
+    // A valid file of 2^31 - 1 idle ticks (about 10 bytes of stream) is no game: refused at once,
+    // where it used to keep a viewer busy for an hour and more.
+    auto endless = Sample();
+    endless.header.ticks = INT32_MAX;
+    endless.stream.clear();
+    for (int64_t left = INT32_MAX; left > 0; left -= replay::kMaxTicks)
+        replay::AppendEvent(endless.stream, Make(Event::Ticks, std::min(left, replay::kMaxTicks)));
+    const auto refused = replay::Decode(replay::Encode(endless));
+    EXPECT_NE(refused.error.find("longer than"), std::string::npos) << refused.error;
 }
 
 // The script's keys, as the headless runner gives them to its devices.
@@ -124,7 +189,8 @@ class RigInput : public runner::InputSink {
 // A game recorded in-process through the script verbs the runner's --record uses: the options
 // dialog edited across ticks, its Ok and Cancel, and a duel started by the level selection
 // dialog in the middle of a game; with a palette change from the menu and a window that
-// could not draw. Every tick of the playback hashes the same as the recorded one.
+// could not draw. Every tick of the playback hashes the same as the recorded one, both for the
+// whole run and for the one-player game's own file, which starts where that game started.
 TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     testkit::Rig rig;
     rig.InstallStandardData(4);
@@ -152,40 +218,48 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
         kdv::DXTimerTimer(rig.g());
         recorder.AfterTick(rig.g());
         rig.clock.now += 13 + t % 3;  // the window's clock is never exact
-        hashes.push_back(runner::StateHash(rig.g(), t));
+        hashes.push_back(replay::CheckpointHash(rig.g()));
     }
     EXPECT_EQ(rig.g().Settings.gameDifficulty, 3);
     EXPECT_EQ(rig.g().Settings.keys2[kdv::Fire], 88);
     const auto finished = recorder.TakeFinishedGame();
     ASSERT_TRUE(finished);  // the one-player game, ended by the level selection
     EXPECT_EQ(finished->header.mode, kdv::gmOnePlayer);
-    EXPECT_EQ(finished->header.watchFrom, 120);
+    // From the tick the menu started it on (121) to the level selection before tick 580.
+    ASSERT_TRUE(finished->header.from);
+    EXPECT_EQ(finished->header.ticks, 579 - 121);
+    auto playAll = [&](replay::Replay data, size_t offset) {
+        adapters::VirtualWindow window;
+        kdv::Services outer;
+        outer.window = &window;
+        EXPECT_FALSE(replay::CheckReplay(data, rig.files));
+        replay::Playback playback(std::move(data), rig.files, outer);
+        EXPECT_TRUE(playback.Start());
+        size_t same = 0;
+        while (playback.Step()) {
+            const size_t t = size_t(playback.TicksRun()) + offset;
+            if (t > hashes.size() || replay::CheckpointHash(playback.Game()) != hashes[t - 1]) {
+                ADD_FAILURE() << "the replay left the recorded game at tick " << t;
+                break;
+            }
+            ++same;
+        }
+        playback.Finish();
+        EXPECT_FALSE(playback.PartedAt()) << playback.PartedMessage();
+        return same;
+    };
+    EXPECT_EQ(playAll(*finished, 121), size_t(579 - 121));
 
     const auto bytes = replay::Encode(recorder.Whole());
     auto decoded = replay::Decode(bytes);
     ASSERT_TRUE(decoded.replay) << decoded.error;
     EXPECT_EQ(decoded.replay->header.mode, kdv::gmDuel);
     EXPECT_EQ(decoded.replay->header.stage, 3);
-    adapters::VirtualWindow window;
-    kdv::Services outer;
-    outer.window = &window;
-    ASSERT_FALSE(replay::CheckReplay(*decoded.replay, rig.files));
-    replay::Playback playback(std::move(*decoded.replay), rig.files, outer);
-    ASSERT_TRUE(playback.Start());
-    size_t same = 0;
-    while (playback.Step()) {
-        const long t = long(playback.TicksRun());
-        ASSERT_LE(size_t(t), hashes.size());
-        if (runner::StateHash(playback.Game(), t) != hashes[size_t(t - 1)]) {
-            ADD_FAILURE() << "the replay left the recorded game at tick " << t;
-            break;
-        }
-        ++same;
-    }
-    EXPECT_EQ(same, hashes.size());
-    EXPECT_TRUE(playback.InStep());
-    EXPECT_EQ(playback.Game().GameMode, kdv::gmDuel);
-    EXPECT_EQ(playback.Game().Settings.keys2[kdv::Fire], 88);
+    EXPECT_EQ(playAll(*decoded.replay, 0), hashes.size());
+    const auto duel = recorder.GameInProgress();
+    ASSERT_TRUE(duel);
+    EXPECT_EQ(duel->header.mode, kdv::gmDuel);
+    EXPECT_EQ(playAll(*duel, 580), size_t(885 - 580));
 }
 
 TEST(ReplayLibrary, KeepsTheLastGamesAndEveryFileThePlayerRenamed) {
