@@ -289,6 +289,180 @@ TEST(ReplayLibrary, KeepsTheLastGamesAndEveryFileThePlayerRenamed) {
     fs::remove_all(folder);
 }
 
+TEST(ReplayChecks, AReplayOfAnotherBuildIsRefusedNamingBoth) {
+    testkit::Rig rig;
+    rig.InstallStandardData(4);
+    replay::Replay r = Sample();
+    r.header.build = "0.1.0+0000000000000000";
+    const auto why = replay::CheckReplay(r, rig.files);
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->find("0.1.0+0000000000000000"), std::string::npos) << *why;
+    EXPECT_NE(why->find(replay::BuildIdentity()), std::string::npos) << *why;
+}
+
+namespace {
+
+// Records ticks of a rig with a script, as the runner does.
+struct Recording {
+    testkit::Rig rig;
+    replay::Recorder recorder;
+    std::vector<uint64_t> hashes;  // after each tick
+
+    explicit Recording(bool keepWhole = true) : recorder(keepWhole) {
+        rig.InstallStandardData(4);
+        rig.game = kdv::MakeGame(recorder.Wrap(rig.ServicesWith(rig.files)));
+        EXPECT_TRUE(rig.StartUp());
+        recorder.Begin(rig.g(), rig.files);
+    }
+    void Run(const std::string& lines, long from, long to) {
+        std::istringstream text(lines);
+        runner::ScriptPlayer script(runner::ParseScript(text));
+        script.SetRecorder(&recorder);
+        RigInput sink(rig.input);
+        for (long t = from; t <= to; ++t) {
+            script.ApplyInputs(t, rig.g(), sink);
+            recorder.BeforeTick(rig.g());
+            kdv::DXTimerTimer(rig.g());
+            recorder.AfterTick(rig.g());
+            rig.clock.now += 13;
+            hashes.push_back(replay::CheckpointHash(rig.g()));
+        }
+    }
+};
+
+// Plays a replay to its end on these files; the tick it parted at, if it did.
+std::optional<int64_t> PlayOn(const replay::Replay& data, kdv::FileSystem& files,
+                              uint64_t* endHash = nullptr) {
+    adapters::VirtualWindow window;
+    kdv::Services outer;
+    outer.window = &window;
+    if (auto why = replay::CheckReplay(data, files)) {
+        ADD_FAILURE() << *why;
+        return -1;
+    }
+    replay::Playback playback(data, files, outer);
+    EXPECT_TRUE(playback.Start());
+    while (playback.Step()) {
+    }
+    playback.Finish();
+    if (endHash) *endHash = replay::CheckpointHash(playback.Game());
+    return playback.PartedAt();
+}
+
+}  // namespace
+
+// A level editor's save that failed while recording (a read-only level file) fails again in
+// the replay, wherever it is played: the editor stays open, and the game after it is the one
+// recorded. A save that succeeded succeeds in memory, even where the level file is read-only.
+TEST(ReplayPlayback, FileWritesEndAsTheyEndedWhileRecording) {
+    Recording rec;
+    rec.rig.files.readOnly.insert("data/lswap.dat");
+    rec.Run("20 menu MLevelEditor\n30 key 39 down\n31 key 39 up\n40 key 27 down\n41 key 27 up\n",
+            1, 60);
+    ASSERT_EQ(rec.rig.g().GameState, kdv::gsLevelEditor);  // not saved: the editor stays
+    ASSERT_FALSE(rec.rig.window.messages.empty());
+    rec.rig.files.readOnly.clear();
+    rec.Run("61 key 27 down\n62 key 27 up\n", 61, 120);
+    ASSERT_EQ(rec.rig.g().GameState, kdv::gsTitleScroll);  // saved on the second Esc
+    const auto levels = rec.rig.files.files["data/lswap.dat"];
+    const replay::Replay whole = rec.recorder.Whole();
+
+    // Played where the level file can be written: the first save fails all the same.
+    testkit::Rig writable;
+    writable.InstallStandardData(4);
+    uint64_t end = 0;
+    EXPECT_FALSE(PlayOn(whole, writable.files, &end));
+    EXPECT_EQ(end, rec.hashes.back());
+    // Played where it cannot: the second save succeeds, in memory only.
+    testkit::Rig readOnly;
+    readOnly.InstallStandardData(4);
+    readOnly.files.readOnly.insert("data/lswap.dat");
+    EXPECT_FALSE(PlayOn(whole, readOnly.files));
+    EXPECT_EQ(readOnly.files.files["data/lswap.dat"].size() + 176, levels.size());
+}
+
+// A stream that reads other input than the game it was recorded from parts at a checkpoint,
+// and says at which tick.
+TEST(ReplayPlayback, AnAlteredStreamPartsAtTheCheckpointAfterTheChange) {
+    Recording rec;
+    rec.Run("121 menu MStart1Player\n125 key 32 down\n127 key 32 up\n130 key 37 down\n"
+            "900 key 37 up\n900 key 38 down\n",
+            1, 3500);
+    replay::Replay whole = rec.recorder.Whole();
+    ASSERT_FALSE(PlayOn(whole, rec.rig.files));
+    // The move up at tick 900 becomes a move right.
+    replay::Replay altered = whole;
+    altered.stream.clear();
+    replay::EventReader events(whole.stream);
+    Event e;
+    const uint32_t up = 1u << kdv::MoveUp, right = 1u << kdv::MoveRight;
+    bool changed = false;
+    while (events.Next(e)) {
+        if (e.kind == Event::Input && e.a == up && !changed) e.a = right, changed = true;
+        replay::AppendEvent(altered.stream, e);
+    }
+    ASSERT_TRUE(changed);
+    const auto parted = PlayOn(altered, rec.rig.files);
+    ASSERT_TRUE(parted);
+    EXPECT_EQ(*parted, 1000);  // the first checkpoint after tick 900
+}
+
+// Kept games: a clock set back or a time zone west names new files before the old ones; the
+// file just written stays, and the oldest by recorded start go. Temporaries left by a kill are
+// cleaned up once they are stale.
+TEST(ReplayLibrary, PrunesByRecordedStartAndNeverTheFileJustWritten) {
+    const fs::path folder = TempDir("clock");
+    replay::Replay game = Sample();
+    const auto now = std::chrono::system_clock::now();
+    std::vector<fs::path> ahead;
+    for (int i = 0; i < 20; ++i) {
+        std::string error;
+        game.header.startTime = 2'000'000'000'000 + i;  // recorded with the clock ahead
+        ahead.push_back(replay::SaveGame(folder, game, now + std::chrono::hours(30) +
+                                                           std::chrono::seconds(i), error, 20));
+        ASSERT_FALSE(ahead.back().empty()) << error;
+    }
+    std::string error;
+    game.header.startTime = 1'700'000'000'000;
+    const fs::path latest = replay::SaveGame(folder, game, now, error, 20);
+    EXPECT_TRUE(fs::exists(latest));
+    EXPECT_FALSE(fs::exists(ahead[0]));  // the earliest recorded start of the others
+    for (int i = 1; i < 20; ++i) EXPECT_TRUE(fs::exists(ahead[size_t(i)])) << i;
+    const auto listed = replay::ListGames(folder);
+    ASSERT_EQ(listed.size(), 20u);
+    EXPECT_EQ(listed.front().path, ahead[19]);  // newest first, by recorded start
+    EXPECT_EQ(listed.back().path, latest);
+
+    std::ofstream(folder / "killed.kdr.part") << "half";
+    std::ofstream(folder / "saving.kdr.part") << "half";
+    fs::last_write_time(folder / "killed.kdr.part",
+                        fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    replay::CleanPartFiles(folder);
+    EXPECT_FALSE(fs::exists(folder / "killed.kdr.part"));
+    EXPECT_TRUE(fs::exists(folder / "saving.kdr.part"));  // perhaps being written right now
+    fs::remove_all(folder);
+}
+
+// The window's recorder keeps only the game in progress: the title and demos before it cost
+// nothing, and the second game's file holds the second game only.
+TEST(ReplayRecorder, KeepsOnlyTheGameInProgress) {
+    Recording rec(false);
+    rec.Run("", 1, 3000);  // title and demonstration
+    EXPECT_EQ(rec.recorder.StreamBytes(), 0u);
+    rec.Run("3001 menu MStart1Player\n3005 key 32 down\n3007 key 32 up\n3100 key 17 down\n",
+            3001, 4000);
+    rec.Run("4001 menu MStart2Player\n4005 key 32 down\n4007 key 32 up\n", 4001, 4600);
+    const auto first = rec.recorder.TakeFinishedGame();
+    const auto second = rec.recorder.GameInProgress();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->header.ticks, 4000 - 3001);
+    EXPECT_EQ(second->header.ticks, 4600 - 4001);
+    EXPECT_EQ(second->header.mode, kdv::gmTwoPlayers);
+    uint64_t end = 0;
+    EXPECT_FALSE(PlayOn(*second, rec.rig.files, &end));
+    EXPECT_EQ(end, rec.hashes.back());
+}
+
 #ifdef KORDAVEL_ROOT
 namespace {
 
