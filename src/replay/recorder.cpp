@@ -291,7 +291,9 @@ void Recorder::ReadClock(uint32_t value) {
 }
 
 void Recorder::ReadLevels(uint64_t offset, const std::vector<uint8_t>& bytes) {
-    if (bytes.empty()) return;
+    // A read of more than a record is the editor's save copying the file: what it copies is
+    // played only once a stage is loaded from it, and that load is a read of its own.
+    if (bytes.empty() || bytes.size() > kLevelRecordBytes) return;
     const uint64_t first = offset / kLevelRecordBytes;
     const uint64_t last = (offset + bytes.size() - 1) / kLevelRecordBytes;
     for (Track* t : {whole_.get(), current_.get()}) {

@@ -528,13 +528,54 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
             << t;
     EXPECT_EQ(fs::file_size(root / "data/lswap.dat"), levelsAfterRun);  // not appended again
 
+    EXPECT_NE(ReadAll(root / "a300.json").find("\"NextPauseToggleTime\": "), std::string::npos);
+
     std::string first, second;
     ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &first), 0);
-    // A level appended to the level file since does not change the game.
-    std::ofstream(root / "data/lswap.dat", std::ios::app) << std::string(176, '\0');
+    EXPECT_EQ(first.rfind("ticks=1800 hash=", 0), 0u) << first;
+    // Levels added since, stray bytes after the last record, the editor's save over them, and
+    // a change to a stage the game never read: none of them changes the game.
+    std::ofstream(root / "data/lswap.dat", std::ios::app) << std::string(176, '\0') << "stray";
+    std::ofstream(root / "edit.txt") << "10 menu MLevelEditor\n20 key 27 down\n";
+    ASSERT_EQ(RunProgram(r + "--headless --ticks 30 --script " + (root / "edit.txt").string()), 0);
+    EXPECT_EQ(fs::file_size(root / "data/lswap.dat") % 176, 0u);
+    auto poke = [&](uint64_t at) {
+        std::fstream levels(root / "data/lswap.dat", std::ios::in | std::ios::out | std::ios::binary);
+        levels.seekg(long(at));
+        const char was = char(levels.get());
+        levels.seekp(long(at));
+        levels.put(char(was ^ 1));
+    };
+    poke(176 * 30 + 5);  // stage 30: never played
     ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &second), 0);
     EXPECT_EQ(first, second);
-    EXPECT_EQ(first.rfind("ticks=1800 hash=", 0), 0u) << first;
+    poke(176 * 2 + 5);  // stage 2, which the level selection started
+    EXPECT_EQ(RunProgram(r + "--replay " + file + " --verify", nullptr, &err), 4);
+    EXPECT_NE(err.find("data/lswap.dat"), std::string::npos) << err;
+    poke(176 * 2 + 5);
+
+    // A stream with one input changed parts from the game, says where, and exits 4.
+    {
+        std::string error;
+        auto data = replay::LoadReplay(file, error);
+        ASSERT_TRUE(data) << error;
+        replay::Replay altered = *data;
+        altered.stream.clear();
+        replay::EventReader events(data->stream);
+        Event e;
+        int inputs = 0;
+        while (events.Next(e)) {
+            // The first move left, in play, becomes a move right.
+            if (e.kind == Event::Input && (e.a & 1 << kdv::MoveLeft) && !inputs++)
+                e.a ^= 1 << kdv::MoveLeft | 1 << kdv::MoveRight;
+            replay::AppendEvent(altered.stream, e);
+        }
+        ASSERT_TRUE(replay::SaveReplay((root / "altered.kdr").string(), altered, error)) << error;
+    }
+    EXPECT_EQ(RunProgram(r + "--replay " + (root / "altered.kdr").string() + " --verify", nullptr,
+                         &err),
+              4);
+    EXPECT_NE(err.find("the replay parts from the game at tick "), std::string::npos) << err;
 
     // Another graphics pack: refused, and says which file.
     {
