@@ -7,6 +7,7 @@
 #include "app/runner/command_line.h"
 #include "app/runner/headless.h"
 #include "app/runner/stage_curve.h"
+#include "replay/format.h"
 
 int main(int argc, char** argv) {
     std::string error;
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
         return runner::kExitOk;
     }
     if (options->version) {
-        std::cout << "Kordavel " KORDAVEL_VERSION "\n";
+        std::cout << "Kordavel " KORDAVEL_VERSION " (build " << replay::BuildIdentity() << ")\n";
         return runner::kExitOk;
     }
     auto paths = app::FindPaths(options->root,

@@ -2,103 +2,15 @@
 
 #include <cstring>
 
-#ifndef KORDAVEL_VERSION
-#define KORDAVEL_VERSION "0"
-#endif
+#include "replay/bytes.h"
+#include "replay/game_state.h"
 
 namespace replay {
 namespace {
 
 constexpr uint8_t kMagic[8] = {'K', 'D', 'V', 'R', 'P', 'L', 'A', 'Y'};
 constexpr uint8_t kEnd = 0;
-constexpr size_t kMaxVersionBytes = 64;
-
-class Writer {
-  public:
-    std::vector<uint8_t> out;
-
-    void Byte(uint8_t b) { out.push_back(b); }
-    void Unsigned(uint64_t v) {
-        while (v >= 0x80) {
-            out.push_back(uint8_t(v) | 0x80);
-            v >>= 7;
-        }
-        out.push_back(uint8_t(v));
-    }
-    void Signed(int64_t v) { Unsigned((uint64_t(v) << 1) ^ uint64_t(v >> 63)); }
-    void Fixed(uint64_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(v >> (8 * i)));
-    }
-    void Text(const std::string& s) {
-        Unsigned(s.size());
-        out.insert(out.end(), s.begin(), s.end());
-    }
-};
-
-// Every read checks what is left; the first failure sticks and names what was being read.
-class Reader {
-  public:
-    explicit Reader(std::span<const uint8_t> in) : in_(in) {}
-    bool Ok() const { return error_.empty(); }
-    const std::string& Error() const { return error_; }
-    size_t Left() const { return in_.size() - pos_; }
-    void Fail(const std::string& why) {
-        if (error_.empty()) error_ = why;
-    }
-
-    uint8_t Byte(const char* what) {
-        if (!Ok() || Left() < 1) return Fail(Short(what)), 0;
-        return in_[pos_++];
-    }
-    uint64_t Unsigned(const char* what) {
-        uint64_t v = 0;
-        for (int shift = 0; shift < 64; shift += 7) {
-            const uint8_t b = Byte(what);
-            if (!Ok()) return 0;
-            v |= uint64_t(b & 0x7F) << shift;
-            if (!(b & 0x80)) {
-                // The tenth byte may carry one bit only.
-                if (shift == 63 && b > 1) break;
-                return v;
-            }
-        }
-        Fail(std::string("a number in ") + what + " is malformed");
-        return 0;
-    }
-    int64_t Signed(const char* what) {
-        const uint64_t u = Unsigned(what);
-        return int64_t(u >> 1) ^ -int64_t(u & 1);
-    }
-    int32_t Int32(const char* what) {
-        const int64_t v = Signed(what);
-        if (v < INT32_MIN || v > INT32_MAX) {
-            Fail(std::string("a value in ") + what + " is out of range");
-            return 0;
-        }
-        return int32_t(v);
-    }
-    uint64_t Fixed(int bytes, const char* what) {
-        uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i) v |= uint64_t(Byte(what)) << (8 * i);
-        return v;
-    }
-    std::string Text(size_t limit, const char* what) {
-        const uint64_t n = Unsigned(what);
-        if (!Ok()) return {};
-        if (n > limit || n > Left()) return Fail(std::string(what) + " is too long"), std::string();
-        std::string s(reinterpret_cast<const char*>(in_.data() + pos_), size_t(n));
-        pos_ += size_t(n);
-        return s;
-    }
-
-  private:
-    static std::string Short(const char* what) {
-        return std::string("the file ends inside ") + what + " (truncated?)";
-    }
-    std::span<const uint8_t> in_;
-    size_t pos_ = 0;
-    std::string error_;
-};
+constexpr size_t kMaxBuildBytes = 64;
 
 using Row = kdv::BindingRow kdv::Settings::*;
 constexpr Row kRows[4] = {&kdv::Settings::keys1, &kdv::Settings::joystick1, &kdv::Settings::keys2,
@@ -178,11 +90,68 @@ bool SameSettings(const kdv::Settings& x, const kdv::Settings& y) {
            x.keys2 == y.keys2 && x.joystick2 == y.joystick2;
 }
 
-}  // namespace
-
-std::string GameVersion() {
-    return KORDAVEL_VERSION;
+// The header up to the start state; what a listing of kept games needs.
+void WriteHeadFields(Writer& w, const Header& h) {
+    w.Text(h.build);
+    w.Signed(h.startTime);
+    for (size_t i = 0; i < h.data.size(); ++i) {
+        w.Unsigned(h.data[i].size);
+        w.Fixed(h.data[i].hash, 8);
+        if (i == kLevelData) w.Bytes(h.levelsRead);
+    }
+    WriteSettings(w, h.start);
+    WriteDialogs(w, h.dialogs);
+    w.Byte(h.mode);
+    w.Signed(h.stage);
+    w.Unsigned(uint64_t(h.ticks));
+    w.Signed(h.scores[0]);
+    w.Signed(h.scores[1]);
 }
+
+void ReadHeadFields(Reader& r, Header& h) {
+    h.build = r.Text(kMaxBuildBytes, "the build");
+    h.startTime = r.Signed("the header");
+    for (size_t i = 0; i < h.data.size(); ++i) {
+        h.data[i].size = r.Unsigned("the data files");
+        h.data[i].hash = r.Fixed(8, "the data files");
+        if (i != kLevelData) continue;
+        if (h.data[i].size > kMaxLevelRecords) r.Fail("the header's level file is too large");
+        const auto read = r.Bytes(size_t(kMaxLevelRecords / 8), "the level records read");
+        h.levelsRead.assign(read.begin(), read.end());
+        if (r.Ok() && h.levelsRead.size() != (h.data[i].size + 7) / 8)
+            r.Fail("the level records read do not fit the level file");
+    }
+    h.start = ReadSettings(r);
+    h.dialogs = ReadDialogs(r);
+    h.mode = r.Byte("the header");
+    if (h.mode > 3 && h.mode != kNoMode) r.Fail("the header names an unknown game mode");
+    h.stage = r.Int32("the header");
+    const uint64_t ticks = r.Unsigned("the header");
+    if (ticks > uint64_t(kMaxTicks))
+        r.Fail("the replay is longer than " + std::to_string(kMaxTicks) + " ticks (" +
+               std::to_string(ticks) + ")");
+    h.ticks = int64_t(ticks);
+    h.scores[0] = r.Int32("the header");
+    h.scores[1] = r.Int32("the header");
+}
+
+// Magic and format version; an empty answer when they fit.
+std::string CheckFormat(std::span<const uint8_t> bytes) {
+    if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+        return "this is not a Kordavel replay";
+    if (bytes.size() < sizeof kMagic + 2) return "the file ends inside the header (truncated?)";
+    const unsigned version = bytes[8] | unsigned(bytes[9]) << 8;
+    if (version < kFormatVersion)
+        return "the replay is of format " + std::to_string(version) +
+               ", written by an older Kordavel; this program plays format " +
+               std::to_string(kFormatVersion) + " only";
+    if (version != kFormatVersion)
+        return "the replay is of format " + std::to_string(version) + "; this program plays format " +
+               std::to_string(kFormatVersion) + " only";
+    return {};
+}
+
+}  // namespace
 
 bool operator==(const PlaySettings& a, const PlaySettings& b) {
     return a.starPeriod == b.starPeriod && SameSettings(a.settings, b.settings);
@@ -199,27 +168,13 @@ std::optional<uint8_t> MenuIndex(std::string_view item) {
     return std::nullopt;
 }
 
-std::vector<uint8_t> Encode(const Replay& replay) {
+void AppendEvent(std::vector<uint8_t>& stream, const Event& e) {
     Writer w;
-    const Header& h = replay.header;
-    w.out.assign(std::begin(kMagic), std::end(kMagic));
-    w.Fixed(h.formatVersion, 2);
-    w.Text(h.gameVersion);
-    for (const DataFile& file : h.data) {
-        w.Unsigned(file.size);
-        w.Fixed(file.hash, 8);
-    }
-    WriteSettings(w, h.start);
-    w.Byte(h.mode);
-    w.Signed(h.stage);
-    w.Unsigned(uint64_t(h.watchFrom));
-    w.Unsigned(uint64_t(h.ticks));
-    for (const Event& e : replay.events) {
-        // Short runs of ticks, the most common event, take one byte.
-        if (e.kind == Event::Ticks && e.a >= 1 && e.a <= 128) {
-            w.Byte(uint8_t(0x80 | (e.a - 1)));
-            continue;
-        }
+    w.out.swap(stream);
+    // Short runs of ticks, the most common event, take one byte.
+    if (e.kind == Event::Ticks && e.a >= 1 && e.a <= 128) {
+        w.Byte(uint8_t(0x80 | (e.a - 1)));
+    } else {
         w.Byte(e.kind);
         switch (e.kind) {
             case Event::Ticks:
@@ -228,13 +183,11 @@ std::vector<uint8_t> Encode(const Replay& replay) {
                 w.Unsigned(uint64_t(e.a));
                 break;
             case Event::Key:
+            case Event::Clock:  // already a difference from the reading before
                 w.Signed(e.a);
                 break;
             case Event::Settings:
-                WriteSettings(w, replay.settings.at(size_t(e.a)));
-                break;
-            case Event::Clock:
-                w.Signed(e.a);  // already a difference from the reading before
+                WriteSettings(w, e.settings);
                 break;
             case Event::SelectOk:
                 w.Signed(e.a);
@@ -243,13 +196,108 @@ std::vector<uint8_t> Encode(const Replay& replay) {
             case Event::OptionsOk:
                 break;
             case Event::Dialogs:
-                WriteDialogs(w, replay.dialogs.at(size_t(e.a)));
+                WriteDialogs(w, e.dialogs);
+                break;
+            case Event::Checkpoint:
+                w.Fixed(e.hash, 8);
+                break;
+            case Event::Write:
+                w.Byte(uint8_t(e.a));
                 break;
         }
     }
+    w.out.swap(stream);
+}
+
+EventReader::EventReader(std::span<const uint8_t> stream) : stream_(stream) {}
+
+bool EventReader::Next(Event& e) {
+    if (!error_.empty() || pos_ >= stream_.size()) return false;
+    Reader r(stream_.subspan(pos_));
+    const uint8_t kind = r.Byte("the input stream");
+    e = Event{};
+    e.kind = Event::Kind(kind);
+    const char* what = "the input stream";
+    if (kind & 0x80) {
+        e.kind = Event::Ticks;
+        e.a = (kind & 0x7F) + 1;
+    } else {
+        switch (kind) {
+            case Event::Ticks:
+                e.a = int64_t(r.Unsigned(what));
+                if (r.Ok() && (e.a == 0 || e.a > kMaxTicks)) r.Fail("a run of ticks is empty or too long");
+                break;
+            case Event::Input:
+                e.a = int64_t(r.Unsigned(what));
+                if (uint64_t(e.a) >> (kBindingSlots + 1)) r.Fail("an input mask has unknown bits");
+                break;
+            case Event::Key:
+            case Event::Clock:
+                e.a = r.Int32(what);
+                break;
+            case Event::Menu:
+                e.a = int64_t(r.Unsigned(what));
+                if (uint64_t(e.a) >= kMenuItems.size()) r.Fail("the stream names an unknown menu item");
+                break;
+            case Event::Settings:
+                e.settings = ReadSettings(r);
+                break;
+            case Event::SelectOk:
+                e.a = r.Int32(what);
+                e.b = r.Byte(what);
+                if (e.b > 2) r.Fail("a level selection names an unknown game");
+                if (e.a < 1 || e.a > 0xFFFF) r.Fail("a level selection names an impossible stage");
+                break;
+            case Event::OptionsOk:
+                break;
+            case Event::Dialogs:
+                e.dialogs = ReadDialogs(r);
+                break;
+            case Event::Checkpoint:
+                e.hash = r.Fixed(8, what);
+                break;
+            case Event::Write:
+                e.a = r.Byte(what);
+                if (e.a > 1) r.Fail("a file write has an unknown outcome");
+                break;
+            default:
+                r.Fail("the stream holds an unknown event (" + std::to_string(kind) + ")");
+                break;
+        }
+    }
+    if (!r.Ok()) {
+        error_ = r.Error() + " (at byte " + std::to_string(pos_) + " of the stream)";
+        return false;
+    }
+    pos_ += r.Position();
+    return true;
+}
+
+std::vector<uint8_t> Encode(const Replay& replay) {
+    Writer w;
+    const Header& h = replay.header;
+    w.out.assign(std::begin(kMagic), std::end(kMagic));
+    w.Fixed(h.formatVersion, 2);
+    WriteHeadFields(w, h);
+    w.Byte(h.from ? 1 : 0);
+    if (h.from) {
+        w.Bytes(h.from->game);
+        w.Unsigned(h.from->mask);
+        w.Fixed(h.from->clock, 4);
+    }
+    w.out.insert(w.out.end(), replay.stream.begin(), replay.stream.end());
     w.Byte(kEnd);
     w.Fixed(Crc32(w.out), 4);
     return w.out;
+}
+
+std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
+    if (!CheckFormat(bytes).empty()) return std::nullopt;
+    Reader r(bytes.subspan(sizeof kMagic + 2));
+    Header h;
+    ReadHeadFields(r, h);
+    if (!r.Ok()) return std::nullopt;
+    return h;
 }
 
 DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
@@ -259,18 +307,9 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         return result;
     };
     if (bytes.size() > kMaxFileBytes) return fail("the file is too large to be a replay");
-    if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
-        return fail("this is not a Kordavel replay");
+    if (auto why = CheckFormat(bytes); !why.empty()) return fail(why);
     if (bytes.size() < sizeof kMagic + 2 + 4)
         return fail("the file ends inside the header (truncated?)");
-    Reader r(bytes.subspan(0, bytes.size() - 4));
-    r.Fixed(sizeof kMagic, "the header");
-    Replay replay;
-    Header& h = replay.header;
-    h.formatVersion = uint16_t(r.Fixed(2, "the header"));
-    if (h.formatVersion != kFormatVersion)
-        return fail("the replay is of format " + std::to_string(h.formatVersion) +
-                    "; this program reads format " + std::to_string(kFormatVersion));
     if (checkSum) {
         const uint32_t stored =
             uint32_t(bytes[bytes.size() - 4]) | uint32_t(bytes[bytes.size() - 3]) << 8 |
@@ -278,86 +317,46 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         if (Crc32(bytes.subspan(0, bytes.size() - 4)) != stored)
             return fail("the file is damaged or truncated (its checksum does not match)");
     }
-    h.gameVersion = r.Text(kMaxVersionBytes, "the game version");
-    for (DataFile& file : h.data) {
-        file.size = r.Unsigned("the data files");
-        file.hash = r.Fixed(8, "the data files");
-    }
-    h.start = ReadSettings(r);
-    h.mode = r.Byte("the header");
-    if (h.mode > 3 && h.mode != kNoMode) r.Fail("the header names an unknown game mode");
-    h.stage = r.Int32("the header");
-    const uint64_t watchFrom = r.Unsigned("the header");
-    const uint64_t ticks = r.Unsigned("the header");
-    if (ticks > uint64_t(INT32_MAX) || watchFrom > ticks)
-        r.Fail("the header's tick counts do not fit together");
-    h.watchFrom = int64_t(watchFrom);
-    h.ticks = int64_t(ticks);
-
-    uint64_t ran = 0;
-    for (;;) {
-        const uint8_t kind = r.Byte("the input stream");
-        if (!r.Ok() || kind == kEnd) break;
-        Event e;
-        e.kind = Event::Kind(kind);
-        if (kind & 0x80) {
-            e.kind = Event::Ticks;
-            e.a = (kind & 0x7F) + 1;
-            if (uint64_t(e.a) > ticks - ran) r.Fail("the stream has more ticks than its header");
-            ran += uint64_t(e.a);
-            if (!r.Ok()) break;
-            replay.events.push_back(e);
-            continue;
+    const auto body = bytes.subspan(sizeof kMagic + 2, bytes.size() - 4 - sizeof kMagic - 2);
+    Reader r(body);
+    Replay replay;
+    Header& h = replay.header;
+    ReadHeadFields(r, h);
+    const uint8_t from = r.Byte("the header");
+    if (from > 1) r.Fail("the header's start is unknown");
+    if (r.Ok() && from) {
+        StartState s;
+        const auto game = r.Bytes(kMaxFileBytes, "the start state");
+        s.game.assign(game.begin(), game.end());
+        s.mask = uint32_t(r.Unsigned("the start state"));
+        if (s.mask >> (kBindingSlots + 1)) r.Fail("the start state's input mask has unknown bits");
+        s.clock = uint32_t(r.Fixed(4, "the start state"));
+        if (r.Ok()) {
+            std::string why;
+            if (!CheckGameState(s.game, why)) r.Fail("the start state is damaged: " + why);
         }
-        switch (kind) {
-            case Event::Ticks:
-                e.a = int64_t(r.Unsigned("the input stream"));
-                if (e.a == 0 || uint64_t(e.a) > ticks - ran)
-                    r.Fail("the stream has more ticks than its header");
-                ran += uint64_t(e.a);
-                break;
-            case Event::Input:
-                e.a = int64_t(r.Unsigned("the input stream"));
-                if (uint64_t(e.a) >> (kBindingSlots + 1)) r.Fail("an input mask has unknown bits");
-                break;
-            case Event::Key:
-                e.a = r.Int32("the input stream");
-                break;
-            case Event::Menu:
-                e.a = int64_t(r.Unsigned("the input stream"));
-                if (uint64_t(e.a) >= kMenuItems.size())
-                    r.Fail("the stream names an unknown menu item");
-                break;
-            case Event::Settings:
-                replay.settings.push_back(ReadSettings(r));
-                e.a = int64_t(replay.settings.size() - 1);
-                break;
-            case Event::Clock:
-                e.a = r.Int32("the input stream");
-                break;
-            case Event::SelectOk:
-                e.a = r.Int32("the input stream");
-                e.b = r.Byte("the input stream");
-                if (e.b > 2) r.Fail("a level selection names an unknown game");
-                if (e.a < 1 || e.a > 0xFFFF) r.Fail("a level selection names an impossible stage");
-                break;
-            case Event::OptionsOk:
-                break;
-            case Event::Dialogs:
-                replay.dialogs.push_back(ReadDialogs(r));
-                e.a = int64_t(replay.dialogs.size() - 1);
-                break;
-            default:
-                r.Fail("the stream holds an unknown event (" + std::to_string(kind) + ")");
-                break;
-        }
-        if (!r.Ok()) break;
-        replay.events.push_back(e);
+        h.from = std::move(s);
     }
-    if (r.Ok() && ran != ticks)
-        r.Fail("the stream ends before the ticks its header counts (truncated?)");
-    if (r.Ok() && r.Left() != 0) r.Fail("there are bytes after the end of the stream");
     if (!r.Ok()) return fail(r.Error());
+
+    // The stream is walked once here, so that playing it can never fail on its bytes.
+    const auto rest = body.subspan(r.Position());
+    EventReader events(rest);
+    Event e;
+    int64_t ran = 0;
+    while (events.Next(e))
+        if (e.kind == Event::Ticks && (ran += e.a) > h.ticks)
+            return fail("the stream has more ticks than its header");
+    if (!events.Error().empty()) {
+        // Reading stops at the end byte: an unknown kind 0 is the end.
+        if (events.Position() >= rest.size() || rest[events.Position()] != kEnd)
+            return fail(events.Error());
+    }
+    const size_t end = events.Position();
+    if (end >= rest.size() || rest[end] != kEnd) return fail("the stream has no end (truncated?)");
+    if (ran != h.ticks) return fail("the stream ends before the ticks its header counts (truncated?)");
+    if (end + 1 != rest.size()) return fail("there are bytes after the end of the stream");
+    replay.stream.assign(rest.begin(), rest.begin() + long(end));
     result.replay = std::move(replay);
     return result;
 }

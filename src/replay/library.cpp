@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <vector>
 
 #include "replay/playback.h"
 
 namespace replay {
+namespace {
+
+// The header comes first and is small; the start state after it is not needed.
+constexpr size_t kHeaderBytes = 16 << 10;
+
+}  // namespace
 
 std::string GameFileName(std::chrono::system_clock::time_point when, const Header& header) {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
@@ -27,16 +34,52 @@ bool IsGameFileName(const std::string& name) {
            name.compare(name.size() - 4, 4, ".kdr") == 0;
 }
 
-void PruneGames(const std::filesystem::path& folder, int keep) {
+std::optional<Header> ReadHeader(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes(kHeaderBytes);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(size_t(std::max<std::streamsize>(in.gcount(), 0)));
+    return DecodeHeader(bytes);
+}
+
+void PruneGames(const std::filesystem::path& folder, int keep,
+                const std::filesystem::path& keepPath) {
     std::error_code ec;
-    std::vector<std::filesystem::path> games;
+    struct Game {
+        std::filesystem::path path;
+        int64_t started;
+    };
+    std::vector<Game> games;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && IsGameFileName(entry.path().filename().string()))
-            games.push_back(entry.path());
+        if (entry.is_regular_file(ec) && IsGameFileName(entry.path().filename().string())) {
+            const auto header = ReadHeader(entry.path());
+            games.push_back({entry.path(), header ? header->startTime : INT64_MIN});
+        }
     if (int(games.size()) <= keep) return;
-    // The names begin with the time, so the oldest sort first.
-    std::sort(games.begin(), games.end());
-    for (size_t i = 0; i + size_t(keep) < games.size(); ++i) std::filesystem::remove(games[i], ec);
+    // By the recorded start, not by name: a clock set back or a change of time zone makes
+    // names that sort wrongly. Equal starts fall back on the name.
+    std::sort(games.begin(), games.end(), [](const Game& a, const Game& b) {
+        return a.started != b.started ? a.started < b.started : a.path < b.path;
+    });
+    size_t surplus = games.size() - size_t(keep);
+    for (size_t i = 0; i < games.size() && surplus > 0; ++i) {
+        if (!keepPath.empty() && std::filesystem::equivalent(games[i].path, keepPath, ec)) continue;
+        std::filesystem::remove(games[i].path, ec);
+        --surplus;
+    }
+}
+
+void CleanPartFiles(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::vector<std::filesystem::path> stale;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 9 || name.compare(name.size() - 9, 9, ".kdr.part") != 0) continue;
+        const auto written = entry.last_write_time(ec);
+        if (!ec && now - written > std::chrono::minutes(1)) stale.push_back(entry.path());
+    }
+    for (const auto& path : stale) std::filesystem::remove(path, ec);
 }
 
 std::filesystem::path SaveGame(const std::filesystem::path& folder, const Replay& replay,
@@ -50,8 +93,22 @@ std::filesystem::path SaveGame(const std::filesystem::path& folder, const Replay
         name.replace(21, 2, std::to_string(n / 10) + std::to_string(n % 10));
     const std::filesystem::path path = folder / name;
     if (!SaveReplay(path.string(), replay, error)) return {};
-    PruneGames(folder, keep);
+    PruneGames(folder, keep, path);
     return path;
+}
+
+std::vector<KeptGame> ListGames(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::vector<KeptGame> games;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        if (!entry.is_regular_file(ec) || entry.path().extension() != ".kdr") continue;
+        if (auto header = ReadHeader(entry.path())) games.push_back({entry.path(), *header});
+    }
+    std::sort(games.begin(), games.end(), [](const KeptGame& a, const KeptGame& b) {
+        return a.header.startTime != b.header.startTime ? a.header.startTime > b.header.startTime
+                                                        : a.path > b.path;
+    });
+    return games;
 }
 
 }  // namespace replay

@@ -9,23 +9,37 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/screen/screen.h"
+#include "replay/game_state.h"
+#include "replay/recorder.h"
 
 namespace replay {
 namespace {
 
-constexpr const char* kLevelFile = "data/lswap.dat";
-
-// The data file as the replay needs it: whole, or for the level file its first bytes (the
-// editor only ever appends, so levels added since keep older replays playable).
+// The data file as the replay needs it: the graphics pack and the font whole, the level file's
+// first records with those the game read as they were.
 std::optional<std::vector<uint8_t>> ReadData(kdv::FileSystem& disk, size_t index,
-                                             const DataFile& want) {
+                                             const Header& h) {
     const char* path = kDataFiles[index];
+    const DataFile& want = h.data[index];
     const auto size = disk.Size(path);
     if (!size) return std::nullopt;
-    const bool prefix = std::string_view(path) == kLevelFile;
-    if (prefix ? *size < want.size : *size != want.size) return std::nullopt;
-    auto bytes = disk.Read(path, 0, size_t(want.size));
-    if (!bytes || bytes->size() != want.size || Fnv1a(*bytes) != want.hash) return std::nullopt;
+    if (index != kLevelData) {
+        if (*size != want.size) return std::nullopt;
+        auto bytes = disk.Read(path, 0, size_t(want.size));
+        if (!bytes || bytes->size() != want.size || Fnv1a(*bytes) != want.hash) return std::nullopt;
+        return bytes;
+    }
+    // Records added or changed since, and stray bytes after the last record, change nothing
+    // the game read.
+    const uint64_t length = want.size * kLevelRecordBytes;
+    if (*size < length) return std::nullopt;
+    auto bytes = disk.Read(path, 0, size_t(length));
+    if (!bytes || bytes->size() != length) return std::nullopt;
+    std::vector<uint64_t> hashes(size_t(want.size));
+    for (size_t i = 0; i < hashes.size(); ++i)
+        if (h.levelsRead[i / 8] >> (i % 8) & 1)
+            hashes[i] = Fnv1a({bytes->data() + i * kLevelRecordBytes, size_t(kLevelRecordBytes)});
+    if (LevelsHash(hashes, h.levelsRead) != want.hash) return std::nullopt;
     return bytes;
 }
 
@@ -37,6 +51,13 @@ void ApplySettings(kdv::Game& game, const PlaySettings& p) {
         kdv::BuildPixelTable(game.GamePalette, game.Settings.paletteType, game.PixelTable);
         game.WorkBitmap.rgb565 = game.Settings.paletteType;
     }
+}
+
+void ApplyDialogs(kdv::Game& game, const DialogState& d) {
+    game.SelectLevel.position = d.position;
+    game.SelectLevel.gameItem = d.gameItem;
+    game.OptionsEdit.open = d.optionsOpen;
+    game.OptionsEdit.working = d.working;
 }
 
 }  // namespace
@@ -72,7 +93,8 @@ bool SaveReplay(const std::string& path, const Replay& replay, std::string& erro
         out.close();
         if (!out) {
             error = "cannot write \"" + path + "\"";
-            std::filesystem::remove(temporary);
+            std::error_code ec;
+            std::filesystem::remove(temporary, ec);
             return false;
         }
     }
@@ -88,11 +110,11 @@ bool SaveReplay(const std::string& path, const Replay& replay, std::string& erro
 
 std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& disk) {
     const Header& h = replay.header;
-    if (h.gameVersion != GameVersion())
-        return "the replay was recorded by Kordavel " + h.gameVersion + " and this is Kordavel " +
-               GameVersion() + "; it would not play the same game";
+    if (h.build != BuildIdentity())
+        return "the replay was recorded by Kordavel build " + h.build +
+               " and this is Kordavel build " + BuildIdentity() + "; it would not play the same game";
     for (size_t i = 0; i < kDataFiles.size(); ++i)
-        if (!ReadData(disk, i, h.data[i]))
+        if (!ReadData(disk, i, h))
             return std::string("the replay was recorded with another \"") + kDataFiles[i] +
                    "\" than the one here; it would not play the same game";
     return std::nullopt;
@@ -101,11 +123,11 @@ std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& di
 // The verified data files and the recorded settings, in memory; the sound bank from disk.
 class Playback::Files : public kdv::FileSystem {
   public:
-    Files(kdv::FileSystem& disk, const Replay& replay) : disk_(disk) {
+    Files(Playback& playback, kdv::FileSystem& disk) : playback_(playback), disk_(disk) {
+        const Header& h = playback.replay_.header;
         for (size_t i = 0; i < kDataFiles.size(); ++i)
-            if (auto bytes = ReadData(disk, i, replay.header.data[i]))
-                files_[kDataFiles[i]] = std::move(*bytes);
-        const std::string ini = kdv::FormatSettings(replay.header.start.settings);
+            if (auto bytes = ReadData(disk, i, h)) files_[kDataFiles[i]] = std::move(*bytes);
+        const std::string ini = kdv::FormatSettings(h.start.settings);
         files_[kdv::kSettingsFile] = std::vector<uint8_t>(ini.begin(), ini.end());
     }
     bool CanOpen(const std::string& path) override {
@@ -124,37 +146,45 @@ class Playback::Files : public kdv::FileSystem {
         const size_t n = size_t(std::min<uint64_t>(length, data.size() - offset));
         return std::vector<uint8_t>(data.begin() + long(offset), data.begin() + long(offset + n));
     }
+    // A write ends as it ended when the replay was recorded.
     void Append(const std::string& path, const std::vector<uint8_t>& bytes) override {
-        auto it = files_.find(path);
-        if (it == files_.end()) throw kdv::FileError("\"" + path + "\" does not exist");
-        it->second.insert(it->second.end(), bytes.begin(), bytes.end());
+        if (!Written()) throw kdv::FileError("\"" + path + "\" could not be written");
+        auto& data = files_[path];
+        data.insert(data.end(), bytes.begin(), bytes.end());
     }
     bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) override {
+        if (!Written()) return false;
         files_[path] = bytes;
         return true;
     }
 
   private:
+    bool Written() {
+        const auto e = playback_.Take(Event::Write);
+        return e && e->a == 1;
+    }
     // Never read from disk: what the replay was recorded with, or nothing.
     static bool Ours(const std::string& path) {
         for (const char* data : kDataFiles)
             if (path == data) return true;
         return path == kdv::kSettingsFile;
     }
+    Playback& playback_;
     kdv::FileSystem& disk_;
     std::map<std::string, std::vector<uint8_t>> files_;
 };
 
 class Playback::Clock : public kdv::Clock {
   public:
+    explicit Clock(Playback& playback) : playback_(playback) {}
     uint32_t TickCount() override {
-        if (next < readings.size()) return readings[next++];
-        ++overrun;
-        return readings.empty() ? 0 : readings.back();
+        if (const auto e = playback_.Take(Event::Clock)) now += uint32_t(e->a);
+        return now;
     }
-    std::vector<uint32_t> readings;
-    size_t next = 0;
-    long overrun = 0;
+    uint32_t now = 0;
+
+  private:
+    Playback& playback_;
 };
 
 class Playback::Display : public kdv::Display {
@@ -193,14 +223,12 @@ class Playback::Sound : public kdv::SoundDevice {
 
 Playback::Playback(Replay replay, kdv::FileSystem& disk, const kdv::Services& outer)
     : replay_(std::move(replay)),
-      files_(std::make_unique<Files>(disk, replay_)),
+      events_(replay_.stream),
       input_(std::make_unique<MaskInput>()),
-      clock_(std::make_unique<Clock>()),
+      clock_(std::make_unique<Clock>(*this)),
       display_(std::make_unique<Display>(outer.display)),
       sound_(std::make_unique<Sound>(outer.sound)) {
-    uint32_t now = 0;
-    for (const Event& e : replay_.events)
-        if (e.kind == Event::Clock) clock_->readings.push_back(now += uint32_t(e.a));
+    files_ = std::make_unique<Files>(*this, disk);
     services_.display = display_.get();
     services_.sound = sound_.get();
     services_.input = input_.get();
@@ -212,12 +240,45 @@ Playback::Playback(Replay replay, kdv::FileSystem& disk, const kdv::Services& ou
 Playback::~Playback() = default;
 
 bool Playback::Start() {
+    const Header& h = replay_.header;
     game_ = kdv::MakeGame(services_);
     input_->settings = &game_->Settings;
+    // A game's replay begins after start-up: what start-up asks of the clock is not in it.
+    starting_ = h.from.has_value();
     kdv::FormCreate(*game_);
-    if (!kdv::FormActivate(*game_)) return false;
-    ApplySettings(*game_, replay_.header.start);
+    const bool activated = kdv::FormActivate(*game_);
+    starting_ = false;
+    if (!activated) return false;
+    ApplySettings(*game_, h.start);
+    ApplyDialogs(*game_, h.dialogs);
+    if (h.from) {
+        std::string why;
+        if (!LoadGameState(h.from->game, *game_, why)) {
+            game_->io.window->ShowMessage("The replay's start is damaged: " + why);
+            return false;
+        }
+        input_->mask = h.from->mask;
+        display_->canDraw = !(h.from->mask & kCannotDrawBit);
+        clock_->now = h.from->clock;
+        game_->presentCache.valid = false;
+    }
     return true;
+}
+
+std::optional<Event> Playback::Take(Event::Kind kind) {
+    if (partedAt_ || starting_) return std::nullopt;
+    EventReader ahead = events_;
+    Event e;
+    if (ticksLeft_ == 0 && ahead.Next(e) && e.kind == kind) {
+        events_ = ahead;
+        return e;
+    }
+    Part();
+    return std::nullopt;
+}
+
+void Playback::Part() {
+    if (!partedAt_) partedAt_ = ticksRun_ + (inTick_ ? 1 : 0);
 }
 
 void Playback::Apply(const Event& e) {
@@ -234,52 +295,62 @@ void Playback::Apply(const Event& e) {
             kdv::ClickMenu(game, kMenuItems[size_t(e.a)]);
             break;
         case Event::Settings:
-            ApplySettings(game, replay_.settings[size_t(e.a)]);
+            ApplySettings(game, e.settings);
             break;
         case Event::SelectOk:
             // Recorded only when it started a game; a refusal here is another game.
-            if (kdv::SelectOkClick(game, int(e.a), e.b)) diverged_ = true;
+            if (kdv::SelectOkClick(game, int(e.a), e.b)) Part();
             break;
         case Event::OptionsOk:
             kdv::OptionOkClick(game);
             break;
-        case Event::Dialogs: {
-            const DialogState& d = replay_.dialogs[size_t(e.a)];
-            game.SelectLevel.position = d.position;
-            game.SelectLevel.gameItem = d.gameItem;
-            game.OptionsEdit.open = d.optionsOpen;
-            game.OptionsEdit.working = d.working;
+        case Event::Dialogs:
+            ApplyDialogs(game, e.dialogs);
             break;
-        }
-        case Event::Clock:  // served in order by the clock
+        case Event::Checkpoint:
+            if (CheckpointHash(game) != e.hash) Part();
+            break;
+        case Event::Clock:  // a reading, or a write, the game did not ask for
+        case Event::Write:
+            Part();
+            break;
         case Event::Ticks:
             break;
     }
 }
 
 bool Playback::Step() {
-    if (!game_) return false;
+    if (!game_ || partedAt_) return false;
     while (ticksLeft_ == 0) {
-        if (next_ >= replay_.events.size()) return false;
-        const Event& e = replay_.events[next_++];
+        Event e;
+        if (!events_.Next(e)) return false;
         if (e.kind == Event::Ticks)
             ticksLeft_ = e.a;
         else
             Apply(e);
+        if (partedAt_) return false;
     }
     --ticksLeft_;
+    inTick_ = true;
     kdv::DXTimerTimer(*game_);
+    inTick_ = false;
     ++ticksRun_;
-    return true;
+    return !partedAt_;
+}
+
+void Playback::Finish() {
+    if (!game_ || partedAt_ || !Finished() || ticksLeft_ != 0) return;
+    Event e;
+    while (!partedAt_ && events_.Next(e)) Apply(e);
 }
 
 bool Playback::Finished() const {
     return ticksRun_ >= replay_.header.ticks;
 }
 
-bool Playback::InStep() const {
-    if (clock_->overrun || diverged_) return false;
-    return !Finished() || clock_->next == clock_->readings.size();
+std::string Playback::PartedMessage() const {
+    if (!partedAt_) return {};
+    return "the replay parts from the game at tick " + std::to_string(*partedAt_);
 }
 
 void Playback::Show(bool on) {

@@ -1,7 +1,11 @@
 #include "replay/recorder.h"
 
+#include <chrono>
+
 #include "core/flow/game_state.h"
 #include "core/game.h"
+#include "replay/game_state.h"
+#include "replay/state_hash.h"
 
 namespace replay {
 namespace {
@@ -21,6 +25,11 @@ bool InGame(const kdv::Game& game) {
 
 bool IsMenuStart(std::string_view item) {
     return item == "MStart1Player" || item == "MStart2Player" || item == "MStartDuel";
+}
+
+int64_t SystemMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -51,6 +60,30 @@ uint32_t BindingMask(const kdv::Settings& s, const kdv::InputDevice& device) {
     }
     return mask;
 }
+
+uint64_t CheckpointHash(const kdv::Game& game) {
+    return StateHash(game, 0);
+}
+
+uint64_t LevelsHash(const std::vector<uint64_t>& recordHashes, const std::vector<uint8_t>& read) {
+    uint64_t hash = Fnv1a({});
+    for (size_t i = 0; i < recordHashes.size(); ++i) {
+        if (!(read[i / 8] >> (i % 8) & 1)) continue;
+        uint8_t bytes[12];
+        for (int k = 0; k < 4; ++k) bytes[k] = uint8_t(i >> (8 * k));
+        for (int k = 0; k < 8; ++k) bytes[4 + k] = uint8_t(recordHashes[i] >> (8 * k));
+        hash = Fnv1a(bytes, hash);
+    }
+    return hash;
+}
+
+// One recording in progress: the stream from the program's start, or one game's.
+struct Recorder::Track {
+    Header header;
+    std::vector<uint8_t> stream;
+    int64_t sinceCheckpoint = 0;
+    std::vector<uint64_t> levelHashes;  // of the records read, by record
+};
 
 // The device as it is; at the input poll of each tick the states of the bindings are noted.
 class Recorder::Input : public kdv::InputDevice {
@@ -102,6 +135,46 @@ class Recorder::Clock : public kdv::Clock {
     kdv::Clock* inner_;
 };
 
+// The files as they are; what the game reads of the level file and how its writes end are
+// noted, so that the replay checks the one and repeats the other.
+class Recorder::Files : public kdv::FileSystem {
+  public:
+    Files(Recorder& recorder, kdv::FileSystem* inner) : recorder_(recorder), inner_(inner) {}
+    bool CanOpen(const std::string& path) override { return inner_->CanOpen(path); }
+    std::optional<uint64_t> Size(const std::string& path) override { return inner_->Size(path); }
+    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
+                                             size_t length) override {
+        auto bytes = inner_->Read(path, offset, length);
+        if (bytes && path == kDataFiles[kLevelData]) recorder_.ReadLevels(offset, *bytes);
+        return bytes;
+    }
+    void Append(const std::string& path, const std::vector<uint8_t>& bytes) override {
+        try {
+            inner_->Append(path, bytes);
+        } catch (const kdv::FileError&) {
+            recorder_.Wrote(false);
+            throw;
+        }
+        recorder_.Wrote(true);
+    }
+    bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) override {
+        const bool ok = inner_->Replace(path, bytes);
+        recorder_.Wrote(ok);
+        return ok;
+    }
+    uint64_t Records() {
+        const auto size = inner_->Size(kDataFiles[kLevelData]);
+        return size ? std::min(*size / kLevelRecordBytes, kMaxLevelRecords) : 0;
+    }
+    std::optional<std::vector<uint8_t>> Record(uint64_t index) {
+        return inner_->Read(kDataFiles[kLevelData], index * kLevelRecordBytes, kLevelRecordBytes);
+    }
+
+  private:
+    Recorder& recorder_;
+    kdv::FileSystem* inner_;
+};
+
 void Recorder::Input::Update() {
     if (inner_) inner_->Update();
     if (!settings) return;
@@ -111,7 +184,7 @@ void Recorder::Input::Update() {
     recorder_.ReadInput(mask);
 }
 
-Recorder::Recorder() = default;
+Recorder::Recorder(bool keepWhole) : wallClock(SystemMilliseconds), keepWhole_(keepWhole) {}
 Recorder::~Recorder() = default;
 
 kdv::Services Recorder::Wrap(const kdv::Services& real) {
@@ -122,60 +195,146 @@ kdv::Services Recorder::Wrap(const kdv::Services& real) {
     wrapped.input = input_.get();
     wrapped.clock = clock_.get();
     wrapped.display = display_.get();
+    if (real.files) {
+        files_ = std::make_unique<Files>(*this, real.files);
+        wrapped.files = files_.get();
+    }
+    if (keepWhole_) {
+        // Start-up reads the level file before Begin: the whole stream counts those reads.
+        whole_ = std::make_unique<Track>();
+        if (files_) {
+            whole_->header.data[kLevelData].size = files_->Records();
+            whole_->levelHashes.resize(whole_->header.data[kLevelData].size);
+            whole_->header.levelsRead.resize((whole_->levelHashes.size() + 7) / 8);
+        }
+    }
     return wrapped;
 }
 
+Recorder::Track Recorder::NewTrack(const kdv::Game& game) const {
+    Track t;
+    Header& h = t.header;
+    h.build = BuildIdentity();
+    h.startTime = wallClock ? wallClock() : 0;
+    h.data = data_;
+    h.start = settings_;
+    h.dialogs = dialogs_;
+    h.data[kLevelData] = {files_ ? files_->Records() : 0, 0};
+    t.levelHashes.resize(h.data[kLevelData].size);
+    h.levelsRead.resize((t.levelHashes.size() + 7) / 8);
+    h.scores = {game.players[0].score, game.players[1].score};
+    return t;
+}
+
 void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
-    Header& h = stream_.header;
-    h.gameVersion = GameVersion();
+    game_ = &game;
     for (size_t i = 0; i < kDataFiles.size(); ++i) {
+        if (i == kLevelData) continue;
         const auto size = files.Size(kDataFiles[i]);
         const auto bytes = size ? files.Read(kDataFiles[i], 0, size_t(*size)) : std::nullopt;
-        if (!bytes) continue;
-        h.data[i] = {bytes->size(), Fnv1a(*bytes)};
+        if (bytes) data_[i] = {bytes->size(), Fnv1a(*bytes)};
     }
     settings_ = SettingsOf(game);
-    h.start = settings_;
     // What a new game's dialogs hold: the playback starts from that, not from this game.
     const kdv::SelectLevelState select;
     dialogs_ = {select.position, select.gameItem, false, kdv::OptionsEditState{}.working};
+    if (whole_) {
+        // What start-up read stays: its clock reading and the level records.
+        Track t = NewTrack(game);
+        t.header.data[kLevelData] = whole_->header.data[kLevelData];
+        t.header.levelsRead = std::move(whole_->header.levelsRead);
+        t.levelHashes = std::move(whole_->levelHashes);
+        t.stream = std::move(whole_->stream);
+        *whole_ = std::move(t);
+    }
     begun_ = true;
 }
 
 void Recorder::FlushTicks() {
     if (pendingTicks_ == 0) return;
-    stream_.events.push_back({Event::Ticks, pendingTicks_, 0});
+    Event e;
+    e.kind = Event::Ticks;
+    e.a = pendingTicks_;
+    for (Track* t : {whole_.get(), current_.get()})
+        if (t) AppendEvent(t->stream, e);
     pendingTicks_ = 0;
 }
 
-void Recorder::Push(Event::Kind kind, int64_t a, int32_t b) {
+void Recorder::Push(const Event& e) {
     FlushTicks();
-    stream_.events.push_back({kind, a, b});
+    for (Track* t : {whole_.get(), current_.get()})
+        if (t) AppendEvent(t->stream, e);
+}
+
+void Recorder::Push(Event::Kind kind, int64_t a, int32_t b) {
+    Event e;
+    e.kind = kind;
+    e.a = a;
+    e.b = b;
+    Push(e);
 }
 
 void Recorder::ReadInput(uint32_t mask) {
-    if (mask != mask_) Push(Event::Input, mask);
+    if (mask != mask_ && begun_) Push(Event::Input, mask);
     mask_ = mask;
+    if (!begun_) return;
     ++pendingTicks_;
     ++ticks_;
+    for (Track* t : {whole_.get(), current_.get()})
+        if (t) ++t->header.ticks, ++t->sinceCheckpoint;
 }
 
 void Recorder::ReadClock(uint32_t value) {
+    // Start-up's reading (the pause guard) opens the whole stream.
     Push(Event::Clock, int32_t(value - lastClock_));
     lastClock_ = value;
+}
+
+void Recorder::ReadLevels(uint64_t offset, const std::vector<uint8_t>& bytes) {
+    // A read of more than a record is the editor's save copying the file: what it copies is
+    // played only once a stage is loaded from it, and that load is a read of its own.
+    if (bytes.empty() || bytes.size() > kLevelRecordBytes) return;
+    const uint64_t first = offset / kLevelRecordBytes;
+    const uint64_t last = (offset + bytes.size() - 1) / kLevelRecordBytes;
+    for (Track* t : {whole_.get(), current_.get()}) {
+        if (!t) continue;
+        const uint64_t records = t->levelHashes.size();
+        for (uint64_t i = first; i <= last && i < records; ++i) {
+            uint8_t& byte = t->header.levelsRead[size_t(i / 8)];
+            if (byte >> (i % 8) & 1) continue;
+            const uint64_t at = i * kLevelRecordBytes;
+            std::optional<std::vector<uint8_t>> record;
+            if (at >= offset && at + kLevelRecordBytes <= offset + bytes.size())
+                record.emplace(bytes.begin() + long(at - offset),
+                               bytes.begin() + long(at - offset + kLevelRecordBytes));
+            else
+                record = files_->Record(i);
+            if (!record) continue;
+            t->levelHashes[size_t(i)] = Fnv1a(*record);
+            byte = uint8_t(byte | 1u << (i % 8));
+        }
+    }
+}
+
+void Recorder::Wrote(bool ok) {
+    if (begun_) Push(Event::Write, ok ? 1 : 0);
 }
 
 void Recorder::NoteChanges(const kdv::Game& game) {
     const PlaySettings now = SettingsOf(game);
     if (!(now == settings_)) {
-        stream_.settings.push_back(now);
-        Push(Event::Settings, int64_t(stream_.settings.size() - 1));
+        Event e;
+        e.kind = Event::Settings;
+        e.settings = now;
+        Push(e);
         settings_ = now;
     }
     const DialogState dialogs = DialogsOf(game);
     if (!(dialogs == dialogs_)) {
-        stream_.dialogs.push_back(dialogs);
-        Push(Event::Dialogs, int64_t(stream_.dialogs.size() - 1));
+        Event e;
+        e.kind = Event::Dialogs;
+        e.dialogs = dialogs;
+        Push(e);
         dialogs_ = dialogs;
     }
 }
@@ -195,6 +354,33 @@ void Recorder::BeforeTick(const kdv::Game& game) {
 void Recorder::AfterTick(const kdv::Game& game) {
     if (!begun_) return;
     Replayed(game);
+    if (playing_ && !current_) {
+        // The game's first tick has run: its replay starts from the state it left.
+        FlushTicks();
+        current_ = std::make_unique<Track>(NewTrack(game));
+        Header& h = current_->header;
+        h.mode = playing_->mode;
+        h.stage = playing_->stage;
+        h.from = StartState{SaveGameState(game), mask_, lastClock_};
+        lastStarted_ = playing_;
+        Event e;
+        e.kind = Event::Checkpoint;
+        e.hash = CheckpointHash(game);
+        AppendEvent(current_->stream, e);
+    }
+    std::optional<uint64_t> hash;
+    for (Track* t : {whole_.get(), current_.get()}) {
+        if (!t) continue;
+        t->header.scores = {game.players[0].score, game.players[1].score};
+        if (t->sinceCheckpoint < kCheckpointTicks) continue;
+        FlushTicks();
+        if (!hash) hash = CheckpointHash(game);
+        Event e;
+        e.kind = Event::Checkpoint;
+        e.hash = *hash;
+        AppendEvent(t->stream, e);
+        t->sinceCheckpoint = 0;
+    }
 }
 
 void Recorder::KeyDown(const kdv::Game& game, int code) {
@@ -209,10 +395,7 @@ void Recorder::MenuItem(const kdv::Game& game, std::string_view item) {
     NoteChanges(game);
     const auto index = MenuIndex(item);
     if (!index) return;  // settings and window only; they arrive as settings
-    if (IsMenuStart(item) && current_) {
-        finished_ = Cut(&*current_, current_->startTick);
-        current_.reset();
-    }
+    if (IsMenuStart(item)) EndGame();
     Push(Event::Menu, *index);
     menuReplayed_ = true;
 }
@@ -228,15 +411,16 @@ void Recorder::AfterAction(const kdv::Game& game) {
 }
 
 void Recorder::BeforeAction(const kdv::Game& game) {
-    if (begun_) NoteChanges(game);
+    if (!begun_) return;
+    NoteChanges(game);
+    // A level selection ends the game in progress, but is told of only once it has started the
+    // next: the ended game's last state is this one.
+    if (current_) endHash_ = CheckpointHash(game);
 }
 
 void Recorder::LevelSelected(const kdv::Game& game, int stage, int gameItem) {
     if (!begun_) return;
-    if (current_) {
-        finished_ = Cut(&*current_, current_->startTick);
-        current_.reset();
-    }
+    EndGame(endHash_);
     Push(Event::SelectOk, stage, gameItem);
     Replayed(game);
 }
@@ -248,32 +432,46 @@ void Recorder::OptionsAccepted(const kdv::Game& game) {
     dialogs_ = DialogsOf(game);
 }
 
-void Recorder::TrackGame(const kdv::Game& game) {
-    const bool inGame = InGame(game);
-    if (current_ && !inGame) {
-        finished_ = Cut(&*current_, current_->startTick);
-        current_.reset();
-    }
-    if (inGame && !current_) {
-        current_ = GameSpan{ticks_, game.GameMode, game.StageNumber};
-        lastStarted_ = current_;
-    }
+void Recorder::EndGame(std::optional<uint64_t> lastHash) {
+    if (current_) finished_ = Cut(*current_, lastHash);
+    current_.reset();
+    playing_.reset();
 }
 
-Replay Recorder::Cut(const GameSpan* span, int64_t watchFrom) const {
-    Replay r = stream_;
-    if (pendingTicks_ > 0) r.events.push_back({Event::Ticks, pendingTicks_, 0});
-    r.header.ticks = ticks_;
-    r.header.watchFrom = watchFrom;
-    if (span) {
-        r.header.mode = span->mode;
-        r.header.stage = span->stage;
+void Recorder::TrackGame(const kdv::Game& game) {
+    const bool inGame = InGame(game);
+    if (playing_ && !inGame) EndGame();
+    if (inGame && !playing_) playing_ = GameSpan{game.GameMode, game.StageNumber};
+}
+
+Replay Recorder::Cut(const Track& track, std::optional<uint64_t> lastHash) const {
+    Replay r{track.header, track.stream};
+    if (pendingTicks_ > 0) {
+        Event e;
+        e.kind = Event::Ticks;
+        e.a = pendingTicks_;
+        AppendEvent(r.stream, e);
     }
+    // The state at the end, whatever the stream's last event.
+    if (game_ || lastHash) {
+        Event e;
+        e.kind = Event::Checkpoint;
+        e.hash = lastHash ? *lastHash : CheckpointHash(*game_);
+        AppendEvent(r.stream, e);
+    }
+    DataFile& levels = r.header.data[kLevelData];
+    levels.hash = LevelsHash(track.levelHashes, r.header.levelsRead);
     return r;
 }
 
 Replay Recorder::Whole() const {
-    return Cut(lastStarted_ ? &*lastStarted_ : nullptr, 0);
+    if (!whole_) return {};
+    Replay r = Cut(*whole_);
+    if (lastStarted_) {
+        r.header.mode = lastStarted_->mode;
+        r.header.stage = lastStarted_->stage;
+    }
+    return r;
 }
 
 std::optional<Replay> Recorder::TakeFinishedGame() {
@@ -284,7 +482,11 @@ std::optional<Replay> Recorder::TakeFinishedGame() {
 
 std::optional<Replay> Recorder::GameInProgress() const {
     if (!current_) return std::nullopt;
-    return Cut(&*current_, current_->startTick);
+    return Cut(*current_);
+}
+
+size_t Recorder::StreamBytes() const {
+    return (whole_ ? whole_->stream.size() : 0) + (current_ ? current_->stream.size() : 0);
 }
 
 }  // namespace replay

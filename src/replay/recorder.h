@@ -1,8 +1,9 @@
 #pragma once
-// Records a replay while the game runs: it stands between the game and its input device, clock
-// and display, and hears of the window's keys and menu commands before they reach the game.
-// It keeps everything from program start; a file is cut from it for each game (the game before
-// it is part of the file, so the game plays back exactly as it was).
+// Records a replay while the game runs: it stands between the game and its input device, clock,
+// display and files, and hears of the window's keys and menu commands before they reach the
+// game. Each game is recorded from the state it started in, so its replay holds that game only;
+// the stream from the program's start is kept as well when asked for (--record).
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -18,7 +19,8 @@ namespace replay {
 
 class Recorder {
   public:
-    Recorder();
+    // keepWhole: keep the stream from the program's start too, for Whole().
+    explicit Recorder(bool keepWhole = true);
     ~Recorder();
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
@@ -45,40 +47,54 @@ class Recorder {
     void OptionsAccepted(const kdv::Game& game);
 
     int64_t Ticks() const { return ticks_; }
-    // The whole stream so far, kept for the last game started (or for none).
+    // The whole stream since Begin (only when kept).
     Replay Whole() const;
     // A game that has just ended (return to the title, the demo or the editor, or a new game
-    // started from the menu), once: the stream up to its end, with its start as watchFrom.
+    // started from the menu), once: from the state after its first tick to its end.
     std::optional<Replay> TakeFinishedGame();
     // The game still in progress, if any (the program is closing).
     std::optional<Replay> GameInProgress() const;
+    // Bytes of stream held in memory.
+    size_t StreamBytes() const;
+
+    // The wall clock of the recordings' start times, in milliseconds since 1970.
+    std::function<int64_t()> wallClock;
 
   private:
     class Input;
     class Clock;
     class Display;
+    class Files;
+    struct Track;
     struct GameSpan {
-        int64_t startTick = 0;
         uint8_t mode = 0;
         int32_t stage = 0;
     };
 
+    Track NewTrack(const kdv::Game& game) const;
     void FlushTicks();
+    void Push(const Event& e);
     void Push(Event::Kind kind, int64_t a, int32_t b = 0);
     // Settings and dialog contents changed since the last event, by the window or a dialog.
     void NoteChanges(const kdv::Game& game);
     // After something the playback repeats itself: what it changed needs no event.
     void Replayed(const kdv::Game& game);
     void TrackGame(const kdv::Game& game);
-    Replay Cut(const GameSpan* span, int64_t watchFrom) const;
+    void EndGame(std::optional<uint64_t> lastHash = std::nullopt);
+    Replay Cut(const Track& track, std::optional<uint64_t> lastHash = std::nullopt) const;
     void ReadInput(uint32_t mask);
     void ReadClock(uint32_t value);
+    void ReadLevels(uint64_t offset, const std::vector<uint8_t>& bytes);
+    void Wrote(bool ok);
 
     std::unique_ptr<Input> input_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<Display> display_;
+    std::unique_ptr<Files> files_;
+    const kdv::Game* game_ = nullptr;
 
-    Replay stream_;
+    bool keepWhole_;
+    std::unique_ptr<Track> whole_, current_;
     bool begun_ = false;
     int64_t ticks_ = 0;
     int64_t pendingTicks_ = 0;
@@ -86,8 +102,11 @@ class Recorder {
     uint32_t lastClock_ = 0;
     PlaySettings settings_;
     DialogState dialogs_;
+    std::array<DataFile, kDataFiles.size()> data_{};
     bool menuReplayed_ = false;  // the last menu item is one the playback clicks
-    std::optional<GameSpan> current_, lastStarted_;
+    std::optional<GameSpan> playing_;  // a game is in progress (its track opens after a tick)
+    std::optional<GameSpan> lastStarted_;
+    std::optional<uint64_t> endHash_;
     std::optional<Replay> finished_;
 };
 
@@ -96,5 +115,10 @@ PlaySettings SettingsOf(const kdv::Game& game);
 DialogState DialogsOf(const kdv::Game& game);
 // The mask of binding slots that are down on the device, in the order of the input mask.
 uint32_t BindingMask(const kdv::Settings& settings, const kdv::InputDevice& device);
+// The hash stored at checkpoints: the state hash without the tick count, so that it does not
+// depend on where the stream began.
+uint64_t CheckpointHash(const kdv::Game& game);
+// The identity of the level records read: a hash over the hashes of the records marked in read.
+uint64_t LevelsHash(const std::vector<uint64_t>& recordHashes, const std::vector<uint8_t>& read);
 
 }  // namespace replay

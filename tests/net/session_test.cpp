@@ -25,7 +25,7 @@ struct Side {
         o.address = {"127.0.0.1", port};
         o.mode = 3;
         o.ticks = ticks;
-        o.identity = net::IdentityOf(files, o.settings, replay::GameVersion());
+        o.identity = net::IdentityOf(files, o.settings, replay::BuildIdentity());
         o.disk = &files;
         o.input = &input;
         o.hash = [](const kdv::Game& game, long tick) { return runner::StateHash(game, tick); };

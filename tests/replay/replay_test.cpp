@@ -14,6 +14,7 @@
 #include "app/runner/state_json.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
+#include "replay/game_state.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
@@ -34,63 +35,113 @@ fs::path TempDir(const std::string& name) {
     return path;
 }
 
+Event Make(Event::Kind kind, int64_t a = 0, int32_t b = 0) {
+    Event e;
+    e.kind = kind;
+    e.a = a;
+    e.b = b;
+    return e;
+}
+
+std::vector<Event> Events(const replay::Replay& r) {
+    std::vector<Event> out;
+    replay::EventReader reader(r.stream);
+    Event e;
+    while (reader.Next(e)) out.push_back(e);
+    EXPECT_EQ(reader.Error(), "");
+    return out;
+}
+
+std::vector<Event> SampleEvents() {
+    Event settings = Make(Event::Settings);
+    settings.settings.settings.paletteType = true;
+    settings.settings.settings.joystick1[4] = 300;
+    settings.settings.starPeriod = 16;
+    Event dialogs = Make(Event::Dialogs);
+    dialogs.dialogs.position = 36;
+    dialogs.dialogs.gameItem = 2;
+    dialogs.dialogs.optionsOpen = true;
+    dialogs.dialogs.working.soundVolume = 53;  // as a settings file may hold it
+    dialogs.dialogs.working.keys1[4] = 88;
+    Event checkpoint = Make(Event::Checkpoint);
+    checkpoint.hash = 0xfedcba9876543210ull;
+    return {Make(Event::Clock, 1234), Make(Event::Ticks, 3),   Make(Event::Input, 1 << 5),
+            Make(Event::Key, 27),     Make(Event::Menu, 5),    settings,
+            dialogs,                  Make(Event::OptionsOk),  Make(Event::Clock, -20),
+            Make(Event::SelectOk, 3, 2), checkpoint,           Make(Event::Write, 0),
+            Make(Event::Ticks, 997)};
+}
+
 replay::Replay Sample() {
     replay::Replay r;
-    r.header.gameVersion = replay::GameVersion();
-    r.header.data[1] = {176 * 36, 0x0123456789abcdefull};
+    r.header.build = replay::BuildIdentity();
+    r.header.startTime = 1'765'000'000'000;
+    r.header.data[1] = {36, 0x0123456789abcdefull};
+    r.header.levelsRead = {0x05, 0, 0, 0, 0x08};
     r.header.start.settings.gameDifficulty = 2;
     r.header.start.settings.keys2[0] = -5;
+    r.header.dialogs.position = 4;
     r.header.mode = 2;
     r.header.stage = 7;
-    r.header.watchFrom = 3;
     r.header.ticks = 1000;
-    replay::PlaySettings changed;
-    changed.settings.paletteType = true;
-    changed.settings.joystick1[4] = 300;
-    changed.starPeriod = 16;
-    r.settings.push_back(changed);
-    replay::DialogState dialogs;
-    dialogs.position = 36;
-    dialogs.gameItem = 2;
-    dialogs.optionsOpen = true;
-    dialogs.working.soundVolume = 53;  // as a settings file may hold it
-    dialogs.working.keys1[4] = 88;
-    r.dialogs.push_back(dialogs);
-    r.events = {{Event::Clock, 1234, 0}, {Event::Ticks, 3, 0},     {Event::Input, 1 << 5, 0},
-                {Event::Key, 27, 0},     {Event::Menu, 5, 0},      {Event::Settings, 0, 0},
-                {Event::Dialogs, 0, 0},  {Event::OptionsOk, 0, 0}, {Event::Clock, -20, 0},
-                {Event::SelectOk, 3, 2}, {Event::Ticks, 997, 0}};
+    r.header.scores = {1200, 300};
+    for (const Event& e : SampleEvents()) replay::AppendEvent(r.stream, e);
     return r;
 }
 
 }  // namespace
 
 TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
-    const replay::Replay r = Sample();
+    replay::Replay r = Sample();
+    // A kept game's start: the state of a game after a few ticks.
+    testkit::Rig rig;
+    rig.InstallStandardData(4);
+    ASSERT_TRUE(rig.StartUp());
+    rig.Tick(40);
+    r.header.from = replay::StartState{replay::SaveGameState(rig.g()), 1u << 28, 77};
     const auto decoded = replay::Decode(replay::Encode(r));
     ASSERT_TRUE(decoded.replay) << decoded.error;
     const replay::Replay& d = *decoded.replay;
-    EXPECT_EQ(d.header.gameVersion, r.header.gameVersion);
-    EXPECT_EQ(d.header.data[1].size, r.header.data[1].size);
+    EXPECT_EQ(d.header.build, r.header.build);
+    EXPECT_EQ(d.header.startTime, r.header.startTime);
+    EXPECT_EQ(d.header.data[1].size, 36u);
     EXPECT_EQ(d.header.data[1].hash, r.header.data[1].hash);
+    EXPECT_EQ(d.header.levelsRead, r.header.levelsRead);
     EXPECT_TRUE(d.header.start == r.header.start);
+    EXPECT_TRUE(d.header.dialogs == r.header.dialogs);
     EXPECT_EQ(d.header.mode, 2);
     EXPECT_EQ(d.header.stage, 7);
-    EXPECT_EQ(d.header.watchFrom, 3);
     EXPECT_EQ(d.header.ticks, 1000);
-    ASSERT_EQ(d.events.size(), r.events.size());
-    for (size_t i = 0; i < d.events.size(); ++i) {
-        EXPECT_EQ(d.events[i].kind, r.events[i].kind) << i;
-        EXPECT_EQ(d.events[i].a, r.events[i].a) << i;
-        EXPECT_EQ(d.events[i].b, r.events[i].b) << i;
+    EXPECT_EQ(d.header.scores, r.header.scores);
+    ASSERT_TRUE(d.header.from);
+    EXPECT_EQ(d.header.from->game, r.header.from->game);
+    EXPECT_EQ(d.header.from->mask, 1u << 28);
+    EXPECT_EQ(d.header.from->clock, 77u);
+    const auto events = Events(d), sent = SampleEvents();
+    ASSERT_EQ(events.size(), sent.size());
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].kind, sent[i].kind) << i;
+        EXPECT_EQ(events[i].a, sent[i].a) << i;
+        EXPECT_EQ(events[i].b, sent[i].b) << i;
+        EXPECT_EQ(events[i].hash, sent[i].hash) << i;
+        EXPECT_TRUE(events[i].settings == sent[i].settings) << i;
+        EXPECT_TRUE(events[i].dialogs == sent[i].dialogs) << i;
     }
-    ASSERT_EQ(d.settings.size(), 1u);
-    EXPECT_TRUE(d.settings[0] == r.settings[0]);
-    ASSERT_EQ(d.dialogs.size(), 1u);
-    EXPECT_TRUE(d.dialogs[0] == r.dialogs[0]);
+    // The state read back is the state: its hash is the game's.
+    testkit::Rig other;
+    other.InstallStandardData(4);
+    ASSERT_TRUE(other.StartUp());
+    std::string why;
+    ASSERT_TRUE(replay::LoadGameState(d.header.from->game, other.g(), why)) << why;
+    EXPECT_EQ(replay::CheckpointHash(other.g()), replay::CheckpointHash(rig.g()));
+    // A listing reads the header from the first bytes alone.
+    const auto bytes = replay::Encode(d);
+    const auto head = replay::DecodeHeader({bytes.data(), 200});
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->scores, r.header.scores);
 }
 
-TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
+TEST(ReplayFormat, TruncatedDamagedOldAndEndlessFilesGiveAMessage) {
     const auto bytes = replay::Encode(Sample());
     for (size_t n = 0; n < bytes.size(); ++n) {
         const auto result = replay::Decode({bytes.data(), n});
@@ -104,9 +155,23 @@ TEST(ReplayFormat, TruncatedAndDamagedFilesGiveAMessage) {
         replay::Decode(damaged, false);                     // and past it, no crash either
     }
     auto other = Sample();
-    other.events.push_back({Event::Ticks, 1, 0});  // one tick more than the header counts
+    replay::AppendEvent(other.stream, Make(Event::Ticks, 1));  // one more than the header counts
     EXPECT_NE(replay::Decode(replay::Encode(other)).error.find("more ticks"), std::string::npos);
     EXPECT_EQ(replay::Decode(std::vector<uint8_t>(40, 'x')).error, "this is not a Kordavel replay");
+    // The files of the format before: refused, saying so.
+    auto old = bytes;
+    old[8] = 2;
+    EXPECT_NE(replay::Decode(old, false).error.find("format 2, written by an older Kordavel"),
+              std::string::npos);
+    // A valid file of 2^31 - 1 idle ticks (about 10 bytes of stream) is no game: refused at once,
+    // where it used to keep a viewer busy for an hour and more.
+    auto endless = Sample();
+    endless.header.ticks = INT32_MAX;
+    endless.stream.clear();
+    for (int64_t left = INT32_MAX; left > 0; left -= replay::kMaxTicks)
+        replay::AppendEvent(endless.stream, Make(Event::Ticks, std::min(left, replay::kMaxTicks)));
+    const auto refused = replay::Decode(replay::Encode(endless));
+    EXPECT_NE(refused.error.find("longer than"), std::string::npos) << refused.error;
 }
 
 // The script's keys, as the headless runner gives them to its devices.
@@ -124,7 +189,8 @@ class RigInput : public runner::InputSink {
 // A game recorded in-process through the script verbs the runner's --record uses: the options
 // dialog edited across ticks, its Ok and Cancel, and a duel started by the level selection
 // dialog in the middle of a game; with a palette change from the menu and a window that
-// could not draw. Every tick of the playback hashes the same as the recorded one.
+// could not draw. Every tick of the playback hashes the same as the recorded one, both for the
+// whole run and for the one-player game's own file, which starts where that game started.
 TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     testkit::Rig rig;
     rig.InstallStandardData(4);
@@ -152,40 +218,48 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
         kdv::DXTimerTimer(rig.g());
         recorder.AfterTick(rig.g());
         rig.clock.now += 13 + t % 3;  // the window's clock is never exact
-        hashes.push_back(runner::StateHash(rig.g(), t));
+        hashes.push_back(replay::CheckpointHash(rig.g()));
     }
     EXPECT_EQ(rig.g().Settings.gameDifficulty, 3);
     EXPECT_EQ(rig.g().Settings.keys2[kdv::Fire], 88);
     const auto finished = recorder.TakeFinishedGame();
     ASSERT_TRUE(finished);  // the one-player game, ended by the level selection
     EXPECT_EQ(finished->header.mode, kdv::gmOnePlayer);
-    EXPECT_EQ(finished->header.watchFrom, 120);
+    // From the tick the menu started it on (121) to the level selection before tick 580.
+    ASSERT_TRUE(finished->header.from);
+    EXPECT_EQ(finished->header.ticks, 579 - 121);
+    auto playAll = [&](replay::Replay data, size_t offset) {
+        adapters::VirtualWindow window;
+        kdv::Services outer;
+        outer.window = &window;
+        EXPECT_FALSE(replay::CheckReplay(data, rig.files));
+        replay::Playback playback(std::move(data), rig.files, outer);
+        EXPECT_TRUE(playback.Start());
+        size_t same = 0;
+        while (playback.Step()) {
+            const size_t t = size_t(playback.TicksRun()) + offset;
+            if (t > hashes.size() || replay::CheckpointHash(playback.Game()) != hashes[t - 1]) {
+                ADD_FAILURE() << "the replay left the recorded game at tick " << t;
+                break;
+            }
+            ++same;
+        }
+        playback.Finish();
+        EXPECT_FALSE(playback.PartedAt()) << playback.PartedMessage();
+        return same;
+    };
+    EXPECT_EQ(playAll(*finished, 121), size_t(579 - 121));
 
     const auto bytes = replay::Encode(recorder.Whole());
     auto decoded = replay::Decode(bytes);
     ASSERT_TRUE(decoded.replay) << decoded.error;
     EXPECT_EQ(decoded.replay->header.mode, kdv::gmDuel);
     EXPECT_EQ(decoded.replay->header.stage, 3);
-    adapters::VirtualWindow window;
-    kdv::Services outer;
-    outer.window = &window;
-    ASSERT_FALSE(replay::CheckReplay(*decoded.replay, rig.files));
-    replay::Playback playback(std::move(*decoded.replay), rig.files, outer);
-    ASSERT_TRUE(playback.Start());
-    size_t same = 0;
-    while (playback.Step()) {
-        const long t = long(playback.TicksRun());
-        ASSERT_LE(size_t(t), hashes.size());
-        if (runner::StateHash(playback.Game(), t) != hashes[size_t(t - 1)]) {
-            ADD_FAILURE() << "the replay left the recorded game at tick " << t;
-            break;
-        }
-        ++same;
-    }
-    EXPECT_EQ(same, hashes.size());
-    EXPECT_TRUE(playback.InStep());
-    EXPECT_EQ(playback.Game().GameMode, kdv::gmDuel);
-    EXPECT_EQ(playback.Game().Settings.keys2[kdv::Fire], 88);
+    EXPECT_EQ(playAll(*decoded.replay, 0), hashes.size());
+    const auto duel = recorder.GameInProgress();
+    ASSERT_TRUE(duel);
+    EXPECT_EQ(duel->header.mode, kdv::gmDuel);
+    EXPECT_EQ(playAll(*duel, 580), size_t(885 - 580));
 }
 
 TEST(ReplayLibrary, KeepsTheLastGamesAndEveryFileThePlayerRenamed) {
@@ -213,6 +287,180 @@ TEST(ReplayLibrary, KeepsTheLastGamesAndEveryFileThePlayerRenamed) {
     std::string error;
     EXPECT_TRUE(replay::LoadReplay(saved.back().string(), error)) << error;
     fs::remove_all(folder);
+}
+
+TEST(ReplayChecks, AReplayOfAnotherBuildIsRefusedNamingBoth) {
+    testkit::Rig rig;
+    rig.InstallStandardData(4);
+    replay::Replay r = Sample();
+    r.header.build = "0.1.0+0000000000000000";
+    const auto why = replay::CheckReplay(r, rig.files);
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->find("0.1.0+0000000000000000"), std::string::npos) << *why;
+    EXPECT_NE(why->find(replay::BuildIdentity()), std::string::npos) << *why;
+}
+
+namespace {
+
+// Records ticks of a rig with a script, as the runner does.
+struct Recording {
+    testkit::Rig rig;
+    replay::Recorder recorder;
+    std::vector<uint64_t> hashes;  // after each tick
+
+    explicit Recording(bool keepWhole = true) : recorder(keepWhole) {
+        rig.InstallStandardData(4);
+        rig.game = kdv::MakeGame(recorder.Wrap(rig.ServicesWith(rig.files)));
+        EXPECT_TRUE(rig.StartUp());
+        recorder.Begin(rig.g(), rig.files);
+    }
+    void Run(const std::string& lines, long from, long to) {
+        std::istringstream text(lines);
+        runner::ScriptPlayer script(runner::ParseScript(text));
+        script.SetRecorder(&recorder);
+        RigInput sink(rig.input);
+        for (long t = from; t <= to; ++t) {
+            script.ApplyInputs(t, rig.g(), sink);
+            recorder.BeforeTick(rig.g());
+            kdv::DXTimerTimer(rig.g());
+            recorder.AfterTick(rig.g());
+            rig.clock.now += 13;
+            hashes.push_back(replay::CheckpointHash(rig.g()));
+        }
+    }
+};
+
+// Plays a replay to its end on these files; the tick it parted at, if it did.
+std::optional<int64_t> PlayOn(const replay::Replay& data, kdv::FileSystem& files,
+                              uint64_t* endHash = nullptr) {
+    adapters::VirtualWindow window;
+    kdv::Services outer;
+    outer.window = &window;
+    if (auto why = replay::CheckReplay(data, files)) {
+        ADD_FAILURE() << *why;
+        return -1;
+    }
+    replay::Playback playback(data, files, outer);
+    EXPECT_TRUE(playback.Start());
+    while (playback.Step()) {
+    }
+    playback.Finish();
+    if (endHash) *endHash = replay::CheckpointHash(playback.Game());
+    return playback.PartedAt();
+}
+
+}  // namespace
+
+// A level editor's save that failed while recording (a read-only level file) fails again in
+// the replay, wherever it is played: the editor stays open, and the game after it is the one
+// recorded. A save that succeeded succeeds in memory, even where the level file is read-only.
+TEST(ReplayPlayback, FileWritesEndAsTheyEndedWhileRecording) {
+    Recording rec;
+    rec.rig.files.readOnly.insert("data/lswap.dat");
+    rec.Run("20 menu MLevelEditor\n30 key 39 down\n31 key 39 up\n40 key 27 down\n41 key 27 up\n",
+            1, 60);
+    ASSERT_EQ(rec.rig.g().GameState, kdv::gsLevelEditor);  // not saved: the editor stays
+    ASSERT_FALSE(rec.rig.window.messages.empty());
+    rec.rig.files.readOnly.clear();
+    rec.Run("61 key 27 down\n62 key 27 up\n", 61, 120);
+    ASSERT_EQ(rec.rig.g().GameState, kdv::gsTitleScroll);  // saved on the second Esc
+    const auto levels = rec.rig.files.files["data/lswap.dat"];
+    const replay::Replay whole = rec.recorder.Whole();
+
+    // Played where the level file can be written: the first save fails all the same.
+    testkit::Rig writable;
+    writable.InstallStandardData(4);
+    uint64_t end = 0;
+    EXPECT_FALSE(PlayOn(whole, writable.files, &end));
+    EXPECT_EQ(end, rec.hashes.back());
+    // Played where it cannot: the second save succeeds, in memory only.
+    testkit::Rig readOnly;
+    readOnly.InstallStandardData(4);
+    readOnly.files.readOnly.insert("data/lswap.dat");
+    EXPECT_FALSE(PlayOn(whole, readOnly.files));
+    EXPECT_EQ(readOnly.files.files["data/lswap.dat"].size() + 176, levels.size());
+}
+
+// A stream that reads other input than the game it was recorded from parts at a checkpoint,
+// and says at which tick.
+TEST(ReplayPlayback, AnAlteredStreamPartsAtTheCheckpointAfterTheChange) {
+    Recording rec;
+    rec.Run("121 menu MStart1Player\n125 key 32 down\n127 key 32 up\n130 key 37 down\n"
+            "900 key 37 up\n900 key 38 down\n",
+            1, 3500);
+    replay::Replay whole = rec.recorder.Whole();
+    ASSERT_FALSE(PlayOn(whole, rec.rig.files));
+    // The move up at tick 900 becomes a move right.
+    replay::Replay altered = whole;
+    altered.stream.clear();
+    replay::EventReader events(whole.stream);
+    Event e;
+    const uint32_t up = 1u << kdv::MoveUp, right = 1u << kdv::MoveRight;
+    bool changed = false;
+    while (events.Next(e)) {
+        if (e.kind == Event::Input && e.a == up && !changed) e.a = right, changed = true;
+        replay::AppendEvent(altered.stream, e);
+    }
+    ASSERT_TRUE(changed);
+    const auto parted = PlayOn(altered, rec.rig.files);
+    ASSERT_TRUE(parted);
+    EXPECT_EQ(*parted, 1000);  // the first checkpoint after tick 900
+}
+
+// Kept games: a clock set back or a time zone west names new files before the old ones; the
+// file just written stays, and the oldest by recorded start go. Temporaries left by a kill are
+// cleaned up once they are stale.
+TEST(ReplayLibrary, PrunesByRecordedStartAndNeverTheFileJustWritten) {
+    const fs::path folder = TempDir("clock");
+    replay::Replay game = Sample();
+    const auto now = std::chrono::system_clock::now();
+    std::vector<fs::path> ahead;
+    for (int i = 0; i < 20; ++i) {
+        std::string error;
+        game.header.startTime = 2'000'000'000'000 + i;  // recorded with the clock ahead
+        ahead.push_back(replay::SaveGame(folder, game, now + std::chrono::hours(30) +
+                                                           std::chrono::seconds(i), error, 20));
+        ASSERT_FALSE(ahead.back().empty()) << error;
+    }
+    std::string error;
+    game.header.startTime = 1'700'000'000'000;
+    const fs::path latest = replay::SaveGame(folder, game, now, error, 20);
+    EXPECT_TRUE(fs::exists(latest));
+    EXPECT_FALSE(fs::exists(ahead[0]));  // the earliest recorded start of the others
+    for (int i = 1; i < 20; ++i) EXPECT_TRUE(fs::exists(ahead[size_t(i)])) << i;
+    const auto listed = replay::ListGames(folder);
+    ASSERT_EQ(listed.size(), 20u);
+    EXPECT_EQ(listed.front().path, ahead[19]);  // newest first, by recorded start
+    EXPECT_EQ(listed.back().path, latest);
+
+    std::ofstream(folder / "killed.kdr.part") << "half";
+    std::ofstream(folder / "saving.kdr.part") << "half";
+    fs::last_write_time(folder / "killed.kdr.part",
+                        fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    replay::CleanPartFiles(folder);
+    EXPECT_FALSE(fs::exists(folder / "killed.kdr.part"));
+    EXPECT_TRUE(fs::exists(folder / "saving.kdr.part"));  // perhaps being written right now
+    fs::remove_all(folder);
+}
+
+// The window's recorder keeps only the game in progress: the title and demos before it cost
+// nothing, and the second game's file holds the second game only.
+TEST(ReplayRecorder, KeepsOnlyTheGameInProgress) {
+    Recording rec(false);
+    rec.Run("", 1, 3000);  // title and demonstration
+    EXPECT_EQ(rec.recorder.StreamBytes(), 0u);
+    rec.Run("3001 menu MStart1Player\n3005 key 32 down\n3007 key 32 up\n3100 key 17 down\n",
+            3001, 4000);
+    rec.Run("4001 menu MStart2Player\n4005 key 32 down\n4007 key 32 up\n", 4001, 4600);
+    const auto first = rec.recorder.TakeFinishedGame();
+    const auto second = rec.recorder.GameInProgress();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->header.ticks, 4000 - 3001);
+    EXPECT_EQ(second->header.ticks, 4600 - 4001);
+    EXPECT_EQ(second->header.mode, kdv::gmTwoPlayers);
+    uint64_t end = 0;
+    EXPECT_FALSE(PlayOn(*second, rec.rig.files, &end));
+    EXPECT_EQ(end, rec.hashes.back());
 }
 
 #ifdef KORDAVEL_ROOT
@@ -280,13 +528,54 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
             << t;
     EXPECT_EQ(fs::file_size(root / "data/lswap.dat"), levelsAfterRun);  // not appended again
 
+    EXPECT_NE(ReadAll(root / "a300.json").find("\"NextPauseToggleTime\": "), std::string::npos);
+
     std::string first, second;
     ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &first), 0);
-    // A level appended to the level file since does not change the game.
-    std::ofstream(root / "data/lswap.dat", std::ios::app) << std::string(176, '\0');
+    EXPECT_EQ(first.rfind("ticks=1800 hash=", 0), 0u) << first;
+    // Levels added since, stray bytes after the last record, the editor's save over them, and
+    // a change to a stage the game never read: none of them changes the game.
+    std::ofstream(root / "data/lswap.dat", std::ios::app) << std::string(176, '\0') << "stray";
+    std::ofstream(root / "edit.txt") << "10 menu MLevelEditor\n20 key 27 down\n";
+    ASSERT_EQ(RunProgram(r + "--headless --ticks 30 --script " + (root / "edit.txt").string()), 0);
+    EXPECT_EQ(fs::file_size(root / "data/lswap.dat") % 176, 0u);
+    auto poke = [&](uint64_t at) {
+        std::fstream levels(root / "data/lswap.dat", std::ios::in | std::ios::out | std::ios::binary);
+        levels.seekg(long(at));
+        const char was = char(levels.get());
+        levels.seekp(long(at));
+        levels.put(char(was ^ 1));
+    };
+    poke(176 * 30 + 5);  // stage 30: never played
     ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &second), 0);
     EXPECT_EQ(first, second);
-    EXPECT_EQ(first.rfind("ticks=1800 hash=", 0), 0u) << first;
+    poke(176 * 2 + 5);  // stage 2, which the level selection started
+    EXPECT_EQ(RunProgram(r + "--replay " + file + " --verify", nullptr, &err), 4);
+    EXPECT_NE(err.find("data/lswap.dat"), std::string::npos) << err;
+    poke(176 * 2 + 5);
+
+    // A stream with one input changed parts from the game, says where, and exits 4.
+    {
+        std::string error;
+        auto data = replay::LoadReplay(file, error);
+        ASSERT_TRUE(data) << error;
+        replay::Replay altered = *data;
+        altered.stream.clear();
+        replay::EventReader events(data->stream);
+        Event e;
+        int inputs = 0;
+        while (events.Next(e)) {
+            // The first move left, in play, becomes a move right.
+            if (e.kind == Event::Input && (e.a & 1 << kdv::MoveLeft) && !inputs++)
+                e.a ^= 1 << kdv::MoveLeft | 1 << kdv::MoveRight;
+            replay::AppendEvent(altered.stream, e);
+        }
+        ASSERT_TRUE(replay::SaveReplay((root / "altered.kdr").string(), altered, error)) << error;
+    }
+    EXPECT_EQ(RunProgram(r + "--replay " + (root / "altered.kdr").string() + " --verify", nullptr,
+                         &err),
+              4);
+    EXPECT_NE(err.find("the replay parts from the game at tick "), std::string::npos) << err;
 
     // Another graphics pack: refused, and says which file.
     {

@@ -7,6 +7,7 @@
 
 #include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
+#include "replay/format.h"
 
 #ifndef KORDAVEL_VERSION
 #define KORDAVEL_VERSION "0"
@@ -14,6 +15,11 @@
 
 namespace app {
 namespace {
+
+// The version and the build it names: replays and network games need the same build.
+QString VersionText() {
+    return QString(KORDAVEL_VERSION " (build %1)").arg(QString::fromStdString(replay::BuildIdentity()));
+}
 
 constexpr int kFrameMs = 40;
 constexpr int kCycle = 150;  // steps of one round of the scene
@@ -86,7 +92,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     big.setBold(true);
     name->setFont(big);
     name->setAlignment(Qt::AlignCenter);
-    auto* version = version_ = new QLabel(QString("Version %1").arg(KORDAVEL_VERSION), this);
+    auto* version = version_ = new QLabel(QString("Version %1").arg(VersionText()), this);
     Tag(version, "Version", "TLabel");
     version->setAlignment(Qt::AlignCenter);
     auto* credits = credits_ = new QLabel("Made by the Kordavel developers", this);
@@ -104,7 +110,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
 void TAboutForm::SetLanguage(int language) {
     setWindowTitle(QString::fromStdString(UiText("About", language)));
-    version_->setText(QString::fromStdString(UiText("Version %1", language)).arg(KORDAVEL_VERSION));
+    version_->setText(QString::fromStdString(UiText("Version %1", language)).arg(VersionText()));
     credits_->setText(QString::fromStdString(UiText("Made by the Kordavel developers", language)));
 }
 

@@ -10,6 +10,7 @@
 #include "app/sdl/mixer_sound.h"
 #include "app/sdl/sdl_input.h"
 #include "core/game.h"
+#include "replay/library.h"
 #include "replay/recorder.h"
 
 #ifndef KORDAVEL_VERSION
@@ -68,7 +69,10 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     app::TForm1 form(input);
 
     kdv::Services services;
-    replay::Recorder recorder;
+    // The whole run is kept in memory only when it is to be written (--record); otherwise only
+    // the game in progress.
+    replay::Recorder recorder(!options.record.empty());
+    replay::CleanPartFiles(paths.replayDir);
     services.display = &form.DXDraw();
     services.sound = &sound;
     services.input = &input;

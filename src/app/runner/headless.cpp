@@ -93,9 +93,10 @@ int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
             break;
         }
     }
-    if (!playback.InStep()) {
-        std::cerr << "kordavel: " << options.replay
-                  << ": the replay did not play as it was recorded\n";
+    if (exitCode == kExitOk && playback.TicksRun() == long(playback.Data().header.ticks))
+        playback.Finish();
+    if (playback.PartedAt()) {
+        std::cerr << "kordavel: " << options.replay << ": " << playback.PartedMessage() << "\n";
         if (exitCode == kExitOk) exitCode = kExitReplay;
     }
     if (options.verify) {

@@ -34,7 +34,7 @@ bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options&
         kdv::ParseSettings(std::string(text->begin(), text->end()), settings);
     settings.moreTanks = settings.gameDifficulty >= 1;
     out.settings = settings;
-    out.identity = net::IdentityOf(disk, settings, replay::GameVersion());
+    out.identity = net::IdentityOf(disk, settings, replay::BuildIdentity());
     out.disk = &disk;
     out.hash = [](const kdv::Game& game, long tick) { return StateHash(game, tick); };
     return true;

@@ -1,4 +1,4 @@
-#include "app/runner/state_json.h"
+#include "replay/state_hash.h"
 
 #include <sstream>
 #include <vector>
@@ -6,7 +6,7 @@
 #include "core/game.h"
 #include "replay/format.h"
 
-namespace runner {
+namespace replay {
 namespace {
 
 // A small writer for one JSON object per line-per-key, stable in its formatting so that two
@@ -215,6 +215,7 @@ std::string StateJson(const kdv::Game& g, long tick) {
     j.Number("EnemyLimit", g.EnemyLimit);
     j.Bool("StageEnded", g.StageEnded);
     j.Number("LastKeyDown", g.LastKeyDown);
+    j.Number("NextPauseToggleTime", g.NextPauseToggleTime);
     j.Number("PresentToggle", g.PresentToggle);
     j.Open("TitleScroll");
     j.Number("TargetRow", g.TitleScroll.TargetRow);
@@ -307,25 +308,25 @@ std::string StateJson(const kdv::Game& g, long tick) {
     return j.Text();
 }
 
-}  // namespace runner
+}  // namespace replay
 
-namespace runner {
+namespace replay {
 
 uint64_t StateHash(const kdv::Game& game, long tick) {
     const std::string json = StateJson(game, tick);
-    uint64_t hash = replay::Fnv1a({reinterpret_cast<const uint8_t*>(json.data()), json.size()});
-    hash = replay::Fnv1a({game.BackScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
-    hash = replay::Fnv1a({game.FrameScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
+    uint64_t hash = Fnv1a({reinterpret_cast<const uint8_t*>(json.data()), json.size()});
+    hash = Fnv1a({game.BackScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
+    hash = Fnv1a({game.FrameScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
     // The colours a screen is shown in.
     uint8_t colours[2 * 256];
     for (size_t i = 0; i < 256; ++i) {
         colours[2 * i] = uint8_t(game.PixelTable[i]);
         colours[2 * i + 1] = uint8_t(game.PixelTable[i] >> 8);
     }
-    hash = replay::Fnv1a(colours, hash);
+    hash = Fnv1a(colours, hash);
     const uint8_t seed[4] = {uint8_t(game.RandSeed), uint8_t(game.RandSeed >> 8),
                              uint8_t(game.RandSeed >> 16), uint8_t(game.RandSeed >> 24)};
-    return replay::Fnv1a(seed, hash);
+    return Fnv1a(seed, hash);
 }
 
-}  // namespace runner
+}  // namespace replay
