@@ -3,7 +3,7 @@
 namespace net {
 namespace {
 
-enum Type : uint8_t { tHello = 1, tRefuse, tPing, tPong, tWelcome, tInputs, tHash, tBye };
+enum Type : uint8_t { tHello = 1, tRefuse, tPing, tPong, tWelcome, tInputs, tHash, tBye, tStop };
 constexpr uint8_t kMagic[4] = {'K', 'D', 'V', 'N'};
 
 class Writer {
@@ -16,6 +16,11 @@ class Writer {
         const size_t n = std::min(s.size(), kMaxText);
         Fixed(n, 2);
         out.insert(out.end(), s.begin(), s.begin() + long(n));
+    }
+    void Levels(const std::vector<uint8_t>& b) {
+        const size_t n = std::min(b.size(), kMaxLevelBytes);
+        Fixed(n, 2);
+        out.insert(out.end(), b.begin(), b.begin() + long(n));
     }
 };
 
@@ -48,6 +53,17 @@ class Reader {
         pos_ += n;
         return s;
     }
+    // Whole level records only.
+    std::vector<uint8_t> Levels() {
+        const size_t n = size_t(Fixed(2));
+        if (!ok || n > kMaxLevelBytes || n % kdv::kLevelRecordBytes || in_.size() - pos_ < n) {
+            ok = false;
+            return {};
+        }
+        std::vector<uint8_t> b(in_.begin() + long(pos_), in_.begin() + long(pos_ + n));
+        pos_ += n;
+        return b;
+    }
     bool AtEnd() const { return ok && pos_ == in_.size(); }
 
   private:
@@ -55,41 +71,45 @@ class Reader {
     size_t pos_ = 0;
 };
 
-void WriteIdentity(Writer& w, const Identity& id) {
-    w.Text(id.gameVersion);
-    for (const replay::DataFile& f : id.data) {
-        w.Fixed(f.size, 8);
-        w.Fixed(f.hash, 8);
-    }
-    w.Fixed(uint32_t(id.gameDifficulty), 4);
+void WriteFile(Writer& w, const replay::DataFile& f) {
+    w.Fixed(f.size, 8);
+    w.Fixed(f.hash, 8);
 }
 
-Identity ReadIdentity(Reader& r) {
-    Identity id;
-    id.gameVersion = r.Text();
-    for (replay::DataFile& f : id.data) {
-        f.size = r.Fixed(8);
-        f.hash = r.Fixed(8);
-    }
-    id.gameDifficulty = int32_t(r.Fixed(4));
-    return id;
+replay::DataFile ReadFile(Reader& r) {
+    replay::DataFile f;
+    f.size = r.Fixed(8);
+    f.hash = r.Fixed(8);
+    return f;
 }
 
 }  // namespace
 
-std::optional<std::string> Differences(const Identity& host, const Identity& joiner) {
+// The one comparison that decides whether two machines may play together.
+uint8_t Mismatches(const Identity& host, const Identity& joiner) {
+    uint8_t what = 0;
+    if (host.build != joiner.build) what |= kOtherBuild;
+    if (host.graphics.size != joiner.graphics.size || host.graphics.hash != joiner.graphics.hash)
+        what |= kOtherGraphics;
+    if (host.font.size != joiner.font.size || host.font.hash != joiner.font.hash)
+        what |= kOtherFont;
+    return what;
+}
+
+std::string MismatchText(uint8_t what, const std::string& hostBuild, const std::string& joinerBuild,
+                         bool toJoiner) {
+    const std::string whose = toJoiner ? "your " : "their ";
+    const std::string other = toJoiner ? " differs from the host's" : " differs from yours";
     std::string out;
-    auto add = [&](const std::string& what) { out += (out.empty() ? "" : "; ") + what; };
-    if (host.gameVersion != joiner.gameVersion)
-        add("the host runs Kordavel " + host.gameVersion + " and the joining player Kordavel " +
-            joiner.gameVersion);
-    for (size_t i = 0; i < host.data.size(); ++i)
-        if (host.data[i].size != joiner.data[i].size || host.data[i].hash != joiner.data[i].hash)
-            add(std::string("the data file \"") + replay::kDataFiles[i] + "\" differs");
-    if (host.gameDifficulty != joiner.gameDifficulty)
-        add("the difficulty differs (host " + std::to_string(host.gameDifficulty) +
-            ", joining player " + std::to_string(joiner.gameDifficulty) + ")");
-    if (out.empty()) return std::nullopt;
+    auto add = [&](const std::string& s) { out += (out.empty() ? "" : "; ") + s; };
+    if (what & kOtherProtocol)
+        add(toJoiner ? "your copy of Kordavel cannot talk to the host's (another network version)"
+                     : "their copy of Kordavel cannot talk to yours (another network version)");
+    if (what & kOtherBuild)
+        add(toJoiner ? "you run Kordavel " + joinerBuild + ", the host Kordavel " + hostBuild
+                     : "they run Kordavel " + joinerBuild + ", you Kordavel " + hostBuild);
+    if (what & kOtherGraphics) add(whose + "graphics file" + other);
+    if (what & kOtherFont) add(whose + "font file" + other);
     return out;
 }
 
@@ -102,10 +122,13 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Fixed(tHello, 1);
                 w.out.insert(w.out.end(), std::begin(kMagic), std::end(kMagic));
                 w.Fixed(m.protocol, 4);
-                WriteIdentity(w, m.identity);
+                w.Text(m.identity.build);
+                WriteFile(w, m.identity.graphics);
+                WriteFile(w, m.identity.font);
             } else if constexpr (std::is_same_v<T, Refuse>) {
                 w.Fixed(tRefuse, 1);
-                w.Text(m.reason);
+                w.Fixed(m.what, 1);
+                w.Text(m.hostBuild);
             } else if constexpr (std::is_same_v<T, Ping>) {
                 w.Fixed(tPing, 1);
                 w.Fixed(m.sequence, 4);
@@ -119,6 +142,7 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Fixed(m.delay, 1);
                 w.Fixed(uint64_t(m.ticks), 8);
                 w.Text(m.settings);
+                w.Levels(m.levels);
             } else if constexpr (std::is_same_v<T, Inputs>) {
                 w.Fixed(tInputs, 1);
                 w.Fixed(uint64_t(m.ack), 8);
@@ -134,10 +158,23 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Fixed(tBye, 1);
                 w.Fixed(uint64_t(m.final), 8);
                 w.Text(m.reason);
+            } else if constexpr (std::is_same_v<T, Stop>) {
+                w.Fixed(tStop, 1);
+                w.Fixed(uint64_t(m.final), 8);
             }
         },
         message);
     return std::move(w.out);
+}
+
+std::optional<uint32_t> HelloProtocol(std::span<const uint8_t> bytes) {
+    Reader r(bytes);
+    if (r.Fixed(1) != tHello) return std::nullopt;
+    for (uint8_t c : kMagic)
+        if (r.Fixed(1) != c) return std::nullopt;
+    const uint32_t protocol = uint32_t(r.Fixed(4));
+    if (!r.ok) return std::nullopt;
+    return protocol;
 }
 
 std::optional<Message> Decode(std::span<const uint8_t> bytes) {
@@ -150,13 +187,20 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             for (uint8_t c : kMagic)
                 if (r.Fixed(1) != c) r.ok = false;
             h.protocol = uint32_t(r.Fixed(4));
-            h.identity = ReadIdentity(r);
+            h.identity.build = r.Text();
+            h.identity.graphics = ReadFile(r);
+            h.identity.font = ReadFile(r);
             m = h;
             break;
         }
-        case tRefuse:
-            m = Refuse{r.Text()};
+        case tRefuse: {
+            Refuse f;
+            f.what = uint8_t(r.Fixed(1));
+            f.hostBuild = r.Text();
+            if (f.what == 0 || f.what > 0xF) r.ok = false;
+            m = f;
             break;
+        }
         case tPing:
             m = Ping{uint32_t(r.Fixed(4))};
             break;
@@ -170,6 +214,8 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             w.delay = uint8_t(r.Fixed(1));
             w.ticks = r.Tick();
             w.settings = r.Text();
+            w.levels = r.Levels();
+            if (w.levels.empty()) r.ok = false;
             if (w.delay < kMinDelay || w.delay > kMaxDelay || w.stage < 1) r.ok = false;
             m = w;
             break;
@@ -200,6 +246,12 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             b.final = r.Tick();
             b.reason = r.Text();
             m = b;
+            break;
+        }
+        case tStop: {
+            Stop s;
+            s.final = r.Tick();
+            m = s;
             break;
         }
         default:

@@ -10,38 +10,51 @@
 #include <variant>
 #include <vector>
 
+#include "core/field/map.h"
 #include "replay/format.h"
 
 namespace net {
 
-constexpr uint32_t kProtocolVersion = 1;
+constexpr uint32_t kProtocolVersion = 2;
 constexpr int kMinDelay = 2;
 constexpr int kMaxDelay = 6;
 constexpr size_t kMaxInputsPerPacket = 64;
 constexpr size_t kMaxText = 4096;
+// The level records the host sends: whole records, no more than the game can address.
+constexpr size_t kMaxLevelBytes = size_t(kdv::kMaxLevelRecords) * kdv::kLevelRecordBytes;
 // One player's part of the binding mask: player 1's keyboard and joystick rows.
 constexpr int kPlayerBits = 2 * 7;
 constexpr uint16_t kPlayerMask = (1u << kPlayerBits) - 1;
 
-// What makes two machines play the same game from the same inputs.
+// What two machines must share because it cannot be sent: the program's build and the data
+// files it draws and writes with. The host sends its settings and level records instead.
 struct Identity {
-    std::string gameVersion;
-    std::array<replay::DataFile, replay::kDataFiles.size()> data{};
-    // The one setting that changes play; the number of tanks and the entry star's speed
-    // follow from it.
-    int32_t gameDifficulty = 0;
+    std::string build;
+    replay::DataFile graphics, font;
 };
-// Why two machines would not play the same game, in words, or nothing.
-std::optional<std::string> Differences(const Identity& host, const Identity& joiner);
+// What keeps a joining player out of a game, one bit each.
+enum Mismatch : uint8_t {
+    kOtherBuild = 1,
+    kOtherGraphics = 2,
+    kOtherFont = 4,
+    kOtherProtocol = 8,
+};
+// The bits of Mismatch on which the two machines differ; 0 when they may play together.
+uint8_t Mismatches(const Identity& host, const Identity& joiner);
+// The mismatches in words, told to the joining player ("your graphics file differs from the
+// host's") or to the host ("their graphics file differs from yours").
+std::string MismatchText(uint8_t what, const std::string& hostBuild, const std::string& joinerBuild,
+                         bool toJoiner);
 
 // Joiner to host, first thing after connecting.
 struct Hello {
     uint32_t protocol = kProtocolVersion;
     Identity identity;
 };
-// Host to joiner: not this game, and why.
+// Host to joiner: not this game (Mismatch bits), with the host's build for the message.
 struct Refuse {
-    std::string reason;
+    uint8_t what = 0;
+    std::string hostBuild;
 };
 // Round-trip measurement; the receiver sends the same sequence number back as a Pong.
 struct Ping {
@@ -50,14 +63,16 @@ struct Ping {
 struct Pong {
     uint32_t sequence = 0;
 };
-// Host to joiner: the game to play. settings is the host's settings file, which both games run
-// on (so both hear the same bindings and both record the same header).
+// Host to joiner: the game to play. settings is the host's settings file and levels the host's
+// level records; both games run on them (so both hear the same options and both record the
+// same header), and neither touches the joiner's own files.
 struct Welcome {
     uint8_t mode = 0;
     int32_t stage = 1;
     uint8_t delay = kMinDelay;
     int64_t ticks = 0;  // the game stops after this many ticks; 0 never
     std::string settings;
+    std::vector<uint8_t> levels;
 };
 // The sender's inputs for ticks first .. first + masks.size() - 1, and the last tick up to
 // which it holds all of the receiver's inputs. Sent unreliably and repeated until acknowledged.
@@ -71,15 +86,23 @@ struct Hash {
     int64_t tick = 0;
     uint64_t hash = 0;
 };
+// The sender's player leaves: it has sent its inputs up to final and no more, so both games
+// run to final (or to the other's final, if both leave), compare, and end there.
+struct Stop {
+    int64_t final = 0;
+};
 // The sender leaves the game; final is the last tick it ran (or 0 when none).
 struct Bye {
     int64_t final = 0;
     std::string reason;
 };
 
-using Message = std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye>;
+using Message = std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye, Stop>;
 
 std::vector<uint8_t> Encode(const Message& message);
 std::optional<Message> Decode(std::span<const uint8_t> bytes);
+// The protocol version of anything that starts as a Hello does, whatever follows it: a program
+// of another version is told why it cannot join.
+std::optional<uint32_t> HelloProtocol(std::span<const uint8_t> bytes);
 
 }  // namespace net

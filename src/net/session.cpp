@@ -3,12 +3,14 @@
 #include <algorithm>
 
 #include "adapters/virtual_devices.h"
+#include "core/dialogs/dialogs.h"
+#include "core/field/map.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "core/screen/graphics_pack.h"
 #include "replay/recorder.h"
-#include "core/dialogs/dialogs.h"
 
 namespace net {
 namespace {
@@ -36,38 +38,49 @@ int DelayFor(uint32_t roundTripMs) {
 
 }  // namespace
 
-Identity IdentityOf(kdv::FileSystem& disk, const kdv::Settings& settings,
-                    const std::string& gameVersion) {
-    Identity id;
-    id.gameVersion = gameVersion;
-    for (size_t i = 0; i < replay::kDataFiles.size(); ++i) {
-        const auto size = disk.Size(replay::kDataFiles[i]);
-        const auto bytes = size ? disk.Read(replay::kDataFiles[i], 0, size_t(*size)) : std::nullopt;
-        if (bytes) id.data[i] = {bytes->size(), replay::Fnv1a(*bytes)};
-    }
-    id.gameDifficulty = settings.gameDifficulty;
-    return id;
+namespace {
+
+replay::DataFile FileIdentity(kdv::FileSystem& disk, const char* path) {
+    const auto size = disk.Size(path);
+    const auto bytes = size ? disk.Read(path, 0, size_t(*size)) : std::nullopt;
+    if (!bytes) return {};
+    return {bytes->size(), replay::Fnv1a(*bytes)};
 }
 
-// The data files from disk; the settings file is the host's, from memory; nothing is written.
+}  // namespace
+
+Identity IdentityOf(kdv::FileSystem& disk, const std::string& build) {
+    return {build, FileIdentity(disk, kdv::kGraphicsFile), FileIdentity(disk, kdv::kFontFile)};
+}
+
+std::vector<uint8_t> LevelRecords(kdv::FileSystem& disk) {
+    const auto size = disk.Size(kdv::kLevelFile);
+    if (!size) return {};
+    const uint64_t whole = *size - *size % kdv::kLevelRecordBytes;
+    auto bytes = disk.Read(kdv::kLevelFile, 0, size_t(std::min<uint64_t>(whole, kMaxLevelBytes)));
+    if (!bytes) return {};
+    bytes->resize(bytes->size() - bytes->size() % kdv::kLevelRecordBytes);
+    return *bytes;
+}
+
+// The graphics, font and sound from disk; the settings and the level records are the host's,
+// from memory; nothing is written.
 class Session::Files : public kdv::FileSystem {
   public:
-    Files(kdv::FileSystem& disk, const std::string& settings)
-        : disk_(disk), settings_(settings.begin(), settings.end()) {}
-    bool CanOpen(const std::string& path) override {
-        return path == kdv::kSettingsFile || disk_.CanOpen(path);
-    }
+    Files(kdv::FileSystem& disk, const std::string& settings, const std::vector<uint8_t>& levels)
+        : disk_(disk), settings_(settings.begin(), settings.end()), levels_(levels) {}
+    bool CanOpen(const std::string& path) override { return Held(path) || disk_.CanOpen(path); }
     std::optional<uint64_t> Size(const std::string& path) override {
-        return path == kdv::kSettingsFile ? std::optional<uint64_t>(settings_.size())
-                                          : disk_.Size(path);
+        if (auto* held = Held(path)) return held->size();
+        return disk_.Size(path);
     }
     std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
                                              size_t length) override {
-        if (path != kdv::kSettingsFile) return disk_.Read(path, offset, length);
-        if (offset >= settings_.size()) return std::vector<uint8_t>{};
-        const size_t n = size_t(std::min<uint64_t>(length, settings_.size() - offset));
-        return std::vector<uint8_t>(settings_.begin() + long(offset),
-                                    settings_.begin() + long(offset + n));
+        const std::vector<uint8_t>* held = Held(path);
+        if (!held) return disk_.Read(path, offset, length);
+        if (offset >= held->size()) return std::vector<uint8_t>{};
+        const size_t n = size_t(std::min<uint64_t>(length, held->size() - offset));
+        return std::vector<uint8_t>(held->begin() + long(offset), held->begin() + long(offset + n));
     }
     void Append(const std::string& path, const std::vector<uint8_t>&) override {
         throw kdv::FileError("\"" + path + "\" is not written during a network game");
@@ -75,8 +88,13 @@ class Session::Files : public kdv::FileSystem {
     bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
 
   private:
+    const std::vector<uint8_t>* Held(const std::string& path) const {
+        if (path == kdv::kSettingsFile) return &settings_;
+        if (path == kdv::kLevelFile) return &levels_;
+        return nullptr;
+    }
     kdv::FileSystem& disk_;
-    std::vector<uint8_t> settings_;
+    std::vector<uint8_t> settings_, levels_;
 };
 
 // The game's milliseconds follow its ticks, so both machines read the same times.
@@ -118,9 +136,21 @@ class Session::Sound : public kdv::SoundDevice {
 };
 
 Session::Session(Options options) : o_(std::move(options)) {}
-Session::~Session() = default;
+// A session dropped in the middle still says goodbye, so the other machine stops at once.
+Session::~Session() {
+    Quit();
+}
 
 bool Session::Open(std::string& error) {
+    if (o_.hosting) {
+        levels_ = LevelRecords(*o_.disk);
+        const long stages = long(levels_.size() / kdv::kLevelRecordBytes) - 1;
+        if (o_.stage < 1 || o_.stage > std::max(0L, stages)) {
+            error = "stage " + std::to_string(o_.stage) + " is not in the level file (it holds " +
+                    std::to_string(std::max(0L, stages)) + " stages)";
+            return false;
+        }
+    }
     link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
     if (!link_) return false;
     opened_ = phaseSince_ = lastHeard_ = Clock::now();
@@ -149,7 +179,32 @@ void Session::End(EndReason reason, std::string message) {
 }
 
 void Session::Leave() {
+    if (phase_ == Phase::Playing) {
+        leaving_ = true;
+        // This player's input is sent up to here and no further: both games can reach it.
+        StopAt(lastLocal_);
+        Send(Stop{lastLocal_}, true);
+    } else if (phase_ == Phase::Finishing) {
+        leaving_ = true;  // the end is agreed already
+    } else {
+        End(EndReason::Left, "You left the network game.");
+    }
+}
+
+void Session::Quit() {
     End(EndReason::Left, "You left the network game.");
+}
+
+void Session::StopAt(int64_t final) {
+    if (final < TicksRun()) {
+        // Both games hold the same inputs, so neither can have run past the other's last one.
+        End(EndReason::Error, "The other player stopped at tick " + std::to_string(final) +
+                                  ", which this game had passed.");
+        return;
+    }
+    if (limit_ == 0 || final < limit_) limit_ = final;
+    // The last tick ran already: its state is compared now, as any last tick's is.
+    if (TicksRun() == limit_ && hashedTo_ < limit_) SendHash(limit_);
 }
 
 void Session::Poll(uint32_t waitMs) {
@@ -165,30 +220,43 @@ void Session::Poll(uint32_t waitMs) {
             phase_ = Phase::Handshake;
             phaseSince_ = now;
         } else if (e.kind == Link::Event::Disconnected) {
-            if (o_.hosting && !helloSeen_)
-                TurnAway(now);
-            else if (phase_ == Phase::Finishing && peerFinal_ >= 0)
-                End(EndReason::Over, "The game is over.");
-            else
-                End(EndReason::Lost, "The connection to the other player was lost.");
+            Closed(e.code, now);
+            if (retryAt_) break;  // this link is done with
         } else if (auto m = Decode(e.bytes)) {
             lastHeard_ = now;
             if (o_.hosting && !helloSeen_ && !std::holds_alternative<Hello>(*m))
-                TurnAway(now);
+                TurnAway(now, kClosedPlain);
             else
                 Handle(*m, now);
         } else if (o_.hosting && !helloSeen_) {
-            TurnAway(now);
+            // A program of another version says so in its first bytes, and is told why.
+            if (auto protocol = HelloProtocol(e.bytes); protocol && *protocol != kProtocolVersion)
+                RefusePartner(kOtherProtocol, "", now);
+            else
+                TurnAway(now, kClosedPlain);
         }
     }
     if (phase_ == Phase::Ended) return;
     const auto now = Clock::now();
+    if (retryAt_ && now >= *retryAt_) {
+        // Knocks again on a host that was busy.
+        retryAt_.reset();
+        std::string error;
+        link_ = Link::Connect(o_.address, error);
+        if (!link_) {
+            End(EndReason::NoAnswer, error);
+            return;
+        }
+        ++stats_.retries;
+        opened_ = phaseSince_ = now;
+        phase_ = Phase::Connecting;
+    }
     switch (phase_) {
         case Phase::Connecting:
             if (o_.hosting) {
                 if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
                     End(EndReason::NobodyJoined, "Nobody joined the game.");
-            } else if (now - opened_ > std::chrono::milliseconds(kConnectMs)) {
+            } else if (!retryAt_ && now - opened_ > std::chrono::milliseconds(kConnectMs)) {
                 End(EndReason::NoAnswer, "No answer from " + o_.address.host + ":" +
                                              std::to_string(o_.address.port) + ".");
             }
@@ -214,12 +282,37 @@ void Session::Poll(uint32_t waitMs) {
     if (link_) link_->Flush();
 }
 
+// The other side closed the connection; code says why, when it is the host before a game.
+void Session::Closed(uint32_t code, Clock::time_point now) {
+    if (o_.hosting && (phase_ == Phase::Connecting || phase_ == Phase::Handshake)) {
+        TurnAway(now, kClosedPlain);  // gone before the game began: wait for another
+    } else if (!o_.hosting && (phase_ == Phase::Connecting || phase_ == Phase::Handshake) &&
+               (code == kClosedBusy || code == kClosedLate)) {
+        // Someone else holds the host's slot for now; it is given up within seconds.
+        if (!busySince_) busySince_ = now;
+        if (now - *busySince_ < std::chrono::milliseconds(kBusyRetryMs))
+            retryAt_ = now + std::chrono::milliseconds(250);
+        else
+            End(EndReason::NoAnswer, "The host is busy with another player.");
+    } else if (!o_.hosting && phase_ == Phase::Connecting) {
+        End(EndReason::NoAnswer,
+            "No answer from " + o_.address.host + ":" + std::to_string(o_.address.port) + ".");
+    } else if (phase_ == Phase::Finishing && peerFinal_ >= 0) {
+        EndTogether();
+    } else {
+        End(EndReason::Lost, "The connection to the other player was lost.");
+    }
+}
+
 void Session::Handle(const Message& m, Clock::time_point now) {
     if (auto* hello = std::get_if<Hello>(&m)) {
-        if (o_.hosting && phase_ == Phase::Handshake && !helloSeen_) HandleHello(*hello);
+        if (o_.hosting && phase_ == Phase::Handshake && !helloSeen_) HandleHello(*hello, now);
     } else if (auto* refuse = std::get_if<Refuse>(&m)) {
-        if (!o_.hosting && phase_ == Phase::Handshake) detail_ = refuse->reason;
-        End(EndReason::RefusedByHost, "The host refused the game: " + refuse->reason + ".");
+        if (o_.hosting || phase_ != Phase::Handshake) return;
+        refusedWhat_ = refuse->what;
+        hostBuild_ = refuse->hostBuild;
+        detail_ = MismatchText(refuse->what, refuse->hostBuild, o_.identity.build, true);
+        End(EndReason::RefusedByHost, "The host refused the game: " + detail_ + ".");
     } else if (auto* ping = std::get_if<Ping>(&m)) {
         Send(Pong{ping->sequence}, false);
     } else if (auto* pong = std::get_if<Pong>(&m)) {
@@ -234,6 +327,11 @@ void Session::Handle(const Message& m, Clock::time_point now) {
         if (phase_ == Phase::Playing || phase_ == Phase::Finishing) HandleInputs(*inputs);
     } else if (auto* hash = std::get_if<Hash>(&m)) {
         if (phase_ == Phase::Playing || phase_ == Phase::Finishing) HandleHash(*hash);
+    } else if (auto* stop = std::get_if<Stop>(&m)) {
+        if (phase_ == Phase::Playing || phase_ == Phase::Finishing) {
+            peerLeft_ = true;
+            StopAt(stop->final);
+        }
     } else if (auto* bye = std::get_if<Bye>(&m)) {
         if (phase_ == Phase::Finishing || (limit_ && bye->final >= limit_)) {
             peerFinal_ = bye->final;
@@ -246,30 +344,49 @@ void Session::Handle(const Message& m, Clock::time_point now) {
     }
 }
 
-void Session::HandleHello(const Hello& h) {
-    helloSeen_ = true;
-    std::optional<std::string> why;
-    if (h.protocol != kProtocolVersion)
-        why = "the two programs speak different network protocols";
+void Session::HandleHello(const Hello& h, Clock::time_point now) {
+    const uint8_t what = h.protocol != kProtocolVersion ? uint8_t(kOtherProtocol)
+                                                        : Mismatches(o_.identity, h.identity);
+    if (what)
+        RefusePartner(what, h.identity.build, now);
     else
-        why = Differences(o_.identity, h.identity);
-    if (why) {
-        Send(Refuse{*why}, true);
-        detail_ = *why;
-        End(EndReason::Refused, "A player was refused: " + *why + ".");
-    }
+        helloSeen_ = true;
 }
 
-// A machine that connected but does not speak this game first: the host waits for another.
-void Session::TurnAway(Clock::time_point now) {
-    link_->DropPartner();
+// A player whose program or data do not fit is told why; the host waits for another.
+void Session::RefusePartner(uint8_t what, const std::string& theirBuild, Clock::time_point now) {
+    Send(Refuse{what, o_.identity.build}, true);
+    turnedAwayWhat_ = what;
+    turnedAwayBuild_ = theirBuild;
+    notice_ =
+        "A player could not join: " + MismatchText(what, o_.identity.build, theirBuild, false) +
+        ".";
+    TurnAway(now, kClosedRefused);
+}
+
+// The host drops whoever holds its slot without a game and waits for another.
+void Session::TurnAway(Clock::time_point now, CloseCode why) {
+    if (link_->Connected()) ++stats_.turnedAway;
+    link_->DropPartner(why);
     phase_ = Phase::Connecting;
     phaseSince_ = now;
+    helloSeen_ = false;
+    pings_.clear();
+    roundTrips_.clear();
 }
 
 void Session::Handshake(Clock::time_point now) {
-    if (o_.hosting && !helloSeen_ && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
-        TurnAway(now);
+    // A silent connection must not hold the slot a real player is knocking on.
+    if (o_.hosting && !helloSeen_ && now - phaseSince_ > std::chrono::milliseconds(kHelloMs)) {
+        if (notice_.empty() || turnedAwayWhat_) {
+            turnedAwayWhat_ = 0;
+            notice_ = "A connection that said nothing was turned away.";
+        }
+        TurnAway(now, kClosedLate);
+        return;
+    }
+    if (o_.hosting && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
+        TurnAway(now, kClosedPlain);
         return;
     }
     if (now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
@@ -294,7 +411,8 @@ void Session::Handshake(Clock::time_point now) {
     // The slower end of the measurements, so that jitter seldom stalls the game.
     stats_.roundTripMs = sorted[sorted.size() * 3 / 4];
     const std::string settings = kdv::FormatSettings(o_.settings);
-    Welcome w{o_.mode, o_.stage, uint8_t(DelayFor(stats_.roundTripMs)), o_.ticks, settings};
+    Welcome w{o_.mode,  o_.stage, uint8_t(DelayFor(stats_.roundTripMs)),
+              o_.ticks, settings, levels_};
     Send(w, true);
     link_->Flush();
     delay_ = w.delay;
@@ -310,11 +428,12 @@ void Session::HandleWelcome(const Welcome& w) {
     }
     delay_ = w.delay;
     limit_ = w.ticks;
+    levels_ = w.levels;
     StartGame(w.settings, w.mode, w.stage);
 }
 
 void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t stage) {
-    files_ = std::make_unique<Files>(*o_.disk, settingsText);
+    files_ = std::make_unique<Files>(*o_.disk, settingsText, levels_);
     maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
     screen_ = std::make_unique<Screen>(o_.display);
@@ -361,6 +480,7 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
 }
 
 void Session::SampleLocal(int64_t upTo) {
+    if (limit_) upTo = std::min(upTo, limit_);  // nothing past the agreed end is played
     while (lastLocal_ < upTo) {
         const int64_t tick = ++lastLocal_;
         if (o_.beforeInput) o_.beforeInput(tick);
@@ -482,12 +602,16 @@ void Session::RunTick() {
         End(EndReason::Error, "An error ended the game: " + window.failure);
         return;
     }
-    if (tick % kHashPeriod == 0 || tick == limit_) {
-        const uint64_t h = o_.hash ? o_.hash(*game_, long(tick)) : 0;
-        localHashes_[tick] = h;
-        Send(Hash{tick, h}, true);
-        CompareHashes();
-    }
+    if (o_.afterTick) o_.afterTick(tick, *game_);
+    if (tick % kHashPeriod == 0 || tick == limit_) SendHash(tick);
+}
+
+void Session::SendHash(int64_t tick) {
+    const uint64_t h = o_.hash ? o_.hash(*game_, long(tick)) : 0;
+    localHashes_[tick] = h;
+    hashedTo_ = tick;
+    Send(Hash{tick, h}, true);
+    CompareHashes();
 }
 
 void Session::CheckFinished(Clock::time_point now) {
@@ -498,10 +622,20 @@ void Session::CheckFinished(Clock::time_point now) {
             Send(Bye{TicksRun(), ""}, true);
             sentBye_ = true;
         }
-        if (peerFinal_ >= limit_) End(EndReason::Over, "The game is over.");
+        if (peerFinal_ >= limit_) EndTogether();
     }
     if (phase_ == Phase::Finishing && now - phaseSince_ > kFinishMs)
         End(EndReason::Lost, "The other player did not confirm the end of the game.");
+}
+
+// Both games ran to the agreed last tick and agreed on it.
+void Session::EndTogether() {
+    if (leaving_)
+        End(EndReason::Left, "You left the network game.");
+    else if (peerLeft_)
+        End(EndReason::PeerLeft, "The other player left the game.");
+    else
+        End(EndReason::Over, "The game is over.");
 }
 
 uint32_t Session::QuietMs() const {
@@ -514,9 +648,10 @@ std::string Session::Status() const {
     const auto now = Clock::now();
     switch (phase_) {
         case Phase::Connecting:
-            return o_.hosting ? "Waiting for a player to join on port " +
-                                    std::to_string(o_.address.port) + "…"
-                              : "Connecting…";
+            if (o_.hosting)
+                return "Waiting for a player to join on port " + std::to_string(o_.address.port) +
+                       "…" + (notice_.empty() ? "" : " (" + notice_ + ")");
+            return retryAt_ ? "The host is busy; knocking again…" : "Connecting…";
         case Phase::Handshake:
             return "Connected; agreeing on the game…";
         case Phase::Playing:

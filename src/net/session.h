@@ -33,22 +33,27 @@ constexpr uint32_t kQuietMs = 1000;       // silence after which the game says i
 constexpr uint32_t kGiveUpMs = 10000;     // silence after which the peer is given up
 constexpr uint32_t kConnectMs = 10000;    // joiner: time to reach the host
 constexpr uint32_t kHandshakeMs = 10000;  // either: time for the handshake once connected
+constexpr uint32_t kHelloMs = 2000;       // host: a joiner says Hello at once, or is turned away
+constexpr uint32_t kBusyRetryMs = 6000;   // joiner: how long to knock again on a busy host
 
 struct Options {
     bool hosting = false;
     Address address;
     uint8_t mode = 2;  // host: gmTwoPlayers or gmDuel
     int32_t stage = 1;
-    int64_t ticks = 0;       // host: stop after this many ticks (0: until a player leaves)
-    kdv::Settings settings;  // this machine's: its player's bindings, and the game's if hosting
+    int64_t ticks = 0;  // host: stop after this many ticks (0: until a player leaves)
+    // This machine's: its player's bindings (player 1's rows), and the game's if hosting.
+    kdv::Settings settings;
     Identity identity;
-    kdv::FileSystem* disk = nullptr;    // the data files
+    kdv::FileSystem* disk = nullptr;    // the data files; the host's level records come from it
     kdv::InputDevice* input = nullptr;  // this player's keyboard and joystick
     kdv::Display* display = nullptr;    // may be null (headless)
     kdv::SoundDevice* sound = nullptr;  // may be null; set up already
     std::function<uint64_t(const kdv::Game&, long)> hash;
     // Called before this player's input for a tick is read (a script sets its keys here).
     std::function<void(int64_t tick)> beforeInput;
+    // Called after each tick has run, with the game as that tick left it.
+    std::function<void(int64_t tick, const kdv::Game& game)> afterTick;
     bool paced = true;           // one tick per 13 ms; false: as fast as both machines agree
     uint32_t waitForPeerMs = 0;  // host: give up when nobody has joined by then (0: never)
 };
@@ -62,11 +67,11 @@ enum class EndReason {
     Left,           // this player left
     PeerLeft,       // the other player left
     Lost,           // the connection was lost for good
-    Refused,        // this host refused a player (the message says what differs)
-    RefusedByHost,  // the host refused this player (the message says what differs)
+    Refused,        // no longer ends a game: a host turns a player away and keeps waiting
+    RefusedByHost,  // the host refused this player (RefusedWhat says what differs)
     Apart,          // the states differed
     NobodyJoined,
-    NoAnswer,  // the joiner reached nobody, or the handshake did not finish
+    NoAnswer,  // the joiner reached nobody, the host stayed busy, or the handshake did not finish
     Error,     // an error ended a game step, or the data files could not be read
 };
 
@@ -79,11 +84,19 @@ struct Stats {
     double playSeconds = 0;
     long hashChecks = 0;  // comparisons that agreed
     long strangers = 0;   // packets and connections of other machines, turned away
+    long turnedAway = 0;  // host: connections that did not fit, or said nothing, while waiting
+    long retries = 0;     // joiner: times it knocked again on a busy host
 };
 
-// The identity of this program with these data files and settings.
-Identity IdentityOf(kdv::FileSystem& disk, const kdv::Settings& settings,
-                    const std::string& gameVersion);
+// The identity of this program with these data files.
+Identity IdentityOf(kdv::FileSystem& disk, const std::string& build);
+// The window's call, from before settings stopped mattering.
+inline Identity IdentityOf(kdv::FileSystem& disk, const kdv::Settings&, const std::string& build) {
+    return IdentityOf(disk, build);
+}
+// The level records the host sends: the whole records of its level file, as many as the game
+// can address. Empty when the file cannot be read.
+std::vector<uint8_t> LevelRecords(kdv::FileSystem& disk);
 
 class Session {
   public:
@@ -92,12 +105,17 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Starts listening or connecting; false with error set when that is impossible.
+    // Starts listening or connecting; false with error set when that is impossible (a host
+    // whose level file lacks the stage).
     bool Open(std::string& error);
     // Handles what arrived and runs the ticks that are due; waits up to waitMs for the network.
     void Poll(uint32_t waitMs);
-    // This player leaves; the other one is told.
+    // This player leaves. Before the game: at once. During it: both games run to the last tick
+    // this player's input was sent for, compare their states and end there together, so both
+    // replays end on the same tick; keep polling until the phase is Ended.
     void Leave();
+    // Ends at once, without waiting for the other machine (the program is closing).
+    void Quit();
 
     Phase CurrentPhase() const { return phase_; }
     bool Hosting() const { return o_.hosting; }
@@ -106,6 +124,19 @@ class Session {
     EndReason Reason() const { return reason_; }
     // What differs between the machines, when a player was refused.
     const std::string& Detail() const { return detail_; }
+    // Joiner refused: the Mismatch bits, and the host's build.
+    uint8_t RefusedWhat() const { return refusedWhat_; }
+    const std::string& HostBuild() const { return hostBuild_; }
+    // Host: the last player turned away while waiting, in words (empty when none), with the
+    // Mismatch bits (0 when it said nothing that fits) and its build.
+    const std::string& Notice() const { return notice_; }
+    uint8_t TurnedAwayWhat() const { return turnedAwayWhat_; }
+    const std::string& TurnedAwayBuild() const { return turnedAwayBuild_; }
+    // Joiner: the host is busy and this machine is knocking again.
+    bool Retrying() const { return retryAt_.has_value(); }
+    // This player, or the other one, asked to leave the game in progress.
+    bool Leaving() const { return leaving_; }
+    bool PeerLeaving() const { return peerLeft_; }
     // The other player has been silent for this many milliseconds (0 while it is heard).
     uint32_t QuietMs() const;
     // Why the game ended, or what the players should know now (waiting for the peer).
@@ -125,12 +156,17 @@ class Session {
     class Sound;
 
     void Handle(const Message& m, Clock::time_point now);
-    void HandleHello(const Hello& h);
+    void HandleHello(const Hello& h, Clock::time_point now);
+    void RefusePartner(uint8_t what, const std::string& theirBuild, Clock::time_point now);
+    void Closed(uint32_t code, Clock::time_point now);
+    void StopAt(int64_t final);
+    void EndTogether();
+    void SendHash(int64_t tick);
     void HandleWelcome(const Welcome& w);
     void HandleInputs(const Inputs& in);
     void HandleHash(const Hash& h);
     void Handshake(Clock::time_point now);
-    void TurnAway(Clock::time_point now);
+    void TurnAway(Clock::time_point now, CloseCode why);
     void StartGame(const std::string& settingsText, uint8_t mode, int32_t stage);
     void RunDue(Clock::time_point now);
     void RunTick();
@@ -148,6 +184,13 @@ class Session {
     EndReason reason_ = EndReason::None;
     std::string endMessage_;
     std::string detail_;
+    uint8_t refusedWhat_ = 0;
+    std::string hostBuild_;
+    std::string notice_;
+    uint8_t turnedAwayWhat_ = 0;
+    std::string turnedAwayBuild_;
+    std::optional<Clock::time_point> busySince_, retryAt_;
+    std::vector<uint8_t> levels_;  // the level records both games play from
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
         lastTickAt_;
     bool waited_ = false;  // the tick now due had to wait for the other machine's input
@@ -169,6 +212,9 @@ class Session {
     std::map<int64_t, uint64_t> localHashes_, remoteHashes_;
     int64_t peerFinal_ = -1;  // the peer said it ran this many ticks and left
     bool sentBye_ = false;
+    bool leaving_ = false;   // this player asked to leave
+    bool peerLeft_ = false;  // the other player did
+    int64_t hashedTo_ = 0;   // the last tick whose hash was sent
 
     // The game, on devices that answer from the agreed inputs.
     std::unique_ptr<Files> files_;

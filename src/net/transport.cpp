@@ -11,6 +11,15 @@ namespace {
 constexpr size_t kChannels = 2;
 // Silence after which ENet gives a partner up: the game waits this long for a lost peer.
 constexpr uint32_t kPeerTimeoutMs = 10000;
+// Slots beyond the partner's, so that several knocking machines are each told no at once.
+constexpr size_t kSpareSlots = 3;
+
+// A machine that is turned away: told why, reliably, and forgotten within two seconds even if
+// it never acknowledges.
+void TurnAway(ENetPeer* peer, uint32_t why) {
+    enet_peer_timeout(peer, 0, 1000, 2000);
+    enet_peer_disconnect_later(peer, why);
+}
 
 bool EnsureInitialised(std::string& error) {
     static const bool ok = enet_initialize() == 0;
@@ -67,8 +76,7 @@ std::unique_ptr<Link> Link::Listen(const Address& at, std::string& error) {
         return nullptr;
     }
     std::unique_ptr<Link> link(new Link);
-    // Room for one more than the partner, so that a third machine can be told no.
-    link->host_ = enet_host_create(&address, 2, kChannels, 0, 0);
+    link->host_ = enet_host_create(&address, 1 + kSpareSlots, kChannels, 0, 0);
     if (!link->host_) {
         error = "cannot listen on port " + std::to_string(at.port) + " (is it in use?)";
         return nullptr;
@@ -113,7 +121,7 @@ Link::Event Link::Service(uint32_t waitMs) {
             case ENET_EVENT_TYPE_CONNECT:
                 if (hosting_ && peer_ && e.peer != peer_) {
                     ++strangers;
-                    enet_peer_disconnect_now(e.peer, 0);
+                    TurnAway(e.peer, kClosedBusy);
                     continue;
                 }
                 peer_ = e.peer;
@@ -136,6 +144,7 @@ Link::Event Link::Service(uint32_t waitMs) {
                 peer_ = nullptr;
                 connected_ = false;
                 out.kind = Event::Disconnected;
+                out.code = e.data;
                 return out;
             case ENET_EVENT_TYPE_NONE:
                 return out;
@@ -161,8 +170,8 @@ void Link::Disconnect() {
     connected_ = false;
 }
 
-void Link::DropPartner() {
-    if (peer_) enet_peer_disconnect_now(peer_, 0);
+void Link::DropPartner(CloseCode why) {
+    if (peer_) TurnAway(peer_, why);
     peer_ = nullptr;
     connected_ = false;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // UDP through ENet between exactly two machines. The host listens on its port and takes the
-// first machine that connects; any further one is turned away at once. The joiner connects to
+// first machine that connects; any further one is told "busy" at once. The joiner connects to
 // the one address it was given and listens nowhere else.
 #include <cstdint>
 #include <memory>
@@ -20,6 +20,15 @@ struct Address {
 };
 std::optional<Address> ParseAddress(const std::string& text, bool hostOptional, std::string& error);
 
+// Why the host closed a connection, carried by ENet with the disconnect so that even a program
+// that speaks another protocol hears it.
+enum CloseCode : uint32_t {
+    kClosedPlain = 0,
+    kClosedBusy = 0x4B42,     // another player holds the host's slot
+    kClosedLate = 0x4B4C,     // no Hello came in time
+    kClosedRefused = 0x4B52,  // the Hello did not fit (a Refuse says why)
+};
+
 class Link {
   public:
     ~Link();
@@ -32,6 +41,7 @@ class Link {
     struct Event {
         enum Kind { None, Connected, Received, Disconnected } kind = None;
         std::vector<uint8_t> bytes;
+        uint32_t code = kClosedPlain;  // Disconnected: the CloseCode the other side gave
     };
     // Waits up to waitMs for one event of the partner (others are handled inside).
     Event Service(uint32_t waitMs);
@@ -41,8 +51,9 @@ class Link {
     // Sends what is queued now, without waiting for anything.
     void Flush();
     void Disconnect();
-    // Host: turns the partner away and takes the next machine that connects instead.
-    void DropPartner();
+    // Host: turns the partner away, after what is queued for it, and takes the next machine
+    // that connects instead.
+    void DropPartner(CloseCode why);
     // The partner's round trip as ENet measures it, in milliseconds.
     uint32_t RoundTrip() const;
     // Packets from machines other than the partner (turned away, never read).

@@ -51,7 +51,9 @@ uint32_t BindingMask(const kdv::Settings& s, const kdv::InputDevice& device) {
         for (int a = 0; a < kdv::kActions; ++a) {
             const int32_t code = (*rows[r])[size_t(a)];
             bool on = false;
-            if (keyboard)
+            if (const auto down = device.SlotDown(r * kdv::kActions + a))
+                on = *down;
+            else if (keyboard)
                 on = code >= 1 && code <= 123 && device.KeyDown(code);
             else
                 on = (code & 0xFF) < kdv::kNoJoystickState && device.JoyStateOn(code & 0xFF);
@@ -92,6 +94,9 @@ class Recorder::Input : public kdv::InputDevice {
     void Update() override;
     bool KeyDown(int code) const override { return inner_ && inner_->KeyDown(code); }
     bool JoyStateOn(int state) const override { return inner_ && inner_->JoyStateOn(state); }
+    std::optional<bool> SlotDown(int slot) const override {
+        return inner_ ? inner_->SlotDown(slot) : std::nullopt;
+    }
     void SetForceFeedback(bool on) override {
         if (inner_) inner_->SetForceFeedback(on);
     }

@@ -11,17 +11,18 @@ namespace {
 
 std::vector<net::Message> Samples() {
     net::Identity id;
-    id.gameVersion = "0.1.0";
-    id.data[0] = {1234, 0x1122334455667788ull};
-    id.gameDifficulty = 2;
+    id.build = "0.1.0";
+    id.graphics = {1234, 0x1122334455667788ull};
+    std::vector<uint8_t> levels(3 * kdv::kLevelRecordBytes, 7);
     return {net::Hello{net::kProtocolVersion, id},
-            net::Refuse{"the difficulty differs"},
+            net::Refuse{net::kOtherGraphics | net::kOtherFont, "0.1.0"},
             net::Ping{7},
             net::Pong{7},
-            net::Welcome{3, 4, 5, 100000, "[Options]\nGameDifficulty=2\n"},
+            net::Welcome{3, 4, 5, 100000, "[Options]\nGameDifficulty=2\n", levels},
             net::Inputs{10, 11, {1, 0x3FFF, 0, 42}},
             net::Hash{60, 0xDEADBEEFCAFEF00Dull},
-            net::Bye{770, "bye"}};
+            net::Bye{770, "bye"},
+            net::Stop{812}};
 }
 
 TEST(NetProtocol, EveryMessageComesBackAsItWasSent) {
@@ -42,11 +43,22 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
         longer.push_back(0);
         EXPECT_FALSE(net::Decode(longer)) << "type " << m.index() << " with a byte more";
     }
-    // A player's input has fourteen bits; a delay outside 2..6 is no delay; stage 0 no stage.
+    // A player's input has fourteen bits; a delay outside 2..6 is no delay; stage 0 no stage;
+    // levels come as whole records, at least one; a refusal names what differs.
+    const std::vector<uint8_t> one(kdv::kLevelRecordBytes);
     EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 1, {0x4000}})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 7, 0, ""})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 0, 3, 0, ""})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 7, 0, "", one})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 0, 3, 0, "", one})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 3, 0, "", {}})));
+    EXPECT_FALSE(net::Decode(
+        net::Encode(net::Welcome{2, 1, 3, 0, "", std::vector<uint8_t>(one.size() + 1)})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 1, {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Refuse{0, "0.1.0"})));
+    // The largest level file the game can address goes in one Welcome.
+    const std::vector<uint8_t> full(net::kMaxLevelBytes, 1);
+    auto welcome = net::Decode(net::Encode(net::Welcome{2, 371, 3, 0, "", full}));
+    ASSERT_TRUE(welcome);
+    EXPECT_EQ(std::get<net::Welcome>(*welcome).levels, full);
 
     // Random bytes and random damage: decoded or refused, and what decodes encodes the same.
     std::mt19937 rng(99);
@@ -66,20 +78,36 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
     }
 }
 
-TEST(NetProtocol, DifferencesNameWhatDiffers) {
+// Only what cannot be sent keeps a player out, and each side is told in its own words.
+TEST(NetProtocol, OnlyTheBuildAndTheDrawingFilesMustMatch) {
     net::Identity host;
-    host.gameVersion = "0.1.0";
+    host.build = "0.1.0";
+    host.graphics = {100, 1};
+    host.font = {200, 2};
     net::Identity joiner = host;
-    EXPECT_FALSE(net::Differences(host, joiner));
-    joiner.gameVersion = "0.2.0";
-    joiner.data[1].hash = 5;
-    joiner.gameDifficulty = 3;
-    const std::string why = net::Differences(host, joiner).value_or("");
-    EXPECT_NE(why.find("Kordavel 0.1.0"), std::string::npos) << why;
-    EXPECT_NE(why.find("Kordavel 0.2.0"), std::string::npos) << why;
-    EXPECT_NE(why.find(replay::kDataFiles[1]), std::string::npos) << why;
-    EXPECT_EQ(why.find(replay::kDataFiles[0]), std::string::npos) << why;
-    EXPECT_NE(why.find("difficulty differs (host 0, joining player 3)"), std::string::npos) << why;
+    EXPECT_EQ(net::Mismatches(host, joiner), 0);
+    joiner.graphics.hash = 5;
+    EXPECT_EQ(net::Mismatches(host, joiner), net::kOtherGraphics);
+    EXPECT_EQ(net::MismatchText(net::kOtherGraphics, "0.1.0", "0.1.0", true),
+              "your graphics file differs from the host's");
+    EXPECT_EQ(net::MismatchText(net::kOtherGraphics, "0.1.0", "0.1.0", false),
+              "their graphics file differs from yours");
+    joiner.build = "0.2.0";
+    joiner.font.size = 201;
+    const uint8_t what = net::Mismatches(host, joiner);
+    EXPECT_EQ(what, net::kOtherBuild | net::kOtherGraphics | net::kOtherFont);
+    const std::string why = net::MismatchText(what, host.build, joiner.build, true);
+    EXPECT_NE(why.find("you run Kordavel 0.2.0, the host Kordavel 0.1.0"), std::string::npos)
+        << why;
+    EXPECT_NE(why.find("your font file differs"), std::string::npos) << why;
+    EXPECT_EQ(why.find("0x"), std::string::npos) << why;  // no raw numbers
+
+    // Whatever follows, a Hello of another version still shows its version.
+    auto old = net::Encode(net::Hello{1, host});
+    old.resize(old.size() - 3);
+    EXPECT_FALSE(net::Decode(old));
+    EXPECT_EQ(net::HelloProtocol(old), 1u);
+    EXPECT_FALSE(net::HelloProtocol(net::Encode(net::Ping{1})));
 }
 
 TEST(NetProtocol, AddressesAreCheckedBeforeAnythingListensOrConnects) {

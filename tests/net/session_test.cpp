@@ -25,7 +25,7 @@ struct Side {
         o.address = {"127.0.0.1", port};
         o.mode = 3;
         o.ticks = ticks;
-        o.identity = net::IdentityOf(files, o.settings, replay::BuildIdentity());
+        o.identity = net::IdentityOf(files, replay::BuildIdentity());
         o.disk = &files;
         o.input = &input;
         o.hash = [](const kdv::Game& game, long tick) { return runner::StateHash(game, tick); };
@@ -49,7 +49,7 @@ void PlayOut(Side& host, Side& joiner, const std::function<void()>& each = {}) {
 }
 
 uint16_t TestPort() {
-    return uint16_t(40000 + getpid() % 20000);
+    return uint16_t(40000 + getpid() % 900);
 }
 
 TEST(NetSession, AGameThatGoesApartStopsOnBothMachinesWithItsReplays) {

@@ -28,13 +28,13 @@ bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options&
     out.address = *address;
     out.mode = uint8_t(options.netMode);
     out.stage = int32_t(options.stage);
-    out.ticks = options.ticks.value_or(0);
+    out.ticks = out.hosting ? options.ticks.value_or(0) : 0;
     kdv::Settings settings;
     if (auto text = disk.Read(kdv::kSettingsFile, 0, 1 << 20))
         kdv::ParseSettings(std::string(text->begin(), text->end()), settings);
     settings.moreTanks = settings.gameDifficulty >= 1;
     out.settings = settings;
-    out.identity = net::IdentityOf(disk, settings, replay::BuildIdentity());
+    out.identity = net::IdentityOf(disk, replay::BuildIdentity());
     out.disk = &disk;
     out.hash = [](const kdv::Game& game, long tick) { return StateHash(game, tick); };
     return true;
@@ -80,10 +80,18 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         std::cerr << "kordavel: a headless host needs --ticks N, the length of the game\n";
         return kExitUsage;
     }
-    // The script's keys and joystick states, by the tick whose input they make.
+    // The script's keys and joystick states, by the tick whose input they make. The menu and
+    // the dialogs are not part of a network game: both machines must play the same one.
     std::multimap<long, const Command*> inputs;
-    for (const Command& c : script.commands)
-        if (c.verb == Command::Key || c.verb == Command::Joy) inputs.emplace(c.tick, &c);
+    for (const Command& c : script.commands) {
+        if (c.verb == Command::Key || c.verb == Command::Joy) {
+            inputs.emplace(c.tick, &c);
+        } else if (c.verb != Command::Dump && c.verb != Command::Screen) {
+            std::cerr << "kordavel: " << options.script << ": line " << c.line
+                      << ": a network game takes only key, joy, dump and screen lines\n";
+            return kExitUsage;
+        }
+    }
     ScriptPlayer outputs(script);
 
     const auto diskFiles = app::GameFiles(paths);
@@ -108,6 +116,16 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
                 input.SetJoyState(c.code, c.on);
         }
     };
+    // Dump and screen lines are taken after their own tick, however many ticks a poll runs.
+    std::string outputError;
+    netOptions.afterTick = [&](int64_t tick, const kdv::Game& game) {
+        if (!outputError.empty()) return;
+        try {
+            outputs.ApplyOutputs(long(tick), game, long(tick));
+        } catch (const std::exception& e) {
+            outputError = e.what();
+        }
+    };
     net::Session session(std::move(netOptions));
     if (!session.Open(error)) {
         std::cerr << "kordavel: " << error << "\n";
@@ -116,7 +134,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
 
     int exitCode = kExitOk;
     std::string shown;
-    int64_t dumped = 0;
+    // A joiner's --ticks: its player leaves after that many ticks.
+    const int64_t leaveAfter = options.host.empty() ? options.ticks.value_or(0) : 0;
     while (session.CurrentPhase() != net::Phase::Ended) {
         session.Poll(1);
         const std::string status = session.Status();
@@ -124,16 +143,12 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
             if (!status.empty()) std::cerr << "kordavel: " << status << "\n";
             shown = status;
         }
-        // Dump and screen lines of the ticks just run.
-        for (; dumped < session.TicksRun() && session.Game(); ++dumped) {
-            try {
-                outputs.ApplyOutputs(long(dumped + 1), *session.Game(), long(dumped + 1));
-            } catch (const std::exception& e) {
-                std::cerr << "kordavel: " << e.what() << "\n";
-                exitCode = kExitStartup;
-                session.Leave();
-            }
+        if (!outputError.empty() && exitCode == kExitOk) {
+            std::cerr << "kordavel: " << outputError << "\n";
+            exitCode = kExitStartup;
+            session.Leave();
         }
+        if (leaveAfter && session.TicksRun() >= leaveAfter && !session.Leaving()) session.Leave();
     }
     // Lets the goodbye reach the other machine.
     for (int i = 0; i < 20; ++i) session.Poll(10);
@@ -147,10 +162,11 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     const net::Stats s = session.GetStats();
     std::printf(
         "net: ticks=%lld seconds=%.3f ticks_per_second=%.1f delay=%d round_trip_ms=%u "
-        "stalls=%ld stalled_seconds=%.3f hash_checks=%ld strangers=%ld\n",
+        "stalls=%ld stalled_seconds=%.3f hash_checks=%ld strangers=%ld turned_away=%ld "
+        "retries=%ld\n",
         static_cast<long long>(s.ticks), s.playSeconds,
         s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.roundTripMs, s.stalls,
-        s.stalledSeconds, s.hashChecks, s.strangers);
+        s.stalledSeconds, s.hashChecks, s.strangers, s.turnedAway, s.retries);
     if (session.Game())
         std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(s.ticks),
                     static_cast<unsigned long long>(StateHash(*session.Game(), long(s.ticks))));

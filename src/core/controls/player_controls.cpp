@@ -80,20 +80,27 @@ bool IsJoyStateOn(const Game& game, int32_t code) {
     return game.io.input && game.io.input->JoyStateOn(state);
 }
 
+bool IsBindingDown(const Game& game, int player, bool joystick, int action) {
+    const int slot = ((player - 1) * 2 + (joystick ? 1 : 0)) * kActions + action;
+    if (game.io.input)
+        if (const auto down = game.io.input->SlotDown(slot)) return *down;
+    const int32_t code =
+        (joystick ? JoyRow(game.Settings, player) : KeyRow(game.Settings, player))[size_t(action)];
+    return joystick ? IsJoyStateOn(game, code) : IsKeyDown(game, code);
+}
+
 void ReadPlayerControls(Game& game, int player) {
-    const BindingRow& keys = KeyRow(game.Settings, player);
-    const BindingRow& joy = JoyRow(game.Settings, player);
     PlayerTank& tank = game.Player(player);
-    if (IsKeyDown(game, keys[Fire])) CommandFire(game, tank);
+    if (IsBindingDown(game, player, false, Fire)) CommandFire(game, tank);
     for (int action = MoveUp; action <= MoveRight; ++action) {
-        if (IsKeyDown(game, keys[size_t(action)])) {
+        if (IsBindingDown(game, player, false, action)) {
             CommandDirection(game, tank, uint8_t(action + 1));
             return;  // a held key hides the joystick for this frame
         }
     }
-    if (IsJoyStateOn(game, joy[Fire])) CommandFire(game, tank);
+    if (IsBindingDown(game, player, true, Fire)) CommandFire(game, tank);
     for (int action = MoveUp; action <= MoveRight; ++action) {
-        if (IsJoyStateOn(game, joy[size_t(action)])) {
+        if (IsBindingDown(game, player, true, action)) {
             CommandDirection(game, tank, uint8_t(action + 1));
             return;
         }

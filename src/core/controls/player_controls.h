@@ -14,6 +14,8 @@ struct Game;
 bool IsKeyDown(const Game& game, int32_t code);
 // Joystick states 0..35; 36..39 and any code whose low byte is 40 or more are never on.
 bool IsJoyStateOn(const Game& game, int32_t code);
+// Whether the player's keyboard (or joystick) binding for the action is down.
+bool IsBindingDown(const Game& game, int player, bool joystick, int action);
 void ReadPlayerControls(Game& game, int player);
 int ScanKeyboard(const Game& game);  // lowest code down, 0 if none
 int ScanJoystick(const Game& game);  // lowest state on, 36 if none

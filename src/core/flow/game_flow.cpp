@@ -23,8 +23,7 @@ namespace {
 constexpr int32_t kNoKey = 1976;  // a code no key has
 
 bool StartIsDown(const Game& game) {
-    return IsKeyDown(game, game.Settings.keys1[Start]) ||
-           IsJoyStateOn(game, game.Settings.joystick1[Start]);
+    return IsBindingDown(game, 1, false, Start) || IsBindingDown(game, 1, true, Start);
 }
 
 void TitleIdleTest(Game& game) {
@@ -222,7 +221,7 @@ void WorldUpdate(Game& game, bool twoPlayers) {
 
 void PlayStepOnePlayer(Game& game) {
     ReadPlayerControls(game, 1);
-    if (IsKeyDown(game, game.Settings.keys1[Pause])) TogglePause(game);
+    if (IsBindingDown(game, 1, false, Pause)) TogglePause(game);
     WorldUpdate(game, false);
     ReserveStep(game);
     RespawnIfDue(game, 1);
@@ -236,7 +235,7 @@ void PlayStepOnePlayer(Game& game) {
 void PlayStepTwoPlayers(Game& game) {
     ReadPlayerControls(game, 1);
     ReadPlayerControls(game, 2);
-    if (IsKeyDown(game, game.Settings.keys1[Pause])) TogglePause(game);
+    if (IsBindingDown(game, 1, false, Pause)) TogglePause(game);
     WorldUpdate(game, true);
     ReserveStep(game);
     RespawnIfDue(game, 1);

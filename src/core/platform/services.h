@@ -60,6 +60,11 @@ class InputDevice {
     virtual bool KeyDown(int code) const = 0;
     // 0 stick up, 1 down, 2 left, 3 right, 4..35 buttons 1..32.
     virtual bool JoyStateOn(int state) const = 0;
+    // A device that holds the players' actions themselves (a replay, a network game) says
+    // whether one binding slot is down: slot = row * 7 + action, rows player 1's keyboard and
+    // joystick, then player 2's. Then no other slot bound to the same code goes down with it.
+    // nullopt: the slot is down when its code is.
+    virtual std::optional<bool> SlotDown(int /*slot*/) const { return std::nullopt; }
     virtual void SetForceFeedback(bool on) = 0;
     virtual void PlayJolt(const JoltEffect& effect) = 0;
 };
