@@ -1,7 +1,12 @@
 #include "replay/recorder.h"
 
+#include <algorithm>
+#include <string_view>
+
+#include "core/field/map.h"
 #include "core/flow/game_state.h"
 #include "core/game.h"
+#include "core/screen/graphics_pack.h"
 
 namespace replay {
 namespace {
@@ -129,7 +134,12 @@ void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
     Header& h = stream_.header;
     h.gameVersion = GameVersion();
     for (size_t i = 0; i < kDataFiles.size(); ++i) {
-        const auto size = files.Size(kDataFiles[i]);
+        auto size = files.Size(kDataFiles[i]);
+        // Of the level file only the records a stage number can reach shape a game (playback
+        // checks the file's start); a huge file is not read whole at every start.
+        if (size && std::string_view(kDataFiles[i]) == kdv::kLevelFile)
+            size =
+                std::min<uint64_t>(*size, uint64_t(kdv::kMaxLevelRecords) * kdv::kLevelRecordBytes);
         const auto bytes = size ? files.Read(kDataFiles[i], 0, size_t(*size)) : std::nullopt;
         if (!bytes) continue;
         h.data[i] = {bytes->size(), Fnv1a(*bytes)};
