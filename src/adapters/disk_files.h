@@ -1,15 +1,29 @@
 #pragma once
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "core/platform/services.h"
 
 namespace adapters {
 
+// The folder a file is written in (through a symlink, the folder of the file it names) locked
+// against other programs that take the same lock; waits for them. Null when the folder cannot
+// be opened. The folder is locked rather than the file, because every save puts a new file in
+// the old one's place, and because a file not made yet has nothing to lock.
+std::unique_ptr<kdv::FileLock> LockFolderOf(const std::filesystem::path& file);
+
+// Removes what a killed save left beside file: ".NAME.XXXXXX", and "NAME.XXXXXX" of earlier
+// versions when its six characters mix capitals, small letters and digits (a name a person
+// gives a backup is left alone). Call it holding LockFolderOf(file), so that no save in
+// progress loses its new file. Returns how many were removed.
+int RemoveStaleTemporaries(const std::filesystem::path& file);
+
 // The game's files under its root folder (the executable's folder, or --root), or where they
 // were placed. Replace writes a new file beside the old one and renames it into place, keeping
-// the old file's mode; a symlinked file is written through to the file it names.
+// the old file's mode; a symlinked file is written through to the file it names. A file or
+// folder without write permission in its mode is left untouched, also for root.
 class DiskFiles : public kdv::FileSystem {
   public:
     explicit DiskFiles(std::filesystem::path root) : root_(std::move(root)) {}
@@ -20,6 +34,9 @@ class DiskFiles : public kdv::FileSystem {
                                              size_t length) override;
     void Append(const std::string& path, const std::vector<uint8_t>& bytes) override;
     bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) override;
+    std::unique_ptr<kdv::FileLock> Lock(const std::string& path) override {
+        return LockFolderOf(Resolve(path));
+    }
 
     // A file kept somewhere other than under the root (an installed game's settings and levels).
     void Place(const std::string& path, std::filesystem::path where) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include <pwd.h>
@@ -49,14 +48,34 @@ fs::path InstalledDataDir(const fs::path& programFolder) {
     return relative;
 }
 
-std::optional<std::vector<uint8_t>> ReadWhole(const fs::path& path) {
+// The first limit bytes of a file (all of a shorter one).
+std::optional<std::vector<uint8_t>> ReadStart(const fs::path& path, uint64_t limit) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) return std::nullopt;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<uint8_t> bytes(size_t(std::min(size, limit)));
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(size_t(in.gcount()));
     if (in.bad()) return std::nullopt;
     return bytes;
+}
+
+std::optional<std::vector<uint8_t>> ReadWhole(const fs::path& path) {
+    return ReadStart(path, UINT64_MAX);
+}
+
+uint64_t FileSize(const fs::path& path) {
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+// What a killed save left beside a file goes at start, under the lock its saves take.
+void RemoveStaleSaves(const fs::path& file) {
+    if (auto lock = adapters::LockFolderOf(file)) adapters::RemoveStaleTemporaries(file);
 }
 
 fs::path FileName(const char* gamePath) {
@@ -172,7 +191,11 @@ std::vector<uint8_t> MergeLevels(const std::vector<uint8_t>& stock,
 }
 
 bool PreparePlayerFiles(GamePaths& paths, std::string& error) {
-    if (paths.layout != Layout::Installed) return true;
+    if (paths.layout != Layout::Installed) {
+        RemoveStaleSaves(paths.settingsFile);
+        RemoveStaleSaves(paths.levelFile);
+        return true;
+    }
     std::error_code ec;
     for (const fs::path& folder :
          {paths.settingsFile.parent_path(), paths.levelFile.parent_path(), paths.replayDir}) {
@@ -184,11 +207,21 @@ bool PreparePlayerFiles(GamePaths& paths, std::string& error) {
         }
     }
 
+    RemoveStaleSaves(paths.settingsFile);
+    // A game in the editor of another copy waits until the file is up to date.
+    const auto lock = adapters::LockFolderOf(paths.levelFile);
+    adapters::RemoveStaleTemporaries(paths.levelFile);
+    adapters::RemoveStaleTemporaries(paths.StockCountFile());
+
     // Without stock levels there is nothing to copy; start-up reports a missing level file.
     const auto stock = ReadWhole(paths.StockLevelFile());
     if (!stock) return true;
     const size_t stockRecords = stock->size() / kdv::kLevelRecordBytes;
-    const auto player = ReadWhole(paths.levelFile);
+    // No more than can be played is read: a stage number addresses at most the first
+    // kMaxLevelRecords records.
+    const uint64_t playable =
+        std::max<uint64_t>(stock->size(), uint64_t(kdv::kMaxLevelRecords) * kdv::kLevelRecordBytes);
+    const auto player = ReadStart(paths.levelFile, playable);
     const bool exists = fs::exists(paths.levelFile, ec);
     if (exists && !player) {
         error = "cannot read " + paths.levelFile.string();
@@ -198,7 +231,7 @@ bool PreparePlayerFiles(GamePaths& paths, std::string& error) {
     // How many stock records the player's copy began with; the records after them are the
     // player's own. A missing count is taken as today's, as the asset compiler does.
     size_t copied = stockRecords;
-    if (auto text = ReadWhole(paths.StockCountFile())) {
+    if (auto text = ReadStart(paths.StockCountFile(), 64)) {
         std::istringstream in(std::string(text->begin(), text->end()));
         size_t n = 0;
         if (in >> n && n <= (player ? player->size() : 0) / kdv::kLevelRecordBytes) copied = n;
@@ -212,6 +245,13 @@ bool PreparePlayerFiles(GamePaths& paths, std::string& error) {
 
     adapters::DiskFiles folder(paths.levelFile.parent_path());
     const std::string levelName = paths.levelFile.filename().string();
+    if (!current && FileSize(paths.levelFile) > playable) {
+        // Bringing it up to date would mean reading all of it, or losing the part not read.
+        error = paths.levelFile.string() +
+                " holds more levels than can be played; it was left as it is, without the "
+                "stock levels of this version";
+        return false;
+    }
     if (!current) {
         const std::vector<uint8_t> merged = player ? MergeLevels(*stock, *player, copied) : *stock;
         // The file may not exist yet, and Replace only makes or replaces whole files.

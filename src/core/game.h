@@ -67,6 +67,9 @@ struct Game {
     OptionsEditState OptionsEdit;
     // No sound device or bank this run: silent, but the player's soundEnable stays as chosen.
     bool SoundUnavailable = false;
+    // Saves of the settings or of an edited level that failed (the player was told); a run
+    // of the program that lost one does not end as a success.
+    int32_t FailedSaves = 0;
 
     // Flow.
     uint8_t GameState = gsTitleScroll;

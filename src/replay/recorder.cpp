@@ -1,9 +1,13 @@
 #include "replay/recorder.h"
 
+#include <algorithm>
 #include <chrono>
+#include <string_view>
 
+#include "core/field/map.h"
 #include "core/flow/game_state.h"
 #include "core/game.h"
+#include "core/screen/graphics_pack.h"
 #include "replay/game_state.h"
 #include "replay/state_hash.h"
 

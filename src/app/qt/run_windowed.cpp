@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/qt/draw_surface.h"
@@ -32,6 +33,52 @@ class SteadyClock : public kdv::Clock {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// The game's messages also go to standard error, where a player who started the game from a
+// terminal, or a script, reads them: a start-up message closes the program with its box.
+class EchoingWindow : public kdv::Window {
+  public:
+    explicit EchoingWindow(kdv::Window& window) : window_(window) {}
+    void ShowMessage(const std::string& text) override {
+        std::cerr << "kordavel: " << text << "\n";
+        window_.ShowMessage(text);
+    }
+    void Close() override { window_.Close(); }
+    void Fail(const std::string& text) override { window_.Fail(text); }
+    void ApplyMode(int width, int height, bool fullScreen) override {
+        window_.ApplyMode(width, height, fullScreen);
+    }
+    void ToggleFullScreen() override { window_.ToggleFullScreen(); }
+    bool IsFullScreen() const override { return window_.IsFullScreen(); }
+    void SetTimerEnabled(bool enabled) override { window_.SetTimerEnabled(enabled); }
+    void SetPaletteChecked(bool checked) override { window_.SetPaletteChecked(checked); }
+    void SetLanguageChecked(int language) override { window_.SetLanguageChecked(language); }
+    void ShowOptions() override { window_.ShowOptions(); }
+    void ShowAbout() override { window_.ShowAbout(); }
+    void ShowSelectLevel() override { window_.ShowSelectLevel(); }
+
+  private:
+    kdv::Window& window_;
+};
+
+constexpr const char* kNoDisplay = "there is no display to open the window on";
+constexpr const char* kHeadlessHint = "; --headless plays without one";
+
+// Qt ends the program with abort() when it cannot reach the display. It is a start-up failure
+// like a missing data file: said plainly, with the start-up exit code.
+void QtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::cerr << message.toStdString() << "\n"
+                  << "kordavel: " << kNoDisplay << kHeadlessHint << std::endl;
+        std::_Exit(runner::kExitStartup);
+    }
+    std::cerr << qFormatLogMessage(type, context, message).toStdString() << "\n";
+}
+
+bool Unset(const char* name) {
+    const char* value = std::getenv(name);
+    return !value || !*value;
+}
+
 }  // namespace
 
 int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths, int argc,
@@ -53,8 +100,15 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         return runner::kExitUsage;
     }
 
+    // Without a platform chosen Qt asks the X server or the Wayland compositor named here.
+    if (Unset("QT_QPA_PLATFORM") && Unset("DISPLAY") && Unset("WAYLAND_DISPLAY")) {
+        std::cerr << "kordavel: " << kNoDisplay << " (DISPLAY is not set)" << kHeadlessHint << "\n";
+        return runner::kExitStartup;
+    }
     int qtArgc = argc;
+    const QtMessageHandler qtDefault = qInstallMessageHandler(QtMessages);
     QApplication application(qtArgc, argv);
+    qInstallMessageHandler(qtDefault);
     QApplication::setApplicationName("Kordavel");
     QApplication::setApplicationVersion(KORDAVEL_VERSION);
     // Names the menu entry, so that desktops show its icon for the window.
@@ -78,7 +132,8 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     services.input = &input;
     services.clock = &clock;
     services.files = files.get();
-    services.window = &form;
+    EchoingWindow window(form);
+    services.window = &window;
     auto game = kdv::MakeGame(recorder.Wrap(services));
 
     const bool scripted = !options.script.empty();
@@ -95,6 +150,8 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     form.Start();
     QApplication::exec();
     int exitCode = form.ExitCode();
+    // A save the player was told of that failed: the run did not do all it was asked.
+    if (exitCode == runner::kExitOk && game->FailedSaves > 0) exitCode = runner::kExitStartup;
     if (exitCode == runner::kExitOk) {
         // Outputs the script asked for but the run never reached are reported, not dropped.
         const long reached = options.replay.empty() ? form.TicksRun() : form.WatchTicksRun();

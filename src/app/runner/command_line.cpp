@@ -10,7 +10,8 @@ std::string UsageText() {
     return "usage: kordavel [--root DIR] [--headless] [--ticks N] [--script FILE] [--bench]\n"
            "                [--record FILE | --replay FILE [--verify]] [--frame-stats]\n"
            "                [--stats] [--stage-curve [--stages LIST] [--seeds N]] [--paths]\n"
-           "                [--host [ADDRESS:]PORT [--mode two|duel] [--stage N] | --join HOST:PORT]\n"
+           "                [--host [ADDRESS:]PORT [--mode two|duel] [--stage N] | --join "
+           "HOST:PORT]\n"
            "                [--realtime] [--help] [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: beside the program when its folder is writable and\n"
@@ -87,6 +88,7 @@ std::filesystem::path ProgramFolder(const char* argv0) {
 
 std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& error) {
     CommandLine options;
+    const char* hostOnly = nullptr;  // --mode or --stage, which choose the hosted game
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         // A value is never the next option: "--root --headless" lacks its folder.
@@ -144,6 +146,7 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             if (!v) return std::nullopt;
             (arg[2] == 'h' ? options.host : options.join) = v;
         } else if (!std::strcmp(arg, "--mode")) {
+            hostOnly = "--mode";
             const char* v = value("--mode");
             if (!v) return std::nullopt;
             if (!std::strcmp(v, "two"))
@@ -155,6 +158,7 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
                 return std::nullopt;
             }
         } else if (!std::strcmp(arg, "--stage")) {
+            hostOnly = "--stage";
             const char* v = value("--stage");
             if (!v) return std::nullopt;
             long n = 0;
@@ -209,6 +213,11 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
     }
     if (!options.host.empty() && !options.join.empty()) {
         error = "--host and --join cannot be used together";
+        return std::nullopt;
+    }
+    // The joiner plays the host's game; without a network game they would be quietly lost.
+    if (hostOnly && options.host.empty()) {
+        error = std::string(hostOnly) + " chooses the game a --host plays; it needs --host";
         return std::nullopt;
     }
     if ((!options.host.empty() || !options.join.empty()) && !options.replay.empty()) {

@@ -190,6 +190,9 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
         }
     }
     kdv::FormClose(*game);
+    // The settings or a level that could not be saved: the message was printed, and the run
+    // did not do what it was asked.
+    if (exitCode == kExitOk && game->FailedSaves > 0) exitCode = kExitStartup;
     if (exitCode == kExitOk) {
         // Outputs the script asked for but the run never reached are reported, not dropped.
         for (const std::string& line : player.OutputsAfter(outputsTaken)) {

@@ -136,6 +136,13 @@ Script LoadScript(const std::string& path) {
     // A folder opens as a stream that reads nothing, which would pass as an empty script.
     if (!std::filesystem::is_regular_file(path, ec))
         throw ScriptError(0, "\"" + path + "\" is not a file");
+    // Refused before it is read: a huge file would only fill the memory with commands.
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) throw ScriptError(0, "cannot read the script \"" + path + "\"");
+    if (size > kMaxScriptBytes)
+        throw ScriptError(0, "\"" + path + "\" holds " + std::to_string(size) +
+                                 " bytes; a script may hold at most " +
+                                 std::to_string(kMaxScriptBytes));
     std::ifstream in(path);
     if (!in) throw ScriptError(0, "cannot read the script \"" + path + "\"");
     return ParseScript(in);

@@ -2,6 +2,7 @@
 // Scripts of the headless runner (and of the window, for automated checks): one command a line,
 // "TICK VERB ARGS". Input commands of a tick are applied just before its input poll, dump and
 // screen just after its game step.
+#include <cstdint>
 #include <functional>
 #include <istream>
 #include <map>
@@ -17,6 +18,9 @@ class Recorder;
 }
 
 namespace runner {
+
+// A million commands or so; a file larger than this is refused unread.
+constexpr uintmax_t kMaxScriptBytes = uintmax_t(16) << 20;
 
 struct ScriptError : std::runtime_error {
     ScriptError(int line, const std::string& message)

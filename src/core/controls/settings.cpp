@@ -83,7 +83,7 @@ struct Line {
     size_t section = 0;  // the section it is in (a section line: its own), in Lines::sections
     bool isSection = false;
     bool isKey = false;
-    std::string key;  // in lower case
+    std::string key;                      // in lower case
     size_t valueBegin = 0, valueEnd = 0;  // the value's place in text
 };
 
@@ -93,12 +93,13 @@ struct Line {
 struct Lines {
     std::vector<Line> lines;
     std::vector<std::string> sections{""};
+    // Looked up by name, so that a file of many sections reads in one pass.
+    std::unordered_map<std::string, size_t> numbers{{"", 0}};
 
     size_t SectionNumber(const std::string& lowerName) {
-        const auto it = std::find(sections.begin(), sections.end(), lowerName);
-        if (it != sections.end()) return size_t(it - sections.begin());
-        sections.push_back(lowerName);
-        return sections.size() - 1;
+        const auto [it, added] = numbers.emplace(lowerName, sections.size());
+        if (added) sections.push_back(lowerName);
+        return it->second;
     }
 };
 
@@ -316,7 +317,9 @@ void ReadIni(Game& game) {
 void SaveIni(Game& game) {
     const std::string failed =
         "Settings could not be saved to \"" + std::string(kSettingsFile) + "\"";
-    // The file is read again: every line the game does not own is written back as it is now.
+    // The file is read again: every line the game does not own is written back as it is now,
+    // also what another copy of the game saved meanwhile, which waits until this one is done.
+    const auto lock = game.io.files->Lock(kSettingsFile);
     std::string old;
     if (auto size = game.io.files->Size(kSettingsFile)) {
         if (*size > kMaxSettingsBytes) throw FileError(failed + ": the file is too large");

@@ -5,6 +5,7 @@
 
 #include "core/field/map.h"
 #include "core/flow/game_flow.h"
+#include "core/flow/tally.h"
 #include "core/game.h"
 #include "core/screen/present.h"
 
@@ -45,6 +46,9 @@ void StartEditor(Game& game) {
 
 void SaveEditedLevel(Game& game) {
     FileSystem& files = *game.io.files;
+    // Another copy of the game may be saving a level too: the records are counted, and the
+    // file read and replaced, while it waits.
+    const auto lock = files.Lock(kLevelFile);
     const auto size = files.Size(kLevelFile);
     if (!size) throw FileError("\"data\\lswap.dat\" does not exist");
     // Bytes after the last whole record (a copy cut short) were never a level; the new record
@@ -61,6 +65,8 @@ void SaveEditedLevel(Game& game) {
     // The whole file is written anew beside the old one and put in its place, so that no
     // failure or kill can leave a record half written.
     if (!files.Replace(kLevelFile, *data)) throw FileError("\"data\\lswap.dat\" cannot be written");
+    // The new stage can be chosen at once (with any a second copy of the game added).
+    game.LevelCount = CountLevels(game);
 }
 
 void EditorFrame(Game& game) {
@@ -97,6 +103,7 @@ void EditorFrame(Game& game) {
                 SaveEditedLevel(game);
             } catch (const std::exception& error) {
                 // The map stays in the editor, so that the player's work is not lost.
+                ++game.FailedSaves;
                 game.io.window->ShowMessage(std::string("The level was not saved: ") +
                                             error.what());
                 break;

@@ -116,6 +116,7 @@ void FormClose(Game& game) {
         try {
             SaveIni(game);
         } catch (const std::exception& error) {
+            ++game.FailedSaves;
             game.io.window->ShowMessage(error.what());
         }
     }

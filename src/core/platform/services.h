@@ -3,6 +3,7 @@
 // files and its main window only through these interfaces; the Qt/SDL program, the headless
 // runner and the tests each provide their own implementations.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -75,6 +76,12 @@ class Clock {
     virtual uint32_t TickCount() = 0;  // milliseconds
 };
 
+// Held for as long as it lives; see FileSystem::Lock.
+class FileLock {
+  public:
+    virtual ~FileLock() = default;
+};
+
 // Paths are relative to the game's root folder, with '/' separators ("data/tank.grp").
 class FileSystem {
   public:
@@ -90,6 +97,10 @@ class FileSystem {
     virtual void Append(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
     // Replaces the file as a whole; false when it cannot be written (the old file stays).
     virtual bool Replace(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
+    // Taken around reading a file and replacing it with a changed copy: another copy of the
+    // game on the same files waits for it, so that neither loses what the other wrote. Null
+    // where nothing else can reach the files.
+    virtual std::unique_ptr<FileLock> Lock(const std::string& /*path*/) { return nullptr; }
 };
 
 // What the game asks of its main window.
