@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "adapters/virtual_devices.h"
+#include "core/dialogs/dialogs.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/recorder.h"
-#include "core/dialogs/dialogs.h"
 
 namespace net {
 namespace {
@@ -93,6 +93,10 @@ class Session::Screen : public kdv::Display {
     bool CanDraw() const override { return true; }
     void Present(const kdv::WorkBitmap& bitmap) override {
         if (outer_ && outer_->CanDraw()) outer_->Present(bitmap);
+    }
+    bool TakesRuns() const override { return outer_ != nullptr && outer_->TakesRuns(); }
+    void PresentRuns(const kdv::FrameChange& change) override {
+        if (outer_ && outer_->CanDraw()) outer_->PresentRuns(change);
     }
     bool WantsPixels() const override { return outer_ != nullptr; }
 
