@@ -112,6 +112,10 @@ class Session::Screen : public kdv::Display {
     void Present(const kdv::WorkBitmap& bitmap) override {
         if (outer_ && outer_->CanDraw()) outer_->Present(bitmap);
     }
+    bool TakesRuns() const override { return outer_ != nullptr && outer_->TakesRuns(); }
+    void PresentRuns(const kdv::FrameChange& change) override {
+        if (outer_ && outer_->CanDraw()) outer_->PresentRuns(change);
+    }
     bool WantsPixels() const override { return outer_ != nullptr; }
 
   private:

@@ -194,6 +194,10 @@ class Playback::Display : public kdv::Display {
     void Present(const kdv::WorkBitmap& bitmap) override {
         if (show && outer_ && outer_->CanDraw()) outer_->Present(bitmap);
     }
+    bool TakesRuns() const override { return show && outer_ != nullptr && outer_->TakesRuns(); }
+    void PresentRuns(const kdv::FrameChange& change) override {
+        if (show && outer_ && outer_->CanDraw()) outer_->PresentRuns(change);
+    }
     bool WantsPixels() const override { return show && outer_ != nullptr; }
     bool canDraw = true;
     bool show = true;

@@ -123,6 +123,10 @@ class Recorder::Display : public kdv::Display {
     void Present(const kdv::WorkBitmap& bitmap) override {
         if (inner_ && inner_->CanDraw()) inner_->Present(bitmap);
     }
+    bool TakesRuns() const override { return inner_ != nullptr && inner_->TakesRuns(); }
+    void PresentRuns(const kdv::FrameChange& change) override {
+        if (inner_ && inner_->CanDraw()) inner_->PresentRuns(change);
+    }
     bool Sample() { return canDraw = inner_ && inner_->CanDraw(); }
     bool canDraw = false;
 

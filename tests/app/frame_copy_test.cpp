@@ -136,3 +136,56 @@ TEST(ScaleSpan, CoversEveryScreenPixelOfTheChangedPixels) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs converted straight from colour indices give the picture that expanding the whole
+// 16-bit frame gives, and leave every other pixel alone; scaling a changed span into a copy
+// of another size gives what scaling the whole picture gives.
+TEST(ConvertRuns, MatchesTheWholeFrameExpandedAndScaled) {
+    std::vector<uint8_t> frame(kW * kH);
+    uint16_t table16[256];
+    for (int i = 0; i < 256; ++i) table16[i] = uint16_t(i * 0x0101 * 37);
+    app::ColourTable colours;
+    app::BuildColourTable(table16, true, colours);
+    for (int scale : {1, 2}) {
+        const int w = kW * scale, h = kH * scale;
+        const size_t stride = size_t(w) + 3;
+        std::vector<uint32_t> image(stride * size_t(h), 0x12345678);
+        for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i * 7 + 1);
+        std::vector<kdv::PixelRun> runs = {{0, 320}, {5 * 320 + 10, 8}, {199 * 320 + 312, 8}};
+        const PixelSpan span =
+            app::ConvertRuns(frame.data(), runs, colours, scale, image.data(), stride);
+        EXPECT_EQ(span.left, 0);
+        EXPECT_EQ(span.top, 0);
+        EXPECT_EQ(span.right, w - 1);
+        EXPECT_EQ(span.bottom, h - 1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int fx = x / scale, fy = y / scale, i = fy * kW + fx;
+                const bool inRun =
+                    fy == 0 || (fy == 5 && fx >= 10 && fx < 18) || (fy == 199 && fx >= 312);
+                const uint32_t expected =
+                    inRun ? app::ExpandPixel(table16[frame[size_t(i)]], true) : 0x12345678u;
+                ASSERT_EQ(image[size_t(y) * stride + size_t(x)], expected) << x << "," << y;
+            }
+
+        // A window of another size: only the span is scaled again.
+        const int sw = 1000, sh = 587;
+        std::vector<uint32_t> whole(size_t(sw * sh)), part(size_t(sw * sh), 0);
+        app::ScaleInto(image.data(), stride, w, h, whole.data(), sw, sw, sh,
+                       {0, 0, sw - 1, sh - 1});
+        const PixelSpan changed{100, 50, 400, 70};
+        app::ScaleInto(image.data(), stride, w, h, part.data(), sw, sw, sh, changed);
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x) {
+                const bool in = x >= 100 && x <= 400 && y >= 50 && y <= 70;
+                ASSERT_EQ(part[size_t(y * sw + x)], in ? whole[size_t(y * sw + x)] : 0u);
+            }
+        EXPECT_EQ(whole[0], image[0]);
+        EXPECT_EQ(whole[size_t(sw * sh - 1)], image[size_t(h - 1) * stride + size_t(w - 1)]);
+    }
+    EXPECT_TRUE(app::ConvertRuns(frame.data(), {}, colours, 2, nullptr, 0).Empty());
+}
+
+}  // namespace

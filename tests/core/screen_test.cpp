@@ -114,8 +114,8 @@ TEST(Present, ShowsEveryOtherFrameAndDoublesPixels) {
     testkit::Rig rig;
     Game& g = rig.g();
     g.PixelTable[7] = 0x1234;
-    g.FrameScreen.bytes[4] = 7;                    // shown at (0, 0)
-    g.FrameScreen.bytes[4 + 199 * 320 + 319] = 7;  // shown at (319, 199)
+    g.FrameScreen.Set(4, 0, 7);          // shown at (0, 0)
+    g.FrameScreen.Set(4 + 319, 199, 7);  // shown at (319, 199)
     PresentFrame(g);
     PresentFrame(g);
     EXPECT_EQ(rig.display.presented, 1);
@@ -169,16 +169,16 @@ TEST(Present, OnlyChangedPixelsAreConvertedButEveryChangeShows) {
     auto px = [&](int x, int y) { return g.WorkBitmap.pixels[size_t(y * g.WorkBitmap.width + x)]; };
     ClearFrame(g.FrameScreen);
     present();
-    g.FrameScreen.bytes[4 + 50 * 320 + 77] = 200;
+    g.FrameScreen.Set(4 + 77, 50, 200);
     present();
     EXPECT_EQ(px(154, 100), g.PixelTable[200]);
     EXPECT_EQ(px(155, 101), g.PixelTable[200]);
-    g.FrameScreen.bytes[4 + 50 * 320 + 77] = 0;
+    g.FrameScreen.Set(4 + 77, 50, 0);
     present();
     EXPECT_EQ(px(154, 100), g.PixelTable[0]);
 
     // A new table, or a display mode set again at the same size, converts everything.
-    g.FrameScreen.bytes[4 + 10 * 320 + 10] = 63;
+    g.FrameScreen.Set(4 + 10, 10, 63);
     present();
     ClickMenu(g, "PaletteType");
     present();

@@ -72,4 +72,45 @@ void ExpandSpan(const uint16_t* source, size_t sourceStride, uint32_t* target, s
     }
 }
 
+void BuildColourTable(const uint16_t* pixels16, bool rgb565, ColourTable& colours) {
+    for (int i = 0; i < 256; ++i) colours[size_t(i)] = ExpandPixel(pixels16[i], rgb565);
+}
+
+PixelSpan ConvertRuns(const uint8_t* frame, const std::vector<kdv::PixelRun>& runs,
+                      const ColourTable& colours, int scale, uint32_t* image, size_t stride) {
+    constexpr int kWidth = 320;
+    PixelSpan span{kWidth * scale, 1 << 30, -1, -1};
+    for (const kdv::PixelRun& run : runs) {
+        const int y = run.first / kWidth, x = run.first % kWidth;
+        const int count = std::min<int>(run.count, kWidth - x);  // a run never leaves its row
+        const uint8_t* from = frame + run.first;
+        uint32_t* to = image + size_t(y * scale) * stride + size_t(x * scale);
+        if (scale == 1) {
+            for (int k = 0; k < count; ++k) to[k] = colours[from[k]];
+        } else {
+            for (int k = 0; k < count; ++k)
+                for (int s = 0; s < scale; ++s) to[k * scale + s] = colours[from[k]];
+            for (int row = 1; row < scale; ++row)
+                std::memcpy(to + size_t(row) * stride, to, size_t(count * scale) * 4);
+        }
+        span.left = std::min(span.left, x * scale);
+        span.right = std::max(span.right, (x + count) * scale - 1);
+        span.top = std::min(span.top, y * scale);
+        span.bottom = std::max(span.bottom, (y + 1) * scale - 1);
+    }
+    return span.right < 0 ? PixelSpan{} : span;
+}
+
+void ScaleInto(const uint32_t* image, size_t imageStride, int imageWidth, int imageHeight,
+               uint32_t* scaled, size_t stride, int width, int height, const PixelSpan& span) {
+    if (span.Empty() || width <= 0 || height <= 0) return;
+    const int left = std::max(span.left, 0), right = std::min(span.right, width - 1);
+    const int top = std::max(span.top, 0), bottom = std::min(span.bottom, height - 1);
+    for (int y = top; y <= bottom; ++y) {
+        const uint32_t* from = image + size_t(int64_t(y) * imageHeight / height) * imageStride;
+        uint32_t* to = scaled + size_t(y) * stride;
+        for (int x = left; x <= right; ++x) to[x] = from[int64_t(x) * imageWidth / width];
+    }
+}
+
 }  // namespace app

@@ -1,8 +1,12 @@
 #pragma once
 // The pixel work of the drawing area, without Qt: taking over a new 16-bit frame while noting
 // which part of it changed, and expanding 16-bit pixels to the 32-bit pixels the screen shows.
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "core/platform/services.h"
 
 namespace app {
 
@@ -49,5 +53,21 @@ constexpr uint32_t ExpandPixel(uint16_t pixel, bool rgb565) {
 // Expands the pixels of span from source into target (strides in pixels).
 void ExpandSpan(const uint16_t* source, size_t sourceStride, uint32_t* target, size_t targetStride,
                 const PixelSpan& span, bool rgb565);
+
+// The 32-bit pixels of the 256 colour indices, each its 16-bit pixel expanded.
+using ColourTable = std::array<uint32_t, 256>;
+void BuildColourTable(const uint16_t* pixels16, bool rgb565, ColourTable& colours);
+
+// Converts the runs of changed frame pixels (colour indices, 320 a row) straight into a 32-bit
+// image of scale times the frame's size (stride in pixels), each frame pixel a scale x scale
+// block. Returns the rectangle of image pixels written.
+PixelSpan ConvertRuns(const uint8_t* frame, const std::vector<kdv::PixelRun>& runs,
+                      const ColourTable& colours, int scale, uint32_t* image, size_t stride);
+
+// Brings the rectangle span of a scaled copy (width x height, stride in pixels) up to date
+// with the image it shows (imageWidth x imageHeight), nearest pixel: scaled pixel (x, y) is
+// image pixel (x * imageWidth / width, y * imageHeight / height).
+void ScaleInto(const uint32_t* image, size_t imageStride, int imageWidth, int imageHeight,
+               uint32_t* scaled, size_t stride, int width, int height, const PixelSpan& span);
 
 }  // namespace app

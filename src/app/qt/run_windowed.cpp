@@ -120,6 +120,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     SteadyClock clock;
     app::SdlInput input;
     app::MixerSound sound;
+    sound.OpenInBackground();  // the first frame does not wait for the audio probe
     app::TForm1 form(input);
 
     kdv::Services services;

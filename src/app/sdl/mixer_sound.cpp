@@ -23,8 +23,7 @@ MixerSound::~MixerSound() {
     Finalise();
 }
 
-void MixerSound::Initialise() {
-    if (open_) return;
+void MixerSound::Open() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
     if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
@@ -37,10 +36,59 @@ void MixerSound::Initialise() {
     Mix_QuerySpec(&frequency, &format, &channels);
     bytesPerSecond_ = frequency * channels * int(SDL_AUDIO_BITSIZE(format) / 8);
     channels_ = Mix_AllocateChannels(kChannels);
+}
+
+void MixerSound::OpenInBackground() {
+    if (open_ || opening_) return;
+    opening_ = true;
+    opened_ = false;
+    opener_ = std::thread([this] {
+        try {
+            Open();
+        } catch (const std::exception& error) {
+            openError_ = error.what();
+            if (openError_.empty()) openError_ = "no audio";
+        }
+        opened_ = true;
+    });
+}
+
+bool MixerSound::Settle(bool wait) {
+    if (opening_ && (wait || opened_)) {
+        opener_.join();
+        opening_ = false;
+        open_ = openError_.empty();
+        if (open_ && adopted_ && !pendingBank_.empty()) {
+            try {
+                LoadChunks(pendingBank_);
+            } catch (const std::exception&) {
+                // The bank was vouched for when it was handed over; a device that cannot take
+                // it plays nothing.
+            }
+        }
+        pendingBank_.clear();
+    }
+    return open_;
+}
+
+void MixerSound::Initialise() {
+    if (open_) return;
+    if (opening_) {
+        if (!opened_) {
+            adopted_ = true;  // the game goes on; the device joins when it is ready
+            return;
+        }
+        Settle(true);
+        if (!open_) throw std::runtime_error(openError_);
+        return;
+    }
+    Open();
     open_ = true;
 }
 
 void MixerSound::Finalise() {
+    Settle(true);
+    adopted_ = false;
     if (!open_) return;
     Mix_HaltChannel(-1);
     FreeChunks();
@@ -56,7 +104,16 @@ void MixerSound::FreeChunks() {
 }
 
 void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
+    if (opening_ && adopted_ && !Settle(false)) {
+        if (!opening_) throw std::runtime_error(openError_);
+        pendingBank_ = waves;  // loaded once the device is open
+        return;
+    }
     if (!open_) throw std::runtime_error("the audio device is not open");
+    LoadChunks(waves);
+}
+
+void MixerSound::LoadChunks(const std::vector<std::vector<uint8_t>>& waves) {
     Mix_HaltChannel(-1);
     FreeChunks();
     for (const auto& wave : waves) {
@@ -88,6 +145,7 @@ int MixerSound::FreeChannel() {
 }
 
 void MixerSound::Play(int item, int volume, bool wait) {
+    if (opening_ && adopted_) Settle(wait);  // a sound to wait for waits for the device too
     if (!open_ || item < 0 || item >= Count()) return;
     Mix_Chunk* chunk = chunks_[size_t(item)];
     if (!chunk) return;

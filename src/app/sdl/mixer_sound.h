@@ -1,6 +1,9 @@
 #pragma once
 // The game's sound device on SDL_mixer: one chunk per sound of the bank, each play on a free
 // channel of its own so that a sound already playing starts again as a further voice.
+#include <atomic>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "core/platform/services.h"
@@ -17,15 +20,27 @@ class MixerSound : public kdv::SoundDevice {
     MixerSound& operator=(const MixerSound&) = delete;
 
     void Initialise() override;  // throws std::runtime_error without an audio device
+    // Starts opening the device on a thread of its own, so that the window need not wait for
+    // the audio probe (which can sleep for a tenth of a second). Initialise then takes what
+    // the thread found if it is done, and otherwise lets the game go on: the sounds asked for
+    // before the device is open are not heard, and a device that fails to open stays silent.
+    void OpenInBackground();
     void Finalise() override;
     void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override;
-    int Count() const override { return int(chunks_.size()); }
+    // While the device is still opening, the bank it will play.
+    int Count() const override {
+        return int(opening_ && adopted_ ? pendingBank_.size() : chunks_.size());
+    }
     void Play(int item, int volume, bool wait) override;
 
     static constexpr int kChannels = 32;
     static constexpr int kMaxChannels = 128;
 
   private:
+    void Open();  // the device, or a throw
+    // Takes the background open's result when it is done (or waits for it); true when open.
+    bool Settle(bool wait);
+    void LoadChunks(const std::vector<std::vector<uint8_t>>& waves);
     void FreeChunks();
     int FreeChannel();
 
@@ -33,6 +48,12 @@ class MixerSound : public kdv::SoundDevice {
     int channels_ = 0;
     int bytesPerSecond_ = 0;
     std::vector<Mix_Chunk*> chunks_;
+    std::thread opener_;
+    std::atomic<bool> opened_{false};  // the thread has finished
+    bool opening_ = false;             // a background open has not been taken yet
+    bool adopted_ = false;             // Initialise left the open to the thread
+    std::string openError_;
+    std::vector<std::vector<uint8_t>> pendingBank_;
 };
 
 }  // namespace app

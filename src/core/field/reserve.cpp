@@ -118,6 +118,25 @@ void DrawLivesCounter(Game& game, int player) {
              " X " + std::to_string(game.Player(player).lives));
 }
 
+void DrawPanel(Game& game, int players) {
+    PanelShown now;
+    now.valid = true;
+    now.counters = uint8_t(players);
+    for (int p = 1; p <= players; ++p) now.lives[size_t(p - 1)] = game.Player(p).lives;
+    now.remaining = game.EnemyReserve.remaining;
+    for (int k = 1; k <= now.remaining && k <= kLineupSize; ++k)
+        now.icons[size_t(k)] = game.EnemyLineup[size_t(k)];
+    ScreenBuffer& frame = game.FrameScreen;
+    if (!frame.layer.lost && now == game.panelShown) return;
+    frame.ReleaseHeld();
+    frame.layer.drawing = true;
+    for (int p = 1; p <= players; ++p) DrawLivesCounter(game, p);
+    DrawReserveIcons(game);
+    frame.layer.drawing = false;
+    frame.layer.lost = false;
+    game.panelShown = now;
+}
+
 void TileAnimationStep(Game& game) {
     const int32_t now = GetClock(game);
     TileAnimation& tiles = game.TileAnimation;

@@ -214,8 +214,7 @@ void WorldUpdate(Game& game, bool twoPlayers) {
     for (int p = 1; p <= players; ++p) PlayerCaptionStep(game, p);
     BaseCaptionStep(game);
     TileAnimationStep(game);
-    for (int p = 1; p <= players; ++p) DrawLivesCounter(game, p);
-    DrawReserveIcons(game);
+    DrawPanel(game, players);
     PresentFrame(game);
 }
 

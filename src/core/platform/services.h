@@ -19,6 +19,22 @@ struct FileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Pixels of the 320 x 200 frame that changed since the frame presented before it.
+struct PixelRun {
+    uint16_t first = 0;  // row-major index
+    uint16_t count = 0;  // never past the end of its row
+};
+
+// A presented frame as colour indices, for a display that converts them itself.
+struct FrameChange {
+    const uint8_t* pixels = nullptr;  // 320 x 200 colour indices, row-major
+    const uint16_t* table = nullptr;  // the 256 16-bit pixels of the colour indices
+    bool rgb565 = false;              // the table's pixels are 5-6-5, else 5-5-5
+    int scale = 1;                    // 1 for 320 x 200, 2 for 640 x 400
+    bool whole = false;               // every pixel counts as changed (size or table changed)
+    const std::vector<PixelRun>* runs = nullptr;
+};
+
 class Display {
   public:
     virtual ~Display() = default;
@@ -29,6 +45,10 @@ class Display {
     // False for a display that shows nothing (a replay checked flat out): the frame is then
     // not converted at all.
     virtual bool WantsPixels() const { return true; }
+    // True for a display that takes the changed pixels as colour indices (PresentRuns) in
+    // place of the 16-bit bitmap, which is then left as it was.
+    virtual bool TakesRuns() const { return false; }
+    virtual void PresentRuns(const FrameChange&) {}
 };
 
 class SoundDevice {

@@ -43,6 +43,7 @@ std::string AssetErrorText(uint16_t code) {
 void LoadTitlePicture(Game& game) {
     auto data = game.io.files->Read(kGraphicsFile, 0, kTitleBytes);
     if (!data) throw FileError("File \"data\\tank.grp\" cannot be opened");
+    game.TitlePicture.MarkAll();
     CopyRead(data, game.TitlePicture.bytes.data(), kTitleBytes);
 }
 
@@ -60,18 +61,24 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     uint32_t o = uint32_t(y * kScreenWidth + x);
     for (int row = 0; row < 16; ++row, source += 16) {
         if (o <= uint32_t(kScreenBytes - 16)) {
-            Row v, old;
-            std::memcpy(&v, source, 16);
-            std::memcpy(&old, target + o, 16);
-            const Row keep = Row(v == 255);
-            v = v + (offset & ~Row(v == 0));
-            const Row out = (old & keep) | (v & ~keep);
-            std::memcpy(target + o, &out, 16);
+            uint64_t halves[2];
+            std::memcpy(halves, source, 16);
+            if ((halves[0] & halves[1]) != ~uint64_t(0)) {  // a row all transparent writes nothing
+                destination.Mark(o, o + 15);
+                Row v, old;
+                std::memcpy(&v, source, 16);
+                std::memcpy(&old, target + o, 16);
+                const Row keep = Row(v == 255);
+                v = v + (offset & ~Row(v == 0));
+                const Row out = (old & keep) | (v & ~keep);
+                std::memcpy(target + o, &out, 16);
+            }
         } else {
             for (int col = 0; col < 16; ++col) {  // a row reaching past the buffer's end
                 uint8_t v = source[col];
                 if (v == kTransparent || o + uint32_t(col) >= uint32_t(kScreenBytes)) continue;
                 if (colourOffset != 0 && v != 0) v = uint8_t(v + colourOffset);
+                destination.Mark(o + uint32_t(col), o + uint32_t(col));
                 target[o + uint32_t(col)] = v;
             }
         }

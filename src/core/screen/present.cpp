@@ -1,10 +1,31 @@
 #include "core/screen/present.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/game.h"
 
 namespace kdv {
+namespace {
+
+constexpr int kChunk = 8;  // pixels compared and converted at a time; rows hold whole chunks
+
+void ConvertChunk(const uint8_t* frame, int first, const uint16_t* table, const uint32_t* pairs,
+                  bool small, uint16_t* out) {
+    if (small) {
+        for (int k = 0; k < kChunk; ++k) out[first + k] = table[frame[first + k]];
+        return;
+    }
+    // Each frame pixel becomes a 2 x 2 block.
+    const int y = first / kScreenWidth, x = first % kScreenWidth;
+    uint16_t* row0 = out + size_t(2 * y) * 640 + 2 * x;
+    for (int k = 0; k < kChunk; ++k) {
+        std::memcpy(row0 + 2 * k, &pairs[frame[first + k]], 4);
+        std::memcpy(row0 + 640 + 2 * k, &pairs[frame[first + k]], 4);
+    }
+}
+
+}  // namespace
 
 void PresentFrame(Game& game) {
     game.PresentToggle ^= 1;
@@ -18,45 +39,68 @@ void PresentFrame(Game& game) {
     const bool small = game.Settings.smallScreen;
     const int width = small ? 320 : 640;
     const int height = small ? 200 : 400;
-    if (bitmap.width != width || bitmap.height != height) {
+    const bool runsOnly = display->TakesRuns();
+    if (!runsOnly && (bitmap.width != width || bitmap.height != height)) {
         bitmap.Resize(width, height);
         game.presentCache.valid = false;
     }
 
-    const uint8_t* frame = game.FrameScreen.bytes.data() + kPresentOffset;
+    ScreenBuffer& screen = game.FrameScreen;
+    const uint8_t* frame = screen.bytes.data() + kPresentOffset;
     const uint16_t* table = game.PixelTable.data();
     uint16_t* out = bitmap.pixels.data();
     PresentCache& cache = game.presentCache;
     const bool all = !cache.valid || cache.width != width || cache.table != game.PixelTable;
     uint8_t* previous = cache.frame.data();
     uint32_t pairs[256];
-    if (!small)
+    if (!small && !runsOnly)
         for (int i = 0; i < 256; ++i) pairs[i] = uint32_t(table[i]) * 0x10001u;
 
-    // A run of pixels that has not changed since the last frame is skipped: 32 at a time
-    // where the frame stands still, then eight at a time around what moved.
-    for (int block = 0; block < kScreenPixels; block += 32) {
-        if (!all && std::memcmp(frame + block, previous + block, 32) == 0) continue;
-        for (int i = block; i < block + 32; i += 8) {
-            if (!all && std::memcmp(frame + i, previous + i, 8) == 0) continue;
-            std::memcpy(previous + i, frame + i, 8);
-            if (small) {
-                for (int k = 0; k < 8; ++k) out[i + k] = table[frame[i + k]];
-                continue;
+    std::vector<PixelRun>& runs = cache.runs;
+    runs.clear();
+    auto convert = [&](int first) {
+        std::memcpy(previous + first, frame + first, kChunk);
+        if (!runsOnly) ConvertChunk(frame, first, table, pairs, small, out);
+        // Runs stop at the end of a row, so that a display can take one row at a time.
+        if (!runs.empty() && runs.back().first + runs.back().count == first &&
+            first % kScreenWidth != 0)
+            runs.back().count = uint16_t(runs.back().count + kChunk);
+        else
+            runs.push_back({uint16_t(first), uint16_t(kChunk)});
+    };
+    if (all) {
+        for (int first = 0; first < kScreenPixels; first += kChunk) convert(first);
+    } else {
+        // Only blocks written since the last conversion can differ from it; of those, only
+        // the chunks that really changed are converted (a tank that stood still is drawn
+        // again every tick).
+        int next = 0;  // chunks before it are done
+        screen.shownMarks.ForEach([&](int block) {
+            const int start = block * kBlockBytes - kPresentOffset;
+            const int stop = std::min(start + kBlockBytes, kScreenPixels);
+            for (int first = std::max(next, std::max(start, 0) / kChunk * kChunk); first < stop;
+                 first += kChunk) {
+                if (std::memcmp(frame + first, previous + first, kChunk) != 0) convert(first);
+                next = first + kChunk;
             }
-            // Each frame pixel becomes a 2 x 2 block.
-            const int y = i / kScreenWidth, x = i % kScreenWidth;
-            uint16_t* row0 = out + size_t(2 * y) * 640 + 2 * x;
-            for (int k = 0; k < 8; ++k) {
-                std::memcpy(row0 + 2 * k, &pairs[frame[i + k]], 4);
-                std::memcpy(row0 + 640 + 2 * k, &pairs[frame[i + k]], 4);
-            }
-        }
+        });
     }
+    screen.shownMarks.Clear();
     cache.valid = true;
     cache.width = width;
     cache.table = game.PixelTable;
-    display->Present(bitmap);
+    if (!runsOnly) {
+        display->Present(bitmap);
+        return;
+    }
+    FrameChange change;
+    change.pixels = frame;
+    change.table = table;
+    change.rgb565 = bitmap.rgb565;
+    change.scale = small ? 1 : 2;
+    change.whole = all;
+    change.runs = &runs;
+    display->PresentRuns(change);
 }
 
 }  // namespace kdv

@@ -2,20 +2,24 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
+#include "core/platform/services.h"
 #include "core/screen/screen.h"
 
 namespace kdv {
 
 struct Game;
 
-// What the work bitmap was last converted from, so that a presented frame converts only the
-// pixels that changed since. Any change of table or size converts the whole frame.
+// What the work bitmap was last converted from, so that a presented frame looks only at the
+// blocks written since and converts only the pixels that changed. Any change of table or size
+// converts the whole frame.
 struct PresentCache {
     bool valid = false;
     int width = 0;
     PixelTable table{};
     std::array<uint8_t, kScreenPixels> frame{};
+    std::vector<PixelRun> runs;  // what changed in the frame presented last
 };
 
 // Converts every second frame into the 16-bit work bitmap and hands it to the display.

@@ -5,7 +5,77 @@
 
 namespace kdv {
 
+void BlockSet::AddRange(int first, int last) {
+    for (int w = first >> 6; w <= last >> 6; ++w) {
+        uint64_t bits = ~uint64_t(0);
+        if (w == first >> 6) bits &= ~uint64_t(0) << (first & 63);
+        if (w == last >> 6) bits &= ~uint64_t(0) >> (63 - (last & 63));
+        words_[size_t(w)] |= bits;
+    }
+}
+
+bool BlockSet::Empty() const {
+    for (uint64_t w : words_)
+        if (w) return false;
+    return true;
+}
+
+bool BlockSet::Intersects(const BlockSet& other) const {
+    for (int w = 0; w < kWords; ++w)
+        if (words_[size_t(w)] & other.words_[size_t(w)]) return true;
+    return false;
+}
+
+BlockSet& BlockSet::operator|=(const BlockSet& other) {
+    for (int w = 0; w < kWords; ++w) words_[size_t(w)] |= other.words_[size_t(w)];
+    return *this;
+}
+
+BlockSet& BlockSet::operator&=(const BlockSet& other) {
+    for (int w = 0; w < kWords; ++w) words_[size_t(w)] &= other.words_[size_t(w)];
+    return *this;
+}
+
+BlockSet& BlockSet::Remove(const BlockSet& other) {
+    for (int w = 0; w < kWords; ++w) words_[size_t(w)] &= ~other.words_[size_t(w)];
+    return *this;
+}
+
+void ScreenBuffer::MarkRange(int first, int last) {
+    BlockSet range;
+    range.AddRange(first, last);
+    if (layer.held.Intersects(range)) {
+        BlockSet released = layer.held;
+        released &= range;
+        released.ForEach([this](int block) { Release(block); });
+    }
+    (layer.drawing ? layer.drawn : copyMarks) |= range;
+    shownMarks |= range;
+}
+
+void ScreenBuffer::Release(int block) {
+    const size_t at = size_t(block) * kBlockBytes;
+    const size_t count = std::min<size_t>(kBlockBytes, kScreenBytes - at);
+    std::memcpy(bytes.data() + at, layer.under.data() + at, count);
+    layer.held.Drop(block);
+    layer.lost = true;
+    // The bytes are back to what the copy left there; only the presenter has to know.
+    shownMarks.Add(block);
+}
+
+void ScreenBuffer::ReleaseHeld() {
+    layer.held.ForEach([this](int block) {
+        const size_t at = size_t(block) * kBlockBytes;
+        std::memcpy(bytes.data() + at, layer.under.data() + at,
+                    std::min<size_t>(kBlockBytes, kScreenBytes - at));
+    });
+    shownMarks |= layer.held;
+    layer.held.Clear();
+    layer.lost = true;
+}
+
 void ScreenBuffer::SetSize(uint16_t width, uint16_t height) {
+    Mark(0, 3);
     bytes[0] = uint8_t(width);
     bytes[1] = uint8_t(width >> 8);
     bytes[2] = uint8_t(height);
@@ -32,6 +102,7 @@ void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table) {
 }
 
 void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
+    buffer.Mark(0, kScreenPixels - 1);
     std::memset(buffer.bytes.data(), colour, kScreenPixels);
 }
 
@@ -39,13 +110,47 @@ void ClearFrame(ScreenBuffer& frame) {
     FillScreen(frame, 0);
 }
 
-void CopyToFrame(ScreenBuffer& frame, const ScreenBuffer& source) {
-    std::memcpy(frame.bytes.data(), source.bytes.data(), kScreenPixels);
+void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
+    const auto from = reinterpret_cast<uintptr_t>(&source);
+    BlockSet copy = frame.copyMarks;
+    copy |= source.copyMarks;
+    if (frame.copiedFrom != from) {
+        // Another source, or a frame copied in from elsewhere: nothing is known.
+        copy.AddRange(0, kCopiedBlocks - 1);
+        frame.copiedFrom = from;
+    }
+    BlockSet beyond;  // the slack after the screen is never copied
+    beyond.AddRange(kCopiedBlocks, kScreenBlocks - 1);
+    copy.Remove(beyond);
+    uint8_t* to = frame.bytes.data();
+    const uint8_t* in = source.bytes.data();
+    copy.ForEach([&](int block) {
+        std::memcpy(to + block * kBlockBytes, in + block * kBlockBytes, kBlockBytes);
+    });
+    frame.shownMarks |= copy;
+
+    // The overlay drawn since the last copy is held where nothing else wrote, with what the
+    // copy would have put under it; where the copy went over it, it has to be drawn again.
+    HeldLayer& layer = frame.layer;
+    if (layer.held.Intersects(copy) || layer.drawn.Intersects(copy)) layer.lost = true;
+    layer.held.Remove(copy);
+    layer.drawn.Remove(copy);
+    layer.drawn.Remove(layer.held);
+    if (!layer.drawn.Empty()) {
+        if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
+        layer.drawn.ForEach([&](int block) {
+            std::memcpy(layer.under.data() + block * kBlockBytes, in + block * kBlockBytes,
+                        kBlockBytes);
+        });
+        layer.held |= layer.drawn;
+        layer.drawn.Clear();
+    }
+    frame.copyMarks.Clear();
+    source.copyMarks.Clear();
 }
 
 void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour) {
-    if (x >= 0 && x < kScreenWidth && y >= 0 && y < kScreenHeight)
-        back.bytes[size_t(y * kScreenWidth + x)] = colour;
+    if (x >= 0 && x < kScreenWidth && y >= 0 && y < kScreenHeight) back.Set(x, y, colour);
 }
 
 // Lines are clipped pixel by pixel; the loops skip the part that cannot be on the screen.
@@ -53,6 +158,7 @@ void DrawBackHLine(ScreenBuffer& back, int x1, int x2, int y, uint8_t colour) {
     x1 = std::max(x1, 0);
     x2 = std::min(x2, kScreenWidth - 1);
     if (y < 0 || y >= kScreenHeight || x1 > x2) return;
+    back.Mark(size_t(y * kScreenWidth + x1), size_t(y * kScreenWidth + x2));
     std::memset(back.bytes.data() + size_t(y * kScreenWidth + x1), colour, size_t(x2 - x1 + 1));
 }
 
@@ -85,9 +191,10 @@ void BlitPicture(ScreenBuffer& back, int x, int y, const ScreenBuffer& picture, 
         const int count = std::min(width, maxPixels - row * width);
         long target = long(y + row) * kScreenWidth + x;
         long first = std::max(0L, -target), last = std::min<long>(count, kScreenBytes - target);
-        if (first < last)
-            std::memcpy(back.bytes.data() + target + first,
-                        picture.bytes.data() + 4 + long(row) * width + first, size_t(last - first));
+        if (first >= last) continue;
+        back.Mark(size_t(target + first), size_t(target + last - 1));
+        std::memcpy(back.bytes.data() + target + first,
+                    picture.bytes.data() + 4 + long(row) * width + first, size_t(last - first));
     }
 }
 

@@ -17,9 +17,61 @@ constexpr int kPixelRoom = 64161;             // pixel field of a screen buffer,
 constexpr int kScreenBytes = 4 + kPixelRoom;  // width, height, pixels
 constexpr int kPresentOffset = 4;             // drawing offset of the first shown pixel
 
+constexpr int kBlockBytes = 32;  // the grain in which writes to a buffer are noted
+constexpr int kScreenBlocks = (kScreenBytes + kBlockBytes - 1) / kBlockBytes;
+constexpr int kCopiedBlocks = kScreenPixels / kBlockBytes;  // what CopyToFrame covers
+
+// A set of blocks of a screen buffer.
+class BlockSet {
+  public:
+    static constexpr int kWords = (kScreenBlocks + 63) / 64;
+
+    bool Has(int block) const { return words_[size_t(block >> 6)] >> (block & 63) & 1; }
+    void Add(int block) { words_[size_t(block >> 6)] |= uint64_t(1) << (block & 63); }
+    void Drop(int block) { words_[size_t(block >> 6)] &= ~(uint64_t(1) << (block & 63)); }
+    void AddRange(int first, int last);  // inclusive
+    void Clear() { words_.fill(0); }
+    bool Empty() const;
+    bool Intersects(const BlockSet& other) const;
+    BlockSet& operator|=(const BlockSet& other);
+    BlockSet& operator&=(const BlockSet& other);
+    BlockSet& Remove(const BlockSet& other);
+    bool operator==(const BlockSet&) const = default;
+    // Calls f(block) for every block of the set, in ascending order.
+    template <typename F>
+    void ForEach(F f) const {
+        for (int w = 0; w < kWords; ++w)
+            for (uint64_t bits = words_[size_t(w)]; bits; bits &= bits - 1)
+                f(w * 64 + __builtin_ctzll(bits));
+    }
+
+  private:
+    std::array<uint64_t, kWords> words_{};
+};
+
+struct ScreenBuffer;
+
+// An overlay that a frame keeps from one tick to the next instead of drawing it again: the
+// side panel, which changes a few times a stage. Its blocks skip the copy of the background
+// while nothing else touches them; what the copy would have put there is kept in `under`, so
+// that any other write or read there sees exactly the frame it would have seen.
+struct HeldLayer {
+    BlockSet drawn;        // blocks the overlay drew into since the last copy
+    BlockSet held;         // blocks that skipped the copy and show the overlay over `under`
+    bool drawing = false;  // the overlay is being drawn: its writes go to `drawn`
+    bool lost = true;      // part of it was overwritten or copied over: draw it again
+    std::vector<uint8_t> under;
+};
+
 // A picture or screen buffer: width and height (unsigned 16-bit, little-endian), then pixels.
+// Every write goes through Mark, which notes the blocks written for the copy into the frame
+// and for the presenter; the notes are bookkeeping and never part of the picture.
 struct ScreenBuffer {
     std::array<uint8_t, kScreenBytes> bytes{};
+    BlockSet copyMarks;   // written since the buffer last took part in CopyToFrame
+    BlockSet shownMarks;  // written since the presenter last converted the frame
+    HeldLayer layer;
+    uintptr_t copiedFrom = 0;  // the source of the last CopyToFrame into this buffer
 
     uint16_t Width() const { return uint16_t(bytes[0] | bytes[1] << 8); }
     uint16_t Height() const { return uint16_t(bytes[2] | bytes[3] << 8); }
@@ -28,13 +80,33 @@ struct ScreenBuffer {
     // that nothing can see past the edges of memory.
     uint8_t At(int x, int y) const {
         long off = long(y) * kScreenWidth + x;
-        return (off >= 0 && off < kScreenBytes) ? bytes[size_t(off)] : 208;
+        if (off < 0 || off >= kScreenBytes) return 208;
+        if (layer.held.Has(int(off / kBlockBytes))) return layer.under[size_t(off)];
+        return bytes[size_t(off)];
     }
     // Writes the byte at drawing position (x, y); nothing outside the buffer.
     void Set(int x, int y, uint8_t colour) {
         long off = long(y) * kScreenWidth + x;
-        if (off >= 0 && off < kScreenBytes) bytes[size_t(off)] = colour;
+        if (off < 0 || off >= kScreenBytes) return;
+        Mark(size_t(off), size_t(off));
+        bytes[size_t(off)] = colour;
     }
+    // Notes that the bytes first..last (inclusive, inside the buffer) are about to be written.
+    void Mark(size_t first, size_t last) {
+        const int b0 = int(first / kBlockBytes), b1 = int(last / kBlockBytes);
+        if (b0 != b1) return MarkRange(b0, b1);
+        if (layer.held.Has(b0)) Release(b0);
+        (layer.drawing ? layer.drawn : copyMarks).Add(b0);
+        shownMarks.Add(b0);
+    }
+    // Every block written, as after a change the notes cannot follow.
+    void MarkAll() { MarkRange(0, kScreenBlocks - 1); }
+    // Puts back what lies under the held overlay, which is then to be drawn again.
+    void ReleaseHeld();
+
+  private:
+    void MarkRange(int first, int last);
+    void Release(int block);
 };
 
 using Palette = std::array<uint8_t, 768>;  // 256 x (red, green, blue), each 0..63
@@ -55,7 +127,9 @@ void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table);
 
 void FillScreen(ScreenBuffer& buffer, uint8_t colour);
 void ClearFrame(ScreenBuffer& frame);
-void CopyToFrame(ScreenBuffer& frame, const ScreenBuffer& source);
+// Copies only the blocks in which frame and source may differ: those either was written in
+// since the last copy between them.
+void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source);
 void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour);
 void DrawBackHLine(ScreenBuffer& back, int x1, int x2, int y, uint8_t colour);
 void DrawBackVLine(ScreenBuffer& back, int x, int y1, int y2, uint8_t colour);
