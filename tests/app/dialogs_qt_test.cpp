@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,11 +32,13 @@
 #include "app/qt/frame_copy.h"
 #include "app/qt/main_window.h"
 #include "app/runner/command_line.h"
+#include "app/qt/replay_list.h"
 #include "app/runner/state_json.h"
 #include "app/sdl/sdl_input.h"
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
 
@@ -464,4 +468,51 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
             EXPECT_NE(forms.find("\"caption\": \"" + caption + "\""), std::string::npos) << name;
         }
     }
+// Watch Replay lists the kept games of the window's own recorder in columns, newest first, with
+// every text whole; Ok gives the chosen file.
+TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
+    replay::Recorder recorder(false);
+    Window w(&recorder);
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("kordavel-list-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::vector<replay::Replay> games;
+    for (const char* start : {"MStart1Player", "MStart2Player"}) {
+        recorder.MenuItem(*w.game, start);
+        kdv::ClickMenu(*w.game, start);
+        recorder.AfterAction(*w.game);
+        const long until = w.form->TicksRun() + 30;
+        QElapsedTimer waited;
+        waited.start();
+        while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
+        auto game = recorder.GameInProgress();
+        ASSERT_TRUE(game);
+        std::string error;
+        ASSERT_FALSE(replay::SaveGame(folder, *game, std::chrono::system_clock::now(), error).empty())
+            << error;
+        games.push_back(*game);
+    }
+    app::ReplayList list(w.form.get(), folder, 0);
+    list.show();
+    QApplication::processEvents();
+    QTreeWidget& table = list.Table();
+    ASSERT_EQ(table.columnCount(), 5);
+    ASSERT_EQ(table.topLevelItemCount(), 2);
+    const QTreeWidgetItem* newest = table.topLevelItem(0);
+    const replay::Header& h = games[1].header;
+    EXPECT_EQ(newest->text(1), "Two players");
+    EXPECT_EQ(newest->text(2), QString::number(h.stage));
+    EXPECT_EQ(newest->text(3).toStdString(), app::LengthText(h.ticks));
+    EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
+    EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
+    const QFontMetrics metrics(table.font());
+    for (int c = 0; c < 5; ++c)
+        EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
+    table.setCurrentItem(table.topLevelItem(1));
+    list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    std::string error;
+    const auto chosen = replay::LoadReplay(list.Chosen(), error);
+    ASSERT_TRUE(chosen) << error;
+    EXPECT_EQ(chosen->header.mode, kdv::gmOnePlayer);
+    std::filesystem::remove_all(folder);
 }

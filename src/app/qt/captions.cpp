@@ -147,6 +147,18 @@ constexpr Translation kUiTexts[] = {
     {"Start", "Старт"},
     {"Pause", "Пауза"},
     {"The level file holds no stage.", "В файле уровней нет ни одного уровня."},
+    {"Date", "Дата"},
+    {"Mode", "Режим"},
+    {"Stage", "Уровень"},
+    {"Length", "Длительность"},
+    {"Scores", "Очки"},
+    {"One player", "Один игрок"},
+    {"Two players", "Два игрока"},
+    {"Duel", "Дуэль"},
+    {"No game", "Без игры"},
+    {"Other File…", "Другой файл…"},
+    {"The replay was not saved: ", "Запись игры не сохранена: "},
+    {"Paused", "Пауза"},
 };
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// File -> Watch Replay: the kept games of the replay folder in columns (when, mode, stage,
+// length, the players' scores), newest first, and a button for any other file.
+#include <QDialog>
+#include <filesystem>
+#include <string>
+
+class QTreeWidget;
+
+namespace app {
+
+class ReplayList : public QDialog {
+    Q_OBJECT
+  public:
+    ReplayList(QWidget* parent, const std::filesystem::path& folder, int language);
+    // The file chosen, or empty.
+    const std::string& Chosen() const { return chosen_; }
+    QTreeWidget& Table() { return *table_; }
+
+  private:
+    void Choose();
+    void OtherFile();
+
+    std::filesystem::path folder_;
+    int language_;
+    QTreeWidget* table_ = nullptr;
+    std::string chosen_;
+};
+
+// "1:02:03" or "4:05": a replay's length in ticks of 13 ms.
+std::string LengthText(int64_t ticks);
+
+}  // namespace app
