@@ -94,10 +94,13 @@ struct ScreenBuffer {
     // Notes that the bytes first..last (inclusive, inside the buffer) are about to be written.
     void Mark(size_t first, size_t last) {
         const int b0 = int(first / kBlockBytes), b1 = int(last / kBlockBytes);
-        if (b0 != b1) return MarkRange(b0, b1);
-        if (layer.held.Has(b0)) Release(b0);
-        (layer.drawing ? layer.drawn : copyMarks).Add(b0);
-        shownMarks.Add(b0);
+        if (b1 - b0 > 2) return MarkRange(b0, b1);
+        for (int b = b0; b <= b1; ++b) MarkBlock(b);  // a sprite row or a pixel
+    }
+    void MarkBlock(int block) {
+        if (layer.held.Has(block)) Release(block);
+        (layer.drawing ? layer.drawn : copyMarks).Add(block);
+        shownMarks.Add(block);
     }
     // Every block written, as after a change the notes cannot follow.
     void MarkAll() { MarkRange(0, kScreenBlocks - 1); }
