@@ -468,6 +468,8 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
             EXPECT_NE(forms.find("\"caption\": \"" + caption + "\""), std::string::npos) << name;
         }
     }
+}
+
 // Watch Replay lists the kept games of the window's own recorder in columns, newest first, with
 // every text whole; Ok gives the chosen file.
 TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
