@@ -351,10 +351,12 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_verify(const uint8_t* data, int size) {
     } else {
         while (!window.closeRequested && playback.Step())
             if (window.failed) break;
+        if (!window.failed && playback.TicksRun() == int64_t(playback.Data().header.ticks))
+            playback.Finish();
         if (window.failed)
             result = "error: " + window.failure;
-        else if (!playback.InStep())
-            result = "error: the replay did not play as it was recorded";
+        else if (playback.PartedAt())
+            result = "error: " + playback.PartedMessage();
         else
             result = web::HashLine(playback.Game(), long(playback.TicksRun()));
     }
