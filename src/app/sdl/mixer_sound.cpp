@@ -49,6 +49,8 @@ void MixerSound::OpenInBackground() {
             openError_ = error.what();
             if (openError_.empty()) openError_ = "no audio";
         }
+        // SDL keeps this thread's error text until told; the thread ends here.
+        SDL_TLSCleanup();
         opened_ = true;
     });
 }
