@@ -31,8 +31,8 @@
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_copy.h"
 #include "app/qt/main_window.h"
-#include "app/runner/command_line.h"
 #include "app/qt/replay_list.h"
+#include "app/runner/command_line.h"
 #include "app/runner/state_json.h"
 #include "app/sdl/sdl_input.h"
 #include "core/controls/player_controls.h"
@@ -336,7 +336,7 @@ std::pair<int, int> RowsOverPicture(app::DrawSurface& surface) {
     const QRect target(QPoint(fit.left, fit.top), QPoint(fit.right, fit.bottom));
     QImage picture(shot.size(), QImage::Format_RGB32);
     picture.fill(Qt::black);
-    QPainter(&picture).drawImage(target, surface.View());
+    QPainter(&picture).drawImage(target.topLeft(), surface.Shown());
     int first = -1, last = -1;
     for (int y = 0; y < shot.height(); ++y)
         for (int x = 0; x < shot.width(); ++x)
@@ -385,9 +385,9 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
         Tap(&surface, Qt::Key_P);
         EXPECT_EQ(surface.Overlay(), QStringList{caption("OverlayReplayPaused")});
         EXPECT_TRUE(w.form->windowTitle().endsWith(caption("ReplayPaused")));
-        const QImage frame = surface.Frame().copy();
+        const QImage frame = surface.View().copy();
         RunTicks(10);
-        EXPECT_EQ(surface.Frame(), frame);  // paused, and the text is not in the frame
+        EXPECT_EQ(surface.View(), frame);  // paused, and the text is not in the frame
         // Text over the top of the picture only.
         const auto [first, last] = RowsOverPicture(surface);
         EXPECT_GE(first, 0);
@@ -490,7 +490,8 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
         auto game = recorder.GameInProgress();
         ASSERT_TRUE(game);
         std::string error;
-        ASSERT_FALSE(replay::SaveGame(folder, *game, std::chrono::system_clock::now(), error).empty())
+        ASSERT_FALSE(
+            replay::SaveGame(folder, *game, std::chrono::system_clock::now(), error).empty())
             << error;
         games.push_back(*game);
     }
@@ -517,4 +518,101 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     ASSERT_TRUE(chosen) << error;
     EXPECT_EQ(chosen->header.mode, kdv::gmOnePlayer);
     std::filesystem::remove_all(folder);
+}
+
+namespace {
+
+// The drawing area as the window has it, checking every frame it is given: what it holds at the
+// mode's size, and what it paints at the widget's size, must equal a full conversion of the
+// game's frame, and a full rescale of that.
+struct CheckedSurface : app::DrawSurface {
+    const kdv::Game* game = nullptr;
+    size_t dropRun = SIZE_MAX;  // a run to lose, to show the check notices
+    long checked = 0;
+    std::string fault;
+
+    void PresentRuns(const kdv::FrameChange& change) override {
+        std::vector<kdv::PixelRun> runs = *change.runs;
+        if (dropRun < runs.size()) runs.erase(runs.begin() + long(dropRun));
+        kdv::FrameChange given = change;
+        given.runs = &runs;
+        DrawSurface::PresentRuns(given);
+        if (!fault.empty()) return;
+        ++checked;
+        const QImage& view = View();
+        const int scale = change.scale;
+        uint32_t colours[256];
+        for (int i = 0; i < 256; ++i)
+            colours[i] = app::ExpandPixel(game->PixelTable[size_t(i)], change.rgb565);
+        for (int y = 0; y < view.height() && fault.empty(); ++y) {
+            const auto* row = reinterpret_cast<const uint32_t*>(view.constScanLine(y));
+            const uint8_t* frame = game->FrameScreen.bytes.data() + kdv::kPresentOffset +
+                                   (y / scale) * kdv::kScreenWidth;
+            for (int x = 0; x < view.width(); ++x)
+                if (row[x] != colours[frame[x / scale]]) {
+                    fault = "view pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+                    break;
+                }
+        }
+        const QImage& shown = Shown();
+        if (!fault.empty() || shown.size() == view.size()) return;
+        QImage full(shown.size(), QImage::Format_RGB32);
+        app::ScaleInto(reinterpret_cast<const uint32_t*>(view.constBits()),
+                       size_t(view.bytesPerLine() / 4), view.width(), view.height(),
+                       reinterpret_cast<uint32_t*>(full.bits()), size_t(full.bytesPerLine() / 4),
+                       full.width(), full.height(), {0, 0, full.width() - 1, full.height() - 1});
+        if (full != shown) fault = "scaled picture";
+    }
+};
+
+// Plays the shipped game for a while into a checked surface of the given widget size; the
+// first fault, or empty.
+std::string PlayInto(CheckedSurface& surface, QSize size, bool small) {
+    App();
+    const fs::path root =
+        fs::temp_directory_path() / ("kordavel-draw-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data", fs::copy_options::recursive);
+    adapters::DiskFiles files(root);
+    adapters::VirtualPlatform platform;
+    kdv::Services services = platform.ServicesWith(files);
+    services.display = &surface;
+    surface.resize(size);
+    surface.show();
+    auto game = kdv::MakeGame(services);
+    surface.game = game.get();
+    kdv::FormCreate(*game);
+    if (!kdv::FormActivate(*game)) return "the game did not start";
+    game->Settings.smallScreen = small;
+    kdv::ClickMenu(*game, "MStart1Player");
+    for (long tick = 0; tick < 3000 && surface.fault.empty(); ++tick) {
+        // Fire and turn now and then, so that shots, walls and explosions change the picture.
+        platform.input.SetKey(game->Settings.keys1[4], tick % 40 < 3);
+        platform.input.SetKey(game->Settings.keys1[size_t(tick / 150 % 4)], tick % 150 < 90);
+        platform.input.SetKey(game->Settings.keys1[5], tick % 200 < 2);
+        kdv::DXTimerTimer(*game);
+        platform.clock.now += kdv::kTimerInterval;
+    }
+    fs::remove_all(root);
+    if (surface.fault.empty() && surface.checked < 1000) return "too few frames presented";
+    return surface.fault;
+}
+
+}  // namespace
+
+// The window converts only the runs of pixels that changed, and rescales only the rows they
+// touch; over a long game that must still show exactly what converting everything would, at
+// both mode sizes and at a size the picture is scaled to. Losing a single run is noticed.
+TEST(DrawSurface, ShowsWhatAFullConversionWouldAtEveryPresentedFrame) {
+    App();
+    for (auto [size, small] : {std::pair{QSize(640, 400), false}, std::pair{QSize(320, 200), true},
+                               std::pair{QSize(1000, 700), false}}) {
+        SCOPED_TRACE(size.width());
+        CheckedSurface surface;
+        EXPECT_EQ(PlayInto(surface, size, small), "");
+    }
+    CheckedSurface broken;
+    broken.dropRun = 0;
+    EXPECT_NE(PlayInto(broken, QSize(640, 400), false), "");
 }

@@ -33,37 +33,100 @@ bool DrawSurface::CanDraw() const {
 }
 
 void DrawSurface::Present(const kdv::WorkBitmap& bitmap) {
+    // Only a display that does not take runs gets the 16-bit bitmap; expanded whole.
     const int width = bitmap.width, height = bitmap.height;
     if (width <= 0 || height <= 0 || bitmap.pixels.size() < size_t(width) * size_t(height)) return;
-    const QImage::Format format = bitmap.rgb565 ? QImage::Format_RGB16 : QImage::Format_RGB555;
-    PixelSpan changed;
-    if (frame_.width() != width || frame_.height() != height || frame_.format() != format) {
-        frame_ = QImage(width, height, format);
-        frame_.fill(0);
+    if (view_.width() != width || view_.height() != height) {
         view_ = QImage(width, height, QImage::Format_RGB32);
-        changed = PixelSpan{0, 0, width - 1, height - 1};
+        scaledStale_ = true;
     }
-    auto* pixels = reinterpret_cast<uint16_t*>(frame_.bits());
-    const PixelSpan copied = CopyChanged(bitmap.pixels.data(), size_t(width), pixels,
-                                         PixelStride(frame_, 2), width, height);
-    if (changed.Empty()) changed = copied;
+    const PixelSpan all{0, 0, width - 1, height - 1};
+    ExpandSpan(bitmap.pixels.data(), size_t(width), reinterpret_cast<uint32_t*>(view_.bits()),
+               PixelStride(view_, 4), all, bitmap.rgb565);
     ++presented_;
-    if (changed.Empty()) return;
-    ExpandSpan(pixels, PixelStride(frame_, 2), reinterpret_cast<uint32_t*>(view_.bits()),
-               PixelStride(view_, 4), changed, bitmap.rgb565);
-    update(WidgetRect(changed));
+    Changed(all);
+}
+
+void DrawSurface::PresentRuns(const kdv::FrameChange& change) {
+    if (!change.pixels || !change.table || !change.runs || change.scale < 1) return;
+    const int width = kdv::kScreenWidth * change.scale, height = kdv::kScreenHeight * change.scale;
+    if (view_.width() != width || view_.height() != height) {
+        view_ = QImage(width, height, QImage::Format_RGB32);
+        view_.fill(Qt::black);
+        scaledStale_ = true;
+    }
+    if (change.whole) BuildColourTable(change.table, change.rgb565, colours_);
+    ++presented_;
+    const auto& runs = *change.runs;
+    if (runs.empty()) return;
+    auto* image = reinterpret_cast<uint32_t*>(view_.bits());
+    const size_t stride = PixelStride(view_, 4);
+    ConvertRuns(change.pixels, runs, colours_, change.scale, image, stride);
+    // Repaint row by row: a tank at the top and one at the bottom are two small bands, not the
+    // box around both.
+    PixelSpan band{kdv::kScreenWidth, 0, -1, -1};
+    auto flush = [&] {
+        if (band.right < 0) return;
+        const int s = change.scale;
+        Changed({band.left * s, band.top * s, (band.right + 1) * s - 1, (band.bottom + 1) * s - 1});
+        band = {kdv::kScreenWidth, 0, -1, -1};
+    };
+    int row = -1;
+    for (const kdv::PixelRun& run : runs) {
+        const int y = run.first / kdv::kScreenWidth, x = run.first % kdv::kScreenWidth;
+        if (y != row) {
+            // Neighbouring rows with changes join one band.
+            if (y != row + 1) flush();
+            if (band.right < 0) band.top = y;
+            row = y;
+            band.bottom = y;
+        }
+        band.left = std::min(band.left, x);
+        band.right = std::max(band.right, x + int(run.count) - 1);
+    }
+    flush();
+}
+
+const QImage& DrawSurface::Shown() const {
+    return scaled_.isNull() ? view_ : scaled_;
+}
+
+void DrawSurface::Changed(const PixelSpan& span) {
+    const PixelSpan target = FitFrame(view_.width(), view_.height(), width(), height());
+    if (target.Empty()) return;
+    const int tw = target.right - target.left + 1, th = target.bottom - target.top + 1;
+    if (tw == view_.width() && th == view_.height()) {
+        scaled_ = QImage();
+        scaledStale_ = false;
+        update(ToRect(span).translated(target.left, target.top));
+        return;
+    }
+    const auto* image = reinterpret_cast<const uint32_t*>(view_.constBits());
+    if (scaledStale_ || scaled_.width() != tw || scaled_.height() != th) {
+        scaled_ = QImage(tw, th, QImage::Format_RGB32);
+        ScaleInto(image, PixelStride(view_, 4), view_.width(), view_.height(),
+                  reinterpret_cast<uint32_t*>(scaled_.bits()), PixelStride(scaled_, 4), tw, th,
+                  PixelSpan{0, 0, tw - 1, th - 1});
+        scaledStale_ = false;
+        update(ToRect(target));
+        return;
+    }
+    PixelSpan area = ScaleSpan(span, view_.width(), view_.height(), target, width(), height());
+    area = {area.left - target.left, area.top - target.top, area.right - target.left,
+            area.bottom - target.top};
+    ScaleInto(image, PixelStride(view_, 4), view_.width(), view_.height(),
+              reinterpret_cast<uint32_t*>(scaled_.bits()), PixelStride(scaled_, 4), tw, th, area);
+    update(ToRect(area).translated(target.left, target.top));
+}
+
+void DrawSurface::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    scaledStale_ = true;
+    if (!view_.isNull()) Changed(PixelSpan{0, 0, view_.width() - 1, view_.height() - 1});
 }
 
 QRect DrawSurface::Target() const {
     return ToRect(FitFrame(view_.width(), view_.height(), width(), height()));
-}
-
-QRect DrawSurface::WidgetRect(const PixelSpan& span) const {
-    const PixelSpan target = FitFrame(view_.width(), view_.height(), width(), height());
-    if (target.Empty()) return {};
-    const QRect targetRect = ToRect(target);
-    if (targetRect.size() == view_.size()) return ToRect(span).translated(targetRect.topLeft());
-    return ToRect(ScaleSpan(span, view_.width(), view_.height(), target, width(), height()));
 }
 
 void DrawSurface::SetOverlay(const QStringList& lines) {
@@ -106,12 +169,11 @@ void DrawSurface::paintEvent(QPaintEvent* event) {
         for (const QRect& r : event->region().subtracted(QRegion(target)))
             painter.fillRect(r, Qt::black);
     }
-    const QRect exposed = event->rect() & target;
-    if (!exposed.isEmpty()) {
-        if (target.size() == view_.size())
-            painter.drawImage(exposed.topLeft(), view_, exposed.translated(-target.topLeft()));
-        else
-            painter.drawImage(target, view_);  // nearest pixel, clipped to what is exposed
+    const QImage& shown = Shown();
+    if (shown.size() == target.size()) {
+        // One blit per repainted rectangle, never a rescale.
+        for (const QRect& r : event->region() & QRegion(target))
+            painter.drawImage(r.topLeft(), shown, r.translated(-target.topLeft()));
     }
     PaintOverlay(painter, target);
 }

@@ -1,14 +1,17 @@
 #pragma once
-// DXDraw: the drawing area of the main window, which shows the game's 16-bit frames. At the
-// mode's own size the frame is copied as it is; in a window dragged to another size, or full
-// screen, it is scaled to fit by whole source pixels (nearest neighbour), its aspect ratio
-// kept, centred on black. Only the part of a frame that changed is converted and repainted, so
-// a still picture costs next to nothing. Lines of text can be shown over the picture (paused,
+// DXDraw: the drawing area of the main window. It takes the game's frame as the runs of colour
+// indices that changed and turns them straight into 32-bit pixels through a 256-entry table, at
+// the mode's size (320 x 200 or doubled). In a window dragged to another size, or full screen,
+// the picture is kept scaled to fit (nearest neighbour, aspect ratio kept, centred on black)
+// and only its changed rows are rescaled. Only the rows that changed are repainted, so a still
+// picture costs next to nothing. Lines of text can be shown over the picture (paused,
 // waiting for a player): they are painted here, on the scaled picture, and never touch the
 // game's frame.
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
+#include <array>
+#include <cstdint>
 
 #include "core/platform/services.h"
 
@@ -20,12 +23,15 @@ class DrawSurface : public QWidget, public kdv::Display {
     explicit DrawSurface(QWidget* parent = nullptr);
 
     bool CanDraw() const override;
-    // Copies the frame and schedules a repaint; never waits for the screen.
+    // Converts the frame and schedules a repaint; never waits for the screen.
     void Present(const kdv::WorkBitmap& bitmap) override;
+    bool TakesRuns() const override { return true; }
+    void PresentRuns(const kdv::FrameChange& change) override;
 
-    // The last frame as presented (RGB555 or RGB16), and as shown (RGB32).
-    const QImage& Frame() const { return frame_; }
+    // The last frame at the mode's size (RGB32), and as painted at the widget's size: the same
+    // image at the mode's own size, else its scaled copy.
     const QImage& View() const { return view_; }
+    const QImage& Shown() const;
     long FramesPresented() const { return presented_; }
     // The lines shown over the picture, top first; none for the plain picture.
     void SetOverlay(const QStringList& lines);
@@ -33,14 +39,19 @@ class DrawSurface : public QWidget, public kdv::Display {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     QRect Target() const;  // where the frame lands in the widget
-    QRect WidgetRect(const struct PixelSpan& span) const;
     void PaintOverlay(class QPainter& painter, const QRect& target) const;
+    // Brings the scaled copy up to date over the view's pixels of span (all when it is stale)
+    // and asks for the widget's pixels that show them to be repainted.
+    void Changed(const struct PixelSpan& span);
 
-    QImage frame_;
     QImage view_;
+    QImage scaled_;  // empty while the picture is shown at the mode's own size
+    bool scaledStale_ = true;
+    std::array<uint32_t, 256> colours_{};
     long presented_ = 0;
     QStringList overlay_;
 };

@@ -40,7 +40,9 @@ constexpr int kActivationGraceMs = 1500;
 }  // namespace
 
 TForm1::TForm1(SdlInput& input)
-    : input_(input), local_(std::make_unique<LocalGame>(static_cast<SessionHost&>(*this), input)) {
+    : input_(input),
+      dxTimer_(kdv::kTimerInterval, [this] { DXTimerTimer(); }),
+      local_(std::make_unique<LocalGame>(static_cast<SessionHost&>(*this), input)) {
     Tag(this, "TForm1", "TForm1");
     setWindowTitle(" Kordavel");
     x11ScanCodes_ = QGuiApplication::platformName() == "xcb";
@@ -58,9 +60,6 @@ TForm1::TForm1(SdlInput& input)
     inputForm_->onOpened = [this](double ms) { dialogOpenMs_.emplace_back("TInputForm", ms); };
 
     dxTimer_.setObjectName("DXTimer");
-    dxTimer_.setTimerType(Qt::PreciseTimer);
-    dxTimer_.setInterval(kdv::kTimerInterval);
-    connect(&dxTimer_, &QTimer::timeout, this, [this] { DXTimerTimer(); });
 
     // Installed after the menu bar, so the window's keys are seen before the menu bar's own
     // filters and before focus chaining (Alt, Tab and the arrows belong to the game).
@@ -491,6 +490,7 @@ void TForm1::ExecDialog(QDialog& dialog, const char* name) {
 
 void TForm1::PrintFrameStats() const {
     std::cout << FormatFrameStats(SummariseIntervals(tickIntervals_, kdv::kTimerInterval));
+    std::printf("frame-timer: missed=%lld\n", static_cast<long long>(dxTimer_.Missed()));
     for (const auto& [name, ms] : dialogOpenMs_)
         std::printf("dialog-open: %s %.1f ms\n", name.c_str(), ms);
     std::cout.flush();

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/qt/frame_timer.h"
 #include "app/qt/play_session.h"
 #include "app/runner/script.h"
 #include "core/platform/services.h"
@@ -47,7 +48,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     ~TForm1() override;
 
     DrawSurface& DXDraw() { return *dxDraw_; }
-    QTimer& DXTimer() { return dxTimer_; }
+    FrameTimer& DXTimer() { return dxTimer_; }
 
     // The game to drive, an optional script and the number of ticks after which the window
     // closes (none: run until closed). Call before Start.
@@ -155,7 +156,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     QMenu* fileMenu_ = nullptr;
     QAction* optionsItem_ = nullptr;
     QAction* aboutItem_ = nullptr;
-    QTimer dxTimer_;
+    FrameTimer dxTimer_;
     QAction* paletteType_ = nullptr;
     QAction* langEnglish_ = nullptr;
     QAction* langRussian_ = nullptr;

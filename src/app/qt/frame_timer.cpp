@@ -1,0 +1,107 @@
+#include "app/qt/frame_timer.h"
+
+#include <QSocketNotifier>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+
+#ifdef __linux__
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
+
+namespace app {
+namespace {
+
+int64_t MonotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+FrameTimer::FrameTimer(int intervalMs, std::function<void()> tick, QObject* parent)
+    : QObject(parent),
+      intervalMs_(intervalMs),
+      tick_(std::move(tick)),
+      schedule_(int64_t(intervalMs) * 1000000) {
+#ifdef __linux__
+    // steady_clock is CLOCK_MONOTONIC on Linux, so its readings and the timer's agree.
+    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd_ >= 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+        notifier_->setEnabled(false);
+        connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+            uint64_t expirations = 0;
+            if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
+            Fire();
+        });
+    }
+#endif
+    fallback_.setTimerType(Qt::PreciseTimer);
+    fallback_.setInterval(intervalMs_);
+    connect(&fallback_, &QTimer::timeout, this, [this] { Fire(); });
+}
+
+FrameTimer::~FrameTimer() {
+    notifier_.reset();
+#ifdef __linux__
+    if (fd_ >= 0) ::close(fd_);
+#endif
+}
+
+void FrameTimer::start() {
+    stop();
+    active_ = true;
+    schedule_.Start(MonotonicNs() + int64_t(intervalMs_) * 1000000);
+    if (!notifier_) {
+        fallback_.start();
+        return;
+    }
+    notifier_->setEnabled(true);
+    Arm();
+}
+
+void FrameTimer::stop() {
+    active_ = false;
+    fallback_.stop();
+#ifdef __linux__
+    if (fd_ >= 0) {
+        itimerspec off{};
+        timerfd_settime(fd_, 0, &off, nullptr);
+        uint64_t pending;
+        while (::read(fd_, &pending, sizeof pending) == sizeof pending) {
+        }
+    }
+#endif
+    if (notifier_) notifier_->setEnabled(false);
+}
+
+void FrameTimer::setInterval(int ms) {
+    if (ms == intervalMs_) return;
+    intervalMs_ = ms;
+    fallback_.setInterval(ms);
+    schedule_ = TickSchedule(int64_t(ms) * 1000000);
+    if (active_) start();
+}
+
+void FrameTimer::Arm() {
+#ifdef __linux__
+    const int64_t due = schedule_.NextDue();
+    itimerspec when{};
+    when.it_value.tv_sec = time_t(due / 1000000000);
+    when.it_value.tv_nsec = long(due % 1000000000);
+    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
+#endif
+}
+
+void FrameTimer::Fire() {
+    if (!active_) return;
+    // The next tick is due on the grid whatever the tick itself costs, so it is armed first.
+    schedule_.Ran(MonotonicNs());
+    if (notifier_) Arm();
+    tick_();
+}
+
+}  // namespace app
