@@ -174,6 +174,8 @@ void DrawSurface::paintEvent(QPaintEvent* event) {
         // One blit per repainted rectangle, never a rescale.
         for (const QRect& r : event->region() & QRegion(target))
             painter.drawImage(r.topLeft(), shown, r.translated(-target.topLeft()));
+        if (presented_ > 0 && firstPainted_ == std::chrono::steady_clock::time_point{})
+            firstPainted_ = std::chrono::steady_clock::now();
     }
     PaintOverlay(painter, target);
 }

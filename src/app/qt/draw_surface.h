@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 #include "core/platform/services.h"
@@ -32,6 +33,8 @@ class DrawSurface : public QWidget, public kdv::Display {
     // image at the mode's own size, else its scaled copy.
     const QImage& View() const { return view_; }
     const QImage& Shown() const;
+    // When a game frame was first painted; the epoch until then.
+    std::chrono::steady_clock::time_point FirstPainted() const { return firstPainted_; }
     long FramesPresented() const { return presented_; }
     // The lines shown over the picture, top first; none for the plain picture.
     void SetOverlay(const QStringList& lines);
@@ -49,6 +52,7 @@ class DrawSurface : public QWidget, public kdv::Display {
     void Changed(const struct PixelSpan& span);
 
     QImage view_;
+    std::chrono::steady_clock::time_point firstPainted_;
     QImage scaled_;  // empty while the picture is shown at the mode's own size
     bool scaledStale_ = true;
     std::array<uint32_t, 256> colours_{};

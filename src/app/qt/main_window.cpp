@@ -491,6 +491,10 @@ void TForm1::ExecDialog(QDialog& dialog, const char* name) {
 void TForm1::PrintFrameStats() const {
     std::cout << FormatFrameStats(SummariseIntervals(tickIntervals_, kdv::kTimerInterval));
     std::printf("frame-timer: missed=%lld\n", static_cast<long long>(dxTimer_.Missed()));
+    if (dxDraw_->FirstPainted() != std::chrono::steady_clock::time_point{})
+        std::printf("first-frame: %.1f ms\n",
+                    std::chrono::duration<double, std::milli>(dxDraw_->FirstPainted() - startedAt_)
+                        .count());
     for (const auto& [name, ms] : dialogOpenMs_)
         std::printf("dialog-open: %s %.1f ms\n", name.c_str(), ms);
     std::cout.flush();

@@ -73,7 +73,12 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     void Start();
     int ExitCode() const { return exitCode_; }
     // Print the tick intervals' summary (and how long each dialog took to open) at exit.
-    void SetFrameStats(bool on) { frameStats_ = on; }
+    // With stats on, the tick intervals, missed ticks and the time from start to the first
+    // painted frame are printed at exit.
+    void SetFrameStats(bool on, std::chrono::steady_clock::time_point started = {}) {
+        frameStats_ = on;
+        startedAt_ = started;
+    }
     // Every form's components: form, name, class, caption, enabled, visible.
     std::string FormsJson() const;
     // The five forms, in creation order.
@@ -185,6 +190,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     bool x11ScanCodes_ = false;               // native scan codes are X11 keycodes
     std::map<uint32_t, int> heldByScanCode_;  // virtual-key code of each key held, by scan code
     bool frameStats_ = false;
+    std::chrono::steady_clock::time_point startedAt_;
     std::vector<double> tickIntervals_;  // milliseconds
     std::chrono::steady_clock::time_point lastTick_{};
     std::vector<std::pair<std::string, double>> dialogOpenMs_;

@@ -83,6 +83,7 @@ bool Unset(const char* name) {
 
 int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths, int argc,
                 char** argv) {
+    const auto started = std::chrono::steady_clock::now();
     runner::Script script;
     if (!options.script.empty()) {
         try {
@@ -146,7 +147,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         player.SetRecorder(&recorder);
         form.Attach(*game, scripted ? &player : nullptr, options.ticks);
     }
-    form.SetFrameStats(options.frameStats);
+    form.SetFrameStats(options.frameStats, started);
     if (!options.host.empty() || !options.join.empty()) form.NetworkAtStart(options);
     form.Start();
     QApplication::exec();
