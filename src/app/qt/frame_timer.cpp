@@ -54,7 +54,8 @@ FrameTimer::~FrameTimer() {
 void FrameTimer::start() {
     stop();
     active_ = true;
-    schedule_.Start(MonotonicNs() + int64_t(intervalMs_) * 1000000);
+    // The first tick runs at once: the first frame does not wait a period.
+    schedule_.Start(MonotonicNs());
     if (!notifier_) {
         fallback_.start();
         return;
