@@ -163,7 +163,7 @@ const Kordavel = {
       case "file": KeepFile(text, bytes); break;
       case "replay": Store.keepReplay(text, bytes); break;
       case "message": ShowMessage(K.messageText(text, language)); break;
-      case "close": ShowMessage("The game has ended; reload the page to play again."); stopped = true; break;
+      case "close": ShowMessage(K.uiText("The game has ended; reload the page to play again.", language)); stopped = true; break;
       case "fail": ShowMessage(text); stopped = true; break;
       case "mode": {
         const [width, , full] = text.split(" ").map(Number);
@@ -266,6 +266,8 @@ function SetLanguage(lang) {
     const text = K.caption(name, lang, Number(el.dataset.occurrence || 0));
     if (text) el.textContent = text;
   }
+  // The page's own texts, kept in English in data-ui.
+  for (const el of document.querySelectorAll("[data-ui]")) el.textContent = K.uiText(el.dataset.ui, lang);
   for (const el of document.querySelectorAll("[data-language]"))
     el.classList.toggle("checked", Number(el.dataset.language) === lang);
   document.querySelector(".about-made").textContent = K.uiText("Made by the Kordavel developers", lang);
@@ -508,7 +510,7 @@ function OpenReplays() {
   const list = document.getElementById("replay-list");
   list.innerHTML = "";
   const replays = Store.replays().reverse();
-  if (replays.length === 0) list.innerHTML = "<li>No games played yet.</li>";
+  if (replays.length === 0) list.innerHTML = "<li>" + K.uiText("No games played yet.", language) + "</li>";
   for (const r of replays) {
     const li = document.createElement("li");
     const watch = document.createElement("button");
@@ -552,8 +554,8 @@ function OpenControls() {
         "</td><td>" + name(joystick, kActions[a]) + "</td></tr>";
     html += "</table>";
   }
-  html += "<p>Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. " +
-    "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in File, Options.</p>";
+  html += "<p>" + K.uiText("Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. " +
+    "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in File, Options.", language) + "</p>";
   document.getElementById("controls-text").innerHTML = html;
   Show(document.getElementById("controls"));
 }

@@ -102,6 +102,10 @@
       // Language: the menu's captions follow.
       Click('[data-item="MLangRussian"]');
       out.push("caption " + document.querySelector('[data-item="MStart1Player"]').textContent);
+      // The page's own texts follow too: none may stay in English.
+      const english = [...document.querySelectorAll("[data-ui], [data-caption]")].filter((el) =>
+        el.textContent === (el.dataset.ui || K.caption(el.dataset.caption, 0, Number(el.dataset.occurrence || 0))));
+      out.push("untranslated " + english.map((el) => el.textContent.slice(0, 20)).join("|"));
       Click('[data-item="MLangEnglish"]');
       out.push("caption " + document.querySelector('[data-item="MStart1Player"]').textContent);
       // Every game started from the menu ends the one before: the last 20 are kept.

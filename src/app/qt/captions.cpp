@@ -126,6 +126,27 @@ constexpr Translation kMessagePieces[] = {
 
 constexpr Translation kUiTexts[] = {
     {"About", "О программе"},
+    // The browser page's own texts.
+    {"Force feedback", "Отдача джойстика"},
+    {"Open a .kdr file…", "Открыть файл .kdr…"},
+    {"Download this session", "Скачать эту сессию"},
+    {"Close", "Закрыть"},
+    {"OK", "ОК"},
+    {"No games played yet.", "Сыгранных игр пока нет."},
+    {"The game has ended; reload the page to play again.",
+     "Игра закончена; чтобы играть снова, обновите страницу."},
+    {"Network games are played with the desktop program: run kordavel and choose File, Network "
+     "Game. The page plays on one machine only.",
+     "В сетевую игру играют в настольной программе: запустите kordavel и выберите Файл, Сетевая "
+     "игра. Страница играет только на одном компьютере."},
+    {"The game in the browser, from the same code as the desktop program.",
+     "Игра в браузере, из того же кода, что и настольная программа."},
+    {"Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. "
+     "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in "
+     "File, Options.",
+     "Esc завершает демонстрацию, подсчёт очков и редактор уровня. Alt+Enter: полный экран. "
+     "Просмотр повтора: P пауза, F вчетверо быстрее, Esc выход. Клавиши меняются в меню Файл, "
+     "Настройки."},
     {"Version %1", "Версия %1"},
     {"Made by the Kordavel developers", "Сделано разработчиками Kordavel"},
     {"Press Up", "Нажмите: Вверх"},
