@@ -31,8 +31,8 @@
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_copy.h"
 #include "app/qt/main_window.h"
-#include "app/runner/command_line.h"
 #include "app/qt/replay_list.h"
+#include "app/runner/command_line.h"
 #include "app/runner/state_json.h"
 #include "app/sdl/sdl_input.h"
 #include "core/controls/player_controls.h"
@@ -470,14 +470,12 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
     }
 }
 
-// Watch Replay lists the kept games of the window's own recorder in columns, newest first, with
-// every text whole; Ok gives the chosen file.
+// File -> Watch Replay lists the kept games of the window's own replay folder in columns, newest
+// first, with every text whole; Ok starts watching the chosen one.
 TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     replay::Recorder recorder(false);
     Window w(&recorder);
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("kordavel-list-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
+    const std::filesystem::path folder = w.root / "replays";
     std::vector<replay::Replay> games;
     for (const char* start : {"MStart1Player", "MStart2Player"}) {
         recorder.MenuItem(*w.game, start);
@@ -489,32 +487,41 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
         while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
         auto game = recorder.GameInProgress();
         ASSERT_TRUE(game);
-        std::string error;
-        ASSERT_FALSE(replay::SaveGame(folder, *game, std::chrono::system_clock::now(), error).empty())
-            << error;
         games.push_back(*game);
     }
-    app::ReplayList list(w.form.get(), folder, 0);
-    list.show();
-    QApplication::processEvents();
-    QTreeWidget& table = list.Table();
-    ASSERT_EQ(table.columnCount(), 5);
-    ASSERT_EQ(table.topLevelItemCount(), 2);
-    const QTreeWidgetItem* newest = table.topLevelItem(0);
-    const replay::Header& h = games[1].header;
-    EXPECT_EQ(newest->text(1), "Two players");
-    EXPECT_EQ(newest->text(2), QString::number(h.stage));
-    EXPECT_EQ(newest->text(3).toStdString(), app::LengthText(h.ticks));
-    EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
-    EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
-    const QFontMetrics metrics(table.font());
-    for (int c = 0; c < 5; ++c)
-        EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
-    table.setCurrentItem(table.topLevelItem(1));
-    list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    // The window kept the first game when the second began; the second is still in progress.
     std::string error;
-    const auto chosen = replay::LoadReplay(list.Chosen(), error);
-    ASSERT_TRUE(chosen) << error;
-    EXPECT_EQ(chosen->header.mode, kdv::gmOnePlayer);
-    std::filesystem::remove_all(folder);
+    ASSERT_FALSE(
+        replay::SaveGame(folder, games[1], std::chrono::system_clock::now(), error).empty())
+        << error;
+    bool listed = false;
+    Later([&] {
+        auto* list = w.form->findChild<app::ReplayList*>("ReplayList");
+        ASSERT_TRUE(list);
+        listed = true;
+        QTreeWidget& table = list->Table();
+        EXPECT_EQ(table.columnCount(), 5);
+        EXPECT_EQ(table.topLevelItemCount(), 2);
+        if (table.topLevelItemCount() != 2) return list->reject();
+        const QTreeWidgetItem* newest = table.topLevelItem(0);
+        const replay::Header& h = games[1].header;
+        EXPECT_EQ(newest->text(1), "Two players");
+        EXPECT_EQ(newest->text(2), QString::number(h.stage));
+        EXPECT_EQ(newest->text(3).toStdString(), app::LengthText(h.ticks));
+        EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
+        EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
+        const QFontMetrics metrics(table.font());
+        for (int c = 0; c < 5; ++c)
+            EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
+        EXPECT_TRUE(list->findChild<QPushButton*>("OtherFile"));
+        table.setCurrentItem(table.topLevelItem(1));
+        list->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    w.form->findChild<QAction*>("MWatchReplay")->trigger();
+    ASSERT_TRUE(listed);
+    // The one-player game is being watched in the window.
+    EXPECT_EQ(w.form->windowTitle().toStdString(),
+              " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
 }
