@@ -525,3 +525,30 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
 }
+
+// A game whose replay cannot be saved (here the replay folder is a file, which stops root as
+// well) is told in a message box, in the player's language, as a failed save of the settings is.
+TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
+    replay::Recorder recorder(false);
+    Window w(&recorder);
+    std::ofstream(w.root / "replays") << "in the way\n";
+    w.game->Settings.language = 1;
+    QString told;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    poll.start(20);
+    for (const char* item : {"MStart1Player", "MDemo"}) {
+        w.form->findChild<QAction*>(item)->trigger();
+        RunTicks(20);
+    }
+    EXPECT_TRUE(
+        told.startsWith(QString::fromStdString(app::MessageText("The replay was not saved: ", 1))))
+        << told.toStdString();
+    EXPECT_TRUE(told.contains("replays")) << told.toStdString();
+    EXPECT_EQ(w.game->FailedSaves, 1);
+}

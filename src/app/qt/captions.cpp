@@ -118,6 +118,8 @@ struct Translation {
 // Pieces of the game's messages, longest first where one contains another.
 constexpr Translation kMessagePieces[] = {
     {"The level was not saved: ", "Уровень не сохранён: "},
+    {"The replay was not saved: ", "Запись игры не сохранена: "},
+    {"cannot write ", "не удалось записать "},
     {"Settings could not be saved to ", "Не удалось сохранить настройки в "},
     {"Unknown error!", "Неизвестная ошибка!"},
     {"\" not found", "\" не найден"},
