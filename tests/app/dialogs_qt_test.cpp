@@ -355,6 +355,32 @@ void RunTicks(int ticks) {
     while (waited.elapsed() < ticks * kdv::kTimerInterval) QApplication::processEvents();
 }
 
+// Takes the text of each message box the window opens, and closes it.
+struct BoxCatcher {
+    BoxCatcher() {
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                told << box->text();
+                box->accept();
+            }
+        });
+        poll.start(20);
+    }
+    QStringList told;
+    QTimer poll;
+};
+
+// A one-player game of about this many timer ticks, played in the window and saved as a replay.
+std::string RecordedGame(Window& w, replay::Recorder& recorder, int ticks) {
+    kdv::ClickMenu(*w.game, "MStart1Player");
+    RunTicks(ticks);
+    recorder.BeforeAction(*w.game);
+    const std::string file = (w.root / "watched.kdr").string();
+    std::string error;
+    EXPECT_TRUE(replay::SaveReplay(file, recorder.Whole(), error)) << error;
+    return file;
+}
+
 }  // namespace
 
 // A replay watched in the window says over its picture when it is paused or fast, in the
@@ -363,12 +389,7 @@ void RunTicks(int ticks) {
 TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
     replay::Recorder recorder;
     Window w(&recorder);
-    kdv::ClickMenu(*w.game, "MStart1Player");
-    RunTicks(200);
-    recorder.BeforeAction(*w.game);
-    const std::string file = (w.root / "watched.kdr").string();
-    std::string error;
-    ASSERT_TRUE(replay::SaveReplay(file, recorder.Whole(), error)) << error;
+    const std::string file = RecordedGame(w, recorder, 200);
     app::DrawSurface& surface = w.form->DXDraw();
     for (int language : {0, 1}) {
         SCOPED_TRACE(language);
@@ -533,22 +554,57 @@ TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
     Window w(&recorder);
     std::ofstream(w.root / "replays") << "in the way\n";
     w.game->Settings.language = 1;
-    QString told;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            told = box->text();
-            box->accept();
-        }
-    });
-    poll.start(20);
+    BoxCatcher boxes;
     for (const char* item : {"MStart1Player", "MDemo"}) {
         w.form->findChild<QAction*>(item)->trigger();
         RunTicks(20);
     }
+    ASSERT_EQ(boxes.told.size(), 1);
+    const QString told = boxes.told[0];
     EXPECT_TRUE(
         told.startsWith(QString::fromStdString(app::MessageText("The replay was not saved: ", 1))))
         << told.toStdString();
     EXPECT_TRUE(told.contains("replays")) << told.toStdString();
     EXPECT_EQ(w.game->FailedSaves, 1);
+}
+
+// A replay whose last state hash is not the game's (as when another build or data decide a game
+// differently) stops the viewer at its end with the tick where it parts, told in a box.
+TEST(Overlay, AWatchedReplayThatPartsIsStoppedAndToldWhere) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    const std::string file = RecordedGame(w, recorder, 60);
+    std::string error;
+    auto data = replay::LoadReplay(file, error);
+    ASSERT_TRUE(data) << error;
+    replay::Replay altered = *data;
+    altered.stream.clear();
+    replay::EventReader reader(data->stream);
+    replay::Event e, last;
+    bool checkpoint = false;
+    while (reader.Next(e)) {
+        if (e.kind == replay::Event::Checkpoint) {
+            if (checkpoint) replay::AppendEvent(altered.stream, last);
+            last = e, checkpoint = true;
+            continue;
+        }
+        if (checkpoint) replay::AppendEvent(altered.stream, last), checkpoint = false;
+        replay::AppendEvent(altered.stream, e);
+    }
+    ASSERT_TRUE(checkpoint);  // the stream ends with the last state's hash
+    last.hash ^= 1;
+    replay::AppendEvent(altered.stream, last);
+    ASSERT_TRUE(replay::SaveReplay(file, altered, error)) << error;
+
+    BoxCatcher boxes;
+    w.form->StartWatching(file);
+    Tap(&w.form->DXDraw(), Qt::Key_F);
+    QElapsedTimer waited;
+    waited.start();
+    while (boxes.told.isEmpty() && waited.elapsed() < 10000) QApplication::processEvents();
+    ASSERT_EQ(boxes.told.size(), 1);
+    EXPECT_EQ(boxes.told[0].toStdString(), "watched.kdr: the replay parts from the game at tick " +
+                                               std::to_string(data->header.ticks));
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+    EXPECT_EQ(w.form->ExitCode(), runner::kExitReplay);
 }

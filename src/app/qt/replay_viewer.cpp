@@ -28,6 +28,7 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::G
         return nullptr;
     }
     std::unique_ptr<ReplayViewer> viewer(new ReplayViewer(player, host, script, scriptTicks));
+    viewer->name_ = std::filesystem::path(file).filename().string();
     kdv::Services outer;
     outer.display = &display;
     outer.sound = player.Settings.soundEnable ? player.io.sound : nullptr;
@@ -64,16 +65,33 @@ bool ReplayViewer::TakeOutputs() {
     return true;
 }
 
+bool ReplayViewer::StepOnce() {
+    if (!playback_->Step() || window_.failed || window_.closeRequested) {
+        ended_ = true;
+        return false;
+    }
+    TakeOutputs();
+    return true;
+}
+
 void ReplayViewer::Tick() {
     if (paused_ || ended_) return;
-    for (int i = 0; i < (fast_ ? 4 : 1); ++i) {
-        if (!playback_->Step() || window_.failed || window_.closeRequested) {
-            if (window_.failed) std::cerr << "kordavel: " << window_.failure << "\n";
-            ended_ = true;
-            return;
-        }
-        TakeOutputs();
+    for (int i = 0; i < (fast_ ? 4 : 1) && StepOnce(); ++i) {
     }
+}
+
+std::string ReplayViewer::Finish() {
+    // At the end of the stream: what follows the last tick, the last state hash among it.
+    if (ended_) playback_->Finish();
+    std::string text;
+    if (window_.failed)
+        text = name_ + ": " + window_.failure;
+    else if (playback_->PartedAt())
+        text = name_ + ": " + playback_->PartedMessage();
+    if (text.empty()) return text;
+    std::cerr << "kordavel: " << text << "\n";
+    host_.NoteExitCode(window_.failed ? runner::kExitGameError : runner::kExitReplay);
+    return text;
 }
 
 void ReplayViewer::KeyDown(int code, bool) {

@@ -1,7 +1,7 @@
 #pragma once
 // A replay watched in the window: its own game on devices that answer from the file, shown and
 // heard as the player's would be. P pauses, F plays four ticks a timer tick, Esc stops; the
-// replay ends by itself at the end of the file.
+// replay ends by itself at the end of the file, or where it parts from the recorded game.
 #include <memory>
 #include <string>
 
@@ -39,16 +39,21 @@ class ReplayViewer : public PlaySession {
     std::string Title() const override;
     std::vector<std::string> Overlay() const override;
     bool Ended() const override { return ended_; }
+    // Where the replay parted from the recorded game, or why the game failed; empty otherwise.
+    std::string Finish() override;
 
   private:
     ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
                  long& scriptTicks);
     bool TakeOutputs();
+    // One tick of the replay; false once it has ended.
+    bool StepOnce();
 
     kdv::Game& player_;
     SessionHost& host_;
     runner::ScriptPlayer* script_;
     long& scriptTicks_;
+    std::string name_;                // the file's name, for messages
     adapters::VirtualWindow window_;  // the replayed game's messages and close
     std::unique_ptr<replay::Playback> playback_;
     bool paused_ = false;
