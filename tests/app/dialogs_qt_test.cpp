@@ -372,7 +372,7 @@ struct BoxCatcher {
 
 // A one-player game of about this many timer ticks, played in the window and saved as a replay.
 std::string RecordedGame(Window& w, replay::Recorder& recorder, int ticks) {
-    kdv::ClickMenu(*w.game, "MStart1Player");
+    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recorder
     RunTicks(ticks);
     recorder.BeforeAction(*w.game);
     const std::string file = (w.root / "watched.kdr").string();
@@ -607,4 +607,63 @@ TEST(Overlay, AWatchedReplayThatPartsIsStoppedAndToldWhere) {
                                                std::to_string(data->header.ticks));
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
     EXPECT_EQ(w.form->ExitCode(), runner::kExitReplay);
+}
+
+// A replay as long as a replay may be, nearly all of it one idle run of ticks: skipping ahead
+// plays it unseen far faster than ×4, yet every turn of the window's event loop stays short, the
+// overlay tells how far it has come, and Esc ends the watching at once. A minute's skip returns
+// to watching.
+TEST(Overlay, SkippingThroughAHugeIdleReplayKeepsTheWindowAnswering) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    const std::string file = RecordedGame(w, recorder, 30);
+    std::string error;
+    auto data = replay::LoadReplay(file, error);
+    ASSERT_TRUE(data) << error;
+    replay::Event idle;
+    idle.kind = replay::Event::Ticks;
+    idle.a = replay::kMaxTicks - data->header.ticks;
+    replay::AppendEvent(data->stream, idle);
+    data->header.ticks = replay::kMaxTicks;
+    ASSERT_TRUE(replay::SaveReplay(file, *data, error)) << error;
+    ASSERT_TRUE(replay::LoadReplay(file, error)) << error;
+
+    BoxCatcher boxes;  // a replay that parted would be told in a box: it fails the test, not hangs
+    app::DrawSurface& surface = w.form->DXDraw();
+    const QString skipping = QString::fromStdString(*app::CaptionFor("OverlayReplaySkip", 0));
+    w.form->StartWatching(file);
+    Tap(&surface, Qt::Key_Right);
+    ASSERT_EQ(surface.Overlay().size(), 1);
+    EXPECT_EQ(surface.Overlay()[0].toStdString(),
+              skipping.toStdString() + " " + app::LengthText(0) + " / " +
+                  app::LengthText(60'000 / kdv::kTimerInterval));
+    QElapsedTimer waited;
+    waited.start();
+    while (!surface.Overlay().isEmpty() && waited.elapsed() < 10000) QApplication::processEvents();
+    EXPECT_TRUE(surface.Overlay().isEmpty());  // the minute is reached: watching again
+
+    Tap(&surface, Qt::Key_End);
+    waited.restart();
+    qint64 longestTurn = 0;
+    while (waited.elapsed() < 1000) {
+        QElapsedTimer turn;
+        turn.start();
+        QApplication::processEvents();
+        longestTurn = std::max(longestTurn, turn.elapsed());
+    }
+    const double wallSeconds = waited.elapsed() / 1000.0;
+    EXPECT_LT(longestTurn, 100);
+    ASSERT_EQ(surface.Overlay().size(), 1);
+    const QString shown = surface.Overlay()[0];
+    ASSERT_TRUE(shown.startsWith(skipping)) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(" / " + QString::fromStdString(app::LengthText(replay::kMaxTicks))));
+    // "m:ss" or "h:mm:ss" of the replay reached, beyond the minute skipped before.
+    int seconds = 0;
+    for (const QString& part : shown.mid(skipping.size() + 1).section(" / ", 0, 0).split(':'))
+        seconds = seconds * 60 + part.toInt();
+    EXPECT_GT(seconds - 60, 8 * wallSeconds) << shown.toStdString();
+    Tap(&surface, Qt::Key_Escape);
+    EXPECT_TRUE(surface.Overlay().isEmpty());
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+    EXPECT_TRUE(boxes.told.isEmpty()) << boxes.told.join("\n").toStdString();
 }

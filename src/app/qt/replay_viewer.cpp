@@ -1,15 +1,26 @@
 #include "app/qt/replay_viewer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 
 #include "app/qt/captions.h"
+#include "app/qt/replay_list.h"
 #include "app/runner/command_line.h"
 #include "app/runner/script.h"
+#include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/playback.h"
 
 namespace app {
+namespace {
+
+// Of the frame timer's 13 ms, what a skip ahead takes for play: the rest draws and hears keys.
+constexpr std::chrono::milliseconds kSkipSlice{6};
+constexpr int64_t kMinuteTicks = 60'000 / kdv::kTimerInterval;
+
+}  // namespace
 
 ReplayViewer::ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
                            long& scriptTicks)
@@ -75,7 +86,19 @@ bool ReplayViewer::StepOnce() {
 }
 
 void ReplayViewer::Tick() {
-    if (paused_ || ended_) return;
+    if (ended_) return;
+    if (skipTo_) {
+        // As many ticks as fit in a slice of the timer's interval: the window keeps drawing and
+        // hearing keys however far the skip goes.
+        const auto until = std::chrono::steady_clock::now() + kSkipSlice;
+        while (playback_->TicksRun() < *skipTo_ && std::chrono::steady_clock::now() < until)
+            if (!StepOnce()) return;
+        if (playback_->TicksRun() < *skipTo_) return;
+        skipTo_.reset();
+        playback_->Show(true);
+        return;
+    }
+    if (paused_) return;
     for (int i = 0; i < (fast_ ? 4 : 1) && StepOnce(); ++i) {
     }
 }
@@ -105,6 +128,15 @@ void ReplayViewer::KeyDown(int code, bool) {
         case 27:
             ended_ = true;
             break;
+        case 39:  // Right
+        case 35:  // End
+        {
+            const int64_t end = playback_->Data().header.ticks;
+            const int64_t from = skipTo_ ? *skipTo_ : playback_->TicksRun();
+            skipTo_ = code == 35 ? end : std::min(end, from + kMinuteTicks);
+            playback_->Show(false);
+            break;
+        }
         default:
             break;
     }
@@ -125,6 +157,9 @@ std::string ReplayViewer::Title() const {
 
 std::vector<std::string> ReplayViewer::Overlay() const {
     const int language = player_.Settings.language;
+    if (skipTo_)
+        return {CaptionFor("OverlayReplaySkip", language).value_or("") + " " +
+                LengthText(playback_->TicksRun()) + " / " + LengthText(*skipTo_)};
     if (paused_) return {CaptionFor("OverlayReplayPaused", language).value_or("")};
     if (fast_) return {CaptionFor("OverlayReplayFast", language).value_or("")};
     return {};

@@ -1,8 +1,12 @@
 #pragma once
 // A replay watched in the window: its own game on devices that answer from the file, shown and
-// heard as the player's would be. P pauses, F plays four ticks a timer tick, Esc stops; the
+// heard as the player's would be. P pauses, F plays four ticks a timer tick, Right skips a
+// minute ahead and End to the end (unseen, a few milliseconds of play per timer tick, so the
+// window keeps answering), Esc stops; the
 // replay ends by itself at the end of the file, or where it parts from the recorded game.
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "adapters/virtual_devices.h"
@@ -56,6 +60,7 @@ class ReplayViewer : public PlaySession {
     std::string name_;                // the file's name, for messages
     adapters::VirtualWindow window_;  // the replayed game's messages and close
     std::unique_ptr<replay::Playback> playback_;
+    std::optional<int64_t> skipTo_;  // the tick a skip ahead runs to
     bool paused_ = false;
     bool fast_ = false;
     bool ended_ = false;
