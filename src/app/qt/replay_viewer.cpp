@@ -44,11 +44,10 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::G
     outer.display = &display;
     outer.sound = player.Settings.soundEnable ? player.io.sound : nullptr;
     outer.window = &viewer->window_;
-    const int64_t from = data->header.watchFrom;
     viewer->playback_ =
         std::make_unique<replay::Playback>(std::move(*data), *player.io.files, outer);
     replay::Playback& playback = *viewer->playback_;
-    // The part before the game is played unseen, as fast as it goes.
+    // The replayed game's start-up is not shown: its first tick is.
     playback.Show(false);
     if (!playback.Start()) {
         error.clear();
@@ -56,7 +55,6 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::G
         if (error.empty()) error = "The replay could not be started.";
         return nullptr;
     }
-    while (playback.TicksRun() < from && playback.Step()) viewer->TakeOutputs();
     playback.Show(true);
     return viewer;
 }
