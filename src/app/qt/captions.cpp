@@ -122,6 +122,7 @@ constexpr Translation kMessagePieces[] = {
     {"The level was not saved: ", "Уровень не сохранён: "},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"cannot write ", "не удалось записать "},
+    {"the replay parts from the game at tick ", "повтор расходится с игрой на такте "},
     {"Settings could not be saved to ", "Не удалось сохранить настройки в "},
     {"Unknown error!", "Неизвестная ошибка!"},
     {"\" not found", "\" не найден"},
