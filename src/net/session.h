@@ -90,10 +90,6 @@ struct Stats {
 
 // The identity of this program with these data files.
 Identity IdentityOf(kdv::FileSystem& disk, const std::string& build);
-// The window's call, from before settings stopped mattering.
-inline Identity IdentityOf(kdv::FileSystem& disk, const kdv::Settings&, const std::string& build) {
-    return IdentityOf(disk, build);
-}
 // The level records the host sends: the whole records of its level file, as many as the game
 // can address. Empty when the file cannot be read.
 std::vector<uint8_t> LevelRecords(kdv::FileSystem& disk);

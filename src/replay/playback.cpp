@@ -17,8 +17,7 @@ namespace {
 
 // The data file as the replay needs it: the graphics pack and the font whole, the level file's
 // first records with those the game read as they were.
-std::optional<std::vector<uint8_t>> ReadData(kdv::FileSystem& disk, size_t index,
-                                             const Header& h) {
+std::optional<std::vector<uint8_t>> ReadData(kdv::FileSystem& disk, size_t index, const Header& h) {
     const char* path = kDataFiles[index];
     const DataFile& want = h.data[index];
     const auto size = disk.Size(path);
@@ -112,7 +111,8 @@ std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& di
     const Header& h = replay.header;
     if (h.build != BuildIdentity())
         return "the replay was recorded by Kordavel build " + h.build +
-               " and this is Kordavel build " + BuildIdentity() + "; it would not play the same game";
+               " and this is Kordavel build " + BuildIdentity() +
+               "; it would not play the same game";
     for (size_t i = 0; i < kDataFiles.size(); ++i)
         if (!ReadData(disk, i, h))
             return std::string("the replay was recorded with another \"") + kDataFiles[i] +
@@ -358,6 +358,8 @@ std::string Playback::PartedMessage() const {
 }
 
 void Playback::Show(bool on) {
+    // What the viewer shows missed the frames played unseen: the next one is drawn whole.
+    if (on && !display_->show && game_) game_->presentCache.valid = false;
     display_->show = on;
     sound_->show = on;
 }

@@ -377,15 +377,12 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_watch(const uint8_t* data, int size) {
     outer.display = &p.display;
     outer.sound = p.game->Settings.soundEnable && !p.game->SoundUnavailable ? &p.sound : nullptr;
     outer.window = &watch->window;
-    const int64_t from = replay->header.watchFrom;
     watch->playback = std::make_unique<replay::Playback>(std::move(*replay), p.files, outer);
     replay::Playback& playback = *watch->playback;
-    // The part before the game is played unseen, as fast as it goes.
+    // The replayed game's start-up is not shown: its first tick is.
     playback.Show(false);
     p.files.keep = false;
     const bool started = playback.Start();
-    while (started && playback.TicksRun() < from && playback.Step()) {
-    }
     p.files.keep = true;
     if (!started) return web::Text("the replay could not be started");
     playback.Show(true);

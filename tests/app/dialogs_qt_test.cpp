@@ -355,6 +355,32 @@ void RunTicks(int ticks) {
     while (waited.elapsed() < ticks * kdv::kTimerInterval) QApplication::processEvents();
 }
 
+// Takes the text of each message box the window opens, and closes it.
+struct BoxCatcher {
+    BoxCatcher() {
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                told << box->text();
+                box->accept();
+            }
+        });
+        poll.start(20);
+    }
+    QStringList told;
+    QTimer poll;
+};
+
+// A one-player game of about this many timer ticks, played in the window and saved as a replay.
+std::string RecordedGame(Window& w, replay::Recorder& recorder, int ticks) {
+    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recorder
+    RunTicks(ticks);
+    recorder.BeforeAction(*w.game);
+    const std::string file = (w.root / "watched.kdr").string();
+    std::string error;
+    EXPECT_TRUE(replay::SaveReplay(file, recorder.Whole(), error)) << error;
+    return file;
+}
+
 }  // namespace
 
 // A replay watched in the window says over its picture when it is paused or fast, in the
@@ -363,12 +389,7 @@ void RunTicks(int ticks) {
 TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
     replay::Recorder recorder;
     Window w(&recorder);
-    kdv::ClickMenu(*w.game, "MStart1Player");
-    RunTicks(200);
-    recorder.BeforeAction(*w.game);
-    const std::string file = (w.root / "watched.kdr").string();
-    std::string error;
-    ASSERT_TRUE(replay::SaveReplay(file, recorder.Whole(), error)) << error;
+    const std::string file = RecordedGame(w, recorder, 200);
     app::DrawSurface& surface = w.form->DXDraw();
     for (int language : {0, 1}) {
         SCOPED_TRACE(language);
@@ -470,14 +491,12 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
     }
 }
 
-// Watch Replay lists the kept games of the window's own recorder in columns, newest first, with
-// every text whole; Ok gives the chosen file.
+// File -> Watch Replay lists the kept games of the window's own replay folder in columns, newest
+// first, with every text whole; Ok starts watching the chosen one.
 TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     replay::Recorder recorder(false);
     Window w(&recorder);
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("kordavel-list-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
+    const std::filesystem::path folder = w.root / "replays";
     std::vector<replay::Replay> games;
     for (const char* start : {"MStart1Player", "MStart2Player"}) {
         recorder.MenuItem(*w.game, start);
@@ -489,35 +508,164 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
         while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
         auto game = recorder.GameInProgress();
         ASSERT_TRUE(game);
-        std::string error;
-        ASSERT_FALSE(
-            replay::SaveGame(folder, *game, std::chrono::system_clock::now(), error).empty())
-            << error;
         games.push_back(*game);
     }
-    app::ReplayList list(w.form.get(), folder, 0);
-    list.show();
-    QApplication::processEvents();
-    QTreeWidget& table = list.Table();
-    ASSERT_EQ(table.columnCount(), 5);
-    ASSERT_EQ(table.topLevelItemCount(), 2);
-    const QTreeWidgetItem* newest = table.topLevelItem(0);
-    const replay::Header& h = games[1].header;
-    EXPECT_EQ(newest->text(1), "Two players");
-    EXPECT_EQ(newest->text(2), QString::number(h.stage));
-    EXPECT_EQ(newest->text(3).toStdString(), app::LengthText(h.ticks));
-    EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
-    EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
-    const QFontMetrics metrics(table.font());
-    for (int c = 0; c < 5; ++c)
-        EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
-    table.setCurrentItem(table.topLevelItem(1));
-    list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    // The window kept the first game when the second began; the second is still in progress.
     std::string error;
-    const auto chosen = replay::LoadReplay(list.Chosen(), error);
-    ASSERT_TRUE(chosen) << error;
-    EXPECT_EQ(chosen->header.mode, kdv::gmOnePlayer);
-    std::filesystem::remove_all(folder);
+    ASSERT_FALSE(
+        replay::SaveGame(folder, games[1], std::chrono::system_clock::now(), error).empty())
+        << error;
+    bool listed = false;
+    Later([&] {
+        auto* list = w.form->findChild<app::ReplayList*>("ReplayList");
+        ASSERT_TRUE(list);
+        listed = true;
+        QTreeWidget& table = list->Table();
+        EXPECT_EQ(table.columnCount(), 5);
+        EXPECT_EQ(table.topLevelItemCount(), 2);
+        if (table.topLevelItemCount() != 2) return list->reject();
+        const QTreeWidgetItem* newest = table.topLevelItem(0);
+        const replay::Header& h = games[1].header;
+        EXPECT_EQ(newest->text(1), "Two players");
+        EXPECT_EQ(newest->text(2), QString::number(h.stage));
+        EXPECT_EQ(newest->text(3).toStdString(), app::LengthText(h.ticks));
+        EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
+        EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
+        const QFontMetrics metrics(table.font());
+        for (int c = 0; c < 5; ++c)
+            EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
+        EXPECT_TRUE(list->findChild<QPushButton*>("OtherFile"));
+        table.setCurrentItem(table.topLevelItem(1));
+        list->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    w.form->findChild<QAction*>("MWatchReplay")->trigger();
+    ASSERT_TRUE(listed);
+    // The one-player game is being watched in the window.
+    EXPECT_EQ(w.form->windowTitle().toStdString(),
+              " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+}
+
+// A game whose replay cannot be saved (here the replay folder is a file, which stops root as
+// well) is told in a message box, in the player's language, as a failed save of the settings is.
+TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
+    replay::Recorder recorder(false);
+    Window w(&recorder);
+    std::ofstream(w.root / "replays") << "in the way\n";
+    w.game->Settings.language = 1;
+    BoxCatcher boxes;
+    for (const char* item : {"MStart1Player", "MDemo"}) {
+        w.form->findChild<QAction*>(item)->trigger();
+        RunTicks(20);
+    }
+    ASSERT_EQ(boxes.told.size(), 1);
+    const QString told = boxes.told[0];
+    EXPECT_TRUE(
+        told.startsWith(QString::fromStdString(app::MessageText("The replay was not saved: ", 1))))
+        << told.toStdString();
+    EXPECT_TRUE(told.contains("replays")) << told.toStdString();
+    EXPECT_EQ(w.game->FailedSaves, 1);
+}
+
+// A replay whose last state hash is not the game's (as when another build or data decide a game
+// differently) stops the viewer at its end with the tick where it parts, told in a box.
+TEST(Overlay, AWatchedReplayThatPartsIsStoppedAndToldWhere) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    const std::string file = RecordedGame(w, recorder, 60);
+    std::string error;
+    auto data = replay::LoadReplay(file, error);
+    ASSERT_TRUE(data) << error;
+    replay::Replay altered = *data;
+    altered.stream.clear();
+    replay::EventReader reader(data->stream);
+    replay::Event e, last;
+    bool checkpoint = false;
+    while (reader.Next(e)) {
+        if (e.kind == replay::Event::Checkpoint) {
+            if (checkpoint) replay::AppendEvent(altered.stream, last);
+            last = e, checkpoint = true;
+            continue;
+        }
+        if (checkpoint) replay::AppendEvent(altered.stream, last), checkpoint = false;
+        replay::AppendEvent(altered.stream, e);
+    }
+    ASSERT_TRUE(checkpoint);  // the stream ends with the last state's hash
+    last.hash ^= 1;
+    replay::AppendEvent(altered.stream, last);
+    ASSERT_TRUE(replay::SaveReplay(file, altered, error)) << error;
+
+    BoxCatcher boxes;
+    w.form->StartWatching(file);
+    Tap(&w.form->DXDraw(), Qt::Key_F);
+    QElapsedTimer waited;
+    waited.start();
+    while (boxes.told.isEmpty() && waited.elapsed() < 10000) QApplication::processEvents();
+    ASSERT_EQ(boxes.told.size(), 1);
+    EXPECT_EQ(boxes.told[0].toStdString(), "watched.kdr: the replay parts from the game at tick " +
+                                               std::to_string(data->header.ticks));
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+    EXPECT_EQ(w.form->ExitCode(), runner::kExitReplay);
+}
+
+// A replay as long as a replay may be, nearly all of it one idle run of ticks: skipping ahead
+// plays it unseen far faster than ×4, yet every turn of the window's event loop stays short, the
+// overlay tells how far it has come, and Esc ends the watching at once. A minute's skip returns
+// to watching.
+TEST(Overlay, SkippingThroughAHugeIdleReplayKeepsTheWindowAnswering) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    const std::string file = RecordedGame(w, recorder, 30);
+    std::string error;
+    auto data = replay::LoadReplay(file, error);
+    ASSERT_TRUE(data) << error;
+    replay::Event idle;
+    idle.kind = replay::Event::Ticks;
+    idle.a = replay::kMaxTicks - data->header.ticks;
+    replay::AppendEvent(data->stream, idle);
+    data->header.ticks = replay::kMaxTicks;
+    ASSERT_TRUE(replay::SaveReplay(file, *data, error)) << error;
+    ASSERT_TRUE(replay::LoadReplay(file, error)) << error;
+
+    BoxCatcher boxes;  // a replay that parted would be told in a box: it fails the test, not hangs
+    app::DrawSurface& surface = w.form->DXDraw();
+    const QString skipping = QString::fromStdString(*app::CaptionFor("OverlayReplaySkip", 0));
+    w.form->StartWatching(file);
+    Tap(&surface, Qt::Key_Right);
+    ASSERT_EQ(surface.Overlay().size(), 1);
+    EXPECT_EQ(surface.Overlay()[0].toStdString(),
+              skipping.toStdString() + " " + app::LengthText(0) + " / " +
+                  app::LengthText(60'000 / kdv::kTimerInterval));
+    QElapsedTimer waited;
+    waited.start();
+    while (!surface.Overlay().isEmpty() && waited.elapsed() < 10000) QApplication::processEvents();
+    EXPECT_TRUE(surface.Overlay().isEmpty());  // the minute is reached: watching again
+
+    Tap(&surface, Qt::Key_End);
+    waited.restart();
+    qint64 longestTurn = 0;
+    while (waited.elapsed() < 1000) {
+        QElapsedTimer turn;
+        turn.start();
+        QApplication::processEvents();
+        longestTurn = std::max(longestTurn, turn.elapsed());
+    }
+    const double wallSeconds = waited.elapsed() / 1000.0;
+    EXPECT_LT(longestTurn, 100);
+    ASSERT_EQ(surface.Overlay().size(), 1);
+    const QString shown = surface.Overlay()[0];
+    ASSERT_TRUE(shown.startsWith(skipping)) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(" / " + QString::fromStdString(app::LengthText(replay::kMaxTicks))));
+    // "m:ss" or "h:mm:ss" of the replay reached, beyond the minute skipped before.
+    int seconds = 0;
+    for (const QString& part : shown.mid(skipping.size() + 1).section(" / ", 0, 0).split(':'))
+        seconds = seconds * 60 + part.toInt();
+    EXPECT_GT(seconds - 60, 8 * wallSeconds) << shown.toStdString();
+    Tap(&surface, Qt::Key_Escape);
+    EXPECT_TRUE(surface.Overlay().isEmpty());
+    EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+    EXPECT_TRUE(boxes.told.isEmpty()) << boxes.told.join("\n").toStdString();
 }
 
 namespace {

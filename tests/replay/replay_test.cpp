@@ -7,9 +7,11 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
+#include "app/runner/command_line.h"
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/flow/game_flow.h"
@@ -596,4 +598,45 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
         RunProgram(r + "--replay " + (root / "none.kdr").string() + " --verify", nullptr, &err), 4);
     fs::remove_all(root);
 }
+// A kept game's start state is checked against what the game can be in: a crafted file that
+// puts a tank off the screen, or counts past the game's own, is refused by the program, which
+// names what is wrong, where an honest one plays.
+TEST(ReplayProgram, ACraftedStartStateIsRefusedNamingWhatIsWrong) {
+    const fs::path root = TempDir("crafted");
+    testkit::WriteStandardData(root.string(), 4);
+    Recording rec(false);
+    rec.Run("1 menu MStart1Player\n5 key 32 down\n7 key 32 up\n40 key 37 down\n", 1, 300);
+    const auto game = rec.recorder.GameInProgress();
+    ASSERT_TRUE(game && game->header.from);
+    const std::string file = (root / "game.kdr").string();
+    auto verify = [&](const replay::Replay& r, std::string& err) {
+        std::string error;
+        EXPECT_TRUE(replay::SaveReplay(file, r, error)) << error;
+        return RunProgram("--headless --root " + root.string() + " --replay " + file + " --verify",
+                          nullptr, &err);
+    };
+    std::string err;
+    ASSERT_EQ(verify(*game, err), runner::kExitOk) << err;
+    const std::pair<std::function<void(kdv::Game&)>, std::string> crafted[] = {
+        {[](kdv::Game& g) { g.Player(1).x = 4000; },
+         "a player's tank is off the screen, at (4000, "},
+        {[](kdv::Game& g) { g.Enemy(3).armour = 9; },
+         "a computer tank's armour is 9, where the game goes up to 4"},
+        {[](kdv::Game& g) { g.Enemy(1).bullet.y = 30000; }, "a bullet is off the screen"},
+        {[](kdv::Game& g) { g.Bonus.kind = 6; }, "the bonus's kind is 6"},
+    };
+    for (const auto& [craft, refusal] : crafted) {
+        SCOPED_TRACE(refusal);
+        auto g = kdv::MakeGame({});
+        std::string why;
+        ASSERT_TRUE(replay::LoadGameState(game->header.from->game, *g, why)) << why;
+        craft(*g);
+        replay::Replay r = *game;
+        r.header.from->game = replay::SaveGameState(*g);
+        EXPECT_EQ(verify(r, err), runner::kExitReplay);
+        EXPECT_NE(err.find("the start state is damaged: " + refusal), std::string::npos) << err;
+    }
+    fs::remove_all(root);
+}
+
 #endif

@@ -47,11 +47,13 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "MLanguage=Language (Язык)|Язык (Language)",
     "MWatchReplay=Watch Replay…|Смотреть повтор…",
     "ReplayFiles=Kordavel replays|Повторы Kordavel",
-    "ReplayWatching=Replay (P pause, F ×4, Esc stop)|Повтор (P пауза, F ×4, Esc выход)",
+    "ReplayWatching=Replay (P pause, F ×4, → a minute on, End to the end, Esc stop)|Повтор (P "
+    "пауза, F ×4, → на минуту вперёд, End в конец, Esc выход)",
     "ReplayPaused=paused|пауза",
     "OverlayReplayPaused=Replay paused: P plays on, F ×4, Esc stops|Повтор на паузе: P — дальше, "
     "F — ×4, Esc — выход",
     "OverlayReplayFast=Replay ×4: F plays at normal speed|Повтор ×4: F — обычная скорость",
+    "OverlayReplaySkip=Skipping ahead (Esc stops):|Перемотка (Esc — выход):",
     "MNetworkGame=Network Game…|Сетевая игра…",
     "MControls=Controls|Управление",
     "NetHost=Host a game|Создать игру",
@@ -118,6 +120,9 @@ struct Translation {
 // Pieces of the game's messages, longest first where one contains another.
 constexpr Translation kMessagePieces[] = {
     {"The level was not saved: ", "Уровень не сохранён: "},
+    {"The replay was not saved: ", "Запись игры не сохранена: "},
+    {"cannot write ", "не удалось записать "},
+    {"the replay parts from the game at tick ", "повтор расходится с игрой на такте "},
     {"Settings could not be saved to ", "Не удалось сохранить настройки в "},
     {"Unknown error!", "Неизвестная ошибка!"},
     {"\" not found", "\" не найден"},

@@ -106,8 +106,11 @@ void LocalGame::SaveFinishedGames(bool closing) {
     if (!recorder_ || !recorder_->Begun()) return;
     std::string error;
     auto save = [&](const replay::Replay& game) {
-        if (replay::SaveGame(replayFolder_, game, std::chrono::system_clock::now(), error).empty())
-            std::cerr << "kordavel: the replay was not saved: " << error << "\n";
+        if (!replay::SaveGame(replayFolder_, game, std::chrono::system_clock::now(), error).empty())
+            return;
+        // Told as a failed save of the settings or a level is; the run does not end as a success.
+        ++game_->FailedSaves;
+        game_->io.window->ShowMessage("The replay was not saved: " + error);
     };
     if (auto finished = recorder_->TakeFinishedGame()) save(*finished);
     if (!closing) return;

@@ -4,7 +4,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,6 +22,7 @@
 #include "app/qt/local_game.h"
 #include "app/qt/net_dialog.h"
 #include "app/qt/network_game.h"
+#include "app/qt/replay_list.h"
 #include "app/qt/replay_viewer.h"
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
@@ -381,17 +381,11 @@ void TForm1::Tell(const std::string& text) {
 }
 
 void TForm1::WatchReplayClick() {
-    const int language = game_->Settings.language;
-    const QString title =
-        QString::fromStdString(CaptionFor("MWatchReplay", language).value_or("Watch Replay"));
     std::error_code ec;
     std::filesystem::create_directories(replayFolder_, ec);
-    const QString file = QFileDialog::getOpenFileName(
-        this, title.chopped(title.endsWith(QChar(0x2026)) ? 1 : 0),
-        QString::fromStdString(replayFolder_.string()),
-        QString::fromStdString(CaptionFor("ReplayFiles", language).value_or("Replays")) +
-            " (*.kdr)");
-    if (!file.isEmpty()) StartWatching(file.toStdString());
+    ReplayList list(this, replayFolder_, game_->Settings.language);
+    ExecDialog(list, "ReplayList");
+    if (list.result() == QDialog::Accepted && !list.Chosen().empty()) StartWatching(list.Chosen());
 }
 
 void TForm1::StartWatching(const std::string& file) {

@@ -29,7 +29,7 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     if (!runner::NetOptions(options, *player.io.files, o, error)) return nullptr;
     // The player's settings as they are now, not as they were saved.
     o.settings = player.Settings;
-    o.identity = net::IdentityOf(*player.io.files, player.Settings, replay::GameVersion());
+    o.identity = net::IdentityOf(*player.io.files, replay::BuildIdentity());
     o.ticks = 0;
     o.input = &input;
     o.display = &display;

@@ -1,15 +1,26 @@
 #include "app/qt/replay_viewer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 
 #include "app/qt/captions.h"
+#include "app/qt/replay_list.h"
 #include "app/runner/command_line.h"
 #include "app/runner/script.h"
+#include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/playback.h"
 
 namespace app {
+namespace {
+
+// Of the frame timer's 13 ms, what a skip ahead takes for play: the rest draws and hears keys.
+constexpr std::chrono::milliseconds kSkipSlice{6};
+constexpr int64_t kMinuteTicks = 60'000 / kdv::kTimerInterval;
+
+}  // namespace
 
 ReplayViewer::ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
                            long& scriptTicks)
@@ -28,15 +39,15 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::G
         return nullptr;
     }
     std::unique_ptr<ReplayViewer> viewer(new ReplayViewer(player, host, script, scriptTicks));
+    viewer->name_ = std::filesystem::path(file).filename().string();
     kdv::Services outer;
     outer.display = &display;
     outer.sound = player.Settings.soundEnable ? player.io.sound : nullptr;
     outer.window = &viewer->window_;
-    const int64_t from = data->header.watchFrom;
     viewer->playback_ =
         std::make_unique<replay::Playback>(std::move(*data), *player.io.files, outer);
     replay::Playback& playback = *viewer->playback_;
-    // The part before the game is played unseen, as fast as it goes.
+    // The replayed game's start-up is not shown: its first tick is.
     playback.Show(false);
     if (!playback.Start()) {
         error.clear();
@@ -44,7 +55,6 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::G
         if (error.empty()) error = "The replay could not be started.";
         return nullptr;
     }
-    while (playback.TicksRun() < from && playback.Step()) viewer->TakeOutputs();
     playback.Show(true);
     return viewer;
 }
@@ -64,16 +74,45 @@ bool ReplayViewer::TakeOutputs() {
     return true;
 }
 
-void ReplayViewer::Tick() {
-    if (paused_ || ended_) return;
-    for (int i = 0; i < (fast_ ? 4 : 1); ++i) {
-        if (!playback_->Step() || window_.failed || window_.closeRequested) {
-            if (window_.failed) std::cerr << "kordavel: " << window_.failure << "\n";
-            ended_ = true;
-            return;
-        }
-        TakeOutputs();
+bool ReplayViewer::StepOnce() {
+    if (!playback_->Step() || window_.failed || window_.closeRequested) {
+        ended_ = true;
+        return false;
     }
+    TakeOutputs();
+    return true;
+}
+
+void ReplayViewer::Tick() {
+    if (ended_) return;
+    if (skipTo_) {
+        // As many ticks as fit in a slice of the timer's interval: the window keeps drawing and
+        // hearing keys however far the skip goes.
+        const auto until = std::chrono::steady_clock::now() + kSkipSlice;
+        while (playback_->TicksRun() < *skipTo_ && std::chrono::steady_clock::now() < until)
+            if (!StepOnce()) return;
+        if (playback_->TicksRun() < *skipTo_) return;
+        skipTo_.reset();
+        playback_->Show(true);
+        return;
+    }
+    if (paused_) return;
+    for (int i = 0; i < (fast_ ? 4 : 1) && StepOnce(); ++i) {
+    }
+}
+
+std::string ReplayViewer::Finish() {
+    // At the end of the stream: what follows the last tick, the last state hash among it.
+    if (ended_) playback_->Finish();
+    std::string text;
+    if (window_.failed)
+        text = name_ + ": " + window_.failure;
+    else if (playback_->PartedAt())
+        text = name_ + ": " + playback_->PartedMessage();
+    if (text.empty()) return text;
+    std::cerr << "kordavel: " << text << "\n";
+    host_.NoteExitCode(window_.failed ? runner::kExitGameError : runner::kExitReplay);
+    return text;
 }
 
 void ReplayViewer::KeyDown(int code, bool) {
@@ -87,6 +126,15 @@ void ReplayViewer::KeyDown(int code, bool) {
         case 27:
             ended_ = true;
             break;
+        case 39:  // Right
+        case 35:  // End
+        {
+            const int64_t end = playback_->Data().header.ticks;
+            const int64_t from = skipTo_ ? *skipTo_ : playback_->TicksRun();
+            skipTo_ = code == 35 ? end : std::min(end, from + kMinuteTicks);
+            playback_->Show(false);
+            break;
+        }
         default:
             break;
     }
@@ -107,6 +155,9 @@ std::string ReplayViewer::Title() const {
 
 std::vector<std::string> ReplayViewer::Overlay() const {
     const int language = player_.Settings.language;
+    if (skipTo_)
+        return {CaptionFor("OverlayReplaySkip", language).value_or("") + " " +
+                LengthText(playback_->TicksRun()) + " / " + LengthText(*skipTo_)};
     if (paused_) return {CaptionFor("OverlayReplayPaused", language).value_or("")};
     if (fast_) return {CaptionFor("OverlayReplayFast", language).value_or("")};
     return {};

@@ -1,8 +1,12 @@
 #pragma once
 // A replay watched in the window: its own game on devices that answer from the file, shown and
-// heard as the player's would be. P pauses, F plays four ticks a timer tick, Esc stops; the
-// replay ends by itself at the end of the file.
+// heard as the player's would be. P pauses, F plays four ticks a timer tick, Right skips a
+// minute ahead and End to the end (unseen, a few milliseconds of play per timer tick, so the
+// window keeps answering), Esc stops; the
+// replay ends by itself at the end of the file, or where it parts from the recorded game.
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "adapters/virtual_devices.h"
@@ -39,18 +43,24 @@ class ReplayViewer : public PlaySession {
     std::string Title() const override;
     std::vector<std::string> Overlay() const override;
     bool Ended() const override { return ended_; }
+    // Where the replay parted from the recorded game, or why the game failed; empty otherwise.
+    std::string Finish() override;
 
   private:
     ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
                  long& scriptTicks);
     bool TakeOutputs();
+    // One tick of the replay; false once it has ended.
+    bool StepOnce();
 
     kdv::Game& player_;
     SessionHost& host_;
     runner::ScriptPlayer* script_;
     long& scriptTicks_;
+    std::string name_;                // the file's name, for messages
     adapters::VirtualWindow window_;  // the replayed game's messages and close
     std::unique_ptr<replay::Playback> playback_;
+    std::optional<int64_t> skipTo_;  // the tick a skip ahead runs to
     bool paused_ = false;
     bool fast_ = false;
     bool ended_ = false;
