@@ -11,7 +11,10 @@
     (document.activeElement || document.body).dispatchEvent(
       new KeyboardEvent(down ? "keydown" : "keyup", { code: codeOf[vk], bubbles: true }));
   // A dialog's close event comes as a task of its own.
-  const settle = () => new Promise((resolve) => setTimeout(resolve, 0));
+  // A dialog's close event is a task of its own, which a busy browser may run after a timer's:
+  // wait for the event itself (the page's listener, added first, has run by then).
+  const closing = (id) => new Promise((resolve) =>
+    document.getElementById(id).addEventListener("close", () => setTimeout(resolve, 0), { once: true }));
 
   async function PngPixels(url) {
     const img = new Image();
@@ -87,16 +90,18 @@
       press(70, true);  // F
       press(70, false);
       out.push("fire button " + document.querySelector('#bindings [data-binding="KeysForPlayer1/Fire"]').textContent);
+      const optionsClosed = closing("options");
       document.querySelector('#options [value="ok"]').click();
-      await settle();
+      await optionsClosed;
       out.push("options open " + document.getElementById("options").open);
       out.push("settings fire " + (/\[KeysForPlayer1\][^[]*Fire=(\d+)/.exec(Store.get("settings") || "") || [])[1]);
       // Select Level: stage 2 in a duel.
       Click('[data-item="MSelectLevel"]');
       document.getElementById("select-stage").value = 2;
       document.querySelectorAll('#select [name="game"]')[2].checked = true;
+      const selectClosed = closing("select");
       document.getElementById("select-ok").click();
-      await settle();
+      await selectClosed;
       for (let i = 0; i < 3; ++i) Tick();
       out.push("status " + K.status());
       // Language: the menu's captions follow.
