@@ -84,8 +84,12 @@ constexpr uint32_t kCannotDrawBit = 1u << kBindingSlots;  // the display could n
 
 // The menu items that change the game directly. The others change only settings or the
 // window, and reach the stream as settings.
-constexpr std::array<const char*, 6> kMenuItems = {"MDemo",      "MStart1Player", "MStart2Player",
-                                                   "MStartDuel", "MLevelEditor",  "PauseOnOffP1"};
+// The window's own step that is no menu item: the player's game goes back to the title (after a
+// network game, which took the picture meanwhile).
+constexpr const char* kBackToTitle = "BackToTitle";
+constexpr std::array<const char*, 7> kMenuItems = {"MDemo",      "MStart1Player", "MStart2Player",
+                                                   "MStartDuel", "MLevelEditor",  "PauseOnOffP1",
+                                                   kBackToTitle};
 std::optional<uint8_t> MenuIndex(std::string_view item);
 
 struct Event {

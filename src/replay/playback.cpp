@@ -296,7 +296,10 @@ void Playback::Apply(const Event& e) {
             kdv::FormKeyDown(game, int(e.a), false);
             break;
         case Event::Menu:
-            kdv::ClickMenu(game, kMenuItems[size_t(e.a)]);
+            if (kMenuItems[size_t(e.a)] == std::string_view(kBackToTitle))
+                kdv::EnterTitle(game);
+            else
+                kdv::ClickMenu(game, kMenuItems[size_t(e.a)]);
             break;
         case Event::Settings:
             ApplySettings(game, e.settings);

@@ -28,7 +28,8 @@ bool InGame(const kdv::Game& game) {
 }
 
 bool IsMenuStart(std::string_view item) {
-    return item == "MStart1Player" || item == "MStart2Player" || item == "MStartDuel";
+    return item == "MStart1Player" || item == "MStart2Player" || item == "MStartDuel" ||
+           item == kBackToTitle;
 }
 
 int64_t SystemMilliseconds() {

@@ -424,22 +424,29 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
     }
 }
 
-// A network game waiting for its second player says so over the picture, with the port; leaving
-// it takes the text away.
-TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePicture) {
+// A network game waiting for its second player says so over the picture, with the port. Esc
+// stops the wait at once (there is no game yet to end for the other player), and the player's
+// own game, which had reached a stage intro, is back at the title.
+TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
     Window w;
+    kdv::ClickMenu(*w.game, "MStart1Player");
+    RunTicks(3);
+    ASSERT_EQ(w.game->GameState, kdv::gsStageIntro);
+    const int port = 20000 + int(::getpid() % 20000);
     runner::CommandLine options;
-    options.host = "127.0.0.1:43117";
+    options.host = "127.0.0.1:" + std::to_string(port);
     options.netMode = 3;
     w.form->StartNetwork(options);
     RunTicks(10);
-    const QString waiting = QString::fromStdString(*app::CaptionFor("NetWaitJoin", 0)) + " 43117…";
+    const QString waiting = QString::fromStdString(*app::CaptionFor("NetWaitJoin", 0)) + " " +
+                            QString::number(port) + "…";
     EXPECT_EQ(w.form->DXDraw().Overlay(), QStringList{waiting});
     EXPECT_EQ(w.form->windowTitle(), " Kordavel - " + waiting);
     EXPECT_GT(RowsOverPicture(w.form->DXDraw()).second, 0);
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+    EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
 }
 
 // F10 opens File in a window too; File -> Controls lists both players' bindings as they are now,

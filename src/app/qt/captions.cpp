@@ -78,6 +78,10 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetNobodyJoined=Nobody joined the game.|Никто не присоединился к игре.",
     "NetNoAnswer=The other machine does not answer.|Другая машина не отвечает.",
     "NetError=The network game stopped:|Сетевая игра остановлена:",
+    "NetLeaveAsk=Leave the network game? It ends for both players.|Выйти из сетевой игры? Она "
+    "закончится для обоих игроков.",
+    "NetLeaving=Leaving the game…|Выход из игры…",
+    "NetBusy=The host is busy; trying again…|Хозяин игры занят; повторная попытка…",
 });
 
 }  // namespace
@@ -123,6 +127,23 @@ constexpr Translation kMessagePieces[] = {
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"cannot write ", "не удалось записать "},
     {"the replay parts from the game at tick ", "повтор расходится с игрой на такте "},
+    // A network game's refusals.
+    {"A player could not join: ", "Игрок не смог присоединиться: "},
+    {"A connection that said nothing was turned away.",
+     "Соединение, не приславшее ни слова, отклонено."},
+    {"your copy of Kordavel cannot talk to the host's (another network version)",
+     "ваша копия Kordavel не может связаться с копией хозяина игры (другая версия сетевой игры)"},
+    {"their copy of Kordavel cannot talk to yours (another network version)",
+     "их копия Kordavel не может связаться с вашей (другая версия сетевой игры)"},
+    {"you run Kordavel ", "у вас Kordavel "},
+    {", the host Kordavel ", ", у хозяина игры Kordavel "},
+    {"they run Kordavel ", "у них Kordavel "},
+    {", you Kordavel ", ", у вас Kordavel "},
+    {"your graphics file differs from the host's",
+     "ваш файл графики отличается от файла хозяина игры"},
+    {"their graphics file differs from yours", "их файл графики отличается от вашего"},
+    {"your font file differs from the host's", "ваш файл шрифта отличается от файла хозяина игры"},
+    {"their font file differs from yours", "их файл шрифта отличается от вашего"},
     {"Settings could not be saved to ", "Не удалось сохранить настройки в "},
     {"Unknown error!", "Неизвестная ошибка!"},
     {"\" not found", "\" не найден"},
@@ -185,6 +206,8 @@ constexpr Translation kUiTexts[] = {
     {"Other File…", "Другой файл…"},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"Paused", "Пауза"},
+    {"Yes", "Да"},
+    {"No", "Нет"},
 };
 
 }  // namespace

@@ -5,8 +5,10 @@
 
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
+#include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/format.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
@@ -93,6 +95,15 @@ void LocalGame::KeyDown(int code, bool alt) {
 void LocalGame::MenuItem(const std::string& item) {
     if (recorder_) recorder_->MenuItem(*game_, item);
     kdv::ClickMenu(*game_, item);
+    if (recorder_) recorder_->AfterAction(*game_);
+    SaveFinishedGames(false);
+}
+
+// Recorded as a step of its own, so that the replays of this session play it too.
+void LocalGame::BackToTitle() {
+    if (!game_) return;
+    if (recorder_) recorder_->MenuItem(*game_, replay::kBackToTitle);
+    kdv::EnterTitle(*game_);
     if (recorder_) recorder_->AfterAction(*game_);
     SaveFinishedGames(false);
 }

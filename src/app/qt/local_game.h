@@ -32,6 +32,8 @@ class LocalGame : public PlaySession {
     void Started();
     // A menu command of the game (a TMenuItem's name).
     void MenuItem(const std::string& item);
+    // Back to the title, whatever the game was doing (a network game has had the picture).
+    void BackToTitle();
     // The window closes: the games played so far are kept, then the game's own close runs.
     void Close();
     long TicksRun() const { return ticksRun_; }

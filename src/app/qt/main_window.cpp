@@ -1,5 +1,6 @@
 #include "app/qt/main_window.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -413,7 +414,7 @@ void TForm1::NetworkGameClick() {
 void TForm1::StartNetwork(const runner::CommandLine& options) {
     EndSession(true);
     std::string error;
-    auto game = NetworkGame::Open(options, *game_, input_, *dxDraw_, replayFolder_, error);
+    auto game = NetworkGame::Open(options, *game_, input_, *dxDraw_, *this, replayFolder_, error);
     if (!game) {
         ShowMessage(error);
         return;
@@ -432,6 +433,23 @@ void TForm1::Inform(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
                     QString::fromStdString(MessageText(text, language)), QMessageBox::Ok, this);
     box.exec();
+}
+
+bool TForm1::Confirm(const std::string& question) {
+    const int language = game_ ? game_->Settings.language : 0;
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
+                    QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName("ConfirmBox");
+    box.button(QMessageBox::Yes)->setText(QString::fromStdString(UiText("Yes", language)));
+    box.button(QMessageBox::No)->setText(QString::fromStdString(UiText("No", language)));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    ReleaseKeys();
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TForm1::BackToTitle() {
+    local_->BackToTitle();
 }
 
 void TForm1::Close() {

@@ -148,6 +148,8 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
 
     // SessionHost
     void BetweenTicks(std::function<void()> action) override;
+    bool Confirm(const std::string& question) override;
+    void BackToTitle() override;
     void NoteExitCode(int code) override;
     void CloseWindow() override { Close(); }
     bool Closing() const override { return closing_; }

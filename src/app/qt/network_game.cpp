@@ -15,14 +15,17 @@
 namespace app {
 
 NetworkGame::NetworkGame(kdv::Game& player, std::unique_ptr<net::Session> session,
-                         std::filesystem::path replayFolder)
-    : player_(player), session_(std::move(session)), replayFolder_(std::move(replayFolder)) {}
+                         SessionHost& host, std::filesystem::path replayFolder)
+    : player_(player),
+      session_(std::move(session)),
+      host_(host),
+      replayFolder_(std::move(replayFolder)) {}
 
 NetworkGame::~NetworkGame() = default;
 
 std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& options,
                                                kdv::Game& player, SdlInput& input,
-                                               kdv::Display& display,
+                                               kdv::Display& display, SessionHost& host,
                                                std::filesystem::path replayFolder,
                                                std::string& error) {
     net::Options o;
@@ -38,27 +41,43 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     auto session = std::make_unique<net::Session>(std::move(o));
     if (!session->Open(error)) return nullptr;
     std::unique_ptr<NetworkGame> game(
-        new NetworkGame(player, std::move(session), std::move(replayFolder)));
+        new NetworkGame(player, std::move(session), host, std::move(replayFolder)));
     game->Tick();
     return game;
 }
 
+// The game goes on while the leave question is open: the other machine must not wait for it.
 void NetworkGame::Tick() {
-    if (!left_) session_->Poll(0);
+    if (session_->CurrentPhase() != net::Phase::Ended) session_->Poll(0);
 }
 
+// Before the game starts Esc just stops waiting; during it, leaving ends the game for both, so
+// the player is asked first.
 void NetworkGame::KeyDown(int code, bool) {
-    if (code == 27) Leave();
+    if (code != 27 || asking_ || left_) return;
+    const net::Phase phase = session_->CurrentPhase();
+    if (phase != net::Phase::Playing) {
+        if (phase != net::Phase::Ended) Leave();
+        return;
+    }
+    asking_ = true;
+    host_.BetweenTicks([this] {
+        const bool leave = host_.Confirm(
+            Caption("NetLeaveAsk", "Leave the network game? It ends for both players."));
+        asking_ = false;
+        if (leave) Leave();
+    });
 }
 
 bool NetworkGame::Ended() const {
-    return left_ || session_->CurrentPhase() == net::Phase::Ended;
+    return !asking_ && session_->CurrentPhase() == net::Phase::Ended;
 }
 
+// The session ends the game on a tick both machines agree on; Tick() polls until it has.
 void NetworkGame::Leave() {
     if (left_) return;
     left_ = true;
-    session_->Leave();
+    if (session_->CurrentPhase() != net::Phase::Ended) session_->Leave();
 }
 
 std::string NetworkGame::Caption(const char* name, const char* english) const {
@@ -72,9 +91,12 @@ std::string NetworkGame::Waiting() const {
             if (session_->Hosting())
                 return Caption("NetWaitJoin", "Waiting for a player to join on port") + " " +
                        std::to_string(session_->Port()) + "…";
+            if (session_->Retrying()) return Caption("NetBusy", "The host is busy; trying again…");
             return Caption("NetConnecting", "Connecting…");
-        case net::Phase::Playing:
         case net::Phase::Finishing:
+            if (session_->Leaving()) return Caption("NetLeaving", "Leaving the game…");
+            [[fallthrough]];
+        case net::Phase::Playing:
             if (const uint32_t quiet = session_->QuietMs())
                 return Caption("NetWaitPeer", "Waiting for the other player") + " (" +
                        std::to_string(quiet / 1000) + " / " +
@@ -92,14 +114,26 @@ std::string NetworkGame::Title() const {
 }
 
 std::vector<std::string> NetworkGame::Overlay() const {
-    std::string waiting = Waiting();
-    if (waiting.empty()) return {};
-    return {std::move(waiting)};
+    std::vector<std::string> lines;
+    if (std::string waiting = Waiting(); !waiting.empty()) lines.push_back(std::move(waiting));
+    // A host that turned someone away says so and goes on waiting.
+    const net::Phase phase = session_->CurrentPhase();
+    if (session_->Hosting() && !session_->Notice().empty() &&
+        (phase == net::Phase::Connecting || phase == net::Phase::Handshake))
+        lines.push_back(MessageText(session_->Notice(), player_.Settings.language));
+    return lines;
 }
 
-// Lets the goodbye reach the other machine, keeps the game's replay beside the others and says
-// how it ended.
+// Ends the game together with the other machine when it can (2 s at most), keeps the game's
+// replay beside the others, sends the player's own game back to the title and says how it ended.
 std::string NetworkGame::Finish() {
+    Leave();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (session_->CurrentPhase() != net::Phase::Ended &&
+           std::chrono::steady_clock::now() < until)
+        session_->Poll(5);
+    if (session_->CurrentPhase() != net::Phase::Ended) session_->Quit();
+    // Let the goodbye reach the other machine.
     for (int i = 0; i < 10; ++i) session_->Poll(5);
     std::string error;
     if (auto recording = session_->Recording()) {
@@ -108,6 +142,7 @@ std::string NetworkGame::Finish() {
             std::cerr << "kordavel: the replay was not saved: " << error << "\n";
     }
     if (session_->Failed()) std::cerr << "kordavel: " << session_->EndMessage() << "\n";
+    host_.BackToTitle();
     switch (session_->Reason()) {
         case net::EndReason::None:
         case net::EndReason::Left:
@@ -122,7 +157,7 @@ std::string NetworkGame::Finish() {
             return Caption("NetRefused", "A player was refused:") + " " + session_->Detail() + ".";
         case net::EndReason::RefusedByHost:
             return Caption("NetRefusedByHost", "The host refused the game:") + " " +
-                   session_->Detail() + ".";
+                   MessageText(session_->Detail(), player_.Settings.language) + ".";
         case net::EndReason::Error:
             return Caption("NetError", "The network game stopped:") + " " + session_->EndMessage();
         case net::EndReason::Apart:

@@ -1,7 +1,8 @@
 #pragma once
 // A network game in the window, hosted or joined: the keys reach it through the input devices,
-// Esc leaves it. It says over the picture what it waits for; at its end its replay is kept
-// beside the player's own and the window is told how it ended.
+// Esc asks whether to leave it (leaving ends it for both players). It says over the picture
+// what it waits for; at its end its replay is kept beside the player's own, the window is told
+// how it ended and the player's own game goes back to the title.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -29,7 +30,7 @@ class NetworkGame : public PlaySession {
     // settings as they are now; null with error set when that is impossible.
     static std::unique_ptr<NetworkGame> Open(const runner::CommandLine& options, kdv::Game& player,
                                              SdlInput& input, kdv::Display& display,
-                                             std::filesystem::path replayFolder,
+                                             SessionHost& host, std::filesystem::path replayFolder,
                                              std::string& error);
     ~NetworkGame() override;
 
@@ -43,7 +44,7 @@ class NetworkGame : public PlaySession {
     std::string Finish() override;
 
   private:
-    NetworkGame(kdv::Game& player, std::unique_ptr<net::Session> session,
+    NetworkGame(kdv::Game& player, std::unique_ptr<net::Session> session, SessionHost& host,
                 std::filesystem::path replayFolder);
     // What the game waits for now, or nothing.
     std::string Waiting() const;
@@ -51,7 +52,9 @@ class NetworkGame : public PlaySession {
 
     kdv::Game& player_;
     std::unique_ptr<net::Session> session_;
+    SessionHost& host_;
     std::filesystem::path replayFolder_;
+    bool asking_ = false;  // the leave question is open
     bool left_ = false;
 };
 

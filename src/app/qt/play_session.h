@@ -21,6 +21,11 @@ class SessionHost {
     // Runs now, or, when asked from inside a tick, as soon as the tick has returned: a nested
     // event loop (a modal dialog) must never run inside a tick.
     virtual void BetweenTicks(std::function<void()> action) = 0;
+    // Asks the player a yes-or-no question in a message box; true for yes. Call it between
+    // ticks (from an action given to BetweenTicks).
+    virtual bool Confirm(const std::string& question) = 0;
+    // Sends the player's own game back to the title.
+    virtual void BackToTitle() = 0;
     // Notes a failure for the program's exit status (the first one stays).
     virtual void NoteExitCode(int code) = 0;
     // Closes the window, which ends the program; from then on Closing() is true.
