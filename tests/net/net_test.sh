@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Network games between two headless programs on 127.0.0.1: straight, through the test relay
-# (round trip, jitter, loss, damage, strays, an outage), under fuzzing by a third program, and a
-# refused peer. Every game must end on the same hash on both machines and in both replays.
+# (round trip, jitter, loss, damage, strays, an outage), under fuzzing by a third program, with
+# players as they come from home (own levels, difficulty, gamepad; a stranger knocking first),
+# and a player leaving. Every game must end on the same hash on both machines and in both replays.
 # usage: net_test.sh KORDAVEL NETRELAY ROOT TICKS CASE...
 set -uo pipefail
 kordavel=$1 relay=$2 root=$(cd "$3" && pwd) ticks=$4
@@ -145,6 +146,73 @@ for case in "$@"; do
                 fail "lost: the $side's replay does not play"
         done
         echo "lost: both gave up after ${took} s"
+        ;;
+    home)
+        # Two players as they come from home: a third program with another graphics file knocks
+        # first and is turned away while the host keeps waiting; the joiner has its own difficulty,
+        # its own edited levels (left untouched: the game is played on the host's) and fires with
+        # a gamepad button bound only in its own settings. Its Start does not start the stage;
+        # the host's does.
+        stranger="$work/stranger" own="$work/own"
+        mkdir -p "$stranger/data" "$own/data"
+        cp "$root"/data/* "$stranger/data/"; cp "$root"/data/* "$own/data/"
+        printf '\x01' | dd of="$stranger/data/tank.grp" bs=1 seek=4000 conv=notrunc status=none
+        printf '\x05' | dd of="$own/data/lswap.dat" bs=1 seek=$((176 + 20)) conv=notrunc status=none
+        cp "$own/data/lswap.dat" "$work/own-levels"
+        printf '[Options]\nGameDifficulty=2\n[JoystickForPlayer1]\nFire=9\n' >"$own/kordavel.ini"
+        gameTicks=400
+        printf '60 key 32 down\n62 key 32 up\n' >"$work/home1.txt"
+        printf '5 key 32 down\n7 key 32 up\n40 dump %s\n' "$work/home-intro.json" >"$work/home2.txt"
+        for t in 149 152; do echo "$t dump $work/home-$t.json"; done >>"$work/home2.txt"
+        printf '150 joy 9 on\n152 joy 9 off\n' >>"$work/home2.txt"
+        sort -n -s -k1,1 -o "$work/home2.txt" "$work/home2.txt"
+        "$kordavel" --headless --root "$root" --host "127.0.0.1:$port" --mode two --ticks $gameTicks \
+            --script "$work/home1.txt" --record "$work/home.host.kdr" >"$work/home.host" 2>&1 &
+        hostPid=$!
+        sleep 0.3
+        "$kordavel" --headless --root "$stranger" --join "127.0.0.1:$port" >"$work/stranger.out" 2>&1
+        strangerCode=$?
+        "$kordavel" --headless --root "$own" --join "127.0.0.1:$port" --script "$work/home2.txt" \
+            --record "$work/home.join.kdr" >"$work/home.join" 2>&1
+        joinCode=$?
+        wait $hostPid
+        hostCode=$?
+        check home
+        [ "$strangerCode" = 5 ] || fail "home: the stranger's exit code $strangerCode"
+        grep -q "your graphics file differs from the host's" "$work/stranger.out" ||
+            fail "home: the stranger was not told why: $(cat "$work/stranger.out")"
+        grep -q 'turned_away=[1-9]' "$work/home.host" || fail "home: the host turned nobody away"
+        cmp -s "$own/data/lswap.dat" "$work/own-levels" || fail "home: the joiner's level file changed"
+        grep -q '"GameState": 2,' "$work/home-intro.json" || fail "home: the joiner's Start started the stage"
+        bullets=$(for t in 149 152; do
+            python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["players"][1]["bullet"]["state"])' "$work/home-$t.json"
+        done | tr '\n' ' ')
+        [ "$bullets" = "0 1 " ] || fail "home: player 2's bullet before and after the joiner's gamepad button: $bullets"
+        ;;
+    leave)
+        # The joiner leaves in the middle: both games end on the same tick and state, and both
+        # replays end there too. A script line a network run cannot honour is refused.
+        "$kordavel" --headless --root "$root" --host "127.0.0.1:$port" --mode duel --ticks 100000 \
+            --script "$work/p1.txt" --record "$work/leave.host.kdr" >"$work/leave.host" 2>&1 &
+        hostPid=$!
+        sleep 0.3
+        "$kordavel" --headless --root "$root" --join "127.0.0.1:$port" --ticks 250 \
+            --script "$work/p2.txt" --record "$work/leave.join.kdr" >"$work/leave.join" 2>&1
+        joinCode=$?
+        wait $hostPid
+        hostCode=$?
+        want=$(final "$work/leave.host")
+        [ -n "$want" ] && [ "$(final "$work/leave.join")" = "$want" ] ||
+            fail "leave: the host ended on \"$want\", the joiner on \"$(final "$work/leave.join")\" (exit codes $hostCode $joinCode)"
+        for side in host join; do
+            got=$("$kordavel" --root "$root" --replay "$work/leave.$side.kdr" --verify | tail -1)
+            [ "$got" = "$want" ] || fail "leave: the $side's replay ends on $got, the game on $want"
+        done
+        echo "leave: $want (exit codes $hostCode $joinCode)"
+        echo "1 menu MDemo" >"$work/menu.txt"
+        "$kordavel" --headless --root "$root" --host "127.0.0.1:$((port + 1))" --ticks 10 \
+            --script "$work/menu.txt" >"$work/menu.out" 2>&1
+        [ $? = 2 ] || fail "leave: a menu line in a network run was not refused: $(cat "$work/menu.out")"
         ;;
     refused)
         # A joiner with another difficulty plays the host's game: the host's settings decide it.
