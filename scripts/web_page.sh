@@ -52,8 +52,9 @@ page_run() {
     fi
 }
 
+# The browser is waited for: it may still be writing its profile, which is removed after it.
 page_stop() {
-    [ -n "$page_browser" ] && kill $page_browser 2>/dev/null
-    [ -n "$page_server" ] && kill $page_server 2>/dev/null
-    rm -rf "${page_tmp:-}"
+    [ -n "$page_browser" ] && kill $page_browser 2>/dev/null && wait $page_browser 2>/dev/null
+    [ -n "$page_server" ] && kill $page_server 2>/dev/null && wait $page_server 2>/dev/null
+    rm -rf "${page_tmp:-}" 2>/dev/null || true
 }
