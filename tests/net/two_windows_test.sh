@@ -2,14 +2,15 @@
 # Two real windows under one Xvfb play a network duel, each from its own folder (own settings,
 # own replays), keys pressed by xdotool into whichever window has the focus. The joiner moves
 # player 2 with its own player 1 keys, then leaves with Esc and confirms; both windows keep a
-# replay, and both replays are the same game to the same end.
+# replay, and both replays are the same game to the same end. A stranger knocks first.
 # usage: two_windows_test.sh KORDAVEL_BINARY DATA_DIR
 set -euo pipefail
 bin=$1
 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for side in host join; do mkdir -p "$work/$side"; cp -r "$data" "$work/$side/data"; done
+for side in host join stranger; do mkdir -p "$work/$side"; cp -r "$data" "$work/$side/data"; done
+printf '\x01' | dd of="$work/stranger/data/tank.grp" bs=1 seek=4000 conv=notrunc status=none
 port=$((20000 + ($$ * 17) % 30000))
 
 cat >"$work/play.sh" <<PLAY
@@ -18,6 +19,9 @@ focus() { xdotool windowfocus --sync "\$1" 2>/dev/null || true; sleep 0.2; }
 "$bin" --root "$work/host" --host "127.0.0.1:$port" --mode duel --stage 1 --ticks 30 &
 host=\$!
 hw=\$(xdotool search --sync --onlyvisible --pid \$host | head -1)
+# A program with another graphics file knocks first: it is told why and the host waits on.
+"$bin" --headless --root "$work/stranger" --join "127.0.0.1:$port" >"$work/stranger.out" 2>&1
+echo "stranger exit \$?"
 "$bin" --root "$work/join" --join "127.0.0.1:$port" --ticks 30 &
 join=\$!
 jw=\$(xdotool search --sync --onlyvisible --pid \$join | head -1)
@@ -35,6 +39,8 @@ xvfb-run -a -s "-screen 0 1280x800x24" "$work/play.sh" >"$work/log" 2>&1 || {
     exit 1
 }
 status=0
+grep -q "stranger exit 5" "$work/log" && grep -q "graphics file differs" "$work/stranger.out" ||
+    { echo "FAIL: the stranger was not turned away: $(cat "$work/stranger.out")"; status=1; }
 kept() { ls "$work/$1"/replays/game-*.kdr 2>/dev/null | head -1; }
 h=$(kept host) j=$(kept join)
 [ -n "$h" ] && [ -n "$j" ] || { echo "FAIL: kept replays: host \"$h\", joiner \"$j\""; cat "$work/log"; exit 1; }
