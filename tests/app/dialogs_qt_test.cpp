@@ -3,6 +3,7 @@
 // file checked.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -447,6 +448,61 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
     EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
+}
+
+// The window joins a headless host and plays player 2 with a gamepad button bound in its own
+// settings only (the host's player 2 has no gamepad binding): player 2's gun fires in the host's
+// game, and the window is back at its title once the host's game is over.
+TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
+    Window w;
+    SDL_InitSubSystem(SDL_INIT_JOYSTICK);
+    const int pad = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 2, 12, 1);
+    ASSERT_GE(pad, 0) << SDL_GetError();
+    SDL_Joystick* handle = SDL_JoystickOpen(pad);
+    ASSERT_TRUE(handle);
+    constexpr int kButton = 5;
+    w.game->Settings.joystick1[kdv::Fire] = 4 + kButton;
+
+    const fs::path host = w.root / "host";
+    fs::create_directories(host);
+    fs::copy(w.root / "data", host / "data", fs::copy_options::recursive);
+    std::ofstream script(host / "host.txt");
+    script << "20 key 32 down\n22 key 32 up\n";
+    for (int t = 30; t < 300; t += 3)
+        script << t << " dump " << (host / "d").string() << t << ".json\n";
+    script.close();
+    const int port = 20000 + int((::getpid() * 3) % 20000);
+    const std::string command = std::string(KORDAVEL_ROOT) + "/kordavel --headless --root " +
+                                host.string() + " --host 127.0.0.1:" + std::to_string(port) +
+                                " --mode two --ticks 300 --script " + (host / "host.txt").string() +
+                                " > " + (host / "out").string() + " 2>&1 &";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    RunTicks(20);
+    BoxCatcher boxes;
+    runner::CommandLine options;
+    options.join = "127.0.0.1:" + std::to_string(port);
+    w.form->StartNetwork(options);
+    RunTicks(150);
+    SDL_JoystickSetVirtualButton(handle, kButton, 1);
+    RunTicks(10);
+    SDL_JoystickSetVirtualButton(handle, kButton, 0);
+    for (int i = 0; i < 500 && !fs::exists(host / "d297.json"); ++i) RunTicks(10);
+    RunTicks(50);
+    SDL_JoystickClose(handle);
+    SDL_JoystickDetachVirtual(pad);
+
+    int fired = 0;
+    for (int t = 30; t < 300; t += 3) {
+        std::ifstream in(host / ("d" + std::to_string(t) + ".json"));
+        const std::string dump((std::istreambuf_iterator<char>(in)), {});
+        const size_t second = dump.find("\"bullet\"", dump.find("\"bullet\"") + 1);
+        if (second == std::string::npos) continue;
+        const size_t state = dump.find("\"state\": ", second);
+        if (state != std::string::npos && dump.compare(state + 9, 2, "0,") != 0) ++fired;
+    }
+    EXPECT_GT(fired, 0) << "player 2's bullet never flew in the host's game";
+    EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
+    EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(*app::CaptionFor("NetOver", 0))});
 }
 
 // F10 opens File in a window too; File -> Controls lists both players' bindings as they are now,
