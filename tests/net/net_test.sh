@@ -187,6 +187,9 @@ for case in "$@"; do
         bullets=$(for t in 149 152; do
             python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["players"][1]["bullet"]["state"])' "$work/home-$t.json"
         done | tr '\n' ' ')
+        for t in 149 152; do
+            grep -q "\"tick\": $t," "$work/home-$t.json" || fail "home: the dump of tick $t was taken at $(grep -o '"tick": [0-9]*' "$work/home-$t.json")"
+        done
         [ "$bullets" = "0 1 " ] || fail "home: player 2's bullet before and after the joiner's gamepad button: $bullets"
         ;;
     leave)
