@@ -2,7 +2,8 @@
 # Two real windows under one Xvfb play a network duel, each from its own folder (own settings,
 # own replays), keys pressed by xdotool into whichever window has the focus. The joiner moves
 # player 2 with its own player 1 keys, then leaves with Esc and confirms; both windows keep a
-# replay, and both replays are the same game to the same end. A stranger knocks first.
+# replay, and both replays are the same game to the same end. A stranger knocks first and is
+# turned away; a third player who knocks during the game is told the host is busy.
 # usage: two_windows_test.sh KORDAVEL_BINARY DATA_DIR
 set -euo pipefail
 bin=$1
@@ -28,7 +29,12 @@ jw=\$(xdotool search --sync --onlyvisible --pid \$join | head -1)
 xdotool windowmove "\$jw" 660 0; xdotool windowmove "\$hw" 0 0
 sleep 1.5
 focus "\$hw"; xdotool key space; sleep 0.5     # the host starts the stage
+# A third player knocks while the game is on: the host is busy, it is told so, and gives up.
+( "$bin" --headless --root "$work/join" --join "127.0.0.1:$port" >"$work/late.out" 2>&1
+  echo "late exit \$?" ) &
+late=\$!
 focus "\$jw"; xdotool keydown Up; sleep 0.8; xdotool keyup Up
+wait \$late                                         # it knocks again for a few seconds
 xdotool key Escape; sleep 0.5; xdotool key Return   # leave, confirmed
 wait \$join
 wait \$host
@@ -41,6 +47,8 @@ xvfb-run -a -s "-screen 0 1280x800x24" "$work/play.sh" >"$work/log" 2>&1 || {
 status=0
 grep -q "stranger exit 5" "$work/log" && grep -q "graphics file differs" "$work/stranger.out" ||
     { echo "FAIL: the stranger was not turned away: $(cat "$work/stranger.out")"; status=1; }
+grep -q "busy with another player" "$work/late.out" && grep -q "late exit 5" "$work/log" ||
+    { echo "FAIL: a third player during the game: $(cat "$work/late.out")"; status=1; }
 kept() { ls "$work/$1"/replays/game-*.kdr 2>/dev/null | head -1; }
 h=$(kept host) j=$(kept join)
 [ -n "$h" ] && [ -n "$j" ] || { echo "FAIL: kept replays: host \"$h\", joiner \"$j\""; cat "$work/log"; exit 1; }
