@@ -427,10 +427,11 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
 
 // A network game waiting for its second player says so over the picture, with the port. Esc
 // stops the wait at once (there is no game yet to end for the other player), and the player's
-// own game, which had reached a stage intro, is back at the title.
+// own game, which had reached a stage intro, is back at the title, in its replay too.
 TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
-    Window w;
-    kdv::ClickMenu(*w.game, "MStart1Player");
+    replay::Recorder recorder;
+    Window w(&recorder);
+    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recorder
     RunTicks(3);
     ASSERT_EQ(w.game->GameState, kdv::gsStageIntro);
     const int port = 20000 + int(::getpid() % 20000);
@@ -448,6 +449,19 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
     EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
+
+    // The return to the title is part of the session's replay.
+    RunTicks(5);
+    recorder.BeforeAction(*w.game);
+    adapters::VirtualWindow window;
+    kdv::Services outer;
+    outer.window = &window;
+    replay::Playback playback(recorder.Whole(), *w.files, outer);
+    ASSERT_TRUE(playback.Start());
+    while (playback.Step()) {
+    }
+    const long ticks = long(playback.TicksRun());
+    EXPECT_EQ(runner::StateHash(playback.Game(), ticks), runner::StateHash(*w.game, ticks));
 }
 
 // The window joins a headless host and plays player 2 with a gamepad button bound in its own
