@@ -61,9 +61,11 @@ void NetworkGame::KeyDown(int code, bool) {
         return;
     }
     asking_ = true;
-    host_.BetweenTicks([this] {
-        const bool leave = host_.Confirm(
+    host_.BetweenTicks([this, &host = host_] {
+        const bool leave = host.Confirm(
             Caption("NetLeaveAsk", "Leave the network game? It ends for both players."));
+        // Closing the window while asked ends this session; nothing of it may be touched then.
+        if (host.Closing()) return;
         asking_ = false;
         if (leave) Leave();
     });
