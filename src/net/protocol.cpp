@@ -140,12 +140,14 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Fixed(m.mode, 1);
                 w.Fixed(uint32_t(m.stage), 4);
                 w.Fixed(m.delay, 1);
+                w.Fixed(m.window, 1);
                 w.Fixed(uint64_t(m.ticks), 8);
                 w.Text(m.settings);
                 w.Levels(m.levels);
             } else if constexpr (std::is_same_v<T, Inputs>) {
                 w.Fixed(tInputs, 1);
                 w.Fixed(uint64_t(m.ack), 8);
+                w.Fixed(uint8_t(m.ahead), 1);
                 w.Fixed(uint64_t(m.first), 8);
                 const size_t n = std::min(m.masks.size(), kMaxInputsPerPacket);
                 w.Fixed(n, 1);
@@ -212,17 +214,20 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             w.mode = uint8_t(r.Fixed(1));
             w.stage = int32_t(r.Fixed(4));
             w.delay = uint8_t(r.Fixed(1));
+            w.window = uint8_t(r.Fixed(1));
             w.ticks = r.Tick();
             w.settings = r.Text();
             w.levels = r.Levels();
             if (w.levels.empty()) r.ok = false;
-            if (w.delay < kMinDelay || w.delay > kMaxDelay || w.stage < 1) r.ok = false;
+            if (w.delay < kMinDelay || w.delay > kMaxDelay || w.stage < 1 || w.window > kMaxWindow)
+                r.ok = false;
             m = w;
             break;
         }
         case tInputs: {
             Inputs in;
             in.ack = r.Tick();
+            in.ahead = int8_t(uint8_t(r.Fixed(1)));
             in.first = r.Tick();
             const size_t n = size_t(r.Fixed(1));
             if (n == 0 || n > kMaxInputsPerPacket || in.first < 1) r.ok = false;

@@ -15,9 +15,12 @@
 
 namespace net {
 
-constexpr uint32_t kProtocolVersion = 2;
+constexpr uint32_t kProtocolVersion = 3;
 constexpr int kMinDelay = 2;
 constexpr int kMaxDelay = 6;
+// How many ticks a machine may run ahead of the other player's input it holds; 0: none
+// (lockstep).
+constexpr int kMaxWindow = 32;
 constexpr size_t kMaxInputsPerPacket = 64;
 constexpr size_t kMaxText = 4096;
 // The level records the host sends: whole records, no more than the game can address.
@@ -70,14 +73,18 @@ struct Welcome {
     uint8_t mode = 0;
     int32_t stage = 1;
     uint8_t delay = kMinDelay;
+    uint8_t window = 0;
     int64_t ticks = 0;  // the game stops after this many ticks; 0 never
     std::string settings;
     std::vector<uint8_t> levels;
 };
 // The sender's inputs for ticks first .. first + masks.size() - 1, and the last tick up to
 // which it holds all of the receiver's inputs. Sent unreliably and repeated until acknowledged.
+// ahead: how far the sender's game runs ahead of the receiver's input it holds, in quarter
+// ticks (smoothed); the machine further ahead slows down until both are as far ahead.
 struct Inputs {
     int64_t ack = 0;
+    int8_t ahead = 0;
     int64_t first = 1;
     std::vector<uint16_t> masks;
 };

@@ -1,6 +1,7 @@
 #include "net/session.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "adapters/virtual_devices.h"
 #include "core/dialogs/dialogs.h"
@@ -10,6 +11,7 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
+#include "net/shown_game.h"
 #include "replay/recorder.h"
 
 namespace net {
@@ -29,11 +31,22 @@ uint32_t Ms(std::chrono::steady_clock::duration d) {
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-// The input delay that covers the one-way trip and a tick of jitter: D ticks of 13 ms must
+// Ticks of 13 ms that half the round trip takes, rounded up.
+int OneWayTicks(uint32_t roundTripMs) {
+    return int((roundTripMs / 2 + kdv::kTimerInterval - 1) / kdv::kTimerInterval);
+}
+
+// Lockstep's input delay covers the one-way trip and a tick of jitter: D ticks of 13 ms must
 // outlast half the round trip, or every tick waits.
-int DelayFor(uint32_t roundTripMs) {
-    const int ticks = int((roundTripMs / 2 + kdv::kTimerInterval - 1) / kdv::kTimerInterval) + 1;
-    return std::clamp(ticks, kMinDelay, kMaxDelay);
+int LockstepDelay(uint32_t roundTripMs) {
+    return std::clamp(OneWayTicks(roundTripMs) + 1, kMinDelay, kMaxDelay);
+}
+
+// Running ahead, each machine waits for the other's input only when it is this far ahead of
+// it. When both are as far ahead, the other's input for a tick arrives about the one-way trip
+// less the delay after the tick ran; the rest covers jitter and a lost datagram or two.
+int WindowFor(uint32_t roundTripMs) {
+    return std::clamp(OneWayTicks(roundTripMs) + 3, 8, 16);
 }
 
 }  // namespace
@@ -104,26 +117,17 @@ class Session::TickClock : public kdv::Clock {
     uint32_t now = 0;
 };
 
-// Always able to draw, so both games take the same path whatever either window is doing.
+// The confirmed game shows nothing, but draws as a shown game does: its picture is the one
+// recorded, compared and dumped.
 class Session::Screen : public kdv::Display {
   public:
-    explicit Screen(kdv::Display* outer) : outer_(outer) {}
     bool CanDraw() const override { return true; }
-    void Present(const kdv::WorkBitmap& bitmap) override {
-        if (outer_ && outer_->CanDraw()) outer_->Present(bitmap);
-    }
-    bool TakesRuns() const override { return outer_ != nullptr && outer_->TakesRuns(); }
-    void PresentRuns(const kdv::FrameChange& change) override {
-        if (outer_ && outer_->CanDraw()) outer_->PresentRuns(change);
-    }
-    bool WantsPixels() const override { return outer_ != nullptr; }
-
-  private:
-    kdv::Display* outer_;
+    void Present(const kdv::WorkBitmap&) override {}
+    bool WantsPixels() const override { return false; }
 };
 
-// The player's sound device, set up already; a game without one plays silently but keeps the
-// sound setting it was given, as the other machine's game does.
+// The confirmed game is silent; the shown game plays its sounds. Both count the player's
+// voices, so both take the same path.
 class Session::Sound : public kdv::SoundDevice {
   public:
     explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
@@ -131,9 +135,7 @@ class Session::Sound : public kdv::SoundDevice {
     void Finalise() override {}
     void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
     int Count() const override { return outer_ ? outer_->Count() : 10; }
-    void Play(int item, int volume, bool) override {
-        if (outer_) outer_->Play(item, volume, false);
-    }
+    void Play(int, int, bool) override {}
 
   private:
     kdv::SoundDevice* outer_;
@@ -170,7 +172,10 @@ void Session::End(EndReason reason, std::string message) {
     const bool failed =
         reason != EndReason::Over && reason != EndReason::Left && reason != EndReason::PeerLeft;
     reason_ = reason;
-    if (phase_ == Phase::Playing || phase_ == Phase::Finishing) playEnd_ = Clock::now();
+    if (phase_ == Phase::Playing) {
+        playEnd_ = Clock::now();
+        stats_.cpuSeconds = double(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
+    }
     phase_ = Phase::Ended;
     failed_ = failed;
     endMessage_ = std::move(message);
@@ -213,6 +218,12 @@ void Session::StopAt(int64_t final) {
 
 void Session::Poll(uint32_t waitMs) {
     if (!link_) return;
+    // A tick due sooner than that is not kept waiting.
+    if (phase_ == Phase::Playing && o_.paced && peerStarted_) {
+        const auto until = nextDue_ - Clock::now();
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until).count();
+        waitMs = ms <= 0 ? 0 : std::min(waitMs, uint32_t(ms));
+    }
     for (int i = 0; i < kMaxMessagesPerPoll; ++i) {
         Link::Event e = link_->Service(i == 0 ? waitMs : 0);
         if (e.kind == Link::Event::None) break;
@@ -415,11 +426,19 @@ void Session::Handshake(Clock::time_point now) {
     // The slower end of the measurements, so that jitter seldom stalls the game.
     stats_.roundTripMs = sorted[sorted.size() * 3 / 4];
     const std::string settings = kdv::FormatSettings(o_.settings);
-    Welcome w{o_.mode,  o_.stage, uint8_t(DelayFor(stats_.roundTripMs)),
-              o_.ticks, settings, levels_};
+    Welcome w;
+    w.mode = o_.mode;
+    w.stage = o_.stage;
+    w.window =
+        uint8_t(o_.window >= 0 ? std::min(o_.window, kMaxWindow) : WindowFor(stats_.roundTripMs));
+    w.delay = uint8_t(w.window ? kMinDelay : LockstepDelay(stats_.roundTripMs));
+    w.ticks = o_.ticks;
+    w.settings = settings;
+    w.levels = levels_;
     Send(w, true);
     link_->Flush();
     delay_ = w.delay;
+    window_ = w.window;
     limit_ = o_.ticks;
     StartGame(settings, o_.mode, o_.stage);
 }
@@ -431,6 +450,7 @@ void Session::HandleWelcome(const Welcome& w) {
         return;
     }
     delay_ = w.delay;
+    window_ = w.window;
     limit_ = w.ticks;
     levels_ = w.levels;
     StartGame(w.settings, w.mode, w.stage);
@@ -440,14 +460,14 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
     files_ = std::make_unique<Files>(*o_.disk, settingsText, levels_);
     maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
-    screen_ = std::make_unique<Screen>(o_.display);
+    screen_ = std::make_unique<Screen>();
     sound_ = std::make_unique<Sound>(o_.sound);
     auto window = std::make_unique<adapters::VirtualWindow>();
     adapters::VirtualWindow& virtualWindow = *window;
-    window_ = std::move(window);
+    virtualWindow_ = std::move(window);
     recorder_ = std::make_unique<replay::Recorder>();
     kdv::Services services{screen_.get(),    sound_.get(), maskInput_.get(),
-                           tickClock_.get(), files_.get(), window_.get()};
+                           tickClock_.get(), files_.get(), virtualWindow_.get()};
     game_ = kdv::MakeGame(recorder_->Wrap(services));
     maskInput_->settings = &game_->Settings;
     kdv::FormCreate(*game_);
@@ -470,8 +490,12 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
         return;
     }
     recorder_->LevelSelected(*game_, stage, gameItem);
+    shown_ = std::make_unique<ShownGame>(*files_, o_.display, o_.sound, o_.input,
+                                         o_.settings.forceFeedback);
+    shown_->TakeState(*game_);
 
     stats_.delay = delay_;
+    stats_.window = window_;
     // The first ticks of both players are empty on both machines: nobody could have sent them.
     for (int64_t tick = 1; tick <= delay_; ++tick) local_[tick] = remote_[tick] = 0;
     remoteKnown_ = delay_;
@@ -479,6 +503,11 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
     peerAck_ = delay_;
     phase_ = Phase::Playing;
     playStart_ = nextDue_ = Clock::now();
+    cpuStart_ = std::clock();
+    // The joiner starts when the Welcome arrives. The host starts when the joiner's first
+    // inputs arrive, as if half a round trip earlier, so that neither begins ahead of the
+    // other, even when the Welcome had to be sent again.
+    peerStarted_ = !o_.hosting || !o_.paced;
     SampleLocal(1 + delay_);
     SendInputs(playStart_, true);
 }
@@ -502,6 +531,7 @@ void Session::SendInputs(Clock::time_point now, bool force) {
     if (!force && !newLocal_ && now - lastSent_ < kResendGap) return;
     Inputs in;
     in.ack = remoteKnown_;
+    in.ahead = int8_t(std::clamp(std::lround(ahead_ * 4), -127L, 127L));
     auto it = local_.upper_bound(peerAck_);
     if (it == local_.end()) it = std::prev(local_.end(), local_.empty() ? 0 : 1);
     if (it == local_.end()) return;
@@ -516,6 +546,14 @@ void Session::SendInputs(Clock::time_point now, bool force) {
 void Session::HandleInputs(const Inputs& in) {
     // An acknowledgement never reaches past what was sent.
     peerAck_ = std::clamp(in.ack, peerAck_, lastLocal_);
+    peerAhead_ = in.ahead / 4.0;
+    if (!peerStarted_) {
+        peerStarted_ = true;
+        const auto now = Clock::now();
+        const auto halfTrip = std::chrono::milliseconds(
+            std::min<uint32_t>(stats_.roundTripMs / 2, 8 * kdv::kTimerInterval));
+        playStart_ = nextDue_ = now - halfTrip;
+    }
     while (!local_.empty() && local_.begin()->first <= std::min(peerAck_, next_ - 1) &&
            local_.size() > 1)
         local_.erase(local_.begin());
@@ -524,7 +562,11 @@ void Session::HandleInputs(const Inputs& in) {
         if (tick <= remoteKnown_ || tick > next_ + kWindow) continue;
         remote_.emplace(tick, in.masks[i]);  // the first copy stands
     }
-    while (remote_.count(remoteKnown_ + 1)) ++remoteKnown_;
+    for (auto it = remote_.find(remoteKnown_ + 1);
+         it != remote_.end() && it->first == remoteKnown_ + 1; ++it) {
+        ++remoteKnown_;
+        lastRemote_ = it->second;
+    }
 }
 
 void Session::HandleHash(const Hash& h) {
@@ -554,54 +596,108 @@ void Session::CompareHashes() {
 }
 
 void Session::RunDue(Clock::time_point now) {
+    Confirm();
     for (int n = 0; n < kMaxTicksPerPoll && phase_ == Phase::Playing; ++n) {
         if (limit_ && next_ > limit_) {
             phase_ = Phase::Finishing;
             phaseSince_ = now;
-            playEnd_ = now;
+            if (shownNext_ <= limit_ || playEnd_ < playStart_) playEnd_ = now;
+            stats_.cpuSeconds = double(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
             SendInputs(now, true);
             CheckFinished(now);
             return;
         }
-        if (o_.paced && now < nextDue_) return;
-        SampleLocal(next_ + delay_);
-        if (remoteKnown_ < next_) {
+        if (limit_ && shownNext_ > limit_) return;  // the end waits for its confirmation
+        if (!peerStarted_ || (o_.paced && now < nextDue_)) return;
+        SampleLocal(shownNext_ + delay_);
+        if (shownNext_ - remoteKnown_ > window_) {
             waited_ = true;
             return;
         }
         // A stall is a frame held on screen for longer than a tick and a half while the
         // other machine's input was on its way.
-        if (o_.paced && next_ > 1 && now - lastTickAt_ > kTick * 3 / 2) {
+        if (o_.paced && shownNext_ > 1 && now - lastTickAt_ > kTick * 3 / 2) {
             ++stats_.stalls;
             stats_.stalledSeconds +=
                 std::chrono::duration<double>(now - lastTickAt_ - kTick).count();
         }
         lastTickAt_ = now;
-        RunTick();
+        ahead_ += (double(shownNext_ - remoteKnown_) - ahead_) / 16;
+        const auto work = Clock::now();
+        RunShown(shownNext_++, false);
+        if (shownNext_ > limit_ && limit_) playEnd_ = now;  // the last tick is on screen
+        Confirm();
+        stats_.tickSeconds += std::chrono::duration<double>(Clock::now() - work).count();
         if (o_.paced) {
             // After a wait the beat follows the other machine's rather than racing to catch up
             // with its own, which would only make the next wait longer.
             nextDue_ = waited_ ? now + kTick : nextDue_ + kTick;
             if (now - nextDue_ > 8 * kTick) nextDue_ = now;
             waited_ = false;
+            // The machine further ahead of the other's input slows down a little, until both
+            // wait as long for each other's input: half the difference is its lead in ticks.
+            if ((ahead_ - peerAhead_) / 2 > 1) nextDue_ += std::chrono::milliseconds(1);
         }
     }
 }
 
-void Session::RunTick() {
-    const int64_t tick = next_;
-    const uint16_t mine = local_.at(tick);
-    const uint16_t theirs = remote_.at(tick);
-    remote_.erase(tick);
+// Runs the confirmed game over every tick the shown game ran whose inputs are now known, and
+// corrects the shown game when it guessed one of them wrong.
+void Session::Confirm() {
+    bool wrong = limit_ && shownNext_ > limit_ + 1;  // it ran past the agreed end
+    while (next_ < shownNext_ && next_ <= remoteKnown_ && phase_ == Phase::Playing) {
+        if (auto it = guessed_.find(next_); it != guessed_.end()) {
+            wrong = wrong || o_.correctAlways || it->second != remote_.at(next_);
+            guessed_.erase(it);
+        }
+        RunTick();
+    }
+    if (phase_ != Phase::Playing) return;
+    if (wrong) Correct();
+    shown_->Confirmed(next_);
+}
+
+void Session::Correct() {
+    ++stats_.rollbacks;
+    guessed_.clear();
+    shown_->TakeState(*game_);
+    const int64_t last = limit_ ? std::min(shownNext_ - 1, limit_) : shownNext_ - 1;
+    for (int64_t tick = next_; tick <= last; ++tick) {
+        RunShown(tick, tick < last);
+        ++stats_.ticksRunAgain;
+    }
+    shownNext_ = last + 1;
+}
+
+uint32_t Session::MaskOf(uint16_t mine, uint16_t theirs) const {
     const uint16_t host = o_.hosting ? mine : theirs;
     const uint16_t joiner = o_.hosting ? theirs : mine;
-    maskInput_->mask = uint32_t(host) | uint32_t(joiner) << kPlayerBits;
+    return uint32_t(host) | uint32_t(joiner) << kPlayerBits;
+}
+
+// Runs the shown game's tick on the other player's input where it is known, and on the last
+// one known where it is not: a player mostly holds what they held.
+void Session::RunShown(int64_t tick, bool quiet) {
+    uint16_t theirs;
+    if (tick <= remoteKnown_) {
+        theirs = remote_.at(tick);
+    } else {
+        theirs = o_.guess ? uint16_t(o_.guess(tick, lastRemote_) & kPlayerMask) : lastRemote_;
+        guessed_[tick] = theirs;
+    }
+    shown_->Run(tick, MaskOf(local_.at(tick), theirs), quiet);
+}
+
+void Session::RunTick() {
+    const int64_t tick = next_;
+    maskInput_->mask = MaskOf(local_.at(tick), remote_.at(tick));
+    remote_.erase(tick);
     tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
     recorder_->BeforeTick(*game_);
     kdv::DXTimerTimer(*game_);
     recorder_->AfterTick(*game_);
     ++next_;
-    auto& window = static_cast<adapters::VirtualWindow&>(*window_);
+    auto& window = static_cast<adapters::VirtualWindow&>(*virtualWindow_);
     if (window.failed) {
         End(EndReason::Error, "An error ended the game: " + window.failure);
         return;
@@ -671,8 +767,13 @@ std::string Session::Status() const {
     return {};
 }
 
+const kdv::Game* Session::Shown() const {
+    return shown_ ? &shown_->Game() : nullptr;
+}
+
 Stats Session::GetStats() const {
     Stats s = stats_;
+    if (phase_ == Phase::Playing) s.cpuSeconds = double(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
     s.ticks = TicksRun();
     if (link_) s.strangers = link_->strangers;
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {

@@ -1,10 +1,14 @@
 #pragma once
-// A network game between two machines: the handshake, then lockstep. Each machine sends its
-// player's input for tick t + D while it runs tick t, and runs a tick only when both inputs for
-// it are known, so both games read the same input every tick. Every 60 ticks each machine
-// sends a hash of its state; a difference stops the game. Both record the game as a replay.
+// A network game between two machines: the handshake, then play. Each machine sends its
+// player's input for tick t + D while it runs tick t. The confirmed game runs a tick only when
+// both inputs for it are known, so both machines' confirmed games read the same input every
+// tick; they are recorded as replays and every 60 ticks their hashes are compared, and a
+// difference stops the game. The game the player sees runs up to a window of ticks further on
+// the other player's input as guessed, and is corrected from the confirmed game when a guess
+// was wrong (see shown_game.h). With a window of 0 the two are the same: lockstep.
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,6 +31,8 @@ class Recorder;
 }
 
 namespace net {
+
+class ShownGame;
 
 constexpr int kHashPeriod = 60;           // ticks between state comparisons
 constexpr uint32_t kQuietMs = 1000;       // silence after which the game says it waits
@@ -56,6 +62,13 @@ struct Options {
     std::function<void(int64_t tick, const kdv::Game& game)> afterTick;
     bool paced = true;           // one tick per 13 ms; false: as fast as both machines agree
     uint32_t waitForPeerMs = 0;  // host: give up when nobody has joined by then (0: never)
+    // Host: how far the shown game may run ahead of the other player's input (0: lockstep;
+    // negative: chosen from the round trip).
+    int window = -1;
+    // For tests: replaces the guess of the other player's input for a tick, and corrects the
+    // shown game after every guess, right or wrong.
+    std::function<uint16_t(int64_t tick, uint16_t guess)> guess;
+    bool correctAlways = false;
 };
 
 enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
@@ -77,15 +90,20 @@ enum class EndReason {
 
 struct Stats {
     int delay = 0;
+    int window = 0;
     uint32_t roundTripMs = 0;  // measured in the handshake (the joiner: as ENet measures it)
     int64_t ticks = 0;
     long stalls = 0;  // times a due tick had to wait for the other machine
     double stalledSeconds = 0;
     double playSeconds = 0;
     long hashChecks = 0;  // comparisons that agreed
-    long strangers = 0;   // packets and connections of other machines, turned away
-    long turnedAway = 0;  // host: connections that did not fit, or said nothing, while waiting
-    long retries = 0;     // joiner: times it knocked again on a busy host
+    long rollbacks = 0;   // corrections of the shown game from the confirmed one
+    long ticksRunAgain = 0;
+    double cpuSeconds = 0;   // of the whole program while the game was played
+    double tickSeconds = 0;  // running both games' ticks, corrections included
+    long strangers = 0;      // packets and connections of other machines, turned away
+    long turnedAway = 0;     // host: connections that did not fit, or said nothing, while waiting
+    long retries = 0;        // joiner: times it knocked again on a busy host
 };
 
 // The identity of this program with these data files.
@@ -138,7 +156,10 @@ class Session {
     // Why the game ended, or what the players should know now (waiting for the peer).
     const std::string& EndMessage() const { return endMessage_; }
     std::string Status() const;
+    // The confirmed game: what is recorded and compared.
     kdv::Game* Game() { return game_.get(); }
+    // The game this player sees (null before the game starts).
+    const kdv::Game* Shown() const;
     int64_t TicksRun() const { return next_ - 1; }
     Stats GetStats() const;
     // The game as recorded so far (nothing before the handshake).
@@ -165,6 +186,10 @@ class Session {
     void TurnAway(Clock::time_point now, CloseCode why);
     void StartGame(const std::string& settingsText, uint8_t mode, int32_t stage);
     void RunDue(Clock::time_point now);
+    void Confirm();
+    void Correct();
+    void RunShown(int64_t tick, bool quiet);
+    uint32_t MaskOf(uint16_t mine, uint16_t theirs) const;
     void RunTick();
     void SampleLocal(int64_t upTo);
     void SendInputs(Clock::time_point now, bool force);
@@ -196,15 +221,23 @@ class Session {
     std::map<uint32_t, Clock::time_point> pings_;
     std::vector<uint32_t> roundTrips_;
     int delay_ = kMinDelay;
+    int window_ = 0;
     int64_t limit_ = 0;
 
-    // Lockstep. Ticks are numbered from 1; the first delay_ ticks of both players are empty.
-    int64_t next_ = 1;                    // the next tick to run
-    std::map<int64_t, uint16_t> local_;   // this player's inputs not yet acknowledged
-    int64_t lastLocal_ = 0;               // last tick whose local input is read
-    int64_t peerAck_ = 0;                 // the peer holds all local inputs up to here
-    std::map<int64_t, uint16_t> remote_;  // the peer's inputs for ticks not yet run
-    int64_t remoteKnown_ = 0;             // all remote inputs up to here are known
+    // Ticks are numbered from 1; the first delay_ ticks of both players are empty.
+    int64_t next_ = 1;                     // the next tick the confirmed game runs
+    int64_t shownNext_ = 1;                // ... the shown game runs, never behind next_
+    std::map<int64_t, uint16_t> local_;    // this player's inputs not yet acknowledged
+    int64_t lastLocal_ = 0;                // last tick whose local input is read
+    int64_t peerAck_ = 0;                  // the peer holds all local inputs up to here
+    std::map<int64_t, uint16_t> remote_;   // the peer's inputs for ticks not yet run
+    int64_t remoteKnown_ = 0;              // all remote inputs up to here are known
+    uint16_t lastRemote_ = 0;              // the remote input of tick remoteKnown_
+    std::map<int64_t, uint16_t> guessed_;  // the remote inputs the shown game guessed
+    double ahead_ = 0;      // how far the shown game runs ahead of the remote inputs, smoothed
+    double peerAhead_ = 0;  // the same of the other machine, as it says
+    std::clock_t cpuStart_ = 0;
+    bool peerStarted_ = true;  // host: the joiner's first inputs arrived
     std::map<int64_t, uint64_t> localHashes_, remoteHashes_;
     int64_t peerFinal_ = -1;  // the peer said it ran this many ticks and left
     bool sentBye_ = false;
@@ -218,9 +251,10 @@ class Session {
     std::unique_ptr<TickClock> tickClock_;
     std::unique_ptr<Screen> screen_;
     std::unique_ptr<Sound> sound_;
-    std::unique_ptr<kdv::Window> window_;
+    std::unique_ptr<kdv::Window> virtualWindow_;
     std::unique_ptr<replay::Recorder> recorder_;
     std::unique_ptr<kdv::Game> game_;
+    std::unique_ptr<ShownGame> shown_;
 
     Stats stats_;
     bool newLocal_ = false;

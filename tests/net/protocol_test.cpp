@@ -18,8 +18,8 @@ std::vector<net::Message> Samples() {
             net::Refuse{net::kOtherGraphics | net::kOtherFont, "0.1.0"},
             net::Ping{7},
             net::Pong{7},
-            net::Welcome{3, 4, 5, 100000, "[Options]\nGameDifficulty=2\n", levels},
-            net::Inputs{10, 11, {1, 0x3FFF, 0, 42}},
+            net::Welcome{3, 4, 5, 12, 100000, "[Options]\nGameDifficulty=2\n", levels},
+            net::Inputs{10, -9, 11, {1, 0x3FFF, 0, 42}},
             net::Hash{60, 0xDEADBEEFCAFEF00Dull},
             net::Bye{770, "bye"},
             net::Stop{812}};
@@ -44,19 +44,21 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
         EXPECT_FALSE(net::Decode(longer)) << "type " << m.index() << " with a byte more";
     }
     // A player's input has fourteen bits; a delay outside 2..6 is no delay; stage 0 no stage;
+    // a window past 32 ticks is none;
     // levels come as whole records, at least one; a refusal names what differs.
     const std::vector<uint8_t> one(kdv::kLevelRecordBytes);
-    EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 1, {0x4000}})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 7, 0, "", one})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 0, 3, 0, "", one})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 3, 0, "", {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 0, 1, {0x4000}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 7, 0, 0, "", one})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 0, 3, 0, 0, "", one})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 2, net::kMaxWindow + 1, 0, "", one})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 3, 0, 0, "", {}})));
     EXPECT_FALSE(net::Decode(
-        net::Encode(net::Welcome{2, 1, 3, 0, "", std::vector<uint8_t>(one.size() + 1)})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 1, {}})));
+        net::Encode(net::Welcome{2, 1, 3, 0, 0, "", std::vector<uint8_t>(one.size() + 1)})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 0, 1, {}})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Refuse{0, "0.1.0"})));
     // The largest level file the game can address goes in one Welcome.
     const std::vector<uint8_t> full(net::kMaxLevelBytes, 1);
-    auto welcome = net::Decode(net::Encode(net::Welcome{2, 371, 3, 0, "", full}));
+    auto welcome = net::Decode(net::Encode(net::Welcome{2, 371, 3, 0, 0, "", full}));
     ASSERT_TRUE(welcome);
     EXPECT_EQ(std::get<net::Welcome>(*welcome).levels, full);
 

@@ -11,6 +11,7 @@
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/controls/settings.h"
+#include "core/flow/main_form.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 
@@ -137,7 +138,7 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     // A joiner's --ticks: its player leaves after that many ticks.
     const int64_t leaveAfter = options.host.empty() ? options.ticks.value_or(0) : 0;
     while (session.CurrentPhase() != net::Phase::Ended) {
-        session.Poll(1);
+        session.Poll(options.realtime ? kdv::kTimerInterval : 1);
         const std::string status = session.Status();
         if (status != shown && session.CurrentPhase() != net::Phase::Ended) {
             if (!status.empty()) std::cerr << "kordavel: " << status << "\n";
@@ -161,12 +162,18 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     SaveRecording(session, options, paths, failed, exitCode);
     const net::Stats s = session.GetStats();
     std::printf(
-        "net: ticks=%lld seconds=%.3f ticks_per_second=%.1f delay=%d round_trip_ms=%u "
-        "stalls=%ld stalled_seconds=%.3f hash_checks=%ld strangers=%ld turned_away=%ld "
+        "net: ticks=%lld seconds=%.3f ticks_per_second=%.1f delay=%d window=%d round_trip_ms=%u "
+        "stalls=%ld stalled_seconds=%.3f rollbacks=%ld rollbacks_per_second=%.1f "
+        "ticks_run_again=%ld cpu_us_per_tick=%.1f game_us_per_tick=%.1f hash_checks=%ld "
+        "strangers=%ld turned_away=%ld "
         "retries=%ld\n",
         static_cast<long long>(s.ticks), s.playSeconds,
-        s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.roundTripMs, s.stalls,
-        s.stalledSeconds, s.hashChecks, s.strangers, s.turnedAway, s.retries);
+        s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.window, s.roundTripMs,
+        s.stalls, s.stalledSeconds, s.rollbacks,
+        s.playSeconds > 0 ? double(s.rollbacks) / s.playSeconds : 0.0, s.ticksRunAgain,
+        s.ticks > 0 ? s.cpuSeconds * 1e6 / double(s.ticks) : 0.0,
+        s.ticks > 0 ? s.tickSeconds * 1e6 / double(s.ticks) : 0.0, s.hashChecks, s.strangers,
+        s.turnedAway, s.retries);
     if (session.Game())
         std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(s.ticks),
                     static_cast<unsigned long long>(StateHash(*session.Game(), long(s.ticks))));
