@@ -22,7 +22,6 @@ constexpr auto kPingGap = std::chrono::milliseconds(25);
 constexpr auto kTick = std::chrono::milliseconds(kdv::kTimerInterval);
 constexpr auto kResendGap = std::chrono::milliseconds(8);
 constexpr auto kFinishMs = std::chrono::milliseconds(kGiveUpMs);
-constexpr int kMaxTicksPerPoll = 256;
 constexpr int kMaxMessagesPerPoll = 512;
 // How far ahead of the game a peer's input or hash may be and still be kept.
 constexpr int64_t kWindow = 1024;
@@ -126,8 +125,8 @@ class Session::Screen : public kdv::Display {
     bool WantsPixels() const override { return false; }
 };
 
-// The confirmed game is silent; the shown game plays its sounds. Both count the player's
-// voices, so both take the same path.
+// The confirmed game is heard only while the game starts; then the shown game plays the
+// sounds. Both count the player's voices, so both take the same path.
 class Session::Sound : public kdv::SoundDevice {
   public:
     explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
@@ -135,7 +134,10 @@ class Session::Sound : public kdv::SoundDevice {
     void Finalise() override {}
     void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
     int Count() const override { return outer_ ? outer_->Count() : 10; }
-    void Play(int, int, bool) override {}
+    void Play(int item, int volume, bool) override {
+        if (heard && outer_) outer_->Play(item, volume, false);
+    }
+    bool heard = true;
 
   private:
     kdv::SoundDevice* outer_;
@@ -218,8 +220,10 @@ void Session::StopAt(int64_t final) {
 
 void Session::Poll(uint32_t waitMs) {
     if (!link_) return;
-    // A tick due sooner than that is not kept waiting.
-    if (phase_ == Phase::Playing && o_.paced && peerStarted_) {
+    // A tick due sooner than that is not kept waiting; one that waits for the other machine's
+    // input is woken by its arrival.
+    if (phase_ == Phase::Playing && o_.paced && peerStarted_ &&
+        shownNext_ - remoteKnown_ <= window_) {
         const auto until = nextDue_ - Clock::now();
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until).count();
         waitMs = ms <= 0 ? 0 : std::min(waitMs, uint32_t(ms));
@@ -490,9 +494,10 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
         return;
     }
     recorder_->LevelSelected(*game_, stage, gameItem);
+    sound_->heard = false;
     shown_ = std::make_unique<ShownGame>(*files_, o_.display, o_.sound, o_.input,
                                          o_.settings.forceFeedback);
-    shown_->TakeState(*game_);
+    shown_->TakeState(*game_, maskInput_->mask);
 
     stats_.delay = delay_;
     stats_.window = window_;
@@ -597,7 +602,7 @@ void Session::CompareHashes() {
 
 void Session::RunDue(Clock::time_point now) {
     Confirm();
-    for (int n = 0; n < kMaxTicksPerPoll && phase_ == Phase::Playing; ++n) {
+    for (int n = 0; n < o_.ticksPerPoll && phase_ == Phase::Playing; ++n) {
         if (limit_ && next_ > limit_) {
             phase_ = Phase::Finishing;
             phaseSince_ = now;
@@ -660,7 +665,7 @@ void Session::Confirm() {
 void Session::Correct() {
     ++stats_.rollbacks;
     guessed_.clear();
-    shown_->TakeState(*game_);
+    shown_->TakeState(*game_, maskInput_->mask);
     const int64_t last = limit_ ? std::min(shownNext_ - 1, limit_) : shownNext_ - 1;
     for (int64_t tick = next_; tick <= last; ++tick) {
         RunShown(tick, tick < last);

@@ -69,6 +69,7 @@ struct Options {
     // shown game after every guess, right or wrong.
     std::function<uint16_t(int64_t tick, uint16_t guess)> guess;
     bool correctAlways = false;
+    int ticksPerPoll = 256;  // at most; fewer make a machine that falls behind
 };
 
 enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };

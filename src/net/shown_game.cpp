@@ -109,8 +109,9 @@ ShownGame::ShownGame(kdv::FileSystem& files, kdv::Display* display, kdv::SoundDe
 
 ShownGame::~ShownGame() = default;
 
-void ShownGame::TakeState(const kdv::Game& confirmed) {
+void ShownGame::TakeState(const kdv::Game& confirmed, uint32_t mask) {
     kdv::Game& game = *game_;
+    input_->mask = mask;
     // The confirmed game converts nothing: what is on screen is this game's.
     screen_->kept = game.presentCache;
     kdv::WorkBitmap bitmap = std::move(game.WorkBitmap);

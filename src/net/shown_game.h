@@ -26,9 +26,9 @@ class ShownGame {
     ShownGame(const ShownGame&) = delete;
     ShownGame& operator=(const ShownGame&) = delete;
 
-    // Takes the confirmed game's state; the picture on screen is kept, so the next frame shows
-    // what differs from it.
-    void TakeState(const kdv::Game& confirmed);
+    // Takes the confirmed game's state and the input it last read; the picture on screen is
+    // kept, so the next frame shows what differs from it.
+    void TakeState(const kdv::Game& confirmed, uint32_t mask);
     // Runs tick with both players' binding mask. quiet: its frame is not shown (a correction
     // has further ticks to run).
     void Run(int64_t tick, uint32_t mask, bool quiet);

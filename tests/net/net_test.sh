@@ -115,6 +115,17 @@ for case in "$@"; do
         if [ -n "$outage" ]; then
             grep -q "Waiting for the other player" "$work/$case.join" || fail "$case: no waiting message"
         fi
+        if [ "$rtt" -ge 200 ]; then
+            # Far apart, both run ahead with two ticks of delay and correct their guesses, at
+            # nearly full pace (77 a second; a loaded machine loses a little to scheduling).
+            for side in host join; do
+                line=$(grep '^net:' "$work/$case.$side")
+                rate=$(echo "$line" | sed 's/.*ticks_per_second=\([0-9.]*\).*/\1/')
+                awk -v r="$rate" 'BEGIN { exit !(r >= 74) }' || fail "$case: the $side ran $rate ticks a second"
+                echo "$line" | grep -q ' delay=2 ' || fail "$case: the $side's delay is not 2"
+                echo "$line" | grep -q ' ticks_run_again=[1-9]' || fail "$case: the $side never corrected a guess"
+            done
+        fi
         ;;
     lossy*)
         # lossyN: N ticks as fast as lockstep allows through the relay, with jitter, 5 % loss,

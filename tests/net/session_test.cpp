@@ -10,6 +10,7 @@
 #include "core/game.h"
 #include "net/session.h"
 #include "replay/playback.h"
+#include "replay/recorder.h"
 
 #ifdef KORDAVEL_ROOT
 namespace {
@@ -17,9 +18,12 @@ namespace {
 struct Side {
     adapters::DiskFiles files{KORDAVEL_ROOT};
     adapters::VirtualInput input;
+    adapters::SilentSound sound;
+    adapters::VirtualDisplay display;
     std::unique_ptr<net::Session> session;
 
-    Side(bool hosting, uint16_t port, int64_t ticks) {
+    Side(bool hosting, uint16_t port, int64_t ticks,
+         const std::function<void(net::Options&, Side&)>& tune = {}) {
         net::Options o;
         o.hosting = hosting;
         o.address = {"127.0.0.1", port};
@@ -32,6 +36,7 @@ struct Side {
         o.paced = false;
         // Player 1's fire held on both machines from tick 50: both tanks shoot.
         o.beforeInput = [this](int64_t tick) { input.SetKey(17, tick >= 50); };
+        if (tune) tune(o, *this);
         session = std::make_unique<net::Session>(std::move(o));
     }
 };
@@ -108,6 +113,86 @@ TEST(NetSession, BothReplaysPlayTheGameBothMachinesPlayed) {
         EXPECT_EQ(playback.TicksRun(), 2000);
         EXPECT_EQ(runner::StateHash(playback.Game(), 2000), end);
     }
+}
+
+// The same duel three ways: in lockstep; running ahead with every guess of the other player's
+// input wrong; and running ahead with every guess right but corrected all the same. The host
+// hears and sees its shown game.
+TEST(NetSession, GuessesRightOrWrongChangeNeitherTheGameNorItsSounds) {
+    constexpr int64_t kTicks = 1500;
+    // Both players start the stage, then drive round and fire, the same on both machines.
+    auto keys = [](adapters::VirtualInput& input, int64_t tick) {
+        for (int code = 37; code <= 40; ++code) input.SetKey(code, 37 + tick / 40 % 4 == code);
+        input.SetKey(17, tick >= 50);
+        input.SetKey(32, tick >= 10 && tick < 14);
+    };
+    auto maskAt = [&](int64_t tick) {
+        adapters::VirtualInput input;
+        keys(input, tick);
+        input.Update();
+        return uint16_t(replay::BindingMask(kdv::Settings{}, input) & net::kPlayerMask);
+    };
+    struct Run {
+        uint64_t hash = 0, shownHash = 0;
+        net::Stats stats;
+        std::vector<int> sounds;
+        long presented = 0;
+    };
+    uint16_t port = uint16_t(TestPort() + 2);
+    auto play = [&](int window, bool wrong, bool always) {
+        auto tune = [&](net::Options& o, Side& side) {
+            o.window = window;
+            o.correctAlways = always;
+            o.beforeInput = [&](int64_t tick) { keys(side.input, tick); };
+            o.guess = [&, wrong](int64_t tick, uint16_t) {
+                return wrong ? uint16_t(maskAt(tick) ^ 1) : maskAt(tick);
+            };
+            side.sound.count = 10;
+            side.sound.record = true;
+            o.sound = &side.sound;
+            o.display = &side.display;
+        };
+        Side host(true, port, kTicks, tune);
+        // A joiner that runs a tick a poll leaves the host ahead of its input, guessing.
+        Side joiner(false, port, 0, [&](net::Options& o, Side& side) {
+            tune(o, side);
+            o.ticksPerPoll = 1;
+        });
+        ++port;
+        std::string error;
+        EXPECT_TRUE(host.session->Open(error)) << error;
+        EXPECT_TRUE(joiner.session->Open(error)) << error;
+        PlayOut(host, joiner);
+        EXPECT_EQ(host.session->Reason(), net::EndReason::Over) << host.session->EndMessage();
+        Run run;
+        run.hash = runner::StateHash(*host.session->Game(), kTicks);
+        run.shownHash = runner::StateHash(*host.session->Shown(), kTicks);
+        run.stats = host.session->GetStats();
+        for (const auto& played : host.sound.played) run.sounds.push_back(played.item);
+        run.presented = host.display.presented;
+        return run;
+    };
+    const Run lockstep = play(0, false, false);
+    const Run wrong = play(8, true, false);
+    const Run corrected = play(8, false, true);
+
+    EXPECT_EQ(lockstep.stats.rollbacks, 0);
+    EXPECT_GT(lockstep.sounds.size(), 20u);  // both tanks fire from tick 50
+    for (const Run* run : {&lockstep, &wrong, &corrected}) EXPECT_EQ(run->hash, lockstep.hash);
+    // What the player saw last is the true end, however it was reached.
+    for (const Run* run : {&wrong, &corrected}) {
+        EXPECT_EQ(run->shownHash, lockstep.hash);
+        EXPECT_GT(run->stats.ticksRunAgain, kTicks / 2);
+        // A correction shows its last frame only.
+        EXPECT_LE(run->presented, lockstep.presented + run->stats.rollbacks);
+    }
+    // Ticks run again play nothing twice and lose nothing.
+    EXPECT_EQ(corrected.sounds, lockstep.sounds);
+    // A wrong guess may add a shot that never was, but no true sound is missing.
+    std::map<int, int> missing;
+    for (int item : lockstep.sounds) ++missing[item];
+    for (int item : wrong.sounds) --missing[item];
+    for (const auto& [item, count] : missing) EXPECT_LE(count, 0) << "sound " << item;
 }
 
 }  // namespace
