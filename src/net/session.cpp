@@ -613,7 +613,9 @@ void Session::RunDue(Clock::time_point now) {
             return;
         }
         if (limit_ && shownNext_ > limit_) return;  // the end waits for its confirmation
-        if (!peerStarted_ || (o_.paced && now < nextDue_)) return;
+        // A caller with a beat of its own runs the tick due within half a tick of its poll.
+        const auto early = o_.polledEachTick ? kTick / 2 : Clock::duration::zero();
+        if (!peerStarted_ || (o_.paced && now + early < nextDue_)) return;
         SampleLocal(shownNext_ + delay_);
         if (shownNext_ - remoteKnown_ > window_) {
             waited_ = true;
@@ -626,6 +628,9 @@ void Session::RunDue(Clock::time_point now) {
             stats_.stalledSeconds +=
                 std::chrono::duration<double>(now - lastTickAt_ - kTick).count();
         }
+        if (o_.keepTickIntervals && shownNext_ > 1)
+            stats_.tickIntervalsMs.push_back(
+                std::chrono::duration<double, std::milli>(now - lastTickAt_).count());
         lastTickAt_ = now;
         ahead_ += (double(shownNext_ - remoteKnown_) - ahead_) / 16;
         const auto work = Clock::now();
@@ -636,12 +641,26 @@ void Session::RunDue(Clock::time_point now) {
         if (o_.paced) {
             // After a wait the beat follows the other machine's rather than racing to catch up
             // with its own, which would only make the next wait longer.
+            const auto due = nextDue_;
             nextDue_ = waited_ ? now + kTick : nextDue_ + kTick;
             if (now - nextDue_ > 8 * kTick) nextDue_ = now;
             waited_ = false;
             // The machine further ahead of the other's input slows down a little, until both
             // wait as long for each other's input: half the difference is its lead in ticks.
-            if ((ahead_ - peerAhead_) / 2 > 1) nextDue_ += std::chrono::milliseconds(1);
+            const bool slow = (ahead_ - peerAhead_) / 2 > 1;
+            if (!o_.polledEachTick) {
+                if (slow) nextDue_ += std::chrono::milliseconds(1);
+            } else {
+                // The ticks keep to the caller's polls, so that a poll near the edge of the half
+                // tick does not run none and then two; slowing down skips a whole poll now and
+                // then instead.
+                if (now - due > -kTick / 2 && now - due < kTick / 2) nextDue_ += (now - due) / 8;
+                if (slow) slowedBy_ += std::chrono::milliseconds(1);
+                if (slowedBy_ >= kTick) {
+                    slowedBy_ -= kTick;
+                    nextDue_ += kTick;
+                }
+            }
         }
     }
 }

@@ -69,7 +69,9 @@ struct Options {
     // shown game after every guess, right or wrong.
     std::function<uint16_t(int64_t tick, uint16_t guess)> guess;
     bool correctAlways = false;
-    int ticksPerPoll = 256;  // at most; fewer make a machine that falls behind
+    int ticksPerPoll = 256;          // at most; fewer make a machine that falls behind
+    bool keepTickIntervals = false;  // for Stats::tickIntervalsMs
+    bool polledEachTick = false;     // the caller polls on a 13 ms beat of its own (a window)
 };
 
 enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
@@ -100,11 +102,12 @@ struct Stats {
     long hashChecks = 0;  // comparisons that agreed
     long rollbacks = 0;   // corrections of the shown game from the confirmed one
     long ticksRunAgain = 0;
-    double cpuSeconds = 0;   // of the whole program while the game was played
-    double tickSeconds = 0;  // running both games' ticks, corrections included
-    long strangers = 0;      // packets and connections of other machines, turned away
-    long turnedAway = 0;     // host: connections that did not fit, or said nothing, while waiting
-    long retries = 0;        // joiner: times it knocked again on a busy host
+    double cpuSeconds = 0;                // of the whole program while the game was played
+    double tickSeconds = 0;               // running both games' ticks, corrections included
+    std::vector<double> tickIntervalsMs;  // between the shown game's ticks, when kept
+    long strangers = 0;                   // packets and connections of other machines, turned away
+    long turnedAway = 0;  // host: connections that did not fit, or said nothing, while waiting
+    long retries = 0;     // joiner: times it knocked again on a busy host
 };
 
 // The identity of this program with these data files.
@@ -238,7 +241,8 @@ class Session {
     double ahead_ = 0;      // how far the shown game runs ahead of the remote inputs, smoothed
     double peerAhead_ = 0;  // the same of the other machine, as it says
     std::clock_t cpuStart_ = 0;
-    bool peerStarted_ = true;  // host: the joiner's first inputs arrived
+    bool peerStarted_ = true;     // host: the joiner's first inputs arrived
+    Clock::duration slowedBy_{};  // slowing down not yet taken as a skipped poll
     std::map<int64_t, uint64_t> localHashes_, remoteHashes_;
     int64_t peerFinal_ = -1;  // the peer said it ran this many ticks and left
     bool sentBye_ = false;

@@ -4,9 +4,11 @@
 #include <iostream>
 
 #include "app/qt/captions.h"
+#include "app/qt/frame_stats.h"
 #include "app/runner/command_line.h"
 #include "app/runner/net_play.h"
 #include "app/sdl/sdl_input.h"
+#include "core/flow/main_form.h"
 #include "core/game.h"
 #include "net/session.h"
 #include "replay/library.h"
@@ -38,6 +40,8 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     o.display = &display;
     o.sound = player.Settings.soundEnable ? player.io.sound : nullptr;
     o.paced = true;
+    o.keepTickIntervals = options.frameStats;
+    o.polledEachTick = true;  // by the frame timer
     auto session = std::make_unique<net::Session>(std::move(o));
     if (!session->Open(error)) return nullptr;
     std::unique_ptr<NetworkGame> game(
@@ -144,6 +148,14 @@ std::string NetworkGame::Finish() {
             std::cerr << "kordavel: the replay was not saved: " << error << "\n";
     }
     if (session_->Failed()) std::cerr << "kordavel: " << session_->EndMessage() << "\n";
+    const net::Stats stats = session_->GetStats();
+    if (!stats.tickIntervalsMs.empty())
+        std::cout << "network "
+                  << FormatFrameStats(
+                         SummariseIntervals(stats.tickIntervalsMs, kdv::kTimerInterval))
+                  << "network: rollbacks=" << stats.rollbacks
+                  << " ticks_run_again=" << stats.ticksRunAgain << " stalls=" << stats.stalls
+                  << " delay=" << stats.delay << " window=" << stats.window << "\n";
     host_.BackToTitle();
     switch (session_->Reason()) {
         case net::EndReason::None:
