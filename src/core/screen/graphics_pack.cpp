@@ -59,6 +59,28 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     // The target offset is unsigned, as is the stop test after each row: a sprite reaching
     // below the screen draws into the slack after it and then stops.
     uint32_t o = uint32_t(y * kScreenWidth + x);
+    if (uint64_t(o) + 15 * kScreenWidth <= uint64_t(kScreenPixels)) {
+        // Every row on the screen: the rows that write are noted at once.
+        unsigned rows = 0;
+        for (int row = 0; row < 16; ++row) {
+            uint64_t halves[2];
+            std::memcpy(halves, source + row * 16, 16);
+            if ((halves[0] & halves[1]) != ~uint64_t(0)) rows |= 1u << row;
+        }
+        destination.MarkRows16(o, rows);
+        for (unsigned r = rows; r; r &= r - 1) {
+            const int row = __builtin_ctz(r);
+            uint8_t* at = target + o + row * kScreenWidth;
+            Row v, old;
+            std::memcpy(&v, source + row * 16, 16);
+            std::memcpy(&old, at, 16);
+            const Row keep = Row(v == 255);
+            v = v + (offset & ~Row(v == 0));
+            const Row out = (old & keep) | (v & ~keep);
+            std::memcpy(at, &out, 16);
+        }
+        return;
+    }
     for (int row = 0; row < 16; ++row, source += 16) {
         if (o <= uint32_t(kScreenBytes - 16)) {
             uint64_t halves[2];

@@ -53,6 +53,32 @@ void ScreenBuffer::MarkRange(int first, int last) {
     shownMarks |= range;
 }
 
+void ScreenBuffer::MarkRows16(size_t first, unsigned rows) {
+    static_assert(kScreenWidth % kBlockBytes == 0, "a row is whole blocks");
+    constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
+    // The blocks as bits from the word of the first one on; 16 rows reach at most 4 words.
+    const int b0 = int(first / kBlockBytes), w0 = b0 >> 6;
+    const bool straddles = first % kBlockBytes > size_t(kBlockBytes - 16);
+    uint64_t bits[4] = {};
+    for (unsigned r = rows; r; r &= r - 1) {
+        const int at = (b0 & 63) + kRowBlocks * __builtin_ctz(r);
+        bits[at >> 6] |= uint64_t(1) << (at & 63);
+        if (straddles) bits[(at + 1) >> 6] |= uint64_t(1) << ((at + 1) & 63);
+    }
+    const int words = std::min(4, BlockSet::kWords - w0);
+    uint64_t held = 0;
+    for (int k = 0; k < words; ++k) held |= layer.held.Word(w0 + k) & bits[k];
+    if (held)
+        for (int k = 0; k < words; ++k)
+            for (uint64_t h = layer.held.Word(w0 + k) & bits[k]; h; h &= h - 1)
+                Release((w0 + k) * 64 + __builtin_ctzll(h));
+    BlockSet& marks = layer.drawing ? layer.drawn : copyMarks;
+    for (int k = 0; k < words; ++k) {
+        marks.SetWord(w0 + k, marks.Word(w0 + k) | bits[k]);
+        shownMarks.SetWord(w0 + k, shownMarks.Word(w0 + k) | bits[k]);
+    }
+}
+
 void ScreenBuffer::Release(int block) {
     const size_t at = size_t(block) * kBlockBytes;
     const size_t count = std::min<size_t>(kBlockBytes, kScreenBytes - at);
@@ -112,38 +138,49 @@ void ClearFrame(ScreenBuffer& frame) {
 
 void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     const auto from = reinterpret_cast<uintptr_t>(&source);
-    BlockSet copy = frame.copyMarks;
-    copy |= source.copyMarks;
-    if (frame.copiedFrom != from) {
-        // Another source, or a frame copied in from elsewhere: nothing is known.
-        copy.AddRange(0, kCopiedBlocks - 1);
-        frame.copiedFrom = from;
-    }
-    BlockSet beyond;  // the slack after the screen is never copied
-    beyond.AddRange(kCopiedBlocks, kScreenBlocks - 1);
-    copy.Remove(beyond);
+    // Another source, or a frame copied in from elsewhere: nothing is known.
+    const bool whole = frame.copiedFrom != from;
+    frame.copiedFrom = from;
     uint8_t* to = frame.bytes.data();
     const uint8_t* in = source.bytes.data();
-    copy.ForEach([&](int block) {
-        std::memcpy(to + block * kBlockBytes, in + block * kBlockBytes, kBlockBytes);
-    });
-    frame.shownMarks |= copy;
-
-    // The overlay drawn since the last copy is held where nothing else wrote, with what the
-    // copy would have put under it; where the copy went over it, it has to be drawn again.
     HeldLayer& layer = frame.layer;
-    if (layer.held.Intersects(copy) || layer.drawn.Intersects(copy)) layer.lost = true;
-    layer.held.Remove(copy);
-    layer.drawn.Remove(copy);
-    layer.drawn.Remove(layer.held);
-    if (!layer.drawn.Empty()) {
-        if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
-        layer.drawn.ForEach([&](int block) {
-            std::memcpy(layer.under.data() + block * kBlockBytes, in + block * kBlockBytes,
-                        kBlockBytes);
-        });
-        layer.held |= layer.drawn;
-        layer.drawn.Clear();
+    // One pass over the notes, a word of 64 blocks at a time.
+    for (int w = 0; w < BlockSet::kWords; ++w) {
+        const int first = w * 64;
+        uint64_t copy = whole ? ~uint64_t(0) : frame.copyMarks.Word(w) | source.copyMarks.Word(w);
+        // The slack after the screen is never copied.
+        if (first >= kCopiedBlocks)
+            copy = 0;
+        else if (kCopiedBlocks - first < 64)
+            copy &= ~uint64_t(0) >> (64 - (kCopiedBlocks - first));
+        for (uint64_t bits = copy; bits;) {
+            // Neighbouring blocks in one copy.
+            const int at = __builtin_ctzll(bits);
+            const uint64_t rest = ~(bits >> at);
+            const int count = rest ? __builtin_ctzll(rest) : 64 - at;
+            const size_t offset = size_t(first + at) * kBlockBytes;
+            std::memcpy(to + offset, in + offset, size_t(count) * kBlockBytes);
+            bits = count + at >= 64 ? 0 : bits & (~uint64_t(0) << (at + count));
+        }
+        frame.shownMarks.SetWord(w, frame.shownMarks.Word(w) | copy);
+
+        // The overlay drawn since the last copy is held where nothing else wrote, with what
+        // the copy would have put under it; where the copy went over it, it has to be drawn
+        // again.
+        uint64_t held = layer.held.Word(w), drawn = layer.drawn.Word(w);
+        if (!(held | drawn)) continue;
+        if ((held | drawn) & copy) layer.lost = true;
+        held &= ~copy;
+        drawn &= ~copy & ~held;
+        if (drawn) {
+            if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
+            for (uint64_t bits = drawn; bits; bits &= bits - 1) {
+                const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
+                std::memcpy(layer.under.data() + offset, in + offset, kBlockBytes);
+            }
+        }
+        layer.held.SetWord(w, held | drawn);
+        layer.drawn.SetWord(w, 0);
     }
     frame.copyMarks.Clear();
     source.copyMarks.Clear();

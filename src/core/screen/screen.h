@@ -37,6 +37,9 @@ class BlockSet {
     BlockSet& operator&=(const BlockSet& other);
     BlockSet& Remove(const BlockSet& other);
     bool operator==(const BlockSet&) const = default;
+    // Blocks w * 64 .. w * 64 + 63, one bit each.
+    uint64_t Word(int w) const { return words_[size_t(w)]; }
+    void SetWord(int w, uint64_t bits) { words_[size_t(w)] = bits; }
     // Calls f(block) for every block of the set, in ascending order.
     template <typename F>
     void ForEach(F f) const {
@@ -102,6 +105,9 @@ struct ScreenBuffer {
         (layer.drawing ? layer.drawn : copyMarks).Add(block);
         shownMarks.Add(block);
     }
+    // Notes that 16 bytes are about to be written at first + r * kScreenWidth for every bit r
+    // of `rows` (r < 16), all inside the buffer: a sprite.
+    void MarkRows16(size_t first, unsigned rows);
     // Every block written, as after a change the notes cannot follow.
     void MarkAll() { MarkRange(0, kScreenBlocks - 1); }
     // Puts back what lies under the held overlay, which is then to be drawn again.
