@@ -56,14 +56,30 @@ void ScreenBuffer::MarkRange(int first, int last) {
 void ScreenBuffer::MarkRows16(size_t first, unsigned rows) {
     static_assert(kScreenWidth % kBlockBytes == 0, "a row is whole blocks");
     constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
-    // The blocks as bits from the word of the first one on; 16 rows reach at most 4 words.
-    const int b0 = int(first / kBlockBytes), w0 = b0 >> 6;
-    const bool straddles = first % kBlockBytes > size_t(kBlockBytes - 16);
-    uint64_t bits[4] = {};
-    for (unsigned r = rows; r; r &= r - 1) {
-        const int at = (b0 & 63) + kRowBlocks * __builtin_ctz(r);
-        bits[at >> 6] |= uint64_t(1) << (at & 63);
-        if (straddles) bits[(at + 1) >> 6] |= uint64_t(1) << ((at + 1) & 63);
+    // The row r starts kRowBlocks * r blocks after the first: those bits, in registers.
+    uint64_t p0 = 0, p1 = 0, p2 = 0;
+#pragma GCC unroll 16
+    for (int r = 0; r < 16; ++r) {
+        const uint64_t on = rows >> r & 1;
+        const int at = r * kRowBlocks;
+        if (at < 64)
+            p0 |= on << at;
+        else if (at < 128)
+            p1 |= on << (at - 64);
+        else
+            p2 |= on << (at - 128);
+    }
+    if (first % kBlockBytes > size_t(kBlockBytes - 16)) {  // every row reaches the next block
+        p2 |= p2 << 1 | p1 >> 63;
+        p1 |= p1 << 1 | p0 >> 63;
+        p0 |= p0 << 1;
+    }
+    const int b0 = int(first / kBlockBytes), w0 = b0 >> 6, shift = b0 & 63;
+    uint64_t bits[4] = {p0 << shift, p1 << shift, p2 << shift, 0};
+    if (shift) {
+        bits[1] |= p0 >> (64 - shift);
+        bits[2] |= p1 >> (64 - shift);
+        bits[3] = p2 >> (64 - shift);
     }
     const int words = std::min(4, BlockSet::kWords - w0);
     uint64_t held = 0;
@@ -136,6 +152,18 @@ void ClearFrame(ScreenBuffer& frame) {
     FillScreen(frame, 0);
 }
 
+namespace {
+
+// A fixed-size copy, so that it is two moves and never a string instruction.
+void CopyBlock(uint8_t* to, const uint8_t* from) {
+    typedef uint8_t Block __attribute__((vector_size(kBlockBytes)));
+    Block b;
+    std::memcpy(&b, from, kBlockBytes);
+    std::memcpy(to, &b, kBlockBytes);
+}
+
+}  // namespace
+
 void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     const auto from = reinterpret_cast<uintptr_t>(&source);
     // Another source, or a frame copied in from elsewhere: nothing is known.
@@ -148,19 +176,16 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     for (int w = 0; w < BlockSet::kWords; ++w) {
         const int first = w * 64;
         uint64_t copy = whole ? ~uint64_t(0) : frame.copyMarks.Word(w) | source.copyMarks.Word(w);
+        frame.copyMarks.SetWord(w, 0);
+        source.copyMarks.SetWord(w, 0);
         // The slack after the screen is never copied.
         if (first >= kCopiedBlocks)
             copy = 0;
         else if (kCopiedBlocks - first < 64)
             copy &= ~uint64_t(0) >> (64 - (kCopiedBlocks - first));
-        for (uint64_t bits = copy; bits;) {
-            // Neighbouring blocks in one copy.
-            const int at = __builtin_ctzll(bits);
-            const uint64_t rest = ~(bits >> at);
-            const int count = rest ? __builtin_ctzll(rest) : 64 - at;
-            const size_t offset = size_t(first + at) * kBlockBytes;
-            std::memcpy(to + offset, in + offset, size_t(count) * kBlockBytes);
-            bits = count + at >= 64 ? 0 : bits & (~uint64_t(0) << (at + count));
+        for (uint64_t bits = copy; bits; bits &= bits - 1) {
+            const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
+            CopyBlock(to + offset, in + offset);
         }
         frame.shownMarks.SetWord(w, frame.shownMarks.Word(w) | copy);
 
@@ -176,14 +201,12 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
             if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
             for (uint64_t bits = drawn; bits; bits &= bits - 1) {
                 const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
-                std::memcpy(layer.under.data() + offset, in + offset, kBlockBytes);
+                CopyBlock(layer.under.data() + offset, in + offset);
             }
         }
         layer.held.SetWord(w, held | drawn);
         layer.drawn.SetWord(w, 0);
     }
-    frame.copyMarks.Clear();
-    source.copyMarks.Clear();
 }
 
 void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour) {
