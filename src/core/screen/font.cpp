@@ -39,6 +39,29 @@ void PutTextPixel(Game& game, int x, int y, uint8_t colour) {
     if (unsigned(x) <= 319 && unsigned(y) <= 199) game.FrameScreen.Set(x, y, colour);
 }
 
+namespace {
+
+// Sets the pixels of one glyph row: bit (width - 1 - i) of `bits` is column x + i. The row's
+// blocks are noted once, as the pixels would have noted them one by one.
+void PutTextRow(Game& game, int x, int y, uint8_t colour, unsigned bits, int width) {
+    if (bits == 0 || unsigned(y) > 199) return;
+    const int from = std::max(0, -x), to = std::min(width, kScreenWidth - x);  // columns shown
+    int first = -1, last = -1;
+    for (int i = from; i < to; ++i)
+        if (bits & (1u << (width - 1 - i))) {
+            if (first < 0) first = i;
+            last = i;
+        }
+    if (first < 0) return;
+    ScreenBuffer& frame = game.FrameScreen;
+    const size_t row = size_t(y) * kScreenWidth + size_t(x);
+    frame.Mark(row + size_t(first), row + size_t(last));
+    for (int i = first; i <= last; ++i)
+        if (bits & (1u << (width - 1 - i))) frame.bytes[row + size_t(i)] = colour;
+}
+
+}  // namespace
+
 void DrawGlyph(Game& game, int x, int y, uint8_t colour, const uint8_t* data, size_t dataSize,
                uint8_t character, int rows, int width) {
     if (width > 8 || rows > 8) {
@@ -48,16 +71,13 @@ void DrawGlyph(Game& game, int x, int y, uint8_t colour, const uint8_t* data, si
             size_t at = size_t(character) * 32 + size_t(r) * 2;
             if (at + 1 >= dataSize) return;
             unsigned word = unsigned(data[at]) | unsigned(data[at + 1]) << 8;
-            for (int i = 0; i < 16; ++i)
-                if (word & (1u << (15 - i))) PutTextPixel(game, x + i, y + r, colour);
+            PutTextRow(game, x, y + r, colour, word, 16);
         }
     } else {
         for (int r = 0; r < rows; ++r) {
             size_t at = size_t(character) * 8 + size_t(r);
             if (at >= dataSize) return;
-            unsigned bits = data[at];
-            for (int i = 0; i < 8; ++i)
-                if (bits & (1u << (7 - i))) PutTextPixel(game, x + i, y + r, colour);
+            PutTextRow(game, x, y + r, colour, data[at], 8);
         }
     }
 }
@@ -69,11 +89,7 @@ uint16_t GlyphInkWidth(uint8_t character, const uint8_t* data, size_t dataSize) 
         if (at >= dataSize) break;
         unsigned bits = data[at];
         if (bits == 0) continue;
-        int k = 1;  // position of the lowest set bit, counted from 1
-        while (!(bits & 1u)) {
-            bits >>= 1;
-            ++k;
-        }
+        const int k = __builtin_ctz(bits) + 1;  // position of the lowest set bit, counted from 1
         widest = std::max<uint16_t>(widest, uint16_t(8 - k));
     }
     return widest;

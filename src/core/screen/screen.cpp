@@ -144,12 +144,30 @@ void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table) {
 }
 
 void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
+    buffer.cleared = false;
     buffer.Mark(0, kScreenPixels - 1);
     std::memset(buffer.bytes.data(), colour, kScreenPixels);
 }
 
 void ClearFrame(ScreenBuffer& frame) {
-    FillScreen(frame, 0);
+    if (frame.layer.drawing) return FillScreen(frame, 0);
+    if (!frame.cleared) {
+        FillScreen(frame, 0);
+        frame.copyMarks.Clear();
+        frame.cleared = true;
+        return;
+    }
+    // Every block written since the last clear went through Mark: the notes, what the overlay
+    // drew and what it holds.
+    BlockSet again = frame.copyMarks;
+    again |= frame.layer.drawn;
+    again |= frame.layer.held;
+    again.ForEach([&](int block) {
+        if (block >= kCopiedBlocks) return;  // the slack is never cleared
+        frame.MarkBlock(block);
+        std::memset(frame.bytes.data() + size_t(block) * kBlockBytes, 0, kBlockBytes);
+    });
+    frame.copyMarks.Clear();
 }
 
 namespace {
@@ -167,8 +185,9 @@ void CopyBlock(uint8_t* to, const uint8_t* from) {
 void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     const auto from = reinterpret_cast<uintptr_t>(&source);
     // Another source, or a frame copied in from elsewhere: nothing is known.
-    const bool whole = frame.copiedFrom != from;
+    const bool whole = frame.copiedFrom != from || frame.cleared || source.cleared;
     frame.copiedFrom = from;
+    frame.cleared = source.cleared = false;
     uint8_t* to = frame.bytes.data();
     const uint8_t* in = source.bytes.data();
     HeldLayer& layer = frame.layer;

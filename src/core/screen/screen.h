@@ -75,6 +75,9 @@ struct ScreenBuffer {
     BlockSet shownMarks;  // written since the presenter last converted the frame
     HeldLayer layer;
     uintptr_t copiedFrom = 0;  // the source of the last CopyToFrame into this buffer
+    // ClearFrame cleared the screen and copyMarks holds only what was written since: every
+    // other block of the screen is 0, and the next CopyToFrame takes the whole buffer.
+    bool cleared = false;
 
     uint16_t Width() const { return uint16_t(bytes[0] | bytes[1] << 8); }
     uint16_t Height() const { return uint16_t(bytes[2] | bytes[3] << 8); }
@@ -135,6 +138,8 @@ struct WorkBitmap {
 void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table);
 
 void FillScreen(ScreenBuffer& buffer, uint8_t colour);
+// FillScreen with 0; cleared again before anything else copied into it, only the blocks
+// written since are cleared.
 void ClearFrame(ScreenBuffer& frame);
 // Copies only the blocks in which frame and source may differ: those either was written in
 // since the last copy between them.
