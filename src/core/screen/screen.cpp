@@ -53,26 +53,21 @@ void ScreenBuffer::MarkRange(int first, int last) {
     shownMarks |= range;
 }
 
-void ScreenBuffer::MarkRows16(size_t first, unsigned rows) {
+void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
     static_assert(kScreenWidth % kBlockBytes == 0, "a row is whole blocks");
     constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
     // The row r starts kRowBlocks * r blocks after the first: those bits, in registers.
     uint64_t p0 = 0, p1 = 0, p2 = 0;
 #pragma GCC unroll 16
     for (int r = 0; r < 16; ++r) {
-        const uint64_t on = rows >> r & 1;
-        const int at = r * kRowBlocks;
+        const uint64_t on = (rows >> r & 1) | (next >> r & 1) << 1;
+        const int at = r * kRowBlocks;  // never the last bit of a word: 60, 120 are the nearest
         if (at < 64)
             p0 |= on << at;
         else if (at < 128)
             p1 |= on << (at - 64);
         else
             p2 |= on << (at - 128);
-    }
-    if (first % kBlockBytes > size_t(kBlockBytes - 16)) {  // every row reaches the next block
-        p2 |= p2 << 1 | p1 >> 63;
-        p1 |= p1 << 1 | p0 >> 63;
-        p0 |= p0 << 1;
     }
     const int b0 = int(first / kBlockBytes), w0 = b0 >> 6, shift = b0 & 63;
     uint64_t bits[4] = {p0 << shift, p1 << shift, p2 << shift, 0};

@@ -108,9 +108,13 @@ struct ScreenBuffer {
         (layer.drawing ? layer.drawn : copyMarks).Add(block);
         shownMarks.Add(block);
     }
-    // Notes that 16 bytes are about to be written at first + r * kScreenWidth for every bit r
-    // of `rows` (r < 16), all inside the buffer: a sprite.
-    void MarkRows16(size_t first, unsigned rows);
+    // Notes the blocks of first + r * kScreenWidth for every bit r of `rows`, and the blocks
+    // after those for every bit r of `next` (r < 16, all inside the buffer): a sprite or a glyph.
+    void MarkRows(size_t first, unsigned rows, unsigned next);
+    // 16 bytes at first + r * kScreenWidth for every bit r of `rows`.
+    void MarkRows16(size_t first, unsigned rows) {
+        MarkRows(first, rows, first % kBlockBytes > size_t(kBlockBytes - 16) ? rows : 0);
+    }
     // Every block written, as after a change the notes cannot follow.
     void MarkAll() { MarkRange(0, kScreenBlocks - 1); }
     // Puts back what lies under the held overlay, which is then to be drawn again.
