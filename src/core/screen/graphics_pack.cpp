@@ -60,15 +60,24 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     // below the screen draws into the slack after it and then stops.
     uint32_t o = uint32_t(y * kScreenWidth + x);
     if (uint64_t(o) + 15 * kScreenWidth <= uint64_t(kScreenPixels)) {
-        // Every row on the screen: the rows that write are noted at once.
-        unsigned rows = 0;
+        // Every row on the screen: the blocks that take a pixel are noted at once. A row that
+        // reaches into the next block notes it only when a pixel there is not transparent.
+        const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
+        const uint64_t in0 = split >= 8 ? ~uint64_t(0) : ~(~uint64_t(0) << (8 * split));
+        const uint64_t in1 = split >= 16  ? ~uint64_t(0)
+                             : split <= 8 ? 0
+                                          : ~(~uint64_t(0) << (8 * (split - 8)));
+        unsigned rows = 0, next = 0;
         for (int row = 0; row < 16; ++row) {
             uint64_t halves[2];
             std::memcpy(halves, source + row * 16, 16);
-            if ((halves[0] & halves[1]) != ~uint64_t(0)) rows |= 1u << row;
+            // Bytes other than 255 are non-zero here.
+            const uint64_t ink0 = ~halves[0], ink1 = ~halves[1];
+            rows |= unsigned(((ink0 & in0) | (ink1 & in1)) != 0) << row;
+            next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
         }
-        destination.MarkRows16(o, rows);
-        for (unsigned r = rows; r; r &= r - 1) {
+        destination.MarkRows(o, rows, next);
+        for (unsigned r = rows | next; r; r &= r - 1) {
             const int row = __builtin_ctz(r);
             uint8_t* at = target + o + row * kScreenWidth;
             Row v, old;
