@@ -96,6 +96,7 @@ void ScreenBuffer::Release(int block) {
     std::memcpy(bytes.data() + at, layer.under.data() + at, count);
     layer.held.Drop(block);
     layer.lost = true;
+    layer.released.Add(block);
     // The bytes are back to what the copy left there; only the presenter has to know.
     shownMarks.Add(block);
 }
@@ -208,7 +209,10 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
         // again.
         uint64_t held = layer.held.Word(w), drawn = layer.drawn.Word(w);
         if (!(held | drawn)) continue;
-        if ((held | drawn) & copy) layer.lost = true;
+        if ((held | drawn) & copy) {
+            layer.lost = true;
+            layer.released.SetWord(w, layer.released.Word(w) | ((held | drawn) & copy));
+        }
         held &= ~copy;
         drawn &= ~copy & ~held;
         if (drawn) {

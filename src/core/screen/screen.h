@@ -63,6 +63,7 @@ struct HeldLayer {
     BlockSet held;         // blocks that skipped the copy and show the overlay over `under`
     bool drawing = false;  // the overlay is being drawn: its writes go to `drawn`
     bool lost = true;      // part of it was overwritten or copied over: draw it again
+    BlockSet released;     // the blocks of it put back or copied over since it was last drawn
     std::vector<uint8_t> under;
 };
 
