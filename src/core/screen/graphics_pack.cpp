@@ -71,10 +71,20 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
         for (int row = 0; row < 16; ++row) {
             uint64_t halves[2];
             std::memcpy(halves, source + row * 16, 16);
+            rows |= unsigned((halves[0] & halves[1]) != ~uint64_t(0)) << row;
+        }
+        if (split < 16) {
             // Bytes other than 255 are non-zero here.
-            const uint64_t ink0 = ~halves[0], ink1 = ~halves[1];
-            rows |= unsigned(((ink0 & in0) | (ink1 & in1)) != 0) << row;
-            next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
+            unsigned ink = rows;
+            rows = 0;
+            for (; ink; ink &= ink - 1) {
+                const int row = __builtin_ctz(ink);
+                uint64_t halves[2];
+                std::memcpy(halves, source + row * 16, 16);
+                const uint64_t ink0 = ~halves[0], ink1 = ~halves[1];
+                rows |= unsigned(((ink0 & in0) | (ink1 & in1)) != 0) << row;
+                next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
+            }
         }
         destination.MarkRows(o, rows, next);
         for (unsigned r = rows | next; r; r &= r - 1) {
