@@ -56,19 +56,35 @@ void ScreenBuffer::MarkRange(int first, int last) {
 void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
     static_assert(kScreenWidth % kBlockBytes == 0, "a row is whole blocks");
     constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
-    // The row r starts kRowBlocks * r blocks after the first: those bits, in registers.
-    uint64_t p0 = 0, p1 = 0, p2 = 0;
-#pragma GCC unroll 16
-    for (int r = 0; r < 16; ++r) {
-        const uint64_t on = (rows >> r & 1) | (next >> r & 1) << 1;
-        const int at = r * kRowBlocks;  // never the last bit of a word: 60, 120 are the nearest
-        if (at < 64)
-            p0 |= on << at;
-        else if (at < 128)
-            p1 |= on << (at - 64);
-        else
-            p2 |= on << (at - 128);
-    }
+    // The row r starts kRowBlocks * r blocks after the first: rows 0..7 give bits in the first
+    // two words, rows 8..15 in the second and third; a table for each eight.
+    struct Pair {
+        uint64_t a, b;
+    };
+    static constexpr auto kTables = [] {
+        std::array<std::array<Pair, 256>, 2> t{};
+        for (int half = 0; half < 2; ++half)
+            for (int m = 0; m < 256; ++m)
+                for (int r = 0; r < 8; ++r) {
+                    if (!(m >> r & 1)) continue;
+                    const int at = kRowBlocks * (r + 8 * half) - 64 * half;
+                    (at < 64 ? t[size_t(half)][size_t(m)].a : t[size_t(half)][size_t(m)].b) |=
+                        uint64_t(1) << (at & 63);
+                }
+        return t;
+    }();
+    auto pattern = [](unsigned m, uint64_t& p0, uint64_t& p1, uint64_t& p2) {
+        const Pair lo = kTables[0][m & 255], hi = kTables[1][m >> 8 & 255];
+        p0 = lo.a;
+        p1 = lo.b | hi.a;
+        p2 = hi.b;
+    };
+    uint64_t p0, p1, p2, n0, n1, n2;
+    pattern(rows, p0, p1, p2);
+    pattern(next, n0, n1, n2);  // the block after each: one bit on
+    p2 |= n2 << 1 | n1 >> 63;
+    p1 |= n1 << 1 | n0 >> 63;
+    p0 |= n0 << 1;
     const int b0 = int(first / kBlockBytes), w0 = b0 >> 6, shift = b0 & 63;
     uint64_t bits[4] = {p0 << shift, p1 << shift, p2 << shift, 0};
     if (shift) {
