@@ -1,6 +1,7 @@
 #include "replay/state_hash.h"
 
-#include <sstream>
+#include <charconv>
+#include <string>
 #include <vector>
 
 #include "core/game.h"
@@ -13,7 +14,7 @@ namespace {
 // dumps of the same state are byte-identical.
 class Json {
   public:
-    std::string Text() const { return out_.str() + "\n"; }
+    std::string Text() const { return out_ + "\n"; }
 
     void Open(const char* key = nullptr) { Begin(key, '{'); }
     void Close() { End('}'); }
@@ -21,43 +22,59 @@ class Json {
     template <typename T>
     void Number(const char* key, T value) {
         Key(key);
-        out_ << static_cast<long long>(value);
+        Append(static_cast<long long>(value));
     }
     void Bool(const char* key, bool value) {
         Key(key);
-        out_ << (value ? "true" : "false");
+        out_ += value ? "true" : "false";
     }
     template <typename Container>
     void Numbers(const char* key, const Container& values, size_t from = 0) {
         Key(key);
-        out_ << '[';
-        for (size_t i = from; i < values.size(); ++i)
-            out_ << (i > from ? ", " : "") << static_cast<long long>(values[i]);
-        out_ << ']';
+        out_ += '[';
+        for (size_t i = from; i < values.size(); ++i) {
+            if (i > from) out_ += ", ";
+            Append(static_cast<long long>(values[i]));
+        }
+        out_ += ']';
     }
     void OpenArray(const char* key) { Begin(key, '['); }
     void CloseArray() { End(']'); }
 
   private:
+    void Append(long long value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        out_.append(digits, size_t(end - digits));
+    }
     void Key(const char* key) {
-        out_ << (first_ ? "" : ",") << '\n' << std::string(size_t(depth_) * 2, ' ');
-        if (key) out_ << '"' << key << "\": ";
+        if (!first_) out_ += ',';
+        out_ += '\n';
+        out_.append(size_t(depth_) * 2, ' ');
+        if (key) {
+            out_ += '"';
+            out_ += key;
+            out_ += "\": ";
+        }
         first_ = false;
     }
     void Begin(const char* key, char bracket) {
         if (depth_ > 0 || !first_) Key(key);
-        out_ << bracket;
+        out_ += bracket;
         ++depth_;
         first_ = true;
     }
     void End(char bracket) {
         --depth_;
-        if (!first_) out_ << '\n' << std::string(size_t(depth_) * 2, ' ');
-        out_ << bracket;
+        if (!first_) {
+            out_ += '\n';
+            out_.append(size_t(depth_) * 2, ' ');
+        }
+        out_ += bracket;
         first_ = false;
     }
 
-    std::ostringstream out_;
+    std::string out_;
     int depth_ = 0;
     bool first_ = true;
 };

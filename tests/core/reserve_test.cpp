@@ -2,6 +2,9 @@
 // panel and the animated tiles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "core/field/enemy.h"
 #include "core/field/map.h"
 #include "core/field/reserve.h"
@@ -243,6 +246,36 @@ TEST(ReservePanel, LivesCountersOfEachPlayer) {
     EXPECT_EQ(s.g.FrameScreen.At(284, 184), 15);  // two digits
     EXPECT_EQ(s.g.FrameScreen.At(290, 184), 0);
 }
+
+#ifdef KORDAVEL_ROOT
+// A write over one piece of the held panel draws that piece again, and every piece that shares
+// a block with it (icon 19 and player 1's counter), as drawing the whole panel again would.
+TEST(ReservePanel, AWriteOverOnePieceShowsAsTheWholePanelDrawnAgain) {
+    testkit::Rig quick, whole;
+    for (testkit::Rig* rig : {&quick, &whole}) {
+        Game& g = rig->g();
+        rig->InstallDataFrom(std::string(KORDAVEL_ROOT) + "/data");
+        ASSERT_TRUE(rig->StartUp());
+        ClickMenu(g, "MStart1Player");
+        StartStage(g);
+        g.EnemyReserve.remaining = 20;
+        // Icon 19 lets player 1's tank show through its left half where the two overlap.
+        uint8_t* icon = g.SpriteSheet.data() + (32 + 8 * (g.EnemyLineup[19] % 4)) * 256;
+        for (int row = 5; row < 16; ++row) std::fill_n(icon + row * 16, 8, uint8_t(255));
+        CopyToFrame(g.FrameScreen, g.BackScreen);
+        DrawPanel(g, 1);
+        CopyToFrame(g.FrameScreen, g.BackScreen);  // the panel is held from here on
+        DrawPanel(g, 1);
+        CopyToFrame(g.FrameScreen, g.BackScreen);
+        g.FrameScreen.Set(230, 160, 7);  // a block of icon 19 alone
+    }
+    whole.g().panelShown.valid = false;
+    DrawPanel(quick.g(), 1);
+    DrawPanel(whole.g(), 1);
+    EXPECT_EQ(quick.g().FrameScreen.bytes, whole.g().FrameScreen.bytes);
+    EXPECT_EQ(quick.g().FrameScreen.At(230, 160), 7);
+}
+#endif
 
 TEST(TileAnimation, AnimatedCellsAlternateEvery128TicksStartingWith76) {
     Stage s;

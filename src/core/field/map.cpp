@@ -1,6 +1,7 @@
 #include "core/field/map.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
@@ -79,10 +80,14 @@ void BuildBackground(Game& game) {
 }
 
 void DrawTopLayer(Game& game) {
-    for (int column = 0; column < kMapColumns; ++column)
-        for (int row = 0; row < kMapRows; ++row)
-            if (Cell(game, column, row) == 12)
-                DrawSprite(game, CellX(column), CellY(row), 75, game.FrameScreen, 0);
+    // The grid is column by column, the order the trees are drawn in.
+    const uint8_t* grid = game.MapGrid.data();
+    for (const uint8_t* at = grid;
+         (at = static_cast<const uint8_t*>(std::memchr(at, 12, size_t(grid + kMapCells - at))));
+         ++at) {
+        const int cell = int(at - grid);
+        DrawSprite(game, CellX(cell / kMapRows), CellY(cell % kMapRows), 75, game.FrameScreen, 0);
+    }
 }
 
 void DrawEditorMap(Game& game) {

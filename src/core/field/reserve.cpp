@@ -99,24 +99,95 @@ void ReserveStep(Game& game) {
     reserve.nextArrivalTick = now + reserve.arrivalPeriod;
 }
 
+namespace {
+
+int IconX(int k) {
+    return k % 2 == 1 ? 240 : 272;
+}
+int IconY(int k) {
+    return 6 + 17 * ((k - 1) / 2);
+}
+int LivesY(int player) {
+    return player == 2 ? 180 : 164;
+}
+
+void DrawReserveIcon(Game& game, int k) {
+    const uint8_t kind = game.EnemyLineup[size_t(k)];
+    DrawSprite(game, IconX(k), IconY(k), kEnemySpriteBase + 8 * (kind % 4), game.FrameScreen,
+               kind >= 4 ? 16 : 0);
+}
+
+}  // namespace
+
 void DrawReserveIcons(Game& game) {
     // The last icon drawn is the tank that arrives next.
-    for (int k = 1; k <= game.EnemyReserve.remaining && k <= kLineupSize; ++k) {
-        const uint8_t kind = game.EnemyLineup[size_t(k)];
-        const int x = k % 2 == 1 ? 240 : 272;
-        const int y = 6 + 17 * ((k - 1) / 2);
-        DrawSprite(game, x, y, kEnemySpriteBase + 8 * (kind % 4), game.FrameScreen,
-                   kind >= 4 ? 16 : 0);
-    }
+    for (int k = 1; k <= game.EnemyReserve.remaining && k <= kLineupSize; ++k)
+        DrawReserveIcon(game, k);
 }
 
 void DrawLivesCounter(Game& game, int player) {
     const bool second = player == 2;
-    const int y = second ? 180 : 164;
+    const int y = LivesY(player);
     DrawSprite(game, 240, y, 0, game.FrameScreen, second ? 64 : 0);
     DrawText(game, game.GameFont, 260, uint16_t(y + 4), 15,
              " X " + std::to_string(game.Player(player).lives));
 }
+
+namespace {
+
+// One piece of the panel, and the blocks it may cover: rows top..bottom, block columns
+// left..right.
+struct PanelPiece {
+    int x, y;
+    int icon;  // the reserve icon, or 0 for player's lives counter
+    int player;
+    bool again = false;
+
+    int Bottom() const { return y + 15; }
+    int Left() const { return x / kBlockBytes; }
+    int Right() const { return icon ? (x + 15) / kBlockBytes : (kScreenWidth - 1) / kBlockBytes; }
+    bool Meets(const PanelPiece& o) const {
+        return y <= o.Bottom() && o.y <= Bottom() && Left() <= o.Right() && o.Left() <= Right();
+    }
+    bool Meets(const BlockSet& blocks) const {
+        constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
+        for (int row = std::max(y, 0); row <= std::min(Bottom(), kScreenHeight - 1); ++row)
+            for (int c = Left(); c <= Right(); ++c)
+                if (blocks.Has(row * kRowBlocks + c)) return true;
+        return false;
+    }
+};
+
+// The panel as it was drawn, where only some of its blocks were put back or copied over:
+// the pieces that touch those blocks, and any piece sharing a block with one of them, are
+// drawn again in their order; the others are still held as they were drawn.
+void DrawPanelAgain(Game& game, int players) {
+    std::array<PanelPiece, 2 + kLineupSize> pieces;
+    int count = 0;
+    for (int p = 1; p <= players; ++p) pieces[size_t(count++)] = {240, LivesY(p), 0, p};
+    for (int k = 1; k <= game.EnemyReserve.remaining && k <= kLineupSize; ++k)
+        pieces[size_t(count++)] = {IconX(k), IconY(k), k, 0};
+    const BlockSet& released = game.FrameScreen.layer.released;
+    for (int i = 0; i < count; ++i) pieces[size_t(i)].again = pieces[size_t(i)].Meets(released);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (int i = 0; i < count; ++i)
+            for (int j = 0; j < count; ++j)
+                if (pieces[size_t(i)].again && !pieces[size_t(j)].again &&
+                    pieces[size_t(i)].Meets(pieces[size_t(j)]))
+                    pieces[size_t(j)].again = grew = true;
+    }
+    for (int i = 0; i < count; ++i) {
+        const PanelPiece& piece = pieces[size_t(i)];
+        if (!piece.again) continue;
+        if (piece.icon == 0)
+            DrawLivesCounter(game, piece.player);
+        else
+            DrawReserveIcon(game, piece.icon);
+    }
+}
+
+}  // namespace
 
 void DrawPanel(Game& game, int players) {
     PanelShown now;
@@ -127,13 +198,19 @@ void DrawPanel(Game& game, int players) {
     for (int k = 1; k <= now.remaining && k <= kLineupSize; ++k)
         now.icons[size_t(k)] = game.EnemyLineup[size_t(k)];
     ScreenBuffer& frame = game.FrameScreen;
-    if (!frame.layer.lost && now == game.panelShown) return;
-    frame.ReleaseHeld();
-    frame.layer.drawing = true;
-    for (int p = 1; p <= players; ++p) DrawLivesCounter(game, p);
-    DrawReserveIcons(game);
-    frame.layer.drawing = false;
-    frame.layer.lost = false;
+    HeldLayer& layer = frame.layer;
+    if (!layer.lost && now == game.panelShown) return;
+    layer.drawing = true;
+    if (now == game.panelShown && !layer.released.Empty()) {
+        DrawPanelAgain(game, players);
+    } else {
+        frame.ReleaseHeld();
+        for (int p = 1; p <= players; ++p) DrawLivesCounter(game, p);
+        DrawReserveIcons(game);
+    }
+    layer.drawing = false;
+    layer.lost = false;
+    layer.released.Clear();
     game.panelShown = now;
 }
 

@@ -1,6 +1,7 @@
 #include "core/screen/font.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -39,8 +40,86 @@ void PutTextPixel(Game& game, int x, int y, uint8_t colour) {
     if (unsigned(x) <= 319 && unsigned(y) <= 199) game.FrameScreen.Set(x, y, colour);
 }
 
+namespace {
+
+// Sets the pixels of one glyph row: bit (width - 1 - i) of `bits` is column x + i. The row's
+// blocks are noted once, as the pixels would have noted them one by one.
+void PutTextRow(Game& game, int x, int y, uint8_t colour, unsigned bits, int width) {
+    if (bits == 0 || unsigned(y) > 199) return;
+    // Columns outside 0..319 are dropped: column i is bit (width - 1 - i).
+    const int from = std::max(0, -x), to = std::min(width, kScreenWidth - x);
+    if (from >= to) return;
+    bits &= ((1u << (width - from)) - 1) & ~((1u << (width - to)) - 1);
+    if (bits == 0) return;
+    ScreenBuffer& frame = game.FrameScreen;
+    const size_t row = size_t(y) * kScreenWidth + size_t(x);
+    const int first = width - 1 - (31 - __builtin_clz(bits)),
+              last = width - 1 - __builtin_ctz(bits);
+    frame.Mark(row + size_t(first), row + size_t(last));
+    for (; bits; bits &= bits - 1)
+        frame.bytes[row + size_t(width - 1 - __builtin_ctz(bits))] = colour;
+}
+
+}  // namespace
+
+// A glyph wholly on the screen, rows of `width` pixels (8 or 16, at most 16 rows): its blocks
+// are noted at once, as the pixels would have noted them one by one.
+void PutGlyph(Game& game, int x, int y, uint8_t colour, const unsigned* bits, int rows, int width) {
+    ScreenBuffer& frame = game.FrameScreen;
+    const size_t first = size_t(y) * kScreenWidth + size_t(x);
+    // Columns before `split` are in the first block of a row, the others in the next.
+    const int split = kBlockBytes - int(first % kBlockBytes);
+    const unsigned inFirst = split >= width ? (1u << width) - 1 : ~((1u << (width - split)) - 1);
+    unsigned left = 0, right = 0;
+    for (int r = 0; r < rows; ++r) {
+        left |= unsigned((bits[r] & inFirst) != 0) << r;
+        right |= unsigned((bits[r] & ~inFirst) != 0) << r;
+    }
+    frame.MarkRows(first, left, right);
+    // Eight pixels at a time: the ink bytes take the colour, the others keep theirs.
+    static constexpr auto kInk = [] {
+        std::array<uint64_t, 256> ink{};
+        for (int b = 0; b < 256; ++b)
+            for (int i = 0; i < 8; ++i)
+                if (b & (0x80 >> i)) ink[size_t(b)] |= uint64_t(0xFF) << (8 * i);
+        return ink;
+    }();
+    const uint64_t paint = uint64_t(colour) * 0x0101010101010101u;
+    auto put8 = [&](uint8_t* at, unsigned byte) {
+        if (byte == 0) return;
+        const uint64_t ink = kInk[byte];
+        uint64_t old;
+        std::memcpy(&old, at, 8);
+        old = (old & ~ink) | (paint & ink);
+        std::memcpy(at, &old, 8);
+    };
+    for (int r = 0; r < rows; ++r) {
+        uint8_t* row = frame.bytes.data() + first + size_t(r) * kScreenWidth;
+        if (width == 16) {
+            put8(row, bits[r] >> 8);
+            put8(row + 8, bits[r] & 0xFF);
+        } else {
+            put8(row, bits[r]);
+        }
+    }
+}
+
 void DrawGlyph(Game& game, int x, int y, uint8_t colour, const uint8_t* data, size_t dataSize,
                uint8_t character, int rows, int width) {
+    const int wide = width > 8 || rows > 8 ? 16 : 8;
+    const int shown = std::min(rows, wide);
+    const size_t stride = wide == 16 ? 2 : 1;
+    const size_t base = size_t(character) * (wide == 16 ? 32 : 8);
+    // On the screen and in the buffer as a whole: all rows at once.
+    if (shown > 0 && x >= 0 && x <= kScreenWidth - wide && y >= 0 && y + shown <= kScreenHeight &&
+        base + size_t(shown) * stride <= dataSize) {
+        unsigned bits[16];
+        for (int r = 0; r < shown; ++r)
+            bits[r] = wide == 16 ? unsigned(data[base + size_t(r) * 2]) |
+                                       unsigned(data[base + size_t(r) * 2 + 1]) << 8
+                                 : data[base + size_t(r)];
+        return PutGlyph(game, x, y, colour, bits, shown, wide);
+    }
     if (width > 8 || rows > 8) {
         // A font taller than its layout would read other glyphs and beyond the buffer.
         rows = std::min(rows, 16);
@@ -48,16 +127,13 @@ void DrawGlyph(Game& game, int x, int y, uint8_t colour, const uint8_t* data, si
             size_t at = size_t(character) * 32 + size_t(r) * 2;
             if (at + 1 >= dataSize) return;
             unsigned word = unsigned(data[at]) | unsigned(data[at + 1]) << 8;
-            for (int i = 0; i < 16; ++i)
-                if (word & (1u << (15 - i))) PutTextPixel(game, x + i, y + r, colour);
+            PutTextRow(game, x, y + r, colour, word, 16);
         }
     } else {
         for (int r = 0; r < rows; ++r) {
             size_t at = size_t(character) * 8 + size_t(r);
             if (at >= dataSize) return;
-            unsigned bits = data[at];
-            for (int i = 0; i < 8; ++i)
-                if (bits & (1u << (7 - i))) PutTextPixel(game, x + i, y + r, colour);
+            PutTextRow(game, x, y + r, colour, data[at], 8);
         }
     }
 }
@@ -69,11 +145,7 @@ uint16_t GlyphInkWidth(uint8_t character, const uint8_t* data, size_t dataSize) 
         if (at >= dataSize) break;
         unsigned bits = data[at];
         if (bits == 0) continue;
-        int k = 1;  // position of the lowest set bit, counted from 1
-        while (!(bits & 1u)) {
-            bits >>= 1;
-            ++k;
-        }
+        const int k = __builtin_ctz(bits) + 1;  // position of the lowest set bit, counted from 1
         widest = std::max<uint16_t>(widest, uint16_t(8 - k));
     }
     return widest;

@@ -59,6 +59,47 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     // The target offset is unsigned, as is the stop test after each row: a sprite reaching
     // below the screen draws into the slack after it and then stops.
     uint32_t o = uint32_t(y * kScreenWidth + x);
+    if (uint64_t(o) + 15 * kScreenWidth <= uint64_t(kScreenPixels)) {
+        // Every row on the screen: the blocks that take a pixel are noted at once. A row that
+        // reaches into the next block notes it only when a pixel there is not transparent.
+        const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
+        const uint64_t in0 = split >= 8 ? ~uint64_t(0) : ~(~uint64_t(0) << (8 * split));
+        const uint64_t in1 = split >= 16  ? ~uint64_t(0)
+                             : split <= 8 ? 0
+                                          : ~(~uint64_t(0) << (8 * (split - 8)));
+        unsigned rows = 0, next = 0;
+        for (int row = 0; row < 16; ++row) {
+            uint64_t halves[2];
+            std::memcpy(halves, source + row * 16, 16);
+            rows |= unsigned((halves[0] & halves[1]) != ~uint64_t(0)) << row;
+        }
+        if (split < 16) {
+            // Bytes other than 255 are non-zero here.
+            unsigned ink = rows;
+            rows = 0;
+            for (; ink; ink &= ink - 1) {
+                const int row = __builtin_ctz(ink);
+                uint64_t halves[2];
+                std::memcpy(halves, source + row * 16, 16);
+                const uint64_t ink0 = ~halves[0], ink1 = ~halves[1];
+                rows |= unsigned(((ink0 & in0) | (ink1 & in1)) != 0) << row;
+                next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
+            }
+        }
+        destination.MarkRows(o, rows, next);
+        for (unsigned r = rows | next; r; r &= r - 1) {
+            const int row = __builtin_ctz(r);
+            uint8_t* at = target + o + row * kScreenWidth;
+            Row v, old;
+            std::memcpy(&v, source + row * 16, 16);
+            std::memcpy(&old, at, 16);
+            const Row keep = Row(v == 255);
+            v = v + (offset & ~Row(v == 0));
+            const Row out = (old & keep) | (v & ~keep);
+            std::memcpy(at, &out, 16);
+        }
+        return;
+    }
     for (int row = 0; row < 16; ++row, source += 16) {
         if (o <= uint32_t(kScreenBytes - 16)) {
             uint64_t halves[2];

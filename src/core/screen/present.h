@@ -19,7 +19,8 @@ struct PresentCache {
     int width = 0;
     PixelTable table{};
     std::array<uint8_t, kScreenPixels> frame{};
-    std::vector<PixelRun> runs;  // what changed in the frame presented last
+    std::array<uint32_t, 256> pairs{};  // the table's pixels doubled, for 640 x 400
+    std::vector<PixelRun> runs;         // what changed in the frame presented last
 };
 
 // Converts every second frame into the 16-bit work bitmap and hands it to the display.

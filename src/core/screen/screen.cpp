@@ -53,12 +53,66 @@ void ScreenBuffer::MarkRange(int first, int last) {
     shownMarks |= range;
 }
 
+void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
+    static_assert(kScreenWidth % kBlockBytes == 0, "a row is whole blocks");
+    constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
+    // The row r starts kRowBlocks * r blocks after the first: rows 0..7 give bits in the first
+    // two words, rows 8..15 in the second and third; a table for each eight.
+    struct Pair {
+        uint64_t a, b;
+    };
+    static constexpr auto kTables = [] {
+        std::array<std::array<Pair, 256>, 2> t{};
+        for (int half = 0; half < 2; ++half)
+            for (int m = 0; m < 256; ++m)
+                for (int r = 0; r < 8; ++r) {
+                    if (!(m >> r & 1)) continue;
+                    const int at = kRowBlocks * (r + 8 * half) - 64 * half;
+                    (at < 64 ? t[size_t(half)][size_t(m)].a : t[size_t(half)][size_t(m)].b) |=
+                        uint64_t(1) << (at & 63);
+                }
+        return t;
+    }();
+    auto pattern = [](unsigned m, uint64_t& p0, uint64_t& p1, uint64_t& p2) {
+        const Pair lo = kTables[0][m & 255], hi = kTables[1][m >> 8 & 255];
+        p0 = lo.a;
+        p1 = lo.b | hi.a;
+        p2 = hi.b;
+    };
+    uint64_t p0, p1, p2, n0, n1, n2;
+    pattern(rows, p0, p1, p2);
+    pattern(next, n0, n1, n2);  // the block after each: one bit on
+    p2 |= n2 << 1 | n1 >> 63;
+    p1 |= n1 << 1 | n0 >> 63;
+    p0 |= n0 << 1;
+    const int b0 = int(first / kBlockBytes), w0 = b0 >> 6, shift = b0 & 63;
+    uint64_t bits[4] = {p0 << shift, p1 << shift, p2 << shift, 0};
+    if (shift) {
+        bits[1] |= p0 >> (64 - shift);
+        bits[2] |= p1 >> (64 - shift);
+        bits[3] = p2 >> (64 - shift);
+    }
+    const int words = std::min(4, BlockSet::kWords - w0);
+    uint64_t held = 0;
+    for (int k = 0; k < words; ++k) held |= layer.held.Word(w0 + k) & bits[k];
+    if (held)
+        for (int k = 0; k < words; ++k)
+            for (uint64_t h = layer.held.Word(w0 + k) & bits[k]; h; h &= h - 1)
+                Release((w0 + k) * 64 + __builtin_ctzll(h));
+    BlockSet& marks = layer.drawing ? layer.drawn : copyMarks;
+    for (int k = 0; k < words; ++k) {
+        marks.SetWord(w0 + k, marks.Word(w0 + k) | bits[k]);
+        shownMarks.SetWord(w0 + k, shownMarks.Word(w0 + k) | bits[k]);
+    }
+}
+
 void ScreenBuffer::Release(int block) {
     const size_t at = size_t(block) * kBlockBytes;
     const size_t count = std::min<size_t>(kBlockBytes, kScreenBytes - at);
     std::memcpy(bytes.data() + at, layer.under.data() + at, count);
     layer.held.Drop(block);
     layer.lost = true;
+    layer.released.Add(block);
     // The bytes are back to what the copy left there; only the presenter has to know.
     shownMarks.Add(block);
 }
@@ -102,51 +156,91 @@ void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table) {
 }
 
 void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
+    buffer.cleared = false;
     buffer.Mark(0, kScreenPixels - 1);
     std::memset(buffer.bytes.data(), colour, kScreenPixels);
 }
 
 void ClearFrame(ScreenBuffer& frame) {
-    FillScreen(frame, 0);
+    if (frame.layer.drawing) return FillScreen(frame, 0);
+    if (!frame.cleared) {
+        FillScreen(frame, 0);
+        frame.copyMarks.Clear();
+        frame.cleared = true;
+        return;
+    }
+    // Every block written since the last clear went through Mark: the notes, what the overlay
+    // drew and what it holds.
+    BlockSet again = frame.copyMarks;
+    again |= frame.layer.drawn;
+    again |= frame.layer.held;
+    again.ForEach([&](int block) {
+        if (block >= kCopiedBlocks) return;  // the slack is never cleared
+        frame.MarkBlock(block);
+        std::memset(frame.bytes.data() + size_t(block) * kBlockBytes, 0, kBlockBytes);
+    });
+    frame.copyMarks.Clear();
 }
+
+namespace {
+
+// A fixed-size copy, so that it is two moves and never a string instruction.
+void CopyBlock(uint8_t* to, const uint8_t* from) {
+    typedef uint8_t Block __attribute__((vector_size(kBlockBytes)));
+    Block b;
+    std::memcpy(&b, from, kBlockBytes);
+    std::memcpy(to, &b, kBlockBytes);
+}
+
+}  // namespace
 
 void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     const auto from = reinterpret_cast<uintptr_t>(&source);
-    BlockSet copy = frame.copyMarks;
-    copy |= source.copyMarks;
-    if (frame.copiedFrom != from) {
-        // Another source, or a frame copied in from elsewhere: nothing is known.
-        copy.AddRange(0, kCopiedBlocks - 1);
-        frame.copiedFrom = from;
-    }
-    BlockSet beyond;  // the slack after the screen is never copied
-    beyond.AddRange(kCopiedBlocks, kScreenBlocks - 1);
-    copy.Remove(beyond);
+    // Another source, or a frame copied in from elsewhere: nothing is known.
+    const bool whole = frame.copiedFrom != from || frame.cleared || source.cleared;
+    frame.copiedFrom = from;
+    frame.cleared = source.cleared = false;
     uint8_t* to = frame.bytes.data();
     const uint8_t* in = source.bytes.data();
-    copy.ForEach([&](int block) {
-        std::memcpy(to + block * kBlockBytes, in + block * kBlockBytes, kBlockBytes);
-    });
-    frame.shownMarks |= copy;
-
-    // The overlay drawn since the last copy is held where nothing else wrote, with what the
-    // copy would have put under it; where the copy went over it, it has to be drawn again.
     HeldLayer& layer = frame.layer;
-    if (layer.held.Intersects(copy) || layer.drawn.Intersects(copy)) layer.lost = true;
-    layer.held.Remove(copy);
-    layer.drawn.Remove(copy);
-    layer.drawn.Remove(layer.held);
-    if (!layer.drawn.Empty()) {
-        if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
-        layer.drawn.ForEach([&](int block) {
-            std::memcpy(layer.under.data() + block * kBlockBytes, in + block * kBlockBytes,
-                        kBlockBytes);
-        });
-        layer.held |= layer.drawn;
-        layer.drawn.Clear();
+    // One pass over the notes, a word of 64 blocks at a time.
+    for (int w = 0; w < BlockSet::kWords; ++w) {
+        const int first = w * 64;
+        uint64_t copy = whole ? ~uint64_t(0) : frame.copyMarks.Word(w) | source.copyMarks.Word(w);
+        frame.copyMarks.SetWord(w, 0);
+        source.copyMarks.SetWord(w, 0);
+        // The slack after the screen is never copied.
+        if (first >= kCopiedBlocks)
+            copy = 0;
+        else if (kCopiedBlocks - first < 64)
+            copy &= ~uint64_t(0) >> (64 - (kCopiedBlocks - first));
+        for (uint64_t bits = copy; bits; bits &= bits - 1) {
+            const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
+            CopyBlock(to + offset, in + offset);
+        }
+        frame.shownMarks.SetWord(w, frame.shownMarks.Word(w) | copy);
+
+        // The overlay drawn since the last copy is held where nothing else wrote, with what
+        // the copy would have put under it; where the copy went over it, it has to be drawn
+        // again.
+        uint64_t held = layer.held.Word(w), drawn = layer.drawn.Word(w);
+        if (!(held | drawn)) continue;
+        if ((held | drawn) & copy) {
+            layer.lost = true;
+            layer.released.SetWord(w, layer.released.Word(w) | ((held | drawn) & copy));
+        }
+        held &= ~copy;
+        drawn &= ~copy & ~held;
+        if (drawn) {
+            if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
+            for (uint64_t bits = drawn; bits; bits &= bits - 1) {
+                const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
+                CopyBlock(layer.under.data() + offset, in + offset);
+            }
+        }
+        layer.held.SetWord(w, held | drawn);
+        layer.drawn.SetWord(w, 0);
     }
-    frame.copyMarks.Clear();
-    source.copyMarks.Clear();
 }
 
 void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour) {

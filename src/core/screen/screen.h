@@ -37,6 +37,9 @@ class BlockSet {
     BlockSet& operator&=(const BlockSet& other);
     BlockSet& Remove(const BlockSet& other);
     bool operator==(const BlockSet&) const = default;
+    // Blocks w * 64 .. w * 64 + 63, one bit each.
+    uint64_t Word(int w) const { return words_[size_t(w)]; }
+    void SetWord(int w, uint64_t bits) { words_[size_t(w)] = bits; }
     // Calls f(block) for every block of the set, in ascending order.
     template <typename F>
     void ForEach(F f) const {
@@ -60,6 +63,7 @@ struct HeldLayer {
     BlockSet held;         // blocks that skipped the copy and show the overlay over `under`
     bool drawing = false;  // the overlay is being drawn: its writes go to `drawn`
     bool lost = true;      // part of it was overwritten or copied over: draw it again
+    BlockSet released;     // the blocks of it put back or copied over since it was last drawn
     std::vector<uint8_t> under;
 };
 
@@ -72,6 +76,9 @@ struct ScreenBuffer {
     BlockSet shownMarks;  // written since the presenter last converted the frame
     HeldLayer layer;
     uintptr_t copiedFrom = 0;  // the source of the last CopyToFrame into this buffer
+    // ClearFrame cleared the screen and copyMarks holds only what was written since: every
+    // other block of the screen is 0, and the next CopyToFrame takes the whole buffer.
+    bool cleared = false;
 
     uint16_t Width() const { return uint16_t(bytes[0] | bytes[1] << 8); }
     uint16_t Height() const { return uint16_t(bytes[2] | bytes[3] << 8); }
@@ -102,6 +109,13 @@ struct ScreenBuffer {
         (layer.drawing ? layer.drawn : copyMarks).Add(block);
         shownMarks.Add(block);
     }
+    // Notes the blocks of first + r * kScreenWidth for every bit r of `rows`, and the blocks
+    // after those for every bit r of `next` (r < 16, all inside the buffer): a sprite or a glyph.
+    void MarkRows(size_t first, unsigned rows, unsigned next);
+    // 16 bytes at first + r * kScreenWidth for every bit r of `rows`.
+    void MarkRows16(size_t first, unsigned rows) {
+        MarkRows(first, rows, first % kBlockBytes > size_t(kBlockBytes - 16) ? rows : 0);
+    }
     // Every block written, as after a change the notes cannot follow.
     void MarkAll() { MarkRange(0, kScreenBlocks - 1); }
     // Puts back what lies under the held overlay, which is then to be drawn again.
@@ -129,6 +143,8 @@ struct WorkBitmap {
 void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table);
 
 void FillScreen(ScreenBuffer& buffer, uint8_t colour);
+// FillScreen with 0; cleared again before anything else copied into it, only the blocks
+// written since are cleared.
 void ClearFrame(ScreenBuffer& frame);
 // Copies only the blocks in which frame and source may differ: those either was written in
 // since the last copy between them.
