@@ -147,6 +147,35 @@ TEST(Dialogs, TheLanguageScanCaptionsEveryFormAndTheLevelLabelKeepsItsOwnLine) {
     check("Up", "Level:", "Cancel");
 }
 
+// The dialogs are made on first use, after the language may have changed: each comes up in it,
+// and the level dialog's names that the options dialog shares still take their own lines.
+TEST(Dialogs, DialogsFirstOpenedAfterTheLanguageChangedComeUpInIt) {
+    Window w;
+    kdv::ClickMenu(*w.game, "MLangRussian");
+    QString aboutTitle, level, cancel;
+    Later([&] {
+        if (auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            aboutTitle = about->windowTitle();
+            about->accept();
+        }
+    });
+    kdv::ClickMenu(*w.game, "MAbout");
+    EXPECT_EQ(aboutTitle.toStdString(), app::UiText("About", 1));
+    Later([&] {
+        auto* select = w.form->findChild<app::TSelectForm*>("TSelectForm");
+        ASSERT_TRUE(select);
+        level = w.Find<QLabel>(select, "StaticText1")->text();
+        cancel = w.Find<QPushButton>(select, "CancelButton")->text();
+        select->reject();
+    });
+    kdv::ClickMenu(*w.game, "MSelectLevel");
+    EXPECT_EQ(level.toStdString(), "Уровень:");
+    EXPECT_EQ(cancel.toStdString(), "Отмена");
+    EXPECT_EQ(w.Find<QLabel>(&w.form->OptionForm(), "StaticText1")->text().toStdString(), "Вверх");
+    kdv::ClickMenu(*w.game, "MLangEnglish");
+    EXPECT_EQ(w.Find<QLabel>(&w.form->SelectForm(), "StaticText1")->text().toStdString(), "Level:");
+}
+
 TEST(Dialogs, RebindingThroughTheCaptureDialogIsSavedOnOkOnly) {
     Window w;
     auto& options = w.form->OptionForm();

@@ -107,6 +107,9 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         return runner::kExitStartup;
     }
     int qtArgc = argc;
+    // The menu bar stays in the window, where full screen shows it at the top edge and F10
+    // opens it; a desktop's global menu is not offered (and its session bus is not asked).
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     const QtMessageHandler qtDefault = qInstallMessageHandler(QtMessages);
     QApplication application(qtArgc, argv);
     qInstallMessageHandler(qtDefault);
@@ -119,9 +122,11 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
 
     const auto files = app::GameFiles(paths);
     SteadyClock clock;
-    app::SdlInput input;
+    // The first frame waits neither for the joystick probe nor for the audio probe.
+    app::SdlInput input(false);
+    input.OpenInBackground();
     app::MixerSound sound;
-    sound.OpenInBackground();  // the first frame does not wait for the audio probe
+    sound.OpenInBackground();
     app::TForm1 form(input);
 
     kdv::Services services;
