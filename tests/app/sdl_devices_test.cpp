@@ -115,6 +115,31 @@ TEST(SdlInput, OpenedInTheBackgroundTakesOverThePluggedInDevices) {
     EXPECT_TRUE(StatesOn(input).empty());
 }
 
+// With no device open SDL is asked for news only every so many updates; an open device is read
+// at every update.
+TEST(SdlInput, PollsForNewDevicesEverySoManyUpdatesAndReadsOpenOnesEveryTime) {
+    app::SdlInput input;
+    input.SetIdlePollInterval(4);
+    input.Update();
+    VirtualPad pad(2, 12, 1);
+    ASSERT_TRUE(pad.Ok()) << SDL_GetError();
+    int updates = 0;
+    while (input.DeviceCount() == 0 && updates < 10) {
+        input.Update();
+        ++updates;
+    }
+    EXPECT_EQ(input.DeviceCount(), 1);
+    EXPECT_LE(updates, 4);
+    for (bool down : {true, false, true}) {
+        pad.Button(0, down);
+        input.Update();
+        EXPECT_EQ(StatesOn(input), down ? std::vector<int>{4} : std::vector<int>{});
+    }
+    pad.Unplug();
+    input.Update();
+    EXPECT_EQ(input.DeviceCount(), 0);
+}
+
 TEST(SdlInput, ScriptStatesAndKeysReachTheSnapshot) {
     app::SdlInput input;
     input.SetScriptJoyState(10, true);

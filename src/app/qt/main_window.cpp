@@ -41,7 +41,7 @@ TForm1::TForm1(SdlInput& input)
       dxTimer_(kdv::kTimerInterval, [this] { DXTimerTimer(); }),
       local_(std::make_unique<LocalGame>(static_cast<SessionHost&>(*this), input)) {
     Tag(this, "TForm1", "TForm1");
-    setWindowTitle(" Kordavel");
+    setWindowTitle(QString::fromStdString(title_));
     x11ScanCodes_ = QGuiApplication::platformName() == "xcb";
     dxDraw_ = new DrawSurface(this);
     setCentralWidget(dxDraw_);
@@ -395,8 +395,12 @@ void TForm1::FollowSession() {
         return;
     }
     PlaySession& session = Current();
-    const QString title = QString::fromStdString(session.Title());
-    if (title != windowTitle()) setWindowTitle(title);
+    // Asked at every tick: compared as it comes, converted only when it changed.
+    std::string title = session.Title();
+    if (title != title_) {
+        setWindowTitle(QString::fromStdString(title));
+        title_ = std::move(title);
+    }
     std::vector<std::string> lines = session.Overlay();
     if (!notice_.empty()) lines.push_back(notice_);
     if (lines == overlay_) return;

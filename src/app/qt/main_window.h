@@ -188,7 +188,8 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     long watchTicksRun_ = 0;
     std::unique_ptr<runner::CommandLine> netAtStart_;
     std::vector<std::string> overlay_;
-    std::string notice_;  // a message being shown, also over the picture
+    std::string notice_;               // a message being shown, also over the picture
+    std::string title_ = " Kordavel";  // the window's title as last set
 
     QSize mode_{640, 400};
     bool fullScreen_ = false;

@@ -153,6 +153,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     // The first frame waits neither for the joystick probe nor for the audio probe.
     app::SdlInput input(false);
     input.OpenInBackground();
+    input.SetIdlePollInterval(8);  // a joystick plugged in is taken within about 0.1 s
     app::MixerSound sound;
     sound.OpenInBackground();
     app::TForm1 form(input);

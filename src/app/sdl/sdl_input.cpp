@@ -100,7 +100,8 @@ void SdlInput::Update() {
     keys_.TakeSnapshot();
     Settle(false);
     JoyStates states = scriptJoy_;
-    if (!opening_ && joystickReady_) {
+    if (!opening_ && joystickReady_ && (!devices_.empty() || ++idleUpdates_ >= idleInterval_)) {
+        idleUpdates_ = 0;
         // Pumps the devices and brings news of plugged and unplugged ones.
         SDL_Event event;
         while (SDL_PollEvent(&event)) {

@@ -32,6 +32,11 @@ class SdlInput : public kdv::InputDevice {
     // the session bus) takes 10-20 ms that the window's first frame need not wait for. Until it
     // is done the devices' states stay off; the first Update after it takes the devices over.
     void OpenInBackground();
+    // With no device open, SDL is asked for news of plugged devices only every so many updates
+    // (1: every update). Its poll costs a few system calls each time, which at a frame's rate
+    // is a good part of an idle window's processor time; a device plugged in is then taken up
+    // to that many frames later. Open devices are read at every update whatever this says.
+    void SetIdlePollInterval(int updates) { idleInterval_ = updates < 1 ? 1 : updates; }
 
     void Update() override;
     bool KeyDown(int code) const override { return keys_.Down(code); }
@@ -60,6 +65,8 @@ class SdlInput : public kdv::InputDevice {
     std::thread opener_;
     std::atomic<bool> opened_{false};  // the thread has finished
     bool opening_ = false;             // a background open has not been taken yet
+    int idleInterval_ = 1;
+    int idleUpdates_ = 0;  // updates since SDL was last polled with no device open
     KeyLatch keys_;
     JoyStates joy_, scriptJoy_;
 };
