@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QTreeWidget>
@@ -809,6 +810,15 @@ struct CheckedSurface : app::DrawSurface {
                 }
         }
         const QImage& shown = Shown();
+        // What reached the window: the picture where the frame lands, every so often.
+        if (fault.empty() && checked % 25 == 0) {
+            const app::PixelSpan t = app::FitFrame(view.width(), view.height(), width(), height());
+            const QRect target(mapTo(window(), QPoint(t.left, t.top)),
+                               QSize(t.right - t.left + 1, t.bottom - t.top + 1));
+            const QImage painted = screen()->grabWindow(window()->winId()).toImage();
+            if (painted.copy(target).convertToFormat(QImage::Format_RGB32) != shown)
+                fault = "window pixels";
+        }
         if (!fault.empty() || shown.size() == view.size()) return;
         QImage full(shown.size(), QImage::Format_RGB32);
         app::ScaleInto(reinterpret_cast<const uint32_t*>(view.constBits()),
@@ -832,8 +842,17 @@ std::string PlayInto(CheckedSurface& surface, QSize size, bool small) {
     adapters::VirtualPlatform platform;
     kdv::Services services = platform.ServicesWith(files);
     services.display = &surface;
-    surface.resize(size);
-    surface.show();
+    // Below a strip, as under the menu bar: the window's pixels are checked at their offset.
+    QWidget frame;
+    surface.setParent(&frame);
+    surface.setGeometry(0, 24, size.width(), size.height());
+    frame.resize(size.width(), size.height() + 24);
+    frame.show();
+    QApplication::processEvents();
+    struct Unparent {
+        QWidget& child;
+        ~Unparent() { child.setParent(nullptr); }
+    } unparent{surface};
     auto game = kdv::MakeGame(services);
     surface.game = game.get();
     kdv::FormCreate(*game);

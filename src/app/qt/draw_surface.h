@@ -53,6 +53,8 @@ class DrawSurface : public QWidget, public kdv::Display {
     void Changed(const struct PixelSpan& span);
     // Paints the noted pixels now.
     void RepaintChanged();
+    // The plain picture copied into the window's backing store; false where it cannot be.
+    bool CopyToBackingStore(const QRegion& region);
 
     QImage view_;
     std::chrono::steady_clock::time_point firstPainted_;
