@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QTreeWidget>
@@ -145,6 +146,35 @@ TEST(Dialogs, TheLanguageScanCaptionsEveryFormAndTheLevelLabelKeepsItsOwnLine) {
     EXPECT_EQ(w.game->Settings.language, 1);
     kdv::ClickMenu(*w.game, "MLangEnglish");
     check("Up", "Level:", "Cancel");
+}
+
+// The dialogs are made on first use, after the language may have changed: each comes up in it,
+// and the level dialog's names that the options dialog shares still take their own lines.
+TEST(Dialogs, DialogsFirstOpenedAfterTheLanguageChangedComeUpInIt) {
+    Window w;
+    kdv::ClickMenu(*w.game, "MLangRussian");
+    QString aboutTitle, level, cancel;
+    Later([&] {
+        if (auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            aboutTitle = about->windowTitle();
+            about->accept();
+        }
+    });
+    kdv::ClickMenu(*w.game, "MAbout");
+    EXPECT_EQ(aboutTitle.toStdString(), app::UiText("About", 1));
+    Later([&] {
+        auto* select = w.form->findChild<app::TSelectForm*>("TSelectForm");
+        ASSERT_TRUE(select);
+        level = w.Find<QLabel>(select, "StaticText1")->text();
+        cancel = w.Find<QPushButton>(select, "CancelButton")->text();
+        select->reject();
+    });
+    kdv::ClickMenu(*w.game, "MSelectLevel");
+    EXPECT_EQ(level.toStdString(), "Уровень:");
+    EXPECT_EQ(cancel.toStdString(), "Отмена");
+    EXPECT_EQ(w.Find<QLabel>(&w.form->OptionForm(), "StaticText1")->text().toStdString(), "Вверх");
+    kdv::ClickMenu(*w.game, "MLangEnglish");
+    EXPECT_EQ(w.Find<QLabel>(&w.form->SelectForm(), "StaticText1")->text().toStdString(), "Level:");
 }
 
 TEST(Dialogs, RebindingThroughTheCaptureDialogIsSavedOnOkOnly) {
@@ -780,6 +810,15 @@ struct CheckedSurface : app::DrawSurface {
                 }
         }
         const QImage& shown = Shown();
+        // What reached the window: the picture where the frame lands, every so often.
+        if (fault.empty() && checked % 25 == 0) {
+            const app::PixelSpan t = app::FitFrame(view.width(), view.height(), width(), height());
+            const QRect target(mapTo(window(), QPoint(t.left, t.top)),
+                               QSize(t.right - t.left + 1, t.bottom - t.top + 1));
+            const QImage painted = screen()->grabWindow(window()->winId()).toImage();
+            if (painted.copy(target).convertToFormat(QImage::Format_RGB32) != shown)
+                fault = "window pixels";
+        }
         if (!fault.empty() || shown.size() == view.size()) return;
         QImage full(shown.size(), QImage::Format_RGB32);
         app::ScaleInto(reinterpret_cast<const uint32_t*>(view.constBits()),
@@ -803,8 +842,17 @@ std::string PlayInto(CheckedSurface& surface, QSize size, bool small) {
     adapters::VirtualPlatform platform;
     kdv::Services services = platform.ServicesWith(files);
     services.display = &surface;
-    surface.resize(size);
-    surface.show();
+    // Below a strip, as under the menu bar: the window's pixels are checked at their offset.
+    QWidget frame;
+    surface.setParent(&frame);
+    surface.setGeometry(0, 24, size.width(), size.height());
+    frame.resize(size.width(), size.height() + 24);
+    frame.show();
+    QApplication::processEvents();
+    struct Unparent {
+        QWidget& child;
+        ~Unparent() { child.setParent(nullptr); }
+    } unparent{surface};
     auto game = kdv::MakeGame(services);
     surface.game = game.get();
     kdv::FormCreate(*game);

@@ -92,6 +92,54 @@ TEST(SdlInput, JoysticksComeAndGoWhileRunning) {
     input.SetForceFeedback(false);
 }
 
+// Opened on a thread, the input takes over the devices plugged in before, once the thread is
+// done; until then the devices' states stay off.
+TEST(SdlInput, OpenedInTheBackgroundTakesOverThePluggedInDevices) {
+    app::SdlInput first;  // keeps the joystick subsystem up for the virtual pad
+    VirtualPad pad(2, 12, 1);
+    ASSERT_TRUE(pad.Ok()) << SDL_GetError();
+    pad.Button(0, true);
+    app::SdlInput input(false);
+    input.Update();
+    EXPECT_EQ(input.DeviceCount(), 0);
+    input.OpenInBackground();
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    do {
+        input.Update();
+    } while (input.DeviceCount() == 0 && Clock::now() < deadline);
+    EXPECT_EQ(input.DeviceCount(), 1);
+    EXPECT_EQ(StatesOn(input), (std::vector<int>{4}));
+    pad.Unplug();
+    input.Update();
+    EXPECT_EQ(input.DeviceCount(), 0);
+    EXPECT_TRUE(StatesOn(input).empty());
+}
+
+// With no device open SDL is asked for news only every so many updates; an open device is read
+// at every update.
+TEST(SdlInput, PollsForNewDevicesEverySoManyUpdatesAndReadsOpenOnesEveryTime) {
+    app::SdlInput input;
+    input.SetIdlePollInterval(4);
+    input.Update();
+    VirtualPad pad(2, 12, 1);
+    ASSERT_TRUE(pad.Ok()) << SDL_GetError();
+    int updates = 0;
+    while (input.DeviceCount() == 0 && updates < 10) {
+        input.Update();
+        ++updates;
+    }
+    EXPECT_EQ(input.DeviceCount(), 1);
+    EXPECT_LE(updates, 4);
+    for (bool down : {true, false, true}) {
+        pad.Button(0, down);
+        input.Update();
+        EXPECT_EQ(StatesOn(input), down ? std::vector<int>{4} : std::vector<int>{});
+    }
+    pad.Unplug();
+    input.Update();
+    EXPECT_EQ(input.DeviceCount(), 0);
+}
+
 TEST(SdlInput, ScriptStatesAndKeysReachTheSnapshot) {
     app::SdlInput input;
     input.SetScriptJoyState(10, true);

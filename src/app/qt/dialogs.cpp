@@ -359,7 +359,8 @@ void TOptionForm::UpdateButtons() {
 
 void TOptionForm::BindingClick(const Binding& binding) {
     if (!game_ || !capture_) return;
-    const auto value = capture_->Capture(kPrompts[binding.action], kdv::IsJoystickRow(binding.row));
+    const auto value =
+        capture_().Capture(kPrompts[binding.action], kdv::IsJoystickRow(binding.row));
     if (!value) return;
     kdv::SetBinding(*game_, binding.row, binding.action, *value);
     UpdateButtons();

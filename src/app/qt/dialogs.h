@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/dialogs/dialogs.h"
@@ -72,7 +73,8 @@ class TOptionForm : public QDialog {
     void SetGame(kdv::Game* game) { game_ = game; }
     // Told of the Ok, so that a replay repeats it.
     void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
-    void SetCapture(TInputForm* capture) { capture_ = capture; }
+    // The key-capture dialog, asked for when a binding button is first pressed.
+    void SetCapture(std::function<TInputForm&()> capture) { capture_ = std::move(capture); }
     // FormShow: fills the working copy and the controls. exec() shows it modally.
     void FormShow();
     void done(int result) override;
@@ -88,7 +90,7 @@ class TOptionForm : public QDialog {
 
     kdv::Game* game_ = nullptr;
     replay::Recorder* recorder_ = nullptr;
-    TInputForm* capture_ = nullptr;
+    std::function<TInputForm&()> capture_;
     QTabWidget* pages_ = nullptr;
     QCheckBox* soundBox_ = nullptr;
     QGroupBox* soundGroup_ = nullptr;

@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "app/qt/frame_copy.h"
 #include "core/screen/screen.h"
@@ -45,6 +47,7 @@ void DrawSurface::Present(const kdv::WorkBitmap& bitmap) {
                PixelStride(view_, 4), all, bitmap.rgb565);
     ++presented_;
     Changed(all);
+    RepaintChanged();
 }
 
 void DrawSurface::PresentRuns(const kdv::FrameChange& change) {
@@ -85,6 +88,7 @@ void DrawSurface::PresentRuns(const kdv::FrameChange& change) {
         band.right = std::max(band.right, x + int(run.count) - 1);
     }
     flush();
+    RepaintChanged();
 }
 
 const QImage& DrawSurface::Shown() const {
@@ -98,7 +102,7 @@ void DrawSurface::Changed(const PixelSpan& span) {
     if (tw == view_.width() && th == view_.height()) {
         scaled_ = QImage();
         scaledStale_ = false;
-        update(ToRect(span).translated(target.left, target.top));
+        changed_ += ToRect(span).translated(target.left, target.top);
         return;
     }
     const auto* image = reinterpret_cast<const uint32_t*>(view_.constBits());
@@ -108,7 +112,7 @@ void DrawSurface::Changed(const PixelSpan& span) {
                   reinterpret_cast<uint32_t*>(scaled_.bits()), PixelStride(scaled_, 4), tw, th,
                   PixelSpan{0, 0, tw - 1, th - 1});
         scaledStale_ = false;
-        update(ToRect(target));
+        changed_ += ToRect(target);
         return;
     }
     PixelSpan area = ScaleSpan(span, view_.width(), view_.height(), target, width(), height());
@@ -116,13 +120,26 @@ void DrawSurface::Changed(const PixelSpan& span) {
             area.bottom - target.top};
     ScaleInto(image, PixelStride(view_, 4), view_.width(), view_.height(),
               reinterpret_cast<uint32_t*>(scaled_.bits()), PixelStride(scaled_, 4), tw, th, area);
-    update(ToRect(area).translated(target.left, target.top));
+    changed_ += ToRect(area).translated(target.left, target.top);
+}
+
+// The frame's changed rectangles are painted and sent to the screen in one go, before the tick
+// returns: through update() each frame would cost a further turn of the event loop (the posted
+// request, its wake-up and poll) and Qt's merging of the rectangles into one region anyway.
+void DrawSurface::RepaintChanged() {
+    if (changed_.isEmpty()) return;
+    const QRegion region = std::exchange(changed_, QRegion());
+    if (isVisible() && updatesEnabled())
+        repaint(region);
+    else
+        update(region);
 }
 
 void DrawSurface::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     scaledStale_ = true;
     if (!view_.isNull()) Changed(PixelSpan{0, 0, view_.width() - 1, view_.height() - 1});
+    update(std::exchange(changed_, QRegion()));  // painted with the rest of the new size
 }
 
 QRect DrawSurface::Target() const {
@@ -161,7 +178,38 @@ void DrawSurface::PaintOverlay(QPainter& painter, const QRect& target) const {
     }
 }
 
+// The common case, the picture filling the widget with nothing over it, is copied row by row
+// straight into the window's backing store when that is a plain 32-bit image: a painter's
+// set-up costs more than the copy of a frame's changed rows.
+bool DrawSurface::CopyToBackingStore(const QRegion& region) {
+    if (!overlay_.isEmpty() || view_.isNull() || Shown().size() != size() || Target() != rect())
+        return false;
+    QPoint offset;
+    QPaintDevice* device = redirected(&offset);
+    if (!device || device->devType() != QInternal::Image) return false;
+    auto* store = static_cast<QImage*>(device);
+    if (store->devicePixelRatio() != 1.0 ||
+        (store->format() != QImage::Format_RGB32 &&
+         store->format() != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    const QImage& shown = Shown();
+    // A store pixel is the widget pixel less the offset.
+    const QRegion area = region.intersected(rect() & store->rect().translated(offset));
+    for (const QRect& r : area) {
+        const size_t bytes = size_t(r.width()) * 4;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            std::memcpy(store->scanLine(y - offset.y()) + size_t(r.left() - offset.x()) * 4,
+                        shown.constScanLine(y) + size_t(r.left()) * 4, bytes);
+    }
+    return true;
+}
+
 void DrawSurface::paintEvent(QPaintEvent* event) {
+    if (CopyToBackingStore(event->region())) {
+        if (presented_ > 0 && firstPainted_ == std::chrono::steady_clock::time_point{})
+            firstPainted_ = std::chrono::steady_clock::now();
+        return;
+    }
     QPainter painter(this);
     const QRect target = Target();
     if (target != rect()) {

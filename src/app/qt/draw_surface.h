@@ -8,6 +8,7 @@
 // waiting for a player): they are painted here, on the scaled picture, and never touch the
 // game's frame.
 #include <QImage>
+#include <QRegion>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -24,7 +25,7 @@ class DrawSurface : public QWidget, public kdv::Display {
     explicit DrawSurface(QWidget* parent = nullptr);
 
     bool CanDraw() const override;
-    // Converts the frame and schedules a repaint; never waits for the screen.
+    // Converts the frame and paints the part of the widget that changed.
     void Present(const kdv::WorkBitmap& bitmap) override;
     bool TakesRuns() const override { return true; }
     void PresentRuns(const kdv::FrameChange& change) override;
@@ -48,8 +49,12 @@ class DrawSurface : public QWidget, public kdv::Display {
     QRect Target() const;  // where the frame lands in the widget
     void PaintOverlay(class QPainter& painter, const QRect& target) const;
     // Brings the scaled copy up to date over the view's pixels of span (all when it is stale)
-    // and asks for the widget's pixels that show them to be repainted.
+    // and notes the widget's pixels that show them for repainting.
     void Changed(const struct PixelSpan& span);
+    // Paints the noted pixels now.
+    void RepaintChanged();
+    // The plain picture copied into the window's backing store; false where it cannot be.
+    bool CopyToBackingStore(const QRegion& region);
 
     QImage view_;
     std::chrono::steady_clock::time_point firstPainted_;
@@ -58,6 +63,7 @@ class DrawSurface : public QWidget, public kdv::Display {
     std::array<uint32_t, 256> colours_{};
     long presented_ = 0;
     QStringList overlay_;
+    QRegion changed_;  // widget pixels to repaint at the end of the frame
 };
 
 }  // namespace app

@@ -87,21 +87,25 @@ void FrameTimer::setInterval(int ms) {
     if (active_) start();
 }
 
+// Armed once, periodic from the first due time: the kernel keeps the grid, and no tick costs a
+// further system call to arm the next.
 void FrameTimer::Arm() {
 #ifdef __linux__
-    const int64_t due = schedule_.NextDue();
+    const int64_t due = schedule_.NextDue(), period = schedule_.Period();
     itimerspec when{};
     when.it_value.tv_sec = time_t(due / 1000000000);
     when.it_value.tv_nsec = long(due % 1000000000);
+    when.it_interval.tv_sec = time_t(period / 1000000000);
+    when.it_interval.tv_nsec = long(period % 1000000000);
     timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
 #endif
 }
 
 void FrameTimer::Fire() {
     if (!active_) return;
-    // The next tick is due on the grid whatever the tick itself costs, so it is armed first.
+    // The next tick is due on the grid whatever the tick itself costs; a tick so late that it
+    // passed grid points counts them as missed (the kernel's expirations are read in one).
     schedule_.Ran(MonotonicNs());
-    if (notifier_) Arm();
     tick_();
 }
 

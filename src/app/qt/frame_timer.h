@@ -1,6 +1,6 @@
 #pragma once
 // DXTimer: the 13 ms frame timer. Ticks fall on an absolute grid (tick_schedule.h), woken by a
-// kernel timer armed for the exact due time, so that Qt's whole-millisecond timers cannot make
+// periodic kernel timer on that grid, so that Qt's whole-millisecond timers cannot make
 // the intervals alternate and a slow paint never shifts later ticks. A tick that comes too late
 // to keep its place is not repeated: the points it passed are counted as missed. Where the
 // kernel timer is not available an ordinary precise QTimer drives it.

@@ -41,21 +41,13 @@ TForm1::TForm1(SdlInput& input)
       dxTimer_(kdv::kTimerInterval, [this] { DXTimerTimer(); }),
       local_(std::make_unique<LocalGame>(static_cast<SessionHost&>(*this), input)) {
     Tag(this, "TForm1", "TForm1");
-    setWindowTitle(" Kordavel");
+    setWindowTitle(QString::fromStdString(title_));
     x11ScanCodes_ = QGuiApplication::platformName() == "xcb";
     dxDraw_ = new DrawSurface(this);
     setCentralWidget(dxDraw_);
     dxDraw_->setProperty("vclClass", "TDXDraw");
     dxDraw_->setMouseTracking(true);  // the menu bar of full screen follows the mouse
     BuildMenu();
-    // The other four forms, in the order the program creates them.
-    optionForm_ = new TOptionForm(this);
-    aboutForm_ = new TAboutForm(this);
-    inputForm_ = new TInputForm(this);
-    selectForm_ = new TSelectForm(this);
-    optionForm_->SetCapture(inputForm_);
-    inputForm_->onOpened = [this](double ms) { dialogOpenMs_.emplace_back("TInputForm", ms); };
-
     dxTimer_.setObjectName("DXTimer");
 
     // Installed after the menu bar, so the window's keys are seen before the menu bar's own
@@ -65,6 +57,52 @@ TForm1::TForm1(SdlInput& input)
 
 TForm1::~TForm1() {
     qApp->removeEventFilter(this);
+}
+
+void TForm1::MakeForms(int count) {
+    if (count <= formsMade_) return;
+    const int first = formsMade_;
+    for (; formsMade_ < count; ++formsMade_) {
+        switch (formsMade_) {
+            case 0:
+                optionForm_ = new TOptionForm(this);
+                optionForm_->SetCapture([this]() -> TInputForm& { return InputForm(); });
+                optionForm_->SetGame(game_);
+                optionForm_->SetRecorder(recorder_);
+                break;
+            case 1:
+                aboutForm_ = new TAboutForm(this);
+                break;
+            case 2:
+                inputForm_ = new TInputForm(this);
+                inputForm_->SetGame(game_);
+                inputForm_->onOpened = [this](double ms) {
+                    dialogOpenMs_.emplace_back("TInputForm", ms);
+                };
+                break;
+            default:
+                selectForm_ = new TSelectForm(this);
+                selectForm_->SetGame(game_);
+                selectForm_->SetRecorder(recorder_);
+                break;
+        }
+    }
+    if (captioned_) ScanApp(first + 1);  // Forms()[0] is the main window
+}
+
+TOptionForm& TForm1::OptionForm() {
+    MakeForms(1);
+    return *optionForm_;
+}
+
+TInputForm& TForm1::InputForm() {
+    MakeForms(3);
+    return *inputForm_;
+}
+
+TSelectForm& TForm1::SelectForm() {
+    MakeForms(4);
+    return *selectForm_;
 }
 
 QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
@@ -159,17 +197,18 @@ void TForm1::ReleaseKeys() {
 void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks) {
     game_ = &game;
     local_->Attach(game, script, ticks);
-    optionForm_->SetGame(&game);
-    inputForm_->SetGame(&game);
-    selectForm_->SetGame(&game);
+    if (optionForm_) optionForm_->SetGame(&game);
+    if (inputForm_) inputForm_->SetGame(&game);
+    if (selectForm_) selectForm_->SetGame(&game);
     if (script) script->formsJson = [this] { return FormsJson(); };
 }
 
 void TForm1::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
                             std::string recordFile) {
     local_->AttachRecorder(recorder, folder, std::move(recordFile));
-    optionForm_->SetRecorder(&recorder);
-    selectForm_->SetRecorder(&recorder);
+    recorder_ = &recorder;
+    if (optionForm_) optionForm_->SetRecorder(&recorder);
+    if (selectForm_) selectForm_->SetRecorder(&recorder);
     replayFolder_ = std::move(folder);
 }
 
@@ -356,8 +395,12 @@ void TForm1::FollowSession() {
         return;
     }
     PlaySession& session = Current();
-    const QString title = QString::fromStdString(session.Title());
-    if (title != windowTitle()) setWindowTitle(title);
+    // Asked at every tick: compared as it comes, converted only when it changed.
+    std::string title = session.Title();
+    if (title != title_) {
+        setWindowTitle(QString::fromStdString(title));
+        title_ = std::move(title);
+    }
     std::vector<std::string> lines = session.Overlay();
     if (!notice_.empty()) lines.push_back(notice_);
     if (lines == overlay_) return;

@@ -81,13 +81,15 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     }
     // Every form's components: form, name, class, caption, enabled, visible.
     std::string FormsJson() const;
-    // The five forms, in creation order.
+    // The forms made so far, in creation order: the main window, then of the options, about,
+    // capture and level dialogs those that have been needed.
     QList<QWidget*> Forms() const;
     // The components a form owns (not those of the dialogs parented to it).
     QList<QObject*> Components(QWidget* form) const;
-    TOptionForm& OptionForm() { return *optionForm_; }
-    TInputForm& InputForm() { return *inputForm_; }
-    TSelectForm& SelectForm() { return *selectForm_; }
+    // The dialogs, each made on first use.
+    TOptionForm& OptionForm();
+    TInputForm& InputForm();
+    TSelectForm& SelectForm();
     long TicksRun() const;
     // The last tick of a watched replay whose script outputs were carried out.
     long WatchTicksRun() const { return watchTicksRun_; }
@@ -117,7 +119,13 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     void AddOwnItem(QMenu* menu, const char* name, const char* caption,
                     std::function<void()> click);
     void ControlsClick();
-    void ScanApp();
+    // Makes the first count of the four dialogs that are not made yet. They are made in the
+    // order the program has always created them, whichever is needed first, because the caption
+    // table gives a name that two forms share by that order; the window's first frame does not
+    // wait for any of them.
+    void MakeForms(int count);
+    // Captions the forms from Forms()[firstForm] on in the chosen language.
+    void ScanApp(int firstForm = 0);
     void FormActivate();
     void DXTimerTimer();
     void KeyPress(const class QKeyEvent& event);
@@ -160,6 +168,9 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     TAboutForm* aboutForm_ = nullptr;
     TInputForm* inputForm_ = nullptr;
     TSelectForm* selectForm_ = nullptr;
+    int formsMade_ = 0;       // of the four dialogs
+    bool captioned_ = false;  // a language has been chosen: dialogs made later take it
+    replay::Recorder* recorder_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QAction* optionsItem_ = nullptr;
     QAction* aboutItem_ = nullptr;
@@ -177,7 +188,8 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     long watchTicksRun_ = 0;
     std::unique_ptr<runner::CommandLine> netAtStart_;
     std::vector<std::string> overlay_;
-    std::string notice_;  // a message being shown, also over the picture
+    std::string notice_;               // a message being shown, also over the picture
+    std::string title_ = " Kordavel";  // the window's title as last set
 
     QSize mode_{640, 400};
     bool fullScreen_ = false;

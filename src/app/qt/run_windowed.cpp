@@ -1,9 +1,14 @@
 #include "app/qt/run_windowed.h"
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "app/qt/draw_surface.h"
 #include "app/qt/main_window.h"
@@ -79,6 +84,28 @@ bool Unset(const char* name) {
     return !value || !*value;
 }
 
+// Without a session bus in the environment, D-Bus looks for the user's bus socket and then tries
+// to start a bus of its own with dbus-launch. Where that program is missing the attempt can only
+// fail, after a fork and a search of the PATH, and the window's first show waits for it (Qt's
+// accessibility asks the session bus). Naming no bus then spares the attempt and changes nothing
+// else. Called before any thread starts, since it sets the environment.
+void SkipHopelessBusLaunch() {
+    if (!Unset("DBUS_SESSION_BUS_ADDRESS")) return;
+    std::error_code ec;
+    if (!Unset("XDG_RUNTIME_DIR") &&
+        std::filesystem::exists(std::filesystem::path(std::getenv("XDG_RUNTIME_DIR")) / "bus", ec))
+        return;
+    std::string dirs = "/usr/bin:";
+    dirs += Unset("PATH") ? "/bin:/usr/bin" : std::getenv("PATH");
+    for (size_t start = 0; start <= dirs.size();) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string dir = dirs.substr(start, end - start);
+        if (!dir.empty() && ::access((dir + "/dbus-launch").c_str(), X_OK) == 0) return;
+        start = end + 1;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+}
+
 }  // namespace
 
 int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths, int argc,
@@ -106,7 +133,11 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         std::cerr << "kordavel: " << kNoDisplay << " (DISPLAY is not set)" << kHeadlessHint << "\n";
         return runner::kExitStartup;
     }
+    SkipHopelessBusLaunch();
     int qtArgc = argc;
+    // The menu bar stays in the window, where full screen shows it at the top edge and F10
+    // opens it; a desktop's global menu is not offered (and its session bus is not asked).
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     const QtMessageHandler qtDefault = qInstallMessageHandler(QtMessages);
     QApplication application(qtArgc, argv);
     qInstallMessageHandler(qtDefault);
@@ -119,9 +150,12 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
 
     const auto files = app::GameFiles(paths);
     SteadyClock clock;
-    app::SdlInput input;
+    // The first frame waits neither for the joystick probe nor for the audio probe.
+    app::SdlInput input(false);
+    input.OpenInBackground();
+    input.SetIdlePollInterval(8);  // a joystick plugged in is taken within about 0.1 s
     app::MixerSound sound;
-    sound.OpenInBackground();  // the first frame does not wait for the audio probe
+    sound.OpenInBackground();
     app::TForm1 form(input);
 
     kdv::Services services;

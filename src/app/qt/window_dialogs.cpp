@@ -91,6 +91,7 @@ void TForm1::SetPaletteChecked(bool checked) {
 
 void TForm1::SetLanguageChecked(int language) {
     (language == 0 ? langEnglish_ : langRussian_)->setChecked(true);
+    captioned_ = true;
     ScanApp();
 }
 
@@ -113,20 +114,25 @@ void TForm1::PrintFrameStats() const {
 
 void TForm1::ShowOptions() {
     BetweenTicks([this] {
-        optionForm_->FormShow();
-        ExecDialog(*optionForm_, "TOptionForm");
+        TOptionForm& form = OptionForm();
+        form.FormShow();
+        ExecDialog(form, "TOptionForm");
     });
 }
 
 void TForm1::ShowSelectLevel() {
     BetweenTicks([this] {
-        selectForm_->FormShow();
-        ExecDialog(*selectForm_, "TSelectForm");
+        TSelectForm& form = SelectForm();
+        form.FormShow();
+        ExecDialog(form, "TSelectForm");
     });
 }
 
 void TForm1::ShowAbout() {
-    BetweenTicks([this] { ExecDialog(*aboutForm_, "TAboutForm"); });
+    BetweenTicks([this] {
+        MakeForms(2);
+        ExecDialog(*aboutForm_, "TAboutForm");
+    });
 }
 
 }  // namespace app

@@ -24,16 +24,20 @@ namespace app {
 // the chosen language, by the class it stands for: menu items, buttons, group boxes and static
 // texts. Check boxes, radio groups, labels and tab sheets keep their design captions. A name that
 // the table holds twice is looked up per form (see CaptionFor).
-void TForm1::ScanApp() {
+void TForm1::ScanApp(int firstForm) {
     const int language = langEnglish_->isChecked() ? 0 : 1;
     std::map<std::string, int> formsWithName;
-    for (QWidget* form : Forms()) {
+    const QList<QWidget*> forms = Forms();
+    for (int index = 0; index < forms.size(); ++index) {
+        QWidget* form = forms[index];
         std::set<std::string> namesHere;
         for (QObject* object : Components(form)) {
             const QString vcl = VclClass(object);
             const std::string name = object->objectName().toStdString();
             if (vcl.isEmpty() || name.empty()) continue;
             namesHere.insert(name);
+            // The forms captioned before still count for the lines of a shared name.
+            if (index < firstForm) continue;
             const auto text = CaptionFor(name, language, formsWithName[name]);
             if (!text) continue;
             const QString caption = QString::fromStdString(*text);
@@ -50,8 +54,8 @@ void TForm1::ScanApp() {
         }
         for (const std::string& name : namesHere) ++formsWithName[name];
     }
-    aboutForm_->SetLanguage(language);
-    selectForm_->SetLanguage(language);
+    if (aboutForm_) aboutForm_->SetLanguage(language);
+    if (selectForm_) selectForm_->SetLanguage(language);
 }
 
 QList<QObject*> TForm1::Components(QWidget* form) const {
@@ -67,10 +71,16 @@ QList<QObject*> TForm1::Components(QWidget* form) const {
 }
 
 QList<QWidget*> TForm1::Forms() const {
-    return {const_cast<TForm1*>(this), optionForm_, aboutForm_, inputForm_, selectForm_};
+    QList<QWidget*> forms = {const_cast<TForm1*>(this)};
+    for (QWidget* form :
+         std::initializer_list<QWidget*>{optionForm_, aboutForm_, inputForm_, selectForm_})
+        if (form) forms.append(form);
+    return forms;
 }
 
 std::string TForm1::FormsJson() const {
+    // The dump lists every form, made or not.
+    const_cast<TForm1*>(this)->MakeForms(4);
     QJsonArray components;
     for (QWidget* form : Forms()) {
         QList<QObject*> objects = {form};

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/sdl/sdl_lock.h"
 #include "app/sdl/sound_volume.h"
 
 namespace app {
@@ -24,10 +25,14 @@ MixerSound::~MixerSound() {
 }
 
 void MixerSound::Open() {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
+    {
+        const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
+    }
     if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
         const std::runtime_error error = MixerError("cannot open the audio device");
+        const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         throw error;
     }
@@ -95,6 +100,7 @@ void MixerSound::Finalise() {
     Mix_HaltChannel(-1);
     FreeChunks();
     Mix_CloseAudio();
+    const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     open_ = false;
 }

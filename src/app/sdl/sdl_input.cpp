@@ -4,23 +4,52 @@
 
 #include <algorithm>
 
+#include "app/sdl/sdl_lock.h"
+
 namespace app {
 
-SdlInput::SdlInput() {
+SdlInput::SdlInput(bool openNow) {
     // There is no SDL window: joystick events must arrive whatever has the focus.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    joystickReady_ = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
-    if (!joystickReady_) return;
-    hapticReady_ = SDL_InitSubSystem(SDL_INIT_HAPTIC) == 0;
-    for (int i = 0; i < SDL_NumJoysticks(); ++i) Open(i);
+    if (openNow) OpenSubsystems();
 }
 
 SdlInput::~SdlInput() {
+    Settle(true);
     for (Device& device : devices_) Release(device);
     devices_.clear();
+    const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
     if (hapticReady_) SDL_QuitSubSystem(SDL_INIT_HAPTIC);
     if (joystickReady_) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
+
+void SdlInput::OpenSubsystems() {
+    {
+        const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
+        joystickReady_ = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
+        if (!joystickReady_) return;
+        hapticReady_ = SDL_InitSubSystem(SDL_INIT_HAPTIC) == 0;
+    }
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) Open(i);
+}
+
+void SdlInput::OpenInBackground() {
+    if (opening_ || joystickReady_) return;
+    opening_ = true;
+    opened_ = false;
+    opener_ = std::thread([this] {
+        OpenSubsystems();
+        // SDL keeps this thread's error text until told; the thread ends here.
+        SDL_TLSCleanup();
+        opened_ = true;
+    });
+}
+
+void SdlInput::Settle(bool wait) {
+    if (!opening_ || !(wait || opened_)) return;
+    opener_.join();
+    opening_ = false;
 }
 
 void SdlInput::Open(int deviceIndex) {
@@ -69,8 +98,10 @@ void SdlInput::SetScriptJoyState(int state, bool on) {
 
 void SdlInput::Update() {
     keys_.TakeSnapshot();
+    Settle(false);
     JoyStates states = scriptJoy_;
-    if (joystickReady_) {
+    if (!opening_ && joystickReady_ && (!devices_.empty() || ++idleUpdates_ >= idleInterval_)) {
+        idleUpdates_ = 0;
         // Pumps the devices and brings news of plugged and unplugged ones.
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
@@ -102,13 +133,13 @@ bool SdlInput::JoyStateOn(int state) const {
 
 void SdlInput::SetForceFeedback(bool on) {
     forceFeedback_ = on;
-    if (on) return;
+    if (on || opening_) return;
     for (Device& device : devices_)
         if (device.haptic) SDL_HapticStopAll(device.haptic);
 }
 
 void SdlInput::PlayJolt(const kdv::JoltEffect& jolt) {
-    if (!forceFeedback_) return;
+    if (!forceFeedback_ || opening_) return;
     const int level = JoltLevel(jolt);
     if (level == 0) return;
     for (Device& device : devices_) {
