@@ -1,5 +1,6 @@
 // Two sessions in one process on 127.0.0.1, on the game's own data: the states agree until one
-// game is changed behind the other's back, and then both stop and keep their replays.
+// game is changed behind the other's back, and then both stop and keep their replays; and a
+// game that runs ahead on guesses, right or wrong, ends, looks and sounds as lockstep does.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
