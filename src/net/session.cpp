@@ -26,6 +26,10 @@ constexpr int kMaxMessagesPerPoll = 512;
 // How far ahead of the game a peer's input or hash may be and still be kept.
 constexpr int64_t kWindow = 1024;
 
+double CpuSecondsSince(std::clock_t start) {
+    return double(std::clock() - start) / CLOCKS_PER_SEC;
+}
+
 uint32_t Ms(std::chrono::steady_clock::duration d) {
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
@@ -133,7 +137,7 @@ class Session::Sound : public kdv::SoundDevice {
     void Initialise() override {}
     void Finalise() override {}
     void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
-    int Count() const override { return outer_ ? outer_->Count() : 10; }
+    int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
     void Play(int item, int volume, bool) override {
         if (heard && outer_) outer_->Play(item, volume, false);
     }
@@ -176,7 +180,7 @@ void Session::End(EndReason reason, std::string message) {
     reason_ = reason;
     if (phase_ == Phase::Playing) {
         playEnd_ = Clock::now();
-        stats_.cpuSeconds = double(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
+        stats_.cpuSeconds = CpuSecondsSince(cpuStart_);
     }
     phase_ = Phase::Ended;
     failed_ = failed;
@@ -607,7 +611,7 @@ void Session::RunDue(Clock::time_point now) {
             phase_ = Phase::Finishing;
             phaseSince_ = now;
             if (shownNext_ <= limit_ || playEnd_ < playStart_) playEnd_ = now;
-            stats_.cpuSeconds = double(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
+            stats_.cpuSeconds = CpuSecondsSince(cpuStart_);
             SendInputs(now, true);
             CheckFinished(now);
             return;
@@ -797,7 +801,7 @@ const kdv::Game* Session::Shown() const {
 
 Stats Session::GetStats() const {
     Stats s = stats_;
-    if (phase_ == Phase::Playing) s.cpuSeconds = double(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
+    if (phase_ == Phase::Playing) s.cpuSeconds = CpuSecondsSince(cpuStart_);
     s.ticks = TicksRun();
     if (link_) s.strangers = link_->strangers;
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {

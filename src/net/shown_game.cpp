@@ -45,7 +45,7 @@ class ShownGame::Effects : public kdv::SoundDevice {
     void Initialise() override {}
     void Finalise() override {}
     void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
-    int Count() const override { return outer_ ? outer_->Count() : 10; }
+    int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
     void Play(int item, int volume, bool) override {
         if (Once({tick_, 0, item, volume}) && outer_) outer_->Play(item, volume, false);
     }
