@@ -46,13 +46,31 @@ void MixerSound::Open() {
 void MixerSound::OpenInBackground() {
     if (open_ || opening_) return;
     opening_ = true;
+    tried_ = false;
     opened_ = false;
+    bankDecided_ = false;
+    pendingBank_.clear();
+    threadChunks_.clear();
     opener_ = std::thread([this] {
         try {
             Open();
         } catch (const std::exception& error) {
             openError_ = error.what();
             if (openError_.empty()) openError_ = "no audio";
+        }
+        tried_ = true;
+        if (openError_.empty()) {
+            // Converting the bank for the device takes 10-15 ms, which the first frame (or the
+            // first sound of a game) would otherwise wait for on the main thread.
+            std::unique_lock<std::mutex> lock(bankLock_);
+            bankSettled_.wait(lock, [this] { return bankDecided_; });
+            try {
+                if (!pendingBank_.empty()) threadChunks_ = MakeChunks(pendingBank_);
+            } catch (const std::exception&) {
+                // The bank was vouched for when it was handed over; a device that cannot take
+                // it plays nothing.
+            }
+            pendingBank_.clear();
         }
         // SDL keeps this thread's error text until told; the thread ends here.
         SDL_TLSCleanup();
@@ -62,18 +80,20 @@ void MixerSound::OpenInBackground() {
 
 bool MixerSound::Settle(bool wait) {
     if (opening_ && (wait || opened_)) {
+        {
+            // Waited for: no bank is coming now if none has.
+            const std::lock_guard<std::mutex> lock(bankLock_);
+            bankDecided_ = true;
+        }
+        bankSettled_.notify_one();
         opener_.join();
         opening_ = false;
+        pendingCount_ = 0;
         open_ = openError_.empty();
-        if (open_ && adopted_ && !pendingBank_.empty()) {
-            try {
-                LoadChunks(pendingBank_);
-            } catch (const std::exception&) {
-                // The bank was vouched for when it was handed over; a device that cannot take
-                // it plays nothing.
-            }
+        if (open_) {
+            FreeChunks();
+            chunks_.swap(threadChunks_);
         }
-        pendingBank_.clear();
     }
     return open_;
 }
@@ -81,12 +101,11 @@ bool MixerSound::Settle(bool wait) {
 void MixerSound::Initialise() {
     if (open_) return;
     if (opening_) {
-        if (!opened_) {
-            adopted_ = true;  // the game goes on; the device joins when it is ready
-            return;
+        if (tried_ && !openError_.empty()) {
+            Settle(true);
+            throw std::runtime_error(openError_);
         }
-        Settle(true);
-        if (!open_) throw std::runtime_error(openError_);
+        adopted_ = true;  // the game goes on; the device joins when it is ready
         return;
     }
     Open();
@@ -105,16 +124,32 @@ void MixerSound::Finalise() {
     open_ = false;
 }
 
-void MixerSound::FreeChunks() {
-    for (Mix_Chunk* chunk : chunks_)
+void MixerSound::FreeChunks(std::vector<Mix_Chunk*>& chunks) {
+    for (Mix_Chunk* chunk : chunks)
         if (chunk) Mix_FreeChunk(chunk);
-    chunks_.clear();
+    chunks.clear();
+}
+
+void MixerSound::FreeChunks() {
+    FreeChunks(chunks_);
 }
 
 void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
-    if (opening_ && adopted_ && !Settle(false)) {
-        if (!opening_) throw std::runtime_error(openError_);
-        pendingBank_ = waves;  // loaded once the device is open
+    if (opening_ && adopted_) {
+        if (tried_ && !openError_.empty()) {
+            Settle(true);
+            throw std::runtime_error(openError_);
+        }
+        {
+            // Loaded on the opening thread once the device is open.
+            const std::lock_guard<std::mutex> lock(bankLock_);
+            if (!bankDecided_) {
+                pendingBank_ = waves;
+                pendingCount_ = waves.size();
+                bankDecided_ = true;
+            }
+        }
+        bankSettled_.notify_one();
         return;
     }
     if (!open_) throw std::runtime_error("the audio device is not open");
@@ -124,21 +159,27 @@ void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
 void MixerSound::LoadChunks(const std::vector<std::vector<uint8_t>>& waves) {
     Mix_HaltChannel(-1);
     FreeChunks();
+    chunks_ = MakeChunks(waves);
+}
+
+std::vector<Mix_Chunk*> MixerSound::MakeChunks(const std::vector<std::vector<uint8_t>>& waves) {
+    std::vector<Mix_Chunk*> chunks;
     for (const auto& wave : waves) {
         if (wave.empty()) {  // a wave the bank could not vouch for keeps its number, silent
-            chunks_.push_back(nullptr);
+            chunks.push_back(nullptr);
             continue;
         }
         SDL_RWops* stream = SDL_RWFromConstMem(wave.data(), int(wave.size()));
         Mix_Chunk* chunk = stream ? Mix_LoadWAV_RW(stream, 1) : nullptr;
         if (!chunk) {
             const std::runtime_error error =
-                MixerError("sound " + std::to_string(chunks_.size()) + " of the bank is unusable");
-            FreeChunks();
+                MixerError("sound " + std::to_string(chunks.size()) + " of the bank is unusable");
+            FreeChunks(chunks);
             throw error;
         }
-        chunks_.push_back(chunk);
+        chunks.push_back(chunk);
     }
+    return chunks;
 }
 
 int MixerSound::FreeChannel() {

@@ -2,6 +2,8 @@
 // The game's sound device on SDL_mixer: one chunk per sound of the bank, each play on a free
 // channel of its own so that a sound already playing starts again as a further voice.
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,12 +26,13 @@ class MixerSound : public kdv::SoundDevice {
     // the audio probe (which can sleep for a tenth of a second). Initialise then takes what
     // the thread found if it is done, and otherwise lets the game go on: the sounds asked for
     // before the device is open are not heard, and a device that fails to open stays silent.
+    // A bank handed over meanwhile is converted for the device on that thread too.
     void OpenInBackground();
     void Finalise() override;
     void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override;
     // While the device is still opening, the bank it will play.
     int Count() const override {
-        return int(opening_ && adopted_ ? pendingBank_.size() : chunks_.size());
+        return int(opening_ && adopted_ ? pendingCount_ : chunks_.size());
     }
     void Play(int item, int volume, bool wait) override;
 
@@ -41,6 +44,9 @@ class MixerSound : public kdv::SoundDevice {
     // Takes the background open's result when it is done (or waits for it); true when open.
     bool Settle(bool wait);
     void LoadChunks(const std::vector<std::vector<uint8_t>>& waves);
+    // The bank as the open device plays it, or a throw; nothing is kept.
+    static std::vector<Mix_Chunk*> MakeChunks(const std::vector<std::vector<uint8_t>>& waves);
+    static void FreeChunks(std::vector<Mix_Chunk*>& chunks);
     void FreeChunks();
     int FreeChannel();
 
@@ -49,11 +55,18 @@ class MixerSound : public kdv::SoundDevice {
     int bytesPerSecond_ = 0;
     std::vector<Mix_Chunk*> chunks_;
     std::thread opener_;
+    std::atomic<bool> tried_{false};   // the thread's open has returned (openError_ is set)
     std::atomic<bool> opened_{false};  // the thread has finished
     bool opening_ = false;             // a background open has not been taken yet
     bool adopted_ = false;             // Initialise left the open to the thread
     std::string openError_;
+    size_t pendingCount_ = 0;  // the sounds of the bank handed to the thread
+    // The opened device waits for its bank here: one handed over, or word that none will come.
+    std::mutex bankLock_;
+    std::condition_variable bankSettled_;
+    bool bankDecided_ = false;
     std::vector<std::vector<uint8_t>> pendingBank_;
+    std::vector<Mix_Chunk*> threadChunks_;  // the thread's, until it is joined
 };
 
 }  // namespace app
