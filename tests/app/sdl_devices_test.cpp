@@ -243,15 +243,18 @@ TEST(MixerSound, PlaysOverlappingVoicesAtTheirVolumeAndWaits) {
     sound.Finalise();
 }
 
-// Opened on a thread, as the window does: the bank handed over while the device opens is
-// converted there and plays once taken; a run that never hands one over still ends.
+// Opened on a thread, as the window does (started after the game has handed over its bank):
+// the bank is converted there and plays once taken; a run that never hands one over, or that
+// ends before the thread starts, still ends.
 TEST(MixerSound, OpenedInTheBackgroundTakesTheBankHandedOver) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     app::MixerSound sound;
-    sound.OpenInBackground();
+    sound.OpenLater();
     ASSERT_NO_THROW(sound.Initialise());
     sound.LoadBank({Wave(50), Wave(300)});
     EXPECT_EQ(sound.Count(), 2);
+    sound.Play(0, 0, false);  // not open yet: not heard, and no wait
+    sound.OpenInBackground();
     const auto start = Clock::now();
     sound.Play(1, 0, true);  // waits for the device and the bank, then for the sound
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
@@ -264,6 +267,12 @@ TEST(MixerSound, OpenedInTheBackgroundTakesTheBankHandedOver) {
     sound.OpenInBackground();
     ASSERT_NO_THROW(sound.Initialise());
     sound.Finalise();  // no bank came: the device closes all the same
+    EXPECT_EQ(sound.Count(), 0);
+
+    sound.OpenLater();
+    sound.Initialise();
+    sound.LoadBank({Wave(50)});
+    sound.Finalise();  // closed before the thread started
     EXPECT_EQ(sound.Count(), 0);
 
     // A failed open does not wait for a bank: it is reported at once or leaves the game silent.

@@ -4,13 +4,17 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEvent>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/qt/draw_surface.h"
 #include "app/qt/main_window.h"
@@ -65,6 +69,39 @@ class EchoingWindow : public kdv::Window {
 
   private:
     kdv::Window& window_;
+};
+
+// Runs an action once the window has painted its first game frame (seen at the paint after
+// which the surface has one), or after a second without one (a window shown minimised).
+class AfterFirstFrame : public QObject {
+  public:
+    AfterFirstFrame(app::DrawSurface& surface, std::function<void()> action)
+        : surface_(surface), action_(std::move(action)) {
+        surface_.installEventFilter(this);
+        QTimer::singleShot(1000, this, [this] { Run(); });
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &surface_ && event->type() == QEvent::Paint && action_)
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (surface_.FirstPainted() != std::chrono::steady_clock::time_point{}) Run();
+                },
+                Qt::QueuedConnection);
+        return false;
+    }
+
+  private:
+    void Run() {
+        if (!action_) return;
+        surface_.removeEventFilter(this);
+        std::exchange(action_, nullptr)();
+    }
+
+    app::DrawSurface& surface_;
+    std::function<void()> action_;
 };
 
 constexpr const char* kNoDisplay = "there is no display to open the window on";
@@ -157,13 +194,19 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
 
     const auto files = app::GameFiles(paths);
     SteadyClock clock;
-    // The first frame waits neither for the joystick probe nor for the audio probe.
     app::SdlInput input(false);
-    input.OpenInBackground();
     input.SetIdlePollInterval(8);  // a joystick plugged in is taken within about 0.1 s
     app::MixerSound sound;
-    sound.OpenInBackground();
     app::TForm1 form(input);
+    // The first frame waits neither for the joystick probe nor for the audio probe (nor for
+    // loading SDL_mixer and converting the sound bank): their threads start once it is shown,
+    // so that on a busy machine they do not take the processor from it. The game counts the
+    // sound device as opening meanwhile; no sound is played on the title screen.
+    sound.OpenLater();
+    AfterFirstFrame devices(form.DXDraw(), [&] {
+        input.OpenInBackground();
+        sound.OpenInBackground();
+    });
 
     kdv::Services services;
     // The whole run is kept in memory only when it is to be written (--record); otherwise only

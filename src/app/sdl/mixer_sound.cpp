@@ -2,17 +2,83 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <dlfcn.h>
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "app/sdl/sdl_lock.h"
 #include "app/sdl/sound_volume.h"
+
+// The name SDL_mixer 2 is installed under (its run-time package, not its development files).
+#ifndef KORDAVEL_MIXER_LIBRARY
+#define KORDAVEL_MIXER_LIBRARY "libSDL2_mixer-2.0.so.0"
+#endif
 
 namespace app {
 namespace {
 
 constexpr int kFrequency = 44100;
+
+// SDL_mixer is loaded when the device is opened, on the thread that opens it, not with the
+// program: it and the decoders it brings (a dozen libraries, each bound in full at load) were
+// a fifth of the program's start before main. SDL itself stays linked.
+struct Mixer {
+    decltype(&Mix_OpenAudio) OpenAudio = nullptr;
+    decltype(&Mix_QuerySpec) QuerySpec = nullptr;
+    decltype(&Mix_AllocateChannels) AllocateChannels = nullptr;
+    decltype(&Mix_CloseAudio) CloseAudio = nullptr;
+    decltype(&Mix_LoadWAV_RW) LoadWAV_RW = nullptr;
+    decltype(&Mix_FreeChunk) FreeChunk = nullptr;
+    decltype(&Mix_HaltChannel) HaltChannel = nullptr;
+    decltype(&Mix_GroupAvailable) GroupAvailable = nullptr;
+    decltype(&Mix_GroupOldest) GroupOldest = nullptr;
+    decltype(&Mix_Volume) Volume = nullptr;
+    decltype(&Mix_PlayChannelTimed) PlayChannelTimed = nullptr;
+    decltype(&Mix_Playing) Playing = nullptr;
+};
+
+struct MixerLibrary {
+    Mixer mixer;
+    std::string error;  // empty once loaded
+};
+
+const MixerLibrary& LoadMixer() {
+    static const MixerLibrary loaded = [] {
+        MixerLibrary library;
+        void* handle = dlopen(KORDAVEL_MIXER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            const char* why = dlerror();
+            library.error = why ? why : "cannot load " KORDAVEL_MIXER_LIBRARY;
+            return library;
+        }
+        Mixer& m = library.mixer;
+        auto take = [&](auto& function, const char* name) {
+            function =
+                reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+            if (!function && library.error.empty())
+                library.error = std::string(KORDAVEL_MIXER_LIBRARY " has no ") + name;
+        };
+        take(m.OpenAudio, "Mix_OpenAudio");
+        take(m.QuerySpec, "Mix_QuerySpec");
+        take(m.AllocateChannels, "Mix_AllocateChannels");
+        take(m.CloseAudio, "Mix_CloseAudio");
+        take(m.LoadWAV_RW, "Mix_LoadWAV_RW");
+        take(m.FreeChunk, "Mix_FreeChunk");
+        take(m.HaltChannel, "Mix_HaltChannel");
+        take(m.GroupAvailable, "Mix_GroupAvailable");
+        take(m.GroupOldest, "Mix_GroupOldest");
+        take(m.Volume, "Mix_Volume");
+        take(m.PlayChannelTimed, "Mix_PlayChannelTimed");
+        take(m.Playing, "Mix_Playing");
+        return library;
+    }();
+    return loaded;
+}
+
+// Set by the first open that loaded the library; every other call comes after an open.
+const Mixer* mix = nullptr;
 
 std::runtime_error MixerError(const std::string& what) {
     return std::runtime_error(what + ": " + Mix_GetError());
@@ -25,12 +91,15 @@ MixerSound::~MixerSound() {
 }
 
 void MixerSound::Open() {
+    const MixerLibrary& library = LoadMixer();
+    if (!library.error.empty()) throw std::runtime_error("no audio: " + library.error);
+    mix = &library.mixer;
     {
         const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
     }
-    if (Mix_OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
+    if (mix->OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
         const std::runtime_error error = MixerError("cannot open the audio device");
         const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -38,19 +107,28 @@ void MixerSound::Open() {
     }
     int frequency = kFrequency, channels = 2;
     Uint16 format = AUDIO_S16SYS;
-    Mix_QuerySpec(&frequency, &format, &channels);
+    mix->QuerySpec(&frequency, &format, &channels);
     bytesPerSecond_ = frequency * channels * int(SDL_AUDIO_BITSIZE(format) / 8);
-    channels_ = Mix_AllocateChannels(kChannels);
+    channels_ = mix->AllocateChannels(kChannels);
 }
 
-void MixerSound::OpenInBackground() {
+void MixerSound::OpenLater() {
     if (open_ || opening_) return;
     opening_ = true;
+    waiting_ = true;
     tried_ = false;
     opened_ = false;
+    openError_.clear();
     bankDecided_ = false;
     pendingBank_.clear();
     threadChunks_.clear();
+}
+
+void MixerSound::OpenInBackground() {
+    if (opening_ && !waiting_) return;
+    OpenLater();
+    if (!waiting_) return;  // already open
+    waiting_ = false;
     opener_ = std::thread([this] {
         try {
             Open();
@@ -79,7 +157,14 @@ void MixerSound::OpenInBackground() {
 }
 
 bool MixerSound::Settle(bool wait) {
-    if (opening_ && (wait || opened_)) {
+    if (opening_ && waiting_ && wait) {
+        // Never started: nothing was opened.
+        opening_ = waiting_ = false;
+        pendingCount_ = 0;
+        pendingBank_.clear();
+        return open_;
+    }
+    if (opening_ && !waiting_ && (wait || opened_)) {
         {
             // Waited for: no bank is coming now if none has.
             const std::lock_guard<std::mutex> lock(bankLock_);
@@ -116,9 +201,9 @@ void MixerSound::Finalise() {
     Settle(true);
     adopted_ = false;
     if (!open_) return;
-    Mix_HaltChannel(-1);
+    mix->HaltChannel(-1);
     FreeChunks();
-    Mix_CloseAudio();
+    mix->CloseAudio();
     const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     open_ = false;
@@ -126,7 +211,7 @@ void MixerSound::Finalise() {
 
 void MixerSound::FreeChunks(std::vector<Mix_Chunk*>& chunks) {
     for (Mix_Chunk* chunk : chunks)
-        if (chunk) Mix_FreeChunk(chunk);
+        if (chunk) mix->FreeChunk(chunk);
     chunks.clear();
 }
 
@@ -157,7 +242,7 @@ void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
 }
 
 void MixerSound::LoadChunks(const std::vector<std::vector<uint8_t>>& waves) {
-    Mix_HaltChannel(-1);
+    mix->HaltChannel(-1);
     FreeChunks();
     chunks_ = MakeChunks(waves);
 }
@@ -170,7 +255,7 @@ std::vector<Mix_Chunk*> MixerSound::MakeChunks(const std::vector<std::vector<uin
             continue;
         }
         SDL_RWops* stream = SDL_RWFromConstMem(wave.data(), int(wave.size()));
-        Mix_Chunk* chunk = stream ? Mix_LoadWAV_RW(stream, 1) : nullptr;
+        Mix_Chunk* chunk = stream ? mix->LoadWAV_RW(stream, 1) : nullptr;
         if (!chunk) {
             const std::runtime_error error =
                 MixerError("sound " + std::to_string(chunks.size()) + " of the bank is unusable");
@@ -183,14 +268,14 @@ std::vector<Mix_Chunk*> MixerSound::MakeChunks(const std::vector<std::vector<uin
 }
 
 int MixerSound::FreeChannel() {
-    int channel = Mix_GroupAvailable(-1);
+    int channel = mix->GroupAvailable(-1);
     if (channel >= 0) return channel;
     if (channels_ < kMaxChannels) {
         channel = channels_;
-        channels_ = Mix_AllocateChannels(channels_ + kChannels);
+        channels_ = mix->AllocateChannels(channels_ + kChannels);
         if (channel < channels_) return channel;
     }
-    return Mix_GroupOldest(-1);  // every voice busy: the oldest gives way
+    return mix->GroupOldest(-1);  // every voice busy: the oldest gives way
 }
 
 void MixerSound::Play(int item, int volume, bool wait) {
@@ -200,16 +285,16 @@ void MixerSound::Play(int item, int volume, bool wait) {
     if (!chunk) return;
     int channel = FreeChannel();
     if (channel < 0) return;
-    Mix_HaltChannel(channel);
-    Mix_Volume(channel, MixVolumeFor(volume));
-    channel = Mix_PlayChannel(channel, chunk, 0);
+    mix->HaltChannel(channel);
+    mix->Volume(channel, MixVolumeFor(volume));
+    channel = mix->PlayChannelTimed(channel, chunk, 0, -1);
     if (channel < 0 || !wait) return;
     // Poll until the voice has ended; give up a second after it should have, in case the
     // device has stalled.
     const Uint64 lengthMs =
         bytesPerSecond_ > 0 ? Uint64(chunk->alen) * 1000 / Uint64(bytesPerSecond_) : 0;
     const Uint64 deadline = SDL_GetTicks64() + lengthMs + 1000;
-    while (Mix_Playing(channel) && SDL_GetTicks64() < deadline) SDL_Delay(10);
+    while (mix->Playing(channel) && SDL_GetTicks64() < deadline) SDL_Delay(10);
 }
 
 }  // namespace app

@@ -28,6 +28,9 @@ class MixerSound : public kdv::SoundDevice {
     // before the device is open are not heard, and a device that fails to open stays silent.
     // A bank handed over meanwhile is converted for the device on that thread too.
     void OpenInBackground();
+    // As OpenInBackground, but the thread starts only at the next OpenInBackground: the device
+    // counts as opening meanwhile (the window starts it after its first frame).
+    void OpenLater();
     void Finalise() override;
     void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override;
     // While the device is still opening, the bank it will play.
@@ -58,6 +61,7 @@ class MixerSound : public kdv::SoundDevice {
     std::atomic<bool> tried_{false};   // the thread's open has returned (openError_ is set)
     std::atomic<bool> opened_{false};  // the thread has finished
     bool opening_ = false;             // a background open has not been taken yet
+    bool waiting_ = false;             // ... and its thread has not started (OpenLater)
     bool adopted_ = false;             // Initialise left the open to the thread
     std::string openError_;
     size_t pendingCount_ = 0;  // the sounds of the bank handed to the thread
