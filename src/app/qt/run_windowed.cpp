@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <latch>
 #include <string>
 #include <thread>
 #include <utility>
@@ -176,14 +178,22 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     // Qt's first font (the menu bar's, when the window takes its size) waits for fontconfig to
     // read its configuration, some sixty files, and its caches: 4-9 ms of the main thread's
     // time. A thread does that while Qt loads its window system and connects to the display;
-    // fontconfig's start is safe from any thread, and Qt's own call then finds it done.
-    std::jthread fontConfig([] { FcInit(); });
+    // fontconfig's start is safe from any thread, and Qt's own call then finds it done. Once
+    // Qt is up, the same thread has Qt list the fonts and find the fallbacks of the window's
+    // font (kept for every thread; Qt's font database is thread-safe) while the menus are made.
+    std::latch qtUp(1);
+    std::jthread fontConfig([&qtUp] {
+        FcInit();
+        qtUp.wait();
+        QFontMetrics(QGuiApplication::font()).height();
+    });
     int qtArgc = argc;
     // The menu bar stays in the window, where full screen shows it at the top edge and F10
     // opens it; a desktop's global menu is not offered (and its session bus is not asked).
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     const QtMessageHandler qtDefault = qInstallMessageHandler(QtMessages);
     QApplication application(qtArgc, argv);
+    qtUp.count_down();
     qInstallMessageHandler(qtDefault);
     QApplication::setApplicationName("Kordavel");
     QApplication::setApplicationVersion(KORDAVEL_VERSION);
