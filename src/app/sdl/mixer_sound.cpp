@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "app/sdl/sdl_library.h"
 #include "app/sdl/sdl_lock.h"
 #include "app/sdl/sound_volume.h"
 
@@ -81,7 +82,7 @@ const MixerLibrary& LoadMixer() {
 const Mixer* mix = nullptr;
 
 std::runtime_error MixerError(const std::string& what) {
-    return std::runtime_error(what + ": " + Mix_GetError());
+    return std::runtime_error(what + ": " + Sdl().GetError());
 }
 
 }  // namespace
@@ -91,18 +92,20 @@ MixerSound::~MixerSound() {
 }
 
 void MixerSound::Open() {
+    std::string why;
+    if (!LoadSdl(&why)) throw std::runtime_error("no audio: " + why);
     const MixerLibrary& library = LoadMixer();
     if (!library.error.empty()) throw std::runtime_error("no audio: " + library.error);
     mix = &library.mixer;
     {
         const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-            throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
+        if (Sdl().InitSubSystem(SDL_INIT_AUDIO) != 0)
+            throw std::runtime_error(std::string("no audio: ") + Sdl().GetError());
     }
     if (mix->OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
         const std::runtime_error error = MixerError("cannot open the audio device");
         const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        Sdl().QuitSubSystem(SDL_INIT_AUDIO);
         throw error;
     }
     int frequency = kFrequency, channels = 2;
@@ -151,7 +154,7 @@ void MixerSound::OpenInBackground() {
             pendingBank_.clear();
         }
         // SDL keeps this thread's error text until told; the thread ends here.
-        SDL_TLSCleanup();
+        if (const SdlLibrary* sdl = LoadSdl()) sdl->TLSCleanup();
         opened_ = true;
     });
 }
@@ -205,7 +208,7 @@ void MixerSound::Finalise() {
     FreeChunks();
     mix->CloseAudio();
     const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    Sdl().QuitSubSystem(SDL_INIT_AUDIO);
     open_ = false;
 }
 
@@ -254,7 +257,7 @@ std::vector<Mix_Chunk*> MixerSound::MakeChunks(const std::vector<std::vector<uin
             chunks.push_back(nullptr);
             continue;
         }
-        SDL_RWops* stream = SDL_RWFromConstMem(wave.data(), int(wave.size()));
+        SDL_RWops* stream = Sdl().RWFromConstMem(wave.data(), int(wave.size()));
         Mix_Chunk* chunk = stream ? mix->LoadWAV_RW(stream, 1) : nullptr;
         if (!chunk) {
             const std::runtime_error error =
@@ -293,8 +296,8 @@ void MixerSound::Play(int item, int volume, bool wait) {
     // device has stalled.
     const Uint64 lengthMs =
         bytesPerSecond_ > 0 ? Uint64(chunk->alen) * 1000 / Uint64(bytesPerSecond_) : 0;
-    const Uint64 deadline = SDL_GetTicks64() + lengthMs + 1000;
-    while (mix->Playing(channel) && SDL_GetTicks64() < deadline) SDL_Delay(10);
+    const Uint64 deadline = Sdl().GetTicks64() + lengthMs + 1000;
+    while (mix->Playing(channel) && Sdl().GetTicks64() < deadline) Sdl().Delay(10);
 }
 
 }  // namespace app

@@ -4,14 +4,12 @@
 
 #include <algorithm>
 
+#include "app/sdl/sdl_library.h"
 #include "app/sdl/sdl_lock.h"
 
 namespace app {
 
 SdlInput::SdlInput(bool openNow) {
-    // There is no SDL window: joystick events must arrive whatever has the focus.
-    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (openNow) OpenSubsystems();
 }
 
@@ -20,18 +18,19 @@ SdlInput::~SdlInput() {
     for (Device& device : devices_) Release(device);
     devices_.clear();
     const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
-    if (hapticReady_) SDL_QuitSubSystem(SDL_INIT_HAPTIC);
-    if (joystickReady_) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+    if (hapticReady_) Sdl().QuitSubSystem(SDL_INIT_HAPTIC);
+    if (joystickReady_) Sdl().QuitSubSystem(SDL_INIT_JOYSTICK);
 }
 
 void SdlInput::OpenSubsystems() {
+    if (!LoadSdl()) return;  // no joystick without SDL
     {
         const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
-        joystickReady_ = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
+        joystickReady_ = Sdl().InitSubSystem(SDL_INIT_JOYSTICK) == 0;
         if (!joystickReady_) return;
-        hapticReady_ = SDL_InitSubSystem(SDL_INIT_HAPTIC) == 0;
+        hapticReady_ = Sdl().InitSubSystem(SDL_INIT_HAPTIC) == 0;
     }
-    for (int i = 0; i < SDL_NumJoysticks(); ++i) Open(i);
+    for (int i = 0; i < Sdl().NumJoysticks(); ++i) Open(i);
 }
 
 void SdlInput::OpenInBackground() {
@@ -41,7 +40,7 @@ void SdlInput::OpenInBackground() {
     opener_ = std::thread([this] {
         OpenSubsystems();
         // SDL keeps this thread's error text until told; the thread ends here.
-        SDL_TLSCleanup();
+        if (const SdlLibrary* sdl = LoadSdl()) sdl->TLSCleanup();
         opened_ = true;
     });
 }
@@ -53,22 +52,22 @@ void SdlInput::Settle(bool wait) {
 }
 
 void SdlInput::Open(int deviceIndex) {
-    SDL_Joystick* joystick = SDL_JoystickOpen(deviceIndex);
+    SDL_Joystick* joystick = Sdl().JoystickOpen(deviceIndex);
     if (!joystick) return;
-    const int id = SDL_JoystickInstanceID(joystick);
+    const int id = Sdl().JoystickInstanceID(joystick);
     // Devices present at start are announced again by an "added" event.
     if (std::any_of(devices_.begin(), devices_.end(),
                     [&](const Device& d) { return d.id == id; })) {
-        SDL_JoystickClose(joystick);
+        Sdl().JoystickClose(joystick);
         return;
     }
     Device device;
     device.joystick = joystick;
     device.id = id;
-    if (hapticReady_ && SDL_JoystickIsHaptic(joystick) == SDL_TRUE) {
-        device.haptic = SDL_HapticOpenFromJoystick(joystick);
-        if (device.haptic && !(SDL_HapticQuery(device.haptic) & SDL_HAPTIC_CONSTANT)) {
-            SDL_HapticClose(device.haptic);
+    if (hapticReady_ && Sdl().JoystickIsHaptic(joystick) == SDL_TRUE) {
+        device.haptic = Sdl().HapticOpenFromJoystick(joystick);
+        if (device.haptic && !(Sdl().HapticQuery(device.haptic) & SDL_HAPTIC_CONSTANT)) {
+            Sdl().HapticClose(device.haptic);
             device.haptic = nullptr;
         }
     }
@@ -77,10 +76,10 @@ void SdlInput::Open(int deviceIndex) {
 
 void SdlInput::Release(Device& device) {
     if (device.haptic) {
-        SDL_HapticStopAll(device.haptic);
-        SDL_HapticClose(device.haptic);
+        Sdl().HapticStopAll(device.haptic);
+        Sdl().HapticClose(device.haptic);
     }
-    if (device.joystick) SDL_JoystickClose(device.joystick);
+    if (device.joystick) Sdl().JoystickClose(device.joystick);
     device = Device{};
 }
 
@@ -104,7 +103,7 @@ void SdlInput::Update() {
         idleUpdates_ = 0;
         // Pumps the devices and brings news of plugged and unplugged ones.
         SDL_Event event;
-        while (SDL_PollEvent(&event)) {
+        while (Sdl().PollEvent(&event)) {
             if (event.type == SDL_JOYDEVICEADDED)
                 Open(event.jdevice.which);
             else if (event.type == SDL_JOYDEVICEREMOVED)
@@ -113,14 +112,15 @@ void SdlInput::Update() {
         for (const Device& device : devices_) {
             SDL_Joystick* joystick = device.joystick;
             JoyReading reading;
-            if (SDL_JoystickNumAxes(joystick) >= 2) {
-                reading.x = SDL_JoystickGetAxis(joystick, 0);
-                reading.y = SDL_JoystickGetAxis(joystick, 1);
+            if (Sdl().JoystickNumAxes(joystick) >= 2) {
+                reading.x = Sdl().JoystickGetAxis(joystick, 0);
+                reading.y = Sdl().JoystickGetAxis(joystick, 1);
             }
-            if (SDL_JoystickNumHats(joystick) >= 1) reading.hat = SDL_JoystickGetHat(joystick, 0);
-            const int buttons = std::min(SDL_JoystickNumButtons(joystick), 32);
+            if (Sdl().JoystickNumHats(joystick) >= 1)
+                reading.hat = Sdl().JoystickGetHat(joystick, 0);
+            const int buttons = std::min(Sdl().JoystickNumButtons(joystick), 32);
             for (int b = 0; b < buttons; ++b)
-                if (SDL_JoystickGetButton(joystick, b)) reading.buttons |= 1u << b;
+                if (Sdl().JoystickGetButton(joystick, b)) reading.buttons |= 1u << b;
             states |= StatesOf(reading);
         }
     }
@@ -135,7 +135,7 @@ void SdlInput::SetForceFeedback(bool on) {
     forceFeedback_ = on;
     if (on || opening_) return;
     for (Device& device : devices_)
-        if (device.haptic) SDL_HapticStopAll(device.haptic);
+        if (device.haptic) Sdl().HapticStopAll(device.haptic);
 }
 
 void SdlInput::PlayJolt(const kdv::JoltEffect& jolt) {
@@ -152,10 +152,10 @@ void SdlInput::PlayJolt(const kdv::JoltEffect& jolt) {
         effect.constant.length = Uint32(std::max(jolt.durationMs, 0));
         effect.constant.level = Sint16(level);
         if (device.effect < 0)
-            device.effect = SDL_HapticNewEffect(device.haptic, &effect);
-        else if (SDL_HapticUpdateEffect(device.haptic, device.effect, &effect) != 0)
+            device.effect = Sdl().HapticNewEffect(device.haptic, &effect);
+        else if (Sdl().HapticUpdateEffect(device.haptic, device.effect, &effect) != 0)
             continue;
-        if (device.effect >= 0) SDL_HapticRunEffect(device.haptic, device.effect, 1);
+        if (device.effect >= 0) Sdl().HapticRunEffect(device.haptic, device.effect, 1);
     }
 }
 
