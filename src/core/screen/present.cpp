@@ -60,6 +60,11 @@ void ConvertSmall(const uint8_t* in, const uint16_t* table, uint16_t* at) {
 #endif
 }
 
+struct ChangedBlock {
+    int block;
+    unsigned changed;  // bytes, one bit each
+};
+
 constexpr int kRowChunks = kScreenWidth / kChunk;
 constexpr int kShownBlocks = (kPresentOffset + kScreenPixels + kBlockBytes - 1) / kBlockBytes;
 // Block b holds the pixels 32 b - 4 .. 32 b + 27: the last half of chunk 4 b - 1, chunks
@@ -101,32 +106,21 @@ void PresentFrame(Game& game) {
 
     std::vector<PixelRun>& runs = cache.runs;
     runs.clear();
-    auto convert = [&](int chunk) {
-        const int first = chunk * kChunk;
-        if (runsOnly) {
-            // Runs stop at the end of a row, so that a display can take one row at a time.
-            if (!runs.empty() && runs.back().first + runs.back().count == first &&
-                first % kScreenWidth != 0)
-                runs.back().count = uint16_t(runs.back().count + kChunk);
-            else
-                runs.push_back({uint16_t(first), uint16_t(kChunk)});
-        } else if (small) {
-            ConvertSmall(frame + first, table, out + first);
-        } else {
-            const unsigned y = unsigned(chunk) / kRowChunks, x = unsigned(first) - y * kScreenWidth;
-            ConvertLarge(frame + first, pairs, out + size_t(2 * y) * 640 + size_t(2 * x));
+    // Calls convert(chunk) for every chunk to convert, in order.
+    auto scan = [&](auto convert) {
+        if (all) {
+            std::memcpy(previous, frame, kScreenPixels);
+            for (int chunk = 0; chunk < kScreenPixels / kChunk; ++chunk) convert(chunk);
+            return;
         }
-    };
-    if (all) {
-        std::memcpy(previous, frame, kScreenPixels);
-        for (int chunk = 0; chunk < kScreenPixels / kChunk; ++chunk) convert(chunk);
-    } else {
         // Only blocks written since the last conversion can differ from it; of those, only
         // the chunks that really changed are converted (a tank that stood still is drawn
-        // again every tick).
+        // again every tick). The blocks are compared first, all in one go, and the changed
+        // ones listed.
         const uint8_t* now = screen.bytes.data();
         uint8_t* then = cache.frame.data();
-        int next = 0;  // chunks before it are done
+        std::array<ChangedBlock, kShownBlocks> list;
+        int count = 0;
         const BlockSet& marks = screen.shownMarks;
         for (int w = 0; w * 64 < kShownBlocks; ++w) {
             uint64_t blocks = marks.Word(w);
@@ -135,28 +129,58 @@ void PresentFrame(Game& game) {
             for (; blocks; blocks &= blocks - 1) {
                 const int block = w * 64 + __builtin_ctzll(blocks);
                 const size_t at = size_t(block) * kBlockBytes;
-                unsigned changed = ChangedBytes(now + at, then + at);
-                if (!changed) continue;
-                if (block == 0 || block == kShownBlocks - 1) {
-                    // Not pixels: the width and height, the slack after the screen.
-                    changed &= block == 0 ? ~0xFu : (1u << kPresentOffset) - 1;
-                    if (!changed) continue;
-                }
-                std::memcpy(then + at, now + at, kBlockBytes);
-                // The chunks the changed bytes fall in, from 4 b - 1.
-                const unsigned chunks = unsigned((changed & 0xFu) != 0) |
-                                        unsigned((changed & 0xFF0u) != 0) << 1 |
-                                        unsigned((changed & 0xFF000u) != 0) << 2 |
-                                        unsigned((changed & 0xFF00000u) != 0) << 3 |
-                                        unsigned((changed & 0xF0000000u) != 0) << 4;
-                for (unsigned c = chunks; c; c &= c - 1) {
-                    const int chunk = 4 * block - 1 + __builtin_ctz(c);
-                    if (chunk < next) continue;  // converted with the block before
-                    convert(chunk);
-                    next = chunk + 1;
-                }
+                const unsigned changed = ChangedBytes(now + at, then + at);
+                list[size_t(count)] = {block, changed};
+                count += changed != 0;
             }
         }
+        int next = 0;  // chunks before it are done
+        for (int i = 0; i < count; ++i) {
+            const int block = list[size_t(i)].block;
+            unsigned changed = list[size_t(i)].changed;
+            if (block == 0 || block == kShownBlocks - 1) {
+                // Not pixels: the width and height, the slack after the screen.
+                changed &= block == 0 ? ~0xFu : (1u << kPresentOffset) - 1;
+                if (!changed) continue;
+            }
+            const size_t at = size_t(block) * kBlockBytes;
+            std::memcpy(then + at, now + at, kBlockBytes);
+            // The chunks the changed bytes fall in, from 4 b - 1.
+            const unsigned chunks = unsigned((changed & 0xFu) != 0) |
+                                    unsigned((changed & 0xFF0u) != 0) << 1 |
+                                    unsigned((changed & 0xFF000u) != 0) << 2 |
+                                    unsigned((changed & 0xFF00000u) != 0) << 3 |
+                                    unsigned((changed & 0xF0000000u) != 0) << 4;
+            for (unsigned c = chunks; c; c &= c - 1) {
+                const int chunk = 4 * block - 1 + __builtin_ctz(c);
+                if (chunk < next) continue;  // converted with the block before
+                convert(chunk);
+                next = chunk + 1;
+            }
+        }
+    };
+    if (runsOnly) {
+        scan([&](int chunk) {
+            // Runs stop at the end of a row, so that a display can take one row at a time.
+            const int first = chunk * kChunk;
+            if (!runs.empty() && runs.back().first + runs.back().count == first &&
+                first % kScreenWidth != 0)
+                runs.back().count = uint16_t(runs.back().count + kChunk);
+            else
+                runs.push_back({uint16_t(first), uint16_t(kChunk)});
+        });
+    } else if (small) {
+        scan([&](int chunk) {
+            const int first = chunk * kChunk;
+            ConvertSmall(frame + first, table, out + first);
+        });
+    } else {
+        scan([&](int chunk) {
+            const unsigned y = unsigned(chunk) / kRowChunks,
+                           x = unsigned(chunk) * kChunk - y * kScreenWidth;
+            ConvertLarge(frame + size_t(chunk) * kChunk, pairs,
+                         out + size_t(2 * y) * 640 + size_t(2 * x));
+        });
     }
     screen.shownMarks.Clear();
     cache.valid = true;
