@@ -190,3 +190,43 @@ TEST(Present, OnlyChangedPixelsAreConvertedButEveryChangeShows) {
     present();
     EXPECT_EQ(px(10, 10), g.PixelTable[63]);
 }
+
+// The blocks of the notes are four bytes off the chunks the presenter converts: the first
+// block holds the size and the first 28 pixels, the last the last four pixels and slack, and a
+// chunk may lie across two blocks of which only one was written.
+TEST(Present, ChangesAtTheEdgesOfBlocksAndOfTheScreenShowAsAFullConversion) {
+    for (const bool small : {false, true}) {
+        testkit::Rig rig;
+        Game& g = rig.g();
+        for (int i = 0; i < 256; ++i) g.PixelTable[size_t(i)] = uint16_t(0x0101 * i);
+        g.Settings.smallScreen = small;
+        auto present = [&] {
+            PresentFrame(g);
+            if (g.PresentToggle == 0) PresentFrame(g);
+        };
+        auto differs = [&]() -> std::string {
+            const WorkBitmap& b = g.WorkBitmap;
+            const int scale = b.width / kScreenWidth;
+            for (int y = 0; y < b.height; ++y)
+                for (int x = 0; x < b.width; ++x) {
+                    const uint8_t index = g.FrameScreen.At(kPresentOffset + x / scale, y / scale);
+                    if (b.pixels[size_t(y * b.width + x)] != g.PixelTable[index])
+                        return std::to_string(x) + ", " + std::to_string(y);
+                }
+            return {};
+        };
+        present();
+        uint8_t colour = 1;
+        // Shown pixels 0, 27, 28 and 29 (blocks 0 and 1), 319 of row 0, the last four; the
+        // size and the slack after the screen.
+        for (const int pixel : {0, 27, 28, 29, 319, kScreenPixels - 4, kScreenPixels - 1}) {
+            g.FrameScreen.Set(kPresentOffset + pixel, 0, colour++);
+            present();
+            EXPECT_EQ(differs(), "") << "pixel " << pixel << (small ? " at 320 x 200" : "");
+        }
+        g.FrameScreen.SetSize(321, 201);
+        g.FrameScreen.Set(kPresentOffset + kScreenPixels + 5, 0, colour);
+        present();
+        EXPECT_EQ(differs(), "");
+    }
+}

@@ -139,16 +139,14 @@ void DrawGlyph(Game& game, int x, int y, uint8_t colour, const uint8_t* data, si
 }
 
 uint16_t GlyphInkWidth(uint8_t character, const uint8_t* data, size_t dataSize) {
-    uint16_t widest = 0;
+    // The rightmost ink column of any row is the lowest bit set in any row.
+    unsigned ink = 0;
     for (int r = 0; r < 8; ++r) {
         size_t at = size_t(character) * 8 + size_t(r);
         if (at >= dataSize) break;
-        unsigned bits = data[at];
-        if (bits == 0) continue;
-        const int k = __builtin_ctz(bits) + 1;  // position of the lowest set bit, counted from 1
-        widest = std::max<uint16_t>(widest, uint16_t(8 - k));
+        ink |= data[at];
     }
-    return widest;
+    return ink == 0 ? 0 : uint16_t(7 - __builtin_ctz(ink));
 }
 
 void DrawText(Game& game, uint16_t slot, uint16_t x, uint16_t y, uint8_t colour,

@@ -87,17 +87,23 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
             }
         }
         destination.MarkRows(o, rows, next);
-        for (unsigned r = rows | next; r; r &= r - 1) {
-            const int row = __builtin_ctz(r);
-            uint8_t* at = target + o + row * kScreenWidth;
-            Row v, old;
-            std::memcpy(&v, source + row * 16, 16);
-            std::memcpy(&old, at, 16);
-            const Row keep = Row(v == 255);
-            v = v + (offset & ~Row(v == 0));
-            const Row out = (old & keep) | (v & ~keep);
-            std::memcpy(at, &out, 16);
-        }
+        // Row by row down the sprite; a row that is all 255 writes nothing.
+        auto draw = [&](auto recolour) {
+            uint8_t* at = target + o;
+            for (unsigned r = rows | next; r; r >>= 1, at += kScreenWidth, source += 16) {
+                if (!(r & 1)) continue;
+                Row v, old;
+                std::memcpy(&v, source, 16);
+                std::memcpy(&old, at, 16);
+                const Row keep = Row(v == 255);
+                const Row out = (old & keep) | (recolour(v) & ~keep);
+                std::memcpy(at, &out, 16);
+            }
+        };
+        if (colourOffset == 0)
+            draw([](Row v) { return v; });
+        else
+            draw([&](Row v) { return v + (offset & ~Row(v == 0)); });
         return;
     }
     for (int row = 0; row < 16; ++row, source += 16) {

@@ -18,7 +18,8 @@ struct PresentCache {
     bool valid = false;
     int width = 0;
     PixelTable table{};
-    std::array<uint8_t, kScreenPixels> frame{};
+    // The frame as converted, laid out as the screen buffer (pixels from kPresentOffset).
+    alignas(16) std::array<uint8_t, kScreenBytes> frame{};
     std::array<uint32_t, 256> pairs{};  // the table's pixels doubled, for 640 x 400
     std::vector<PixelRun> runs;         // what changed in the frame presented last
 };

@@ -92,17 +92,17 @@ void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
         bits[2] |= p1 >> (64 - shift);
         bits[3] = p2 >> (64 - shift);
     }
-    const int words = std::min(4, BlockSet::kWords - w0);
-    uint64_t held = 0;
-    for (int k = 0; k < words; ++k) held |= layer.held.Word(w0 + k) & bits[k];
-    if (held)
-        for (int k = 0; k < words; ++k)
+    // Every block is on the screen: the words past the last are never set.
+    const uint64_t* held = layer.held.Words() + w0;
+    if ((held[0] & bits[0]) | (held[1] & bits[1]) | (held[2] & bits[2]) | (held[3] & bits[3]))
+        for (int k = 0; k < 4; ++k)
             for (uint64_t h = layer.held.Word(w0 + k) & bits[k]; h; h &= h - 1)
                 Release((w0 + k) * 64 + __builtin_ctzll(h));
-    BlockSet& marks = layer.drawing ? layer.drawn : copyMarks;
-    for (int k = 0; k < words; ++k) {
-        marks.SetWord(w0 + k, marks.Word(w0 + k) | bits[k]);
-        shownMarks.SetWord(w0 + k, shownMarks.Word(w0 + k) | bits[k]);
+    uint64_t* marks = (layer.drawing ? layer.drawn : copyMarks).Words() + w0;
+    uint64_t* shown = shownMarks.Words() + w0;
+    for (int k = 0; k < 4; ++k) {
+        marks[k] |= bits[k];
+        shown[k] |= bits[k];
     }
 }
 
@@ -184,12 +184,15 @@ void ClearFrame(ScreenBuffer& frame) {
 
 namespace {
 
-// A fixed-size copy, so that it is two moves and never a string instruction.
+// A fixed-size copy, so that it is a few moves and never a string instruction (nor a trip
+// through the stack, as a 32-byte vector is without AVX).
 void CopyBlock(uint8_t* to, const uint8_t* from) {
-    typedef uint8_t Block __attribute__((vector_size(kBlockBytes)));
-    Block b;
-    std::memcpy(&b, from, kBlockBytes);
-    std::memcpy(to, &b, kBlockBytes);
+    typedef uint8_t Half __attribute__((vector_size(kBlockBytes / 2)));
+    Half a, b;
+    std::memcpy(&a, from, sizeof a);
+    std::memcpy(&b, from + sizeof a, sizeof b);
+    std::memcpy(to, &a, sizeof a);
+    std::memcpy(to + sizeof a, &b, sizeof b);
 }
 
 }  // namespace

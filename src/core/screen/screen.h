@@ -37,9 +37,11 @@ class BlockSet {
     BlockSet& operator&=(const BlockSet& other);
     BlockSet& Remove(const BlockSet& other);
     bool operator==(const BlockSet&) const = default;
-    // Blocks w * 64 .. w * 64 + 63, one bit each.
+    // Blocks w * 64 .. w * 64 + 63, one bit each (w < kWords + 3).
     uint64_t Word(int w) const { return words_[size_t(w)]; }
     void SetWord(int w, uint64_t bits) { words_[size_t(w)] = bits; }
+    uint64_t* Words() { return words_.data(); }
+    const uint64_t* Words() const { return words_.data(); }
     // Calls f(block) for every block of the set, in ascending order.
     template <typename F>
     void ForEach(F f) const {
@@ -49,7 +51,9 @@ class BlockSet {
     }
 
   private:
-    std::array<uint64_t, kWords> words_{};
+    // Three more words, always 0, so that a sprite's four words of marks starting at any
+    // word can be or'ed in without a bound.
+    std::array<uint64_t, kWords + 3> words_{};
 };
 
 struct ScreenBuffer;
