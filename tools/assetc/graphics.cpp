@@ -68,7 +68,8 @@ std::array<uint8_t, 768> ReadPalette(const std::string& path) {
     std::string missing;
     int count = 0;
     for (int i = 0; i < 256; ++i)
-        if (!setOn[i] && count++ < 8) missing += " " + std::to_string(i);
+        // Appended in two steps: GCC 12 at -O3 warns falsely about " " + string.
+        if (!setOn[i] && count++ < 8) (missing += ' ') += std::to_string(i);
     if (count)
         in.FailAt(0, "colours not set (" + std::to_string(count) + " of 256):" + missing +
                          (count > 8 ? " ..." : ""));
@@ -224,7 +225,7 @@ int BuildGraphics(const std::string& sourceDir, const std::string& outFile) {
         for (const std::string& f : files) ReadSprites(f, sheet, where);
         std::string missing;
         for (int n = 0; n < kSpriteCount; ++n)
-            if (!sheet[n]) missing += " " + std::to_string(n);
+            if (!sheet[n]) (missing += ' ') += std::to_string(n);
         if (!missing.empty())
             throw SourceError(sourceDir + "/sprites", 0, "sprites not given:" + missing);
 
