@@ -134,6 +134,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         return runner::kExitStartup;
     }
     SkipHopelessBusLaunch();
+    app::PreferPlainImageRequests();
     int qtArgc = argc;
     // The menu bar stays in the window, where full screen shows it at the top edge and F10
     // opens it; a desktop's global menu is not offered (and its session bus is not asked).
