@@ -188,4 +188,36 @@ TEST(ConvertRuns, MatchesTheWholeFrameExpandedAndScaled) {
     EXPECT_TRUE(app::ConvertRuns(frame.data(), {}, colours, 2, nullptr, 0).Empty());
 }
 
+// Two tanks on the same rows, one more thing far below and a shot beside the first tank: the
+// repaint is three small rectangles holding every changed pixel, not the rows' full breadth.
+TEST(ChangedBoxes, KeepsApartWhatChangedFarApart) {
+    std::vector<kdv::PixelRun> runs;
+    auto at = [](int x, int y, int count) {
+        return kdv::PixelRun{uint16_t(y * kW + x), uint16_t(count)};
+    };
+    for (int y = 40; y < 56; ++y) {
+        runs.push_back(at(20, y, 16));
+        if (y == 47) runs.push_back(at(40, y, 2));  // within the gap: the same rectangle
+        runs.push_back(at(290, y, 16));
+    }
+    runs.push_back(at(100, 150, 3));
+    std::vector<PixelSpan> boxes{{0, 0, 5, 5}};  // what was there is dropped
+    app::ChangedBoxes(runs, 8, boxes);
+    ASSERT_EQ(boxes.size(), 3u);
+    long area = 0;
+    for (const PixelSpan& box : boxes)
+        area += long(box.right - box.left + 1) * (box.bottom - box.top + 1);
+    EXPECT_EQ(area, 22 * 16 + 16 * 16 + 3);
+    for (const kdv::PixelRun& run : runs) {
+        const int y = run.first / kW, x = run.first % kW;
+        bool held = false;
+        for (const PixelSpan& box : boxes)
+            held |=
+                box.left <= x && x + run.count - 1 <= box.right && box.top <= y && y <= box.bottom;
+        EXPECT_TRUE(held) << x << "," << y;
+    }
+    app::ChangedBoxes({}, 8, boxes);
+    EXPECT_TRUE(boxes.empty());
+}
+
 }  // namespace

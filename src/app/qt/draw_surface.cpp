@@ -1,8 +1,11 @@
 #include "app/qt/draw_surface.h"
 
+#include <QBackingStore>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWindow>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -11,6 +14,9 @@
 
 namespace app {
 namespace {
+
+// Changed pixels this close (frame pixels) are repainted in one rectangle.
+constexpr int kBoxGap = 8;
 
 size_t PixelStride(const QImage& image, size_t bytesPerPixel) {
     return size_t(image.bytesPerLine()) / bytesPerPixel;
@@ -21,7 +27,18 @@ QRect ToRect(const PixelSpan& span) {
                         : QRect(QPoint(span.left, span.top), QPoint(span.right, span.bottom));
 }
 
+// A backing store image the picture's rows can be copied into as they are.
+bool PlainStore(const QImage& store, const QSize& size) {
+    return store.devicePixelRatio() == 1.0 && store.size() == size &&
+           (store.format() == QImage::Format_RGB32 ||
+            store.format() == QImage::Format_ARGB32_Premultiplied);
+}
+
 }  // namespace
+
+void PreferPlainImageRequests() {
+    ::setenv("QT_XCB_NO_MITSHM", "1", 0);
+}
 
 DrawSurface::DrawSurface(QWidget* parent) : QWidget(parent) {
     setObjectName("DXDraw");
@@ -65,29 +82,12 @@ void DrawSurface::PresentRuns(const kdv::FrameChange& change) {
     auto* image = reinterpret_cast<uint32_t*>(view_.bits());
     const size_t stride = PixelStride(view_, 4);
     ConvertRuns(change.pixels, runs, colours_, change.scale, image, stride);
-    // Repaint row by row: a tank at the top and one at the bottom are two small bands, not the
-    // box around both.
-    PixelSpan band{kdv::kScreenWidth, 0, -1, -1};
-    auto flush = [&] {
-        if (band.right < 0) return;
-        const int s = change.scale;
-        Changed({band.left * s, band.top * s, (band.right + 1) * s - 1, (band.bottom + 1) * s - 1});
-        band = {kdv::kScreenWidth, 0, -1, -1};
-    };
-    int row = -1;
-    for (const kdv::PixelRun& run : runs) {
-        const int y = run.first / kdv::kScreenWidth, x = run.first % kdv::kScreenWidth;
-        if (y != row) {
-            // Neighbouring rows with changes join one band.
-            if (y != row + 1) flush();
-            if (band.right < 0) band.top = y;
-            row = y;
-            band.bottom = y;
-        }
-        band.left = std::min(band.left, x);
-        band.right = std::max(band.right, x + int(run.count) - 1);
-    }
-    flush();
+    // Repainted as the small rectangles around what changed, not the rows' full breadth: a
+    // pixel repainted is a pixel sent to the display server.
+    ChangedBoxes(runs, kBoxGap, boxes_);
+    const int s = change.scale;
+    for (const PixelSpan& box : boxes_)
+        Changed({box.left * s, box.top * s, (box.right + 1) * s - 1, (box.bottom + 1) * s - 1});
     RepaintChanged();
 }
 
@@ -129,10 +129,11 @@ void DrawSurface::Changed(const PixelSpan& span) {
 void DrawSurface::RepaintChanged() {
     if (changed_.isEmpty()) return;
     const QRegion region = std::exchange(changed_, QRegion());
-    if (isVisible() && updatesEnabled())
-        repaint(region);
-    else
+    if (!isVisible() || !updatesEnabled()) {
         update(region);
+        return;
+    }
+    if (!PaintStraight(region)) repaint(region);
 }
 
 void DrawSurface::resizeEvent(QResizeEvent* event) {
@@ -188,10 +189,7 @@ bool DrawSurface::CopyToBackingStore(const QRegion& region) {
     QPaintDevice* device = redirected(&offset);
     if (!device || device->devType() != QInternal::Image) return false;
     auto* store = static_cast<QImage*>(device);
-    if (store->devicePixelRatio() != 1.0 ||
-        (store->format() != QImage::Format_RGB32 &&
-         store->format() != QImage::Format_ARGB32_Premultiplied))
-        return false;
+    if (!PlainStore(*store, store->size())) return false;
     const QImage& shown = Shown();
     // A store pixel is the widget pixel less the offset.
     const QRegion area = region.intersected(rect() & store->rect().translated(offset));
@@ -202,6 +200,63 @@ bool DrawSurface::CopyToBackingStore(const QRegion& region) {
                         shown.constScanLine(y) + size_t(r.left()) * 4, bytes);
     }
     return true;
+}
+
+// The plain picture's changed rows go into the window's backing store and to the screen without
+// the widgets' repaint machinery (the dirty region's bookkeeping, the paint event, the search for
+// widgets to paint): that cost more than the copy and the flush together. Anything Qt paints
+// later over this area it paints from the same picture.
+bool DrawSurface::PaintStraight(const QRegion& region) {
+    if (!overlay_.isEmpty() || view_.isNull() || Shown().size() != size() || Target() != rect())
+        return false;
+    QWidget* top = window();
+    QWindow* handle = top->windowHandle();
+    QBackingStore* store = backingStore();
+    if (!handle || !handle->isExposed() || !store || store->size() != top->size() ||
+        parentWidget() != top || testAttribute(Qt::WA_NativeWindow) || Covered())
+        return false;
+    const QPoint offset = mapTo(top, QPoint());
+    const QRegion area = region.intersected(rect()).translated(offset);
+    if (area.isEmpty()) return true;
+    store->beginPaint(area);
+    QPaintDevice* device = store->paintDevice();
+    const bool plain = device && device->devType() == QInternal::Image &&
+                       PlainStore(*static_cast<QImage*>(device), top->size());
+    if (plain) {
+        auto* image = static_cast<QImage*>(device);
+        const QImage& shown = Shown();
+        for (const QRect& r : area) {
+            const size_t bytes = size_t(r.width()) * 4;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                std::memcpy(image->scanLine(y) + size_t(r.left()) * 4,
+                            shown.constScanLine(y - offset.y()) + size_t(r.left() - offset.x()) * 4,
+                            bytes);
+        }
+    }
+    store->endPaint();
+    if (!plain) return false;
+    store->flush(area);
+    if (presented_ > 0 && firstPainted_ == std::chrono::steady_clock::time_point{})
+        firstPainted_ = std::chrono::steady_clock::now();
+    return true;
+}
+
+// Whether a widget of the window lies over this one (children later in the list are on top).
+bool DrawSurface::Covered() const {
+    const QObjectList& siblings = parentWidget()->children();
+    const QRect here = geometry();
+    bool after = false;
+    for (const QObject* object : siblings) {
+        if (object == this) {
+            after = true;
+            continue;
+        }
+        if (!after || !object->isWidgetType()) continue;
+        const auto* widget = static_cast<const QWidget*>(object);
+        if (!widget->isWindow() && widget->isVisible() && widget->geometry().intersects(here))
+            return true;
+    }
+    return false;
 }
 
 void DrawSurface::paintEvent(QPaintEvent* event) {

@@ -14,10 +14,18 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
+#include "app/qt/frame_copy.h"
 #include "core/platform/services.h"
 
 namespace app {
+
+// To be called before QApplication is made (it sets the environment). With MIT-SHM, Qt's X11
+// backing store waits for a round trip to the X server before painting over any area it sent
+// before, which a game's frame always does; the few kilobytes a frame repaints then go as plain
+// image requests instead. Left alone where the player's environment already says.
+void PreferPlainImageRequests();
 
 class DrawSurface : public QWidget, public kdv::Display {
     Q_OBJECT
@@ -55,6 +63,9 @@ class DrawSurface : public QWidget, public kdv::Display {
     void RepaintChanged();
     // The plain picture copied into the window's backing store; false where it cannot be.
     bool CopyToBackingStore(const QRegion& region);
+    // The same outside a paint event, flushed to the screen at once; false where it cannot be.
+    bool PaintStraight(const QRegion& region);
+    bool Covered() const;
 
     QImage view_;
     std::chrono::steady_clock::time_point firstPainted_;
@@ -63,7 +74,8 @@ class DrawSurface : public QWidget, public kdv::Display {
     std::array<uint32_t, 256> colours_{};
     long presented_ = 0;
     QStringList overlay_;
-    QRegion changed_;  // widget pixels to repaint at the end of the frame
+    QRegion changed_;               // widget pixels to repaint at the end of the frame
+    std::vector<PixelSpan> boxes_;  // kept from frame to frame for its storage
 };
 
 }  // namespace app

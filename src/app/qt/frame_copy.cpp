@@ -101,6 +101,29 @@ PixelSpan ConvertRuns(const uint8_t* frame, const std::vector<kdv::PixelRun>& ru
     return span.right < 0 ? PixelSpan{} : span;
 }
 
+void ChangedBoxes(const std::vector<kdv::PixelRun>& runs, int gap, std::vector<PixelSpan>& boxes) {
+    constexpr int kWidth = 320;
+    boxes.clear();
+    size_t open = 0;  // boxes[open..] may still grow; those before ended above
+    for (const kdv::PixelRun& run : runs) {
+        const int y = run.first / kWidth, x = run.first % kWidth;
+        const int right = x + std::max<int>(std::min<int>(run.count, kWidth - x), 1) - 1;
+        // Boxes that ended above this row are kept in front of the open ones.
+        for (size_t i = open; i < boxes.size(); ++i)
+            if (boxes[i].bottom < y - 1) std::swap(boxes[i], boxes[open++]);
+        PixelSpan* into = nullptr;
+        for (size_t i = open; i < boxes.size() && !into; ++i)
+            if (x <= boxes[i].right + gap && right >= boxes[i].left - gap) into = &boxes[i];
+        if (!into) {
+            boxes.push_back({x, y, right, y});
+            continue;
+        }
+        into->left = std::min(into->left, x);
+        into->right = std::max(into->right, right);
+        into->bottom = y;
+    }
+}
+
 void ScaleInto(const uint32_t* image, size_t imageStride, int imageWidth, int imageHeight,
                uint32_t* scaled, size_t stride, int width, int height, const PixelSpan& span) {
     if (span.Empty() || width <= 0 || height <= 0) return;

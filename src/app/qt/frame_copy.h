@@ -64,6 +64,12 @@ void BuildColourTable(const uint16_t* pixels16, bool rgb565, ColourTable& colour
 PixelSpan ConvertRuns(const uint8_t* frame, const std::vector<kdv::PixelRun>& runs,
                       const ColourTable& colours, int scale, uint32_t* image, size_t stride);
 
+// Groups the runs of changed frame pixels (row by row, 320 a row) into rectangles of frame
+// pixels to repaint: a run joins a rectangle that reached the row above or its own row and lies
+// within gap pixels of it, else starts one. Two tanks on the same rows are two small rectangles,
+// not one across the screen. The rectangles may overlap; together they hold every run.
+void ChangedBoxes(const std::vector<kdv::PixelRun>& runs, int gap, std::vector<PixelSpan>& boxes);
+
 // Brings the rectangle span of a scaled copy (width x height, stride in pixels) up to date
 // with the image it shows (imageWidth x imageHeight), nearest pixel: scaled pixel (x, y) is
 // image pixel (x * imageWidth / width, y * imageHeight / height).

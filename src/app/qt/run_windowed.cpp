@@ -175,6 +175,8 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         return runner::kExitStartup;
     }
     SkipHopelessBusLaunch();
+    // This sets the environment, so it comes before the font thread, which reads it.
+    app::PreferPlainImageRequests();
     // Qt's first font (the menu bar's, when the window takes its size) waits for fontconfig to
     // read its configuration, some sixty files, and its caches: 4-9 ms of the main thread's
     // time. A thread does that while Qt loads its window system and connects to the display;
