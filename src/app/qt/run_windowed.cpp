@@ -248,6 +248,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     fontConfig.join();
     form.Start();
     QApplication::exec();
+    if (options.frameStats) std::cout << "sound: voices=" << sound.VoicesStarted() << std::endl;
     int exitCode = form.ExitCode();
     // A save the player was told of that failed: the run did not do all it was asked.
     if (exitCode == runner::kExitOk && game->FailedSaves > 0) exitCode = runner::kExitStartup;

@@ -291,6 +291,7 @@ void MixerSound::Play(int item, int volume, bool wait) {
     mix->HaltChannel(channel);
     mix->Volume(channel, MixVolumeFor(volume));
     channel = mix->PlayChannelTimed(channel, chunk, 0, -1);
+    if (channel >= 0) ++voicesStarted_;
     if (channel < 0 || !wait) return;
     // Poll until the voice has ended; give up a second after it should have, in case the
     // device has stalled.

@@ -38,6 +38,8 @@ class MixerSound : public kdv::SoundDevice {
         return int(opening_ && adopted_ ? pendingCount_ : chunks_.size());
     }
     void Play(int item, int volume, bool wait) override;
+    // Voices the device has started since the program began (--frame-stats reports it).
+    long VoicesStarted() const { return voicesStarted_; }
 
     static constexpr int kChannels = 32;
     static constexpr int kMaxChannels = 128;
@@ -56,6 +58,7 @@ class MixerSound : public kdv::SoundDevice {
     bool open_ = false;
     int channels_ = 0;
     int bytesPerSecond_ = 0;
+    long voicesStarted_ = 0;
     std::vector<Mix_Chunk*> chunks_;
     std::thread opener_;
     std::atomic<bool> tried_{false};   // the thread's open has returned (openError_ is set)
