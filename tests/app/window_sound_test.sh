@@ -21,10 +21,12 @@ cat > "$work/script.txt" <<SCRIPT
 504 key 17 up
 600 menu MExit
 SCRIPT
-display=:$((90 + RANDOM % 100))
-Xvfb $display -screen 0 1024x768x24 >/dev/null 2>&1 &
+# Xvfb takes a free display itself and names it once it is ready: a display picked at random
+# could still be held by another test's server.
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-sleep 1
+for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+display=:$(cat "$work/display")
 SDL_AUDIODRIVER=dummy DISPLAY=$display "$kordavel" --root "$work" --script "$work/script.txt" \
     --frame-stats >"$work/out.txt" 2>&1
 status=$?
