@@ -2,11 +2,9 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
-#include <dlfcn.h>
 
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 
 #include "app/sdl/sdl_library.h"
 #include "app/sdl/sdl_lock.h"
@@ -24,20 +22,17 @@ constexpr int kFrequency = 44100;
 
 // SDL_mixer is loaded when the device is opened, on the thread that opens it, not with the
 // program: it and the decoders it brings (a dozen libraries, each bound in full at load) were
-// a fifth of the program's start before main. SDL itself stays linked.
+// a fifth of the program's start before main.
+// clang-format off
+#define KORDAVEL_MIXER_FUNCTIONS(F)                                                                \
+    F(OpenAudio) F(QuerySpec) F(AllocateChannels) F(CloseAudio) F(LoadWAV_RW) F(FreeChunk)         \
+    F(HaltChannel) F(GroupAvailable) F(GroupOldest) F(Volume) F(PlayChannelTimed) F(Playing)
+// clang-format on
+
 struct Mixer {
-    decltype(&Mix_OpenAudio) OpenAudio = nullptr;
-    decltype(&Mix_QuerySpec) QuerySpec = nullptr;
-    decltype(&Mix_AllocateChannels) AllocateChannels = nullptr;
-    decltype(&Mix_CloseAudio) CloseAudio = nullptr;
-    decltype(&Mix_LoadWAV_RW) LoadWAV_RW = nullptr;
-    decltype(&Mix_FreeChunk) FreeChunk = nullptr;
-    decltype(&Mix_HaltChannel) HaltChannel = nullptr;
-    decltype(&Mix_GroupAvailable) GroupAvailable = nullptr;
-    decltype(&Mix_GroupOldest) GroupOldest = nullptr;
-    decltype(&Mix_Volume) Volume = nullptr;
-    decltype(&Mix_PlayChannelTimed) PlayChannelTimed = nullptr;
-    decltype(&Mix_Playing) Playing = nullptr;
+#define KORDAVEL_MIXER_POINTER(name) decltype(&Mix_##name) name = nullptr;
+    KORDAVEL_MIXER_FUNCTIONS(KORDAVEL_MIXER_POINTER)
+#undef KORDAVEL_MIXER_POINTER
 };
 
 struct MixerLibrary {
@@ -48,31 +43,10 @@ struct MixerLibrary {
 const MixerLibrary& LoadMixer() {
     static const MixerLibrary loaded = [] {
         MixerLibrary library;
-        void* handle = dlopen(KORDAVEL_MIXER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            const char* why = dlerror();
-            library.error = why ? why : "cannot load " KORDAVEL_MIXER_LIBRARY;
-            return library;
-        }
-        Mixer& m = library.mixer;
-        auto take = [&](auto& function, const char* name) {
-            function =
-                reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
-            if (!function && library.error.empty())
-                library.error = std::string(KORDAVEL_MIXER_LIBRARY " has no ") + name;
-        };
-        take(m.OpenAudio, "Mix_OpenAudio");
-        take(m.QuerySpec, "Mix_QuerySpec");
-        take(m.AllocateChannels, "Mix_AllocateChannels");
-        take(m.CloseAudio, "Mix_CloseAudio");
-        take(m.LoadWAV_RW, "Mix_LoadWAV_RW");
-        take(m.FreeChunk, "Mix_FreeChunk");
-        take(m.HaltChannel, "Mix_HaltChannel");
-        take(m.GroupAvailable, "Mix_GroupAvailable");
-        take(m.GroupOldest, "Mix_GroupOldest");
-        take(m.Volume, "Mix_Volume");
-        take(m.PlayChannelTimed, "Mix_PlayChannelTimed");
-        take(m.Playing, "Mix_Playing");
+        LibraryLoader loader(KORDAVEL_MIXER_LIBRARY, library.error);
+#define KORDAVEL_MIXER_TAKE(name) loader.Take(library.mixer.name, "Mix_" #name);
+        KORDAVEL_MIXER_FUNCTIONS(KORDAVEL_MIXER_TAKE)
+#undef KORDAVEL_MIXER_TAKE
         return library;
     }();
     return loaded;

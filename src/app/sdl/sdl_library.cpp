@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <stdexcept>
-#include <type_traits>
 
 // The name SDL 2 is installed under (its run-time package, not its development files).
 #ifndef KORDAVEL_SDL_LIBRARY
@@ -21,20 +20,9 @@ struct Loaded {
 const Loaded& Load() {
     static const Loaded loaded = [] {
         Loaded result;
-        void* handle = dlopen(KORDAVEL_SDL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            const char* why = dlerror();
-            result.error = why ? why : "cannot load " KORDAVEL_SDL_LIBRARY;
-            return result;
-        }
+        LibraryLoader loader(KORDAVEL_SDL_LIBRARY, result.error);
         SdlLibrary& sdl = result.library;
-        auto take = [&](auto& function, const char* name) {
-            function =
-                reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
-            if (!function && result.error.empty())
-                result.error = std::string(KORDAVEL_SDL_LIBRARY " has no ") + name;
-        };
-#define KORDAVEL_SDL_TAKE(name) take(sdl.name, "SDL_" #name);
+#define KORDAVEL_SDL_TAKE(name) loader.Take(sdl.name, "SDL_" #name);
         KORDAVEL_SDL_FUNCTIONS(KORDAVEL_SDL_TAKE)
 #undef KORDAVEL_SDL_TAKE
         if (!result.error.empty()) return result;
@@ -48,6 +36,22 @@ const Loaded& Load() {
 }
 
 }  // namespace
+
+LibraryLoader::LibraryLoader(const char* library, std::string& error)
+    : library_(library), error_(error) {
+    handle_ = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* why = dlerror();
+        error_ = why ? why : std::string("cannot load ") + library;
+    }
+}
+
+void* LibraryLoader::Find(const char* name) {
+    if (!handle_) return nullptr;
+    void* function = dlsym(handle_, name);
+    if (!function && error_.empty()) error_ = std::string(library_) + " has no " + name;
+    return function;
+}
 
 const SdlLibrary* LoadSdl(std::string* error) {
     const Loaded& loaded = Load();

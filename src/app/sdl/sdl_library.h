@@ -32,4 +32,21 @@ const SdlLibrary* LoadSdl(std::string* error = nullptr);
 // The library LoadSdl loaded: for the calls made after a device was opened through it.
 const SdlLibrary& Sdl();
 
+// Opens a shared library by name and takes the functions asked for from it: `error` says what
+// was missing, and stays empty when all were found.
+class LibraryLoader {
+  public:
+    LibraryLoader(const char* library, std::string& error);
+    template <class Function>
+    void Take(Function& function, const char* name) {
+        function = reinterpret_cast<Function>(Find(name));
+    }
+
+  private:
+    void* Find(const char* name);
+    const char* library_;
+    std::string& error_;
+    void* handle_ = nullptr;
+};
+
 }  // namespace app
