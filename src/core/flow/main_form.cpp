@@ -93,6 +93,7 @@ void DXTimerTimer(Game& game) {
         if (game.io.input) game.io.input->Update();
         GameStep(game);
     });
+    game.FrameScreen.EndTick();
 }
 
 void FormKeyDown(Game& game, int key, bool altHeld) {

@@ -19,6 +19,8 @@ uint16_t LoadAssets(Game& game) {
     FileSystem& files = *game.io.files;
     if (!files.CanOpen(kLevelFile)) return 6;
     if (!files.CanOpen(kGraphicsFile)) return 4;
+    // The frame may keep sprites drawn from the sheet as it was.
+    game.FrameScreen.repeats.drawnCount = 0;
     CopyRead(files.Read(kGraphicsFile, kPaletteOffset, game.GamePalette.size()),
              game.GamePalette.data(), game.GamePalette.size());
     CopyRead(files.Read(kGraphicsFile, kSpritesOffset, 16384), game.SpriteSheet.data(), 16384);
@@ -60,6 +62,8 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     // below the screen draws into the slack after it and then stops.
     uint32_t o = uint32_t(y * kScreenWidth + x);
     if (uint64_t(o) + 15 * kScreenWidth <= uint64_t(kScreenPixels)) {
+        const uint64_t key = o | uint64_t(sprite) << 32 | uint64_t(colourOffset) << 40;
+        if (destination.SpriteKept(key)) return;
         // Every row on the screen: the blocks that take a pixel are noted at once. A row that
         // reaches into the next block notes it only when a pixel there is not transparent.
         const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
@@ -86,7 +90,7 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
                 next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
             }
         }
-        destination.MarkRows(o, rows, next);
+        destination.MarkSprite(o, rows, next, key);
         // Row by row down the sprite; a row that is all 255 writes nothing.
         auto draw = [&](auto recolour) {
             uint8_t* at = target + o;

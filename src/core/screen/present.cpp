@@ -74,6 +74,7 @@ static_assert(kBlockBytes == 4 * kChunk && kPresentOffset == kChunk / 2);
 }  // namespace
 
 void PresentFrame(Game& game) {
+    game.FrameScreen.EndTick();
     game.PresentToggle ^= 1;
     if (game.PresentToggle == 0) return;
     Display* display = game.io.display;

@@ -44,6 +44,16 @@ BlockSet& BlockSet::Remove(const BlockSet& other) {
 void ScreenBuffer::MarkRange(int first, int last) {
     BlockSet range;
     range.AddRange(first, last);
+    if (repeats.on) {
+        if (repeats.pending.Intersects(range)) {
+            BlockSet back = repeats.pending;
+            back &= range;
+            back.ForEach([this](int block) {
+                if (repeats.pending.Has(block)) PutBackPending(block);
+            });
+        }
+        repeats.shared |= range;
+    }
     if (layer.held.Intersects(range)) {
         BlockSet released = layer.held;
         released &= range;
@@ -53,7 +63,7 @@ void ScreenBuffer::MarkRange(int first, int last) {
     shownMarks |= range;
 }
 
-void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
+void ScreenBuffer::RowBits(size_t first, unsigned rows, unsigned next, int& w, uint64_t bits[4]) {
     static_assert(kScreenWidth % kBlockBytes == 0, "a row is whole blocks");
     constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
     // The row r starts kRowBlocks * r blocks after the first: rows 0..7 give bits in the first
@@ -85,14 +95,37 @@ void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
     p2 |= n2 << 1 | n1 >> 63;
     p1 |= n1 << 1 | n0 >> 63;
     p0 |= n0 << 1;
-    const int b0 = int(first / kBlockBytes), w0 = b0 >> 6, shift = b0 & 63;
-    uint64_t bits[4] = {p0 << shift, p1 << shift, p2 << shift, 0};
+    const int b0 = int(first / kBlockBytes), shift = b0 & 63;
+    w = b0 >> 6;
+    bits[0] = p0 << shift;
+    bits[1] = p1 << shift;
+    bits[2] = p2 << shift;
+    bits[3] = 0;
     if (shift) {
         bits[1] |= p0 >> (64 - shift);
         bits[2] |= p1 >> (64 - shift);
         bits[3] = p2 >> (64 - shift);
     }
+}
+
+void ScreenBuffer::MarkBits(int w0, const uint64_t bits[4], bool sprite) {
     // Every block is on the screen: the words past the last are never set.
+    if (repeats.on) {
+        const uint64_t* pending = repeats.pending.Words() + w0;
+        if ((pending[0] & bits[0]) | (pending[1] & bits[1]) | (pending[2] & bits[2]) |
+            (pending[3] & bits[3]))
+            for (int k = 0; k < 4; ++k)
+                for (uint64_t p = repeats.pending.Word(w0 + k) & bits[k]; p; p &= p - 1)
+                    if (const int block = (w0 + k) * 64 + __builtin_ctzll(p);
+                        repeats.pending.Has(block))
+                        PutBackPending(block);
+        uint64_t* once = repeats.once.Words() + w0;
+        uint64_t* shared = repeats.shared.Words() + w0;
+        for (int k = 0; k < 4; ++k) {
+            shared[k] |= sprite ? once[k] & bits[k] : bits[k];
+            once[k] |= bits[k];
+        }
+    }
     const uint64_t* held = layer.held.Words() + w0;
     if ((held[0] & bits[0]) | (held[1] & bits[1]) | (held[2] & bits[2]) | (held[3] & bits[3]))
         for (int k = 0; k < 4; ++k)
@@ -104,6 +137,96 @@ void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
         marks[k] |= bits[k];
         shown[k] |= bits[k];
     }
+}
+
+void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
+    int w;
+    uint64_t bits[4];
+    RowBits(first, rows, next, w, bits);
+    MarkBits(w, bits, false);
+}
+
+bool ScreenBuffer::SpriteKept(uint64_t key) {
+    if (repeats.waiting == 0) return false;
+    for (int i = 0; i < repeats.keptCount; ++i) {
+        if (repeats.waitingKeys[size_t(i)] != key) continue;
+        if (layer.drawing || repeats.drawnCount == SpriteRepeats::kMaxSprites) return false;
+        // The frame shows it, and nothing was drawn there since the copy: it is as drawn now.
+        repeats.waitingKeys[size_t(i)] = SpriteRepeats::kNoKey;
+        --repeats.waiting;
+        const SpriteRepeats::Drawn& kept = repeats.kept[size_t(i)];
+        uint64_t* pending = repeats.pending.Words() + kept.word;
+        uint64_t* once = repeats.once.Words() + kept.word;
+        uint64_t* marks = copyMarks.Words() + kept.word;
+        for (int k = 0; k < 4; ++k) {
+            pending[k] &= ~kept.bits[k];
+            once[k] |= kept.bits[k];
+            marks[k] |= kept.bits[k];
+        }
+        repeats.drawn[size_t(repeats.drawnCount++)] = kept;
+        return true;
+    }
+    return false;
+}
+
+void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key) {
+    int w;
+    uint64_t bits[4];
+    RowBits(first, rows, next, w, bits);
+    if (!repeats.on || layer.drawing) return MarkBits(w, bits, false);
+    MarkBits(w, bits, true);
+    // A sprite reaching into the slack after the screen, which no copy puts back, is not kept.
+    constexpr int kLastWord = (kCopiedBlocks - 1) >> 6;
+    const bool onScreen = w + 3 < kLastWord || [&] {
+        for (int k = 0; k < 4; ++k) {
+            const int word = w + k;
+            const uint64_t past = word > kLastWord   ? ~uint64_t(0)
+                                  : word < kLastWord ? 0
+                                                     : ~uint64_t(0) << (kCopiedBlocks & 63);
+            if (bits[k] & past) return false;
+        }
+        return true;
+    }();
+    if (onScreen && repeats.drawnCount < SpriteRepeats::kMaxSprites) {
+        SpriteRepeats::Drawn& d = repeats.drawn[size_t(repeats.drawnCount++)];
+        d.key = key;
+        d.word = w;
+        for (int k = 0; k < 4; ++k) d.bits[k] = bits[k];
+    } else {
+        uint64_t* shared = repeats.shared.Words() + w;
+        for (int k = 0; k < 4; ++k) shared[k] |= bits[k];
+    }
+}
+
+void ScreenBuffer::PutBack(int i) {
+    repeats.waitingKeys[size_t(i)] = SpriteRepeats::kNoKey;
+    --repeats.waiting;
+    const SpriteRepeats::Drawn& sprite = repeats.kept[size_t(i)];
+    for (int k = 0; k < 4; ++k) {
+        const int w = sprite.word + k;
+        for (uint64_t b = sprite.bits[k]; b; b &= b - 1) {
+            const size_t at = size_t(w * 64 + __builtin_ctzll(b)) * kBlockBytes;
+            std::memcpy(bytes.data() + at, repeats.source->bytes.data() + at, kBlockBytes);
+        }
+        repeats.pending.SetWord(w, repeats.pending.Word(w) & ~sprite.bits[k]);
+        shownMarks.SetWord(w, shownMarks.Word(w) | sprite.bits[k]);
+    }
+}
+
+void ScreenBuffer::PutBackPending(int block) {
+    for (int i = 0; i < repeats.keptCount; ++i) {
+        const SpriteRepeats::Drawn& kept = repeats.kept[size_t(i)];
+        const int k = (block >> 6) - kept.word;
+        if (repeats.waitingKeys[size_t(i)] != SpriteRepeats::kNoKey && k >= 0 && k < 4 &&
+            kept.bits[k] >> (block & 63) & 1)
+            return PutBack(i);
+    }
+}
+
+void ScreenBuffer::EndTick() {
+    if (repeats.waiting == 0) return;
+    for (int i = 0; i < repeats.keptCount; ++i)
+        if (repeats.waitingKeys[size_t(i)] != SpriteRepeats::kNoKey) PutBack(i);
 }
 
 void ScreenBuffer::Release(int block) {
@@ -162,6 +285,7 @@ void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
 }
 
 void ClearFrame(ScreenBuffer& frame) {
+    frame.EndTick();
     if (frame.layer.drawing) return FillScreen(frame, 0);
     if (!frame.cleared) {
         FillScreen(frame, 0);
@@ -206,10 +330,39 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     uint8_t* to = frame.bytes.data();
     const uint8_t* in = source.bytes.data();
     HeldLayer& layer = frame.layer;
+
+    // Sprites that alone wrote their blocks, over a background that did not change there, stay
+    // in the frame until they are drawn again or the tick ends.
+    frame.EndTick();
+    SpriteRepeats& repeats = frame.repeats;
+    repeats.source = &source;
+    repeats.keptCount = 0;
+    repeats.pending.Clear();
+    if (repeats.on && !whole)
+        for (int i = 0; i < repeats.drawnCount; ++i) {
+            const SpriteRepeats::Drawn& d = repeats.drawn[size_t(i)];
+            uint64_t touched = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int w = d.word + k;
+                touched |= d.bits[k] & (repeats.shared.Word(w) | source.copyMarks.Word(w) |
+                                        layer.held.Word(w) | layer.drawn.Word(w));
+            }
+            if (touched) continue;
+            repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
+            repeats.kept[size_t(repeats.keptCount++)] = d;
+            for (int k = 0; k < 4; ++k)
+                repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);
+        }
+    repeats.waiting = repeats.keptCount;
+    repeats.on = true;
+    repeats.drawnCount = 0;
+    repeats.once.Clear();
+    repeats.shared.Clear();
     // One pass over the notes, a word of 64 blocks at a time.
     for (int w = 0; w < BlockSet::kWords; ++w) {
         const int first = w * 64;
         uint64_t copy = whole ? ~uint64_t(0) : frame.copyMarks.Word(w) | source.copyMarks.Word(w);
+        copy &= ~repeats.pending.Word(w);
         frame.copyMarks.SetWord(w, 0);
         source.copyMarks.SetWord(w, 0);
         // The slack after the screen is never copied.

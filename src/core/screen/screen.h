@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kdv {
@@ -30,7 +31,15 @@ class BlockSet {
     void Add(int block) { words_[size_t(block >> 6)] |= uint64_t(1) << (block & 63); }
     void Drop(int block) { words_[size_t(block >> 6)] &= ~(uint64_t(1) << (block & 63)); }
     void AddRange(int first, int last);  // inclusive
-    void Clear() { words_.fill(0); }
+    void Clear() {
+        // Sixteen bytes at a time: a string instruction costs more to start than this takes.
+        typedef uint64_t Two __attribute__((vector_size(16)));
+        static_assert(sizeof(words_) % sizeof(Two) == 0);
+        for (size_t i = 0; i < words_.size(); i += 2) {
+            const Two zero{};
+            std::memcpy(&words_[i], &zero, sizeof zero);
+        }
+    }
     bool Empty() const;
     bool Intersects(const BlockSet& other) const;
     BlockSet& operator|=(const BlockSet& other);
@@ -51,9 +60,9 @@ class BlockSet {
     }
 
   private:
-    // Three more words, always 0, so that a sprite's four words of marks starting at any
+    // More words, always 0, so that a sprite's four words of marks starting at any
     // word can be or'ed in without a bound.
-    std::array<uint64_t, kWords + 3> words_{};
+    std::array<uint64_t, kWords + 4> words_{};
 };
 
 struct ScreenBuffer;
@@ -71,6 +80,34 @@ struct HeldLayer {
     std::vector<uint8_t> under;
 };
 
+// Sprites that a frame keeps from one tick to the next when they are drawn again exactly as
+// before: the same sprite, place and colours, over a background that did not change, in blocks
+// nothing else wrote. Such a sprite's blocks skip the copy of the background and wait,
+// `pending`, for the sprite: drawn again, it costs nothing and the presenter has nothing to
+// compare; anything else that writes there first, or the end of the tick, puts the background
+// back. Reads of a pending block see the background, as they would have after the copy.
+struct SpriteRepeats {
+    struct Drawn {
+        uint64_t key = 0;  // sprite, target offset and colour offset
+        int word = 0;      // the first of the four block words of `bits`
+        uint64_t bits[4] = {};
+    };
+    static constexpr int kMaxSprites = 48;
+    static constexpr uint64_t kNoKey = ~uint64_t(0);  // no sprite has it
+
+    bool on = false;  // the buffer is a frame that takes copies of `source`
+    const ScreenBuffer* source = nullptr;
+    std::array<Drawn, kMaxSprites> drawn{};  // this tick's sprites, in order
+    int drawnCount = 0;
+    BlockSet once;    // blocks written by one sprite since the last copy
+    BlockSet shared;  // blocks written by more than one sprite, or by anything else
+    std::array<Drawn, kMaxSprites> kept{};            // the last tick's sprites still in the frame
+    std::array<uint64_t, kMaxSprites> waitingKeys{};  // their keys, kNoKey once drawn or put back
+    int keptCount = 0;
+    BlockSet pending;  // blocks of kept sprites that were not drawn again yet
+    int waiting = 0;   // kept sprites not drawn again yet
+};
+
 // A picture or screen buffer: width and height (unsigned 16-bit, little-endian), then pixels.
 // Every write goes through Mark, which notes the blocks written for the copy into the frame
 // and for the presenter; the notes are bookkeeping and never part of the picture.
@@ -79,6 +116,7 @@ struct ScreenBuffer {
     BlockSet copyMarks;   // written since the buffer last took part in CopyToFrame
     BlockSet shownMarks;  // written since the presenter last converted the frame
     HeldLayer layer;
+    SpriteRepeats repeats;
     uintptr_t copiedFrom = 0;  // the source of the last CopyToFrame into this buffer
     // ClearFrame cleared the screen and copyMarks holds only what was written since: every
     // other block of the screen is 0, and the next CopyToFrame takes the whole buffer.
@@ -92,6 +130,7 @@ struct ScreenBuffer {
     uint8_t At(int x, int y) const {
         long off = long(y) * kScreenWidth + x;
         if (off < 0 || off >= kScreenBytes) return 208;
+        if (repeats.pending.Has(int(off / kBlockBytes))) return repeats.source->bytes[size_t(off)];
         if (layer.held.Has(int(off / kBlockBytes))) return layer.under[size_t(off)];
         return bytes[size_t(off)];
     }
@@ -109,6 +148,10 @@ struct ScreenBuffer {
         for (int b = b0; b <= b1; ++b) MarkBlock(b);  // a sprite row or a pixel
     }
     void MarkBlock(int block) {
+        if (repeats.on) {
+            if (repeats.pending.Has(block)) PutBackPending(block);
+            repeats.shared.Add(block);
+        }
         if (layer.held.Has(block)) Release(block);
         (layer.drawing ? layer.drawn : copyMarks).Add(block);
         shownMarks.Add(block);
@@ -116,6 +159,14 @@ struct ScreenBuffer {
     // Notes the blocks of first + r * kScreenWidth for every bit r of `rows`, and the blocks
     // after those for every bit r of `next` (r < 16, all inside the buffer): a sprite or a glyph.
     void MarkRows(size_t first, unsigned rows, unsigned next);
+    // The same for a sprite about to be drawn, `key` telling it apart from any other sprite
+    // drawn anywhere.
+    void MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key);
+    // True when the frame still shows this sprite from the tick before and nothing was drawn
+    // there since: it need not be drawn. Asked before the sprite's rows are looked at.
+    bool SpriteKept(uint64_t key);
+    // The background back under every kept sprite that was not drawn again: the tick is over.
+    void EndTick();
     // 16 bytes at first + r * kScreenWidth for every bit r of `rows`.
     void MarkRows16(size_t first, unsigned rows) {
         MarkRows(first, rows, first % kBlockBytes > size_t(kBlockBytes - 16) ? rows : 0);
@@ -128,6 +179,11 @@ struct ScreenBuffer {
   private:
     void MarkRange(int first, int last);
     void Release(int block);
+    // The blocks of `first + r * kScreenWidth` for the bits of rows and next, four words from w.
+    static void RowBits(size_t first, unsigned rows, unsigned next, int& w, uint64_t bits[4]);
+    void MarkBits(int w, const uint64_t bits[4], bool sprite);
+    void PutBackPending(int block);
+    void PutBack(int kept);
 };
 
 using Palette = std::array<uint8_t, 768>;  // 256 x (red, green, blue), each 0..63
