@@ -24,6 +24,7 @@ uint16_t LoadFont(Game& game, const std::string& path, uint8_t* buffer, size_t b
     if (slot == 0) slot = ++game.FontCount;
 
     GraphicsEntry& entry = game.GraphicsTable[slot];
+    game.FrameScreen.repeats.drawnCount = 0;  // glyphs kept in the frame may be from this buffer
     if (head->size() >= 1) entry.width = (*head)[0];
     if (head->size() >= 2) entry.height = (*head)[1];
     const bool narrow = entry.width <= 8 && entry.height <= 8;
@@ -62,11 +63,16 @@ void PutTextRow(Game& game, int x, int y, uint8_t colour, unsigned bits, int wid
 
 }  // namespace
 
-// A glyph wholly on the screen, rows of `width` pixels (8 or 16, at most 16 rows): its blocks
-// are noted at once, as the pixels would have noted them one by one.
-void PutGlyph(Game& game, int x, int y, uint8_t colour, const unsigned* bits, int rows, int width) {
+// A glyph wholly on the screen, rows of `width` pixels (8 or 16, at most 16 rows), read from
+// `from`: its blocks are noted at once, as the pixels would have noted them one by one.
+void PutGlyph(Game& game, int x, int y, uint8_t colour, const unsigned* bits, int rows, int width,
+              const uint8_t* from) {
     ScreenBuffer& frame = game.FrameScreen;
     const size_t first = size_t(y) * kScreenWidth + size_t(x);
+    // Told apart from sprites, which leave the bits from 40 up clear.
+    const uint64_t key =
+        first | uint64_t(colour) << 32 | uint64_t(rows) << 40 | uint64_t(width) << 48 | 1ull << 63;
+    if (frame.SpriteKept(key, from)) return;
     // Columns before `split` are in the first block of a row, the others in the next.
     const int split = kBlockBytes - int(first % kBlockBytes);
     const unsigned inFirst = split >= width ? (1u << width) - 1 : ~((1u << (width - split)) - 1);
@@ -75,7 +81,7 @@ void PutGlyph(Game& game, int x, int y, uint8_t colour, const unsigned* bits, in
         left |= unsigned((bits[r] & inFirst) != 0) << r;
         right |= unsigned((bits[r] & ~inFirst) != 0) << r;
     }
-    frame.MarkRows(first, left, right);
+    frame.MarkSprite(first, left, right, key, from);
     // Eight pixels at a time: the ink bytes take the colour, the others keep theirs.
     static constexpr auto kInk = [] {
         std::array<uint64_t, 256> ink{};
@@ -118,7 +124,7 @@ void DrawGlyph(Game& game, int x, int y, uint8_t colour, const uint8_t* data, si
             bits[r] = wide == 16 ? unsigned(data[base + size_t(r) * 2]) |
                                        unsigned(data[base + size_t(r) * 2 + 1]) << 8
                                  : data[base + size_t(r)];
-        return PutGlyph(game, x, y, colour, bits, shown, wide);
+        return PutGlyph(game, x, y, colour, bits, shown, wide, data + base);
     }
     if (width > 8 || rows > 8) {
         // A font taller than its layout would read other glyphs and beyond the buffer.

@@ -62,8 +62,8 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
     // below the screen draws into the slack after it and then stops.
     uint32_t o = uint32_t(y * kScreenWidth + x);
     if (uint64_t(o) + 15 * kScreenWidth <= uint64_t(kScreenPixels)) {
-        const uint64_t key = o | uint64_t(sprite) << 32 | uint64_t(colourOffset) << 40;
-        if (destination.SpriteKept(key)) return;
+        const uint64_t key = o | uint64_t(colourOffset) << 32;
+        if (destination.SpriteKept(key, source)) return;
         // Every row on the screen: the blocks that take a pixel are noted at once. A row that
         // reaches into the next block notes it only when a pixel there is not transparent.
         const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
@@ -90,7 +90,7 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
                 next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
             }
         }
-        destination.MarkSprite(o, rows, next, key);
+        destination.MarkSprite(o, rows, next, key, source);
         // Row by row down the sprite; a row that is all 255 writes nothing.
         auto draw = [&](auto recolour) {
             uint8_t* at = target + o;

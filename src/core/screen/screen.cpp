@@ -146,10 +146,10 @@ void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
     MarkBits(w, bits, false);
 }
 
-bool ScreenBuffer::SpriteKept(uint64_t key) {
+bool ScreenBuffer::SpriteKept(uint64_t key, const uint8_t* from) {
     if (repeats.waiting == 0) return false;
     for (int i = 0; i < repeats.keptCount; ++i) {
-        if (repeats.waitingKeys[size_t(i)] != key) continue;
+        if (repeats.waitingKeys[size_t(i)] != key || repeats.kept[size_t(i)].from != from) continue;
         if (layer.drawing || repeats.drawnCount == SpriteRepeats::kMaxSprites) return false;
         // The frame shows it, and nothing was drawn there since the copy: it is as drawn now.
         repeats.waitingKeys[size_t(i)] = SpriteRepeats::kNoKey;
@@ -169,7 +169,8 @@ bool ScreenBuffer::SpriteKept(uint64_t key) {
     return false;
 }
 
-void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key) {
+void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key,
+                              const uint8_t* from) {
     int w;
     uint64_t bits[4];
     RowBits(first, rows, next, w, bits);
@@ -190,6 +191,7 @@ void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64
     if (onScreen && repeats.drawnCount < SpriteRepeats::kMaxSprites) {
         SpriteRepeats::Drawn& d = repeats.drawn[size_t(repeats.drawnCount++)];
         d.key = key;
+        d.from = from;
         d.word = w;
         for (int k = 0; k < 4; ++k) d.bits[k] = bits[k];
     } else {

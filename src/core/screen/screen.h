@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace kdv {
@@ -31,15 +31,9 @@ class BlockSet {
     void Add(int block) { words_[size_t(block >> 6)] |= uint64_t(1) << (block & 63); }
     void Drop(int block) { words_[size_t(block >> 6)] &= ~(uint64_t(1) << (block & 63)); }
     void AddRange(int first, int last);  // inclusive
-    void Clear() {
-        // Sixteen bytes at a time: a string instruction costs more to start than this takes.
-        typedef uint64_t Two __attribute__((vector_size(16)));
-        static_assert(sizeof(words_) % sizeof(Two) == 0);
-        for (size_t i = 0; i < words_.size(); i += 2) {
-            const Two zero{};
-            std::memcpy(&words_[i], &zero, sizeof zero);
-        }
-    }
+    // Written out store by store: a fill loop becomes a string instruction, which takes longer
+    // to start than this takes.
+    void Clear() { ClearWords(std::make_index_sequence<kWords + 4>{}); }
     bool Empty() const;
     bool Intersects(const BlockSet& other) const;
     BlockSet& operator|=(const BlockSet& other);
@@ -60,6 +54,10 @@ class BlockSet {
     }
 
   private:
+    template <size_t... I>
+    void ClearWords(std::index_sequence<I...>) {
+        ((words_[I] = 0), ...);
+    }
     // More words, always 0, so that a sprite's four words of marks starting at any
     // word can be or'ed in without a bound.
     std::array<uint64_t, kWords + 4> words_{};
@@ -80,16 +78,19 @@ struct HeldLayer {
     std::vector<uint8_t> under;
 };
 
-// Sprites that a frame keeps from one tick to the next when they are drawn again exactly as
-// before: the same sprite, place and colours, over a background that did not change, in blocks
-// nothing else wrote. Such a sprite's blocks skip the copy of the background and wait,
-// `pending`, for the sprite: drawn again, it costs nothing and the presenter has nothing to
-// compare; anything else that writes there first, or the end of the tick, puts the background
-// back. Reads of a pending block see the background, as they would have after the copy.
+// Sprites (and glyphs) that a frame keeps from one tick to the next when they are drawn again
+// exactly as before: the same sprite, place and colours, over a background that did not
+// change, in blocks nothing else wrote. The sprite sheet and the fonts do not change while
+// a frame keeps them (loading them forgets what was kept). Such a sprite's blocks skip the copy of
+// the background and wait, `pending`, for the sprite: drawn again, it costs nothing and the
+// presenter has nothing to compare; anything else that writes there first, or the end of the tick,
+// puts the background back. Reads of a pending block see the background, as they would have after
+// the copy.
 struct SpriteRepeats {
     struct Drawn {
-        uint64_t key = 0;  // sprite, target offset and colour offset
-        int word = 0;      // the first of the four block words of `bits`
+        uint64_t key = 0;               // target offset, colours and shape
+        const uint8_t* from = nullptr;  // the sprite's or glyph's pixels
+        int word = 0;                   // the first of the four block words of `bits`
         uint64_t bits[4] = {};
     };
     static constexpr int kMaxSprites = 48;
@@ -159,12 +160,12 @@ struct ScreenBuffer {
     // Notes the blocks of first + r * kScreenWidth for every bit r of `rows`, and the blocks
     // after those for every bit r of `next` (r < 16, all inside the buffer): a sprite or a glyph.
     void MarkRows(size_t first, unsigned rows, unsigned next);
-    // The same for a sprite about to be drawn, `key` telling it apart from any other sprite
-    // drawn anywhere.
-    void MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key);
+    // The same for a sprite or glyph about to be drawn from the pixels at `from`, `key`
+    // telling it apart from any other drawn from there.
+    void MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key, const uint8_t* from);
     // True when the frame still shows this sprite from the tick before and nothing was drawn
     // there since: it need not be drawn. Asked before the sprite's rows are looked at.
-    bool SpriteKept(uint64_t key);
+    bool SpriteKept(uint64_t key, const uint8_t* from);
     // The background back under every kept sprite that was not drawn again: the tick is over.
     void EndTick();
     // 16 bytes at first + r * kScreenWidth for every bit r of `rows`.
