@@ -80,12 +80,12 @@ struct HeldLayer {
 
 // Sprites (and glyphs) that a frame keeps from one tick to the next when they are drawn again
 // exactly as before: the same sprite, place and colours, over a background that did not
-// change, in blocks nothing else wrote. The sprite sheet and the fonts do not change while
-// a frame keeps them (loading them forgets what was kept). Such a sprite's blocks skip the copy of
-// the background and wait, `pending`, for the sprite: drawn again, it costs nothing and the
-// presenter has nothing to compare; anything else that writes there first, or the end of the tick,
-// puts the background back. Reads of a pending block see the background, as they would have after
-// the copy.
+// change, in blocks nothing else wrote. Such a sprite's blocks skip the copy of the background
+// and wait, `pending`, for the sprite: drawn again, it costs nothing and the presenter has
+// nothing to compare; anything else that writes there first, or the end of the tick, puts the
+// background back. Reads of a pending block see the background, as they would after the copy.
+// The sprite sheet and the fonts do not change while a frame keeps sprites from them; loading
+// them forgets what was kept.
 struct SpriteRepeats {
     struct Drawn {
         uint64_t key = 0;               // target offset, colours and shape
