@@ -142,9 +142,10 @@ for case in "$@"; do
         for tool in Xvfb xdotool; do command -v $tool >/dev/null || { echo "SKIP: no $tool"; exit 77; }; done
         root=$(fresh window)
         rm "$root/data/tank.grp"
-        display=:$((90 + RANDOM % 100))
-        Xvfb $display -screen 0 800x600x24 >/dev/null 2>&1 & xvfb=$!
-        sleep 1
+        # Xvfb takes a free display itself: one picked at random could be another test's.
+        Xvfb -displayfd 3 -screen 0 800x600x24 3>"$work/display" >/dev/null 2>&1 & xvfb=$!
+        for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+        display=:$(cat "$work/display")
         DISPLAY=$display "$kordavel" --root "$root" >/dev/null 2>"$work/err" & game=$!
         for _ in $(seq 1 100); do grep -q "not found" "$work/err" && break; sleep 0.1; done
         for _ in $(seq 1 40); do
