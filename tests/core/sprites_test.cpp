@@ -1,6 +1,8 @@
 // The graphics pack, sprite drawing and the start-up asset checks.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
 #include "testkit/testkit.h"
@@ -97,4 +99,50 @@ TEST(LoadAssets, OversizedTitleIsClampedWhenDrawn) {
     rig.Tick(200);  // title scroll and idle blit the picture every frame
     EXPECT_EQ(rig.g().GameState, gsTitleIdle);
     EXPECT_FALSE(rig.window.failed);
+}
+
+// A sprite drawn again where it was stays in the frame instead of being copied over and drawn
+// again; whatever happens there first, the frame is what the copy and the drawing would give.
+TEST(DrawSprite, KeptFromTickToTickShowsWhatDrawingAgainWould) {
+    testkit::Rig rig;
+    Game& g = rig.g();
+    testkit::Sprite s = testkit::SolidSprite(255);
+    for (int r = 0; r < 16; ++r) s[size_t(r * 17)] = 7;  // a diagonal over the background
+    SetSprite(g, 1, s);
+    ScreenBuffer& frame = g.FrameScreen;
+    FillScreen(g.BackScreen, 3);
+    const auto want = std::make_unique<ScreenBuffer>();
+    auto drawn = [&](bool sprite) {  // the background with the sprite over it, drawn afresh
+        *want = g.BackScreen;
+        if (sprite) DrawSprite(g, 40, 40, 1, *want, 0);
+        return want->bytes;
+    };
+    auto tick = [&](auto between) {
+        CopyToFrame(frame, g.BackScreen);
+        between();
+        frame.EndTick();
+    };
+    const int block = (40 * kScreenWidth + 40) / kBlockBytes;
+    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
+    frame.shownMarks.Clear();  // as the presenter does
+    tick([&] {
+        EXPECT_EQ(frame.At(40, 40), 3) << "a read before the sprite sees the background";
+        DrawSprite(g, 40, 40, 1, frame, 0);
+    });
+    EXPECT_EQ(frame.repeats.keptCount, 1);
+    EXPECT_FALSE(frame.shownMarks.Has(block)) << "nothing changed for the presenter";
+    EXPECT_EQ(frame.bytes, drawn(true));
+
+    tick([] {});  // not drawn again: the background is put back
+    EXPECT_EQ(frame.bytes, drawn(false));
+
+    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
+    tick([&] { frame.Set(41, 40, 9); });  // a pixel where it was, and the sprite gone
+    g.BackScreen.Set(41, 40, 9);
+    EXPECT_EQ(frame.bytes, drawn(false));
+
+    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
+    FillBackRect(g.BackScreen, 40, 40, 47, 47, 4);  // the background changes under it
+    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
+    EXPECT_EQ(frame.bytes, drawn(true));
 }
