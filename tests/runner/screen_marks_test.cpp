@@ -53,8 +53,9 @@ std::string CompareWithFullConversion(const Game& g) {
     const int scale = b.width / kScreenWidth;
     for (int y = 0; y < b.height; ++y)
         for (int x = 0; x < b.width; ++x) {
-            const uint8_t index = g.FrameScreen.bytes[size_t(kPresentOffset +
-                                                             (y / scale) * kScreenWidth + x / scale)];
+            const uint8_t index =
+                g.FrameScreen
+                    .bytes[size_t(kPresentOffset + (y / scale) * kScreenWidth + x / scale)];
             if (b.pixels[size_t(y * b.width + x)] != g.PixelTable[index])
                 return "bitmap pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
         }
@@ -169,6 +170,22 @@ TEST(ScreenMarks, TitleDemoAndGamesDrawPresentAndHashAsFullFramesDo) {
         if (turn == 10) t.Menu("N320x200Alt11");
         if (turn == 20) t.Menu("N640x400Alt21");
     }
+
+    // A duel, then the level editor: its help text stands still, its cursor blinks.
+    t.Menu("MStartDuel");
+    ASSERT_EQ(t.Run(3), "");
+    t.Key(32, true);
+    ASSERT_EQ(t.Run(2), "");
+    t.Key(32, false);
+    ASSERT_EQ(t.Run(2000), "");
+    EXPECT_EQ(t.quick.game->GameMode, gmDuel);
+    t.Menu("MLevelEditor");
+    for (int code : {39, 39, 40, 32, 32, 13, 37, 38}) {
+        t.Key(code, true);
+        ASSERT_EQ(t.Run(40), "");
+        t.Key(code, false);
+    }
+    EXPECT_EQ(t.quick.game->GameState, gsLevelEditor);
 }
 
 // The check itself: a block the copy and the presenter are told nothing about shows.
