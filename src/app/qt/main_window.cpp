@@ -31,8 +31,9 @@ namespace app {
 namespace {
 
 // How long the window waits to be activated before it starts the game anyway: some window
-// managers never give a new window the focus.
-constexpr int kActivationGraceMs = 1500;
+// managers never give a new window the focus, and a Wayland compositor need not either. The
+// activation comes within a few milliseconds where it comes at all.
+constexpr int kActivationGraceMs = 100;
 
 }  // namespace
 
