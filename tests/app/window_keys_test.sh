@@ -3,6 +3,7 @@
 # let go there, and the game must see it released afterwards. Also the forms dump of the window.
 # usage: window_keys_test.sh KORDAVEL DATA_DIR
 set -u
+. "$(dirname "$0")/../testkit/xvfb.sh"
 kordavel=$1
 data=$2
 for tool in Xvfb xdotool; do
@@ -26,12 +27,7 @@ cat > "$work/script.txt" <<SCRIPT
 800 dump $work/dialog.json
 820 menu MExit
 SCRIPT
-# Xvfb takes a free display itself and names it once it is ready: a display picked at random
-# could still be held by another test's server.
-Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
-display=:$(cat "$work/display")
+start_xvfb "$work" 1024x768x24
 export DISPLAY=$display
 "$kordavel" --root "$work" --script "$work/script.txt" >"$work/out.txt" 2>&1 &
 game=$!

@@ -3,6 +3,7 @@
 # the first frame, so a broken hand-over would leave every game silent without an error.
 # usage: window_sound_test.sh KORDAVEL DATA_DIR
 set -u
+. "$(dirname "$0")/../testkit/xvfb.sh"
 kordavel=$1
 command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
 work=$(mktemp -d)
@@ -21,12 +22,7 @@ cat > "$work/script.txt" <<SCRIPT
 504 key 17 up
 600 menu MExit
 SCRIPT
-# Xvfb takes a free display itself and names it once it is ready: a display picked at random
-# could still be held by another test's server.
-Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
-display=:$(cat "$work/display")
+start_xvfb "$work" 1024x768x24
 SDL_AUDIODRIVER=dummy DISPLAY=$display "$kordavel" --root "$work" --script "$work/script.txt" \
     --frame-stats >"$work/out.txt" 2>&1
 status=$?

@@ -3,6 +3,7 @@
 # killed saves get in the way of, inputs too large to read, and start-ups that cannot go on.
 # usage: edges_test.sh KORDAVEL DATA_DIR CASE...
 set -u
+. "$(dirname "$0")/../testkit/xvfb.sh"
 kordavel=$1 data=$2
 shift 2
 work=$(mktemp -d)
@@ -142,10 +143,7 @@ for case in "$@"; do
         for tool in Xvfb xdotool; do command -v $tool >/dev/null || { echo "SKIP: no $tool"; exit 77; }; done
         root=$(fresh window)
         rm "$root/data/tank.grp"
-        # Xvfb takes a free display itself: one picked at random could be another test's.
-        Xvfb -displayfd 3 -screen 0 800x600x24 3>"$work/display" >/dev/null 2>&1 & xvfb=$!
-        for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
-        display=:$(cat "$work/display")
+        start_xvfb "$work" 800x600x24
         DISPLAY=$display "$kordavel" --root "$root" >/dev/null 2>"$work/err" & game=$!
         for _ in $(seq 1 100); do grep -q "not found" "$work/err" && break; sleep 0.1; done
         for _ in $(seq 1 40); do
