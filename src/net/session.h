@@ -154,6 +154,8 @@ class Session {
     bool Retrying() const { return retryAt_.has_value(); }
     // This player, or the other one, asked to leave the game in progress.
     bool Leaving() const { return leaving_; }
+    // Ended, and the goodbye (with any reliable message before it) is still on its way.
+    bool SayingGoodbye() const { return phase_ == Phase::Ended && link_ && link_->Closing(); }
     bool PeerLeaving() const { return peerLeft_; }
     // The other player has been silent for this many milliseconds (0 while it is heard).
     uint32_t QuietMs() const;

@@ -46,6 +46,8 @@ class Link {
     // Waits up to waitMs for one event of the partner (others are handled inside).
     Event Service(uint32_t waitMs);
     bool Connected() const { return peer_ != nullptr && connected_; }
+    // Disconnected by this side, and the partner has not yet taken what was still going out.
+    bool Closing() const { return peer_ != nullptr && !connected_; }
     // Channel 0 unreliable (inputs, pings), channel 1 reliable and in order (all else).
     void Send(const std::vector<uint8_t>& bytes, bool reliable);
     // Sends what is queued now, without waiting for anything.

@@ -151,8 +151,9 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         }
         if (leaveAfter && session.TicksRun() >= leaveAfter && !session.Leaving()) session.Leave();
     }
-    // Lets the goodbye reach the other machine.
-    for (int i = 0; i < 20; ++i) session.Poll(10);
+    // Lets the goodbye reach the other machine: a lost one is sent again after a round trip or
+    // more, so this waits until the other side has it, for up to 3 s.
+    for (int i = 0; i < 20 || (session.SayingGoodbye() && i < 300); ++i) session.Poll(10);
 
     const bool failed = session.Failed();
     if (failed) {
