@@ -12,21 +12,25 @@
 namespace kdv {
 namespace {
 
-constexpr int kChunk = 8;  // pixels compared and converted at a time; rows hold whole chunks
+constexpr int kChunk = 8;  // pixels converted at a time
 
-// The bytes of a block that differ from what was converted then, one bit each.
-unsigned ChangedBytes(const uint8_t* now, const uint8_t* then) {
+// The bytes of a block that differ from what was converted then, one bit each; `then` takes
+// the block as it is now.
+unsigned TakeChanges(const uint8_t* now, uint8_t* then) {
 #if defined(__SSE2__)
     const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now));
     const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + 16));
     const __m128i b0 = _mm_load_si128(reinterpret_cast<const __m128i*>(then));
     const __m128i b1 = _mm_load_si128(reinterpret_cast<const __m128i*>(then + 16));
+    _mm_store_si128(reinterpret_cast<__m128i*>(then), a0);
+    _mm_store_si128(reinterpret_cast<__m128i*>(then + 16), a1);
     const unsigned same = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a0, b0))) |
                           unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a1, b1))) << 16;
     return ~same;
 #else
     unsigned changed = 0;
     for (int i = 0; i < kBlockBytes; ++i) changed |= unsigned(now[i] != then[i]) << i;
+    std::memcpy(then, now, kBlockBytes);
     return changed;
 #endif
 }
@@ -65,11 +69,14 @@ struct ChangedBlock {
     unsigned changed;  // bytes, one bit each
 };
 
-constexpr int kRowChunks = kScreenWidth / kChunk;
+constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
 constexpr int kShownBlocks = (kPresentOffset + kScreenPixels + kBlockBytes - 1) / kBlockBytes;
-// Block b holds the pixels 32 b - 4 .. 32 b + 27: the last half of chunk 4 b - 1, chunks
-// 4 b .. 4 b + 2 and the first half of 4 b + 3.
-static_assert(kBlockBytes == 4 * kChunk && kPresentOffset == kChunk / 2);
+// Block b holds the pixels 32 b - 4 .. 32 b + 27, converted as four groups of eight bytes
+// from pixel 32 b - 4. All four lie in one row, except the first group of a block that begins
+// a row: its four pixels at the end of the row above, then four at the start of its own (the
+// width and height in block 0, the slack after the screen in the last block).
+static_assert(kBlockBytes == 4 * kChunk && kPresentOffset == kChunk / 2 &&
+              kScreenWidth % kBlockBytes == 0);
 
 }  // namespace
 
@@ -107,17 +114,18 @@ void PresentFrame(Game& game) {
 
     std::vector<PixelRun>& runs = cache.runs;
     runs.clear();
-    // Calls convert(chunk) for every chunk to convert, in order.
-    auto scan = [&](auto convert) {
+    // Calls eight(pixel) for eight pixels from there, and few(pixel, count) for fewer, for
+    // every group of pixels to convert, in order; each lies within a row.
+    auto scan = [&](auto eight, auto few) {
         if (all) {
             std::memcpy(previous, frame, kScreenPixels);
-            for (int chunk = 0; chunk < kScreenPixels / kChunk; ++chunk) convert(chunk);
+            for (int pixel = 0; pixel < kScreenPixels; pixel += kChunk) eight(pixel);
             return;
         }
         // Only blocks written since the last conversion can differ from it; of those, only
-        // the chunks that really changed are converted (a tank that stood still is drawn
-        // again every tick). The blocks are compared first, all in one go, and the changed
-        // ones listed.
+        // the groups that really changed are converted (a tank that stood still is drawn
+        // again every tick). The blocks are compared and taken into the copy first, all in
+        // one go, and the changed ones listed.
         const uint8_t* now = screen.bytes.data();
         uint8_t* then = cache.frame.data();
         std::array<ChangedBlock, kShownBlocks> list;
@@ -130,58 +138,58 @@ void PresentFrame(Game& game) {
             for (; blocks; blocks &= blocks - 1) {
                 const int block = w * 64 + __builtin_ctzll(blocks);
                 const size_t at = size_t(block) * kBlockBytes;
-                const unsigned changed = ChangedBytes(now + at, then + at);
+                const unsigned changed = TakeChanges(now + at, then + at);
                 list[size_t(count)] = {block, changed};
                 count += changed != 0;
             }
         }
-        int next = 0;  // chunks before it are done
         for (int i = 0; i < count; ++i) {
             const int block = list[size_t(i)].block;
             unsigned changed = list[size_t(i)].changed;
-            if (block == 0 || block == kShownBlocks - 1) {
-                // Not pixels: the width and height, the slack after the screen.
-                changed &= block == 0 ? ~0xFu : (1u << kPresentOffset) - 1;
-                if (!changed) continue;
+            const int y = block / kRowBlocks;
+            const int pixel = block * kBlockBytes - kPresentOffset;
+            if (block == y * kRowBlocks) {
+                // The first group straddles two rows; there are no pixels before the first
+                // block nor after the first four bytes of the last.
+                if (block > 0 && (changed & 0xFu)) few(pixel, 4);
+                if (block == kShownBlocks - 1) continue;
+                if (changed & 0xF0u) few(pixel + 4, 4);
+                changed &= ~0xFFu;
             }
-            const size_t at = size_t(block) * kBlockBytes;
-            std::memcpy(then + at, now + at, kBlockBytes);
-            // The chunks the changed bytes fall in, from 4 b - 1.
-            const unsigned chunks = unsigned((changed & 0xFu) != 0) |
-                                    unsigned((changed & 0xFF0u) != 0) << 1 |
-                                    unsigned((changed & 0xFF000u) != 0) << 2 |
-                                    unsigned((changed & 0xFF00000u) != 0) << 3 |
-                                    unsigned((changed & 0xF0000000u) != 0) << 4;
-            for (unsigned c = chunks; c; c &= c - 1) {
-                const int chunk = 4 * block - 1 + __builtin_ctz(c);
-                if (chunk < next) continue;  // converted with the block before
-                convert(chunk);
-                next = chunk + 1;
-            }
+            for (int g = 0; g < 4; ++g)
+                if (changed >> (8 * g) & 0xFFu) eight(pixel + 8 * g);
         }
     };
+    // Runs stop at the end of a row, so that a display can take one row at a time.
+    auto run = [&](int first, int count) {
+        if (!runs.empty() && runs.back().first + runs.back().count == first &&
+            first % kScreenWidth != 0)
+            runs.back().count = uint16_t(runs.back().count + count);
+        else
+            runs.push_back({uint16_t(first), uint16_t(count)});
+    };
+    // The bitmap pixel of a frame pixel at 640 x 400.
+    auto large = [&](int pixel) {
+        const unsigned y = unsigned(pixel) / kScreenWidth, x = unsigned(pixel) - y * kScreenWidth;
+        return out + size_t(2 * y) * 640 + size_t(2 * x);
+    };
     if (runsOnly) {
-        scan([&](int chunk) {
-            // Runs stop at the end of a row, so that a display can take one row at a time.
-            const int first = chunk * kChunk;
-            if (!runs.empty() && runs.back().first + runs.back().count == first &&
-                first % kScreenWidth != 0)
-                runs.back().count = uint16_t(runs.back().count + kChunk);
-            else
-                runs.push_back({uint16_t(first), uint16_t(kChunk)});
-        });
+        scan([&](int pixel) { run(pixel, kChunk); }, run);
     } else if (small) {
-        scan([&](int chunk) {
-            const int first = chunk * kChunk;
-            ConvertSmall(frame + first, table, out + first);
-        });
+        scan([&](int pixel) { ConvertSmall(frame + pixel, table, out + pixel); },
+             [&](int pixel, int count) {
+                 for (int k = 0; k < count; ++k) out[pixel + k] = table[frame[pixel + k]];
+             });
     } else {
-        scan([&](int chunk) {
-            const unsigned y = unsigned(chunk) / kRowChunks,
-                           x = unsigned(chunk) * kChunk - y * kScreenWidth;
-            ConvertLarge(frame + size_t(chunk) * kChunk, pairs,
-                         out + size_t(2 * y) * 640 + size_t(2 * x));
-        });
+        scan([&](int pixel) { ConvertLarge(frame + pixel, pairs, large(pixel)); },
+             [&](int pixel, int count) {
+                 uint16_t* at = large(pixel);
+                 for (int k = 0; k < count; ++k) {
+                     const uint32_t two = pairs[frame[pixel + k]];
+                     std::memcpy(at + 2 * k, &two, 4);
+                     std::memcpy(at + 640 + 2 * k, &two, 4);
+                 }
+             });
     }
     screen.shownMarks.Clear();
     cache.valid = true;
