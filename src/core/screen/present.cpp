@@ -114,12 +114,13 @@ void PresentFrame(Game& game) {
 
     std::vector<PixelRun>& runs = cache.runs;
     runs.clear();
-    // Calls eight(pixel) for eight pixels from there, and few(pixel, count) for fewer, for
-    // every group of pixels to convert, in order; each lies within a row.
+    // Calls eight(pixel, row) for eight pixels from there, and few(pixel, count, row) for
+    // fewer, for every group of pixels to convert, in order; each lies within its row.
     auto scan = [&](auto eight, auto few) {
         if (all) {
             std::memcpy(previous, frame, kScreenPixels);
-            for (int pixel = 0; pixel < kScreenPixels; pixel += kChunk) eight(pixel);
+            for (int y = 0; y < kScreenHeight; ++y)
+                for (int x = 0; x < kScreenWidth; x += kChunk) eight(y * kScreenWidth + x, y);
             return;
         }
         // Only blocks written since the last conversion can differ from it; of those, only
@@ -151,13 +152,13 @@ void PresentFrame(Game& game) {
             if (block == y * kRowBlocks) {
                 // The first group straddles two rows; there are no pixels before the first
                 // block nor after the first four bytes of the last.
-                if (block > 0 && (changed & 0xFu)) few(pixel, 4);
+                if (block > 0 && (changed & 0xFu)) few(pixel, 4, y - 1);
                 if (block == kShownBlocks - 1) continue;
-                if (changed & 0xF0u) few(pixel + 4, 4);
+                if (changed & 0xF0u) few(pixel + 4, 4, y);
                 changed &= ~0xFFu;
             }
             for (int g = 0; g < 4; ++g)
-                if (changed >> (8 * g) & 0xFFu) eight(pixel + 8 * g);
+                if (changed >> (8 * g) & 0xFFu) eight(pixel + 8 * g, y);
         }
     };
     // Runs stop at the end of a row, so that a display can take one row at a time.
@@ -168,22 +169,20 @@ void PresentFrame(Game& game) {
         else
             runs.push_back({uint16_t(first), uint16_t(count)});
     };
-    // The bitmap pixel of a frame pixel at 640 x 400.
-    auto large = [&](int pixel) {
-        const unsigned y = unsigned(pixel) / kScreenWidth, x = unsigned(pixel) - y * kScreenWidth;
-        return out + size_t(2 * y) * 640 + size_t(2 * x);
-    };
+    // The bitmap pixel of a frame pixel at 640 x 400: 2 x, 2 y.
+    auto large = [&](int pixel, int y) { return out + size_t(2 * pixel + 2 * kScreenWidth * y); };
     if (runsOnly) {
-        scan([&](int pixel) { run(pixel, kChunk); }, run);
+        scan([&](int pixel, int) { run(pixel, kChunk); },
+             [&](int pixel, int count, int) { run(pixel, count); });
     } else if (small) {
-        scan([&](int pixel) { ConvertSmall(frame + pixel, table, out + pixel); },
-             [&](int pixel, int count) {
+        scan([&](int pixel, int) { ConvertSmall(frame + pixel, table, out + pixel); },
+             [&](int pixel, int count, int) {
                  for (int k = 0; k < count; ++k) out[pixel + k] = table[frame[pixel + k]];
              });
     } else {
-        scan([&](int pixel) { ConvertLarge(frame + pixel, pairs, large(pixel)); },
-             [&](int pixel, int count) {
-                 uint16_t* at = large(pixel);
+        scan([&](int pixel, int y) { ConvertLarge(frame + pixel, pairs, large(pixel, y)); },
+             [&](int pixel, int count, int y) {
+                 uint16_t* at = large(pixel, y);
                  for (int k = 0; k < count; ++k) {
                      const uint32_t two = pairs[frame[pixel + k]];
                      std::memcpy(at + 2 * k, &two, 4);
