@@ -310,6 +310,16 @@ void ClearFrame(ScreenBuffer& frame) {
 
 namespace {
 
+// The blocks CopyToFrame covers, a word at a time: never the slack after the screen.
+constexpr auto kCopiedWords = [] {
+    std::array<uint64_t, BlockSet::kWords> words{};
+    for (int w = 0; w < BlockSet::kWords; ++w) {
+        const int blocks = std::clamp(kCopiedBlocks - w * 64, 0, 64);
+        words[size_t(w)] = blocks == 64 ? ~uint64_t(0) : ~(~uint64_t(0) << blocks);
+    }
+    return words;
+}();
+
 // A fixed-size copy, so that it is a few moves and never a string instruction (nor a trip
 // through the stack, as a 32-byte vector is without AVX).
 void CopyBlock(uint8_t* to, const uint8_t* from) {
@@ -360,45 +370,54 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     repeats.drawnCount = 0;
     repeats.once.Clear();
     repeats.shared.Clear();
-    // One pass over the notes, a word of 64 blocks at a time.
-    for (int w = 0; w < BlockSet::kWords; ++w) {
-        const int first = w * 64;
-        uint64_t copy = whole ? ~uint64_t(0) : frame.copyMarks.Word(w) | source.copyMarks.Word(w);
-        copy &= ~repeats.pending.Word(w);
-        frame.copyMarks.SetWord(w, 0);
-        source.copyMarks.SetWord(w, 0);
-        // The slack after the screen is never copied.
-        if (first >= kCopiedBlocks)
-            copy = 0;
-        else if (kCopiedBlocks - first < 64)
-            copy &= ~uint64_t(0) >> (64 - (kCopiedBlocks - first));
-        for (uint64_t bits = copy; bits; bits &= bits - 1) {
-            const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
+    // The notes a word of 64 blocks at a time, in passes simple enough to be done two or
+    // four words at once: what to copy, the copy, the overlay.
+    constexpr int kWords = BlockSet::kWords;
+    uint64_t copy[kWords];
+    {
+        uint64_t* frameMarks = frame.copyMarks.Words();
+        uint64_t* sourceMarks = source.copyMarks.Words();
+        uint64_t* shown = frame.shownMarks.Words();
+        const uint64_t* pending = repeats.pending.Words();
+        const uint64_t all = whole ? ~uint64_t(0) : 0;
+        for (int w = 0; w < kWords; ++w) {
+            copy[w] =
+                (all | frameMarks[w] | sourceMarks[w]) & ~pending[w] & kCopiedWords[size_t(w)];
+            frameMarks[w] = sourceMarks[w] = 0;
+            shown[w] |= copy[w];
+        }
+    }
+    for (int w = 0; w < kWords; ++w)
+        for (uint64_t bits = copy[w]; bits; bits &= bits - 1) {
+            const size_t offset = size_t(w * 64 + __builtin_ctzll(bits)) * kBlockBytes;
             CopyBlock(to + offset, in + offset);
         }
-        frame.shownMarks.SetWord(w, frame.shownMarks.Word(w) | copy);
 
-        // The overlay drawn since the last copy is held where nothing else wrote, with what
-        // the copy would have put under it; where the copy went over it, it has to be drawn
-        // again.
-        uint64_t held = layer.held.Word(w), drawn = layer.drawn.Word(w);
-        if (!(held | drawn)) continue;
-        if ((held | drawn) & copy) {
-            layer.lost = true;
-            layer.released.SetWord(w, layer.released.Word(w) | ((held | drawn) & copy));
-        }
-        held &= ~copy;
-        drawn &= ~copy & ~held;
-        if (drawn) {
-            if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
-            for (uint64_t bits = drawn; bits; bits &= bits - 1) {
-                const size_t offset = size_t(first + __builtin_ctzll(bits)) * kBlockBytes;
+    // The overlay drawn since the last copy is held where nothing else wrote, with what the
+    // copy would have put under it; where the copy went over it, it has to be drawn again.
+    uint64_t* held = layer.held.Words();
+    uint64_t* drawn = layer.drawn.Words();
+    uint64_t* released = layer.released.Words();
+    uint64_t lost = 0, kept = 0;
+    for (int w = 0; w < kWords; ++w) {
+        const uint64_t over = (held[w] | drawn[w]) & copy[w];
+        lost |= over;
+        released[w] |= over;
+        const uint64_t stays = held[w] & ~copy[w];
+        drawn[w] &= ~copy[w] & ~stays;  // newly held: `under` takes what the copy would give
+        kept |= drawn[w];
+        held[w] = stays | drawn[w];
+    }
+    if (lost) layer.lost = true;
+    if (kept) {
+        if (layer.under.size() != size_t(kScreenBytes)) layer.under.assign(kScreenBytes, 0);
+        for (int w = 0; w < kWords; ++w)
+            for (uint64_t bits = drawn[w]; bits; bits &= bits - 1) {
+                const size_t offset = size_t(w * 64 + __builtin_ctzll(bits)) * kBlockBytes;
                 CopyBlock(layer.under.data() + offset, in + offset);
             }
-        }
-        layer.held.SetWord(w, held | drawn);
-        layer.drawn.SetWord(w, 0);
     }
+    layer.drawn.Clear();
 }
 
 void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour) {
