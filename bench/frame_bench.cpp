@@ -3,6 +3,7 @@
 // the frame step is measured against, one copy of a whole 64,000-byte screen.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -132,4 +133,22 @@ BENCHMARK(BM_PresentChangingFrame)->Arg(0)->Arg(1);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// KORDAVEL_BENCH_TICKS=N adds the frame steps again as "fixed/...", each exactly N ticks: the
+// same ticks in every run, for counting instructions (valgrind --tool=callgrind).
+int main(int argc, char** argv) {
+    if (const char* ticks = std::getenv("KORDAVEL_BENCH_TICKS")) {
+        const auto n = benchmark::IterationCount(std::strtoll(ticks, nullptr, 10));
+        if (n > 0) {
+            benchmark::RegisterBenchmark("fixed/BM_DemoTick", BM_DemoTick)->Iterations(n);
+            benchmark::RegisterBenchmark("fixed/BM_OnePlayerTick", BM_OnePlayerTick)
+                ->Arg(0)
+                ->Iterations(n);
+            benchmark::RegisterBenchmark("fixed/BM_TwoPlayerTick", BM_TwoPlayerTick)->Iterations(n);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
