@@ -169,20 +169,24 @@ void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
 }
 
 bool ScreenBuffer::SpriteKept(uint64_t key, const uint8_t* from) {
-    if (repeats.waiting == 0) return false;
-    for (int i = 0; i < repeats.keptCount; ++i) {
-        if (repeats.waitingKeys[size_t(i)] != key || repeats.kept[size_t(i)].from != from) continue;
-        if (layer.drawing || repeats.drawnCount == SpriteRepeats::kMaxSprites) return false;
-        // The frame shows it, and nothing was drawn there since the copy: it is as drawn now.
-        repeats.waitingKeys[size_t(i)] = SpriteRepeats::kNoKey;
-        --repeats.waiting;
-        const SpriteRepeats::Drawn& kept = repeats.kept[size_t(i)];
-        TakeKept(repeats.pending.Words() + kept.word, repeats.once.Words() + kept.word,
-                 copyMarks.Words() + kept.word, kept.bits);
-        repeats.drawn[size_t(repeats.drawnCount++)] = kept;
-        return true;
-    }
-    return false;
+    if (repeats.waiting == 0 || !(repeats.keptKeys & SpriteRepeats::KeyBit(key))) return false;
+    auto same = [&](int i) {
+        return repeats.waitingKeys[size_t(i)] == key && repeats.kept[size_t(i)].from == from;
+    };
+    int i = repeats.nextKept;
+    if (i >= repeats.keptCount || !same(i))
+        for (i = 0; i < repeats.keptCount && !same(i);) ++i;
+    if (i == repeats.keptCount) return false;
+    repeats.nextKept = i + 1;
+    if (layer.drawing || repeats.drawnCount == SpriteRepeats::kMaxSprites) return false;
+    // The frame shows it, and nothing was drawn there since the copy: it is as drawn now.
+    repeats.waitingKeys[size_t(i)] = SpriteRepeats::kNoKey;
+    --repeats.waiting;
+    const SpriteRepeats::Drawn& kept = repeats.kept[size_t(i)];
+    TakeKept(repeats.pending.Words() + kept.word, repeats.once.Words() + kept.word,
+             copyMarks.Words() + kept.word, kept.bits);
+    repeats.drawn[size_t(repeats.drawnCount++)] = kept;
+    return true;
 }
 
 void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key,
@@ -365,6 +369,8 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     SpriteRepeats& repeats = frame.repeats;
     repeats.source = &source;
     repeats.keptCount = 0;
+    repeats.nextKept = 0;
+    repeats.keptKeys = 0;
     repeats.pending.Clear();
     if (repeats.on && !whole)
         for (int i = 0; i < repeats.drawnCount; ++i) {
@@ -377,6 +383,7 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
             }
             if (touched) continue;
             repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
+            repeats.keptKeys |= SpriteRepeats::KeyBit(d.key);
             repeats.kept[size_t(repeats.keptCount++)] = d;
             for (int k = 0; k < 4; ++k)
                 repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);

@@ -105,8 +105,14 @@ struct SpriteRepeats {
     std::array<Drawn, kMaxSprites> kept{};            // the last tick's sprites still in the frame
     std::array<uint64_t, kMaxSprites> waitingKeys{};  // their keys, kNoKey once drawn or put back
     int keptCount = 0;
-    BlockSet pending;  // blocks of kept sprites that were not drawn again yet
-    int waiting = 0;   // kept sprites not drawn again yet
+    int nextKept = 0;       // where the next sprite drawn is looked for first: the order repeats
+    uint64_t keptKeys = 0;  // a bit for each kept sprite's key (KeyBit), to pass over the others
+    BlockSet pending;       // blocks of kept sprites that were not drawn again yet
+    int waiting = 0;        // kept sprites not drawn again yet
+
+    static uint64_t KeyBit(uint64_t key) {
+        return uint64_t(1) << (key * 0x9E3779B97F4A7C15u >> 58);
+    }
 };
 
 // A picture or screen buffer: width and height (unsigned 16-bit, little-endian), then pixels.
