@@ -196,6 +196,7 @@ class Load {
         v = b == 1;
     }
     void Screen(kdv::ScreenBuffer& s) {
+        s.MarkAll();  // its notes know nothing of the bytes that come in
         auto& b = s.bytes;
         for (size_t i = 0; i < b.size() && r.Ok();) {
             const uint64_t run = r.Unsigned("a screen");

@@ -43,6 +43,7 @@ struct Player {
 void ForgetWhatWasWritten(Game& g) {
     g.FrameScreen.MarkAll();
     g.BackScreen.MarkAll();
+    g.BackScreen.fillColour = -1;  // and fills everything
     g.panelShown.valid = false;
     g.presentCache.valid = false;
 }

@@ -300,10 +300,44 @@ void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table) {
     }
 }
 
+// The blocks CopyToFrame covers, a word at a time: never the slack after the screen.
+constexpr auto kCopiedWords = [] {
+    std::array<uint64_t, BlockSet::kWords> words{};
+    for (int w = 0; w < BlockSet::kWords; ++w) {
+        const int blocks = std::clamp(kCopiedBlocks - w * 64, 0, 64);
+        words[size_t(w)] = blocks == 64 ? ~uint64_t(0) : ~(~uint64_t(0) << blocks);
+    }
+    return words;
+}();
+
 void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
     buffer.cleared = false;
-    buffer.Mark(0, kScreenPixels - 1);
-    std::memset(buffer.bytes.data(), colour, kScreenPixels);
+    if (buffer.copiedFrom || buffer.repeats.on || buffer.layer.drawing ||
+        !buffer.layer.held.Empty()) {
+        // A frame: copies come into it unnoted, and what it shows is more than its bytes.
+        buffer.fillColour = -1;
+        buffer.Mark(0, kScreenPixels - 1);
+        std::memset(buffer.bytes.data(), colour, kScreenPixels);
+        return;
+    }
+    BlockSet again;
+    if (buffer.fillColour == colour) {
+        again = buffer.unfilled;
+        again |= buffer.copyMarks;
+    } else {
+        again.AddRange(0, kCopiedBlocks - 1);
+    }
+    for (int w = 0; w < BlockSet::kWords; ++w)
+        again.SetWord(w, again.Word(w) & kCopiedWords[size_t(w)]);
+    again.ForEach([&](int block) {
+        std::memset(buffer.bytes.data() + size_t(block) * kBlockBytes, colour, kBlockBytes);
+    });
+    buffer.fillMarks |= again;
+    buffer.shownMarks |= again;
+    buffer.copyMarks.Remove(again);
+    buffer.unfilled.Clear();
+    buffer.fillColour = colour;
+    buffer.filled = true;
 }
 
 void ClearFrame(ScreenBuffer& frame) {
@@ -330,16 +364,6 @@ void ClearFrame(ScreenBuffer& frame) {
 
 namespace {
 
-// The blocks CopyToFrame covers, a word at a time: never the slack after the screen.
-constexpr auto kCopiedWords = [] {
-    std::array<uint64_t, BlockSet::kWords> words{};
-    for (int w = 0; w < BlockSet::kWords; ++w) {
-        const int blocks = std::clamp(kCopiedBlocks - w * 64, 0, 64);
-        words[size_t(w)] = blocks == 64 ? ~uint64_t(0) : ~(~uint64_t(0) << blocks);
-    }
-    return words;
-}();
-
 // A fixed-size copy, so that it is a few moves and never a string instruction (nor a trip
 // through the stack, as a 32-byte vector is without AVX).
 void CopyBlock(uint8_t* to, const uint8_t* from) {
@@ -358,6 +382,7 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     // Another source, or a frame copied in from elsewhere: nothing is known.
     const bool whole = frame.copiedFrom != from || frame.cleared || source.cleared;
     frame.copiedFrom = from;
+    frame.fillColour = -1;
     frame.cleared = source.cleared = false;
     uint8_t* to = frame.bytes.data();
     const uint8_t* in = source.bytes.data();
@@ -378,8 +403,9 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
             uint64_t touched = 0;
             for (int k = 0; k < 4; ++k) {
                 const int w = d.word + k;
-                touched |= d.bits[k] & (repeats.shared.Word(w) | source.copyMarks.Word(w) |
-                                        layer.held.Word(w) | layer.drawn.Word(w));
+                touched |= d.bits[k] &
+                           (repeats.shared.Word(w) | source.copyMarks.Word(w) |
+                            source.fillMarks.Word(w) | layer.held.Word(w) | layer.drawn.Word(w));
             }
             if (touched) continue;
             repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
@@ -399,14 +425,24 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     uint64_t copy[kWords];
     {
         uint64_t* frameMarks = frame.copyMarks.Words();
+        uint64_t* frameFills = frame.fillMarks.Words();
         uint64_t* sourceMarks = source.copyMarks.Words();
+        uint64_t* sourceFills = source.fillMarks.Words();
+        uint64_t* sourceUnfilled = source.unfilled.Words();
         uint64_t* shown = frame.shownMarks.Words();
         const uint64_t* pending = repeats.pending.Words();
         const uint64_t all = whole ? ~uint64_t(0) : 0;
+        // A filled background is a new picture: the held overlay is copied over, as a fill of
+        // every block would have it.
+        const uint64_t* overlay = layer.held.Words();
+        const uint64_t release = source.filled ? ~uint64_t(0) : 0;
+        source.filled = false;
         for (int w = 0; w < kWords; ++w) {
-            copy[w] =
-                (all | frameMarks[w] | sourceMarks[w]) & ~pending[w] & kCopiedWords[size_t(w)];
-            frameMarks[w] = sourceMarks[w] = 0;
+            copy[w] = (all | frameMarks[w] | frameFills[w] | sourceMarks[w] | sourceFills[w] |
+                       (overlay[w] & release)) &
+                      ~pending[w] & kCopiedWords[size_t(w)];
+            sourceUnfilled[w] |= sourceMarks[w];
+            frameMarks[w] = frameFills[w] = sourceMarks[w] = sourceFills[w] = 0;
             shown[w] |= copy[w];
         }
     }

@@ -128,6 +128,14 @@ struct ScreenBuffer {
     // ClearFrame cleared the screen and copyMarks holds only what was written since: every
     // other block of the screen is 0, and the next CopyToFrame takes the whole buffer.
     bool cleared = false;
+    // A background filled every tick (the title's) is filled again only where it was written
+    // since: every block of the screen outside `unfilled` and copyMarks holds fillColour (-1:
+    // nothing known). What a fill wrote goes to `fillMarks`, not copyMarks, so that the copy
+    // can tell it from what was drawn over it.
+    int fillColour = -1;
+    BlockSet unfilled;    // written between the last fill and the last copy
+    BlockSet fillMarks;   // written by fills since the last copy
+    bool filled = false;  // a fill since the last copy: the frame's held overlay goes
 
     uint16_t Width() const { return uint16_t(bytes[0] | bytes[1] << 8); }
     uint16_t Height() const { return uint16_t(bytes[2] | bytes[3] << 8); }
@@ -209,6 +217,7 @@ struct WorkBitmap {
 // 15-bit (5-5-5) when rgb565 is false, 16-bit (5-6-5) otherwise.
 void BuildPixelTable(const Palette& palette, bool rgb565, PixelTable& table);
 
+// Every pixel of the screen (from the width field) in one colour.
 void FillScreen(ScreenBuffer& buffer, uint8_t colour);
 // FillScreen with 0; cleared again before anything else copied into it, only the blocks
 // written since are cleared.
