@@ -364,6 +364,23 @@ void ClearFrame(ScreenBuffer& frame) {
 
 namespace {
 
+// What CopyToFrame copies, word by word: what either buffer wrote (or everything, `all`), the
+// held overlay too when `release`, never a pending block nor the slack. The notes are taken in.
+// The sets are told apart (`__restrict`) so that this goes a few words at a time.
+void PlanCopy(uint64_t* __restrict copy, uint64_t all, uint64_t release,
+              uint64_t* __restrict frameMarks, uint64_t* __restrict sourceMarks,
+              uint64_t* __restrict sourceFills, uint64_t* __restrict sourceUnfilled,
+              uint64_t* __restrict shown, const uint64_t* __restrict pending,
+              const uint64_t* __restrict held) {
+    for (int w = 0; w < BlockSet::kWords; ++w) {
+        copy[w] = (all | frameMarks[w] | sourceMarks[w] | sourceFills[w] | (held[w] & release)) &
+                  ~pending[w] & kCopiedWords[size_t(w)];
+        sourceUnfilled[w] |= sourceMarks[w];
+        frameMarks[w] = sourceMarks[w] = sourceFills[w] = 0;
+        shown[w] |= copy[w];
+    }
+}
+
 // A fixed-size copy, so that it is a few moves and never a string instruction (nor a trip
 // through the stack, as a 32-byte vector is without AVX).
 void CopyBlock(uint8_t* to, const uint8_t* from) {
@@ -423,29 +440,13 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     // four words at once: what to copy, the copy, the overlay.
     constexpr int kWords = BlockSet::kWords;
     uint64_t copy[kWords];
-    {
-        uint64_t* frameMarks = frame.copyMarks.Words();
-        uint64_t* frameFills = frame.fillMarks.Words();
-        uint64_t* sourceMarks = source.copyMarks.Words();
-        uint64_t* sourceFills = source.fillMarks.Words();
-        uint64_t* sourceUnfilled = source.unfilled.Words();
-        uint64_t* shown = frame.shownMarks.Words();
-        const uint64_t* pending = repeats.pending.Words();
-        const uint64_t all = whole ? ~uint64_t(0) : 0;
-        // A filled background is a new picture: the held overlay is copied over, as a fill of
-        // every block would have it.
-        const uint64_t* overlay = layer.held.Words();
-        const uint64_t release = source.filled ? ~uint64_t(0) : 0;
-        source.filled = false;
-        for (int w = 0; w < kWords; ++w) {
-            copy[w] = (all | frameMarks[w] | frameFills[w] | sourceMarks[w] | sourceFills[w] |
-                       (overlay[w] & release)) &
-                      ~pending[w] & kCopiedWords[size_t(w)];
-            sourceUnfilled[w] |= sourceMarks[w];
-            frameMarks[w] = frameFills[w] = sourceMarks[w] = sourceFills[w] = 0;
-            shown[w] |= copy[w];
-        }
-    }
+    // A filled background is a new picture: the held overlay is copied over, as a fill of
+    // every block would have it.
+    PlanCopy(copy, whole ? ~uint64_t(0) : 0, source.filled ? ~uint64_t(0) : 0,
+             frame.copyMarks.Words(), source.copyMarks.Words(), source.fillMarks.Words(),
+             source.unfilled.Words(), frame.shownMarks.Words(), repeats.pending.Words(),
+             layer.held.Words());
+    source.filled = false;
     for (int w = 0; w < kWords; ++w)
         for (uint64_t bits = copy[w]; bits; bits &= bits - 1) {
             const size_t offset = size_t(w * 64 + __builtin_ctzll(bits)) * kBlockBytes;
