@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <fstream>
 #include <sstream>
 
 #include "app/runner/command_line.h"
@@ -68,18 +68,10 @@ std::vector<Event> SampleEvents() {
     dialogs.dialogs.working.keys1[4] = 88;
     Event checkpoint = Make(Event::Checkpoint);
     checkpoint.hash = 0xfedcba9876543210ull;
-    return {Make(Event::Clock, 1234),
-            Make(Event::Ticks, 3),
-            Make(Event::Input, 1 << 5),
-            Make(Event::Key, 27),
-            Make(Event::Menu, 5),
-            settings,
-            dialogs,
-            Make(Event::OptionsOk),
-            Make(Event::Clock, -20),
-            Make(Event::SelectOk, 3, 2),
-            checkpoint,
-            Make(Event::Write, 0),
+    return {Make(Event::Clock, 1234), Make(Event::Ticks, 3),   Make(Event::Input, 1 << 5),
+            Make(Event::Key, 27),     Make(Event::Menu, 5),    settings,
+            dialogs,                  Make(Event::OptionsOk),  Make(Event::Clock, -20),
+            Make(Event::SelectOk, 3, 2), checkpoint,           Make(Event::Write, 0),
             Make(Event::Ticks, 997)};
 }
 
@@ -385,8 +377,8 @@ std::optional<int64_t> PlayOn(const replay::Replay& data, kdv::FileSystem& files
 TEST(ReplayPlayback, FileWritesEndAsTheyEndedWhileRecording) {
     Recording rec;
     rec.rig.files.readOnly.insert("data/lswap.dat");
-    rec.Run("20 menu MLevelEditor\n30 key 39 down\n31 key 39 up\n40 key 27 down\n41 key 27 up\n", 1,
-            60);
+    rec.Run("20 menu MLevelEditor\n30 key 39 down\n31 key 39 up\n40 key 27 down\n41 key 27 up\n",
+            1, 60);
     ASSERT_EQ(rec.rig.g().GameState, kdv::gsLevelEditor);  // not saved: the editor stays
     ASSERT_FALSE(rec.rig.window.messages.empty());
     rec.rig.files.readOnly.clear();
@@ -413,10 +405,9 @@ TEST(ReplayPlayback, FileWritesEndAsTheyEndedWhileRecording) {
 // and says at which tick.
 TEST(ReplayPlayback, AnAlteredStreamPartsAtTheCheckpointAfterTheChange) {
     Recording rec;
-    rec.Run(
-        "121 menu MStart1Player\n125 key 32 down\n127 key 32 up\n130 key 37 down\n"
-        "900 key 37 up\n900 key 38 down\n",
-        1, 3500);
+    rec.Run("121 menu MStart1Player\n125 key 32 down\n127 key 32 up\n130 key 37 down\n"
+            "900 key 37 up\n900 key 38 down\n",
+            1, 3500);
     replay::Replay whole = rec.recorder.Whole();
     ASSERT_FALSE(PlayOn(whole, rec.rig.files));
     // The move up at tick 900 becomes a move right.
@@ -447,8 +438,8 @@ TEST(ReplayLibrary, PrunesByRecordedStartAndNeverTheFileJustWritten) {
     for (int i = 0; i < 20; ++i) {
         std::string error;
         game.header.startTime = 2'000'000'000'000 + i;  // recorded with the clock ahead
-        ahead.push_back(replay::SaveGame(
-            folder, game, now + std::chrono::hours(30) + std::chrono::seconds(i), error, 20));
+        ahead.push_back(replay::SaveGame(folder, game, now + std::chrono::hours(30) +
+                                                           std::chrono::seconds(i), error, 20));
         ASSERT_FALSE(ahead.back().empty()) << error;
     }
     std::string error;
@@ -478,8 +469,8 @@ TEST(ReplayRecorder, KeepsOnlyTheGameInProgress) {
     Recording rec(false);
     rec.Run("", 1, 3000);  // title and demonstration
     EXPECT_EQ(rec.recorder.StreamBytes(), 0u);
-    rec.Run("3001 menu MStart1Player\n3005 key 32 down\n3007 key 32 up\n3100 key 17 down\n", 3001,
-            4000);
+    rec.Run("3001 menu MStart1Player\n3005 key 32 down\n3007 key 32 up\n3100 key 17 down\n",
+            3001, 4000);
     rec.Run("4001 menu MStart2Player\n4005 key 32 down\n4007 key 32 up\n", 4001, 4600);
     const auto first = rec.recorder.TakeFinishedGame();
     const auto second = rec.recorder.GameInProgress();
@@ -569,8 +560,7 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
     ASSERT_EQ(RunProgram(r + "--headless --ticks 30 --script " + (root / "edit.txt").string()), 0);
     EXPECT_EQ(fs::file_size(root / "data/lswap.dat") % 176, 0u);
     auto poke = [&](uint64_t at) {
-        std::fstream levels(root / "data/lswap.dat",
-                            std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream levels(root / "data/lswap.dat", std::ios::in | std::ios::out | std::ios::binary);
         levels.seekg(long(at));
         const char was = char(levels.get());
         levels.seekp(long(at));
@@ -602,9 +592,9 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
         }
         ASSERT_TRUE(replay::SaveReplay((root / "altered.kdr").string(), altered, error)) << error;
     }
-    EXPECT_EQ(
-        RunProgram(r + "--replay " + (root / "altered.kdr").string() + " --verify", nullptr, &err),
-        4);
+    EXPECT_EQ(RunProgram(r + "--replay " + (root / "altered.kdr").string() + " --verify", nullptr,
+                         &err),
+              4);
     EXPECT_NE(err.find("the replay parts from the game at tick "), std::string::npos) << err;
 
     // Another graphics pack: refused, and says which file.

@@ -133,7 +133,7 @@ struct ScreenBuffer {
     // nothing known). What a fill wrote goes to `fillMarks`, not copyMarks, so that the copy
     // can tell it from what was drawn over it.
     int fillColour = -1;
-    BlockSet unfilled;    // written between the last fill and the last copy
+    BlockSet unfilled;    // drawn on since the last fill, up to the last copy
     BlockSet fillMarks;   // written by fills since the last copy
     bool filled = false;  // a fill since the last copy: the frame's held overlay goes
 
