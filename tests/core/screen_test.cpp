@@ -217,9 +217,11 @@ TEST(Present, ChangesAtTheEdgesOfBlocksAndOfTheScreenShowAsAFullConversion) {
         };
         present();
         uint8_t colour = 1;
-        // Shown pixels 0, 27, 28 and 29 (blocks 0 and 1), 319 of row 0, the last four; the
-        // size and the slack after the screen.
-        for (const int pixel : {0, 27, 28, 29, 319, kScreenPixels - 4, kScreenPixels - 1}) {
+        // Shown pixels 0, 27, 28 and 29 (blocks 0 and 1), 319 of row 0 and 320 and 323 of row
+        // 1 (one block across the two rows), the last four; the size and the slack after the
+        // screen.
+        for (const int pixel :
+             {0, 27, 28, 29, 319, 320, 323, 324, kScreenPixels - 4, kScreenPixels - 1}) {
             g.FrameScreen.Set(kPresentOffset + pixel, 0, colour++);
             present();
             EXPECT_EQ(differs(), "") << "pixel " << pixel << (small ? " at 320 x 200" : "");
