@@ -322,16 +322,18 @@ void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
     }
     BlockSet again;
     if (buffer.fillColour == colour) {
+        // The same colour: only what was drawn on it since.
         again = buffer.unfilled;
         again |= buffer.copyMarks;
+        for (int w = 0; w < BlockSet::kWords; ++w)
+            again.SetWord(w, again.Word(w) & kCopiedWords[size_t(w)]);
+        again.ForEach([&](int block) {
+            std::memset(buffer.bytes.data() + size_t(block) * kBlockBytes, colour, kBlockBytes);
+        });
     } else {
         again.AddRange(0, kCopiedBlocks - 1);
+        std::memset(buffer.bytes.data(), colour, kScreenPixels);
     }
-    for (int w = 0; w < BlockSet::kWords; ++w)
-        again.SetWord(w, again.Word(w) & kCopiedWords[size_t(w)]);
-    again.ForEach([&](int block) {
-        std::memset(buffer.bytes.data() + size_t(block) * kBlockBytes, colour, kBlockBytes);
-    });
     buffer.fillMarks |= again;
     buffer.shownMarks |= again;
     buffer.copyMarks.Remove(again);
