@@ -1,5 +1,6 @@
 #include "replay/format.h"
 
+#include <bit>
 #include <cstring>
 
 #include "replay/bytes.h"
@@ -297,7 +298,7 @@ std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
     Header h;
     ReadHeadFields(r, h);
     if (!r.Ok()) return std::nullopt;
-    return h;
+    return h ^ h >> 29;
 }
 
 DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
@@ -367,6 +368,48 @@ uint64_t Fnv1a(std::span<const uint8_t> bytes, uint64_t hash) {
         hash *= 1099511628211ull;
     }
     return hash;
+}
+
+namespace {
+
+// Eight bytes as a little-endian number, whatever the machine.
+uint64_t Word(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+uint64_t Mix(uint64_t h, uint64_t w) {
+    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    return h ^ h >> 29;
+}
+
+// The last step: every bit of the lanes reaches every bit of the result.
+uint64_t Avalanche(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    return h ^ h >> 33;
+}
+
+}  // namespace
+
+uint64_t WideHash(std::span<const uint8_t> bytes, uint64_t hash) {
+    uint64_t lane[4] = {hash, hash ^ 0x243F6A8885A308D3ull, hash ^ 0x13198A2E03707344ull,
+                        hash ^ 0xA4093822299F31D0ull};
+    const uint8_t* p = bytes.data();
+    size_t left = bytes.size();
+    for (; left >= 32; p += 32, left -= 32)
+        for (int k = 0; k < 4; ++k) lane[k] = Mix(lane[k], Word(p + 8 * k));
+    // The rest, zero-filled to whole words; the length tells "ab" from "ab\0".
+    uint8_t tail[32] = {};
+    if (left) std::memcpy(tail, p, left);
+    for (size_t k = 0; k * 8 < left; ++k) lane[k] = Mix(lane[k], Word(tail + 8 * k));
+    uint64_t h = Mix(lane[0], uint64_t(bytes.size()));
+    for (int k = 1; k < 4; ++k) h = Mix(h, lane[k]);
+    return Avalanche(h);
 }
 
 uint32_t Crc32(std::span<const uint8_t> bytes) {

@@ -69,7 +69,7 @@ uint32_t BindingMask(const kdv::Settings& s, const kdv::InputDevice& device) {
 }
 
 uint64_t CheckpointHash(const kdv::Game& game) {
-    return StateHash(game, 0);
+    return QuickStateHash(game, 0);
 }
 
 uint64_t LevelsHash(const std::vector<uint64_t>& recordHashes, const std::vector<uint8_t>& read) {

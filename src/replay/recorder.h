@@ -115,8 +115,8 @@ PlaySettings SettingsOf(const kdv::Game& game);
 DialogState DialogsOf(const kdv::Game& game);
 // The mask of binding slots that are down on the device, in the order of the input mask.
 uint32_t BindingMask(const kdv::Settings& settings, const kdv::InputDevice& device);
-// The hash stored at checkpoints: the state hash without the tick count, so that it does not
-// depend on where the stream began.
+// The hash stored at checkpoints: the quick state hash without the tick count, so that it does
+// not depend on where the stream began.
 uint64_t CheckpointHash(const kdv::Game& game);
 // The identity of the level records read: a hash over the hashes of the records marked in read.
 uint64_t LevelsHash(const std::vector<uint64_t>& recordHashes, const std::vector<uint8_t>& read);

@@ -1,6 +1,7 @@
 #include "replay/state_hash.h"
 
 #include <charconv>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -329,21 +330,36 @@ std::string StateJson(const kdv::Game& g, long tick) {
 
 namespace replay {
 
-uint64_t StateHash(const kdv::Game& game, long tick) {
+namespace {
+
+using HashFn = uint64_t (*)(std::span<const uint8_t>, uint64_t);
+
+uint64_t HashState(const kdv::Game& game, long tick, HashFn hashOf) {
     const std::string json = StateJson(game, tick);
-    uint64_t hash = Fnv1a({reinterpret_cast<const uint8_t*>(json.data()), json.size()});
-    hash = Fnv1a({game.BackScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
-    hash = Fnv1a({game.FrameScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
+    uint64_t hash = hashOf({reinterpret_cast<const uint8_t*>(json.data()), json.size()},
+                           14695981039346656037ull);
+    hash = hashOf({game.BackScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
+    hash = hashOf({game.FrameScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
     // The colours a screen is shown in.
     uint8_t colours[2 * 256];
     for (size_t i = 0; i < 256; ++i) {
         colours[2 * i] = uint8_t(game.PixelTable[i]);
         colours[2 * i + 1] = uint8_t(game.PixelTable[i] >> 8);
     }
-    hash = Fnv1a(colours, hash);
+    hash = hashOf(std::span<const uint8_t>(colours), hash);
     const uint8_t seed[4] = {uint8_t(game.RandSeed), uint8_t(game.RandSeed >> 8),
                              uint8_t(game.RandSeed >> 16), uint8_t(game.RandSeed >> 24)};
-    return Fnv1a(seed, hash);
+    return hashOf(std::span<const uint8_t>(seed), hash);
+}
+
+}  // namespace
+
+uint64_t StateHash(const kdv::Game& game, long tick) {
+    return HashState(game, tick, Fnv1a);
+}
+
+uint64_t QuickStateHash(const kdv::Game& game, long tick) {
+    return HashState(game, tick, WideHash);
 }
 
 }  // namespace replay

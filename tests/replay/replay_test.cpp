@@ -111,6 +111,29 @@ TEST(GameState, ABackgroundReadInIsFilledWholeByTheNextFill) {
     EXPECT_EQ(std::count(back.begin(), back.begin() + kdv::kScreenPixels, 0), kdv::kScreenPixels);
 }
 
+// The checkpoints take eight bytes a step: a change in any bit of either screen, in the top
+// bit of a word, in the bytes after the last whole word, or in two words of one lane (which a
+// plain multiply would let cancel) must still show.
+TEST(ReplayChecks, TheCheckpointHashSeesOneBitChangedAnywhereInTheScreens) {
+    testkit::Rig rig;
+    rig.InstallStandardData(4);
+    ASSERT_TRUE(rig.StartUp());
+    rig.Tick(40);
+    const uint64_t before = replay::CheckpointHash(rig.g());
+    const std::vector<std::vector<std::pair<size_t, int>>> changes = {
+        {{0, 0}},          {{7, 7}},
+        {{31, 3}},         {{32, 0}},
+        {{40000, 5}},      {{kdv::kScreenBytes - 1, 7}},
+        {{7, 7}, {39, 7}}, {{kdv::kScreenBytes - 5, 0}, {kdv::kScreenBytes - 37, 0}}};
+    for (auto* screen : {&rig.g().BackScreen, &rig.g().FrameScreen})
+        for (const auto& change : changes) {
+            for (auto [at, bit] : change) screen->bytes[at] ^= uint8_t(1 << bit);
+            EXPECT_NE(replay::CheckpointHash(rig.g()), before) << change[0].first;
+            for (auto [at, bit] : change) screen->bytes[at] ^= uint8_t(1 << bit);
+        }
+    EXPECT_EQ(replay::CheckpointHash(rig.g()), before);
+}
+
 TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     replay::Replay r = Sample();
     // A kept game's start: the state of a game after a few ticks.
