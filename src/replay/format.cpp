@@ -298,7 +298,7 @@ std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
     Header h;
     ReadHeadFields(r, h);
     if (!r.Ok()) return std::nullopt;
-    return h ^ h >> 29;
+    return h;
 }
 
 DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
