@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "core/screen/font.h"
 
 namespace fs = std::filesystem;
 using namespace kdv;
@@ -219,6 +221,70 @@ TEST(ScreenMarks, ABlockLeftOutOfTheNotesIsFound) {
     });
     EXPECT_TRUE(broken);
     EXPECT_NE(found, "");
+}
+
+// Text takes a glyph's eight rows at once; DrawGlyph, row by row, is the measure. Every
+// character of the shipped font at every place in a block and over the screen's edges, and a
+// line of text with its spacing, must write the same pixels and the same notes, and again over
+// a copied frame, where glyphs drawn again are kept.
+TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
+    ShippedCopy root;
+    Player text(root.path), glyphs(root.path);
+    ASSERT_TRUE(text.started && glyphs.started);
+    const GraphicsEntry& font = text.game->GraphicsTable[text.game->GameFont];
+    ASSERT_TRUE(font.width <= 8 && font.height <= 8);
+    std::vector<std::pair<int, int>> places;
+    // Each alone in its blocks, so that a block left out of the notes is not noted by another.
+    for (int k = 0; k < 32; ++k) places.push_back({64 * (k % 4) + k, 10 * (k / 4)});
+    for (int x = 309; x <= 319; ++x) places.push_back({x, 90 + 9 * (x - 309)});
+    for (int y = 189; y <= 199; ++y) places.push_back({16 * (y - 189), y});
+    auto same = [&](const std::string& what) {
+        const ScreenBuffer &a = text.game->FrameScreen, &b = glyphs.game->FrameScreen;
+        EXPECT_TRUE(a.bytes == b.bytes) << what;
+        EXPECT_TRUE(a.copyMarks == b.copyMarks) << what;
+        EXPECT_TRUE(a.shownMarks == b.shownMarks) << what;
+    };
+    auto copy = [&] {
+        for (Player* p : {&text, &glyphs}) {
+            p->game->FrameScreen.EndTick();
+            CopyToFrame(p->game->FrameScreen, p->game->BackScreen);
+        }
+    };
+    for (const char* over : {"a frame", "a copied frame"}) {
+        for (int c = 0; c < 256; ++c) {
+            for (auto [x, y] : places) {
+                DrawText(*text.game, text.game->GameFont, uint16_t(x), uint16_t(y), uint8_t(c),
+                         std::string(1, char(c)));
+                DrawGlyph(*glyphs.game, x, y, uint8_t(c), font.data, font.size, uint8_t(c),
+                          font.height, font.width);
+            }
+            same("character " + std::to_string(c) + " over " + over);
+        }
+        copy();
+    }
+    const std::string line = "STAGE 12 - 0123456789 PTS";
+    DrawText(*text.game, text.game->GameFont, 100, 150, 12, line);
+    long x = 100;
+    for (char ch : line) {
+        DrawGlyph(*glyphs.game, int(x), 150, 12, font.data, font.size, uint8_t(ch), font.height,
+                  font.width);
+        const int ink = GlyphInkWidth(uint8_t(ch), font.data, font.size);
+        x += ink ? ink + 2 : std::max(0, font.width - 2);
+    }
+    same("a line");
+    // Glyphs alone in their blocks, drawn again where they were after the copy, are kept.
+    for (int again = 0; again < 2; ++again) {
+        copy();
+        for (int k = 0; k < 8; ++k) {
+            DrawText(*text.game, text.game->GameFont, uint16_t(32 * k + 8), 170, 14,
+                     std::string(1, char('A' + k)));
+            DrawGlyph(*glyphs.game, 32 * k + 8, 170, 14, font.data, font.size, uint8_t('A' + k),
+                      font.height, font.width);
+        }
+        same("glyphs drawn " + std::to_string(again + 1) + " times");
+    }
+    EXPECT_EQ(text.game->FrameScreen.repeats.keptCount, 8);
+    EXPECT_EQ(text.game->FrameScreen.repeats.waiting, 0);
 }
 
 }  // namespace

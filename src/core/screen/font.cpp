@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -61,6 +62,70 @@ void PutTextRow(Game& game, int x, int y, uint8_t colour, unsigned bits, int wid
         frame.bytes[row + size_t(width - 1 - __builtin_ctz(bits))] = colour;
 }
 
+// Eight pixels at a time: the ink bytes take the colour, the others keep theirs.
+constexpr auto kInk = [] {
+    std::array<uint64_t, 256> ink{};
+    for (int b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i)
+            if (b & (0x80 >> i)) ink[size_t(b)] |= uint64_t(0xFF) << (8 * i);
+    return ink;
+}();
+
+void Put8(uint8_t* at, unsigned byte, uint64_t paint) {
+    if (byte == 0) return;
+    const uint64_t ink = kInk[byte];
+    uint64_t old;
+    std::memcpy(&old, at, 8);
+    old = (old & ~ink) | (paint & ink);
+    std::memcpy(at, &old, 8);
+}
+
+// An 8 x 8 glyph's rows as one word, row r in byte r.
+uint64_t GlyphRows(const uint8_t* glyph) {
+    uint64_t rows;
+    std::memcpy(&rows, glyph, 8);
+    if constexpr (std::endian::native == std::endian::big) rows = __builtin_bswap64(rows);
+    return rows;
+}
+
+// Bit r set for each byte r of `rows` that is not 0.
+unsigned InkRows(uint64_t rows) {
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    const uint64_t any = (rows | ((rows & ~kHigh) + ~kHigh)) & kHigh;
+    // Byte r's high bit, 8 r + 7, lands on bit 56 + r, and no two products meet.
+    return unsigned((any >> 7) * 0x0102040810204080u >> 56);
+}
+
+// The rightmost ink column of an 8 x 8 glyph: the lowest bit set in any row.
+uint16_t InkWidth(uint64_t rows) {
+    rows |= rows >> 32;
+    rows |= rows >> 16;
+    rows |= rows >> 8;
+    const unsigned ink = unsigned(rows & 0xFF);
+    return ink == 0 ? 0 : uint16_t(7 - __builtin_ctz(ink));
+}
+
+// An 8-pixel glyph wholly on the screen, its rows (no more than 8) in the bytes of `rows`:
+// what PutGlyph does for it, without a row loop to find the blocks.
+void PutGlyph8(Game& game, int x, int y, uint8_t colour, uint64_t rows, int count,
+               const uint8_t* from) {
+    ScreenBuffer& frame = game.FrameScreen;
+    const size_t first = size_t(y) * kScreenWidth + size_t(x);
+    const uint64_t key =
+        first | uint64_t(colour) << 32 | uint64_t(count) << 40 | uint64_t(8) << 48 | 1ull << 63;
+    if (frame.SpriteKept(key, from)) return;
+    const int split = kBlockBytes - int(first % kBlockBytes);
+    // The columns in the first block, as a mask repeated in every byte.
+    const uint64_t inFirst =
+        split >= 8 ? ~uint64_t(0)
+                   : uint64_t(0xFF & ~((1u << (8 - split)) - 1)) * 0x0101010101010101u;
+    frame.MarkSprite(first, InkRows(rows & inFirst), InkRows(rows & ~inFirst), key, from);
+    const uint64_t paint = uint64_t(colour) * 0x0101010101010101u;
+    uint8_t* row = frame.bytes.data() + first;
+    for (int r = 0; r < count; ++r, row += kScreenWidth)
+        Put8(row, unsigned(rows >> (8 * r)) & 0xFF, paint);
+}
+
 }  // namespace
 
 // A glyph wholly on the screen, rows of `width` pixels (8 or 16, at most 16 rows), read from
@@ -82,23 +147,8 @@ void PutGlyph(Game& game, int x, int y, uint8_t colour, const unsigned* bits, in
         right |= unsigned((bits[r] & ~inFirst) != 0) << r;
     }
     frame.MarkSprite(first, left, right, key, from);
-    // Eight pixels at a time: the ink bytes take the colour, the others keep theirs.
-    static constexpr auto kInk = [] {
-        std::array<uint64_t, 256> ink{};
-        for (int b = 0; b < 256; ++b)
-            for (int i = 0; i < 8; ++i)
-                if (b & (0x80 >> i)) ink[size_t(b)] |= uint64_t(0xFF) << (8 * i);
-        return ink;
-    }();
     const uint64_t paint = uint64_t(colour) * 0x0101010101010101u;
-    auto put8 = [&](uint8_t* at, unsigned byte) {
-        if (byte == 0) return;
-        const uint64_t ink = kInk[byte];
-        uint64_t old;
-        std::memcpy(&old, at, 8);
-        old = (old & ~ink) | (paint & ink);
-        std::memcpy(at, &old, 8);
-    };
+    auto put8 = [&](uint8_t* at, unsigned byte) { Put8(at, byte, paint); };
     for (int r = 0; r < rows; ++r) {
         uint8_t* row = frame.bytes.data() + first + size_t(r) * kScreenWidth;
         if (width == 16) {
@@ -161,10 +211,30 @@ void DrawText(Game& game, uint16_t slot, uint16_t x, uint16_t y, uint8_t colour,
     const GraphicsEntry& entry = game.GraphicsTable[slot];
     if (!entry.data) return;
     long pos = x;
+    // 8 x 8 glyphs on the screen, as DrawGlyph would draw them, a glyph's rows read once.
+    const bool narrow = entry.width <= 8 && entry.height <= 8;
+    const int count = std::max(0, int(entry.height));
+    const uint64_t shown = count >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * count)) - 1;
     for (char ch : text) {
         const uint8_t c = uint8_t(ch);
-        DrawGlyph(game, int(pos), y, colour, entry.data, entry.size, c, entry.height, entry.width);
-        uint16_t ink = GlyphInkWidth(c, entry.data, entry.size);
+        uint16_t ink;
+        if (narrow && size_t(c) * 8 + 8 <= entry.size) {
+            const uint64_t rows = GlyphRows(entry.data + size_t(c) * 8);
+            if (pos <= kScreenWidth - 8 && y + count <= kScreenHeight) {
+                // A glyph without ink draws nothing.
+                if (count > 0 && (rows & shown))
+                    PutGlyph8(game, int(pos), y, colour, rows & shown, count,
+                              entry.data + size_t(c) * 8);
+            } else {
+                DrawGlyph(game, int(pos), y, colour, entry.data, entry.size, c, entry.height,
+                          entry.width);
+            }
+            ink = InkWidth(rows);
+        } else {
+            DrawGlyph(game, int(pos), y, colour, entry.data, entry.size, c, entry.height,
+                      entry.width);
+            ink = GlyphInkWidth(c, entry.data, entry.size);
+        }
         long advance = ink != 0 ? ink + 2 : std::max(0, entry.width - 2);
         pos += advance;
         if (pos > 65535) throw std::overflow_error("text runs past x = 65535");
