@@ -262,29 +262,36 @@ TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
         }
         copy();
     }
-    const std::string line = "STAGE 12 - 0123456789 PTS";
-    DrawText(*text.game, text.game->GameFont, 100, 150, 12, line);
-    long x = 100;
-    for (char ch : line) {
-        DrawGlyph(*glyphs.game, int(x), 150, 12, font.data, font.size, uint8_t(ch), font.height,
-                  font.width);
-        const int ink = GlyphInkWidth(uint8_t(ch), font.data, font.size);
-        x += ink ? ink + 2 : std::max(0, font.width - 2);
-    }
-    same("a line");
-    // Glyphs alone in their blocks, drawn again where they were after the copy, are kept.
-    for (int again = 0; again < 2; ++again) {
-        copy();
-        for (int k = 0; k < 8; ++k) {
-            DrawText(*text.game, text.game->GameFont, uint16_t(32 * k + 8), 170, 14,
-                     std::string(1, char('A' + k)));
-            DrawGlyph(*glyphs.game, 32 * k + 8, 170, 14, font.data, font.size, uint8_t('A' + k),
-                      font.height, font.width);
+    // A line both ways: DrawText, and its glyphs one by one with its spacing.
+    auto line = [&](int x, int y, uint8_t colour, const std::string& chars) {
+        DrawText(*text.game, text.game->GameFont, uint16_t(x), uint16_t(y), colour, chars);
+        for (char ch : chars) {
+            DrawGlyph(*glyphs.game, x, y, colour, font.data, font.size, uint8_t(ch), font.height,
+                      font.width);
+            const int ink = GlyphInkWidth(uint8_t(ch), font.data, font.size);
+            x += ink ? ink + 2 : std::max(0, font.width - 2);
         }
-        same("glyphs drawn " + std::to_string(again + 1) + " times");
+    };
+    line(100, 150, 12, "STAGE 12 - 0123456789 PTS");
+    same("a long line");
+    // Lines alone in their blocks, drawn again where they were after the copy, are kept; others
+    // drawn there are not.
+    for (int again = 0; again < 3; ++again) {
+        copy();
+        for (int k = 0; k < 8; ++k)
+            line(32 * k + 8, 170, 14, std::string(1, char('A' + k + again / 2)));
+        line(86, 182, 12, again < 2 ? "GAME OVER" : "GAME 0VER");
+        same("lines drawn " + std::to_string(again + 1) + " times");
+        if (again == 1) {
+            EXPECT_EQ(text.game->FrameScreen.repeats.keptCount, 9);
+            EXPECT_EQ(text.game->FrameScreen.repeats.waiting, 0);
+        }
     }
-    EXPECT_EQ(text.game->FrameScreen.repeats.keptCount, 8);
-    EXPECT_EQ(text.game->FrameScreen.repeats.waiting, 0);
+    // What neither drew again is put back at the tick's end.
+    copy();
+    for (Player* p : {&text, &glyphs}) p->game->FrameScreen.EndTick();
+    EXPECT_TRUE(text.game->FrameScreen.bytes == glyphs.game->FrameScreen.bytes);
+    EXPECT_TRUE(text.game->FrameScreen.bytes == text.game->BackScreen.bytes);
 }
 
 }  // namespace

@@ -126,6 +126,72 @@ void PutGlyph8(Game& game, int x, int y, uint8_t colour, uint64_t rows, int coun
         Put8(row, unsigned(rows >> (8 * r)) & 0xFF, paint);
 }
 
+// A line of no more than 16 characters of 8 x 8 glyphs, each glyph with ink wholly on the
+// screen, is drawn as one sprite: its blocks noted at once, and kept as one where it is drawn
+// again as it was. False, with nothing drawn, for any other line.
+bool PutLine(Game& game, const GraphicsEntry& font, int x, int y, uint8_t colour,
+             std::string_view text) {
+    const int count = font.height;
+    if (text.size() > 16 || font.width > 8 || count <= 0 || count > 8 || y + count > kScreenHeight)
+        return false;
+    const uint64_t shown = count == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * count)) - 1;
+    struct Glyph {
+        int x;
+        uint64_t rows;
+    };
+    std::array<Glyph, 16> glyphs;
+    int drawn = 0;
+    uint64_t chars[2] = {};
+    long pos = x;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint8_t c = uint8_t(text[i]);
+        chars[i / 8] |= uint64_t(c) << (8 * (i % 8));
+        if (size_t(c) * 8 + 8 > font.size) return false;
+        const uint64_t rows = GlyphRows(font.data + size_t(c) * 8);
+        if (rows & shown) {
+            if (pos > kScreenWidth - 8) return false;
+            glyphs[size_t(drawn++)] = {int(pos), rows & shown};
+        }
+        const uint16_t ink = InkWidth(rows);
+        pos += ink != 0 ? ink + 2 : std::max(0, font.width - 2);
+    }
+    if (pos > 65535) return false;  // glyph by glyph, which stops there
+    if (drawn == 0) return true;
+    ScreenBuffer& frame = game.FrameScreen;
+    const uint64_t key = (size_t(y) * kScreenWidth + size_t(x)) | uint64_t(colour) << 32 |
+                         uint64_t(count) << 40 | uint64_t(text.size()) << 44 |
+                         SpriteRepeats::kTextKey;
+    if (frame.SpriteKept(key, font.data, chars)) return true;
+    // The glyphs' blocks, from the first glyph's first word: eight rows of a line lie within
+    // three words of it.
+    const int w0 = int((size_t(y) * kScreenWidth + size_t(glyphs[0].x)) / kBlockBytes) >> 6;
+    uint64_t all[4] = {};
+    for (int i = 0; i < drawn; ++i) {
+        const size_t first = size_t(y) * kScreenWidth + size_t(glyphs[size_t(i)].x);
+        const int split = kBlockBytes - int(first % kBlockBytes);
+        const uint64_t inFirst =
+            split >= 8 ? ~uint64_t(0)
+                       : uint64_t(0xFF & ~((1u << (8 - split)) - 1)) * 0x0101010101010101u;
+        const uint64_t rows = glyphs[size_t(i)].rows;
+        int w;
+        uint64_t bits[4];
+        ScreenBuffer::RowBits(first, InkRows(rows & inFirst), InkRows(rows & ~inFirst), w, bits);
+        for (int k = 0; k < 4; ++k) {
+            if (!bits[k]) continue;
+            if (w - w0 + k >= 4) return false;  // never, for eight rows
+            all[w - w0 + k] |= bits[k];
+        }
+    }
+    frame.MarkSpriteBits(w0, all, key, font.data, chars);
+    const uint64_t paint = uint64_t(colour) * 0x0101010101010101u;
+    for (int i = 0; i < drawn; ++i) {
+        uint8_t* row = frame.bytes.data() + size_t(y) * kScreenWidth + size_t(glyphs[size_t(i)].x);
+        for (int r = 0; r < count; ++r, row += kScreenWidth)
+            Put8(row, unsigned(glyphs[size_t(i)].rows >> (8 * r)) & 0xFF, paint);
+    }
+    return true;
+}
+
 }  // namespace
 
 // A glyph wholly on the screen, rows of `width` pixels (8 or 16, at most 16 rows), read from
@@ -210,6 +276,7 @@ void DrawText(Game& game, uint16_t slot, uint16_t x, uint16_t y, uint8_t colour,
     if (slot == 0 || slot > kMaxFonts) return;
     const GraphicsEntry& entry = game.GraphicsTable[slot];
     if (!entry.data) return;
+    if (PutLine(game, entry, x, y, colour, text)) return;
     long pos = x;
     // 8 x 8 glyphs on the screen, as DrawGlyph would draw them, a glyph's rows read once.
     const bool narrow = entry.width <= 8 && entry.height <= 8;

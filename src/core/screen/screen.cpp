@@ -168,10 +168,13 @@ void ScreenBuffer::MarkRows(size_t first, unsigned rows, unsigned next) {
     MarkBits(w, bits, false);
 }
 
-bool ScreenBuffer::SpriteKept(uint64_t key, const uint8_t* from) {
+bool ScreenBuffer::SpriteKept(uint64_t key, const uint8_t* from, const uint64_t* text) {
     if (repeats.waiting == 0 || !(repeats.keptKeys & SpriteRepeats::KeyBit(key))) return false;
+    // A sprite's key is never a text's, so only a text's characters need comparing.
     auto same = [&](int i) {
-        return repeats.waitingKeys[size_t(i)] == key && repeats.kept[size_t(i)].from == from;
+        const SpriteRepeats::Drawn& k = repeats.kept[size_t(i)];
+        return repeats.waitingKeys[size_t(i)] == key && k.from == from &&
+               (!text || (k.text[0] == text[0] && k.text[1] == text[1]));
     };
     int i = repeats.nextKept;
     if (i >= repeats.keptCount || !same(i))
@@ -194,6 +197,11 @@ void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64
     int w;
     uint64_t bits[4];
     RowBits(first, rows, next, w, bits);
+    MarkSpriteBits(w, bits, key, from);
+}
+
+void ScreenBuffer::MarkSpriteBits(int w, const uint64_t bits[4], uint64_t key, const uint8_t* from,
+                                  const uint64_t* text) {
     if (!repeats.on || layer.drawing) return MarkBits(w, bits, false);
     MarkBits(w, bits, true);
     // A sprite reaching into the slack after the screen, which no copy puts back, is not kept.
@@ -214,6 +222,8 @@ void ScreenBuffer::MarkSprite(size_t first, unsigned rows, unsigned next, uint64
         d.from = from;
         d.word = w;
         for (int k = 0; k < 4; ++k) d.bits[k] = bits[k];
+        d.text[0] = text ? text[0] : 0;
+        d.text[1] = text ? text[1] : 0;
     } else {
         uint64_t* shared = repeats.shared.Words() + w;
         for (int k = 0; k < 4; ++k) shared[k] |= bits[k];

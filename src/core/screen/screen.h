@@ -92,9 +92,12 @@ struct SpriteRepeats {
         const uint8_t* from = nullptr;  // the sprite's or glyph's pixels
         int word = 0;                   // the first of the four block words of `bits`
         uint64_t bits[4] = {};
+        uint64_t text[2] = {};  // a line of text: its characters (a sprite or a glyph: 0)
     };
     static constexpr int kMaxSprites = 48;
     static constexpr uint64_t kNoKey = ~uint64_t(0);  // no sprite has it
+    // A line of text drawn as one: its key has these bits, which no sprite's or glyph's has.
+    static constexpr uint64_t kTextKey = uint64_t(3) << 62;
 
     bool on = false;  // the buffer is a frame that takes copies of `source`
     const ScreenBuffer* source = nullptr;
@@ -177,9 +180,15 @@ struct ScreenBuffer {
     // The same for a sprite or glyph about to be drawn from the pixels at `from`, `key`
     // telling it apart from any other drawn from there.
     void MarkSprite(size_t first, unsigned rows, unsigned next, uint64_t key, const uint8_t* from);
+    // The same for blocks already found (RowBits), as for a line of text, whose characters
+    // are `text` (two words).
+    void MarkSpriteBits(int w, const uint64_t bits[4], uint64_t key, const uint8_t* from,
+                        const uint64_t* text = nullptr);
     // True when the frame still shows this sprite from the tick before and nothing was drawn
     // there since: it need not be drawn. Asked before the sprite's rows are looked at.
-    bool SpriteKept(uint64_t key, const uint8_t* from);
+    bool SpriteKept(uint64_t key, const uint8_t* from, const uint64_t* text = nullptr);
+    // The blocks of `first + r * kScreenWidth` for the bits of rows and next, four words from w.
+    static void RowBits(size_t first, unsigned rows, unsigned next, int& w, uint64_t bits[4]);
     // The background back under every kept sprite that was not drawn again: the tick is over.
     void EndTick();
     // 16 bytes at first + r * kScreenWidth for every bit r of `rows`.
@@ -194,8 +203,6 @@ struct ScreenBuffer {
   private:
     void MarkRange(int first, int last);
     void Release(int block);
-    // The blocks of `first + r * kScreenWidth` for the bits of rows and next, four words from w.
-    static void RowBits(size_t first, unsigned rows, unsigned next, int& w, uint64_t bits[4]);
     void MarkBits(int w, const uint64_t bits[4], bool sprite);
     void PutBackPending(int block);
     void PutBack(int kept);
