@@ -292,6 +292,18 @@ TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
     for (Player* p : {&text, &glyphs}) p->game->FrameScreen.EndTick();
     EXPECT_TRUE(text.game->FrameScreen.bytes == glyphs.game->FrameScreen.bytes);
     EXPECT_TRUE(text.game->FrameScreen.bytes == text.game->BackScreen.bytes);
+    // Over a cleared frame, a line drawn again is kept unless something else wrote on it since;
+    // the other frame forgets what it knows and clears everything.
+    for (int again = 0; again < 4; ++again) {
+        glyphs.game->FrameScreen.MarkAll();
+        for (Player* p : {&text, &glyphs}) ClearFrame(p->game->FrameScreen);
+        line(128, 100, 15, "STAGE 7");
+        if (again == 1)
+            for (Player* p : {&text, &glyphs})
+                DrawBackHLine(p->game->FrameScreen, 120, 140, 102, 9);
+        EXPECT_TRUE(text.game->FrameScreen.bytes == glyphs.game->FrameScreen.bytes) << again;
+        EXPECT_EQ(text.game->FrameScreen.repeats.keptCount, again == 0 || again == 2 ? 0 : 1);
+    }
 }
 
 }  // namespace

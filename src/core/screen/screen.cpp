@@ -352,26 +352,70 @@ void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
     buffer.filled = true;
 }
 
+namespace {
+
+// What a cleared frame shows under what was drawn on it since: what its kept sprites are put
+// back to.
+const ScreenBuffer kBlankScreen{};
+
+}  // namespace
+
 void ClearFrame(ScreenBuffer& frame) {
     frame.EndTick();
     if (frame.layer.drawing) return FillScreen(frame, 0);
+    SpriteRepeats& repeats = frame.repeats;
     if (!frame.cleared) {
         FillScreen(frame, 0);
         frame.copyMarks.Clear();
         frame.cleared = true;
+        // From here the frame is as if copied from a blank screen: what is drawn on it again
+        // where it was (the stage's caption) is kept, as over a copy.
+        repeats.on = true;
+        repeats.source = &kBlankScreen;
+        repeats.keptCount = repeats.waiting = repeats.drawnCount = 0;
+        repeats.once.Clear();
+        repeats.shared.Clear();
         return;
     }
+    // Sprites and lines that alone wrote their blocks since the last clear stay, as CopyToFrame
+    // keeps them over a background that did not change.
+    repeats.keptCount = 0;
+    repeats.nextKept = 0;
+    repeats.keptKeys = 0;
+    repeats.pending.Clear();
+    if (repeats.on && repeats.source == &kBlankScreen)
+        for (int i = 0; i < repeats.drawnCount; ++i) {
+            const SpriteRepeats::Drawn& d = repeats.drawn[size_t(i)];
+            uint64_t touched = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int w = d.word + k;
+                touched |= d.bits[k] & (repeats.shared.Word(w) | frame.layer.held.Word(w) |
+                                        frame.layer.drawn.Word(w));
+            }
+            if (touched) continue;
+            repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
+            repeats.keptKeys |= SpriteRepeats::KeyBit(d.key);
+            repeats.kept[size_t(repeats.keptCount++)] = d;
+            for (int k = 0; k < 4; ++k)
+                repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);
+        }
+    repeats.waiting = repeats.keptCount;
+    repeats.drawnCount = 0;
     // Every block written since the last clear went through Mark: the notes, what the overlay
-    // drew and what it holds.
+    // drew and what it holds; not the kept sprites' blocks.
     BlockSet again = frame.copyMarks;
     again |= frame.layer.drawn;
     again |= frame.layer.held;
+    again.Remove(repeats.pending);
     again.ForEach([&](int block) {
         if (block >= kCopiedBlocks) return;  // the slack is never cleared
         frame.MarkBlock(block);
         std::memset(frame.bytes.data() + size_t(block) * kBlockBytes, 0, kBlockBytes);
     });
     frame.copyMarks.Clear();
+    // The clear is no writer: what is drawn next is the first to write there.
+    repeats.once.Clear();
+    repeats.shared.Clear();
 }
 
 namespace {
