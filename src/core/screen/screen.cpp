@@ -358,6 +358,42 @@ namespace {
 // back to.
 const ScreenBuffer kBlankScreen{};
 
+// The sprites drawn since the frame last took a copy from `source` (or was cleared) that alone
+// wrote their blocks, where the source did not change either, stay in the frame until they are
+// drawn again or the tick ends: their blocks wait, pending, and are not copied. `known` false:
+// none stays. The notes of who drew where start again.
+void KeepSprites(ScreenBuffer& frame, const ScreenBuffer& source, bool known) {
+    SpriteRepeats& repeats = frame.repeats;
+    const HeldLayer& layer = frame.layer;
+    repeats.source = &source;
+    repeats.keptCount = 0;
+    repeats.nextKept = 0;
+    repeats.keptKeys = 0;
+    repeats.pending.Clear();
+    if (repeats.on && known)
+        for (int i = 0; i < repeats.drawnCount; ++i) {
+            const SpriteRepeats::Drawn& d = repeats.drawn[size_t(i)];
+            uint64_t touched = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int w = d.word + k;
+                touched |= d.bits[k] &
+                           (repeats.shared.Word(w) | source.copyMarks.Word(w) |
+                            source.fillMarks.Word(w) | layer.held.Word(w) | layer.drawn.Word(w));
+            }
+            if (touched) continue;
+            repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
+            repeats.keptKeys |= SpriteRepeats::KeyBit(d.key);
+            repeats.kept[size_t(repeats.keptCount++)] = d;
+            for (int k = 0; k < 4; ++k)
+                repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);
+        }
+    repeats.waiting = repeats.keptCount;
+    repeats.on = true;
+    repeats.drawnCount = 0;
+    repeats.once.Clear();
+    repeats.shared.Clear();
+}
+
 }  // namespace
 
 void ClearFrame(ScreenBuffer& frame) {
@@ -370,37 +406,11 @@ void ClearFrame(ScreenBuffer& frame) {
         frame.cleared = true;
         // From here the frame is as if copied from a blank screen: what is drawn on it again
         // where it was (the stage's caption) is kept, as over a copy.
-        repeats.on = true;
-        repeats.source = &kBlankScreen;
-        repeats.keptCount = repeats.waiting = repeats.drawnCount = 0;
-        repeats.once.Clear();
-        repeats.shared.Clear();
+        KeepSprites(frame, kBlankScreen, false);
         return;
     }
-    // Sprites and lines that alone wrote their blocks since the last clear stay, as CopyToFrame
-    // keeps them over a background that did not change.
-    repeats.keptCount = 0;
-    repeats.nextKept = 0;
-    repeats.keptKeys = 0;
-    repeats.pending.Clear();
-    if (repeats.on && repeats.source == &kBlankScreen)
-        for (int i = 0; i < repeats.drawnCount; ++i) {
-            const SpriteRepeats::Drawn& d = repeats.drawn[size_t(i)];
-            uint64_t touched = 0;
-            for (int k = 0; k < 4; ++k) {
-                const int w = d.word + k;
-                touched |= d.bits[k] & (repeats.shared.Word(w) | frame.layer.held.Word(w) |
-                                        frame.layer.drawn.Word(w));
-            }
-            if (touched) continue;
-            repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
-            repeats.keptKeys |= SpriteRepeats::KeyBit(d.key);
-            repeats.kept[size_t(repeats.keptCount++)] = d;
-            for (int k = 0; k < 4; ++k)
-                repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);
-        }
-    repeats.waiting = repeats.keptCount;
-    repeats.drawnCount = 0;
+    // What alone wrote its blocks since the last clear stays, as over a copy.
+    KeepSprites(frame, kBlankScreen, repeats.on && repeats.source == &kBlankScreen);
     // Every block written since the last clear went through Mark: the notes, what the overlay
     // drew and what it holds; not the kept sprites' blocks.
     BlockSet again = frame.copyMarks;
@@ -464,34 +474,8 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
     // Sprites that alone wrote their blocks, over a background that did not change there, stay
     // in the frame until they are drawn again or the tick ends.
     frame.EndTick();
+    KeepSprites(frame, source, !whole);
     SpriteRepeats& repeats = frame.repeats;
-    repeats.source = &source;
-    repeats.keptCount = 0;
-    repeats.nextKept = 0;
-    repeats.keptKeys = 0;
-    repeats.pending.Clear();
-    if (repeats.on && !whole)
-        for (int i = 0; i < repeats.drawnCount; ++i) {
-            const SpriteRepeats::Drawn& d = repeats.drawn[size_t(i)];
-            uint64_t touched = 0;
-            for (int k = 0; k < 4; ++k) {
-                const int w = d.word + k;
-                touched |= d.bits[k] &
-                           (repeats.shared.Word(w) | source.copyMarks.Word(w) |
-                            source.fillMarks.Word(w) | layer.held.Word(w) | layer.drawn.Word(w));
-            }
-            if (touched) continue;
-            repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
-            repeats.keptKeys |= SpriteRepeats::KeyBit(d.key);
-            repeats.kept[size_t(repeats.keptCount++)] = d;
-            for (int k = 0; k < 4; ++k)
-                repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);
-        }
-    repeats.waiting = repeats.keptCount;
-    repeats.on = true;
-    repeats.drawnCount = 0;
-    repeats.once.Clear();
-    repeats.shared.Clear();
     // The notes a word of 64 blocks at a time, in passes simple enough to be done two or
     // four words at once: what to copy, the copy, the overlay.
     constexpr int kWords = BlockSet::kWords;
