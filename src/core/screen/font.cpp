@@ -105,27 +105,6 @@ uint16_t InkWidth(uint64_t rows) {
     return ink == 0 ? 0 : uint16_t(7 - __builtin_ctz(ink));
 }
 
-// An 8-pixel glyph wholly on the screen, its rows (no more than 8) in the bytes of `rows`:
-// what PutGlyph does for it, without a row loop to find the blocks.
-void PutGlyph8(Game& game, int x, int y, uint8_t colour, uint64_t rows, int count,
-               const uint8_t* from) {
-    ScreenBuffer& frame = game.FrameScreen;
-    const size_t first = size_t(y) * kScreenWidth + size_t(x);
-    const uint64_t key =
-        first | uint64_t(colour) << 32 | uint64_t(count) << 40 | uint64_t(8) << 48 | 1ull << 63;
-    if (frame.SpriteKept(key, from)) return;
-    const int split = kBlockBytes - int(first % kBlockBytes);
-    // The columns in the first block, as a mask repeated in every byte.
-    const uint64_t inFirst =
-        split >= 8 ? ~uint64_t(0)
-                   : uint64_t(0xFF & ~((1u << (8 - split)) - 1)) * 0x0101010101010101u;
-    frame.MarkSprite(first, InkRows(rows & inFirst), InkRows(rows & ~inFirst), key, from);
-    const uint64_t paint = uint64_t(colour) * 0x0101010101010101u;
-    uint8_t* row = frame.bytes.data() + first;
-    for (int r = 0; r < count; ++r, row += kScreenWidth)
-        Put8(row, unsigned(rows >> (8 * r)) & 0xFF, paint);
-}
-
 // A line of no more than 16 characters of 8 x 8 glyphs, each glyph with ink wholly on the
 // screen, is drawn as one sprite: its blocks noted at once, and kept as one where it is drawn
 // again as it was. False, with nothing drawn, for any other line.
@@ -278,30 +257,10 @@ void DrawText(Game& game, uint16_t slot, uint16_t x, uint16_t y, uint8_t colour,
     if (!entry.data) return;
     if (PutLine(game, entry, x, y, colour, text)) return;
     long pos = x;
-    // 8 x 8 glyphs on the screen, as DrawGlyph would draw them, a glyph's rows read once.
-    const bool narrow = entry.width <= 8 && entry.height <= 8;
-    const int count = std::max(0, int(entry.height));
-    const uint64_t shown = count >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * count)) - 1;
     for (char ch : text) {
         const uint8_t c = uint8_t(ch);
-        uint16_t ink;
-        if (narrow && size_t(c) * 8 + 8 <= entry.size) {
-            const uint64_t rows = GlyphRows(entry.data + size_t(c) * 8);
-            if (pos <= kScreenWidth - 8 && y + count <= kScreenHeight) {
-                // A glyph without ink draws nothing.
-                if (count > 0 && (rows & shown))
-                    PutGlyph8(game, int(pos), y, colour, rows & shown, count,
-                              entry.data + size_t(c) * 8);
-            } else {
-                DrawGlyph(game, int(pos), y, colour, entry.data, entry.size, c, entry.height,
-                          entry.width);
-            }
-            ink = InkWidth(rows);
-        } else {
-            DrawGlyph(game, int(pos), y, colour, entry.data, entry.size, c, entry.height,
-                      entry.width);
-            ink = GlyphInkWidth(c, entry.data, entry.size);
-        }
+        DrawGlyph(game, int(pos), y, colour, entry.data, entry.size, c, entry.height, entry.width);
+        uint16_t ink = GlyphInkWidth(c, entry.data, entry.size);
         long advance = ink != 0 ? ink + 2 : std::max(0, entry.width - 2);
         pos += advance;
         if (pos > 65535) throw std::overflow_error("text runs past x = 65535");
