@@ -132,6 +132,13 @@ std::optional<std::vector<uint8_t>> DiskFiles::Read(const std::string& path, uin
     if (!IsRegular(Resolve(path))) return std::nullopt;
     File f = Open(Resolve(path), "rb");
     if (!f) return std::nullopt;
+    // Callers name the most they take (the settings ask for a megabyte); the buffer is made only
+    // as large as what the file holds there, since every page of it is zeroed before the read.
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode)) {
+        const uint64_t size = uint64_t(st.st_size);
+        length = size_t(std::min<uint64_t>(length, size > offset ? size - offset : 0));
+    }
     std::vector<uint8_t> data(length);
     if (std::fseek(f.get(), long(offset), SEEK_SET) != 0)
         throw kdv::FileError("Cannot read \"" + path + "\"");

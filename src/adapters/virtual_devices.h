@@ -65,9 +65,7 @@ class SilentSound : public kdv::SoundDevice {
         initialised = true;
     }
     void Finalise() override { initialised = false; }
-    void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override {
-        count = int(waves.size());
-    }
+    void LoadBank(std::vector<std::vector<uint8_t>> waves) override { count = int(waves.size()); }
     int Count() const override { return count; }
     void Play(int item, int volume, bool wait) override {
         ++playCount;

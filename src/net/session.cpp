@@ -136,7 +136,7 @@ class Session::Sound : public kdv::SoundDevice {
     explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
     void Initialise() override {}
     void Finalise() override {}
-    void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
+    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
     int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
     void Play(int item, int volume, bool) override {
         if (heard && outer_) outer_->Play(item, volume, false);

@@ -44,7 +44,7 @@ class ShownGame::Effects : public kdv::SoundDevice {
     explicit Effects(kdv::SoundDevice* outer) : outer_(outer) {}
     void Initialise() override {}
     void Finalise() override {}
-    void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
+    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
     int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
     void Play(int item, int volume, bool) override {
         if (Once({tick_, 0, item, volume}) && outer_) outer_->Play(item, volume, false);

@@ -214,7 +214,7 @@ class Playback::Sound : public kdv::SoundDevice {
         if (!outer_) throw std::runtime_error("no sound device");
     }
     void Finalise() override {}
-    void LoadBank(const std::vector<std::vector<uint8_t>>&) override {}
+    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
     int Count() const override { return outer_ ? outer_->Count() : 0; }
     void Play(int item, int volume, bool) override {
         if (show && outer_) outer_->Play(item, volume, false);

@@ -34,7 +34,7 @@ void WebAudioSound::Initialise() {
         throw std::runtime_error("no WebAudio");
 }
 
-void WebAudioSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
+void WebAudioSound::LoadBank(std::vector<std::vector<uint8_t>> waves) {
     PageCall("soundbank-clear");
     for (const auto& wave : waves) PageCall("soundbank-add", "", wave.data(), wave.size());
     count_ = int(waves.size());

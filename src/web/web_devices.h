@@ -28,7 +28,7 @@ class WebAudioSound : public kdv::SoundDevice {
   public:
     void Initialise() override;
     void Finalise() override {}
-    void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override;
+    void LoadBank(std::vector<std::vector<uint8_t>> waves) override;
     int Count() const override { return count_; }
     void Play(int item, int volume, bool wait) override;
 

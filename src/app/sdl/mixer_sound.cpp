@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "app/sdl/sdl_library.h"
 #include "app/sdl/sdl_lock.h"
@@ -196,7 +197,7 @@ void MixerSound::FreeChunks() {
     FreeChunks(chunks_);
 }
 
-void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
+void MixerSound::LoadBank(std::vector<std::vector<uint8_t>> waves) {
     if (opening_ && adopted_) {
         if (tried_ && !openError_.empty()) {
             Settle(true);
@@ -206,8 +207,8 @@ void MixerSound::LoadBank(const std::vector<std::vector<uint8_t>>& waves) {
             // Loaded on the opening thread once the device is open.
             const std::lock_guard<std::mutex> lock(bankLock_);
             if (!bankDecided_) {
-                pendingBank_ = waves;
                 pendingCount_ = waves.size();
+                pendingBank_ = std::move(waves);
                 bankDecided_ = true;
             }
         }

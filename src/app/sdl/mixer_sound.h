@@ -32,7 +32,7 @@ class MixerSound : public kdv::SoundDevice {
     // counts as opening meanwhile (the window starts it after its first frame).
     void OpenLater();
     void Finalise() override;
-    void LoadBank(const std::vector<std::vector<uint8_t>>& waves) override;
+    void LoadBank(std::vector<std::vector<uint8_t>> waves) override;
     // While the device is still opening, the bank it will play.
     int Count() const override {
         return int(opening_ && adopted_ ? pendingCount_ : chunks_.size());

@@ -56,8 +56,9 @@ class SoundDevice {
     virtual ~SoundDevice() = default;
     virtual void Initialise() = 0;  // throws when there is no usable device
     virtual void Finalise() = 0;
-    // Replaces the voices with the given RIFF WAVE files, in order; throws on bad data.
-    virtual void LoadBank(const std::vector<std::vector<uint8_t>>& waves) = 0;
+    // Replaces the voices with the given RIFF WAVE files, in order; throws on bad data. The
+    // files are handed over: a device that keeps them for later takes them without a copy.
+    virtual void LoadBank(std::vector<std::vector<uint8_t>> waves) = 0;
     virtual int Count() const = 0;
     // volume: hundredths of a decibel, 0 full, negative quieter. A sound already playing starts
     // again as a further voice. With wait the call returns when the sound has ended.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "core/game.h"
 
@@ -69,7 +70,7 @@ void LoadSoundBank(Game& game) {
             game.SoundUnavailable = true;
             return;
         }
-        sound->LoadBank(waves);
+        sound->LoadBank(std::move(waves));
     } catch (const std::exception&) {
         game.SoundUnavailable = true;
     }
