@@ -889,3 +889,28 @@ TEST(DrawSurface, ShowsWhatAFullConversionWouldAtEveryPresentedFrame) {
     broken.dropRun = 0;
     EXPECT_NE(PlayInto(broken, QSize(640, 400), false), "");
 }
+
+// The window takes the focus just before its first frame; a repaint then would send the whole
+// picture to the display once more, and the picture shows no focus.
+TEST(DrawSurface, TakingOrLosingTheFocusRepaintsNothing) {
+    Window w;
+    app::DrawSurface& surface = w.form->DXDraw();
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    QApplication::processEvents();
+    surface.installEventFilter(&paints);
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(&surface, &out);
+    QApplication::sendEvent(&surface, &in);
+    QApplication::processEvents();
+    EXPECT_EQ(paints.count, 0);
+    surface.update();  // a repaint that is asked for is seen
+    QApplication::processEvents();
+    EXPECT_GT(paints.count, 0);
+}

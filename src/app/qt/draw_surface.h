@@ -51,6 +51,11 @@ class DrawSurface : public QWidget, public kdv::Display {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    // The picture shows no focus, so taking or losing it repaints nothing (QWidget's own
+    // handlers repaint the whole picture, and the window takes the focus just before its
+    // first frame).
+    void focusInEvent(QFocusEvent*) override {}
+    void focusOutEvent(QFocusEvent*) override {}
     void resizeEvent(QResizeEvent* event) override;
 
   private:
