@@ -20,6 +20,7 @@
 
 #include "app/qt/draw_surface.h"
 #include "app/qt/main_window.h"
+#include "app/qt/warm_heap.h"
 #include "app/runner/script.h"
 #include "app/sdl/mixer_sound.h"
 #include "app/sdl/sdl_input.h"
@@ -106,6 +107,10 @@ class AfterFirstFrame : public QObject {
     std::function<void()> action_;
 };
 
+// About what the main thread allocates before the first frame: Qt's window and its buffers, the
+// picture at 640 x 400 and the data files.
+constexpr size_t kWarmHeapBytes = size_t(6) << 20;
+
 constexpr const char* kNoDisplay = "there is no display to open the window on";
 constexpr const char* kHeadlessHint = "; --headless plays without one";
 
@@ -177,6 +182,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     SkipHopelessBusLaunch();
     // This sets the environment, so it comes before the font thread, which reads it.
     app::PreferPlainImageRequests();
+    std::jthread heapPages = app::WarmHeap(kWarmHeapBytes);
     // Qt's first font (the menu bar's, when the window takes its size) waits for fontconfig to
     // read its configuration, some sixty files, and its caches: 4-9 ms of the main thread's
     // time. A thread does that while Qt loads its window system and connects to the display;
