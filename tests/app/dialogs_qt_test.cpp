@@ -898,16 +898,15 @@ TEST(DrawSurface, TakingOrLosingTheFocusRepaintsNothing) {
     struct Paints : QObject {
         int count = 0;
         bool eventFilter(QObject*, QEvent* event) override {
-            count += event->type() == QEvent::Paint;
-            return false;
+            return (count += event->type() == QEvent::Paint, false);
         }
     } paints;
     QApplication::processEvents();
     surface.installEventFilter(&paints);
-    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
-    QApplication::sendEvent(&surface, &out);
-    QApplication::sendEvent(&surface, &in);
+    for (auto type : {QEvent::FocusOut, QEvent::FocusIn}) {
+        QFocusEvent focus(type, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(&surface, &focus);
+    }
     QApplication::processEvents();
     EXPECT_EQ(paints.count, 0);
     surface.update();  // a repaint that is asked for is seen
