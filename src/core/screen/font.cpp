@@ -118,13 +118,21 @@ bool PutLine(Game& game, const GraphicsEntry& font, int x, int y, uint8_t colour
         int x;
         uint64_t rows;
     };
+    // A line the frame still shows as it was drawn from these glyphs was laid out and found
+    // whole then: it need not be laid out again.
+    uint64_t chars[2] = {};
+    for (size_t i = 0; i < text.size(); ++i)
+        chars[i / 8] |= uint64_t(uint8_t(text[i])) << (8 * (i % 8));
+    ScreenBuffer& frame = game.FrameScreen;
+    const uint64_t key = (size_t(y) * kScreenWidth + size_t(x)) | uint64_t(colour) << 32 |
+                         uint64_t(count) << 40 | uint64_t(text.size()) << 44 |
+                         SpriteRepeats::kTextKey;
+    if (frame.SpriteKept(key, font.data, chars)) return true;
     std::array<Glyph, 16> glyphs;
     int drawn = 0;
-    uint64_t chars[2] = {};
     long pos = x;
     for (size_t i = 0; i < text.size(); ++i) {
         const uint8_t c = uint8_t(text[i]);
-        chars[i / 8] |= uint64_t(c) << (8 * (i % 8));
         if (size_t(c) * 8 + 8 > font.size) return false;
         const uint64_t rows = GlyphRows(font.data + size_t(c) * 8);
         if (rows & shown) {
@@ -136,11 +144,6 @@ bool PutLine(Game& game, const GraphicsEntry& font, int x, int y, uint8_t colour
     }
     if (pos > 65535) return false;  // glyph by glyph, which stops there
     if (drawn == 0) return true;
-    ScreenBuffer& frame = game.FrameScreen;
-    const uint64_t key = (size_t(y) * kScreenWidth + size_t(x)) | uint64_t(colour) << 32 |
-                         uint64_t(count) << 40 | uint64_t(text.size()) << 44 |
-                         SpriteRepeats::kTextKey;
-    if (frame.SpriteKept(key, font.data, chars)) return true;
     // The glyphs' blocks, from the first glyph's first word: eight rows of a line lie within
     // three words of it.
     const int w0 = int((size_t(y) * kScreenWidth + size_t(glyphs[0].x)) / kBlockBytes) >> 6;
