@@ -9,6 +9,7 @@ std::unique_ptr<Game> MakeGame(const Services& services) {
     game->io = services;
     game->GraphicsTable[0].data = game->SpriteSheet.data();
     game->GraphicsTable[0].size = game->SpriteSheet.size();
+    NoteSpriteSheet(*game);
     return game;
 }
 

@@ -50,6 +50,7 @@ struct Game {
     Palette GamePalette{};
     kdv::PixelTable PixelTable{};
     std::array<uint8_t, kSpriteSheetBytes> SpriteSheet{};
+    std::array<SpriteInk, kSpriteCount> spriteInk{};  // of SpriteSheet, by NoteSpriteSheet
     std::array<GraphicsEntry, kMaxFonts + 1> GraphicsTable{};
     uint16_t FontCount = 0;
     uint16_t GameFont = 0;

@@ -38,6 +38,7 @@ struct BulletRig : FieldRig {
     void SetSprite(int n, uint8_t colour) {
         auto s = testkit::SolidSprite(colour);
         std::copy(s.begin(), s.end(), g().SpriteSheet.begin() + n * 256);
+        NoteSpriteSheet(g());
     }
 };
 

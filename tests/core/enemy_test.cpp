@@ -125,6 +125,7 @@ TEST(EnemyDrawing, SpriteFollowsFacingTrackAndKind) {
     // Tell the 32 computer-tank pictures apart: sprite n is solid colour n + 40.
     for (int n = 32; n < 64; ++n)
         std::fill_n(f.g.SpriteSheet.begin() + n * 256, 256, uint8_t(n + 40));
+    NoteSpriteSheet(f.g);
     EnemyTank& tank = f.Arrived(1, 48, 36, 6);
     tank.facing = kLeft;
     tank.trackPhase = false;

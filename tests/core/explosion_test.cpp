@@ -40,6 +40,7 @@ TEST(Explosion, SixPicturesTwelveTicksEachAndARestartBeginsAgain) {
     // Each picture in a colour equal to its sprite number, so the frame tells which was drawn.
     for (int s = 88; s <= 93; ++s)
         std::fill_n(g.SpriteSheet.begin() + s * kSpriteBytes, kSpriteBytes, uint8_t(s));
+    NoteSpriteSheet(g);
     g.GameClock = 1000;
     Explosion e;
     StartExplosion(g, e, 40, 60);

@@ -44,6 +44,7 @@ TEST(CopyStateFrom, ACopiedDemoPlaysOnFromItsOwnBuffers) {
                            copy.g().GameFontBuffer.size()));
     }
     original.g().SpriteSheet.fill(0);
+    NoteSpriteSheet(original.g());
     original.g().GameFontBuffer.fill(0xFF);
 
     copy.Tick(180);

@@ -86,6 +86,7 @@ TEST(Background, BaseOffsetWorksModulo256AndSkipsTransparency) {
     uint8_t* base = g.SpriteSheet.data() + 64 * 256;
     base[0] = 42;   // becomes 0: empty for everyone
     base[1] = 255;  // stays transparent
+    NoteSpriteSheet(g);
     rig.Build();
     EXPECT_EQ(g.BackScreen.At(112, 180), 0);
     EXPECT_EQ(g.BackScreen.At(113, 180), 0);  // nothing was drawn under the transparent pixel

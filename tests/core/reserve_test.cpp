@@ -209,6 +209,7 @@ TEST(ReservePanel, IconsShowTheTanksStillToComeTwoAbreast) {
     // Tell the four kind icons apart: sprite 32 + 8c is solid colour 100 + c.
     for (int c = 0; c < 4; ++c)
         std::fill_n(s.g.SpriteSheet.begin() + (32 + 8 * c) * 256, 256, uint8_t(100 + c));
+    NoteSpriteSheet(s.g);
     auto iconAt = [&](int k) {
         return s.g.FrameScreen.At(k % 2 == 1 ? 240 : 272, 6 + 17 * ((k - 1) / 2));
     };
@@ -262,6 +263,7 @@ TEST(ReservePanel, AWriteOverOnePieceShowsAsTheWholePanelDrawnAgain) {
         // Icon 19 lets player 1's tank show through its left half where the two overlap.
         uint8_t* icon = g.SpriteSheet.data() + (32 + 8 * (g.EnemyLineup[19] % 4)) * 256;
         for (int row = 5; row < 16; ++row) std::fill_n(icon + row * 16, 8, uint8_t(255));
+        NoteSpriteSheet(g);
         CopyToFrame(g.FrameScreen, g.BackScreen);
         DrawPanel(g, 1);
         CopyToFrame(g.FrameScreen, g.BackScreen);  // the panel is held from here on

@@ -13,6 +13,7 @@ namespace {
 
 void SetSprite(Game& g, int n, const testkit::Sprite& s) {
     std::copy(s.begin(), s.end(), g.SpriteSheet.begin() + n * 256);
+    NoteSpriteSheet(g);
 }
 
 }  // namespace

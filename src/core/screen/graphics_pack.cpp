@@ -1,6 +1,7 @@
 #include "core/screen/graphics_pack.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "core/game.h"
@@ -26,7 +27,28 @@ uint16_t LoadAssets(Game& game) {
     CopyRead(files.Read(kGraphicsFile, kSpritesOffset, 16384), game.SpriteSheet.data(), 16384);
     CopyRead(files.Read(kGraphicsFile, kSpritesOffset + 16384, 7680),
              game.SpriteSheet.data() + 16384, 7680);
+    NoteSpriteSheet(game);
     return 0;
+}
+
+SpriteInk InkOf(const uint8_t* sprite) {
+    SpriteInk ink;
+    for (int row = 0; row < 16; ++row) {
+        unsigned columns = 0;  // bit c: ink in column c
+        for (int col = 0; col < 16; ++col)
+            columns |= unsigned(sprite[row * 16 + col] != kTransparent) << col;
+        for (unsigned split = 1; split <= 16; ++split) {
+            const unsigned first = (1u << split) - 1;
+            ink.rows[split - 1][0] |= uint16_t(unsigned((columns & first) != 0) << row);
+            ink.rows[split - 1][1] |= uint16_t(unsigned((columns & ~first) != 0) << row);
+        }
+    }
+    return ink;
+}
+
+void NoteSpriteSheet(Game& game) {
+    for (int s = 0; s < kSpriteCount; ++s)
+        game.spriteInk[size_t(s)] = InkOf(game.SpriteSheet.data() + s * kSpriteBytes);
 }
 
 std::string AssetErrorText(uint16_t code) {
@@ -67,29 +89,9 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
         // Every row on the screen: the blocks that take a pixel are noted at once. A row that
         // reaches into the next block notes it only when a pixel there is not transparent.
         const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
-        const uint64_t in0 = split >= 8 ? ~uint64_t(0) : ~(~uint64_t(0) << (8 * split));
-        const uint64_t in1 = split >= 16  ? ~uint64_t(0)
-                             : split <= 8 ? 0
-                                          : ~(~uint64_t(0) << (8 * (split - 8)));
-        unsigned rows = 0, next = 0;
-        for (int row = 0; row < 16; ++row) {
-            uint64_t halves[2];
-            std::memcpy(halves, source + row * 16, 16);
-            rows |= unsigned((halves[0] & halves[1]) != ~uint64_t(0)) << row;
-        }
-        if (split < 16) {
-            // Bytes other than 255 are non-zero here.
-            unsigned ink = rows;
-            rows = 0;
-            for (; ink; ink &= ink - 1) {
-                const int row = __builtin_ctz(ink);
-                uint64_t halves[2];
-                std::memcpy(halves, source + row * 16, 16);
-                const uint64_t ink0 = ~halves[0], ink1 = ~halves[1];
-                rows |= unsigned(((ink0 & in0) | (ink1 & in1)) != 0) << row;
-                next |= unsigned(((ink0 & ~in0) | (ink1 & ~in1)) != 0) << row;
-            }
-        }
+        const SpriteInk& ink = game.spriteInk[size_t(sprite)];
+        assert(ink == InkOf(source) && "the sheet was written without NoteSpriteSheet");
+        const auto [rows, next] = ink.rows[size_t(std::min(split, 16) - 1)];
         destination.MarkSprite(o, rows, next, key, source);
         // Row by row down the sprite; a row that is all 255 writes nothing.
         auto draw = [&](auto recolour) {
