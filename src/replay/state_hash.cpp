@@ -1,6 +1,9 @@
 #include "replay/state_hash.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -12,10 +15,15 @@ namespace replay {
 namespace {
 
 // A small writer for one JSON object per line-per-key, stable in its formatting so that two
-// dumps of the same state are byte-identical.
+// dumps of the same state are byte-identical. It writes through a cursor into a buffer that
+// grows, a key or a number at a time: the checks made while a replay plays take a dump every
+// checkpoint.
 class Json {
   public:
-    std::string Text() const { return out_ + "\n"; }
+    std::string Text() {
+        Put('\n');
+        return std::string(out_.get(), used_);
+    }
 
     void Open(const char* key = nullptr) { Begin(key, '{'); }
     void Close() { End('}'); }
@@ -27,55 +35,95 @@ class Json {
     }
     void Bool(const char* key, bool value) {
         Key(key);
-        out_ += value ? "true" : "false";
+        if (value)
+            Put("true", 4);
+        else
+            Put("false", 5);
     }
     template <typename Container>
     void Numbers(const char* key, const Container& values, size_t from = 0) {
         Key(key);
-        out_ += '[';
+        Put('[');
         for (size_t i = from; i < values.size(); ++i) {
-            if (i > from) out_ += ", ";
+            if (i > from) Put(", ", 2);
             Append(static_cast<long long>(values[i]));
         }
-        out_ += ']';
+        Put(']');
     }
     void OpenArray(const char* key) { Begin(key, '['); }
     void CloseArray() { End(']'); }
 
   private:
-    void Append(long long value) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        out_.append(digits, size_t(end - digits));
-    }
-    void Key(const char* key) {
-        if (!first_) out_ += ',';
-        out_ += '\n';
-        out_.append(size_t(depth_) * 2, ' ');
-        if (key) {
-            out_ += '"';
-            out_ += key;
-            out_ += "\": ";
+    static constexpr size_t kFirstSize = 1 << 15;  // more than a two-player game's dump
+    // Room for `count` more bytes, at the cursor.
+    char* Room(size_t count) {
+        if (used_ + count > size_) {
+            const size_t size = std::max({2 * size_, used_ + count, kFirstSize});
+            auto grown = std::make_unique_for_overwrite<char[]>(size);
+            if (used_) std::memcpy(grown.get(), out_.get(), used_);
+            out_ = std::move(grown);
+            size_ = size;
         }
+        return out_.get() + used_;
+    }
+    // The indent of a line at the depth, written as whole words of spaces (at the cursor, with
+    // room for kIndentRoom bytes): a short fill of varying length would be a call.
+    static constexpr size_t kIndentRoom = 16;
+    char* Indent(char* at) const {
+        const size_t indent = size_t(depth_) * 2;
+        if (indent > kIndentRoom) return std::fill_n(at, indent, ' ');
+        std::memcpy(at, "                ", kIndentRoom);
+        return at + indent;
+    }
+    void Put(const char* text, size_t count) {
+        std::memcpy(Room(count), text, count);
+        used_ += count;
+    }
+    void Put(char c) {
+        *Room(1) = c;
+        ++used_;
+    }
+    void Append(long long value) {
+        constexpr size_t kDigits = 24;
+        char* at = Room(kDigits);
+        used_ += size_t(std::to_chars(at, at + kDigits, value).ptr - at);
+    }
+    // A comma after what came before, a new line, the indent, and the key if there is one.
+    void Key(const char* key) {
+        const size_t length = key ? std::strlen(key) : 0;
+        char* const at = Room(std::max(size_t(depth_) * 2, kIndentRoom) + length + 6);
+        char* p = at;
+        if (!first_) *p++ = ',';
+        *p++ = '\n';
+        p = Indent(p);
+        if (key) {
+            *p++ = '"';
+            p = std::copy_n(key, length, p);
+            p = std::copy_n("\": ", 3, p);
+        }
+        used_ += size_t(p - at);
         first_ = false;
     }
     void Begin(const char* key, char bracket) {
         if (depth_ > 0 || !first_) Key(key);
-        out_ += bracket;
+        Put(bracket);
         ++depth_;
         first_ = true;
     }
     void End(char bracket) {
         --depth_;
         if (!first_) {
-            out_ += '\n';
-            out_.append(size_t(depth_) * 2, ' ');
+            Put('\n');
+            char* const at = Room(std::max(size_t(depth_) * 2, kIndentRoom));
+            used_ += size_t(Indent(at) - at);
         }
-        out_ += bracket;
+        Put(bracket);
         first_ = false;
     }
 
-    std::string out_;
+    std::unique_ptr<char[]> out_;
+    size_t size_ = 0;
+    size_t used_ = 0;  // bytes written; the rest of out_ is room
     int depth_ = 0;
     bool first_ = true;
 };
