@@ -112,8 +112,17 @@ void CountStoppedShot(Game& game, const Bullet& b) {
 }
 
 void DrawMarker(Game& game, int x, int y) {
-    for (int dy = 0; dy < 2; ++dy)
-        for (int dx = 0; dx < 2; ++dx) game.FrameScreen.Set(x + dx, y + dy, kBulletColour);
+    ScreenBuffer& frame = game.FrameScreen;
+    for (int dy = 0; dy < 2; ++dy) {
+        const long off = long(y + dy) * kScreenWidth + x;
+        if (off < 0 || off + 1 >= kScreenBytes) {
+            for (int dx = 0; dx < 2; ++dx) frame.Set(x + dx, y + dy, kBulletColour);
+            continue;
+        }
+        // Both pixels of the row noted at once.
+        frame.Mark(size_t(off), size_t(off + 1));
+        frame.bytes[size_t(off)] = frame.bytes[size_t(off + 1)] = kBulletColour;
+    }
 }
 
 void EnemyBulletImpact(Game& game, Bullet& b) {
