@@ -3,6 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+// Where the machine has wider vectors, the passes over the notes of blocks take them.
+// The results are the same bits either way.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__gnu_linux__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define KDV_WIDE_WORDS __attribute__((target_clones("avx2", "default")))
+#else
+#define KDV_WIDE_WORDS
+#endif
+
 namespace kdv {
 
 void BlockSet::AddRange(int first, int last) {
@@ -362,32 +371,44 @@ const ScreenBuffer kBlankScreen{};
 // wrote their blocks, where the source did not change either, stay in the frame until they are
 // drawn again or the tick ends: their blocks wait, pending, and are not copied. `known` false:
 // none stays. The notes of who drew where start again.
-void KeepSprites(ScreenBuffer& frame, const ScreenBuffer& source, bool known) {
+KDV_WIDE_WORDS void KeepSprites(ScreenBuffer& frame, const ScreenBuffer& source, bool known) {
     SpriteRepeats& repeats = frame.repeats;
     const HeldLayer& layer = frame.layer;
     repeats.source = &source;
-    repeats.keptCount = 0;
     repeats.nextKept = 0;
-    repeats.keptKeys = 0;
     repeats.pending.Clear();
+    // A sprite's four words of marks as one vector, and its blocks' words of a set.
+    typedef uint64_t Words __attribute__((vector_size(32)));
+    auto orAt = [](Words& v, const BlockSet& set, int w) {
+        Words words;
+        std::memcpy(&words, set.Words() + w, sizeof words);
+        v |= words;
+    };
+    int kept = 0;
+    uint64_t keys = 0;
     if (repeats.on && known)
         for (int i = 0; i < repeats.drawnCount; ++i) {
             const SpriteRepeats::Drawn& d = repeats.drawn[size_t(i)];
-            uint64_t touched = 0;
-            for (int k = 0; k < 4; ++k) {
-                const int w = d.word + k;
-                touched |= d.bits[k] &
-                           (repeats.shared.Word(w) | source.copyMarks.Word(w) |
-                            source.fillMarks.Word(w) | layer.held.Word(w) | layer.drawn.Word(w));
-            }
-            if (touched) continue;
-            repeats.waitingKeys[size_t(repeats.keptCount)] = d.key;
-            repeats.keptKeys |= SpriteRepeats::KeyBit(d.key);
-            repeats.kept[size_t(repeats.keptCount++)] = d;
-            for (int k = 0; k < 4; ++k)
-                repeats.pending.SetWord(d.word + k, repeats.pending.Word(d.word + k) | d.bits[k]);
+            Words bits;
+            std::memcpy(&bits, d.bits, sizeof bits);
+            Words others{};
+            orAt(others, repeats.shared, d.word);
+            orAt(others, source.copyMarks, d.word);
+            orAt(others, source.fillMarks, d.word);
+            orAt(others, layer.held, d.word);
+            orAt(others, layer.drawn, d.word);
+            const Words touched = bits & others;
+            if (touched[0] | touched[1] | touched[2] | touched[3]) continue;
+            repeats.waitingKeys[size_t(kept)] = d.key;
+            keys |= SpriteRepeats::KeyBit(d.key);
+            repeats.kept[size_t(kept++)] = d;
+            Words pending = bits;
+            orAt(pending, repeats.pending, d.word);
+            std::memcpy(repeats.pending.Words() + d.word, &pending, sizeof pending);
         }
-    repeats.waiting = repeats.keptCount;
+    repeats.keptCount = kept;
+    repeats.keptKeys = keys;
+    repeats.waiting = kept;
     repeats.on = true;
     repeats.drawnCount = 0;
     repeats.once.Clear();
@@ -429,15 +450,6 @@ void ClearFrame(ScreenBuffer& frame) {
 }
 
 namespace {
-
-// Where the machine has wider vectors, the passes over every word of the notes take them.
-// The results are the same bits either way.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__gnu_linux__) && \
-    !defined(__SANITIZE_ADDRESS__)
-#define KDV_WIDE_WORDS __attribute__((target_clones("avx2", "default")))
-#else
-#define KDV_WIDE_WORDS
-#endif
 
 struct CopyPlan {
     uint64_t lost = 0;  // blocks of the held overlay the copy goes over
