@@ -54,7 +54,8 @@ class Json {
     void CloseArray() { End(']'); }
 
   private:
-    static constexpr size_t kFirstSize = 1 << 15;  // more than a two-player game's dump
+    // Less than a dump takes, so that every dump also grows the buffer.
+    static constexpr size_t kFirstSize = 1 << 12;
     // Room for `count` more bytes, at the cursor.
     char* Room(size_t count) {
         if (used_ + count > size_) {

@@ -307,3 +307,30 @@ TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
 }
 
 }  // namespace
+
+// A sprite notes, at once, exactly the blocks that its ink takes: every sprite of the shipped
+// sheet at every place in a block, the notes worked out from its pixels.
+TEST(ScreenMarks, EverySpriteNotesTheBlocksItsInkTakesAtEveryPlace) {
+    ShippedCopy root;
+    Player p(root.path);
+    ASSERT_TRUE(p.started);
+    Game& g = *p.game;
+    auto screen = std::make_unique<ScreenBuffer>();
+    constexpr int y = 40;
+    int differing = 0;
+    for (int sprite = 0; sprite < kSpriteCount; ++sprite)
+        for (int x = 0; x < 2 * kBlockBytes; ++x) {
+            BlockSet ink;
+            for (int r = 0; r < 16; ++r)
+                for (int c = 0; c < 16; ++c)
+                    if (g.SpriteSheet[size_t(sprite * kSpriteBytes + r * 16 + c)] != kTransparent)
+                        ink.Add(((y + r) * kScreenWidth + x + c) / kBlockBytes);
+            screen->copyMarks.Clear();
+            screen->shownMarks.Clear();
+            DrawSprite(g, x, y, sprite, *screen, 0);
+            if (screen->copyMarks != ink || screen->shownMarks != ink) {
+                ADD_FAILURE() << "sprite " << sprite << " at x " << x;
+                if (++differing == 5) return;
+            }
+        }
+}
