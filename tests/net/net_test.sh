@@ -9,6 +9,8 @@ kordavel=$1 relay=$2 root=$(cd "$3" && pwd) ticks=$4
 shift 4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The games save their settings in their root: a copy of the data, not the build's own folder.
+mkdir "$work/root" && cp -r "$root/data" "$work/root/data" && root="$work/root"
 base=$((20000 + ($$ * 7) % 30000))
 failures=0
 
