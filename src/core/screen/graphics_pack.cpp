@@ -91,7 +91,8 @@ void DrawSprite(Game& game, int x, int y, int sprite, ScreenBuffer& destination,
         const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
         const SpriteInk& ink = game.spriteInk[size_t(sprite)];
         assert(ink == InkOf(source) && "the sheet was written without NoteSpriteSheet");
-        const auto [rows, next] = ink.rows[size_t(std::min(split, 16) - 1)];
+        const unsigned rows = ink.rows[size_t(std::min(split, 16) - 1)][0],
+                       next = ink.rows[size_t(std::min(split, 16) - 1)][1];
         destination.MarkSprite(o, rows, next, key, source);
         // Row by row down the sprite; a row that is all 255 writes nothing.
         auto draw = [&](auto recolour) {
