@@ -60,7 +60,7 @@ class Json {
     char* Room(size_t count) {
         if (used_ + count > size_) {
             const size_t size = std::max({2 * size_, used_ + count, kFirstSize});
-            auto grown = std::make_unique_for_overwrite<char[]>(size);
+            std::unique_ptr<char[]> grown(new char[size]);  // left unwritten
             if (used_) std::memcpy(grown.get(), out_.get(), used_);
             out_ = std::move(grown);
             size_ = size;
