@@ -446,6 +446,13 @@ uint64_t WideHash(std::span<const uint8_t> bytes, uint64_t hash) {
     return Avalanche(h);
 }
 
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c < ' ' || c > '~') c = '?';
+    return out;
+}
+
 uint32_t Crc32(std::span<const uint8_t> bytes) {
     static const auto kTable = [] {
         std::array<uint32_t, 256> table{};

@@ -169,4 +169,7 @@ uint64_t Fnv1a(std::span<const uint8_t> bytes, uint64_t hash = 14695981039346656
 uint64_t WideHash(std::span<const uint8_t> bytes, uint64_t hash = 14695981039346656037ull);
 uint32_t Crc32(std::span<const uint8_t> bytes);
 
+// Text from a file, fit to show: every byte outside printable ASCII becomes '?'.
+std::string Printable(std::string_view text);
+
 }  // namespace replay

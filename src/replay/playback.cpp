@@ -124,8 +124,9 @@ bool SaveReplay(const std::string& path, const Replay& replay, std::string& erro
 
 std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& disk) {
     const Header& h = replay.header;
+    // The build comes from the file: a control byte in it must not reach a terminal.
     if (h.build != BuildIdentity())
-        return "the replay was recorded by Kordavel build " + h.build +
+        return "the replay was recorded by Kordavel build " + Printable(h.build) +
                " and this is Kordavel build " + BuildIdentity() +
                "; it would not play the same game";
     for (size_t i = 0; i < kDataFiles.size(); ++i)
