@@ -122,6 +122,11 @@ bool SaveReplay(const std::string& path, const Replay& replay, std::string& erro
     return true;
 }
 
+void RemoveLeftover(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path + ".part", ec);
+}
+
 std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& disk) {
     const Header& h = replay.header;
     // The build comes from the file: a control byte in it must not reach a terminal.

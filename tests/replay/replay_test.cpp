@@ -702,6 +702,21 @@ TEST(ReplayProgram, AGameOnAnEditorStagePlaysWhereThatStageIsMissing) {
     fs::remove_all(root);
 }
 
+// --record FILE killed before its rename leaves FILE.part; the next run given FILE deletes it at
+// once, even when that run is killed as well.
+TEST(ReplayProgram, ARunThatIsToRecordDeletesTheTemporaryAKilledOneLeft) {
+    const fs::path root = TempDir("leftover");
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data");
+    const fs::path file = root / "run.kdr";
+    std::ofstream(file.string() + ".part") << "half a replay";
+    EXPECT_EQ(RunProgram("--root " + root.string() + " --headless --ticks 300000000 --record " +
+                         file.string() + " & pid=$!; sleep 1; kill -9 $pid; wait $pid; true"),
+              0);
+    EXPECT_FALSE(fs::exists(file.string() + ".part"));
+    EXPECT_FALSE(fs::exists(file));
+    fs::remove_all(root);
+}
+
 // A kept game's start state is checked against what the game can be in: a crafted file that
 // puts a tank off the screen, or counts past the game's own, is refused by the program, which
 // names what is wrong, where an honest one plays.
