@@ -498,6 +498,14 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
 // settings only (the host's player 2 has no gamepad binding): player 2's gun fires in the host's
 // game, and the window is back at its title once the host's game is over.
 TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
+    // A window given no replay folder keeps no replay, least of all where the test runs.
+    auto keptHere = [] {
+        int n = 0;
+        for (const auto& entry : fs::directory_iterator(fs::current_path()))
+            n += replay::IsGameFileName(entry.path().filename().string());
+        return n;
+    };
+    const int keptBefore = keptHere();
     Window w;
     SDL_InitSubSystem(SDL_INIT_JOYSTICK);
     const int pad = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 2, 12, 1);
@@ -547,6 +555,7 @@ TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
     EXPECT_GT(fired, 0) << "player 2's bullet never flew in the host's game";
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
     EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(*app::CaptionFor("NetOver", 0))});
+    EXPECT_EQ(keptHere(), keptBefore);
 }
 
 // F10 opens File in a window too; File -> Controls lists both players' bindings as they are now,
