@@ -631,15 +631,38 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     ASSERT_FALSE(
         replay::SaveGame(folder, games[1], std::chrono::system_clock::now(), error).empty())
         << error;
+    // A joiner's network game that ended yesterday on stage 10, and a renamed file of stage 9.
+    replay::Replay joined = games[0], renamed = games[0];
+    joined.header.side = replay::Side::Joiner;
+    joined.header.partner = "host.example:7510";
+    joined.header.stage = 10;
+    const auto yesterday = std::chrono::system_clock::now() - std::chrono::hours(24);
+    const fs::path joinedPath = replay::SaveGame(folder, joined, yesterday, error);
+    ASSERT_FALSE(joinedPath.empty()) << error;
+    renamed.header.stage = 9;
+    renamed.header.startTime -= 3'600'000;  // an hour before the others: it sorts between
+    ASSERT_TRUE(replay::SaveReplay((folder / "keep-9.kdr").string(), renamed, error)) << error;
     bool listed = false;
     Later([&] {
         auto* list = w.form->findChild<app::ReplayList*>("ReplayList");
         ASSERT_TRUE(list);
         listed = true;
         QTreeWidget& table = list->Table();
-        EXPECT_EQ(table.columnCount(), 5);
-        EXPECT_EQ(table.topLevelItemCount(), 2);
-        if (table.topLevelItemCount() != 2) return list->reject();
+        EXPECT_EQ(table.columnCount(), 6);
+        EXPECT_EQ(table.topLevelItemCount(), 4);
+        if (table.topLevelItemCount() != 4) return list->reject();
+        // Oldest last, by the time its name gives: the joiner's game of yesterday.
+        const QTreeWidgetItem* oldest = table.topLevelItem(3);
+        EXPECT_EQ(oldest->text(5), "Joiner, host.example:7510");
+        EXPECT_EQ(oldest->text(0),
+                  app::NameTime(joinedPath.filename().string())->toString("yyyy-MM-dd hh:mm:ss"));
+        EXPECT_TRUE(table.topLevelItem(0)->text(5).isEmpty());
+        // Stages sort as numbers: 1, 1, 9, 10 (as text, 10 would come before 9).
+        table.sortByColumn(2, Qt::AscendingOrder);
+        QStringList stages;
+        for (int i = 0; i < 4; ++i) stages << table.topLevelItem(i)->text(2);
+        EXPECT_EQ(stages, QStringList({"1", "1", "9", "10"}));
+        table.sortByColumn(0, Qt::DescendingOrder);
         const QTreeWidgetItem* newest = table.topLevelItem(0);
         const replay::Header& h = games[1].header;
         EXPECT_EQ(newest->text(1), "Two players");
@@ -648,7 +671,7 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
         EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
         EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
         const QFontMetrics metrics(table.font());
-        for (int c = 0; c < 5; ++c)
+        for (int c = 0; c < 6; ++c)
             EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
         EXPECT_TRUE(list->findChild<QPushButton*>("OtherFile"));
         table.setCurrentItem(table.topLevelItem(1));
@@ -661,6 +684,25 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
               " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+}
+
+// With no replays kept yet, the list says so in the player's language and offers no Ok; another
+// file can still be opened.
+TEST(Dialogs, AnEmptyReplayListSaysSoAndOffersNoOk) {
+    App();
+    const fs::path folder =
+        fs::temp_directory_path() / ("kordavel-none-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    for (int language : {0, 1}) {
+        app::ReplayList list(nullptr, folder, language);
+        auto* none = list.findChild<QLabel*>("NoReplays");
+        ASSERT_TRUE(none);
+        EXPECT_EQ(none->text().toStdString(), app::UiText("No replays yet.", language));
+        EXPECT_FALSE(
+            list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
+        EXPECT_TRUE(list.findChild<QPushButton*>("OtherFile")->isEnabled());
+    }
+    fs::remove_all(folder);
 }
 
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as
