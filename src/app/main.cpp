@@ -8,6 +8,7 @@
 #include "app/runner/headless.h"
 #include "app/runner/stage_curve.h"
 #include "replay/format.h"
+#include "replay/playback.h"
 
 int main(int argc, char** argv) {
     std::string error;
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     }
     // The game still runs on the stock levels; only the editor's saving is lost, and it says so.
     if (!app::PreparePlayerFiles(*paths, error)) std::cerr << "kordavel: " << error << "\n";
+    if (!options->record.empty()) replay::RemoveLeftover(options->record);
     if (options->headless) return runner::RunHeadless(*options, *paths);
     return RunWindowed(*options, *paths, argc, argv);
 }

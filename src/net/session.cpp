@@ -465,6 +465,9 @@ void Session::HandleWelcome(const Welcome& w) {
 }
 
 void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t stage) {
+    // The joiner names the host as it was asked to; the host knows the joiner by its address.
+    partner_ = o_.hosting ? (link_ ? link_->PartnerAddress() : std::string())
+                          : o_.address.host + ":" + std::to_string(o_.address.port);
     files_ = std::make_unique<Files>(*o_.disk, settingsText, levels_);
     maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
@@ -814,7 +817,10 @@ Stats Session::GetStats() const {
 
 std::optional<replay::Replay> Session::Recording() const {
     if (!recorder_ || !recorder_->Begun()) return std::nullopt;
-    return recorder_->Whole();
+    replay::Replay r = recorder_->Whole();
+    r.header.side = o_.hosting ? replay::Side::Host : replay::Side::Joiner;
+    r.header.partner = partner_;
+    return r;
 }
 
 }  // namespace net

@@ -218,6 +218,7 @@ class Session {
     std::string turnedAwayBuild_;
     std::optional<Clock::time_point> busySince_, retryAt_;
     std::vector<uint8_t> levels_;  // the level records both games play from
+    std::string partner_;          // the other machine's address, for the replay
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
         lastTickAt_;
     bool waited_ = false;  // the tick now due had to wait for the other machine's input

@@ -107,6 +107,9 @@ void WriteHeadFields(Writer& w, const Header& h) {
     w.Unsigned(uint64_t(h.ticks));
     w.Signed(h.scores[0]);
     w.Signed(h.scores[1]);
+    if (h.formatVersion < 4) return;
+    w.Byte(uint8_t(h.side));
+    if (h.side != Side::Local) w.Text(h.partner.substr(0, kMaxPartnerBytes));
 }
 
 void ReadHeadFields(Reader& r, Header& h) {
@@ -134,6 +137,29 @@ void ReadHeadFields(Reader& r, Header& h) {
     h.ticks = int64_t(ticks);
     h.scores[0] = r.Int32("the header");
     h.scores[1] = r.Int32("the header");
+    if (h.formatVersion < 4) return;
+    const uint8_t side = r.Byte("the header");
+    if (side > uint8_t(Side::Joiner)) r.Fail("the header names an unknown side of a network game");
+    h.side = Side(side);
+    if (h.side != Side::Local) h.partner = r.Text(kMaxPartnerBytes, "the partner's address");
+}
+
+// How many level records the bits mark as read.
+size_t RecordsRead(const std::vector<uint8_t>& read) {
+    size_t n = 0;
+    for (uint8_t byte : read) n += size_t(std::popcount(byte));
+    return n;
+}
+
+void ReadLevelRecords(Reader& r, Header& h) {
+    const auto records = r.Bytes(kMaxLevelRecords * kLevelRecordBytes, "the level records");
+    h.levelRecords.assign(records.begin(), records.end());
+    // A bit past the last record would mark one the file never had.
+    const uint64_t n = h.data[kLevelData].size;
+    if (r.Ok() && n % 8 && !h.levelsRead.empty() && h.levelsRead.back() >> (n % 8))
+        r.Fail("the level records read do not fit the level file");
+    if (r.Ok() && h.levelRecords.size() != RecordsRead(h.levelsRead) * kLevelRecordBytes)
+        r.Fail("the level records do not match the records read");
 }
 
 // Magic and format version; an empty answer when they fit.
@@ -142,13 +168,14 @@ std::string CheckFormat(std::span<const uint8_t> bytes) {
         return "this is not a Kordavel replay";
     if (bytes.size() < sizeof kMagic + 2) return "the file ends inside the header (truncated?)";
     const unsigned version = bytes[8] | unsigned(bytes[9]) << 8;
-    if (version < kFormatVersion)
+    const std::string plays =
+        std::to_string(kOldestFormat) + " to " + std::to_string(kFormatVersion) + " only";
+    if (version < kOldestFormat)
         return "the replay is of format " + std::to_string(version) +
-               ", written by an older Kordavel; this program plays format " +
-               std::to_string(kFormatVersion) + " only";
-    if (version != kFormatVersion)
-        return "the replay is of format " + std::to_string(version) + "; this program plays format " +
-               std::to_string(kFormatVersion) + " only";
+               ", written by an older Kordavel; this program plays formats " + plays;
+    if (version > kFormatVersion)
+        return "the replay is of format " + std::to_string(version) +
+               "; this program plays formats " + plays;
     return {};
 }
 
@@ -226,7 +253,8 @@ bool EventReader::Next(Event& e) {
         switch (kind) {
             case Event::Ticks:
                 e.a = int64_t(r.Unsigned(what));
-                if (r.Ok() && (e.a == 0 || e.a > kMaxTicks)) r.Fail("a run of ticks is empty or too long");
+                if (r.Ok() && (e.a == 0 || e.a > kMaxTicks))
+                    r.Fail("a run of ticks is empty or too long");
                 break;
             case Event::Input:
                 e.a = int64_t(r.Unsigned(what));
@@ -238,7 +266,8 @@ bool EventReader::Next(Event& e) {
                 break;
             case Event::Menu:
                 e.a = int64_t(r.Unsigned(what));
-                if (uint64_t(e.a) >= kMenuItems.size()) r.Fail("the stream names an unknown menu item");
+                if (uint64_t(e.a) >= kMenuItems.size())
+                    r.Fail("the stream names an unknown menu item");
                 break;
             case Event::Settings:
                 e.settings = ReadSettings(r);
@@ -280,6 +309,7 @@ std::vector<uint8_t> Encode(const Replay& replay) {
     w.out.assign(std::begin(kMagic), std::end(kMagic));
     w.Fixed(h.formatVersion, 2);
     WriteHeadFields(w, h);
+    if (h.formatVersion >= 4) w.Bytes(h.levelRecords);
     w.Byte(h.from ? 1 : 0);
     if (h.from) {
         w.Bytes(h.from->game);
@@ -296,6 +326,7 @@ std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
     if (!CheckFormat(bytes).empty()) return std::nullopt;
     Reader r(bytes.subspan(sizeof kMagic + 2));
     Header h;
+    h.formatVersion = uint16_t(bytes[8] | bytes[9] << 8);
     ReadHeadFields(r, h);
     if (!r.Ok()) return std::nullopt;
     return h;
@@ -322,7 +353,9 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
     Reader r(body);
     Replay replay;
     Header& h = replay.header;
+    h.formatVersion = uint16_t(bytes[8] | bytes[9] << 8);
     ReadHeadFields(r, h);
+    if (h.formatVersion >= 4) ReadLevelRecords(r, h);
     const uint8_t from = r.Byte("the header");
     if (from > 1) r.Fail("the header's start is unknown");
     if (r.Ok() && from) {
@@ -355,7 +388,8 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
     }
     const size_t end = events.Position();
     if (end >= rest.size() || rest[end] != kEnd) return fail("the stream has no end (truncated?)");
-    if (ran != h.ticks) return fail("the stream ends before the ticks its header counts (truncated?)");
+    if (ran != h.ticks)
+        return fail("the stream ends before the ticks its header counts (truncated?)");
     if (end + 1 != rest.size()) return fail("there are bytes after the end of the stream");
     replay.stream.assign(rest.begin(), rest.begin() + long(end));
     result.replay = std::move(replay);
@@ -410,6 +444,13 @@ uint64_t WideHash(std::span<const uint8_t> bytes, uint64_t hash) {
     uint64_t h = Mix(lane[0], uint64_t(bytes.size()));
     for (int k = 1; k < 4; ++k) h = Mix(h, lane[k]);
     return Avalanche(h);
+}
+
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c < ' ' || c > '~') c = '?';
+    return out;
 }
 
 uint32_t Crc32(std::span<const uint8_t> bytes) {

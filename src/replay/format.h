@@ -13,7 +13,10 @@
 
 namespace replay {
 
-constexpr uint16_t kFormatVersion = 3;
+constexpr uint16_t kFormatVersion = 4;
+// Files of format 3 name the level records they read by a hash and play on the level file of
+// the machine that plays them; they are still played that way.
+constexpr uint16_t kOldestFormat = 3;
 constexpr size_t kMaxFileBytes = 64u << 20;
 constexpr uint8_t kNoMode = 0xFF;  // the stream holds no game (title and demo only)
 // A day and a few hours of play: longer is no game, and would keep a viewer busy for hours.
@@ -62,18 +65,27 @@ struct StartState {
     uint32_t clock = 0;
 };
 
+// Which side of a network game recorded the file; a local game is neither.
+enum class Side : uint8_t { Local = 0, Host = 1, Joiner = 2 };
+constexpr size_t kMaxPartnerBytes = 64;
+
 struct Header {
     uint16_t formatVersion = kFormatVersion;
     std::string build;
     int64_t startTime = 0;  // when the recording began: milliseconds since 1970 (UTC)
     std::array<DataFile, kDataFiles.size()> data{};
     std::vector<uint8_t> levelsRead;  // one bit a level record, low bit first: the game read it
+    // From format 4: the records read, kLevelRecordBytes each, in the order of their bits. The
+    // game is played from these, not from the level file of the machine that plays it.
+    std::vector<uint8_t> levelRecords;
     PlaySettings start;               // in force when the first tick ran
     DialogState dialogs;              // what the dialogs held then
     uint8_t mode = kNoMode;           // the game this file was kept for
     int32_t stage = 0;                // its starting stage
     int64_t ticks = 0;                // ticks in the stream
     std::array<int32_t, 2> scores{};  // the players' scores at the end
+    Side side = Side::Local;          // from format 4
+    std::string partner;              // a network game's other machine, "HOST:PORT"
     std::optional<StartState> from;   // none: the stream starts at the program's start
 };
 
@@ -156,5 +168,8 @@ uint64_t Fnv1a(std::span<const uint8_t> bytes, uint64_t hash = 14695981039346656
 // takes a byte a step, each waiting for the one before, which is a tenth as fast.
 uint64_t WideHash(std::span<const uint8_t> bytes, uint64_t hash = 14695981039346656037ull);
 uint32_t Crc32(std::span<const uint8_t> bytes);
+
+// Text from a file, fit to show: every byte outside printable ASCII becomes '?'.
+std::string Printable(std::string_view text);
 
 }  // namespace replay

@@ -20,18 +20,33 @@ namespace {
 std::optional<std::vector<uint8_t>> ReadData(kdv::FileSystem& disk, size_t index, const Header& h) {
     const char* path = kDataFiles[index];
     const DataFile& want = h.data[index];
-    const auto size = disk.Size(path);
-    if (!size) return std::nullopt;
     if (index != kLevelData) {
+        const auto size = disk.Size(path);
+        if (!size) return std::nullopt;
         if (*size != want.size) return std::nullopt;
         auto bytes = disk.Read(path, 0, size_t(want.size));
         if (!bytes || bytes->size() != want.size || Fnv1a(*bytes) != want.hash) return std::nullopt;
         return bytes;
     }
+    if (h.formatVersion >= 4) {
+        // The records the game read came with the replay; those it never read are blank, and
+        // the machine's own level file plays no part.
+        std::vector<uint8_t> bytes(size_t(want.size * kLevelRecordBytes));
+        auto from = h.levelRecords.begin();
+        for (size_t i = 0; i < size_t(want.size); ++i)
+            if (h.levelsRead[i / 8] >> (i % 8) & 1) {
+                if (h.levelRecords.end() - from < long(kLevelRecordBytes)) return std::nullopt;
+                std::copy(from, from + long(kLevelRecordBytes),
+                          bytes.begin() + long(i * kLevelRecordBytes));
+                from += long(kLevelRecordBytes);
+            }
+        return bytes;
+    }
     // Records added or changed since, and stray bytes after the last record, change nothing
     // the game read.
     const uint64_t length = want.size * kLevelRecordBytes;
-    if (*size < length) return std::nullopt;
+    const auto size = disk.Size(path);
+    if (!size || *size < length) return std::nullopt;
     auto bytes = disk.Read(path, 0, size_t(length));
     if (!bytes || bytes->size() != length) return std::nullopt;
     std::vector<uint64_t> hashes(size_t(want.size));
@@ -107,10 +122,16 @@ bool SaveReplay(const std::string& path, const Replay& replay, std::string& erro
     return true;
 }
 
+void RemoveLeftover(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path + ".part", ec);
+}
+
 std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& disk) {
     const Header& h = replay.header;
+    // The build comes from the file: a control byte in it must not reach a terminal.
     if (h.build != BuildIdentity())
-        return "the replay was recorded by Kordavel build " + h.build +
+        return "the replay was recorded by Kordavel build " + Printable(h.build) +
                " and this is Kordavel build " + BuildIdentity() +
                "; it would not play the same game";
     for (size_t i = 0; i < kDataFiles.size(); ++i)

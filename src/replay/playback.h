@@ -22,6 +22,10 @@ namespace replay {
 std::optional<Replay> LoadReplay(const std::string& path, std::string& error);
 // Writes a replay file (through a temporary, so a crash never leaves half a file).
 bool SaveReplay(const std::string& path, const Replay& replay, std::string& error);
+// Deletes the temporary that a SaveReplay to path killed before its rename left behind: a run
+// that is to write path calls it at its start, so that the leftover goes even if this run is
+// killed too.
+void RemoveLeftover(const std::string& path);
 
 // Why the replay cannot be played here (another build, other data files), or nothing.
 std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& disk);

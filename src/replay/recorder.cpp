@@ -89,7 +89,7 @@ struct Recorder::Track {
     Header header;
     std::vector<uint8_t> stream;
     int64_t sinceCheckpoint = 0;
-    std::vector<uint64_t> levelHashes;  // of the records read, by record
+    std::vector<std::vector<uint8_t>> levels;  // the records read, by record (empty: unread)
 };
 
 // The device as it is; at the input poll of each tick the states of the bindings are noted.
@@ -218,8 +218,8 @@ kdv::Services Recorder::Wrap(const kdv::Services& real) {
         whole_ = std::make_unique<Track>();
         if (files_) {
             whole_->header.data[kLevelData].size = files_->Records();
-            whole_->levelHashes.resize(whole_->header.data[kLevelData].size);
-            whole_->header.levelsRead.resize((whole_->levelHashes.size() + 7) / 8);
+            whole_->levels.resize(whole_->header.data[kLevelData].size);
+            whole_->header.levelsRead.resize((whole_->levels.size() + 7) / 8);
         }
     }
     return wrapped;
@@ -234,8 +234,8 @@ Recorder::Track Recorder::NewTrack(const kdv::Game& game) const {
     h.start = settings_;
     h.dialogs = dialogs_;
     h.data[kLevelData] = {files_ ? files_->Records() : 0, 0};
-    t.levelHashes.resize(h.data[kLevelData].size);
-    h.levelsRead.resize((t.levelHashes.size() + 7) / 8);
+    t.levels.resize(h.data[kLevelData].size);
+    h.levelsRead.resize((t.levels.size() + 7) / 8);
     h.scores = {game.players[0].score, game.players[1].score};
     return t;
 }
@@ -257,7 +257,7 @@ void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
         Track t = NewTrack(game);
         t.header.data[kLevelData] = whole_->header.data[kLevelData];
         t.header.levelsRead = std::move(whole_->header.levelsRead);
-        t.levelHashes = std::move(whole_->levelHashes);
+        t.levels = std::move(whole_->levels);
         t.stream = std::move(whole_->stream);
         *whole_ = std::move(t);
     }
@@ -312,7 +312,7 @@ void Recorder::ReadLevels(uint64_t offset, const std::vector<uint8_t>& bytes) {
     const uint64_t last = (offset + bytes.size() - 1) / kLevelRecordBytes;
     for (Track* t : {whole_.get(), current_.get()}) {
         if (!t) continue;
-        const uint64_t records = t->levelHashes.size();
+        const uint64_t records = t->levels.size();
         for (uint64_t i = first; i <= last && i < records; ++i) {
             uint8_t& byte = t->header.levelsRead[size_t(i / 8)];
             if (byte >> (i % 8) & 1) continue;
@@ -323,8 +323,8 @@ void Recorder::ReadLevels(uint64_t offset, const std::vector<uint8_t>& bytes) {
                                bytes.begin() + long(at - offset + kLevelRecordBytes));
             else
                 record = files_->Record(i);
-            if (!record) continue;
-            t->levelHashes[size_t(i)] = Fnv1a(*record);
+            if (!record || record->size() != kLevelRecordBytes) continue;
+            t->levels[size_t(i)] = std::move(*record);
             byte = uint8_t(byte | 1u << (i % 8));
         }
     }
@@ -473,8 +473,15 @@ Replay Recorder::Cut(const Track& track, std::optional<uint64_t> lastHash) const
         e.hash = lastHash ? *lastHash : CheckpointHash(*game_);
         AppendEvent(r.stream, e);
     }
-    DataFile& levels = r.header.data[kLevelData];
-    levels.hash = LevelsHash(track.levelHashes, r.header.levelsRead);
+    // The records travel with the replay; their hash lets the file be written as format 3 too.
+    std::vector<uint64_t> hashes(track.levels.size());
+    for (size_t i = 0; i < track.levels.size(); ++i) {
+        if (track.levels[i].empty()) continue;
+        hashes[i] = Fnv1a(track.levels[i]);
+        r.header.levelRecords.insert(r.header.levelRecords.end(), track.levels[i].begin(),
+                                     track.levels[i].end());
+    }
+    r.header.data[kLevelData].hash = LevelsHash(hashes, r.header.levelsRead);
     return r;
 }
 

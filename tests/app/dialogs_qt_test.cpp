@@ -21,6 +21,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -498,6 +499,13 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
 // settings only (the host's player 2 has no gamepad binding): player 2's gun fires in the host's
 // game, and the window is back at its title once the host's game is over.
 TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
+    // A window given no replay folder keeps no replay, least of all where the test runs.
+    auto keptHere = [] {
+        return std::count_if(fs::directory_iterator("."), {}, [](const fs::directory_entry& e) {
+            return replay::IsGameFileName(e.path().filename().string());
+        });
+    };
+    const auto keptBefore = keptHere();
     Window w;
     SDL_InitSubSystem(SDL_INIT_JOYSTICK);
     const int pad = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 2, 12, 1);
@@ -547,6 +555,7 @@ TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
     EXPECT_GT(fired, 0) << "player 2's bullet never flew in the host's game";
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
     EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(*app::CaptionFor("NetOver", 0))});
+    EXPECT_EQ(keptHere(), keptBefore);
 }
 
 // F10 opens File in a window too; File -> Controls lists both players' bindings as they are now,
@@ -622,15 +631,36 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     ASSERT_FALSE(
         replay::SaveGame(folder, games[1], std::chrono::system_clock::now(), error).empty())
         << error;
+    // A joiner's network game that ended yesterday on stage 10, and a renamed file of stage 9.
+    replay::Replay joined = games[0], renamed = games[0];
+    joined.header.side = replay::Side::Joiner;
+    joined.header.partner = "host.example:7510";
+    joined.header.stage = 10;
+    const fs::path joinedPath = replay::SaveGame(
+        folder, joined, std::chrono::system_clock::now() - std::chrono::hours(24), error);
+    renamed.header.stage = 9;
+    renamed.header.startTime -= 3'600'000;  // an hour before the others: it sorts between
+    ASSERT_TRUE(replay::SaveReplay((folder / "keep-9.kdr").string(), renamed, error)) << error;
     bool listed = false;
     Later([&] {
         auto* list = w.form->findChild<app::ReplayList*>("ReplayList");
         ASSERT_TRUE(list);
         listed = true;
         QTreeWidget& table = list->Table();
-        EXPECT_EQ(table.columnCount(), 5);
-        EXPECT_EQ(table.topLevelItemCount(), 2);
-        if (table.topLevelItemCount() != 2) return list->reject();
+        EXPECT_EQ(table.columnCount(), 6);
+        EXPECT_EQ(table.topLevelItemCount(), 4);
+        if (table.topLevelItemCount() != 4) return list->reject();
+        // Oldest last, by the time its name gives: the joiner's game of yesterday.
+        const QTreeWidgetItem* oldest = table.topLevelItem(3);
+        EXPECT_EQ(oldest->text(5), "Joiner, host.example:7510");
+        EXPECT_EQ(oldest->text(0),
+                  app::NameTime(joinedPath.filename().string())->toString("yyyy-MM-dd hh:mm:ss"));
+        // Stages sort as numbers: 1, 1, 9, 10 (as text, 10 would come before 9).
+        table.sortByColumn(2, Qt::AscendingOrder);
+        QStringList stages;
+        for (int i = 0; i < 4; ++i) stages << table.topLevelItem(i)->text(2);
+        EXPECT_EQ(stages, QStringList({"1", "1", "9", "10"}));
+        table.sortByColumn(0, Qt::DescendingOrder);
         const QTreeWidgetItem* newest = table.topLevelItem(0);
         const replay::Header& h = games[1].header;
         EXPECT_EQ(newest->text(1), "Two players");
@@ -639,7 +669,7 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
         EXPECT_EQ(newest->text(4), QString("%1 : %2").arg(h.scores[0]).arg(h.scores[1]));
         EXPECT_EQ(table.topLevelItem(1)->text(1), "One player");
         const QFontMetrics metrics(table.font());
-        for (int c = 0; c < 5; ++c)
+        for (int c = 0; c < 6; ++c)
             EXPECT_GE(table.columnWidth(c), metrics.horizontalAdvance(newest->text(c))) << c;
         EXPECT_TRUE(list->findChild<QPushButton*>("OtherFile"));
         table.setCurrentItem(table.topLevelItem(1));
@@ -652,6 +682,21 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
               " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+}
+
+// With no replays kept yet, the list says so in the player's language and offers no Ok; another
+// file can still be opened.
+TEST(Dialogs, AnEmptyReplayListSaysSoAndOffersNoOk) {
+    App();
+    for (int language : {0, 1}) {
+        app::ReplayList list(nullptr, fs::temp_directory_path() / "kordavel-no-replays", language);
+        auto* none = list.findChild<QLabel*>("NoReplays");
+        ASSERT_TRUE(none);
+        EXPECT_EQ(none->text().toStdString(), app::UiText("No replays yet.", language));
+        EXPECT_FALSE(
+            list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
+        EXPECT_TRUE(list.findChild<QPushButton*>("OtherFile")->isEnabled());
+    }
 }
 
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as

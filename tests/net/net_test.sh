@@ -32,11 +32,12 @@ script() {
     }' | sort -n -s -k1,1
 }
 
-# play NAME HOST_ARGS JOIN_PORT [JOIN_ROOT]: one game; leaves NAME.host/.join outputs and replays.
+# play NAME HOST_ARGS JOIN_PORT [JOIN_ROOT [HOST_ROOT]]: one game; leaves NAME.host/.join outputs
+# and replays.
 play() {
-    local name=$1 hostArgs=$2 joinPort=$3 joinRoot=${4:-$root}
+    local name=$1 hostArgs=$2 joinPort=$3 joinRoot=${4:-$root} hostRoot=${5:-$root}
     # shellcheck disable=SC2086
-    "$kordavel" --headless --root "$root" $hostArgs --script "$work/p1.txt" \
+    "$kordavel" --headless --root "$hostRoot" $hostArgs --script "$work/p1.txt" \
         --record "$work/$name.host.kdr" >"$work/$name.host" 2>&1 &
     local hostPid=$!
     sleep 0.3
@@ -204,6 +205,19 @@ for case in "$@"; do
             grep -q "\"tick\": $t," "$work/home-$t.json" || fail "home: the dump of tick $t was taken at $(grep -o '"tick": [0-9]*' "$work/home-$t.json")"
         done
         [ "$bullets" = "0 1 " ] || fail "home: player 2's bullet before and after the joiner's gamepad button: $bullets"
+        ;;
+    edited)
+        # The host plays a stage its editor added (its level file is its own); the joiner has
+        # the stock level file, where both replays play to the game's hash.
+        edit="$work/edit"
+        mkdir -p "$edit" && cp -r "$root/data" "$edit/data"
+        printf '10 menu MLevelEditor\n20 key 39 down\n21 key 13 down\n30 key 27 down\n' >"$work/edit.txt"
+        "$kordavel" --headless --root "$edit" --ticks 40 --script "$work/edit.txt" >"$work/edit.out" 2>&1 ||
+            fail "edited: the editor's save: $(cat "$work/edit.out")"
+        gameTicks=300
+        stage=$(($(stat -c %s "$edit/data/lswap.dat") / 176 - 1))
+        play edited "--host 127.0.0.1:$port --mode two --stage $stage --ticks $gameTicks" "$port" "$root" "$edit"
+        check edited
         ;;
     leave)
         # The joiner leaves in the middle: both games end on the same tick and state, and both

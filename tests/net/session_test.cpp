@@ -103,6 +103,11 @@ TEST(NetSession, BothReplaysPlayTheGameBothMachinesPlayed) {
         auto recording = side->session->Recording();
         ASSERT_TRUE(recording);
         EXPECT_EQ(recording->header.mode, 3);
+        // Marked with its side and the other machine: the host as asked for, the joiner as seen.
+        const bool joined = side == &joiner;
+        EXPECT_EQ(recording->header.side, joined ? replay::Side::Joiner : replay::Side::Host);
+        EXPECT_EQ(recording->header.partner == "127.0.0.1:" + std::to_string(port), joined);
+        EXPECT_EQ(recording->header.partner.rfind("127.0.0.1:", 0), 0u);
         EXPECT_FALSE(replay::CheckReplay(*recording, side->files));
         adapters::VirtualWindow window;
         kdv::Services outer;

@@ -88,6 +88,7 @@ replay::Replay Sample() {
     r.header.stage = 7;
     r.header.ticks = 1000;
     r.header.scores = {1200, 300};
+    for (int k = 0; k < 3 * 176; ++k) r.header.levelRecords.push_back(uint8_t(k * 7));
     for (const Event& e : SampleEvents()) replay::AppendEvent(r.stream, e);
     return r;
 }
@@ -150,6 +151,7 @@ TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     EXPECT_EQ(d.header.data[1].size, 36u);
     EXPECT_EQ(d.header.data[1].hash, r.header.data[1].hash);
     EXPECT_EQ(d.header.levelsRead, r.header.levelsRead);
+    EXPECT_EQ(d.header.levelRecords, r.header.levelRecords);
     EXPECT_TRUE(d.header.start == r.header.start);
     EXPECT_TRUE(d.header.dialogs == r.header.dialogs);
     EXPECT_EQ(d.header.mode, 2);
@@ -336,11 +338,13 @@ TEST(ReplayChecks, AReplayOfAnotherBuildIsRefusedNamingBoth) {
     testkit::Rig rig;
     rig.InstallStandardData(4);
     replay::Replay r = Sample();
-    r.header.build = "0.1.0+0000000000000000";
+    // The file's bytes are shown printable only: an escape sequence never reaches a terminal.
+    r.header.build = "0.1.0+00000000\x1b]2;pwned\x07\x9b";
     const auto why = replay::CheckReplay(r, rig.files);
     ASSERT_TRUE(why);
-    EXPECT_NE(why->find("0.1.0+0000000000000000"), std::string::npos) << *why;
+    EXPECT_NE(why->find("0.1.0+00000000?]2;pwned??"), std::string::npos) << *why;
     EXPECT_NE(why->find(replay::BuildIdentity()), std::string::npos) << *why;
+    for (char c : *why) EXPECT_TRUE(c >= ' ' && c <= '~') << int(c);
 }
 
 namespace {
@@ -592,8 +596,21 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
     poke(176 * 30 + 5);  // stage 30: never played
     ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &second), 0);
     EXPECT_EQ(first, second);
-    poke(176 * 2 + 5);  // stage 2, which the level selection started
-    EXPECT_EQ(RunProgram(r + "--replay " + file + " --verify", nullptr, &err), 4);
+    // The records the game read travel with the replay: a change to stage 2, which the level
+    // selection started, changes nothing either. The same game written as format 3 carries none:
+    // it plays on this machine's level file, and is refused once a record it read differs.
+    const std::string old = (root / "format3.kdr").string();
+    std::string error;
+    auto data = replay::LoadReplay(file, error);
+    ASSERT_TRUE(data) << error;
+    data->header.formatVersion = 3;
+    ASSERT_TRUE(replay::SaveReplay(old, *data, error)) << error;
+    for (int changed : {0, 1}) {
+        if (changed) poke(176 * 2 + 5);
+        ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &second), 0);
+        EXPECT_EQ(first, second);
+    }
+    EXPECT_EQ(RunProgram(r + "--replay " + old + " --verify", nullptr, &err), 4);
     EXPECT_NE(err.find("data/lswap.dat"), std::string::npos) << err;
     poke(176 * 2 + 5);
 
@@ -639,6 +656,35 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
         RunProgram(r + "--replay " + (root / "none.kdr").string() + " --verify", nullptr, &err), 4);
     fs::remove_all(root);
 }
+// A game on a stage the editor added in an earlier run plays back where the level file lacks
+// that stage: the records it read came with its replay. And a FILE.part that a killed --record
+// left is deleted by the next run given that FILE as it starts, even when it is killed too.
+TEST(ReplayProgram, AGameOnAnEditorStagePlaysWhereThatStageIsMissing) {
+    const fs::path root = TempDir("editor"), stock = fs::path(KORDAVEL_ROOT) / "data/lswap.dat";
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data");
+    const std::string r = "--root " + root.string() + " ", file = (root / "game.kdr").string();
+    std::ofstream(root / "edit.txt") << "10 menu MLevelEditor\n20 key 39 down\n21 key 13 down\n"
+                                        "30 key 27 down\n";
+    ASSERT_EQ(RunProgram(r + "--headless --ticks 40 --script " + (root / "edit.txt").string()), 0);
+    const auto stage = fs::file_size(root / "data/lswap.dat") / replay::kLevelRecordBytes - 1;
+    ASSERT_EQ(stage * replay::kLevelRecordBytes, fs::file_size(stock));  // the stock file's end
+    std::ofstream(root / "play.txt")
+        << "5 select " << stage << " 0\n30 key 32 down\n80 key 38 down\n";
+    ASSERT_EQ(RunProgram(r + "--headless --ticks 400 --script " + (root / "play.txt").string() +
+                         " --record " + file),
+              0);
+    std::string edited, played, err;
+    ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &edited), 0);
+    fs::copy_file(stock, root / "data/lswap.dat", fs::copy_options::overwrite_existing);
+    EXPECT_EQ(RunProgram(r + "--replay " + file + " --verify", &played, &err), 0) << err;
+    EXPECT_EQ(played, edited);
+
+    std::ofstream(file + ".part") << "half a replay";
+    RunProgram(r + "--headless --ticks 300000000 --record " + file + " & sleep 1; kill -9 $!");
+    EXPECT_FALSE(fs::exists(file + ".part"));
+    fs::remove_all(root);
+}
+
 // A kept game's start state is checked against what the game can be in: a crafted file that
 // puts a tank off the screen, or counts past the game's own, is refused by the program, which
 // names what is wrong, where an honest one plays.

@@ -142,7 +142,9 @@ std::string NetworkGame::Finish() {
     // Let the goodbye reach the other machine.
     for (int i = 0; i < 10; ++i) session_->Poll(5);
     std::string error;
-    if (auto recording = session_->Recording()) {
+    // A window given no replay folder keeps no replays (it would write where it was started).
+    auto recording = replayFolder_.empty() ? std::nullopt : session_->Recording();
+    if (recording) {
         if (replay::SaveGame(replayFolder_, *recording, std::chrono::system_clock::now(), error)
                 .empty())
             std::cerr << "kordavel: the replay was not saved: " << error << "\n";

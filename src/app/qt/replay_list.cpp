@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -17,6 +18,21 @@ namespace app {
 namespace {
 
 constexpr int kTickMs = 13;
+constexpr int kSortKey = Qt::UserRole + 1;
+enum Column { kDate, kMode, kStage, kLength, kScores, kNetwork, kColumns };
+
+// Sorts by the value behind each cell (a time, a number), not by its text; equal values keep
+// the files in the order of their names.
+class Row : public QTreeWidgetItem {
+  public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant a = data(column, kSortKey), b = other.data(column, kSortKey);
+        if (a != b) return QVariant::compare(a, b) == QPartialOrdering::Less;
+        return data(kDate, Qt::UserRole).toString() < other.data(kDate, Qt::UserRole).toString();
+    }
+};
 
 QString Ui(const char* english, int language) {
     return QString::fromStdString(UiText(english, language));
@@ -35,14 +51,31 @@ QString ModeText(uint8_t mode, int language) {
     }
 }
 
+QString NetworkText(const replay::Header& h, int language) {
+    if (h.side == replay::Side::Local) return {};
+    const char* side = h.side == replay::Side::Host ? "Host" : "Joiner";
+    // The address comes from the file: only printable characters are shown.
+    return Ui(side, language) + ", " + QString::fromStdString(replay::Printable(h.partner));
+}
+
 }  // namespace
+
+std::optional<QDateTime> NameTime(const std::string& name) {
+    // game-YYYYMMDD-HHMMSS-NN-...: the local time the game ended.
+    if (!replay::IsGameFileName(name) || name.size() < 20 || name[13] != '-') return std::nullopt;
+    const QDateTime t =
+        QDateTime::fromString(QString::fromStdString(name.substr(5, 15)), "yyyyMMdd-HHmmss");
+    if (!t.isValid()) return std::nullopt;
+    return t;
+}
 
 std::string LengthText(int64_t ticks) {
     const int64_t seconds = ticks * kTickMs / 1000;
     char text[32];
     if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+        std::snprintf(
+            text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     else
         std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
                       static_cast<long long>(seconds % 60));
@@ -52,8 +85,8 @@ std::string LengthText(int64_t ticks) {
 ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int language)
     : QDialog(parent), folder_(folder), language_(language) {
     setObjectName("ReplayList");
-    const QString title = QString::fromStdString(
-        CaptionFor("MWatchReplay", language).value_or("Watch Replay"));
+    const QString title =
+        QString::fromStdString(CaptionFor("MWatchReplay", language).value_or("Watch Replay"));
     setWindowTitle(title.endsWith(QChar(0x2026)) ? title.chopped(1) : title);
     setModal(true);
     auto* layout = new QVBoxLayout(this);
@@ -61,32 +94,57 @@ ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int
     table_->setObjectName("Replays");
     table_->setRootIsDecorated(false);
     table_->setUniformRowHeights(true);
-    table_->setColumnCount(5);
+    table_->setColumnCount(kColumns);
     table_->setHeaderLabels({Ui("Date", language), Ui("Mode", language), Ui("Stage", language),
-                             Ui("Length", language), Ui("Scores", language)});
+                             Ui("Length", language), Ui("Scores", language),
+                             Ui("Network", language)});
     table_->header()->setStretchLastSection(false);
     table_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->setTextElideMode(Qt::ElideNone);
     for (const replay::KeptGame& game : replay::ListGames(folder)) {
         const replay::Header& h = game.header;
-        auto* item = new QTreeWidgetItem(table_);
-        item->setText(0, QDateTime::fromMSecsSinceEpoch(h.startTime).toString("yyyy-MM-dd hh:mm:ss"));
-        item->setText(1, ModeText(h.mode, language));
-        item->setText(2, h.mode == replay::kNoMode ? QString() : QString::number(h.stage));
-        item->setText(3, QString::fromStdString(LengthText(h.ticks)));
+        auto* item = new Row(table_);
+        // The time the file is named by, so that the list and the folder agree; a file the
+        // player renamed shows when its game began.
+        const QDateTime when = NameTime(game.path.filename().string())
+                                   .value_or(QDateTime::fromMSecsSinceEpoch(h.startTime));
+        item->setText(kDate, when.toString("yyyy-MM-dd hh:mm:ss"));
+        item->setData(kDate, kSortKey, when.toMSecsSinceEpoch());
+        item->setText(kMode, ModeText(h.mode, language));
+        item->setData(kMode, kSortKey, int(h.mode));
+        item->setText(kStage, h.mode == replay::kNoMode ? QString() : QString::number(h.stage));
+        item->setData(kStage, kSortKey, h.mode == replay::kNoMode ? -1 : h.stage);
+        item->setText(kLength, QString::fromStdString(LengthText(h.ticks)));
+        item->setData(kLength, kSortKey, qint64(h.ticks));
         QString scores = QString::number(h.scores[0]);
         if (h.mode == kdv::gmTwoPlayers || h.mode == kdv::gmDuel)
             scores += QString(" : %1").arg(h.scores[1]);
-        item->setText(4, scores);
-        for (int c = 2; c <= 4; ++c) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
-        item->setToolTip(0, QString::fromStdString(game.path.filename().string()));
-        item->setData(0, Qt::UserRole, QString::fromStdString(game.path.string()));
+        item->setText(kScores, scores);
+        item->setData(kScores, kSortKey, qint64(h.scores[0]) + h.scores[1]);
+        item->setText(kNetwork, NetworkText(h, language));
+        item->setData(kNetwork, kSortKey, item->text(kNetwork));
+        for (int c = kStage; c <= kScores; ++c)
+            item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        item->setToolTip(kDate, QString::fromStdString(game.path.filename().string()));
+        item->setData(kDate, Qt::UserRole, QString::fromStdString(game.path.string()));
     }
+    table_->setSortingEnabled(true);
+    table_->sortByColumn(kDate, Qt::DescendingOrder);
     if (table_->topLevelItemCount() > 0) table_->setCurrentItem(table_->topLevelItem(0));
     table_->setMinimumWidth(560);
     connect(table_, &QTreeWidget::itemActivated, this, [this] { Choose(); });
     layout->addWidget(table_);
+    if (table_->topLevelItemCount() == 0) {
+        auto* none = new QLabel(Ui("No replays yet.", language), this);
+        none->setObjectName("NoReplays");
+        layout->addWidget(none);
+    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    // Ok needs a game to watch; Other File… stays for a file kept elsewhere.
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setEnabled(table_->currentItem() != nullptr);
+    connect(table_, &QTreeWidget::currentItemChanged, ok,
+            [ok](QTreeWidgetItem* current) { ok->setEnabled(current != nullptr); });
     auto* other = buttons->addButton(Ui("Other File…", language), QDialogButtonBox::ActionRole);
     other->setObjectName("OtherFile");
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { Choose(); });

@@ -1,8 +1,11 @@
 #pragma once
 // File -> Watch Replay: the kept games of the replay folder in columns (when, mode, stage,
-// length, the players' scores), newest first, and a button for any other file.
+// length, the players' scores, the side and partner of a network game), newest first, sorted by
+// any column, and a button for any other file.
+#include <QDateTime>
 #include <QDialog>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 class QTreeWidget;
@@ -29,5 +32,7 @@ class ReplayList : public QDialog {
 
 // "1:02:03" or "4:05": a replay's length in ticks of 13 ms.
 std::string LengthText(int64_t ticks);
+// The local time a kept game's file is named by ("game-YYYYMMDD-HHMMSS-..."), if it is so named.
+std::optional<QDateTime> NameTime(const std::string& name);
 
 }  // namespace app
