@@ -598,6 +598,22 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
     }
 }
 
+// F10 made a game key (the capture dialog takes it like any key) is that key in the game: the
+// menu stays shut and the game sees it, down and up.
+TEST(Menu, F10BoundAsAGameKeyReachesTheGame) {
+    Window w;
+    w.game->Settings.keys1[kdv::Fire] = 121;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w.form->DXDraw(), &press);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    EXPECT_EQ(w.game->LastKeyDown, 121);
+    EXPECT_TRUE(w.input.Keys().Live(121));
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w.form->DXDraw(), &release);
+    EXPECT_FALSE(w.input.Keys().Live(121));
+}
+
 // File -> Watch Replay lists the kept games of the window's own replay folder in columns, newest
 // first, with every text whole; Ok starts watching the chosen one.
 TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {

@@ -23,6 +23,7 @@
 #include "app/qt/replay_viewer.h"
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
+#include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 
@@ -302,8 +303,11 @@ void TForm1::KeyPress(const QKeyEvent& event) {
     const int code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
                                    event.nativeScanCode(), x11ScanCodes_);
     if (code == 0) return;
-    if (code == 121 && !(event.modifiers() & Qt::AltModifier)) {
-        // F10 opens the File menu, in a window as in full screen (where the bar is out of sight).
+    if (code == 121 && !(event.modifiers() & Qt::AltModifier) &&
+        !(game_ && kdv::KeyIsBound(game_->Settings, code))) {
+        // F10 opens the File menu, in a window as in full screen (where the bar is out of sight),
+        // unless a player has made it a game key: then it is that key, and the mouse opens the
+        // menu.
         ShowMenuBarInFullScreen(true);
         menuBar()->setActiveAction(fileMenu_->menuAction());
         return;
