@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -21,6 +24,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QTreeWidget>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +32,7 @@
 
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
+#include "app/paths.h"
 #include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
@@ -61,14 +66,17 @@ QApplication& App() {
 
 // The window on a copy of the shipped data, started and ticking.
 struct Window {
-    // With a recorder, the window records the game as it does for the player.
-    explicit Window(replay::Recorder* recorder = nullptr) {
+    // With a recorder, the window records the game as it does for the player. prepare changes
+    // the files under the root before the start.
+    explicit Window(replay::Recorder* recorder = nullptr,
+                    const std::function<void(const fs::path&)>& prepare = {}) {
         App();
         root = fs::temp_directory_path() / ("kordavel-qt-" + std::to_string(::getpid()));
         fs::remove_all(root);
         fs::create_directories(root);
         fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data", fs::copy_options::recursive);
         std::ofstream(root / "kordavel.ini") << "[Options]\nLanguage=0\n";
+        if (prepare) prepare(root);
         files = std::make_unique<adapters::DiskFiles>(root);
         form = std::make_unique<app::TForm1>(input);
         kdv::Services services;
@@ -668,6 +676,48 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
               " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
+}
+
+// The editor's Esc says over the title which stage the map became, until a game takes the
+// picture; Select Level marks the stages the editor added after the stock ones, and the one shown
+// when it is one of them.
+TEST(Overlay, TheEditorsSaveIsToldOverTheTitleAndSelectLevelMarksItsStages) {
+    Window w;
+    std::string error;
+    const auto paths = app::FindPaths(w.root, app::PathEnvironment{}, error);
+    ASSERT_TRUE(paths) << error;
+    const auto stock = app::StockLevelRecords(*paths);
+    ASSERT_TRUE(stock);
+    w.form->SetStockLevels(stock);
+    const int stage = w.game->LevelCount + 1;
+    ASSERT_GE(stage, *stock);
+    w.form->findChild<QAction*>("MLevelEditor")->trigger();
+    RunTicks(3);
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    RunTicks(3);
+    ASSERT_EQ(w.game->LevelCount, stage);
+    const std::string told = *app::CaptionFor("OverlayLevelSaved", 0) + " " + std::to_string(stage);
+    EXPECT_EQ(w.form->OverlayLines(), std::vector<std::string>{told});
+    for (int shown : {*stock - 1, stage}) {
+        w.game->SelectLevel.position = shown;
+        QString note;
+        bool visible = false;
+        Later([&] {
+            auto* select = w.form->findChild<app::TSelectForm*>("TSelectForm");
+            ASSERT_TRUE(select);
+            auto* label = w.Find<QLabel>(select, "OwnLevelsNote");
+            visible = label->isVisible();
+            note = label->text();
+            select->reject();
+        });
+        kdv::ClickMenu(*w.game, "MSelectLevel");
+        EXPECT_TRUE(visible);
+        EXPECT_TRUE(note.contains(QString::number(*stock))) << note.toStdString();
+        EXPECT_EQ(note.startsWith("★"), shown == stage) << note.toStdString();
+    }
+    w.form->findChild<QAction*>("MStart1Player")->trigger();
+    RunTicks(2);
+    EXPECT_TRUE(w.form->OverlayLines().empty());
 }
 
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as

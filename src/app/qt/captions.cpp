@@ -82,6 +82,7 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "закончится для обоих игроков.",
     "NetLeaving=Leaving the game…|Выход из игры…",
     "NetBusy=The host is busy; trying again…|Хозяин игры занят; повторная попытка…",
+    "OverlayLevelSaved=Saved as stage|Сохранён как уровень",
 });
 
 }  // namespace
@@ -206,6 +207,7 @@ constexpr Translation kUiTexts[] = {
     {"Other File…", "Другой файл…"},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"Paused", "Пауза"},
+    {"Made in the editor:", "Сделаны в редакторе:"},
     {"Yes", "Да"},
     {"No", "Нет"},
 };

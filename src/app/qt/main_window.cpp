@@ -86,6 +86,7 @@ void TForm1::MakeForms(int count) {
                 selectForm_ = new TSelectForm(this);
                 selectForm_->SetGame(game_);
                 selectForm_->SetRecorder(recorder_);
+                selectForm_->SetStockRecords(stockLevels_);
                 break;
         }
     }
@@ -407,12 +408,32 @@ void TForm1::FollowSession() {
         title_ = std::move(title);
     }
     std::vector<std::string> lines = session.Overlay();
+    if (savedStage_ && !other_) {
+        // Over the title only, and for a few seconds: a game started at once takes the picture.
+        const uint8_t state = game_->GameState;
+        if ((state == kdv::gsTitleScroll || state == kdv::gsTitleIdle) &&
+            std::chrono::steady_clock::now() < savedShownUntil_)
+            lines.push_back(CaptionFor("OverlayLevelSaved", game_->Settings.language).value_or("") +
+                            " " + std::to_string(savedStage_));
+        else
+            savedStage_ = 0;
+    }
     if (!notice_.empty()) lines.push_back(notice_);
     if (lines == overlay_) return;
     overlay_ = std::move(lines);
     QStringList shown;
     for (const std::string& line : overlay_) shown << QString::fromStdString(line);
     dxDraw_->SetOverlay(shown);
+}
+
+void TForm1::SetStockLevels(std::optional<int> records) {
+    stockLevels_ = records;
+    if (selectForm_) selectForm_->SetStockRecords(records);
+}
+
+void TForm1::LevelSaved(int stage) {
+    savedStage_ = stage;
+    savedShownUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(4);
 }
 
 void TForm1::Tell(const std::string& text) {

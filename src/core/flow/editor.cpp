@@ -68,6 +68,7 @@ void SaveEditedLevel(Game& game) {
     if (!files.Replace(kLevelFile, *data)) throw FileError(named + " cannot be written");
     // The new stage can be chosen at once (with any a second copy of the game added).
     game.LevelCount = CountLevels(game);
+    game.io.window->LevelSaved(int(records));
 }
 
 void EditorFrame(Game& game) {

@@ -146,6 +146,8 @@ class Window {
     virtual void ShowOptions() = 0;
     virtual void ShowAbout() = 0;
     virtual void ShowSelectLevel() = 0;
+    // The editor added its map to the level file as this stage. Play does not depend on it.
+    virtual void LevelSaved(int /*stage*/) {}
 };
 
 struct Services {
