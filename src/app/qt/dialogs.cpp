@@ -499,6 +499,7 @@ void TSelectForm::done(int result) {
 }
 
 void TSelectForm::SetLanguage(int language) {
+    setWindowTitle(QString::fromStdString(" " + UiText("Select Level", language)));
     note_->setText(QString::fromStdString(UiText("The level file holds no stage.", language)));
     ShowOwnLevels();
 }

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QTranslator>
 #include <chrono>
 
 #include "app/qt/about_form.h"
@@ -438,7 +439,7 @@ void TForm1::LevelSaved(int stage) {
 
 void TForm1::Tell(const std::string& text) {
     BetweenTicks([this, text] {
-        notice_ = text;
+        notice_ = MessageText(text, game_ ? game_->Settings.language : 0);
         FollowSession();
         Inform(text);
         notice_.clear();

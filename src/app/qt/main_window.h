@@ -20,6 +20,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QTranslator;
 
 namespace kdv {
 struct Game;
@@ -130,6 +131,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     void MakeForms(int count);
     // Captions the forms from Forms()[firstForm] on in the chosen language.
     void ScanApp(int firstForm = 0);
+    void FollowQtLanguage(int language);
     void FormActivate();
     void DXTimerTimer();
     void KeyPress(const class QKeyEvent& event);
@@ -182,6 +184,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     QAction* paletteType_ = nullptr;
     QAction* langEnglish_ = nullptr;
     QAction* langRussian_ = nullptr;
+    std::unique_ptr<QTranslator> qtRussian_;  // Qt's own texts in Russian, once loaded
 
     kdv::Game* game_ = nullptr;
     std::unique_ptr<LocalGame> local_;
