@@ -268,7 +268,7 @@ constexpr Translation kUiTexts[] = {
     {"Paused", "Пауза"},
     {"Kordavel Options", "Настройки Kordavel"},
     {"Select Level", "Выбор уровня"},
-    {"Made in the editor:", "Сделаны в редакторе:"},
+    {"Made in the editor:", "Из редактора:"},
     {"Yes", "Да"},
     {"No", "Нет"},
 };
