@@ -37,6 +37,7 @@ class DiskFiles : public kdv::FileSystem {
     std::unique_ptr<kdv::FileLock> Lock(const std::string& path) override {
         return LockFolderOf(Resolve(path));
     }
+    std::string Where(const std::string& path) override { return Resolve(path).string(); }
 
     // A file kept somewhere other than under the root (an installed game's settings and levels).
     void Place(const std::string& path, std::filesystem::path where) {

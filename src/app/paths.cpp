@@ -136,6 +136,17 @@ std::optional<GamePaths> FindPaths(const fs::path& root, const PathEnvironment& 
     return p;
 }
 
+std::optional<int> StockLevelRecords(const GamePaths& paths) {
+    if (auto text = ReadStart(paths.dataDir / "lswap.stock", 64)) {
+        std::istringstream in(std::string(text->begin(), text->end()));
+        int count = 0;
+        if (in >> count && count >= 0) return count;
+    }
+    if (!paths.OwnLevelFile()) return std::nullopt;
+    return int(std::min<uint64_t>(FileSize(paths.StockLevelFile()) / kdv::kLevelRecordBytes,
+                                  uint64_t(kdv::kMaxLevelRecords)));
+}
+
 std::string DescribePaths(const GamePaths& paths) {
     std::ostringstream out;
     switch (paths.layout) {

@@ -47,6 +47,12 @@ struct PathEnvironment {
 std::optional<GamePaths> FindPaths(const std::filesystem::path& root, const PathEnvironment& env,
                                    std::string& error);
 
+// How many records at the start of the level file are the stock ones the program ships (the
+// demonstration and stages 1..N-1): the count the asset compiler writes beside its level file,
+// else, when the player has a copy of their own, the stock file's records. nullopt when it
+// cannot be known (a level file copied without its count).
+std::optional<int> StockLevelRecords(const GamePaths& paths);
+
 // The lines kordavel --paths prints: every file, whether it is read or written, and where.
 std::string DescribePaths(const GamePaths& paths);
 

@@ -176,6 +176,7 @@ class Recorder::Files : public kdv::FileSystem {
         recorder_.Wrote(ok);
         return ok;
     }
+    std::string Where(const std::string& path) override { return inner_->Where(path); }
     uint64_t Records() {
         const auto size = inner_->Size(kDataFiles[kLevelData]);
         return size ? std::min(*size / kLevelRecordBytes, kMaxLevelRecords) : 0;

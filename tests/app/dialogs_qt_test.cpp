@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +22,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
@@ -29,6 +35,7 @@
 
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
+#include "app/paths.h"
 #include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
@@ -62,14 +69,17 @@ QApplication& App() {
 
 // The window on a copy of the shipped data, started and ticking.
 struct Window {
-    // With a recorder, the window records the game as it does for the player.
-    explicit Window(replay::Recorder* recorder = nullptr) {
+    // With a recorder, the window records the game as it does for the player. prepare changes
+    // the files under the root before the start.
+    explicit Window(replay::Recorder* recorder = nullptr,
+                    const std::function<void(const fs::path&)>& prepare = {}) {
         App();
         root = fs::temp_directory_path() / ("kordavel-qt-" + std::to_string(::getpid()));
         fs::remove_all(root);
         fs::create_directories(root);
         fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data", fs::copy_options::recursive);
         std::ofstream(root / "kordavel.ini") << "[Options]\nLanguage=0\n";
+        if (prepare) prepare(root);
         files = std::make_unique<adapters::DiskFiles>(root);
         form = std::make_unique<app::TForm1>(input);
         kdv::Services services;
@@ -607,6 +617,22 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
     }
 }
 
+// F10 made a game key (the capture dialog takes it like any key) is that key in the game: the
+// menu stays shut and the game sees it, down and up.
+TEST(Menu, F10BoundAsAGameKeyReachesTheGame) {
+    Window w;
+    w.game->Settings.keys1[kdv::Fire] = 121;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w.form->DXDraw(), &press);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    EXPECT_EQ(w.game->LastKeyDown, 121);
+    EXPECT_TRUE(w.input.Keys().Live(121));
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w.form->DXDraw(), &release);
+    EXPECT_FALSE(w.input.Keys().Live(121));
+}
+
 // File -> Watch Replay lists the kept games of the window's own replay folder in columns, newest
 // first, with every text whole; Ok starts watching the chosen one.
 TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
@@ -697,6 +723,135 @@ TEST(Dialogs, AnEmptyReplayListSaysSoAndOffersNoOk) {
             list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
         EXPECT_TRUE(list.findChild<QPushButton*>("OtherFile")->isEnabled());
     }
+}
+
+// The editor's Esc says over the title which stage the map became, until a game takes the
+// picture; Select Level marks the stages the editor added after the stock ones, and the one shown
+// when it is one of them.
+TEST(Overlay, TheEditorsSaveIsToldOverTheTitleAndSelectLevelMarksItsStages) {
+    Window w;
+    std::string error;
+    const auto paths = app::FindPaths(w.root, app::PathEnvironment{}, error);
+    ASSERT_TRUE(paths) << error;
+    const auto stock = app::StockLevelRecords(*paths);
+    ASSERT_TRUE(stock);
+    w.form->SetStockLevels(stock);
+    const int stage = w.game->LevelCount + 1;
+    ASSERT_GE(stage, *stock);
+    w.form->findChild<QAction*>("MLevelEditor")->trigger();
+    RunTicks(3);
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    RunTicks(3);
+    ASSERT_EQ(w.game->LevelCount, stage);
+    const std::string told = *app::CaptionFor("OverlayLevelSaved", 0) + " " + std::to_string(stage);
+    EXPECT_EQ(w.form->OverlayLines(), std::vector<std::string>{told});
+    for (int shown : {*stock - 1, stage}) {
+        w.game->SelectLevel.position = shown;
+        QString note;
+        bool visible = false;
+        Later([&] {
+            auto* select = w.form->findChild<app::TSelectForm*>("TSelectForm");
+            ASSERT_TRUE(select);
+            auto* label = w.Find<QLabel>(select, "OwnLevelsNote");
+            visible = label->isVisible();
+            note = label->text();
+            select->reject();
+        });
+        kdv::ClickMenu(*w.game, "MSelectLevel");
+        EXPECT_TRUE(visible);
+        EXPECT_TRUE(note.contains(QString::number(*stock))) << note.toStdString();
+        EXPECT_EQ(note.startsWith("★"), shown == stage) << note.toStdString();
+    }
+    w.form->findChild<QAction*>("MStart1Player")->trigger();
+    RunTicks(2);
+    EXPECT_TRUE(w.form->OverlayLines().empty());
+}
+
+// Switched to Russian, every message the game adds comes out whole in Russian: the start-up
+// message of an overlong level file, the editor's failed save, the network game's refusals to
+// start, the replay refusals; the dialogs' titles and Qt's own buttons follow. File names,
+// addresses, numbers and the program's name stay as they are.
+TEST(Dialogs, EveryMessageOfTheGameIsWholeInRussian) {
+    App();
+    BoxCatcher boxes;
+    const long records = kdv::kMaxLevelRecords + 1;
+    Window w(nullptr, [&](const fs::path& root) {
+        std::ofstream(root / "kordavel.ini") << "[Options]\nLanguage=1\n";
+        fs::resize_file(root / "data/lswap.dat", uint64_t(records) * kdv::kLevelRecordBytes);
+    });
+    ASSERT_GT(w.form->TicksRun(), 0);
+    w.form->findChild<QAction*>("MLevelEditor")->trigger();
+    RunTicks(2);
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    RunTicks(4);
+
+    // A port in use, an address without a port, one that does not exist, a stage past the last.
+    const int busy = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::getsockname(busy, reinterpret_cast<sockaddr*>(&at), &length), 0);
+    const std::string port = std::to_string(ntohs(at.sin_port));
+    auto network = [&](std::string host, std::string join, long stage) {
+        runner::CommandLine options;
+        options.host = std::move(host);
+        options.join = std::move(join);
+        options.netMode = 2;
+        options.stage = stage;
+        w.form->StartNetwork(options);
+    };
+    network("127.0.0.1:" + port, "", 1);
+    network("", "nohostport", 1);
+    network("", "nosuch.invalid:7510", 1);
+    network("127.0.0.1:" + port, "", w.game->LevelCount + 1);
+    ::close(busy);
+
+    // Replays: another build's, another level file's, one that is none, one cut short.
+    replay::Replay made;
+    made.header.build = "other-build";
+    const std::string otherBuild = (w.root / "other-build.kdr").string();
+    std::string error;
+    ASSERT_TRUE(replay::SaveReplay(otherBuild, made, error)) << error;
+    made.header.build = replay::BuildIdentity();
+    const std::string otherLevels = (w.root / "other-levels.kdr").string();
+    ASSERT_TRUE(replay::SaveReplay(otherLevels, made, error)) << error;
+    std::ofstream(w.root / "none.kdr") << "not a replay at all\n";
+    std::vector<char> bytes(64);
+    std::ifstream(otherLevels, std::ios::binary).read(bytes.data(), 64);
+    std::ofstream(w.root / "short.kdr", std::ios::binary).write(bytes.data(), 12);
+    for (const char* file : {"other-build.kdr", "other-levels.kdr", "none.kdr", "short.kdr"})
+        w.form->StartWatching((w.root / file).string());
+    RunTicks(4);
+
+    const QStringList expected = {
+        "записей в нём 373",   "заполнен",         "не занят ли он",  "ХОСТ:ПОРТ", "nosuch.invalid",
+        "нет в файле уровней", "сборкой Kordavel", "с другим файлом", "не повтор", "обрезан"};
+    ASSERT_EQ(boxes.told.size(), expected.size()) << boxes.told.join("\n").toStdString();
+    for (int i = 0; i < expected.size(); ++i) {
+        QString told = boxes.told[i];
+        EXPECT_TRUE(told.contains(expected[i])) << told.toStdString();
+        // What is not the player's language: quoted names, the program, a build's name, files.
+        told.remove(QRegularExpression("[-a-z]+\\.kdr|\"[^\"]*\"|Kordavel|other-build"));
+        told.remove(QString::fromStdString(replay::BuildIdentity()));
+        EXPECT_FALSE(told.contains(QRegularExpression("[A-Za-z]"))) << boxes.told[i].toStdString();
+    }
+
+    EXPECT_EQ(w.form->OptionForm().windowTitle().toStdString(), " Настройки Kordavel");
+    EXPECT_EQ(w.form->SelectForm().windowTitle().toStdString(), " Выбор уровня");
+    // Qt's own buttons, where Qt's translations are installed.
+    if (!QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).exists("qtbase_ru.qm"))
+        GTEST_SKIP() << "no Qt translations (qt6-translations-l10n) on this machine";
+    QString cancel;
+    Later([&] {
+        auto* list = w.form->findChild<app::ReplayList*>("ReplayList");
+        ASSERT_TRUE(list);
+        cancel = list->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text();
+        list->reject();
+    });
+    w.form->findChild<QAction*>("MWatchReplay")->trigger();
+    EXPECT_EQ(cancel.remove('&').toStdString(), "Отмена");
 }
 
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as

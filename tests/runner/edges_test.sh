@@ -73,7 +73,9 @@ for case in "$@"; do
         run --root "$root" --ticks 5
         [ $? = 1 ] || fail "readonly: settings not saved, yet the exit code was not 1"
         cmp -s "$root/kordavel.ini" "$work/ini" || fail "readonly: the read-only settings file changed"
-        grep -q "could not be saved" "$work/out" || fail "readonly: no message: $(cat "$work/out")"
+        # The messages name the files where they are, not as the game's data names them.
+        grep -qF "could not be saved to \"$root/kordavel.ini\"" "$work/out" ||
+            fail "readonly: no message naming the settings file: $(cat "$work/out")"
         chmod 0644 "$root/kordavel.ini"
         cp "$root/data/lswap.dat" "$work/levels"
         chmod 0444 "$root/data/lswap.dat"
@@ -81,6 +83,8 @@ for case in "$@"; do
         run --root "$root" --script "$work/s.txt"
         [ $? = 1 ] || fail "readonly: level not saved, yet the exit code was not 1"
         cmp -s "$root/data/lswap.dat" "$work/levels" || fail "readonly: the read-only level file changed"
+        grep -qF "\"$root/data/lswap.dat\" cannot be written" "$work/out" ||
+            fail "readonly: no message naming the level file: $(cat "$work/out")"
         ;;
     limits)
         root=$(fresh limits)

@@ -1,6 +1,7 @@
 // Builds the level file: one readable source per stage under assets/levels (a 13 × 12 picture
 // of the map and the order in which the computer tanks arrive) becomes one 176-byte record.
-// Records that the level editor appended to an existing file are kept after the stock ones.
+// Records that the level editor appended to an existing file are kept after the stock ones, and
+// lswap.stock beside the file counts the stock records.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -202,6 +203,12 @@ int BuildLevels(const std::string& sourceDir, const std::string& outFile) {
 
         if (!assetc::WriteBinaryFile(outFile, std::vector<uint8_t>(out.begin(), out.end())))
             throw SourceError(outFile + ": cannot be written");
+        // Beside it, how many records at its start are the stock ones: the game marks the stages
+        // after them as the player's own.
+        const std::string countFile = fs::path(outFile).replace_extension(".stock").string();
+        const std::string count = std::to_string(kStockRecords) + "\n";
+        if (!assetc::WriteBinaryFile(countFile, std::vector<uint8_t>(count.begin(), count.end())))
+            throw SourceError(countFile + ": cannot be written");
         return 0;
     } catch (const SourceError& e) {
         std::fprintf(stderr, "assetc: %s\n", e.what());

@@ -1,6 +1,8 @@
 #include "app/qt/captions.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 namespace app {
 namespace {
@@ -82,6 +84,8 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "закончится для обоих игроков.",
     "NetLeaving=Leaving the game…|Выход из игры…",
     "NetBusy=The host is busy; trying again…|Хозяин игры занят; повторная попытка…",
+    "NetSeconds=s|с",
+    "OverlayLevelSaved=Saved as stage|Сохранён как уровень",
 });
 
 }  // namespace
@@ -121,8 +125,64 @@ struct Translation {
     std::string_view english, russian;
 };
 
-// Pieces of the game's messages, longest first where one contains another.
+// Pieces of the game's messages, longest first where one contains another. In a piece, {n}
+// stands for a number and {q} for what stands between double quotes (a path, an address); the
+// Russian takes them in the same order.
 constexpr Translation kMessagePieces[] = {
+    // The level file, the settings file and the editor's save.
+    {"The level file \"{q}\" holds {n} records; only the first {n} are used (stages 1 to {n})",
+     "Файл уровней \"{q}\": записей в нём {n}, используются только первые {n} (уровни с 1 по "
+     "{n})"},
+    {"the level file is full ({n} records); no further stage could be played",
+     "файл уровней заполнен (записей: {n}); ещё один уровень нельзя было бы сыграть"},
+    {"\"{q}\" cannot be written", "\"{q}\": запись невозможна"},
+    {"\"{q}\" cannot be read", "\"{q}\": чтение невозможно"},
+    {"\"{q}\" does not exist", "\"{q}\" не существует"},
+    {": the file is too large", ": файл слишком велик"},
+    {": it cannot be read", ": его не удаётся прочитать"},
+    // A network game that cannot start or stops.
+    {"the network library could not be started", "не удалось запустить сетевую библиотеку"},
+    {"\"{q}\" is not HOST:PORT", "\"{q}\" — не адрес вида ХОСТ:ПОРТ"},
+    {"\"{q}\" is not a port number (1 to 65535)", "\"{q}\" — не номер порта (от 1 до 65535)"},
+    {"\"{q}\" is not an address of this machine", "\"{q}\" — не адрес этой машины"},
+    {"cannot listen on port {n} (is it in use?)",
+     "не удаётся принимать соединения на порту {n} (не занят ли он?)"},
+    {"cannot find the address \"{q}\"", "не удаётся найти адрес \"{q}\""},
+    {"cannot open a network socket", "не удаётся открыть сетевой сокет"},
+    {"cannot connect to ", "не удаётся соединиться с "},
+    {"stage {n} is not in the level file (it holds {n} stages)",
+     "уровня {n} нет в файле уровней (уровней в нём: {n})"},
+    {"Stage {n} is not in the level file.", "Уровня {n} нет в файле уровней."},
+    {"The other player stopped at tick {n}, which this game had passed.",
+     "Другой игрок остановился на такте {n}, который эта игра уже прошла."},
+    {"The other player's game stopped: ", "Игра другого игрока остановлена: "},
+    {"The host asked for a game that is neither a two-player game nor a duel.",
+     "Хозяин игры предложил игру, которая не является ни игрой вдвоём, ни дуэлью."},
+    {"The game's data files cannot be read.", "Файлы данных игры не удаётся прочитать."},
+    {"An error ended the game: ", "Игру прервала ошибка: "},
+    {"The host is busy with another player.", "Хозяин игры занят другим игроком."},
+    {"No answer from ", "Нет ответа от "},
+    // Replays that are refused.
+    {"the replay was recorded by Kordavel build ", "повтор записан сборкой Kordavel "},
+    {" and this is Kordavel build ", ", а это сборка Kordavel "},
+    {"; it would not play the same game", "; игра пошла бы иначе"},
+    {"the replay was recorded with another \"{q}\" than the one here",
+     "повтор записан с другим файлом \"{q}\", не с тем, что здесь"},
+    {"this is not a Kordavel replay", "это не повтор Kordavel"},
+    {"the file ends inside the header (truncated?)", "файл обрывается в заголовке (обрезан?)"},
+    {"the file is damaged or truncated (its checksum does not match)",
+     "файл повреждён или обрезан (контрольная сумма не совпадает)"},
+    {"the file is too large to be a replay", "файл слишком велик для повтора"},
+    {"\"{q}\" is too large to be a replay", "\"{q}\" слишком велик для повтора"},
+    {"the replay is of format {n}, written by an older Kordavel; this program plays format {n} "
+     "only",
+     "повтор в формате {n}, записан более старой версией Kordavel; эта программа играет только "
+     "формат {n}"},
+    {"the replay is of format {n}; this program plays format {n} only",
+     "повтор в формате {n}; эта программа играет только формат {n}"},
+    {"cannot read \"{q}\"", "не удаётся прочитать \"{q}\""},
+    {"The replay could not be started.", "Повтор не удалось запустить."},
+    {"The replay's start is damaged: ", "Начало повтора повреждено: "},
     {"The level was not saved: ", "Уровень не сохранён: "},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"cannot write ", "не удалось записать "},
@@ -210,9 +270,71 @@ constexpr Translation kUiTexts[] = {
     {"No replays yet.", "Повторов пока нет."},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"Paused", "Пауза"},
+    {"Kordavel Options", "Настройки Kordavel"},
+    {"Select Level", "Выбор уровня"},
+    {"Made in the editor:", "Из редактора:"},
     {"Yes", "Да"},
     {"No", "Нет"},
 };
+
+}  // namespace
+
+namespace {
+
+// The end of a {n} (digits) or {q} (anything but a double quote) starting at from, or npos.
+size_t HoleEnd(const std::string& text, size_t from, char kind) {
+    size_t end = from;
+    if (kind == 'n')
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    else
+        end = std::min(text.find('"', from), text.size());
+    return end > from || kind == 'q' ? end : std::string::npos;
+}
+
+// Replaces every match of a piece with holes; the holes' texts go into the Russian in order.
+void ReplaceWithHoles(std::string& text, std::string_view english, std::string_view russian) {
+    std::vector<std::string_view> literals;
+    std::string kinds;
+    for (size_t start = 0;;) {
+        const size_t hole = english.find('{', start);
+        if (hole == std::string_view::npos || hole + 2 >= english.size()) {
+            literals.push_back(english.substr(start));
+            break;
+        }
+        literals.push_back(english.substr(start, hole - start));
+        kinds += english[hole + 1];
+        start = hole + 3;
+    }
+    for (size_t at = text.find(literals[0]); at != std::string::npos;
+         at = text.find(literals[0], at + 1)) {
+        std::vector<std::string> holes;
+        size_t end = at + literals[0].size();
+        for (size_t i = 0; i < kinds.size() && end != std::string::npos; ++i) {
+            const size_t holeEnd = HoleEnd(text, end, kinds[i]);
+            if (holeEnd == std::string::npos ||
+                text.compare(holeEnd, literals[i + 1].size(), literals[i + 1]) != 0) {
+                end = std::string::npos;
+                break;
+            }
+            holes.push_back(text.substr(end, holeEnd - end));
+            end = holeEnd + literals[i + 1].size();
+        }
+        if (end == std::string::npos) continue;
+        std::string to;
+        size_t used = 0;
+        for (size_t i = 0; i < russian.size(); ++i) {
+            if (russian[i] == '{' && i + 2 < russian.size() && russian[i + 2] == '}' &&
+                used < holes.size()) {
+                to += holes[used++];
+                i += 2;
+            } else {
+                to += russian[i];
+            }
+        }
+        text.replace(at, end - at, to);
+        at += to.size() - 1;
+    }
+}
 
 }  // namespace
 
@@ -220,6 +342,11 @@ std::string MessageText(const std::string& english, int language) {
     if (language == 0) return english;
     std::string text = english;
     for (const Translation& piece : kMessagePieces) {
+        if (piece.english.find("{n}") != std::string_view::npos ||
+            piece.english.find("{q}") != std::string_view::npos) {
+            ReplaceWithHoles(text, piece.english, piece.russian);
+            continue;
+        }
         const std::string from(piece.english), to(piece.russian);
         for (size_t at = text.find(from); at != std::string::npos;
              at = text.find(from, at + to.size()))

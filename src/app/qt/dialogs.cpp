@@ -408,6 +408,7 @@ void TUpDown::Show() {
     associate_->setText(valid ? QString::number(position_) : QString());
     up_->setEnabled(valid && position_ < maximum_);
     down_->setEnabled(valid && position_ > minimum_);
+    if (onChange) onChange();
 }
 
 TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
@@ -435,6 +436,12 @@ TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
     note_->setWordWrap(true);
     note_->hide();
     layout->addWidget(note_);
+    ownNote_ = new QLabel(this);
+    Tag(ownNote_, "OwnLevelsNote", "TLabel");
+    ownNote_->setWordWrap(true);
+    ownNote_->hide();
+    layout->addWidget(ownNote_);
+    levelSpin_->onChange = [this] { ShowOwnLevels(); };
     auto* radio = new QGroupBox("Game", this);
     Tag(radio, "GameRadio", "TRadioGroup");
     auto* radioLayout = new QVBoxLayout(radio);
@@ -492,7 +499,28 @@ void TSelectForm::done(int result) {
 }
 
 void TSelectForm::SetLanguage(int language) {
+    setWindowTitle(QString::fromStdString(" " + UiText("Select Level", language)));
     note_->setText(QString::fromStdString(UiText("The level file holds no stage.", language)));
+    ShowOwnLevels();
+}
+
+// The stages past the stock ones were made in the editor: the note says which, and marks the
+// one shown when it is one of them.
+void TSelectForm::ShowOwnLevels() {
+    if (!ownNote_) return;
+    const int last = game_ ? int(uint16_t(game_->LevelCount)) : 0;
+    const int first = stockRecords_.value_or(0);
+    if (!stockRecords_ || first < 1 || last < first) {
+        ownNote_->hide();
+        return;
+    }
+    std::string text =
+        UiText("Made in the editor:", LanguageOf(game_)) + " " + std::to_string(first);
+    if (last > first) text += "–" + std::to_string(last);
+    const int shown = levelSpin_->Position();
+    if (shown >= first && shown <= last) text = "★ " + text;
+    ownNote_->setText(QString::fromStdString(text));
+    ownNote_->show();
 }
 
 void TSelectForm::OkButtonClick() {

@@ -109,6 +109,7 @@ class TUpDown : public QWidget {
     void SetPosition(int position);
     int Position() const { return position_; }
     void Step(int by);
+    std::function<void()> onChange;  // after every change of range or position
 
   private:
     void Show();
@@ -124,6 +125,8 @@ class TSelectForm : public QDialog {
     explicit TSelectForm(QWidget* parent);
     void SetGame(kdv::Game* game) { game_ = game; }
     void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
+    // The level file's stock records: the stages after them are marked as made in the editor.
+    void SetStockRecords(std::optional<int> records) { stockRecords_ = records; }
     void FormShow();
     void SetLanguage(int language);
     void done(int result) override;
@@ -134,14 +137,17 @@ class TSelectForm : public QDialog {
 
   private:
     void OkButtonClick();
+    void ShowOwnLevels();
 
     kdv::Game* game_ = nullptr;
     replay::Recorder* recorder_ = nullptr;
+    std::optional<int> stockRecords_;
     QLineEdit* levelEdit_ = nullptr;
     TUpDown* levelSpin_ = nullptr;
     std::array<QRadioButton*, 3> gameItems_{};
     QPushButton* okButton_ = nullptr;
     QLabel* note_ = nullptr;
+    QLabel* ownNote_ = nullptr;
 };
 
 }  // namespace app

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QTranslator>
 #include <chrono>
 
 #include "app/qt/about_form.h"
@@ -23,6 +24,7 @@
 #include "app/qt/replay_viewer.h"
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
+#include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 
@@ -85,6 +87,7 @@ void TForm1::MakeForms(int count) {
                 selectForm_ = new TSelectForm(this);
                 selectForm_->SetGame(game_);
                 selectForm_->SetRecorder(recorder_);
+                selectForm_->SetStockRecords(stockLevels_);
                 break;
         }
     }
@@ -302,8 +305,11 @@ void TForm1::KeyPress(const QKeyEvent& event) {
     const int code = VirtualKeyFor(event.key(), event.modifiers() & Qt::KeypadModifier,
                                    event.nativeScanCode(), x11ScanCodes_);
     if (code == 0) return;
-    if (code == 121 && !(event.modifiers() & Qt::AltModifier)) {
-        // F10 opens the File menu, in a window as in full screen (where the bar is out of sight).
+    if (code == 121 && !(event.modifiers() & Qt::AltModifier) &&
+        !(game_ && kdv::KeyIsBound(game_->Settings, code))) {
+        // F10 opens the File menu, in a window as in full screen (where the bar is out of sight),
+        // unless a player has made it a game key: then it is that key, and the mouse opens the
+        // menu.
         ShowMenuBarInFullScreen(true);
         menuBar()->setActiveAction(fileMenu_->menuAction());
         return;
@@ -403,6 +409,16 @@ void TForm1::FollowSession() {
         title_ = std::move(title);
     }
     std::vector<std::string> lines = session.Overlay();
+    if (savedStage_ && !other_) {
+        // Over the title only, and for a few seconds: a game started at once takes the picture.
+        const uint8_t state = game_->GameState;
+        if ((state == kdv::gsTitleScroll || state == kdv::gsTitleIdle) &&
+            std::chrono::steady_clock::now() < savedShownUntil_)
+            lines.push_back(CaptionFor("OverlayLevelSaved", game_->Settings.language).value_or("") +
+                            " " + std::to_string(savedStage_));
+        else
+            savedStage_ = 0;
+    }
     if (!notice_.empty()) lines.push_back(notice_);
     if (lines == overlay_) return;
     overlay_ = std::move(lines);
@@ -411,9 +427,19 @@ void TForm1::FollowSession() {
     dxDraw_->SetOverlay(shown);
 }
 
+void TForm1::SetStockLevels(std::optional<int> records) {
+    stockLevels_ = records;
+    if (selectForm_) selectForm_->SetStockRecords(records);
+}
+
+void TForm1::LevelSaved(int stage) {
+    savedStage_ = stage;
+    savedShownUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+}
+
 void TForm1::Tell(const std::string& text) {
     BetweenTicks([this, text] {
-        notice_ = text;
+        notice_ = MessageText(text, game_ ? game_->Settings.language : 0);
         FollowSession();
         Inform(text);
         notice_.clear();

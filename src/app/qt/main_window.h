@@ -20,6 +20,7 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QTranslator;
 
 namespace kdv {
 struct Game;
@@ -67,6 +68,9 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     // A network game with these options (--host/--join, --mode, --stage) instead of the
     // player's own game, which waits meanwhile.
     void StartNetwork(const runner::CommandLine& options);
+    // How many records of the level file are the stock ones; Select Level marks the stages after
+    // them as made in the editor. nullopt: not known, nothing is marked.
+    void SetStockLevels(std::optional<int> records);
     // The lines shown over the picture now.
     const std::vector<std::string>& OverlayLines() const { return overlay_; }
     // FormCreate, then show; FormActivate follows on the first activation.
@@ -107,6 +111,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     void ShowOptions() override;
     void ShowAbout() override;
     void ShowSelectLevel() override;
+    void LevelSaved(int stage) override;
 
   protected:
     bool event(QEvent* event) override;
@@ -126,6 +131,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     void MakeForms(int count);
     // Captions the forms from Forms()[firstForm] on in the chosen language.
     void ScanApp(int firstForm = 0);
+    void FollowQtLanguage(int language);
     void FormActivate();
     void DXTimerTimer();
     void KeyPress(const class QKeyEvent& event);
@@ -178,6 +184,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     QAction* paletteType_ = nullptr;
     QAction* langEnglish_ = nullptr;
     QAction* langRussian_ = nullptr;
+    std::unique_ptr<QTranslator> qtRussian_;  // Qt's own texts in Russian, once loaded
 
     kdv::Game* game_ = nullptr;
     std::unique_ptr<LocalGame> local_;
@@ -188,7 +195,10 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     long watchTicksRun_ = 0;
     std::unique_ptr<runner::CommandLine> netAtStart_;
     std::vector<std::string> overlay_;
-    std::string notice_;               // a message being shown, also over the picture
+    std::string notice_;  // a message being shown, also over the picture
+    int savedStage_ = 0;  // the editor's last save, told over the title a while
+    std::chrono::steady_clock::time_point savedShownUntil_;
+    std::optional<int> stockLevels_;
     std::string title_ = " Kordavel";  // the window's title as last set
 
     QSize mode_{640, 400};

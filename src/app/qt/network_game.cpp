@@ -106,7 +106,8 @@ std::string NetworkGame::Waiting() const {
             if (const uint32_t quiet = session_->QuietMs())
                 return Caption("NetWaitPeer", "Waiting for the other player") + " (" +
                        std::to_string(quiet / 1000) + " / " +
-                       std::to_string(net::kGiveUpMs / 1000) + " s)";
+                       std::to_string(net::kGiveUpMs / 1000) + " " + Caption("NetSeconds", "s") +
+                       ")";
             return {};
         case net::Phase::Ended:
             return {};

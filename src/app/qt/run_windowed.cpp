@@ -69,6 +69,7 @@ class EchoingWindow : public kdv::Window {
     void ShowOptions() override { window_.ShowOptions(); }
     void ShowAbout() override { window_.ShowAbout(); }
     void ShowSelectLevel() override { window_.ShowSelectLevel(); }
+    void LevelSaved(int stage) override { window_.LevelSaved(stage); }
 
   private:
     kdv::Window& window_;
@@ -242,6 +243,7 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
 
     const bool scripted = !options.script.empty();
     form.AttachRecorder(recorder, paths.replayDir, options.record);
+    form.SetStockLevels(app::StockLevelRecords(paths));
     if (!options.replay.empty()) {
         form.Attach(*game, nullptr, options.ticks);
         form.WatchAtStart(options.replay, scripted ? &player : nullptr);

@@ -1,15 +1,18 @@
 // The window's forms as the language switch and the forms dump see them: every form of the
 // program and the components each owns.
 #include <QAction>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTranslator>
 #include <map>
 #include <set>
 
@@ -54,8 +57,28 @@ void TForm1::ScanApp(int firstForm) {
         }
         for (const std::string& name : namesHere) ++formsWithName[name];
     }
+    if (optionForm_)
+        optionForm_->setWindowTitle(
+            QString::fromStdString(" " + UiText("Kordavel Options", language)));
     if (aboutForm_) aboutForm_->SetLanguage(language);
     if (selectForm_) selectForm_->SetLanguage(language);
+    FollowQtLanguage(language);
+}
+
+// Qt's own texts (standard buttons, the file dialog) come from Qt's translations where they are
+// installed; without them they stay English.
+void TForm1::FollowQtLanguage(int language) {
+    if (language == 0) {
+        if (qtRussian_) QCoreApplication::removeTranslator(qtRussian_.get());
+        return;
+    }
+    if (!qtRussian_) {
+        auto translator = std::make_unique<QTranslator>();
+        if (!translator->load("qtbase_ru", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            return;
+        qtRussian_ = std::move(translator);
+    }
+    QCoreApplication::installTranslator(qtRussian_.get());
 }
 
 QList<QObject*> TForm1::Components(QWidget* form) const {

@@ -89,6 +89,21 @@ bool IsBindingDown(const Game& game, int player, bool joystick, int action) {
     return joystick ? IsJoyStateOn(game, code) : IsKeyDown(game, code);
 }
 
+bool BindingIsRead(int player, bool joystick, int action) {
+    if (action >= MoveUp && action <= Fire) return true;
+    if (action == Start) return player == 1;
+    return action == Pause && player == 1 && !joystick;
+}
+
+bool KeyIsBound(const Settings& settings, int32_t code) {
+    for (int player = 1; player <= 2; ++player)
+        for (int action = 0; action < kActions; ++action)
+            if (BindingIsRead(player, false, action) &&
+                KeyRow(settings, player)[size_t(action)] == code)
+                return true;
+    return false;
+}
+
 void ReadPlayerControls(Game& game, int player) {
     PlayerTank& tank = game.Player(player);
     if (IsBindingDown(game, player, false, Fire)) CommandFire(game, tank);

@@ -16,6 +16,11 @@ bool IsKeyDown(const Game& game, int32_t code);
 bool IsJoyStateOn(const Game& game, int32_t code);
 // Whether the player's keyboard (or joystick) binding for the action is down.
 bool IsBindingDown(const Game& game, int player, bool joystick, int action);
+// Whether the game ever reads the binding: both players' directions and Fire, player 1's Start
+// (keyboard or joystick) and player 1's keyboard Pause. The others are kept but never read.
+bool BindingIsRead(int player, bool joystick, int action);
+// Whether a binding the game reads is this key.
+bool KeyIsBound(const Settings& settings, int32_t code);
 void ReadPlayerControls(Game& game, int player);
 int ScanKeyboard(const Game& game);  // lowest code down, 0 if none
 int ScanJoystick(const Game& game);  // lowest state on, 36 if none

@@ -316,7 +316,7 @@ void ReadIni(Game& game) {
 
 void SaveIni(Game& game) {
     const std::string failed =
-        "Settings could not be saved to \"" + std::string(kSettingsFile) + "\"";
+        "Settings could not be saved to \"" + game.io.files->Where(kSettingsFile) + "\"";
     // The file is read again: every line the game does not own is written back as it is now,
     // also what another copy of the game saved meanwhile, which waits until this one is done.
     const auto lock = game.io.files->Lock(kSettingsFile);

@@ -49,8 +49,9 @@ void SaveEditedLevel(Game& game) {
     // Another copy of the game may be saving a level too: the records are counted, and the
     // file read and replaced, while it waits.
     const auto lock = files.Lock(kLevelFile);
+    const std::string named = "\"" + files.Where(kLevelFile) + "\"";
     const auto size = files.Size(kLevelFile);
-    if (!size) throw FileError("\"data\\lswap.dat\" does not exist");
+    if (!size) throw FileError(named + " does not exist");
     // Bytes after the last whole record (a copy cut short) were never a level; the new record
     // takes their place, so that it starts on a record boundary and can be read.
     const uint64_t records = *size / kLevelRecordBytes;
@@ -59,14 +60,15 @@ void SaveEditedLevel(Game& game) {
                         " records); no further stage could be played");
     const size_t keep = size_t(records) * kLevelRecordBytes;
     auto data = files.Read(kLevelFile, 0, keep);
-    if (!data || data->size() != keep) throw FileError("\"data\\lswap.dat\" cannot be read");
+    if (!data || data->size() != keep) throw FileError(named + " cannot be read");
     data->insert(data->end(), game.MapGrid.begin(), game.MapGrid.end());
     data->insert(data->end(), game.EnemyLineup.begin() + 1, game.EnemyLineup.end());
     // The whole file is written anew beside the old one and put in its place, so that no
     // failure or kill can leave a record half written.
-    if (!files.Replace(kLevelFile, *data)) throw FileError("\"data\\lswap.dat\" cannot be written");
+    if (!files.Replace(kLevelFile, *data)) throw FileError(named + " cannot be written");
     // The new stage can be chosen at once (with any a second copy of the game added).
     game.LevelCount = CountLevels(game);
+    game.io.window->LevelSaved(int(records));
 }
 
 void EditorFrame(Game& game) {

@@ -39,9 +39,10 @@ int32_t CountLevels(Game& game) {
     // Stage numbers and the file offsets they address are 16-bit; records past that limit
     // cannot be played.
     if (records > uint64_t(kMaxLevelRecords)) {
-        game.io.window->ShowMessage("The level file \"data\\lswap.dat\" holds " +
-                                    std::to_string(records) + " records; only the first " +
-                                    std::to_string(kMaxLevelRecords) + " are used (stages 1 to " +
+        game.io.window->ShowMessage("The level file \"" + game.io.files->Where(kLevelFile) +
+                                    "\" holds " + std::to_string(records) +
+                                    " records; only the first " + std::to_string(kMaxLevelRecords) +
+                                    " are used (stages 1 to " +
                                     std::to_string(kMaxLevelRecords - 1) + ")");
         return kMaxLevelRecords - 1;
     }

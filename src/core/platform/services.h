@@ -122,6 +122,8 @@ class FileSystem {
     // game on the same files waits for it, so that neither loses what the other wrote. Null
     // where nothing else can reach the files.
     virtual std::unique_ptr<FileLock> Lock(const std::string& /*path*/) { return nullptr; }
+    // The file as the player finds it, for messages: its real path where it has one.
+    virtual std::string Where(const std::string& path) { return path; }
 };
 
 // What the game asks of its main window.
@@ -144,6 +146,8 @@ class Window {
     virtual void ShowOptions() = 0;
     virtual void ShowAbout() = 0;
     virtual void ShowSelectLevel() = 0;
+    // The editor added its map to the level file as this stage. Play does not depend on it.
+    virtual void LevelSaved(int /*stage*/) {}
 };
 
 struct Services {
