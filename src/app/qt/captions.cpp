@@ -174,12 +174,12 @@ constexpr Translation kMessagePieces[] = {
      "файл повреждён или обрезан (контрольная сумма не совпадает)"},
     {"the file is too large to be a replay", "файл слишком велик для повтора"},
     {"\"{q}\" is too large to be a replay", "\"{q}\" слишком велик для повтора"},
-    {"the replay is of format {n}, written by an older Kordavel; this program plays format {n} "
-     "only",
+    {"the replay is of format {n}, written by an older Kordavel; this program plays formats {n} "
+     "to {n} only",
      "повтор в формате {n}, записан более старой версией Kordavel; эта программа играет только "
-     "формат {n}"},
-    {"the replay is of format {n}; this program plays format {n} only",
-     "повтор в формате {n}; эта программа играет только формат {n}"},
+     "форматы с {n} по {n}"},
+    {"the replay is of format {n}; this program plays formats {n} to {n} only",
+     "повтор в формате {n}; эта программа играет только форматы с {n} по {n}"},
     {"cannot read \"{q}\"", "не удаётся прочитать \"{q}\""},
     {"The replay could not be started.", "Повтор не удалось запустить."},
     {"The replay's start is damaged: ", "Начало повтора повреждено: "},
