@@ -655,6 +655,13 @@ TEST(NetworkWindow, MenuCommandsAndDisplayKeysMeetANetworkGameAsALocalGameWould)
     RunUntil(
         w, [&] { return surface.Overlay().isEmpty(); }, 10000);
     ASSERT_TRUE(surface.Overlay().isEmpty()) << surface.Overlay().join("; ").toStdString();
+    // File -> Pause pauses the stage for both, as the host's Pause key does.
+    Tap(&surface, Qt::Key_Space);
+    RunTicks(10);
+    item("PauseOnOffP1")->trigger();
+    RunUntil(
+        w, [&] { return !surface.Overlay().isEmpty(); }, 3000);
+    EXPECT_EQ(surface.Overlay(), QStringList{caption("NetYouPaused")});
     item("MLangRussian")->trigger();  // asks nothing, and the game goes on
     item("MLangEnglish")->trigger();
     Answer(QMessageBox::No, &asked);

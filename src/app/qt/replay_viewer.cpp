@@ -142,13 +142,14 @@ void ReplayViewer::KeyDown(int code, bool) {
         if (code == 27) holdTicks_ = 0;
         return;
     }
-    keysTicks_ = 0;  // the player knows the keys
     switch (code) {
         case 'P':
             paused_ = !paused_;
+            keysTicks_ = 0;  // the player knows the keys
             break;
         case 'F':
             fast_ = !fast_;
+            keysTicks_ = 0;
             break;
         case 27:
             ended_ = true;  // stopped by the player: nothing to hold or tell
@@ -159,6 +160,7 @@ void ReplayViewer::KeyDown(int code, bool) {
             const int64_t end = playback_->Data().header.ticks;
             const int64_t from = skipTo_ ? *skipTo_ : playback_->TicksRun();
             skipTo_ = code == 35 ? end : std::min(end, from + kMinuteTicks);
+            keysTicks_ = 0;
             playback_->Show(false);
             break;
         }
