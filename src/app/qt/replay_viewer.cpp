@@ -187,7 +187,7 @@ std::vector<std::string> ReplayViewer::Overlay() const {
     if (skipTo_)
         return {CaptionFor("OverlayReplaySkip", language).value_or("") + " " +
                 LengthText(playback_->TicksRun()) + " / " + LengthText(*skipTo_)};
-    if (ended_) return {endLine_};
+    if (ended_ && !endLine_.empty()) return {endLine_};
     if (paused_) return {CaptionFor("OverlayReplayPaused", language).value_or("")};
     if (fast_) return {CaptionFor("OverlayReplayFast", language).value_or("")};
     if (keysTicks_ > 0) return {CaptionFor("OverlayReplayKeys", language).value_or("")};
