@@ -83,6 +83,7 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetLeaving=Leaving the game…|Выход из игры…",
     "NetBusy=The host is busy; trying again…|Хозяин игры занят; повторная попытка…",
     "NetBusyEnd=The host is busy with another player.|Хозяин игры занят другим игроком.",
+    "NetPortWord=port|порт",
     "NetEndGameAsk=End the game you are playing and start a network game?|Закончить текущую игру "
     "и начать сетевую?",
     "NetHostStarts=The host starts the stage.|Уровень начинает хозяин игры.",

@@ -200,8 +200,12 @@ std::string NetworkGame::Finish() {
                   << " ticks_run_again=" << stats.ticksRunAgain << " stalls=" << stats.stalls
                   << " delay=" << stats.delay << " window=" << stats.window << "\n";
     host_.BackToTitle();
-    std::string text = Ending();
-    return text.empty() ? text : session_->Address() + ": " + text;
+    const std::string text = Ending();
+    if (text.empty()) return text;
+    // A host that never had a partner names its port.
+    std::string where = session_->Address();
+    if (where.rfind("port ", 0) == 0) where = Caption("NetPortWord", "port") + where.substr(4);
+    return where + ": " + text;
 }
 
 std::string NetworkGame::Ending() const {
