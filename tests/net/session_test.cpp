@@ -213,14 +213,11 @@ TEST(NetSession, AThirdPlayerIsToldTheHostIsBusyAtItsAddress) {
     ASSERT_EQ(joiner.session->CurrentPhase(), net::Phase::Playing);
     Side third(false, port, 0);
     ASSERT_TRUE(third.session->Open(error)) << error;
-    bool retried = false;
     for (int i = 0; i < 20000 && third.session->CurrentPhase() != net::Phase::Ended; ++i) {
         host.session->Poll(0);
         joiner.session->Poll(0);
         third.session->Poll(1);
-        retried = retried || third.session->Retrying();
     }
-    EXPECT_TRUE(retried);
     EXPECT_EQ(third.session->Reason(), net::EndReason::Busy);
     const std::string address = "127.0.0.1:" + std::to_string(port);
     EXPECT_EQ(third.session->Ending(), address + ": The host is busy with another player.");
