@@ -392,6 +392,7 @@ void Session::RefusePartner(uint8_t what, const std::string& theirBuild, Clock::
 void Session::TurnAway(Clock::time_point now, CloseCode why) {
     if (link_->Connected()) ++stats_.turnedAway;
     link_->DropPartner(why);
+    partner_.clear();  // whoever comes next is the partner
     phase_ = Phase::Connecting;
     phaseSince_ = now;
     helloSeen_ = false;
