@@ -239,6 +239,7 @@ void Session::Poll(uint32_t waitMs) {
         if (phase_ == Phase::Ended) continue;  // only the goodbye is still going out
         if (e.kind == Link::Event::Connected) {
             lastHeard_ = now;
+            if (o_.hosting) partner_ = link_->PartnerAddress();
             if (!o_.hosting) Send(Hello{kProtocolVersion, o_.identity}, true);
             phase_ = Phase::Handshake;
             phaseSince_ = now;
@@ -316,7 +317,7 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
         if (now - *busySince_ < std::chrono::milliseconds(kBusyRetryMs))
             retryAt_ = now + std::chrono::milliseconds(250);
         else
-            End(EndReason::NoAnswer, "The host is busy with another player.");
+            End(EndReason::Busy, "The host is busy with another player.");
     } else if (!o_.hosting && phase_ == Phase::Connecting) {
         End(EndReason::NoAnswer,
             "No answer from " + o_.address.host + ":" + std::to_string(o_.address.port) + ".");
@@ -391,6 +392,7 @@ void Session::RefusePartner(uint8_t what, const std::string& theirBuild, Clock::
 void Session::TurnAway(Clock::time_point now, CloseCode why) {
     if (link_->Connected()) ++stats_.turnedAway;
     link_->DropPartner(why);
+    partner_.clear();  // whoever comes next is the partner
     phase_ = Phase::Connecting;
     phaseSince_ = now;
     helloSeen_ = false;
@@ -796,6 +798,17 @@ std::string Session::Status() const {
             return endMessage_;
     }
     return {};
+}
+
+std::string Session::Address() const {
+    if (!o_.hosting) return o_.address.host + ":" + std::to_string(o_.address.port);
+    return partner_.empty() ? "port " + std::to_string(o_.address.port) : partner_;
+}
+
+std::string Session::Ending() const {
+    const std::string address = Address();
+    if (endMessage_.find(address) != std::string::npos) return endMessage_;
+    return address + ": " + endMessage_;
 }
 
 const kdv::Game* Session::Shown() const {

@@ -87,7 +87,8 @@ enum class EndReason {
     RefusedByHost,  // the host refused this player (RefusedWhat says what differs)
     Apart,          // the states differed
     NobodyJoined,
-    NoAnswer,  // the joiner reached nobody, the host stayed busy, or the handshake did not finish
+    NoAnswer,  // the joiner reached nobody, or the handshake did not finish
+    Busy,      // the host stayed busy with another player
     Error,     // an error ended a game step, or the data files could not be read
 };
 
@@ -138,6 +139,11 @@ class Session {
     Phase CurrentPhase() const { return phase_; }
     bool Hosting() const { return o_.hosting; }
     uint16_t Port() const { return o_.address.port; }
+    // The address the game concerns: the host's "HOST:PORT" for the joiner; for the host, its
+    // partner's "IP:PORT" once one has connected, else "port N".
+    std::string Address() const;
+    // How the game ended, naming that address.
+    std::string Ending() const;
     bool Failed() const { return failed_; }
     EndReason Reason() const { return reason_; }
     // What differs between the machines, when a player was refused.
@@ -216,6 +222,7 @@ class Session {
     std::string notice_;
     uint8_t turnedAwayWhat_ = 0;
     std::string turnedAwayBuild_;
+    std::string partner_;  // host: the address of the last machine that connected
     std::optional<Clock::time_point> busySince_, retryAt_;
     std::vector<uint8_t> levels_;  // the level records both games play from
     std::string partner_;          // the other machine's address, for the replay

@@ -110,6 +110,13 @@ std::unique_ptr<Link> Link::Connect(const Address& to, std::string& error) {
     return link;
 }
 
+std::string Link::PartnerAddress() const {
+    if (!peer_) return {};
+    char ip[64] = {};
+    if (enet_address_get_host_ip(&peer_->address, ip, sizeof ip) != 0) return {};
+    return std::string(ip) + ":" + std::to_string(peer_->address.port);
+}
+
 Link::Event Link::Service(uint32_t waitMs) {
     Event out;
     ENetEvent e;

@@ -56,6 +56,8 @@ class Link {
     // Host: turns the partner away, after what is queued for it, and takes the next machine
     // that connects instead.
     void DropPartner(CloseCode why);
+    // The partner's address as "IP:PORT"; empty when there is none.
+    std::string PartnerAddress() const;
     // The partner's round trip as ENet measures it, in milliseconds.
     uint32_t RoundTrip() const;
     // The partner's "IP:PORT", or empty when there is none.

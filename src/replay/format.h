@@ -96,12 +96,14 @@ constexpr uint32_t kCannotDrawBit = 1u << kBindingSlots;  // the display could n
 
 // The menu items that change the game directly. The others change only settings or the
 // window, and reach the stream as settings.
-// The window's own step that is no menu item: the player's game goes back to the title (after a
-// network game, which took the picture meanwhile).
+// The window's own steps that are no menu items: the player's game goes back to the title
+// (after a network game, which took the picture meanwhile). The first only entered the title,
+// keeping the demo's mode; the replays made before still play it so.
+constexpr const char* kEnterTitle = "EnterTitle";
 constexpr const char* kBackToTitle = "BackToTitle";
-constexpr std::array<const char*, 7> kMenuItems = {"MDemo",      "MStart1Player", "MStart2Player",
+constexpr std::array<const char*, 8> kMenuItems = {"MDemo",      "MStart1Player", "MStart2Player",
                                                    "MStartDuel", "MLevelEditor",  "PauseOnOffP1",
-                                                   kBackToTitle};
+                                                   kEnterTitle,  kBackToTitle};
 std::optional<uint8_t> MenuIndex(std::string_view item);
 
 struct Event {

@@ -302,6 +302,18 @@ std::optional<Event> Playback::Take(Event::Kind kind) {
     return std::nullopt;
 }
 
+bool RunMenuItem(kdv::Game& game, std::string_view item) {
+    if (item == kEnterTitle) {
+        kdv::EnterTitle(game);
+        return true;
+    }
+    if (item == kBackToTitle) {
+        kdv::BackToTitle(game);
+        return true;
+    }
+    return kdv::ClickMenu(game, item);
+}
+
 void Playback::Part() {
     if (!partedAt_) partedAt_ = ticksRun_ + (inTick_ ? 1 : 0);
 }
@@ -317,10 +329,7 @@ void Playback::Apply(const Event& e) {
             kdv::FormKeyDown(game, int(e.a), false);
             break;
         case Event::Menu:
-            if (kMenuItems[size_t(e.a)] == std::string_view(kBackToTitle))
-                kdv::EnterTitle(game);
-            else
-                kdv::ClickMenu(game, kMenuItems[size_t(e.a)]);
+            RunMenuItem(game, kMenuItems[size_t(e.a)]);
             break;
         case Event::Settings:
             ApplySettings(game, e.settings);

@@ -30,6 +30,9 @@ void RemoveLeftover(const std::string& path);
 // Why the replay cannot be played here (another build, other data files), or nothing.
 std::optional<std::string> CheckReplay(const Replay& replay, kdv::FileSystem& disk);
 
+// Runs one of kMenuItems on the game, the window's own steps included; false when unknown.
+bool RunMenuItem(kdv::Game& game, std::string_view item);
+
 class Playback {
   public:
     // disk: where the data files are; outer: the devices a viewer sees and hears (display,

@@ -29,7 +29,7 @@ bool InGame(const kdv::Game& game) {
 
 bool IsMenuStart(std::string_view item) {
     return item == "MStart1Player" || item == "MStart2Player" || item == "MStartDuel" ||
-           item == kBackToTitle;
+           item == kBackToTitle || item == kEnterTitle;
 }
 
 int64_t SystemMilliseconds() {

@@ -423,6 +423,62 @@ std::string RecordedGame(Window& w, replay::Recorder& recorder, int ticks) {
     return file;
 }
 
+// Answers the question the window asks next with this button, noting its text in asked, and with
+// closeNext closes the dialog that follows. Any other dialog that comes instead of the question
+// is closed, so that a missing question fails, never hangs.
+void Answer(QMessageBox::StandardButton button, QStringList* asked, bool closeNext = false) {
+    Later([=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box && box->button(button)) {
+            *asked << box->text();
+            box->button(button)->click();
+            if (closeNext)
+                Later([] {
+                    if (auto* next = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                        next->reject();
+                });
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        }
+    });
+}
+
+QString Caption(const char* name, int language = 0) {
+    return QString::fromStdString(app::CaptionFor(name, language).value_or("(no caption)"));
+}
+
+void AltKey(QWidget* target, Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::AltModifier);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::AltModifier);
+    QApplication::sendEvent(target, &press);
+    QApplication::sendEvent(target, &release);
+    QApplication::processEvents();
+}
+
+// Runs the window until done() or for at most ms, noting every line shown over the picture.
+void RunUntil(Window& w, const std::function<bool()>& done, int ms, QStringList* seen = nullptr) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < ms) {
+        QApplication::processEvents();
+        if (seen)
+            for (const QString& line : w.form->DXDraw().Overlay())
+                if (!seen->contains(line)) *seen << line;
+    }
+}
+
+// A headless copy of the game in the background on a copy of the window's data.
+void Background(Window& w, const std::string& name, const std::string& args) {
+    const fs::path root = w.root / name;
+    fs::create_directories(root);
+    fs::copy(w.root / "data", root / "data", fs::copy_options::recursive);
+    const std::string command = std::string(KORDAVEL_ROOT) + "/kordavel --headless --root " +
+                                root.string() + " " + args + " > " + (root / "out").string() +
+                                " 2>&1 &";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+}
+
 }  // namespace
 
 // A replay watched in the window says over its picture when it is paused or fast, in the
@@ -443,8 +499,8 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
         };
         w.form->StartWatching(file);
         RunTicks(20);
-        EXPECT_TRUE(surface.Overlay().isEmpty());
-        EXPECT_EQ(RowsOverPicture(surface).first, -1);
+        // The viewer's keys first: the title that lists them is out of sight in full screen.
+        EXPECT_EQ(surface.Overlay(), QStringList{caption("OverlayReplayKeys")});
         Tap(&surface, Qt::Key_P);
         EXPECT_EQ(surface.Overlay(), QStringList{caption("OverlayReplayPaused")});
         EXPECT_TRUE(w.form->windowTitle().endsWith(caption("ReplayPaused")));
@@ -564,8 +620,140 @@ TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
     }
     EXPECT_GT(fired, 0) << "player 2's bullet never flew in the host's game";
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
-    EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(*app::CaptionFor("NetOver", 0))});
+    EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(options.join + ": " +
+                                                             *app::CaptionFor("NetOver", 0))});
     EXPECT_EQ(keptHere(), keptBefore);
+}
+
+// A network game hosted from the demo: the display keys stay the window's, Options and Select
+// Level are not offered, and leaving brings back the title a local game returns to. In play, a menu
+// command that would end the game for both asks first, and one that changes only the window does
+// not; Network Game during a local game asks before it ends that game, which does not run on behind
+// the dialog.
+TEST(NetworkWindow, MenuCommandsAndDisplayKeysMeetANetworkGameAsALocalGameWould) {
+    Window w;
+    auto item = [&](const char* name) { return w.form->findChild<QAction*>(name); };
+    app::DrawSurface& surface = w.form->DXDraw();
+    item("MDemo")->trigger();
+    RunTicks(3);
+    ASSERT_EQ(w.game->GameMode, kdv::gmDemo);
+    const int port = 20000 + int((::getpid() * 7) % 20000);
+    runner::CommandLine options;
+    options.host = "127.0.0.1:" + std::to_string(port);
+    w.form->StartNetwork(options);
+    EXPECT_FALSE(item("MOptions")->isEnabled());
+    EXPECT_FALSE(item("MSelectLevel")->isEnabled());
+    AltKey(&surface, Qt::Key_1);
+    EXPECT_EQ(surface.size(), QSize(320, 200));
+    AltKey(&surface, Qt::Key_2);
+    EXPECT_EQ(surface.size(), QSize(640, 400));
+    EXPECT_FALSE(surface.Overlay().isEmpty());  // still waiting for a player
+    Tap(&surface, Qt::Key_Escape);
+    EXPECT_TRUE(item("MOptions")->isEnabled());
+    EXPECT_EQ(w.game->GameMode, kdv::gmOnePlayer);  // Start, Start plays (as headless shows)
+    w.form->findChild<QAction*>("MStart1Player")->trigger();
+
+    // Hosted again with a player: back to the title, then the game.
+    RunTicks(3);
+    Background(w, "joiner", "--join 127.0.0.1:" + std::to_string(port) + " --ticks 5000");
+    QStringList asked;
+    Answer(QMessageBox::Yes, &asked, true);
+    item("MNetworkGame")->trigger();  // the local game is asked about; the dialog is closed
+    EXPECT_EQ(asked, QStringList{Caption("NetEndGameAsk")});
+    EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
+    w.form->StartNetwork(options);
+    RunUntil(
+        w, [&] { return surface.Overlay().isEmpty(); }, 10000);
+    ASSERT_TRUE(surface.Overlay().isEmpty()) << surface.Overlay().join("; ").toStdString();
+    // File -> Pause pauses the stage for both, as the host's Pause key does.
+    Tap(&surface, Qt::Key_Space);
+    RunTicks(10);
+    item("PauseOnOffP1")->trigger();
+    RunUntil(
+        w, [&] { return !surface.Overlay().isEmpty(); }, 3000);
+    EXPECT_EQ(surface.Overlay(), QStringList{Caption("NetYouPaused")});
+    item("MLangRussian")->trigger();  // asks nothing, and the game goes on
+    item("MLangEnglish")->trigger();
+    Answer(QMessageBox::No, &asked);
+    item("MStart1Player")->trigger();
+    EXPECT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked.value(1), Caption("NetLeaveAsk"));
+    EXPECT_FALSE(item("MOptions")->isEnabled());  // still in the network game
+    EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
+    Answer(QMessageBox::Yes, &asked);
+    item("MStart1Player")->trigger();
+    EXPECT_EQ(asked.size(), 3);
+    EXPECT_TRUE(item("MOptions")->isEnabled());
+    EXPECT_EQ(w.game->GameState, kdv::gsStageIntro);
+    EXPECT_EQ(w.game->GameMode, kdv::gmOnePlayer);
+    Answer(QMessageBox::No, &asked);
+    item("MNetworkGame")->trigger();
+    EXPECT_EQ(asked.size(), 4);
+    EXPECT_EQ(w.game->GameState, kdv::gsStageIntro);  // the player's game goes on
+}
+
+// The window joins a headless host. Its overlay says that the host starts the stage, that only
+// the host pauses when the joiner presses its Pause key, and who paused while the game is
+// paused; the game still ends on both machines as one, and the ending names the host.
+TEST(NetworkWindow, AJoinerIsToldWhoStartsAndPausesTheGame) {
+    Window w;
+    const int port = 20000 + int((::getpid() * 11) % 20000);
+    const fs::path script = w.root / "host.txt";
+    std::ofstream(script) << "150 key 32 down\n152 key 32 up\n350 key 80 down\n352 key 80 up\n";
+    Background(w, "host",
+               "--host 127.0.0.1:" + std::to_string(port) + " --mode two --ticks 600 --script " +
+                   script.string());
+    RunTicks(20);
+    BoxCatcher boxes;
+    runner::CommandLine options;
+    options.join = "127.0.0.1:" + std::to_string(port);
+    w.form->StartNetwork(options);
+    QStringList seen;
+    RunUntil(
+        w, [&] { return seen.contains(Caption("NetHostStarts")); }, 10000, &seen);
+    RunUntil(
+        w, [&] { return !w.form->DXDraw().Overlay().contains(Caption("NetHostStarts")); }, 10000,
+        &seen);
+    Tap(&w.form->DXDraw(), Qt::Key_P);
+    RunUntil(
+        w, [&] { return !boxes.told.isEmpty(); }, 20000, &seen);
+    EXPECT_TRUE(seen.contains(Caption("NetHostStarts")));
+    EXPECT_TRUE(seen.contains(Caption("NetOnlyHostPauses")));
+    EXPECT_TRUE(seen.contains(Caption("NetHostPaused")));
+    EXPECT_EQ(boxes.told,
+              QStringList{QString::fromStdString(options.join) + ": " + Caption("NetOver")});
+}
+
+// A watched replay shows its keys over the picture, File -> Pause and Alt+Enter do not end it,
+// and its end is held a moment with a line that says it ended before the title comes back.
+TEST(Overlay, AWatchedReplayHoldsItsEndWithAWordBeforeTheTitle) {
+    replay::Recorder recorder;
+    Window w(&recorder);
+    const std::string file = RecordedGame(w, recorder, 60);
+    BoxCatcher boxes;
+    app::DrawSurface& surface = w.form->DXDraw();
+    w.game->Settings.language = 1;
+    w.form->StartWatching(file);
+    EXPECT_EQ(surface.Overlay(), QStringList{Caption("OverlayReplayKeys", 1)});
+    w.form->findChild<QAction*>("PauseOnOffP1")->trigger();
+    EXPECT_EQ(surface.Overlay(), QStringList{Caption("OverlayReplayPaused", 1)});
+    AltKey(&surface, Qt::Key_Return);
+    EXPECT_TRUE(w.form->IsFullScreen());
+    EXPECT_EQ(surface.Overlay(), QStringList{Caption("OverlayReplayPaused", 1)});
+    w.form->findChild<QAction*>("PauseOnOffP1")->trigger();
+    auto ended = [&] {
+        return !surface.Overlay().isEmpty() &&
+               surface.Overlay()[0].startsWith(Caption("OverlayReplayEnded", 1));
+    };
+    RunUntil(w, ended, 10000);
+    ASSERT_TRUE(ended());
+    QElapsedTimer held;
+    held.start();
+    RunUntil(
+        w, [&] { return w.form->windowTitle() == " Kordavel"; }, 5000);
+    EXPECT_GT(held.elapsed(), 1000);
+    EXPECT_TRUE(surface.Overlay().isEmpty());
+    EXPECT_TRUE(boxes.told.isEmpty());
 }
 
 // F10 opens File in a window too; File -> Controls lists both players' bindings as they are now,

@@ -3,7 +3,7 @@
 # own replays), keys pressed by xdotool into whichever window has the focus. The joiner moves
 # player 2 with its own player 1 keys, then leaves with Esc and confirms; both windows keep a
 # replay, and both replays are the same game to the same end. A stranger knocks first and is
-# turned away; a third player who knocks during the game is told the host is busy.
+# turned away; a third player who knocks during the game is told the host at its address is busy.
 # usage: two_windows_test.sh KORDAVEL_BINARY DATA_DIR
 set -euo pipefail
 bin=$1
@@ -47,7 +47,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" "$work/play.sh" >"$work/log" 2>&1 || {
 status=0
 grep -q "stranger exit 5" "$work/log" && grep -q "graphics file differs" "$work/stranger.out" ||
     { echo "FAIL: the stranger was not turned away: $(cat "$work/stranger.out")"; status=1; }
-grep -q "busy with another player" "$work/late.out" && grep -q "late exit 5" "$work/log" ||
+grep -q "127.0.0.1:$port: The host is busy with another player." "$work/late.out" && grep -q "late exit 5" "$work/log" ||
     { echo "FAIL: a third player during the game: $(cat "$work/late.out")"; status=1; }
 kept() { ls "$work/$1"/replays/game-*.kdr 2>/dev/null | head -1; }
 h=$(kept host) j=$(kept join)

@@ -685,6 +685,35 @@ TEST(ReplayProgram, AGameOnAnEditorStagePlaysWhereThatStageIsMissing) {
     fs::remove_all(root);
 }
 
+// The player's game sent back to the title from the demo (a network game took the picture
+// meanwhile) gets back the mode the demo kept: Start, Start then plays stage 1. The step plays
+// back the same way, and replays made before, whose step only entered the title, still verify.
+TEST(ReplayProgram, BackToTheTitleFromTheDemoPlaysTheNextGame) {
+    const fs::path root = TempDir("title");
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data");
+    const std::string r = "--root " + root.string() + " ";
+    for (const std::string step : {"BackToTitle", "EnterTitle"}) {
+        SCOPED_TRACE(step);
+        std::ofstream(root / "s.txt") << "10 menu MDemo\n60 menu " << step
+                                      << "\n200 key 32 down\n202 key 32 up\n210 key 32 down\n"
+                                         "212 key 32 up\n300 dump "
+                                      << (root / "end.json").string() << "\n";
+        const std::string file = (root / (step + ".kdr")).string();
+        ASSERT_EQ(RunProgram(r + "--headless --ticks 300 --script " + (root / "s.txt").string() +
+                             " --record " + file),
+                  0);
+        const std::string end = ReadAll(root / "end.json");
+        if (step == "BackToTitle") {
+            EXPECT_NE(end.find("\"GameState\": 0,"), std::string::npos) << end;
+            EXPECT_NE(end.find("\"GameMode\": 1,"), std::string::npos) << end;
+        }
+        std::string out, err;
+        EXPECT_EQ(RunProgram(r + "--replay " + file + " --verify", &out, &err), 0) << err;
+        EXPECT_EQ(out.rfind("ticks=300 ", 0), 0u) << out;
+    }
+    fs::remove_all(root);
+}
+
 // A kept game's start state is checked against what the game can be in: a crafted file that
 // puts a tank off the screen, or counts past the game's own, is refused by the program, which
 // names what is wrong, where an honest one plays.

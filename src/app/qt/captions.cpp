@@ -86,6 +86,18 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetBusy=The host is busy; trying again…|Хозяин игры занят; повторная попытка…",
     "NetSeconds=s|с",
     "OverlayLevelSaved=Saved as stage|Сохранён как уровень",
+    "NetBusyEnd=The host is busy with another player.|Хозяин игры занят другим игроком.",
+    "NetPortWord=port|порт",
+    "NetEndGameAsk=End the game you are playing and start a network game?|Закончить текущую игру "
+    "и начать сетевую?",
+    "NetHostStarts=The host starts the stage.|Уровень начинает хозяин игры.",
+    "NetOnlyHostPauses=Only the host pauses the game.|Паузу ставит только хозяин игры.",
+    "NetHostPaused=The host paused the game.|Хозяин игры поставил паузу.",
+    "NetYouPaused=You paused the game for both players.|Вы поставили игру на паузу для обоих "
+    "игроков.",
+    "OverlayReplayKeys=Replay: P pause, F ×4, → a minute on, End to the end, Esc stop|Повтор: P "
+    "пауза, F ×4, → на минуту вперёд, End в конец, Esc выход",
+    "OverlayReplayEnded=The replay has ended.|Повтор окончен.",
 });
 
 }  // namespace

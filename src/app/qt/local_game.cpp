@@ -6,6 +6,7 @@
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
 #include "core/flow/game_flow.h"
+#include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/format.h"
@@ -103,9 +104,22 @@ void LocalGame::MenuItem(const std::string& item) {
 void LocalGame::BackToTitle() {
     if (!game_) return;
     if (recorder_) recorder_->MenuItem(*game_, replay::kBackToTitle);
-    kdv::EnterTitle(*game_);
+    kdv::BackToTitle(*game_);
     if (recorder_) recorder_->AfterAction(*game_);
     SaveFinishedGames(false);
+}
+
+bool LocalGame::InGame() const {
+    if (!game_ || game_->GameMode == kdv::gmDemo) return false;
+    switch (game_->GameState) {
+        case kdv::gsPlay:
+        case kdv::gsStageIntro:
+        case kdv::gsTallyOnePlayer:
+        case kdv::gsTallyTwoPlayers:
+            return true;
+        default:
+            return false;
+    }
 }
 
 void LocalGame::Close() {

@@ -34,6 +34,8 @@ class LocalGame : public PlaySession {
     void MenuItem(const std::string& item);
     // Back to the title, whatever the game was doing (a network game has had the picture).
     void BackToTitle();
+    // A game is being played: a stage, its intro or its tally (not the demo).
+    bool InGame() const;
     // The window closes: the games played so far are kept, then the game's own close runs.
     void Close();
     long TicksRun() const { return ticksRun_; }

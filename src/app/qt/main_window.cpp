@@ -37,6 +37,27 @@ namespace {
 // activation comes within a few milliseconds where it comes at all.
 constexpr int kActivationGraceMs = 100;
 
+// Menu items that change only the window, its colours or its language: a replay or network game
+// in front goes on.
+bool WindowOnly(const std::string& item) {
+    return item == "MLangEnglish" || item == "MLangRussian" || item == "PaletteType" ||
+           item == "N320x200Alt11" || item == "N640x400Alt21" || item == "MFullWin";
+}
+
+// Alt+Enter, Alt+1 and Alt+2 as the menu items they stand for.
+const char* DisplayItem(int code) {
+    switch (code) {
+        case 13:
+            return "MFullWin";
+        case '1':
+            return "N320x200Alt11";
+        case '2':
+            return "N640x400Alt21";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 TForm1::TForm1(SdlInput& input)
@@ -117,11 +138,7 @@ QAction* TForm1::AddItem(QMenu* menu, const char* name, const char* caption) {
     connect(action, &QAction::triggered, this, [this, item] {
         // Until the game has started only Exit means anything.
         if (closing_ || (!started_ && item != "MExit")) return;
-        BetweenTicks([this, item] {
-            // A command of the player's game: a replay or network game in front of it ends.
-            if (other_) EndSession(true);
-            local_->MenuItem(item);
-        });
+        BetweenTicks([this, item] { MenuCommand(item); });
     });
     return action;
 }
@@ -166,7 +183,7 @@ void TForm1::BuildMenu() {
         group->addAction(item);
     }
     AddItem(file, "MLevelEditor", "Level Editor");
-    AddItem(file, "MSelectLevel", "Select Level");
+    selectItem_ = AddItem(file, "MSelectLevel", "Select Level");
     // The game's own additions: captioned like the rest, but handled here, not by the game.
     AddOwnItem(file, "MWatchReplay", "Watch Replay…", [this] { WatchReplayClick(); });
     AddOwnItem(file, "MNetworkGame", "Network Game…", [this] { NetworkGameClick(); });
@@ -321,7 +338,12 @@ void TForm1::KeyPress(const QKeyEvent& event) {
     if (!started_ || closing_) return;
     const bool alt = (event.modifiers() & Qt::AltModifier) || input_.Keys().Live(vk::kAlt);
     BetweenTicks([this, code, alt] {
-        Current().KeyDown(code, alt);
+        // The display keys are the window's in every session; in front of the player's game
+        // they change only its display, never the game shown.
+        if (const char* item = alt && other_ ? DisplayItem(code) : nullptr)
+            local_->MenuItem(item);
+        else
+            Current().KeyDown(code, alt);
         FollowSession();
     });
 }
@@ -379,7 +401,36 @@ PlaySession& TForm1::Current() {
 void TForm1::BeginSession(std::unique_ptr<PlaySession> session) {
     ReleaseKeys();
     other_ = std::move(session);
+    UpdateMenuItems();
     FollowSession();
+}
+
+void TForm1::MenuCommand(const std::string& item) {
+    if (other_ && !WindowOnly(item)) {
+        if (item == "PauseOnOffP1" && other_->Pause()) {
+            FollowSession();
+            return;
+        }
+        // Any other command is the player's game's: what is in front of it ends.
+        if (!AskToLeave()) return;
+        EndSession(true);
+    }
+    local_->MenuItem(item);
+}
+
+bool TForm1::AskToLeave() {
+    if (!other_) return true;
+    const std::string question = other_->LeaveQuestion();
+    if (question.empty()) return true;
+    if (!Confirm(question) || closing_) return false;
+    EndSession(true);  // it may have ended by itself meanwhile
+    return true;
+}
+
+void TForm1::UpdateMenuItems() {
+    const bool held = other_ && other_->HoldsSettings();
+    optionsItem_->setEnabled(!fullScreen_ && !held);
+    selectItem_->setEnabled(!held);
 }
 
 void TForm1::EndSession(bool leave) {
@@ -388,6 +439,7 @@ void TForm1::EndSession(bool leave) {
     if (leave) session->Leave();
     const std::string text = session->Finish();
     session.reset();
+    UpdateMenuItems();
     // The keyboard goes back to the player's game, with nothing held, and its next frame is
     // drawn whole.
     ReleaseKeys();
@@ -448,6 +500,7 @@ void TForm1::Tell(const std::string& text) {
 }
 
 void TForm1::WatchReplayClick() {
+    if (!AskToLeave()) return;
     std::error_code ec;
     std::filesystem::create_directories(replayFolder_, ec);
     ReplayList list(this, replayFolder_, game_->Settings.language);
@@ -468,6 +521,17 @@ void TForm1::StartWatching(const std::string& file) {
 }
 
 void TForm1::NetworkGameClick() {
+    if (!AskToLeave()) return;
+    // The network game takes the player's game back to the title: the player says so first,
+    // and the game does not run on behind the dialog.
+    if (local_->InGame()) {
+        const int language = game_->Settings.language;
+        if (!Confirm(CaptionFor("NetEndGameAsk", language)
+                         .value_or("End the game you are playing and start a network game?")) ||
+            closing_)
+            return;
+        local_->BackToTitle();
+    }
     NetDialog dialog(this, game_->Settings.language, game_->LevelCount);
     if (dialog.exec() != QDialog::Accepted) return;
     runner::CommandLine options;

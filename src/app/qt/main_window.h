@@ -142,6 +142,14 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     void CentreOnScreen();
     void WatchReplayClick();
     void NetworkGameClick();
+    // A menu command of the player's game, with a replay or network game perhaps in front.
+    void MenuCommand(const std::string& item);
+    // Where leaving the session in front ends a game for someone else too, asks the player
+    // first and ends it on yes; false when the player stays.
+    bool AskToLeave();
+    // Options and Select Level are offered in a window, and while no session holds the
+    // player's settings.
+    void UpdateMenuItems();
     // The session in front: a replay or network game while there is one, else the player's.
     PlaySession& Current();
     void BeginSession(std::unique_ptr<PlaySession> session);
@@ -179,6 +187,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     replay::Recorder* recorder_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QAction* optionsItem_ = nullptr;
+    QAction* selectItem_ = nullptr;
     QAction* aboutItem_ = nullptr;
     FrameTimer dxTimer_;
     QAction* paletteType_ = nullptr;

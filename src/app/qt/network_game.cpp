@@ -8,6 +8,7 @@
 #include "app/runner/command_line.h"
 #include "app/runner/net_play.h"
 #include "app/sdl/sdl_input.h"
+#include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "net/session.h"
@@ -16,9 +17,17 @@
 
 namespace app {
 
-NetworkGame::NetworkGame(kdv::Game& player, std::unique_ptr<net::Session> session,
+namespace {
+
+// How long a word about the pause stays over the picture.
+constexpr int kNoticeTicks = 3000 / kdv::kTimerInterval;
+
+}  // namespace
+
+NetworkGame::NetworkGame(kdv::Game& player, SdlInput& input, std::unique_ptr<net::Session> session,
                          SessionHost& host, std::filesystem::path replayFolder)
     : player_(player),
+      input_(input),
       session_(std::move(session)),
       host_(host),
       replayFolder_(std::move(replayFolder)) {}
@@ -45,7 +54,7 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     auto session = std::make_unique<net::Session>(std::move(o));
     if (!session->Open(error)) return nullptr;
     std::unique_ptr<NetworkGame> game(
-        new NetworkGame(player, std::move(session), host, std::move(replayFolder)));
+        new NetworkGame(player, input, std::move(session), host, std::move(replayFolder)));
     game->Tick();
     return game;
 }
@@ -53,11 +62,33 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
 // The game goes on while the leave question is open: the other machine must not wait for it.
 void NetworkGame::Tick() {
     if (session_->CurrentPhase() != net::Phase::Ended) session_->Poll(0);
+    if (onlyHostPauses_ > 0) --onlyHostPauses_;
+}
+
+std::string NetworkGame::LeaveQuestion() const {
+    if (session_->CurrentPhase() != net::Phase::Playing) return {};
+    return Caption("NetLeaveAsk", "Leave the network game? It ends for both players.");
+}
+
+bool NetworkGame::Pause() {
+    if (!session_->Hosting()) {
+        onlyHostPauses_ = kNoticeTicks;
+        return true;
+    }
+    // A tap of the key: the game's next step sees it down once, on both machines.
+    const int key = player_.Settings.keys1[size_t(kdv::Pause)];
+    input_.Keys().Press(key);
+    input_.Keys().Release(key);
+    return true;
 }
 
 // Before the game starts Esc just stops waiting; during it, leaving ends the game for both, so
-// the player is asked first.
+// the player is asked first. The joiner has no pause (player 2 never had one): its Pause key
+// only hears that the host pauses.
 void NetworkGame::KeyDown(int code, bool) {
+    if (!session_->Hosting() && code != 0 && code == player_.Settings.keys1[size_t(kdv::Pause)] &&
+        session_->CurrentPhase() == net::Phase::Playing)
+        onlyHostPauses_ = kNoticeTicks;
     if (code != 27 || asking_ || left_) return;
     const net::Phase phase = session_->CurrentPhase();
     if (phase != net::Phase::Playing) {
@@ -66,8 +97,7 @@ void NetworkGame::KeyDown(int code, bool) {
     }
     asking_ = true;
     host_.BetweenTicks([this, &host = host_] {
-        const bool leave = host.Confirm(
-            Caption("NetLeaveAsk", "Leave the network game? It ends for both players."));
+        const bool leave = host.Confirm(LeaveQuestion());
         // Closing the window while asked ends this session; nothing of it may be touched then.
         if (host.Closing()) return;
         asking_ = false;
@@ -123,6 +153,19 @@ std::string NetworkGame::Title() const {
 std::vector<std::string> NetworkGame::Overlay() const {
     std::vector<std::string> lines;
     if (std::string waiting = Waiting(); !waiting.empty()) lines.push_back(std::move(waiting));
+    // Who may pause and start: the host, player 1; said over the picture, never in the frame
+    // both machines compare.
+    if (const kdv::Game* shown = session_->Shown();
+        shown && session_->CurrentPhase() == net::Phase::Playing) {
+        if (shown->Paused)
+            lines.push_back(session_->Hosting()
+                                ? Caption("NetYouPaused", "You paused the game for both players.")
+                                : Caption("NetHostPaused", "The host paused the game."));
+        else if (onlyHostPauses_ > 0)
+            lines.push_back(Caption("NetOnlyHostPauses", "Only the host pauses the game."));
+        if (!session_->Hosting() && shown->GameState == kdv::gsStageIntro)
+            lines.push_back(Caption("NetHostStarts", "The host starts the stage."));
+    }
     // A host that turned someone away says so and goes on waiting.
     const net::Phase phase = session_->CurrentPhase();
     if (session_->Hosting() && !session_->Notice().empty() &&
@@ -160,6 +203,15 @@ std::string NetworkGame::Finish() {
                   << " ticks_run_again=" << stats.ticksRunAgain << " stalls=" << stats.stalls
                   << " delay=" << stats.delay << " window=" << stats.window << "\n";
     host_.BackToTitle();
+    const std::string text = Ending();
+    if (text.empty()) return text;
+    // A host that never had a partner names its port.
+    std::string where = session_->Address();
+    if (where.rfind("port ", 0) == 0) where = Caption("NetPortWord", "port") + where.substr(4);
+    return where + ": " + text;
+}
+
+std::string NetworkGame::Ending() const {
     switch (session_->Reason()) {
         case net::EndReason::None:
         case net::EndReason::Left:
@@ -183,6 +235,8 @@ std::string NetworkGame::Finish() {
             return Caption("NetNobodyJoined", "Nobody joined the game.");
         case net::EndReason::NoAnswer:
             return Caption("NetNoAnswer", "The other machine does not answer.");
+        case net::EndReason::Busy:
+            return Caption("NetBusyEnd", "The host is busy with another player.");
     }
     return {};
 }

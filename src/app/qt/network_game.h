@@ -41,21 +41,29 @@ class NetworkGame : public PlaySession {
     std::vector<std::string> Overlay() const override;
     bool Ended() const override;
     void Leave() override;
+    std::string LeaveQuestion() const override;
+    bool HoldsSettings() const override { return true; }
+    // The host's Pause key, as if pressed; the joiner is told that the host pauses.
+    bool Pause() override;
     std::string Finish() override;
 
   private:
-    NetworkGame(kdv::Game& player, std::unique_ptr<net::Session> session, SessionHost& host,
-                std::filesystem::path replayFolder);
+    NetworkGame(kdv::Game& player, SdlInput& input, std::unique_ptr<net::Session> session,
+                SessionHost& host, std::filesystem::path replayFolder);
+    // How the game ended, in the player's language (empty: nothing to say).
+    std::string Ending() const;
     // What the game waits for now, or nothing.
     std::string Waiting() const;
     std::string Caption(const char* name, const char* english) const;
 
     kdv::Game& player_;
+    SdlInput& input_;
     std::unique_ptr<net::Session> session_;
     SessionHost& host_;
     std::filesystem::path replayFolder_;
     bool asking_ = false;  // the leave question is open
     bool left_ = false;
+    int onlyHostPauses_ = 0;  // ticks left to say that only the host pauses
 };
 
 }  // namespace app

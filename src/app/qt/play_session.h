@@ -47,6 +47,13 @@ class PlaySession {
     virtual bool Ended() const = 0;
     // The player leaves before the end.
     virtual void Leave() {}
+    // What to ask before the player leaves it for something else; empty: nothing to ask.
+    virtual std::string LeaveQuestion() const { return {}; }
+    // The player's own settings and stage must stay as they are while it runs (it plays on
+    // them with someone else): Options and Select Level are not offered meanwhile.
+    virtual bool HoldsSettings() const { return false; }
+    // File -> Pause while it is in front; false when it has no pause of its own.
+    virtual bool Pause() { return false; }
     // Saves what must be kept and returns what to tell the player (empty: nothing).
     virtual std::string Finish() { return {}; }
 };

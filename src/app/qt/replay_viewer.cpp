@@ -19,6 +19,8 @@ namespace {
 // Of the frame timer's 13 ms, what a skip ahead takes for play: the rest draws and hears keys.
 constexpr std::chrono::milliseconds kSkipSlice{6};
 constexpr int64_t kMinuteTicks = 60'000 / kdv::kTimerInterval;
+constexpr int kKeysTicks = 4000 / kdv::kTimerInterval;
+constexpr int kEndHoldTicks = 2000 / kdv::kTimerInterval;
 
 }  // namespace
 
@@ -56,6 +58,7 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(const std::string& file, kdv::G
         return nullptr;
     }
     playback.Show(true);
+    viewer->keysTicks_ = kKeysTicks;
     return viewer;
 }
 
@@ -76,15 +79,39 @@ bool ReplayViewer::TakeOutputs() {
 
 bool ReplayViewer::StepOnce() {
     if (!playback_->Step() || window_.failed || window_.closeRequested) {
-        ended_ = true;
+        ReachedEnd();
         return false;
     }
     TakeOutputs();
     return true;
 }
 
+void ReplayViewer::ReachedEnd() {
+    ended_ = true;
+    holdTicks_ = kEndHoldTicks;
+    skipTo_.reset();
+    paused_ = fast_ = false;
+    playback_->Show(true);
+    // At the end of the stream: what follows the last tick, the last state hash among it.
+    if (!window_.failed) playback_->Finish();
+    const int language = player_.Settings.language;
+    if (window_.failed)
+        endText_ = name_ + ": " + window_.failure;
+    else if (playback_->PartedAt())
+        endText_ = name_ + ": " + playback_->PartedMessage();
+    if (!endText_.empty())
+        endLine_ = MessageText(endText_, language);
+    else
+        endLine_ = CaptionFor("OverlayReplayEnded", language).value_or("The replay has ended.") +
+                   " (" + LengthText(playback_->TicksRun()) + ")";
+}
+
 void ReplayViewer::Tick() {
-    if (ended_) return;
+    if (keysTicks_ > 0) --keysTicks_;
+    if (ended_) {
+        if (holdTicks_ > 0) --holdTicks_;
+        return;
+    }
     if (skipTo_) {
         // As many ticks as fit in a slice of the timer's interval: the window keeps drawing and
         // hearing keys however far the skip goes.
@@ -102,13 +129,7 @@ void ReplayViewer::Tick() {
 }
 
 std::string ReplayViewer::Finish() {
-    // At the end of the stream: what follows the last tick, the last state hash among it.
-    if (ended_) playback_->Finish();
-    std::string text;
-    if (window_.failed)
-        text = name_ + ": " + window_.failure;
-    else if (playback_->PartedAt())
-        text = name_ + ": " + playback_->PartedMessage();
+    const std::string text = endText_;
     if (text.empty()) return text;
     std::cerr << "kordavel: " << text << "\n";
     host_.NoteExitCode(window_.failed ? runner::kExitGameError : runner::kExitReplay);
@@ -116,15 +137,22 @@ std::string ReplayViewer::Finish() {
 }
 
 void ReplayViewer::KeyDown(int code, bool) {
+    if (ended_) {
+        // The end is being shown: Esc goes on to the title at once.
+        if (code == 27) holdTicks_ = 0;
+        return;
+    }
     switch (code) {
         case 'P':
             paused_ = !paused_;
+            keysTicks_ = 0;  // the player knows the keys
             break;
         case 'F':
             fast_ = !fast_;
+            keysTicks_ = 0;
             break;
         case 27:
-            ended_ = true;
+            ended_ = true;  // stopped by the player: nothing to hold or tell
             break;
         case 39:  // Right
         case 35:  // End
@@ -132,6 +160,7 @@ void ReplayViewer::KeyDown(int code, bool) {
             const int64_t end = playback_->Data().header.ticks;
             const int64_t from = skipTo_ ? *skipTo_ : playback_->TicksRun();
             skipTo_ = code == 35 ? end : std::min(end, from + kMinuteTicks);
+            keysTicks_ = 0;
             playback_->Show(false);
             break;
         }
@@ -158,8 +187,10 @@ std::vector<std::string> ReplayViewer::Overlay() const {
     if (skipTo_)
         return {CaptionFor("OverlayReplaySkip", language).value_or("") + " " +
                 LengthText(playback_->TicksRun()) + " / " + LengthText(*skipTo_)};
+    if (ended_ && !endLine_.empty()) return {endLine_};
     if (paused_) return {CaptionFor("OverlayReplayPaused", language).value_or("")};
     if (fast_) return {CaptionFor("OverlayReplayFast", language).value_or("")};
+    if (keysTicks_ > 0) return {CaptionFor("OverlayReplayKeys", language).value_or("")};
     return {};
 }
 

@@ -2,8 +2,9 @@
 // A replay watched in the window: its own game on devices that answer from the file, shown and
 // heard as the player's would be. P pauses, F plays four ticks a timer tick, Right skips a
 // minute ahead and End to the end (unseen, a few milliseconds of play per timer tick, so the
-// window keeps answering), Esc stops; the
-// replay ends by itself at the end of the file, or where it parts from the recorded game.
+// window keeps answering), Esc stops; the keys are shown over the picture for the first seconds.
+// The replay ends by itself at the end of the file, or where it parts from the recorded game,
+// and then says so over its last picture for a moment before the title comes back.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,7 +43,12 @@ class ReplayViewer : public PlaySession {
     void KeyDown(int code, bool alt) override;
     std::string Title() const override;
     std::vector<std::string> Overlay() const override;
-    bool Ended() const override { return ended_; }
+    bool Ended() const override { return ended_ && holdTicks_ == 0; }
+    // File -> Pause pauses the replay.
+    bool Pause() override {
+        paused_ = !paused_;
+        return true;
+    }
     // Where the replay parted from the recorded game, or why the game failed; empty otherwise.
     std::string Finish() override;
 
@@ -52,6 +58,8 @@ class ReplayViewer : public PlaySession {
     bool TakeOutputs();
     // One tick of the replay; false once it has ended.
     bool StepOnce();
+    // The replay has come to its end by itself: what to say, held over its last picture.
+    void ReachedEnd();
 
     kdv::Game& player_;
     SessionHost& host_;
@@ -64,6 +72,10 @@ class ReplayViewer : public PlaySession {
     bool paused_ = false;
     bool fast_ = false;
     bool ended_ = false;
+    int holdTicks_ = 0;    // the end is held over the picture this many ticks more
+    int keysTicks_ = 0;    // the keys are shown this many ticks more
+    std::string endLine_;  // what the held end says over the picture
+    std::string endText_;  // what the player is told once it has ended (a part, a failure)
 };
 
 }  // namespace app

@@ -37,7 +37,7 @@ void TForm1::EnterFullScreen() {
     menuBar()->hide();
     menuBar()->setCursor(Qt::ArrowCursor);
     // Options and About are not offered in full screen; the rest of the menu is.
-    optionsItem_->setEnabled(false);
+    UpdateMenuItems();
     aboutItem_->setEnabled(false);
     setCursor(Qt::BlankCursor);
     dxDraw_->setCursor(Qt::BlankCursor);
@@ -56,7 +56,7 @@ void TForm1::LeaveFullScreen() {
     showNormal();
     menuBar()->show();
     menuBar()->unsetCursor();
-    optionsItem_->setEnabled(true);
+    UpdateMenuItems();
     aboutItem_->setEnabled(true);
     unsetCursor();
     dxDraw_->unsetCursor();

@@ -156,10 +156,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     for (int i = 0; i < 20 || (session.SayingGoodbye() && i < 300); ++i) session.Poll(10);
 
     const bool failed = session.Failed();
-    if (failed) {
-        std::cerr << "kordavel: " << session.EndMessage() << "\n";
-        if (exitCode == kExitOk) exitCode = kExitNetwork;
-    }
+    std::cerr << "kordavel: " << session.Ending() << "\n";
+    if (failed && exitCode == kExitOk) exitCode = kExitNetwork;
     SaveRecording(session, options, paths, failed, exitCode);
     const net::Stats s = session.GetStats();
     std::printf(

@@ -10,17 +10,20 @@
 #include "core/dialogs/dialogs.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "replay/playback.h"
 #include "replay/recorder.h"
 #include "support/png.h"
 
 namespace runner {
 namespace {
 
+// The last two are the window's own steps: back to the title after a network game, and the
+// older step that kept the demo's mode (as the replays made before play it).
 constexpr const char* kMenuItems[] = {
-    "MDemo",        "MStart1Player", "MStart2Player", "MStartDuel",
-    "MLevelEditor", "PauseOnOffP1",  "PaletteType",   "MLangEnglish",
-    "MLangRussian", "N320x200Alt11", "N640x400Alt21", "MFullWin",
-    "MExit",        "MOptions",      "MSelectLevel",  "MAbout",
+    "MDemo",         "MStart1Player", "MStart2Player", "MStartDuel",   "MLevelEditor",
+    "PauseOnOffP1",  "PaletteType",   "MLangEnglish",  "MLangRussian", "N320x200Alt11",
+    "N640x400Alt21", "MFullWin",      "MExit",         "MOptions",     "MSelectLevel",
+    "MAbout",        "BackToTitle",   "EnterTitle",
 };
 
 bool ParseNumber(const std::string& s, long& out) {
@@ -181,7 +184,7 @@ void ScriptPlayer::ApplyInputs(long tick, kdv::Game& game, InputSink& input) {
                 break;
             case Command::Menu:
                 if (recorder_) recorder_->MenuItem(game, c.text);
-                kdv::ClickMenu(game, c.text);
+                replay::RunMenuItem(game, c.text);
                 if (recorder_) recorder_->AfterAction(game);
                 break;
             case Command::Select:

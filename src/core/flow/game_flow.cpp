@@ -133,6 +133,12 @@ void EnterTitle(Game& game) {
     game.TitleScroll.Row = 100;
 }
 
+void BackToTitle(Game& game) {
+    if (game.GameMode == gmDemo) game.GameMode = game.SavedMode;
+    game.Paused = false;
+    EnterTitle(game);
+}
+
 void TitleFrame(Game& game) {
     TitleScrollState& scroll = game.TitleScroll;
     BlitPicture(game.BackScreen, 60, scroll.Row, game.TitlePicture, kTitleMaxPixels);

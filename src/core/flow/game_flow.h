@@ -14,6 +14,10 @@ void TogglePause(Game& game);
 int32_t TakeLastKey(Game& game);
 
 void EnterTitle(Game& game);
+// Back to the title from wherever the game was, when something else had the picture (a network
+// game): the mode the demo kept comes back, as when the demo is left, and a pause is let go, so
+// that the next game plays.
+void BackToTitle(Game& game);
 void TitleFrame(Game& game);
 void StartGame(Game& game);
 void StageIntroFrame(Game& game);
