@@ -222,10 +222,11 @@ class Session {
     std::string notice_;
     uint8_t turnedAwayWhat_ = 0;
     std::string turnedAwayBuild_;
-    std::string partner_;  // host: the address of the last machine that connected
+    // The other machine's address, for endings and the replay: the host's is the last machine
+    // that connected; the joiner's is the host as it was asked to join.
+    std::string partner_;
     std::optional<Clock::time_point> busySince_, retryAt_;
     std::vector<uint8_t> levels_;  // the level records both games play from
-    std::string partner_;          // the other machine's address, for the replay
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
         lastTickAt_;
     bool waited_ = false;  // the tick now due had to wait for the other machine's input

@@ -187,11 +187,4 @@ uint32_t Link::RoundTrip() const {
     return peer_ ? peer_->roundTripTime : 0;
 }
 
-std::string Link::PartnerAddress() const {
-    if (!peer_) return {};
-    char ip[64] = {};
-    if (enet_address_get_host_ip(&peer_->address, ip, sizeof ip) != 0) return {};
-    return std::string(ip) + ":" + std::to_string(peer_->address.port);
-}
-
 }  // namespace net

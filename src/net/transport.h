@@ -60,8 +60,6 @@ class Link {
     std::string PartnerAddress() const;
     // The partner's round trip as ENet measures it, in milliseconds.
     uint32_t RoundTrip() const;
-    // The partner's "IP:PORT", or empty when there is none.
-    std::string PartnerAddress() const;
     // Packets from machines other than the partner (turned away, never read).
     long strangers = 0;
 
