@@ -6,8 +6,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/qt/captions.h"
@@ -131,7 +133,11 @@ ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int
     table_->setSortingEnabled(true);
     table_->sortByColumn(kDate, Qt::DescendingOrder);
     if (table_->topLevelItemCount() > 0) table_->setCurrentItem(table_->topLevelItem(0));
-    table_->setMinimumWidth(560);
+    // Wide enough for every column: a partner's address must not hide behind a scroll bar.
+    int wide = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < kColumns; ++c)
+        wide += std::max(table_->sizeHintForColumn(c), table_->header()->sectionSizeHint(c));
+    table_->setMinimumWidth(std::max(560, wide));
     connect(table_, &QTreeWidget::itemActivated, this, [this] { Choose(); });
     layout->addWidget(table_);
     if (table_->topLevelItemCount() == 0) {
