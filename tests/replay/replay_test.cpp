@@ -600,6 +600,23 @@ TEST(GameState, EveryByteTheStateCarriesShowsInTheHashAndTheDump) {
     }
 }
 
+// The hash game recorded and verified through the program on the shipped data: its hash is
+// the game's play, tick for tick. When play changes on purpose, give the new value here and in
+// docs/performance.md, and say in the commit what changed and why.
+TEST(ReplayProgram, TheHashGameVerifiesToItsKnownHash) {
+    const fs::path root = TempDir("hashgame");
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data");
+    const std::string r = "--root " + root.string() + " ";
+    const std::string file = (root / "game.kdr").string();
+    ASSERT_EQ(
+        RunProgram(r + "--headless --ticks 30000 --script " KORDAVEL_HASH_GAME " --record " + file),
+        0);
+    std::string out, err;
+    ASSERT_EQ(RunProgram(r + "--replay " + file + " --verify", &out, &err), 0) << err;
+    EXPECT_EQ(out, "ticks=30000 hash=a4f3630ff7b6d847\n");
+    fs::remove_all(root);
+}
+
 // The game's own data through the program: a recorded run and its replay write the same dumps
 // and screens; other data files are refused; the editor's save stays out of the level file.
 TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
