@@ -162,7 +162,6 @@ class Session {
     bool Leaving() const { return leaving_; }
     // Ended, and the goodbye (with any reliable message before it) is still on its way.
     bool SayingGoodbye() const { return phase_ == Phase::Ended && link_ && link_->Closing(); }
-    bool PeerLeaving() const { return peerLeft_; }
     // The other player has been silent for this many milliseconds (0 while it is heard).
     uint32_t QuietMs() const;
     // Why the game ended, or what the players should know now (waiting for the peer).

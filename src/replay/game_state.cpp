@@ -30,13 +30,16 @@ constexpr int kMaxBurstFrames = 3, kMaxBonusKind = 5, kMaxHitKind = kdv::hitBull
 // rather than played.
 template <class G, class F>
 void Visit(G& g, F& f) {
-    auto bullet = [&](auto& b) {
+    // A computer tank's bullet has no owner (0): the dumps leave it out, so a state that gives
+    // it one is refused rather than played differently under the same hash.
+    auto bullet = [&](auto& b, int maxOwner) {
         f.Int(b.nextStepTick), f.Int(b.stepPeriod), f.Int(b.nextBurstTick), f.Int(b.burstPeriod);
         f.Near(b.x, b.y, "a bullet");
         f.Int(b.state, 0, 5), f.Count(b.speed, 3, "a bullet's speed");
         f.Int(b.lastDirection, 0, 4), f.Count(b.power, kMaxLevel, "a bullet's power");
         f.Count(b.burstFrames, kMaxBurstFrames, "a bullet's burst");
-        f.Count(b.hitKind, kMaxHitKind, "what a bullet hit"), f.Int(b.owner, 0, 2), f.Bool(b.done);
+        f.Count(b.hitKind, kMaxHitKind, "what a bullet hit"), f.Int(b.owner, 0, maxOwner),
+            f.Bool(b.done);
     };
     auto explosion = [&](auto& e) {
         f.Int(e.nextFrameTick), f.Int(e.framePeriod);
@@ -68,7 +71,7 @@ void Visit(G& g, F& f) {
         f.Int(p.shield.endTick), f.Int(p.shield.duration), f.Int(p.shield.nextFlashTick);
         f.Int(p.shield.flashPeriod), f.Bool(p.shield.phase), f.Bool(p.shield.active);
         explosion(p.explosion);
-        bullet(p.bullet);
+        bullet(p.bullet, 2);
         f.Bool(p.alive), f.Bool(p.acceptsCommand), f.Bool(p.trackPhase), f.Bool(p.locked);
         f.Bool(p.mayRespawn), f.Bool(p.blocked), f.Bool(p.autopilotHasTarget);
     }
@@ -85,7 +88,7 @@ void Visit(G& g, F& f) {
         f.Int(e.kind, 0, kdv::kEnemyKinds - 1),
             f.Count(e.armour, kMaxArmour, "a computer tank's armour");
         explosion(e.explosion);
-        bullet(e.bullet);
+        bullet(e.bullet, 0);
         f.Bool(e.alive), f.Bool(e.mayTurn), f.Bool(e.trackPhase), f.Bool(e.entering);
         f.Bool(e.blocked), f.Bool(e.frozen);
     }

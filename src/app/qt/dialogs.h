@@ -46,7 +46,6 @@ class TInputForm : public QDialog {
     // Shows the prompt modally; the key or joystick state taken, or nothing when the close box
     // cancelled. Keys typed here never reach the game.
     std::optional<int> Capture(const char* prompt, bool joystick);
-    bool Capturing() const { return isVisible(); }
     std::function<void(double ms)> onOpened;
 
   protected:

@@ -44,7 +44,6 @@ class DrawSurface : public QWidget, public kdv::Display {
     const QImage& Shown() const;
     // When a game frame was first painted; the epoch until then.
     std::chrono::steady_clock::time_point FirstPainted() const { return firstPainted_; }
-    long FramesPresented() const { return presented_; }
     // The lines shown over the picture, top first; none for the plain picture.
     void SetOverlay(const QStringList& lines);
     const QStringList& Overlay() const { return overlay_; }

@@ -132,11 +132,7 @@ void EnemyBulletImpact(Game& game, Bullet& b) {
             BreakBrickStrip(game, b);
             break;
         case hitBase:
-            if (!game.GameOverCaption.base.active && !game.StageEnded) {
-                ++game.counters.baseShot;
-                BaseFalls(game);
-            }
-            b.done = true;
+            StrikeBase(game, b);
             break;
         case hitPlayer1:
         case hitPlayer2:
@@ -223,6 +219,17 @@ void BreakBrickStrip(Game& game, const Bullet& b) {
         default:
             break;
     }
+}
+
+bool StrikeBase(Game& game, Bullet& b) {
+    // A bullet still flying when the game is already lost does not start it again.
+    const bool falls = !game.GameOverCaption.base.active && !game.StageEnded;
+    if (falls) {
+        ++game.counters.baseShot;
+        BaseFalls(game);
+    }
+    b.done = true;
+    return falls;
 }
 
 void StrikePlayerTank(Game& game, Bullet& b) {

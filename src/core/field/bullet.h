@@ -55,6 +55,10 @@ void BreakBrickStrip(Game& game, const Bullet& bullet);
 // A bullet stopped at a player's tank (hit kind 4 or 5): the tank is lost unless its shield is
 // up; the bullet is spent either way.
 void StrikePlayerTank(Game& game, Bullet& bullet);
+// A bullet stopped in the base (hit kind 3), a player's or a computer tank's: the base falls,
+// unless the game is already lost or the stage over. True when it fell; the bullet is spent
+// either way.
+bool StrikeBase(Game& game, Bullet& bullet);
 
 // Players' bullets.
 void LaunchPlayerBullet(Game& game, Bullet& bullet, int tankX, int tankY, uint8_t power,

@@ -83,13 +83,9 @@ void Impact(Game& game, Bullet& b) {
             HitBrick(game, b);
             break;
         case hitBase:
-            // A bullet still flying when the game is already lost does not start it again.
-            if (!game.GameOverCaption.base.active && !game.StageEnded) {
-                ++game.counters.baseShot;
-                BaseFalls(game);
-                PlaySound(game, 100, sfxBaseFalls);
-            }
-            b.done = true;
+            // A player's bullet asks for the sound a second time: the counts of sounds played,
+            // which the replays check, keep that.
+            if (StrikeBase(game, b)) PlaySound(game, 100, sfxBaseFalls);
             break;
         case hitPlayer1:
         case hitPlayer2:

@@ -191,10 +191,6 @@ struct ScreenBuffer {
     static void RowBits(size_t first, unsigned rows, unsigned next, int& w, uint64_t bits[4]);
     // The background back under every kept sprite that was not drawn again: the tick is over.
     void EndTick();
-    // 16 bytes at first + r * kScreenWidth for every bit r of `rows`.
-    void MarkRows16(size_t first, unsigned rows) {
-        MarkRows(first, rows, first % kBlockBytes > size_t(kBlockBytes - 16) ? rows : 0);
-    }
     // Every block written, as after a change the notes cannot follow.
     void MarkAll() { MarkRange(0, kScreenBlocks - 1); }
     // Puts back what lies under the held overlay, which is then to be drawn again.
