@@ -134,9 +134,9 @@ ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int
     table_->sortByColumn(kDate, Qt::DescendingOrder);
     if (table_->topLevelItemCount() > 0) table_->setCurrentItem(table_->topLevelItem(0));
     // Wide enough for every column: a partner's address must not hide behind a scroll bar.
-    int wide = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width();
-    for (int c = 0; c < kColumns; ++c)
-        wide += std::max(table_->sizeHintForColumn(c), table_->header()->sectionSizeHint(c));
+    table_->header()->resizeSections(QHeaderView::ResizeToContents);
+    const int wide = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width() +
+                     table_->header()->length();
     table_->setMinimumWidth(std::max(560, wide));
     connect(table_, &QTreeWidget::itemActivated, this, [this] { Choose(); });
     layout->addWidget(table_);
