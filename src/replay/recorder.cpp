@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/field/map.h"
+#include "core/flow/game_flow.h"
 #include "core/flow/game_state.h"
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
@@ -13,19 +14,6 @@
 
 namespace replay {
 namespace {
-
-bool InGame(const kdv::Game& game) {
-    if (game.GameMode == kdv::gmDemo) return false;
-    switch (game.GameState) {
-        case kdv::gsPlay:
-        case kdv::gsStageIntro:
-        case kdv::gsTallyOnePlayer:
-        case kdv::gsTallyTwoPlayers:
-            return true;
-        default:
-            return false;
-    }
-}
 
 bool IsMenuStart(std::string_view item) {
     return item == "MStart1Player" || item == "MStart2Player" || item == "MStartDuel" ||
@@ -454,7 +442,7 @@ void Recorder::EndGame(std::optional<uint64_t> lastHash) {
 }
 
 void Recorder::TrackGame(const kdv::Game& game) {
-    const bool inGame = InGame(game);
+    const bool inGame = kdv::InGame(game);
     if (playing_ && !inGame) EndGame();
     if (inGame && !playing_) playing_ = GameSpan{game.GameMode, game.StageNumber};
 }

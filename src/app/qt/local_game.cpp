@@ -110,16 +110,7 @@ void LocalGame::BackToTitle() {
 }
 
 bool LocalGame::InGame() const {
-    if (!game_ || game_->GameMode == kdv::gmDemo) return false;
-    switch (game_->GameState) {
-        case kdv::gsPlay:
-        case kdv::gsStageIntro:
-        case kdv::gsTallyOnePlayer:
-        case kdv::gsTallyTwoPlayers:
-            return true;
-        default:
-            return false;
-    }
+    return game_ && kdv::InGame(*game_);
 }
 
 void LocalGame::Close() {

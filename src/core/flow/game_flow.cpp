@@ -133,6 +133,19 @@ void EnterTitle(Game& game) {
     game.TitleScroll.Row = 100;
 }
 
+bool InGame(const Game& game) {
+    if (game.GameMode == gmDemo) return false;
+    switch (game.GameState) {
+        case gsPlay:
+        case gsStageIntro:
+        case gsTallyOnePlayer:
+        case gsTallyTwoPlayers:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void BackToTitle(Game& game) {
     if (game.GameMode == gmDemo) game.GameMode = game.SavedMode;
     game.Paused = false;

@@ -14,6 +14,8 @@ void TogglePause(Game& game);
 int32_t TakeLastKey(Game& game);
 
 void EnterTitle(Game& game);
+// A player's game is on: play, its stage intro or its tally (not the demo, title or editor).
+bool InGame(const Game& game);
 // Back to the title from wherever the game was, when something else had the picture (a network
 // game): the mode the demo kept comes back, as when the demo is left, and a pause is let go, so
 // that the next game plays.
