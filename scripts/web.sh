@@ -66,6 +66,8 @@ case "${1:-build}" in
         ;;
     test)
         build
+        # The page's games are checked against the desktop program of the same tree.
+        cmake --build build -j2 --target kordavel
         exec tests/web/run.sh "$root/build/kordavel" "$root/build/data" "$root/build-web"
         ;;
     *)

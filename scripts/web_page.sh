@@ -32,7 +32,8 @@ page_start() {
 page_run() {
     local limit=${2:-300}
     rm -f "$page_tmp/result"
-    chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
+    # Its own temporary files go with the rest, so that page_stop removes them too.
+    TMPDIR="$page_tmp" chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
         --user-data-dir="$page_tmp/profile-$RANDOM" \
         "http://127.0.0.1:$page_port/index.html?$1&report" >/dev/null 2>&1 &
     page_browser=$!
@@ -53,8 +54,15 @@ page_run() {
 }
 
 # The browser is waited for: it may still be writing its profile, which is removed after it.
+# A killed process's status (143) is no failure of the caller's: under set -e it would end the
+# exit trap before the folder is removed, and become the script's own exit status.
 page_stop() {
-    [ -n "$page_browser" ] && kill $page_browser 2>/dev/null && wait $page_browser 2>/dev/null
-    [ -n "$page_server" ] && kill $page_server 2>/dev/null && wait $page_server 2>/dev/null
+    local pid
+    for pid in $page_browser $page_server; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    page_browser=""
+    page_server=""
     rm -rf "${page_tmp:-}" 2>/dev/null || true
 }
