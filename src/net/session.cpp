@@ -467,9 +467,8 @@ void Session::HandleWelcome(const Welcome& w) {
 }
 
 void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t stage) {
-    // The joiner names the host as it was asked to; the host knows the joiner by its address.
-    partner_ = o_.hosting ? (link_ ? link_->PartnerAddress() : std::string())
-                          : o_.address.host + ":" + std::to_string(o_.address.port);
+    // The joiner names the host as it was asked to; the host knew the joiner when it connected.
+    if (!o_.hosting) partner_ = Address();
     files_ = std::make_unique<Files>(*o_.disk, settingsText, levels_);
     maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
@@ -801,8 +800,9 @@ std::string Session::Status() const {
 }
 
 std::string Session::Address() const {
-    if (!o_.hosting) return o_.address.host + ":" + std::to_string(o_.address.port);
-    return partner_.empty() ? "port " + std::to_string(o_.address.port) : partner_;
+    if (!partner_.empty()) return partner_;
+    const std::string port = std::to_string(o_.address.port);
+    return o_.hosting ? "port " + port : o_.address.host + ":" + port;
 }
 
 std::string Session::Ending() const {
