@@ -202,35 +202,5 @@ TEST(NetSession, GuessesRightOrWrongChangeNeitherTheGameNorItsSounds) {
     for (const auto& [item, count] : missing) EXPECT_LE(count, 0) << "sound " << item;
 }
 
-// A third machine that knocks while the host has its partner is told the host is busy, not that
-// nobody answers; every ending names the address it concerns.
-TEST(NetSession, AThirdPlayerIsToldTheHostIsBusyAtItsAddress) {
-    const uint16_t port = uint16_t(TestPort() + 2);
-    auto paced = [](net::Options& o, Side&) { o.paced = true; };
-    Side host(true, port, 100000, paced), joiner(false, port, 0, paced);
-    std::string error;
-    ASSERT_TRUE(host.session->Open(error)) << error;
-    ASSERT_TRUE(joiner.session->Open(error)) << error;
-    for (int i = 0; i < 2000 && joiner.session->CurrentPhase() != net::Phase::Playing; ++i) {
-        host.session->Poll(0);
-        joiner.session->Poll(1);
-    }
-    ASSERT_EQ(joiner.session->CurrentPhase(), net::Phase::Playing);
-    Side third(false, port, 0);
-    ASSERT_TRUE(third.session->Open(error)) << error;
-    for (int i = 0; i < 20000 && third.session->CurrentPhase() != net::Phase::Ended; ++i) {
-        host.session->Poll(0);
-        joiner.session->Poll(0);
-        third.session->Poll(1);
-    }
-    EXPECT_EQ(third.session->Reason(), net::EndReason::Busy);
-    const std::string address = "127.0.0.1:" + std::to_string(port);
-    EXPECT_EQ(third.session->Ending(), address + ": The host is busy with another player.");
-    // The host names the partner it plays with.
-    EXPECT_EQ(host.session->Address().rfind("127.0.0.1:", 0), 0u) << host.session->Address();
-    host.session->Quit();
-    joiner.session->Quit();
-}
-
 }  // namespace
 #endif
