@@ -301,6 +301,58 @@ std::string MergeSettings(const std::string& oldText, const Settings& settings) 
     return out;
 }
 
+std::optional<std::string> IniValue(const std::string& iniText, std::string_view section,
+                                    std::string_view key) {
+    const Lines file = SplitLines(iniText);
+    const std::string wantSection = Lower(section), wantKey = Lower(key);
+    for (const Line& line : file.lines)
+        if (line.isKey && line.key == wantKey && file.sections[line.section] == wantSection)
+            return std::string(Value(line));
+    return std::nullopt;
+}
+
+std::string SetIniValue(const std::string& iniText, std::string_view section, std::string_view key,
+                        const std::string& value) {
+    Lines file = SplitLines(iniText);
+    std::vector<Line>& lines = file.lines;
+    const std::string wantSection = Lower(section), wantKey = Lower(key);
+    std::string ending = "\n";
+    for (const Line& line : lines)
+        if (!line.ending.empty()) {
+            ending = line.ending;
+            break;
+        }
+    std::optional<size_t> found, after;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (file.sections[lines[i].section] != wantSection) continue;
+        if (lines[i].isSection || lines[i].isKey) after = i + 1;
+        if (!found && lines[i].isKey && lines[i].key == wantKey) found = i;
+    }
+    if (found) {
+        Line& line = lines[*found];
+        line.text.replace(line.valueBegin, line.valueEnd - line.valueBegin, value);
+    } else {
+        Line added;
+        added.text = std::string(key) + "=" + value;
+        added.ending = ending;
+        if (!after) {
+            Line blank, head;
+            blank.ending = head.ending = ending;
+            head.text = "[" + std::string(section) + "]";
+            if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(blank);
+            lines.push_back(head);
+            after = lines.size();
+        }
+        lines.insert(lines.begin() + long(*after), std::move(added));
+    }
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        out += lines[i].text;
+        out += lines[i].ending.empty() && i + 1 < lines.size() ? ending : lines[i].ending;
+    }
+    return out;
+}
+
 void DeriveSettings(Game& game) {
     game.Settings.moreTanks = game.Settings.gameDifficulty >= 1;
     game.StarPeriod = game.Settings.gameDifficulty >= 2 ? 16 : 32;

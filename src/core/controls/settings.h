@@ -3,7 +3,9 @@
 // and written when it closes; a missing key, section or file leaves the default in force.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace kdv {
 
@@ -46,6 +48,14 @@ std::string FormatSettings(const Settings& settings);
 // keys and sections are added in the order of FormatSettings.
 std::string MergeSettings(const std::string& oldText, const Settings& settings);
 constexpr uint64_t kMaxSettingsBytes = 1 << 20;
+// One value of any section, for settings that are no part of the game: the value of the first
+// line of the key in the section (names match without regard to case), without a "; comment".
+std::optional<std::string> IniValue(const std::string& iniText, std::string_view section,
+                                    std::string_view key);
+// The text with that value set, every other line kept; a missing key goes after its section's
+// last key, a missing section at the end.
+std::string SetIniValue(const std::string& iniText, std::string_view section, std::string_view key,
+                        const std::string& value);
 
 // Values that follow from the settings: more tanks and the entry star's speed.
 void DeriveSettings(Game& game);
