@@ -5,10 +5,12 @@
 #include "app/paths.h"
 #include "app/qt/run_windowed.h"
 #include "app/runner/command_line.h"
+#include "app/runner/find.h"
 #include "app/runner/headless.h"
 #include "app/runner/stage_curve.h"
 #include "replay/format.h"
 #include "replay/playback.h"
+#include "router/port_opener.h"
 
 int main(int argc, char** argv) {
     std::string error;
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
         std::cout << app::DescribePaths(*paths);
         return runner::kExitOk;
     }
+    if (options->find) return runner::RunFind(*options, *paths);
     if (options->stageCurve) {
         // A measuring tool: the stock stages with the settings found beside them, nothing saved.
         runner::CommandLine curve = *options;
@@ -44,6 +47,9 @@ int main(int argc, char** argv) {
     // The game still runs on the stock levels; only the editor's saving is lost, and it says so.
     if (!app::PreparePlayerFiles(*paths, error)) std::cerr << "kordavel: " << error << "\n";
     if (!options->record.empty()) replay::RemoveLeftover(options->record);
-    if (options->headless) return runner::RunHeadless(*options, *paths);
-    return RunWindowed(*options, *paths, argc, argv);
+    const int code = options->headless ? runner::RunHeadless(*options, *paths)
+                                       : RunWindowed(*options, *paths, argc, argv);
+    // A router told to close a hosted game's port hears it before the program ends.
+    router::FinishClosing();
+    return code;
 }

@@ -51,6 +51,9 @@ struct Options {
     // This machine's: its player's bindings (player 1's rows), and the game's if hosting.
     kdv::Settings settings;
     Identity identity;
+    // Host: the game's invite code, as shown; joiner: the code given, normalised (may be
+    // empty on the host's own network).
+    std::string inviteCode;
     kdv::FileSystem* disk = nullptr;    // the data files; the host's level records come from it
     kdv::InputDevice* input = nullptr;  // this player's keyboard and joystick
     kdv::Display* display = nullptr;    // may be null (headless)

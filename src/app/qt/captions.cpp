@@ -98,6 +98,13 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "OverlayReplayKeys=Replay: P pause, F ×4, → a minute on, End to the end, Esc stop|Повтор: P "
     "пауза, F ×4, → на минуту вперёд, End в конец, Esc выход",
     "OverlayReplayEnded=The replay has ended.|Повтор окончен.",
+    "NetworkGroup=Network games|Сетевые игры",
+    "RouterCheck=Open my router for network games|Открывать роутер для сетевых игр",
+    "NetNameLabel=Name on the network:|Имя в сети:",
+    "NetAddressHint=address, or address and code|адрес, или адрес и код",
+    "NetGamesHere=Games on this network:|Игры в этой сети:",
+    "NetWrongCode=The host refused the game: the invite code is wrong.|Хозяин игры отказал: "
+    "неверный код приглашения.",
 });
 
 }  // namespace
@@ -217,6 +224,30 @@ constexpr Translation kMessagePieces[] = {
     {"your font file differs from the host's", "ваш файл шрифта отличается от файла хозяина игры"},
     {"their font file differs from yours", "их файл шрифта отличается от вашего"},
     {"Settings could not be saved to ", "Не удалось сохранить настройки в "},
+    // Hosting: the router, the invite code, the players nearby.
+    {"Asking the router to open port ", "Запрос к роутеру: открыть порт "},
+    {"Friends join at ", "Друзья присоединяются по адресу "},
+    {" with the code ", " с кодом "},
+    {" (the router opened it by ", " (роутер открыл порт по "},
+    {"; but the router's outside address ", "; но внешний адрес роутера "},
+    {" is private: another router, or the provider's, sits in front of it",
+     " частный: перед ним стоит ещё один роутер или роутер провайдера"},
+    {"The router was not opened: ", "Роутер не открыт: "},
+    {"no router answered to UPnP or NAT-PMP", "ни один роутер не ответил по UPnP или NAT-PMP"},
+    {"there is no default gateway to ask", "нет шлюза по умолчанию, которого можно спросить"},
+    {"the router says it is not connected to the internet",
+     "роутер сообщает, что не подключён к интернету"},
+    {"the router refused to open the port", "роутер отказался открыть порт"},
+    {"the router stopped forwarding the port", "роутер перестал пересылать порт"},
+    {"Players on your network join at ", "Игроки вашей сети присоединяются по адресу "},
+    {"from outside, forward UDP port ", "извне — перенаправьте UDP-порт "},
+    {"From outside, forward UDP port ", "Извне — перенаправьте UDP-порт "},
+    {" to this computer by hand and give the code ", " на этот компьютер вручную и сообщите код "},
+    {"from outside, they need UDP port ", "извне нужен UDP-порт "},
+    {" forwarded to this computer and the code ", ", перенаправленный на этот компьютер, и код "},
+    {"cannot answer on the local network", "не удаётся отвечать в локальной сети"},
+    {"cannot look for games: ", "не удаётся искать игры: "},
+
     {"Unknown error!", "Неизвестная ошибка!"},
     {"\" not found", "\" не найден"},
     {"File \"", "Файл \""},
@@ -287,6 +318,7 @@ constexpr Translation kUiTexts[] = {
     {"Made in the editor:", "Из редактора:"},
     {"Yes", "Да"},
     {"No", "Нет"},
+    {"playing", "идёт игра"},
 };
 
 }  // namespace

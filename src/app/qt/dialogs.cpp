@@ -221,6 +221,21 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
     feedBackCheck_ = new QCheckBox("ForceFeedback for Joystick/Gamepad", general);
     Tag(feedBackCheck_, "FeedBackCheck", "TCheckBox");
     generalLayout->addWidget(feedBackCheck_);
+    // Network games' own choices: they change no play, so they live apart from the game's
+    // settings and are saved on Ok straight into their section of the settings file.
+    auto* networkGroup = new QGroupBox("Network games", general);
+    Tag(networkGroup, "NetworkGroup", "TGroupBox");
+    auto* networkLayout = new QGridLayout(networkGroup);
+    routerCheck_ = new QCheckBox("Open my router for network games", networkGroup);
+    Tag(routerCheck_, "RouterCheck", "TCheckBox");
+    networkLayout->addWidget(routerCheck_, 0, 0, 1, 2);
+    networkLayout->addWidget(StaticText(networkGroup, "NetNameLabel", "Name on the network:"), 1,
+                             0);
+    netNameEdit_ = new QLineEdit(networkGroup);
+    Tag(netNameEdit_, "NetNameEdit", "TEdit");
+    netNameEdit_->setMaxLength(int(net::kMaxNameBytes));
+    networkLayout->addWidget(netNameEdit_, 1, 1);
+    generalLayout->addWidget(networkGroup);
     generalLayout->addStretch(1);
     pages_->addTab(general, "General");
 
@@ -319,6 +334,11 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
             if (recorder_) recorder_->BeforeAction(*game_);
             kdv::OptionOkClick(*game_);
             if (recorder_) recorder_->OptionsAccepted(*game_);
+            net::Preferences chosen = network_;
+            chosen.openRouter = routerCheck_->isChecked();
+            chosen.name = netNameEdit_->text().trimmed().toStdString();
+            if (chosen.openRouter != network_.openRouter || chosen.name != network_.name)
+                net::SavePreferences(*game_->io.files, chosen);
         }
         accept();
     });
@@ -336,6 +356,10 @@ void TOptionForm::FormShow() {
     soundBar_->setValue(kdv::SoundBarPosition(w.soundVolume));
     gameDiffBar_->setValue(kdv::GameDiffBarPosition(w.gameDifficulty));
     feedBackCheck_->setChecked(w.forceFeedback);
+    network_ = net::ReadPreferences(*game_->io.files);
+    routerCheck_->setChecked(network_.openRouter);
+    netNameEdit_->setText(QString::fromStdString(network_.name));
+    netNameEdit_->setPlaceholderText(QString::fromStdString(net::ShownName({})));
     UpdateButtons();
     pages_->setCurrentIndex(0);
 }

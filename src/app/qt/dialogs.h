@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/dialogs/dialogs.h"
+#include "net/preferences.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -96,6 +97,9 @@ class TOptionForm : public QDialog {
     QSlider* soundBar_ = nullptr;
     QSlider* gameDiffBar_ = nullptr;
     QCheckBox* feedBackCheck_ = nullptr;
+    QCheckBox* routerCheck_ = nullptr;
+    QLineEdit* netNameEdit_ = nullptr;
+    net::Preferences network_;  // as read when the dialog was shown
     std::vector<Binding> bindings_;
 };
 

@@ -27,6 +27,9 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "net/preferences.h"
+#include "net/session.h"
+#include "replay/format.h"
 
 namespace app {
 
@@ -532,8 +535,17 @@ void TForm1::NetworkGameClick() {
             return;
         local_->BackToTitle();
     }
-    NetDialog dialog(this, game_->Settings.language, game_->LevelCount);
+    net::Preferences preferences = net::ReadPreferences(*game_->io.files);
+    NetDialog dialog(this, game_->Settings.language, game_->LevelCount, preferences.port,
+                     net::IdentityOf(*game_->io.files, replay::BuildIdentity()),
+                     preferences.discovery);
     if (dialog.exec() != QDialog::Accepted) return;
+    // The port is remembered for the next game; a file that cannot be written is told of when
+    // the settings are saved at exit.
+    if (dialog.Port() != preferences.port) {
+        preferences.port = uint16_t(dialog.Port());
+        net::SavePreferences(*game_->io.files, preferences);
+    }
     runner::CommandLine options;
     (dialog.Hosting() ? options.host : options.join) = dialog.Address();
     options.netMode = dialog.Mode();

@@ -3,22 +3,32 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <chrono>
 
 #include "app/qt/captions.h"
+#include "discovery/discovery.h"
 
 namespace app {
 namespace {
 
-constexpr int kDefaultPort = 7510;
+// Answers are read this often while the join side is shown, and the question asked again every
+// so many reads; a game not heard for a while is dropped from the list.
+constexpr int kListenMs = 100;
+constexpr int kAskEvery = 20;
+constexpr auto kForgetAfter = std::chrono::milliseconds(6000);
 
 }  // namespace
 
-NetDialog::NetDialog(QWidget* parent, int language, int levelCount) : QDialog(parent) {
+NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
+                     const net::Identity& mine, bool discovery)
+    : QDialog(parent), language_(language), mine_(mine), discovery_(discovery) {
     setObjectName("TNetForm");
     auto text = [language](const char* name, const char* fallback) {
         return QString::fromStdString(CaptionFor(name, language).value_or(fallback));
@@ -34,10 +44,11 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount) : QDialog(pa
     host_->setChecked(true);
     address_ = new QLineEdit("127.0.0.1", this);
     address_->setObjectName("NetAddressEdit");
+    address_->setPlaceholderText(text("NetAddressHint", "address, or address and code"));
     port_ = new QSpinBox(this);
     port_->setObjectName("NetPortEdit");
     port_->setRange(1, 65535);
-    port_->setValue(kDefaultPort);
+    port_->setValue(port);
     mode_ = new QComboBox(this);
     mode_->setObjectName("NetModeBox");
     mode_->addItem(text("NetTwoPlayers", "Two players"), 2);
@@ -45,6 +56,11 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount) : QDialog(pa
     stage_ = new QSpinBox(this);
     stage_->setObjectName("NetStageEdit");
     stage_->setRange(1, std::max(1, levelCount));
+    gamesLabel_ = new QLabel(text("NetGamesHere", "Games on this network:"), this);
+    gamesLabel_->setObjectName("NetGamesLabel");
+    games_ = new QListWidget(this);
+    games_->setObjectName("NetGamesList");
+    games_->setMinimumHeight(96);
 
     auto* form = new QFormLayout;
     form->addRow(host_);
@@ -53,6 +69,8 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount) : QDialog(pa
     form->addRow(text("NetPort", "Port:"), port_);
     form->addRow(text("NetMode", "Game:"), mode_);
     form->addRow(text("NetStage", "Stage:"), stage_);
+    form->addRow(gamesLabel_);
+    form->addRow(games_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName("NetOkButton");
     buttons->button(QDialogButtonBox::Cancel)->setObjectName("CancelButton");
@@ -63,15 +81,83 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount) : QDialog(pa
     layout->addLayout(form);
     layout->addWidget(buttons);
     connect(host_, &QRadioButton::toggled, this, [this] { Follow(); });
+    connect(games_, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { Chosen(item); });
+    listen_.setInterval(kListenMs);
+    connect(&listen_, &QTimer::timeout, this, [this] { Listen(); });
     Follow();
 }
 
-// The host chooses the game; the joiner only where to find it.
+NetDialog::~NetDialog() = default;
+
+// The host chooses the game; the joiner where to find it, and hears the games nearby only
+// while it looks for one.
 void NetDialog::Follow() {
     const bool hosting = host_->isChecked();
     address_->setEnabled(!hosting);
     mode_->setEnabled(hosting);
     stage_->setEnabled(hosting);
+    gamesLabel_->setVisible(!hosting && discovery_);
+    games_->setVisible(!hosting && discovery_);
+    if (hosting || !discovery_) {
+        listen_.stop();
+        finder_.reset();
+        games_->clear();
+        return;
+    }
+    if (!finder_) {
+        std::string error;
+        finder_ = discovery::Finder::Open(error);
+        if (!finder_) {
+            gamesLabel_->setText(QString::fromStdString(MessageText(error, language_)));
+            return;
+        }
+        polls_ = 0;
+    }
+    listen_.start();
+    Listen();
+}
+
+void NetDialog::Listen() {
+    if (!finder_) return;
+    if (polls_++ % kAskEvery == 0) finder_->Ask();
+    finder_->Poll(0);
+    finder_->Forget(kForgetAfter);
+    // The list is rebuilt only when what it shows changes, so that a selection stays put.
+    QStringList shown;
+    for (const discovery::Found& f : finder_->Games())
+        shown << QString::fromStdString(discovery::Line(f, mine_));
+    QStringList now;
+    for (int i = 0; i < games_->count(); ++i)
+        now << games_->item(i)->data(Qt::UserRole + 1).toString();
+    if (shown == now) return;
+    games_->clear();
+    for (const discovery::Found& f : finder_->Games()) {
+        const discovery::Listing& l = f.listing;
+        const std::string why = discovery::Unjoinable(l, mine_);
+        std::string label =
+            l.name + " — " +
+            (l.mode == 3 ? CaptionFor("NetDuel", language_).value_or("Duel")
+                         : CaptionFor("NetTwoPlayers", language_).value_or("Two players")) +
+            ", " + UiText("Stage", language_) + " " + std::to_string(l.stage) + " — " + f.address;
+        if (!l.seatFree) label += " (" + UiText("playing", language_) + ")";
+        if (!why.empty()) label += " — " + MessageText(why, language_);
+        auto* item = new QListWidgetItem(QString::fromStdString(label), games_);
+        item->setData(Qt::UserRole, QString::fromStdString(f.address));
+        item->setData(Qt::UserRole + 1, QString::fromStdString(discovery::Line(f, mine_)));
+        // Another build, or other data files: shown, greyed, with the reason, never joined.
+        if (!why.empty())
+            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+    }
+}
+
+void NetDialog::Chosen(QListWidgetItem* item) {
+    if (!item || !(item->flags() & Qt::ItemIsEnabled)) return;
+    const QString address = item->data(Qt::UserRole).toString();
+    const int colon = address.lastIndexOf(':');
+    address_->setText(address.left(colon));
+    port_->setValue(address.mid(colon + 1).toInt());
+    accept();
 }
 
 bool NetDialog::Hosting() const {
@@ -81,7 +167,17 @@ bool NetDialog::Hosting() const {
 std::string NetDialog::Address() const {
     const std::string port = std::to_string(port_->value());
     if (Hosting()) return port;
-    return address_->text().trimmed().toStdString() + ":" + port;
+    // "HOST:PORT", with the code after it, or the line the host was shown, as typed; a bare
+    // "HOST [CODE]" takes the port from its field.
+    const std::string typed = address_->text().simplified().toStdString();
+    if (typed.find(':') != std::string::npos) return typed;
+    const size_t space = typed.find(' ');
+    return typed.substr(0, space) + ":" + port +
+           (space == std::string::npos ? "" : typed.substr(space));
+}
+
+int NetDialog::Port() const {
+    return port_->value();
 }
 
 int NetDialog::Mode() const {

@@ -1,35 +1,63 @@
 #pragma once
 // File -> Network Game: host a game (a port, the mode and the starting stage) or join one (an
-// address and a port).
+// address, with the host's invite code when it is outside this network). The join side lists
+// the games hosted on the local network, heard while it is shown; a double-click joins one.
 #include <QDialog>
+#include <QTimer>
+#include <memory>
 #include <string>
 
+#include "net/protocol.h"
+
 class QComboBox;
+class QLabel;
 class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
 class QRadioButton;
 class QSpinBox;
+
+namespace discovery {
+class Finder;
+}
 
 namespace app {
 
 class NetDialog : public QDialog {
     Q_OBJECT
   public:
-    NetDialog(QWidget* parent, int language, int levelCount);
+    // port: the one used last; mine: this program's identity, to grey games it cannot join;
+    // discovery: whether to look for games on the local network at all.
+    NetDialog(QWidget* parent, int language, int levelCount, int port, const net::Identity& mine,
+              bool discovery);
+    ~NetDialog() override;
 
     bool Hosting() const;
-    std::string Address() const;  // "HOST:PORT" to join, "PORT" to host
-    int Mode() const;             // 2 two players, 3 duel
+    // To join: "HOST:PORT", or "HOST:PORT CODE" when a code was given; to host: "PORT".
+    std::string Address() const;
+    int Port() const;
+    int Mode() const;  // 2 two players, 3 duel
     int Stage() const;
 
   private:
     void Follow();
+    void Listen();
+    void Chosen(QListWidgetItem* item);
 
+    int language_;
+    net::Identity mine_;
+    bool discovery_;
     QRadioButton* host_ = nullptr;
     QRadioButton* join_ = nullptr;
     QLineEdit* address_ = nullptr;
     QSpinBox* port_ = nullptr;
     QComboBox* mode_ = nullptr;
     QSpinBox* stage_ = nullptr;
+    QLabel* gamesLabel_ = nullptr;
+    QListWidget* games_ = nullptr;
+    QTimer listen_;
+    std::unique_ptr<discovery::Finder> finder_;
+    int polls_ = 0;
 };
 
 }  // namespace app

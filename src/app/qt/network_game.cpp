@@ -6,11 +6,14 @@
 #include "app/qt/captions.h"
 #include "app/qt/frame_stats.h"
 #include "app/runner/command_line.h"
+#include "app/runner/hosting.h"
 #include "app/runner/net_play.h"
 #include "app/sdl/sdl_input.h"
 #include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "net/invite.h"
+#include "net/preferences.h"
 #include "net/session.h"
 #include "replay/library.h"
 #include "replay/recorder.h"
@@ -25,10 +28,12 @@ constexpr int kNoticeTicks = 3000 / kdv::kTimerInterval;
 }  // namespace
 
 NetworkGame::NetworkGame(kdv::Game& player, SdlInput& input, std::unique_ptr<net::Session> session,
-                         SessionHost& host, std::filesystem::path replayFolder)
+                         SessionHost& host, std::filesystem::path replayFolder,
+                         std::unique_ptr<runner::Hosting> hosting)
     : player_(player),
       input_(input),
       session_(std::move(session)),
+      hosting_(std::move(hosting)),
       host_(host),
       replayFolder_(std::move(replayFolder)) {}
 
@@ -51,10 +56,29 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     o.paced = true;
     o.keepTickIntervals = options.frameStats;
     o.polledEachTick = true;  // by the frame timer
+    const net::Preferences preferences = net::ReadPreferences(*player.io.files);
+    discovery::Listing listing;
+    listing.name = net::ShownName(preferences);
+    listing.mode = o.mode;
+    listing.stage = o.stage;
+    listing.identity = o.identity;
+    const std::string listenHost = o.address.host;
+    const uint16_t port = o.address.port;
+    if (o.hosting) o.inviteCode = net::NewInviteCode();
+    const std::string code = o.inviteCode;
+    const bool hosting = o.hosting;
     auto session = std::make_unique<net::Session>(std::move(o));
     if (!session->Open(error)) return nullptr;
-    std::unique_ptr<NetworkGame> game(
-        new NetworkGame(player, input, std::move(session), host, std::move(replayFolder)));
+    std::unique_ptr<runner::Hosting> extras;
+    if (hosting) {
+        extras = std::make_unique<runner::Hosting>(
+            listenHost, port, runner::HostingChoice{preferences.openRouter, preferences.discovery},
+            listing, code);
+        if (!extras->DiscoveryError().empty())
+            std::cerr << "kordavel: " << extras->DiscoveryError() << "\n";
+    }
+    std::unique_ptr<NetworkGame> game(new NetworkGame(player, input, std::move(session), host,
+                                                      std::move(replayFolder), std::move(extras)));
     game->Tick();
     return game;
 }
@@ -62,6 +86,10 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
 // The game goes on while the leave question is open: the other machine must not wait for it.
 void NetworkGame::Tick() {
     if (session_->CurrentPhase() != net::Phase::Ended) session_->Poll(0);
+    if (hosting_) {
+        hosting_->SeatTaken(session_->CurrentPhase() != net::Phase::Connecting);
+        if (session_->CurrentPhase() == net::Phase::Ended) hosting_->Close();
+    }
     if (onlyHostPauses_ > 0) --onlyHostPauses_;
 }
 
@@ -171,6 +199,10 @@ std::vector<std::string> NetworkGame::Overlay() const {
     if (session_->Hosting() && !session_->Notice().empty() &&
         (phase == net::Phase::Connecting || phase == net::Phase::Handshake))
         lines.push_back(MessageText(session_->Notice(), player_.Settings.language));
+    // Where friends join, with the code, or why the router was not opened.
+    if (hosting_ && (phase == net::Phase::Connecting || phase == net::Phase::Handshake))
+        if (const std::string line = hosting_->Line(); !line.empty())
+            lines.push_back(MessageText(line, player_.Settings.language));
     return lines;
 }
 
@@ -178,6 +210,7 @@ std::vector<std::string> NetworkGame::Overlay() const {
 // replay beside the others, sends the player's own game back to the title and says how it ended.
 std::string NetworkGame::Finish() {
     Leave();
+    if (hosting_) hosting_->Close();
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (session_->CurrentPhase() != net::Phase::Ended &&
            std::chrono::steady_clock::now() < until)

@@ -18,7 +18,8 @@ class Session;
 }
 namespace runner {
 struct CommandLine;
-}
+class Hosting;
+}  // namespace runner
 
 namespace app {
 
@@ -49,7 +50,8 @@ class NetworkGame : public PlaySession {
 
   private:
     NetworkGame(kdv::Game& player, SdlInput& input, std::unique_ptr<net::Session> session,
-                SessionHost& host, std::filesystem::path replayFolder);
+                SessionHost& host, std::filesystem::path replayFolder,
+                std::unique_ptr<runner::Hosting> hosting);
     // How the game ended, in the player's language (empty: nothing to say).
     std::string Ending() const;
     // What the game waits for now, or nothing.
@@ -59,6 +61,8 @@ class NetworkGame : public PlaySession {
     kdv::Game& player_;
     SdlInput& input_;
     std::unique_ptr<net::Session> session_;
+    // A host's invite code, router and answers to players nearby; closed with the game.
+    std::unique_ptr<runner::Hosting> hosting_;
     SessionHost& host_;
     std::filesystem::path replayFolder_;
     bool asking_ = false;  // the leave question is open

@@ -11,8 +11,9 @@ std::string UsageText() {
            "                [--record FILE | --replay FILE [--verify]] [--frame-stats]\n"
            "                [--stats] [--stage-curve [--stages LIST] [--seeds N]] [--paths]\n"
            "                [--host [ADDRESS:]PORT [--mode two|duel] [--stage N] | --join "
-           "HOST:PORT]\n"
-           "                [--realtime] [--help] [--version]\n"
+           "HOST:PORT\n"
+           "                [--code CODE]] [--open-router] [--find] [--realtime] [--help]\n"
+           "                [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: beside the program when its folder is writable and\n"
            "                 holds data/, else the install prefix and the XDG folders)\n"
@@ -41,8 +42,14 @@ std::string UsageText() {
            "                 print per stage and per range the kills, lives lost and how long\n"
            "                 the base stood; no window is opened\n"
            "  --host PORT    host a network game on PORT (or ADDRESS:PORT to listen on one\n"
-           "                 address only); --mode two|duel and --stage N choose the game\n"
-           "  --join HOST:PORT  join the network game hosted there, as player 2\n"
+           "                 address only); --mode two|duel and --stage N choose the game;\n"
+           "                 prints the game's invite code as code=CODE on a line of its own\n"
+           "  --open-router  with --host: ask the router (UPnP, NAT-PMP) to forward the port\n"
+           "  --join HOST:PORT  join the network game hosted there, as player 2 (or\n"
+           "                 \"HOST:PORT CODE\", or a line the host showed)\n"
+           "  --code CODE    the host's invite code, needed from outside the host's network\n"
+           "  --find         print the games hosted on the local network heard within a\n"
+           "                 second, one a line beginning with the ADDRESS:PORT to join\n"
            "  --realtime     headless network game at the window's pace of one tick per 13 ms\n"
            "exit codes: 0 ok, 1 start-up message or an output that could not be written (or\n"
            "was never reached), 2 bad arguments or script, 3 an error ended a game step,\n"
@@ -168,6 +175,15 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
                 return std::nullopt;
             }
             options.stage = n;
+        } else if (!std::strcmp(arg, "--code")) {
+            const char* v = value("--code");
+            if (!v) return std::nullopt;
+            options.code = v;
+        } else if (!std::strcmp(arg, "--open-router")) {
+            hostOnly = "--open-router";
+            options.openRouter = true;
+        } else if (!std::strcmp(arg, "--find")) {
+            options.find = true;
         } else if (!std::strcmp(arg, "--realtime")) {
             options.realtime = true;
         } else if (!std::strcmp(arg, "--bench")) {
@@ -218,6 +234,14 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
     // The joiner plays the host's game; without a network game they would be quietly lost.
     if (hostOnly && options.host.empty()) {
         error = std::string(hostOnly) + " chooses the game a --host plays; it needs --host";
+        return std::nullopt;
+    }
+    if (!options.code.empty() && options.join.empty()) {
+        error = "--code goes with --join";
+        return std::nullopt;
+    }
+    if (options.find && (!options.host.empty() || !options.join.empty())) {
+        error = "--find only looks for games; it cannot host or join one";
         return std::nullopt;
     }
     if ((!options.host.empty() || !options.join.empty()) && !options.replay.empty()) {

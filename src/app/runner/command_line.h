@@ -27,9 +27,12 @@ struct CommandLine {
     // Network game: host on a port ("PORT" or "ADDRESS:PORT") or join "HOST:PORT".
     std::string host;
     std::string join;
-    int netMode = 2;        // host: 2 two players, 3 duel
-    long stage = 1;         // host: the starting stage
-    bool realtime = false;  // headless network game: one tick per 13 ms, as in the window
+    int netMode = 2;          // host: 2 two players, 3 duel
+    long stage = 1;           // host: the starting stage
+    bool realtime = false;    // headless network game: one tick per 13 ms, as in the window
+    std::string code;         // join: the host's invite code
+    bool openRouter = false;  // headless host: ask the router to forward the port
+    bool find = false;        // print the games heard on the local network, and exit
     bool help = false;
     bool version = false;
     bool paths = false;  // print where every file is read and written

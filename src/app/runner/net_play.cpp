@@ -8,10 +8,13 @@
 
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
+#include "app/runner/hosting.h"
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/controls/settings.h"
 #include "core/flow/main_form.h"
+#include "net/invite.h"
+#include "net/preferences.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 
@@ -24,7 +27,25 @@ namespace runner {
 bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options& out,
                 std::string& error) {
     out.hosting = !options.host.empty();
-    auto address = net::ParseAddress(out.hosting ? options.host : options.join, out.hosting, error);
+    std::string where = out.hosting ? options.host : options.join;
+    std::string code = options.code;
+    if (!out.hosting && where.find_first_of(" \t") != std::string::npos) {
+        // "HOST:PORT CODE", or the line the host showed.
+        auto invite = net::ParseInvite(where, error);
+        if (!invite) return false;
+        where = invite->address;
+        if (code.empty()) code = invite->code;
+    }
+    if (!code.empty()) {
+        auto normal = net::NormalizeCode(code);
+        if (!normal) {
+            error = "\"" + code + "\" is not an invite code (" + std::to_string(net::kCodeLength) +
+                    " letters and digits)";
+            return false;
+        }
+        code = *normal;
+    }
+    auto address = net::ParseAddress(where, out.hosting, error);
     if (!address) return false;
     out.address = *address;
     out.mode = uint8_t(options.netMode);
@@ -37,6 +58,7 @@ bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options&
     out.settings = settings;
     out.identity = net::IdentityOf(disk, replay::BuildIdentity());
     out.disk = &disk;
+    out.inviteCode = out.hosting ? "" : code;
     out.hash = [](const kdv::Game& game, long tick) { return StateHash(game, tick); };
     return true;
 }
@@ -127,11 +149,33 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
             outputError = e.what();
         }
     };
+    const bool hosting = netOptions.hosting;
+    const std::string listenHost = netOptions.address.host;
+    const uint16_t port = netOptions.address.port;
+    discovery::Listing listing;
+    listing.mode = netOptions.mode;
+    listing.stage = netOptions.stage;
+    listing.identity = netOptions.identity;
+    if (hosting) netOptions.inviteCode = net::NewInviteCode();
+    const std::string code = netOptions.inviteCode;
     net::Session session(std::move(netOptions));
     if (!session.Open(error)) {
         std::cerr << "kordavel: " << error << "\n";
         return kExitNetwork;
     }
+    std::unique_ptr<Hosting> extras;
+    if (hosting) {
+        const net::Preferences preferences = net::ReadPreferences(files);
+        listing.name = net::ShownName(preferences);
+        extras = std::make_unique<Hosting>(listenHost, port,
+                                           HostingChoice{options.openRouter, preferences.discovery},
+                                           listing, code);
+        if (!extras->DiscoveryError().empty())
+            std::cerr << "kordavel: " << extras->DiscoveryError() << "\n";
+        std::printf("code=%s\n", code.c_str());
+        std::fflush(stdout);
+    }
+    std::string extrasLine;
 
     int exitCode = kExitOk;
     std::string shown;
@@ -144,6 +188,13 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
             if (!status.empty()) std::cerr << "kordavel: " << status << "\n";
             shown = status;
         }
+        if (extras) {
+            extras->SeatTaken(session.CurrentPhase() != net::Phase::Connecting);
+            if (const std::string line = extras->Line(); line != extrasLine) {
+                if (!line.empty()) std::cerr << "kordavel: " << line << "\n";
+                extrasLine = line;
+            }
+        }
         if (!outputError.empty() && exitCode == kExitOk) {
             std::cerr << "kordavel: " << outputError << "\n";
             exitCode = kExitStartup;
@@ -155,6 +206,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     // more, so this waits until the other side has it, for up to 3 s.
     for (int i = 0; i < 20 || (session.SayingGoodbye() && i < 300); ++i) session.Poll(10);
 
+    // The port is closed with the game; the program waits for the router as it exits.
+    if (extras) extras->Close();
     const bool failed = session.Failed();
     std::cerr << "kordavel: " << session.Ending() << "\n";
     if (failed && exitCode == kExitOk) exitCode = kExitNetwork;
