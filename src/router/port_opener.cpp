@@ -67,9 +67,14 @@ class Upnp {
 
     // Finds the router and maps the port; false with why set.
     bool Open(const Request& r, Status& status, std::string& why) {
+        // Two kinds of search, not upnpDiscover's four: each waits its whole time when
+        // nobody answers.
+        static const char* const kTypes[] = {
+            "urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+            "urn:schemas-upnp-org:service:WANIPConnection:1", nullptr};
         int error = 0;
-        UPNPDev* devices =
-            upnpDiscover(int(r.answerMs), nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+        UPNPDev* devices = upnpDiscoverDevices(kTypes, int(r.answerMs / 2), nullptr, nullptr,
+                                               UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
         if (!devices) {
             why = "no router answered to UPnP";
             return false;

@@ -63,6 +63,11 @@ void Hosting::SeatTaken(bool taken) {
     if (answerer_) answerer_->SetSeatFree(!taken);
 }
 
+std::optional<std::pair<long, long>> Hosting::Answers() const {
+    if (!answerer_) return std::nullopt;
+    return std::pair{answerer_->Answered(), answerer_->Ignored()};
+}
+
 void Hosting::Close() {
     closed_ = true;
     answerer_.reset();

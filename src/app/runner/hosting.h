@@ -3,7 +3,9 @@
 // for friends outside, and answers to players on the local network who look for games. A game
 // on the loopback address is for this machine only: it neither asks the router nor answers.
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "discovery/discovery.h"
 #include "router/port_opener.h"
@@ -31,6 +33,9 @@ class Hosting {
     // Problems answering on the network (another program holds its port), or empty.
     const std::string& DiscoveryError() const { return discoveryError_; }
     void SeatTaken(bool taken);
+    // Questions from players nearby answered, and those ignored (not from this network, not a
+    // question, or past the rate); nothing when this game does not answer.
+    std::optional<std::pair<long, long>> Answers() const;
     // The game is over: the router is told to close the port (without waiting for it).
     void Close();
 

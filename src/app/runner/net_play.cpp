@@ -1,6 +1,7 @@
 #include "app/runner/net_play.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -64,6 +65,13 @@ bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options&
 }
 
 namespace {
+
+// Ctrl+C or a plain kill ends the game as leaving it does, so that the router hears the port
+// closed and the other machine hears goodbye.
+volatile std::sig_atomic_t stopAsked = 0;
+void AskToStop(int) {
+    stopAsked = 1;
+}
 
 void SaveRecording(const net::Session& session, const CommandLine& options,
                    const app::GamePaths& paths, bool failed, int& exitCode) {
@@ -177,6 +185,9 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     }
     std::string extrasLine;
 
+    stopAsked = 0;
+    std::signal(SIGINT, AskToStop);
+    std::signal(SIGTERM, AskToStop);
     int exitCode = kExitOk;
     std::string shown;
     // A joiner's --ticks: its player leaves after that many ticks.
@@ -201,13 +212,20 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
             session.Leave();
         }
         if (leaveAfter && session.TicksRun() >= leaveAfter && !session.Leaving()) session.Leave();
+        if (stopAsked) session.Quit();
     }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     // Lets the goodbye reach the other machine: a lost one is sent again after a round trip or
     // more, so this waits until the other side has it, for up to 3 s.
     for (int i = 0; i < 20 || (session.SayingGoodbye() && i < 300); ++i) session.Poll(10);
 
     // The port is closed with the game; the program waits for the router as it exits.
-    if (extras) extras->Close();
+    std::optional<std::pair<long, long>> answers;
+    if (extras) {
+        answers = extras->Answers();
+        extras->Close();
+    }
     const bool failed = session.Failed();
     std::cerr << "kordavel: " << session.Ending() << "\n";
     if (failed && exitCode == kExitOk) exitCode = kExitNetwork;
@@ -226,6 +244,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         s.ticks > 0 ? s.cpuSeconds * 1e6 / double(s.ticks) : 0.0,
         s.ticks > 0 ? s.tickSeconds * 1e6 / double(s.ticks) : 0.0, s.hashChecks, s.strangers,
         s.turnedAway, s.retries);
+    if (answers)
+        std::printf("discovery: answered=%ld ignored=%ld\n", answers->first, answers->second);
     if (session.Game())
         std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(s.ticks),
                     static_cast<unsigned long long>(StateHash(*session.Game(), long(s.ticks))));

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Network games as the internet plays them, in network namespaces this test makes and removes
+# (netlab.sh): a home network behind a router that masquerades it and runs miniupnpd, and
+# friends outside. Every packet stays inside the namespaces. Needs root; exits 77 (skipped)
+# where namespaces cannot be made.
+#
+#   upnp, natpmp  the host asks the router; a friend outside joins with the code shown and both
+#                 end on one hash; the mapping is gone once the host has left
+#   none          no router answers: the host says why, the friend cannot reach it
+#   code          a wrong code from one outside address is refused, and after a few the host
+#                 hears that address no more; the right player from another address plays
+#   discovery     a game is found from the same network and not from outside; a flood of
+#                 questions neither slows the game nor grows the host's memory
+#
+# usage: router_test.sh KORDAVEL ROOT CASE...
+set -uo pipefail
+kordavel=$1 root=$(cd "$2" && pwd)
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "$(id -u)" != 0 ]; then echo "router_test: skipped, needs root for network namespaces"; exit 77; fi
+for tool in ip nft miniupnpd python3; do
+    command -v "$tool" >/dev/null || { echo "router_test: skipped, $tool is missing"; exit 77; }
+done
+tag=k$$
+if ! ip netns add "probe-$tag" 2>/dev/null; then
+    echo "router_test: skipped, network namespaces cannot be made here"
+    exit 77
+fi
+ip netns del "probe-$tag"
+work=$(mktemp -d)
+trap '"$here/netlab.sh" down "$tag"; rm -rf "$work"' EXIT
+mkdir "$work/root" && cp -r "$root/data" "$work/root/data"
+root="$work/root"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ns() { local ns=$1-$tag; shift; ip netns exec "$ns" "$@"; }
+port=7510
+mappings() { ns router nft list chain inet nat prerouting_miniupnpd | grep -c "dport $port" || true; }
+
+# host NAME [ARGS...]: a host in the home namespace, in the background; waits until it says
+# how it can be reached.
+host() {
+    local name=$1
+    shift
+    ns home "$kordavel" --headless --root "$root" --host "$port" "$@" \
+        >"$work/$name.host" 2>"$work/$name.host.err" &
+    hostPid=$!
+    for _ in $(seq 100); do
+        grep -q "Friends join\|not opened\|Players on your network" "$work/$name.host.err" && break
+        sleep 0.1
+    done
+    code=$(sed -n 's/^code=//p' "$work/$name.host")
+}
+final() { grep '^ticks=' "$1" | tail -1; }
+
+played() {
+    local name=$1
+    [ "$joinCode" = 0 ] || fail "$name: the joiner's exit code $joinCode: $(tail -3 "$work/$name.join")"
+    [ "$hostCode" = 0 ] || fail "$name: the host's exit code $hostCode: $(tail -3 "$work/$name.host.err")"
+    local want
+    want=$(final "$work/$name.host")
+    [ -n "$want" ] && [ "$(final "$work/$name.join")" = "$want" ] ||
+        fail "$name: the host ended on \"$want\", the joiner on \"$(final "$work/$name.join")\""
+    echo "$name: $want"
+}
+
+for case in "$@"; do
+    case $case in
+    upnp | natpmp)
+        "$here/netlab.sh" up "$tag" "$([ "$case" = upnp ] && echo both || echo natpmp)"
+        started=$(date +%s%N)
+        host "$case" --open-router --ticks 600
+        took=$((($(date +%s%N) - started) / 1000000))
+        method=$([ "$case" = upnp ] && echo UPnP || echo NAT-PMP)
+        grep -q "Friends join at 11.77.0.1:$port with the code $code (the router opened it by $method)" \
+            "$work/$case.host.err" || fail "$case: the host says: $(cat "$work/$case.host.err")"
+        [ "$took" -lt 5000 ] || fail "$case: the router's answer took $took ms"
+        [ "$(mappings)" = 1 ] || fail "$case: the router holds no mapping for port $port"
+        ns out "$kordavel" --headless --root "$root" --join "11.77.0.1:$port" --code "$code" \
+            >"$work/$case.join" 2>&1
+        joinCode=$?
+        wait "$hostPid"
+        hostCode=$?
+        played "$case"
+        [ "$(mappings)" = 0 ] || fail "$case: the mapping outlived the host"
+        echo "  the router answered in $took ms"
+        ;;
+    none)
+        # No service on the router: the host says so within seconds and still waits for
+        # players at home; the friend outside cannot reach it, so the NAT is real.
+        "$here/netlab.sh" up "$tag" none
+        host none --open-router --ticks 600
+        grep -q "The router was not opened: no router answered to UPnP or NAT-PMP. Players on your network join at 192.168.77.2:$port" \
+            "$work/none.host.err" || fail "none: the host says: $(cat "$work/none.host.err")"
+        ns out "$kordavel" --headless --root "$root" --join "11.77.0.1:$port" --code "$code" \
+            >"$work/none.join" 2>&1
+        joinCode=$?
+        [ "$joinCode" = 5 ] && grep -q "No answer from 11.77.0.1:$port" "$work/none.join" ||
+            fail "none: the friend outside: exit $joinCode, $(tail -2 "$work/none.join")"
+        # A player at home joins without a code.
+        ns home2 "$kordavel" --headless --root "$root" --join "192.168.77.2:$port" \
+            >"$work/none-home.join" 2>&1
+        joinCode=$?
+        wait "$hostPid"
+        hostCode=$?
+        cp "$work/none-home.join" "$work/none.join"
+        played none
+        ;;
+    *)
+        fail "unknown case $case"
+        ;;
+    esac
+    "$here/netlab.sh" down "$tag"
+done
+exit $((failures > 0))
