@@ -42,7 +42,8 @@ mappings() { ns router nft list chain inet nat prerouting_miniupnpd | grep -c "d
 host() {
     local name=$1
     shift
-    ns home "$kordavel" --headless --root "$root" --host "$port" "$@" \
+    # ip execs the program, so that $! is the host itself.
+    ip netns exec "home-$tag" "$kordavel" --headless --root "$root" --host "$port" "$@" \
         >"$work/$name.host" 2>"$work/$name.host.err" &
     hostPid=$!
     for _ in $(seq 100); do
@@ -105,6 +106,49 @@ for case in "$@"; do
         hostCode=$?
         cp "$work/none-home.join" "$work/none.join"
         played none
+        ;;
+    discovery)
+        # From the same network the game is found; from outside, across the router, it is not.
+        "$here/netlab.sh" up "$tag" none
+        host discovery --ticks 770 --realtime --mode duel --stage 3
+        ns home2 "$kordavel" --root "$root" --find >"$work/found" 2>&1
+        grep -q "^192.168.77.2:$port  \"[^\"]*\"  duel, stage 3, seat free  " "$work/found" ||
+            fail "discovery: from the same network --find printed: $(cat "$work/found")"
+        ns out "$kordavel" --root "$root" --find >"$work/outside" 2>&1
+        [ ! -s "$work/outside" ] || fail "discovery: from outside --find printed: $(cat "$work/outside")"
+        # A flood of questions while the game plays at the window's pace: the game keeps its
+        # pace and the host its memory; only a few are answered.
+        ns home2 "$kordavel" --headless --root "$root" --realtime --join "192.168.77.2:$port" \
+            >"$work/discovery.join" 2>&1 &
+        joinPid=$!
+        sleep 2
+        rss() { awk '/^VmRSS/ { print $2 }' "/proc/$hostPid/status"; }
+        before=$(rss)
+        ns home2 python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+q = b"KDVF\x01Q"
+for i in range(100000):
+    try:
+        s.sendto(q, ("192.168.77.2", 7509))
+    except BlockingIOError:
+        pass
+' || fail "discovery: the flood could not be sent"
+        after=$(rss)
+        wait "$joinPid"
+        joinCode=$?
+        wait "$hostPid"
+        hostCode=$?
+        played discovery
+        rate=$(sed -n 's/.*ticks_per_second=\([0-9.]*\).*/\1/p' "$work/discovery.host")
+        awk -v r="$rate" 'BEGIN { exit !(r >= 74) }' || fail "discovery: the flooded host ran $rate ticks a second"
+        answers=$(grep '^discovery:' "$work/discovery.host")
+        answered=$(echo "$answers" | sed 's/.*answered=\([0-9]*\).*/\1/')
+        ignored=$(echo "$answers" | sed 's/.*ignored=\([0-9]*\).*/\1/')
+        [ "${answered:-0}" -ge 1 ] && [ "${answered:-0}" -le 200 ] && [ "${ignored:-0}" -ge 50000 ] ||
+            fail "discovery: $answers"
+        [ $((after - before)) -le 1024 ] || fail "discovery: the host grew from $before to $after kB under the flood"
+        echo "  flooded: $rate ticks a second, $answers, memory $before -> $after kB"
         ;;
     *)
         fail "unknown case $case"
