@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -48,6 +49,7 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "net/preferences.h"
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
@@ -1040,6 +1042,71 @@ TEST(Dialogs, EveryMessageOfTheGameIsWholeInRussian) {
     });
     w.form->findChild<QAction*>("MWatchReplay")->trigger();
     EXPECT_EQ(cancel.remove('&').toStdString(), "Отмена");
+}
+
+// The router switch and the name shown nearby are kept in a section of their own, written on
+// Ok only and never into the game's settings; the Network dialog remembers its port; a game
+// hosted on every address, with the router and the answers off, says where players join and
+// gives its code.
+TEST(Dialogs, NetworkChoicesAreKeptApartFromTheGamesSettings) {
+    Window w;
+    auto& options = w.form->OptionForm();
+    auto choose = [&](const char* finish) {
+        Later([&, finish] {
+            ASSERT_TRUE(w.Find<QCheckBox>(&options, "RouterCheck")->isChecked());
+            w.Find<QCheckBox>(&options, "RouterCheck")->setChecked(false);
+            w.Find<QLineEdit>(&options, "NetNameEdit")->setText("Den");
+            w.Find<QPushButton>(&options, finish)->click();
+        });
+        kdv::ClickMenu(*w.game, "MOptions");
+    };
+    const std::string settings = kdv::FormatSettings(w.game->Settings);
+    choose("CancelButton");
+    EXPECT_EQ(w.Ini().find("[Network]"), std::string::npos) << w.Ini();
+    choose("OkButton");
+    net::Preferences saved = net::ParsePreferences(w.Ini());
+    EXPECT_FALSE(saved.openRouter);
+    EXPECT_EQ(saved.name, "Den");
+    EXPECT_NE(w.Ini().find("[Network]\nOpenRouter=0\n"), std::string::npos) << w.Ini();
+    EXPECT_EQ(kdv::FormatSettings(w.game->Settings), settings);
+
+    // Joining from the dialog (nothing looks for games: the test stays off the network).
+    saved.discovery = false;
+    ASSERT_TRUE(net::SavePreferences(*w.files, saved));
+    const int port = 20000 + int((::getpid() * 3) % 20000);
+    Later([&] {
+        auto* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QRadioButton*>("NetJoin")->setChecked(true);
+        EXPECT_FALSE(dialog->findChild<QWidget*>("NetGamesList")->isVisible());
+        dialog->findChild<QLineEdit*>("NetAddressEdit")->setText("127.0.0.1");
+        dialog->findChild<QSpinBox*>("NetPortEdit")->setValue(port);
+        dialog->findChild<QPushButton*>("NetOkButton")->click();
+    });
+    w.form->findChild<QAction*>("MNetworkGame")->trigger();
+    EXPECT_EQ(net::ParsePreferences(w.Ini()).port, port);
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+
+    runner::CommandLine host;
+    host.host = std::to_string(port + 1);
+    w.form->StartNetwork(host);
+    RunTicks(3);
+    const QStringList overlay = w.form->DXDraw().Overlay();
+    ASSERT_EQ(overlay.size(), 2) << overlay.join("; ").toStdString();
+    EXPECT_TRUE(overlay[1].contains(
+        QRegularExpression("outside, they need UDP port " + QString::number(port + 1) +
+                           " forwarded to this computer and the code [2-9A-Z]{5}-[2-9A-Z]{5}\\.$")))
+        << overlay[1].toStdString();
+    // Whole in Russian but for the code, the addresses and "UDP".
+    w.form->findChild<QAction*>("MLangRussian")->trigger();
+    RunTicks(2);
+    QString russian = w.form->DXDraw().Overlay().value(1);
+    EXPECT_TRUE(russian.contains(QString::fromUtf8("перенаправленный"))) << russian.toStdString();
+    russian.remove(QRegularExpression("[2-9A-Z]{5}-[2-9A-Z]{5}|UDP"));
+    EXPECT_FALSE(russian.contains(QRegularExpression("[A-Za-z]"))) << russian.toStdString();
+    w.form->findChild<QAction*>("MLangEnglish")->trigger();
+    Tap(&w.form->DXDraw(), Qt::Key_Escape);
+    EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
 }
 
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as

@@ -244,6 +244,7 @@ constexpr Translation kMessagePieces[] = {
     {"From outside, forward UDP port ", "Извне — перенаправьте UDP-порт "},
     {" to this computer by hand and give the code ", " на этот компьютер вручную и сообщите код "},
     {"from outside, they need UDP port ", "извне нужен UDP-порт "},
+    {"From outside, they need UDP port ", "Извне нужен UDP-порт "},
     {" forwarded to this computer and the code ", ", перенаправленный на этот компьютер, и код "},
     {"cannot answer on the local network", "не удаётся отвечать в локальной сети"},
     {"cannot look for games: ", "не удаётся искать игры: "},

@@ -10,7 +10,10 @@ Hosting::Hosting(const std::string& listenHost, uint16_t port, HostingChoice cho
     bool isAddress = false;
     const uint32_t at = listenHost.empty() ? 0 : net::ParseDottedQuad(listenHost, isAddress);
     const bool thisMachineOnly = listenHost == "localhost" || (isAddress && net::IsLoopback(at));
-    if (thisMachineOnly) return;
+    if (thisMachineOnly) {
+        closed_ = true;  // nothing to tell: only this machine can join
+        return;
+    }
     local_ = isAddress ? listenHost : net::PrimaryAddress(net::LocalSubnets());
     if (choice.openRouter) {
         router::Request request;
@@ -32,11 +35,9 @@ std::string Hosting::Line() const {
     const std::string port = std::to_string(port_);
     const std::string local =
         local_.empty() ? "" : "Players on your network join at " + local_ + ":" + port + "; ";
-    if (!opener_) {
-        if (local_.empty()) return {};
-        return local + "from outside, they need UDP port " + port +
+    if (!opener_)
+        return local + (local.empty() ? "From" : "from") + " outside, they need UDP port " + port +
                " forwarded to this computer and the code " + code_ + ".";
-    }
     const router::Status status = opener_->Current();
     switch (status.state) {
         case router::Status::Asking:
