@@ -107,6 +107,41 @@ for case in "$@"; do
         cp "$work/none-home.join" "$work/none.join"
         played none
         ;;
+    code)
+        # From one outside address: no code, then wrong codes; after a few the host does not
+        # hear that address at all, even with the right code. The seat stays free, and the
+        # right player from the other outside address takes it.
+        "$here/netlab.sh" up "$tag" both
+        host code --open-router --ticks 600
+        wrong=22222-22222
+        [ "$code" != "$wrong" ] || wrong=33333-33333
+        for attempt in none "$wrong" "$wrong"; do
+            if [ "$attempt" = none ]; then given=(); else given=(--code "$attempt"); fi
+            ns out "$kordavel" --headless --root "$root" --join "11.77.0.1:$port" "${given[@]}" \
+                >"$work/code.wrong" 2>&1
+            joinCode=$?
+            [ "$joinCode" = 5 ] && grep -q "the invite code is missing or wrong" "$work/code.wrong" ||
+                fail "code: a join with code $attempt: exit $joinCode, $(tail -2 "$work/code.wrong")"
+        done
+        started=$(date +%s)
+        ns out "$kordavel" --headless --root "$root" --join "11.77.0.1:$port" --code "$code" \
+            >"$work/code.shunned" 2>&1
+        joinCode=$?
+        [ "$joinCode" = 5 ] && grep -q "No answer from 11.77.0.1:$port" "$work/code.shunned" ||
+            fail "code: the shunned address was heard: exit $joinCode, $(tail -2 "$work/code.shunned")"
+        kill -0 "$hostPid" 2>/dev/null || fail "code: the host stopped waiting"
+        # The friend's machine speaks from 11.77.0.3.
+        ns out ip route replace 11.77.0.0/24 dev eth0 proto kernel scope link src 11.77.0.3
+        ns out "$kordavel" --headless --root "$root" --join "11.77.0.1:$port code $code" \
+            >"$work/code.join" 2>&1
+        joinCode=$?
+        wait "$hostPid"
+        hostCode=$?
+        played code
+        grep -q "wrong_codes=3 " "$work/code.host" || fail "code: the host counted $(grep -o 'wrong_codes=[0-9]*' "$work/code.host")"
+        grep -q "11.77.0.3:[0-9]*: The game is over" "$work/code.host.err" ||
+            fail "code: the host played with $(grep -o '11.77.0.[0-9]*:[0-9]*: The game is over' "$work/code.host.err")"
+        ;;
     discovery)
         # From the same network the game is found; from outside, across the router, it is not.
         "$here/netlab.sh" up "$tag" none
@@ -114,6 +149,20 @@ for case in "$@"; do
         ns home2 "$kordavel" --root "$root" --find >"$work/found" 2>&1
         grep -q "^192.168.77.2:$port  \"[^\"]*\"  duel, stage 3, seat free  " "$work/found" ||
             fail "discovery: from the same network --find printed: $(cat "$work/found")"
+        # The same by IPv6 alone (the link-local all-nodes multicast): the neighbour's IPv4
+        # questions are dropped on their way out.
+        ns home2 nft -f - <<'NFT'
+table inet quiet4 {
+  chain output {
+    type filter hook output priority 0; policy accept;
+    meta nfproto ipv4 udp dport 7509 drop
+  }
+}
+NFT
+        ns home2 "$kordavel" --root "$root" --find >"$work/found6" 2>&1
+        grep -q "^192.168.77.2:$port  " "$work/found6" ||
+            fail "discovery: by IPv6 alone --find printed: $(cat "$work/found6")"
+        ns home2 nft delete table inet quiet4
         ns out "$kordavel" --root "$root" --find >"$work/outside" 2>&1
         [ ! -s "$work/outside" ] || fail "discovery: from outside --find printed: $(cat "$work/outside")"
         # A flood of questions while the game plays at the window's pace: the game keeps its
