@@ -9,7 +9,6 @@
 #include <string>
 
 #include "adapters/virtual_devices.h"
-#include "app/qt/captions.h"
 #include "app/runner/state_json.h"
 #include "core/controls/player_controls.h"
 #include "core/controls/settings.h"
@@ -20,6 +19,7 @@
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
+#include "ui/captions.h"
 #include "web/web_devices.h"
 
 namespace web {
@@ -286,16 +286,16 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_select_ok(int stage, int gameItem) {
 // --- Captions ----------------------------------------------------------------------------
 
 EMSCRIPTEN_KEEPALIVE const char* kdv_caption(const char* name, int language, int occurrence) {
-    auto caption = app::CaptionFor(name, language, occurrence);
+    auto caption = ui::CaptionFor(name, language, occurrence);
     return web::Text(caption ? *caption : "");
 }
 
 EMSCRIPTEN_KEEPALIVE const char* kdv_ui_text(const char* english, int language) {
-    return web::Text(app::UiText(english, language));
+    return web::Text(ui::UiText(english, language));
 }
 
 EMSCRIPTEN_KEEPALIVE const char* kdv_message_text(const char* english, int language) {
-    return web::Text(app::MessageText(english, language));
+    return web::Text(ui::MessageText(english, language));
 }
 
 EMSCRIPTEN_KEEPALIVE int kdv_language() {

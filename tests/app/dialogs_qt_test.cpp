@@ -36,7 +36,6 @@
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
 #include "app/paths.h"
-#include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_copy.h"
@@ -51,6 +50,7 @@
 #include "replay/library.h"
 #include "replay/playback.h"
 #include "replay/recorder.h"
+#include "ui/captions.h"
 
 namespace fs = std::filesystem;
 
@@ -172,7 +172,7 @@ TEST(Dialogs, DialogsFirstOpenedAfterTheLanguageChangedComeUpInIt) {
         }
     });
     kdv::ClickMenu(*w.game, "MAbout");
-    EXPECT_EQ(aboutTitle.toStdString(), app::UiText("About", 1));
+    EXPECT_EQ(aboutTitle.toStdString(), ui::UiText("About", 1));
     Later([&] {
         auto* select = w.form->findChild<app::TSelectForm*>("TSelectForm");
         ASSERT_TRUE(select);
@@ -445,7 +445,7 @@ void Answer(QMessageBox::StandardButton button, QStringList* asked, bool closeNe
 }
 
 QString Caption(const char* name, int language = 0) {
-    return QString::fromStdString(app::CaptionFor(name, language).value_or("(no caption)"));
+    return QString::fromStdString(ui::CaptionFor(name, language).value_or("(no caption)"));
 }
 
 void AltKey(QWidget* target, Qt::Key key) {
@@ -495,7 +495,7 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
         // The second time full screen, where the text must show as well.
         if (language == 1) kdv::ClickMenu(*w.game, "MFullWin");
         auto caption = [language](const char* name) {
-            return QString::fromStdString(*app::CaptionFor(name, language));
+            return QString::fromStdString(*ui::CaptionFor(name, language));
         };
         w.form->StartWatching(file);
         RunTicks(20);
@@ -537,7 +537,7 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
     options.netMode = 3;
     w.form->StartNetwork(options);
     RunTicks(10);
-    const QString waiting = QString::fromStdString(*app::CaptionFor("NetWaitJoin", 0)) + " " +
+    const QString waiting = QString::fromStdString(*ui::CaptionFor("NetWaitJoin", 0)) + " " +
                             QString::number(port) + "…";
     EXPECT_EQ(w.form->DXDraw().Overlay(), QStringList{waiting});
     EXPECT_EQ(w.form->windowTitle(), " Kordavel - " + waiting);
@@ -621,7 +621,7 @@ TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
     EXPECT_GT(fired, 0) << "player 2's bullet never flew in the host's game";
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
     EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(options.join + ": " +
-                                                             *app::CaptionFor("NetOver", 0))});
+                                                             *ui::CaptionFor("NetOver", 0))});
     EXPECT_EQ(keptHere(), keptBefore);
 }
 
@@ -783,21 +783,21 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
         ASSERT_TRUE(controls);
         controls->trigger();
         const std::string text = shown.toStdString();
-        auto ui = [language](const char* english) { return app::UiText(english, language); };
-        EXPECT_EQ(title.toStdString(), *app::CaptionFor("MControls", language));
-        EXPECT_NE(text.find(ui("Fire") + ": X / " + kdv::JoystickName(kdv::kNoJoystickState)),
+        auto uiText = [language](const char* english) { return ui::UiText(english, language); };
+        EXPECT_EQ(title.toStdString(), *ui::CaptionFor("MControls", language));
+        EXPECT_NE(text.find(uiText("Fire") + ": X / " + kdv::JoystickName(kdv::kNoJoystickState)),
                   std::string::npos)
             << text;
         EXPECT_NE(
-            text.find(ui("Left") + ": " + kdv::KeyName(w.game->Settings.keys2[kdv::MoveLeft]) +
+            text.find(uiText("Left") + ": " + kdv::KeyName(w.game->Settings.keys2[kdv::MoveLeft]) +
                       " / " + kdv::JoystickName(6)),
             std::string::npos)
             << text;
-        EXPECT_NE(text.find(ui("Player 2")), std::string::npos);
+        EXPECT_NE(text.find(uiText("Player 2")), std::string::npos);
         // The items the game adds are in the forms dump, in the language.
         const std::string forms = w.form->FormsJson();
         for (const char* name : {"MWatchReplay", "MNetworkGame", "MControls"}) {
-            const std::string caption = *app::CaptionFor(name, language);
+            const std::string caption = *ui::CaptionFor(name, language);
             EXPECT_EQ(w.form->findChild<QAction*>(name)->text().toStdString(), caption);
             EXPECT_NE(forms.find("\"name\": \"" + std::string(name) + "\""), std::string::npos);
             EXPECT_NE(forms.find("\"caption\": \"" + caption + "\""), std::string::npos) << name;
@@ -893,7 +893,7 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     ASSERT_TRUE(listed);
     // The one-player game is being watched in the window.
     EXPECT_EQ(w.form->windowTitle().toStdString(),
-              " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
+              " Kordavel - " + *ui::CaptionFor("ReplayWatching", 0));
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
 }
@@ -906,7 +906,7 @@ TEST(Dialogs, AnEmptyReplayListSaysSoAndOffersNoOk) {
         app::ReplayList list(nullptr, fs::temp_directory_path() / "kordavel-no-replays", language);
         auto* none = list.findChild<QLabel*>("NoReplays");
         ASSERT_TRUE(none);
-        EXPECT_EQ(none->text().toStdString(), app::UiText("No replays yet.", language));
+        EXPECT_EQ(none->text().toStdString(), ui::UiText("No replays yet.", language));
         EXPECT_FALSE(
             list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
         EXPECT_TRUE(list.findChild<QPushButton*>("OtherFile")->isEnabled());
@@ -931,7 +931,7 @@ TEST(Overlay, TheEditorsSaveIsToldOverTheTitleAndSelectLevelMarksItsStages) {
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     RunTicks(3);
     ASSERT_EQ(w.game->LevelCount, stage);
-    const std::string told = *app::CaptionFor("OverlayLevelSaved", 0) + " " + std::to_string(stage);
+    const std::string told = *ui::CaptionFor("OverlayLevelSaved", 0) + " " + std::to_string(stage);
     EXPECT_EQ(w.form->OverlayLines(), std::vector<std::string>{told});
     for (int shown : {*stock - 1, stage}) {
         w.game->SelectLevel.position = shown;
@@ -1057,7 +1057,7 @@ TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
     ASSERT_EQ(boxes.told.size(), 1);
     const QString told = boxes.told[0];
     EXPECT_TRUE(
-        told.startsWith(QString::fromStdString(app::MessageText("The replay was not saved: ", 1))))
+        told.startsWith(QString::fromStdString(ui::MessageText("The replay was not saved: ", 1))))
         << told.toStdString();
     EXPECT_TRUE(told.contains("replays")) << told.toStdString();
     EXPECT_EQ(w.game->FailedSaves, 1);
@@ -1125,7 +1125,7 @@ TEST(Overlay, SkippingThroughAHugeIdleReplayKeepsTheWindowAnswering) {
 
     BoxCatcher boxes;  // a replay that parted would be told in a box: it fails the test, not hangs
     app::DrawSurface& surface = w.form->DXDraw();
-    const QString skipping = QString::fromStdString(*app::CaptionFor("OverlayReplaySkip", 0));
+    const QString skipping = QString::fromStdString(*ui::CaptionFor("OverlayReplaySkip", 0));
     w.form->StartWatching(file);
     Tap(&surface, Qt::Key_Right);
     ASSERT_EQ(surface.Overlay().size(), 1);

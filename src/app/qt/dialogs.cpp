@@ -18,11 +18,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/qt/captions.h"
 #include "app/qt/keymap.h"
 #include "core/controls/player_controls.h"
 #include "core/game.h"
 #include "replay/recorder.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -120,7 +120,7 @@ TInputForm::TInputForm(QWidget* parent) : QDialog(parent) {
 }
 
 std::optional<int> TInputForm::Capture(const char* prompt, bool joystick) {
-    label1_->setText(QString::fromStdString(UiText(prompt, LanguageOf(game_))));
+    label1_->setText(QString::fromStdString(ui::UiText(prompt, LanguageOf(game_))));
     joystick_ = joystick;
     value_.reset();
     keysDown_.fill(false);
@@ -499,8 +499,8 @@ void TSelectForm::done(int result) {
 }
 
 void TSelectForm::SetLanguage(int language) {
-    setWindowTitle(QString::fromStdString(" " + UiText("Select Level", language)));
-    note_->setText(QString::fromStdString(UiText("The level file holds no stage.", language)));
+    setWindowTitle(QString::fromStdString(" " + ui::UiText("Select Level", language)));
+    note_->setText(QString::fromStdString(ui::UiText("The level file holds no stage.", language)));
     ShowOwnLevels();
 }
 
@@ -515,7 +515,7 @@ void TSelectForm::ShowOwnLevels() {
         return;
     }
     std::string text =
-        UiText("Made in the editor:", LanguageOf(game_)) + " " + std::to_string(first);
+        ui::UiText("Made in the editor:", LanguageOf(game_)) + " " + std::to_string(first);
     if (last > first) text += "–" + std::to_string(last);
     const int shown = levelSpin_->Position();
     if (shown >= first && shown <= last) text = "★ " + text;

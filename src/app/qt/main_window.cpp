@@ -12,7 +12,6 @@
 #include <chrono>
 
 #include "app/qt/about_form.h"
-#include "app/qt/captions.h"
 #include "app/qt/controls_list.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
@@ -27,6 +26,7 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -155,10 +155,10 @@ void TForm1::AddOwnItem(QMenu* menu, const char* name, const char* caption,
 
 void TForm1::ControlsClick() {
     const int language = game_->Settings.language;
-    QMessageBox box(QMessageBox::NoIcon,
-                    QString::fromStdString(CaptionFor("MControls", language).value_or("Controls")),
-                    QString::fromStdString(ControlsText(game_->Settings, language)),
-                    QMessageBox::Ok, this);
+    QMessageBox box(
+        QMessageBox::NoIcon,
+        QString::fromStdString(ui::CaptionFor("MControls", language).value_or("Controls")),
+        QString::fromStdString(ControlsText(game_->Settings, language)), QMessageBox::Ok, this);
     box.setObjectName("ControlsBox");
     ExecDialog(box, "ControlsBox");
 }
@@ -466,8 +466,9 @@ void TForm1::FollowSession() {
         const uint8_t state = game_->GameState;
         if ((state == kdv::gsTitleScroll || state == kdv::gsTitleIdle) &&
             std::chrono::steady_clock::now() < savedShownUntil_)
-            lines.push_back(CaptionFor("OverlayLevelSaved", game_->Settings.language).value_or("") +
-                            " " + std::to_string(savedStage_));
+            lines.push_back(
+                ui::CaptionFor("OverlayLevelSaved", game_->Settings.language).value_or("") + " " +
+                std::to_string(savedStage_));
         else
             savedStage_ = 0;
     }
@@ -491,7 +492,7 @@ void TForm1::LevelSaved(int stage) {
 
 void TForm1::Tell(const std::string& text) {
     BetweenTicks([this, text] {
-        notice_ = MessageText(text, game_ ? game_->Settings.language : 0);
+        notice_ = ui::MessageText(text, game_ ? game_->Settings.language : 0);
         FollowSession();
         Inform(text);
         notice_.clear();
@@ -526,7 +527,7 @@ void TForm1::NetworkGameClick() {
     // and the game does not run on behind the dialog.
     if (local_->InGame()) {
         const int language = game_->Settings.language;
-        if (!Confirm(CaptionFor("NetEndGameAsk", language)
+        if (!Confirm(ui::CaptionFor("NetEndGameAsk", language)
                          .value_or("End the game you are playing and start a network game?")) ||
             closing_)
             return;
