@@ -21,7 +21,7 @@
 #include "app/qt/keymap.h"
 #include "core/controls/player_controls.h"
 #include "core/game.h"
-#include "replay/recorder.h"
+#include "recording/recorded_game.h"
 #include "ui/captions.h"
 
 namespace app {
@@ -177,6 +177,11 @@ void TInputForm::Timer1Timer() {
 
 // --- TOptionForm ---------------------------------------------------------------------------
 
+void TOptionForm::SetGame(recording::RecordedGame* game) {
+    recorded_ = game;
+    game_ = game ? &game->Game() : nullptr;
+}
+
 TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
     Tag(this, "TOptionForm", "TOptionForm");
     setWindowTitle(" Kordavel Options");
@@ -315,11 +320,7 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
         UpdateButtons();
     });
     connect(ok, &QPushButton::clicked, this, [this] {
-        if (game_) {
-            if (recorder_) recorder_->BeforeAction(*game_);
-            kdv::OptionOkClick(*game_);
-            if (recorder_) recorder_->OptionsAccepted(*game_);
-        }
+        if (recorded_) recorded_->OptionsOk();
         accept();
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -409,6 +410,11 @@ void TUpDown::Show() {
     up_->setEnabled(valid && position_ < maximum_);
     down_->setEnabled(valid && position_ > minimum_);
     if (onChange) onChange();
+}
+
+void TSelectForm::SetGame(recording::RecordedGame* game) {
+    recorded_ = game;
+    game_ = game ? &game->Game() : nullptr;
 }
 
 TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
@@ -529,11 +535,7 @@ void TSelectForm::OkButtonClick() {
     for (int i = 0; i < 3; ++i)
         if (gameItems_[size_t(i)]->isChecked()) item = i;
     // The choice is kept between openings even if the stage cannot start.
-    game_->SelectLevel.gameItem = item;
-    const int stage = levelSpin_->Position();
-    if (recorder_) recorder_->BeforeAction(*game_);
-    if (kdv::SelectOkClick(*game_, stage, item)) return;
-    if (recorder_) recorder_->LevelSelected(*game_, stage, item);
+    if (recorded_->SelectOk(levelSpin_->Position(), item)) return;
     accept();
 }
 

@@ -26,6 +26,7 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "recording/recorded_game.h"
 #include "ui/captions.h"
 
 namespace app {
@@ -91,8 +92,7 @@ void TForm1::MakeForms(int count) {
             case 0:
                 optionForm_ = new TOptionForm(this);
                 optionForm_->SetCapture([this]() -> TInputForm& { return InputForm(); });
-                optionForm_->SetGame(game_);
-                optionForm_->SetRecorder(recorder_);
+                optionForm_->SetGame(recorded_);
                 break;
             case 1:
                 aboutForm_ = new TAboutForm(this);
@@ -106,8 +106,7 @@ void TForm1::MakeForms(int count) {
                 break;
             default:
                 selectForm_ = new TSelectForm(this);
-                selectForm_->SetGame(game_);
-                selectForm_->SetRecorder(recorder_);
+                selectForm_->SetGame(recorded_);
                 selectForm_->SetStockRecords(stockLevels_);
                 break;
         }
@@ -215,21 +214,19 @@ void TForm1::ReleaseKeys() {
     heldByScanCode_.clear();
 }
 
-void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks) {
-    game_ = &game;
+void TForm1::Attach(recording::RecordedGame& game, runner::ScriptPlayer* script,
+                    std::optional<long> ticks) {
+    recorded_ = &game;
+    game_ = &game.Game();
     local_->Attach(game, script, ticks);
     if (optionForm_) optionForm_->SetGame(&game);
-    if (inputForm_) inputForm_->SetGame(&game);
+    if (inputForm_) inputForm_->SetGame(game_);
     if (selectForm_) selectForm_->SetGame(&game);
     if (script) script->formsJson = [this] { return FormsJson(); };
 }
 
-void TForm1::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
-                            std::string recordFile) {
-    local_->AttachRecorder(recorder, folder, std::move(recordFile));
-    recorder_ = &recorder;
-    if (optionForm_) optionForm_->SetRecorder(&recorder);
-    if (selectForm_) selectForm_->SetRecorder(&recorder);
+void TForm1::KeepReplays(std::filesystem::path folder, std::string recordFile) {
+    local_->KeepReplays(folder, std::move(recordFile));
     replayFolder_ = std::move(folder);
 }
 
