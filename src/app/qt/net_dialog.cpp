@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "app/qt/captions.h"
 #include "discovery/discovery.h"
+#include "ui/captions.h"
 
 namespace app {
 namespace {
@@ -31,7 +31,7 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     : QDialog(parent), language_(language), mine_(mine), discovery_(discovery) {
     setObjectName("TNetForm");
     auto text = [language](const char* name, const char* fallback) {
-        return QString::fromStdString(CaptionFor(name, language).value_or(fallback));
+        return QString::fromStdString(ui::CaptionFor(name, language).value_or(fallback));
     };
     QString title = text("MNetworkGame", "Network Game");
     if (title.endsWith(QChar(0x2026))) title.chop(1);
@@ -109,7 +109,7 @@ void NetDialog::Follow() {
         std::string error;
         finder_ = discovery::Finder::Open(error);
         if (!finder_) {
-            gamesLabel_->setText(QString::fromStdString(MessageText(error, language_)));
+            gamesLabel_->setText(QString::fromStdString(ui::MessageText(error, language_)));
             return;
         }
         polls_ = 0;
@@ -137,11 +137,11 @@ void NetDialog::Listen() {
         const std::string why = discovery::Unjoinable(l, mine_);
         std::string label =
             l.name + " — " +
-            (l.mode == 3 ? CaptionFor("NetDuel", language_).value_or("Duel")
-                         : CaptionFor("NetTwoPlayers", language_).value_or("Two players")) +
-            ", " + UiText("Stage", language_) + " " + std::to_string(l.stage) + " — " + f.address;
-        if (!l.seatFree) label += " (" + UiText("playing", language_) + ")";
-        if (!why.empty()) label += " — " + MessageText(why, language_);
+            (l.mode == 3 ? ui::CaptionFor("NetDuel", language_).value_or("Duel")
+                         : ui::CaptionFor("NetTwoPlayers", language_).value_or("Two players")) +
+            ", " + ui::UiText("Stage", language_) + " " + std::to_string(l.stage) + " — " + f.address;
+        if (!l.seatFree) label += " (" + ui::UiText("playing", language_) + ")";
+        if (!why.empty()) label += " — " + ui::MessageText(why, language_);
         auto* item = new QListWidgetItem(QString::fromStdString(label), games_);
         item->setData(Qt::UserRole, QString::fromStdString(f.address));
         item->setData(Qt::UserRole + 1, QString::fromStdString(discovery::Line(f, mine_)));

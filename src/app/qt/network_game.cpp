@@ -3,7 +3,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "app/qt/captions.h"
 #include "app/qt/frame_stats.h"
 #include "app/runner/command_line.h"
 #include "app/runner/hosting.h"
@@ -17,6 +16,7 @@
 #include "net/session.h"
 #include "replay/library.h"
 #include "replay/recorder.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -145,7 +145,7 @@ void NetworkGame::Leave() {
 }
 
 std::string NetworkGame::Caption(const char* name, const char* english) const {
-    return CaptionFor(name, player_.Settings.language).value_or(english);
+    return ui::CaptionFor(name, player_.Settings.language).value_or(english);
 }
 
 std::string NetworkGame::Waiting() const {
@@ -198,11 +198,11 @@ std::vector<std::string> NetworkGame::Overlay() const {
     const net::Phase phase = session_->CurrentPhase();
     if (session_->Hosting() && !session_->Notice().empty() &&
         (phase == net::Phase::Connecting || phase == net::Phase::Handshake))
-        lines.push_back(MessageText(session_->Notice(), player_.Settings.language));
+        lines.push_back(ui::MessageText(session_->Notice(), player_.Settings.language));
     // Where friends join, with the code, or why the router was not opened.
     if (hosting_ && (phase == net::Phase::Connecting || phase == net::Phase::Handshake))
         if (const std::string line = hosting_->Line(); !line.empty())
-            lines.push_back(MessageText(line, player_.Settings.language));
+            lines.push_back(ui::MessageText(line, player_.Settings.language));
     return lines;
 }
 
@@ -259,7 +259,7 @@ std::string NetworkGame::Ending() const {
             return Caption("NetRefused", "A player was refused:") + " " + session_->Detail() + ".";
         case net::EndReason::RefusedByHost:
             return Caption("NetRefusedByHost", "The host refused the game:") + " " +
-                   MessageText(session_->Detail(), player_.Settings.language) + ".";
+                   ui::MessageText(session_->Detail(), player_.Settings.language) + ".";
         case net::EndReason::Error:
             return Caption("NetError", "The network game stopped:") + " " + session_->EndMessage();
         case net::EndReason::Apart:
