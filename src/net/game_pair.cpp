@@ -12,8 +12,8 @@
 #include "core/screen/graphics_pack.h"
 #include "core/sound/sound.h"
 #include "net/shown_game.h"
+#include "recording/recorded_game.h"
 #include "replay/mask_input.h"
-#include "replay/recorder.h"
 
 namespace net {
 namespace {
@@ -106,10 +106,10 @@ std::optional<std::string> GamePair::Start(const GameSetup& setup) {
     auto window = std::make_unique<adapters::VirtualWindow>();
     adapters::VirtualWindow& virtualWindow = *window;
     window_ = std::move(window);
-    recorder_ = std::make_unique<replay::Recorder>();
+    recorder_ = std::make_unique<recording::RecordedGame>(recording::Keep::GamesAndRun);
     kdv::Services services{screen_.get(),    sound_.get(), maskInput_.get(),
                            tickClock_.get(), files_.get(), window_.get()};
-    game_ = kdv::MakeGame(recorder_->Wrap(services));
+    game_ = recorder_->Make(services);
     maskInput_->settings = &game_->Settings;
     kdv::FormCreate(*game_);
     if (!kdv::FormActivate(*game_))
@@ -117,11 +117,9 @@ std::optional<std::string> GamePair::Start(const GameSetup& setup) {
                                               : virtualWindow.messages.front();
     if (setup.stage < 1 || setup.stage > game_->LevelCount)
         return "Stage " + std::to_string(setup.stage) + " is not in the level file.";
-    recorder_->Begin(*game_, *files_);
+    recorder_->Begin();
     const int gameItem = setup.mode == kdv::gmDuel ? 2 : 1;
-    recorder_->BeforeAction(*game_);
-    if (auto error = kdv::SelectOkClick(*game_, setup.stage, gameItem)) return *error;
-    recorder_->LevelSelected(*game_, setup.stage, gameItem);
+    if (auto error = recorder_->SelectOk(setup.stage, gameItem)) return *error;
     sound_->heard = false;
     shown_ =
         std::make_unique<ShownGame>(*files_, setup.display, setup.sound, setup.input, setup.jolts);
@@ -132,9 +130,7 @@ std::optional<std::string> GamePair::Start(const GameSetup& setup) {
 void GamePair::Save(int64_t tick, TickInputs inputs) {
     maskInput_->mask = MaskOf(inputs);
     tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
-    recorder_->BeforeTick(*game_);
-    kdv::DXTimerTimer(*game_);
-    recorder_->AfterTick(*game_);
+    recorder_->Tick();
     // The shown game never runs this tick again.
     shown_->Confirmed(tick + 1);
 }

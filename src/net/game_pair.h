@@ -16,10 +16,12 @@
 namespace kdv {
 struct Game;
 }
+namespace recording {
+class RecordedGame;
+}
 namespace replay {
 class MaskInput;
-class Recorder;
-}  // namespace replay
+}
 
 namespace net {
 
@@ -76,7 +78,7 @@ class GamePair : public Simulation {
     std::unique_ptr<Screen> screen_;
     std::unique_ptr<Sound> sound_;
     std::unique_ptr<kdv::Window> window_;
-    std::unique_ptr<replay::Recorder> recorder_;
+    std::unique_ptr<recording::RecordedGame> recorder_;
     std::unique_ptr<kdv::Game> game_;
     std::unique_ptr<ShownGame> shown_;
 };
