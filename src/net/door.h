@@ -38,6 +38,8 @@ class Door {
     void Connected(uint32_t candidate, uint32_t ip, Clock::time_point now);
     // It went, or was turned away.
     void Gone(uint32_t candidate);
+    // The seat is taken: everyone else knocking has been told it is busy.
+    void Seated() { knocking_.clear(); }
 
     struct Verdict {
         enum Kind {

@@ -168,8 +168,7 @@ void Session::Poll(uint32_t waitMs) {
             if (o_.hosting) {
                 // A machine that connects and says nothing holds nothing for long.
                 for (uint32_t late : door_->Silent(now)) {
-                    link_->Dismiss(late, kClosedLate);
-                    ++stats_.turnedAway;
+                    if (link_->Dismiss(late, kClosedLate)) ++stats_.turnedAway;
                     notice_ = "A connection that said nothing was turned away.";
                 }
                 if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
@@ -319,6 +318,7 @@ void Session::Knocked(const Link::Event& e, Clock::time_point now) {
     if (verdict.kind != Door::Verdict::Admit) return;
     partner_ = link_->CandidateAddress(e.candidate);
     link_->Admit(e.candidate);
+    door_->Seated();
     lastHeard_ = now;
     handshake_->Connected(now);
     phase_ = Phase::Handshake;
@@ -571,6 +571,7 @@ Stats Session::GetStats() const {
     if (link_) {
         s.strangers = link_->strangers;
         s.unheard = link_->unheard;
+        s.turnedAway += link_->crowdedOut;
     }
     if (door_) {
         s.strangers += door_->strangers;

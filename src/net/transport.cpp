@@ -97,6 +97,8 @@ int Link::Intercept(ENetHost* host, ENetEvent*) {
 }
 
 void Link::Shun(uint32_t ip, std::chrono::steady_clock::time_point until) {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(shunned_, [now](const auto& entry) { return entry.second <= now; });
     shunned_[ip] = until;
 }
 
@@ -275,12 +277,13 @@ void Link::Admit(uint32_t id) {
     candidates_.clear();
 }
 
-void Link::Dismiss(uint32_t id, CloseCode why) {
+bool Link::Dismiss(uint32_t id, CloseCode why) {
     ENetPeer* peer = Candidate(id);
-    if (!peer) return;
+    if (!peer) return false;
     candidates_.erase(id);
     peer->data = nullptr;
     TurnAway(peer, why);
+    return true;
 }
 
 void Link::SendTo(uint32_t id, const std::vector<uint8_t>& bytes, bool reliable) {

@@ -71,8 +71,8 @@ class Link {
     void DropPartner(CloseCode why);
     // Host: the candidate becomes the partner.
     void Admit(uint32_t candidate);
-    // Host: a candidate is turned away, told why.
-    void Dismiss(uint32_t candidate, CloseCode why);
+    // Host: a candidate is turned away, told why; false when it was gone already (crowded out).
+    bool Dismiss(uint32_t candidate, CloseCode why);
     void SendTo(uint32_t candidate, const std::vector<uint8_t>& bytes, bool reliable);
     // A candidate's IPv4 address (host byte order) and "IP:PORT"; 0 and empty when unknown.
     uint32_t CandidateIp(uint32_t candidate) const;
