@@ -75,22 +75,23 @@ std::vector<uint8_t> LevelRecords(kdv::FileSystem& disk) {
     return *bytes;
 }
 
-Handshake::Handshake(bool hosting, Identity identity, Offer offer, Send send)
+Handshake::Handshake(bool hosting, Identity identity, Offer offer, Send send, std::string code)
     : hosting_(hosting),
       identity_(std::move(identity)),
       offer_(std::move(offer)),
-      send_(std::move(send)) {}
+      send_(std::move(send)),
+      code_(std::move(code)) {}
 
 void Handshake::Connected(Clock::time_point now) {
     Reset();
     talking_ = true;
     since_ = now;
-    if (!hosting_) send_(net::Hello{kProtocolVersion, identity_}, true);
 }
 
 void Handshake::Reset() {
     talking_ = false;
     helloSeen_ = false;
+    helloSent_ = false;
     pings_.clear();
     roundTrips_.clear();
 }
@@ -101,7 +102,8 @@ bool Handshake::Takes(const std::optional<Message>& message) const {
            (std::holds_alternative<net::Hello>(*message) ||
             std::holds_alternative<Refuse>(*message) || std::holds_alternative<Ping>(*message) ||
             std::holds_alternative<Pong>(*message) ||
-            std::holds_alternative<net::Welcome>(*message));
+            std::holds_alternative<net::Welcome>(*message) ||
+            std::holds_alternative<Challenge>(*message));
 }
 
 Step Handshake::Receive(std::span<const uint8_t> bytes, const std::optional<Message>& message,
@@ -125,6 +127,11 @@ Step Handshake::Receive(std::span<const uint8_t> bytes, const std::optional<Mess
         hostBuild_ = refuse->hostBuild;
         detail_ = MismatchText(refuse->what, refuse->hostBuild, identity_.build, true);
         return Make(Step::Refused, kClosedPlain, "The host refused the game: " + detail_ + ".");
+    } else if (auto* challenge = std::get_if<Challenge>(&*message)) {
+        // The Hello answers the host's challenge for this connection, and no other.
+        if (hosting_ || !talking_ || helloSent_) return {};
+        helloSent_ = true;
+        send_(net::Hello{kProtocolVersion, identity_, ProveCode(challenge->nonce, code_)}, true);
     } else if (auto* ping = std::get_if<Ping>(&*message)) {
         send_(Pong{ping->sequence}, false);
     } else if (auto* pong = std::get_if<Pong>(&*message)) {
@@ -167,14 +174,6 @@ Step Handshake::TakeWelcome(const net::Welcome& welcome) {
 
 Step Handshake::Poll(Clock::time_point now) {
     if (!talking_) return {};
-    // A silent connection must not hold the slot a real player is knocking on.
-    if (hosting_ && !helloSeen_ && now - since_ > std::chrono::milliseconds(kHelloMs)) {
-        if (notice_.empty() || turnedAwayWhat_) {
-            turnedAwayWhat_ = 0;
-            notice_ = "A connection that said nothing was turned away.";
-        }
-        return Make(Step::TurnAway, kClosedLate);
-    }
     if (hosting_ && now - since_ > std::chrono::milliseconds(kHandshakeMs))
         return Make(Step::TurnAway);
     if (now - since_ > std::chrono::milliseconds(kHandshakeMs)) {

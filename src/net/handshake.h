@@ -2,8 +2,9 @@
 // The handshake of a network game, from connecting to the game both machines will play. The
 // joiner says Hello with what must match; the host refuses a machine that does not fit, or
 // measures the round trip and sends the Welcome, the game to play, with its settings and level
-// records. A new step (a challenge the joiner must answer, say) goes here: the session only
-// carries the messages and does what each step asks.
+// records. The host first challenges whoever connects, and takes as its partner the first that
+// answers with a Hello proving the invite code (door.h); the joiner answers the challenge. The
+// session only carries the messages and does what each step asks.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -21,7 +22,6 @@
 namespace net {
 
 constexpr uint32_t kHandshakeMs = 10000;  // either: time for the handshake once connected
-constexpr uint32_t kHelloMs = 2000;       // host: a joiner says Hello at once, or is turned away
 
 // The identity of this program with these data files.
 Identity IdentityOf(kdv::FileSystem& disk, const std::string& build);
@@ -59,8 +59,9 @@ class Handshake {
         net::Welcome game;
     };
 
-    // hosting: the offer is made to whoever connects; joining, the offer is unused.
-    Handshake(bool hosting, Identity identity, Offer offer, Send send);
+    // hosting: the offer is made to whoever connects; joining, the offer is unused and code is
+    // the invite code given (normalised; empty on the host's own network).
+    Handshake(bool hosting, Identity identity, Offer offer, Send send, std::string code = {});
 
     // A partner connected: the handshake starts over with it.
     void Connected(Clock::time_point now);
@@ -95,8 +96,10 @@ class Handshake {
     Identity identity_;
     Offer offer_;
     Send send_;
+    std::string code_;
     bool talking_ = false;  // connected, and no game agreed yet
     bool helloSeen_ = false;
+    bool helloSent_ = false;
     Clock::time_point since_, lastPing_;
     std::map<uint32_t, Clock::time_point> pings_;
     std::vector<uint32_t> roundTrips_;

@@ -49,7 +49,7 @@ std::optional<std::string> NormalizeCode(std::string_view typed) {
     return code;
 }
 
-Proof ProveCode(const Challenge& challenge, std::string_view normalizedCode) {
+Proof ProveCode(const Nonce& challenge, std::string_view normalizedCode) {
     static constexpr std::string_view kLabel = "Kordavel invite 1";
     std::vector<uint8_t> text(kLabel.begin(), kLabel.end());
     text.insert(text.end(), challenge.begin(), challenge.end());

@@ -16,7 +16,7 @@ constexpr size_t kCodeLength = 10;
 constexpr std::string_view kCodeLetters = "23456789ABCDEFGHJKMNPQRSTWXYZ";
 constexpr size_t kChallengeBytes = 16;
 constexpr size_t kProofBytes = 16;
-using Challenge = std::array<uint8_t, kChallengeBytes>;
+using Nonce = std::array<uint8_t, kChallengeBytes>;
 using Proof = std::array<uint8_t, kProofBytes>;
 
 // Bytes from the system's secure random source; false when there is none.
@@ -28,7 +28,7 @@ std::string NewInviteCode();
 std::optional<std::string> NormalizeCode(std::string_view typed);
 // The proof that goes with a Hello: a hash of the challenge and the normalised code (empty
 // when the joiner has none).
-Proof ProveCode(const Challenge& challenge, std::string_view normalizedCode);
+Proof ProveCode(const Nonce& challenge, std::string_view normalizedCode);
 // Compares two proofs in constant time.
 bool SameProof(const Proof& a, const Proof& b);
 

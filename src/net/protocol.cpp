@@ -3,7 +3,18 @@
 namespace net {
 namespace {
 
-enum Type : uint8_t { tHello = 1, tRefuse, tPing, tPong, tWelcome, tInputs, tHash, tBye, tStop };
+enum Type : uint8_t {
+    tHello = 1,
+    tRefuse,
+    tPing,
+    tPong,
+    tWelcome,
+    tInputs,
+    tHash,
+    tBye,
+    tStop,
+    tChallenge
+};
 constexpr uint8_t kMagic[4] = {'K', 'D', 'V', 'N'};
 
 class Writer {
@@ -125,6 +136,10 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Text(m.identity.build);
                 WriteFile(w, m.identity.graphics);
                 WriteFile(w, m.identity.font);
+                w.out.insert(w.out.end(), m.proof.begin(), m.proof.end());
+            } else if constexpr (std::is_same_v<T, Challenge>) {
+                w.Fixed(tChallenge, 1);
+                w.out.insert(w.out.end(), m.nonce.begin(), m.nonce.end());
             } else if constexpr (std::is_same_v<T, Refuse>) {
                 w.Fixed(tRefuse, 1);
                 w.Fixed(m.what, 1);
@@ -192,7 +207,14 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             h.identity.build = r.Text();
             h.identity.graphics = ReadFile(r);
             h.identity.font = ReadFile(r);
+            for (uint8_t& b : h.proof) b = uint8_t(r.Fixed(1));
             m = h;
+            break;
+        }
+        case tChallenge: {
+            Challenge c;
+            for (uint8_t& b : c.nonce) b = uint8_t(r.Fixed(1));
+            m = c;
             break;
         }
         case tRefuse: {

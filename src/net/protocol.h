@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "core/field/map.h"
+#include "net/invite.h"
 #include "replay/format.h"
 
 namespace net {
 
-constexpr uint32_t kProtocolVersion = 3;
+constexpr uint32_t kProtocolVersion = 4;
 constexpr int kMinDelay = 2;
 constexpr int kMaxDelay = 6;
 // How many ticks a machine may run ahead of the other player's input it holds; 0: none
@@ -49,10 +50,16 @@ uint8_t Mismatches(const Identity& host, const Identity& joiner);
 std::string MismatchText(uint8_t what, const std::string& hostBuild, const std::string& joinerBuild,
                          bool toJoiner);
 
-// Joiner to host, first thing after connecting.
+// Host to a machine that connected: prove you know the invite code by hashing it with this.
+struct Challenge {
+    Nonce nonce{};
+};
+// Joiner to host, in answer to the challenge. proof: ProveCode of the challenge and the code
+// (the empty code on the host's own network, which needs none).
 struct Hello {
     uint32_t protocol = kProtocolVersion;
     Identity identity;
+    Proof proof{};
 };
 // Host to joiner: not this game (Mismatch bits), with the host's build for the message.
 struct Refuse {
@@ -104,7 +111,8 @@ struct Bye {
     std::string reason;
 };
 
-using Message = std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye, Stop>;
+using Message =
+    std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye, Stop, Challenge>;
 
 std::vector<uint8_t> Encode(const Message& message);
 std::optional<Message> Decode(std::span<const uint8_t> bytes);

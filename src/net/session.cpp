@@ -49,11 +49,16 @@ bool Session::Open(std::string& error) {
             return false;
         }
     }
-    handshake_ =
-        std::make_unique<Handshake>(o_.hosting, o_.identity, std::move(offer),
-                                    [this](const Message& m, bool reliable) { Send(m, reliable); });
+    handshake_ = std::make_unique<Handshake>(
+        o_.hosting, o_.identity, std::move(offer),
+        [this](const Message& m, bool reliable) { Send(m, reliable); },
+        o_.hosting ? "" : NormalizeCode(o_.inviteCode).value_or(""));
     link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
     if (!link_) return false;
+    if (o_.hosting)
+        door_ = std::make_unique<Door>(o_.inviteCode, [this](uint32_t candidate, const Message& m) {
+            link_->SendTo(candidate, Encode(m), true);
+        });
     opened_ = phaseSince_ = lastHeard_ = Clock::now();
     return true;
 }
@@ -127,7 +132,9 @@ void Session::Poll(uint32_t waitMs) {
         if (e.kind == Link::Event::None) break;
         const auto now = Clock::now();
         if (phase_ == Phase::Ended) continue;  // only the goodbye is still going out
-        if (e.kind == Link::Event::Connected) {
+        if (e.candidate) {
+            Knocked(e, now);
+        } else if (e.kind == Link::Event::Connected) {
             lastHeard_ = now;
             if (o_.hosting) partner_ = link_->PartnerAddress();
             handshake_->Connected(now);
@@ -159,6 +166,11 @@ void Session::Poll(uint32_t waitMs) {
     switch (phase_) {
         case Phase::Connecting:
             if (o_.hosting) {
+                // A machine that connects and says nothing holds nothing for long.
+                for (uint32_t late : door_->Silent(now)) {
+                    if (link_->Dismiss(late, kClosedLate)) ++stats_.turnedAway;
+                    notice_ = "A connection that said nothing was turned away.";
+                }
                 if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
                     End(EndReason::NobodyJoined, "Nobody joined the game.");
             } else if (!retryAt_ && now - opened_ > std::chrono::milliseconds(kConnectMs)) {
@@ -202,6 +214,7 @@ void Session::Follow(const Handshake::Step& step, Clock::time_point now) {
             break;
         case Handshake::Step::TurnAway:
             TurnAway(now, step.close);
+            if (!handshake_->Notice().empty()) notice_ = handshake_->Notice();
             break;
         case Handshake::Step::Refused:
             End(EndReason::RefusedByHost, step.message);
@@ -234,6 +247,10 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
             retryAt_ = now + std::chrono::milliseconds(250);
         else
             End(EndReason::Busy, "The host is busy with another player.");
+    } else if (!o_.hosting && code == kClosedCode &&
+               (phase_ == Phase::Connecting || phase_ == Phase::Handshake)) {
+        End(EndReason::WrongCode,
+            "The host refused the game: the invite code is missing or wrong.");
     } else if (!o_.hosting && phase_ == Phase::Connecting) {
         End(EndReason::NoAnswer,
             "No answer from " + o_.address.host + ":" + std::to_string(o_.address.port) + ".");
@@ -268,6 +285,45 @@ void Session::Handle(const Message& m, Clock::time_point now) {
             End(EndReason::PeerLeft, "The other player left the game.");
         }
     }
+}
+
+// A machine that is not the partner: the first to say a valid Hello becomes it.
+void Session::Knocked(const Link::Event& e, Clock::time_point now) {
+    if (e.kind == Link::Event::Connected) {
+        door_->Connected(e.candidate, link_->CandidateIp(e.candidate), now);
+        return;
+    }
+    if (e.kind == Link::Event::Disconnected) {
+        door_->Gone(e.candidate);
+        return;
+    }
+    if (phase_ != Phase::Connecting) {
+        link_->Dismiss(e.candidate, kClosedBusy);
+        door_->Gone(e.candidate);
+        return;
+    }
+    const Door::Verdict verdict = door_->Received(e.candidate, e.bytes, now);
+    if (verdict.kind == Door::Verdict::Dismiss) {
+        link_->Dismiss(e.candidate, verdict.close);
+        ++stats_.turnedAway;
+        if (verdict.close == kClosedCode) {
+            notice_ = "A player gave a wrong invite code.";
+            // Guessing codes costs this address its voice for a while.
+            if (verdict.shun) link_->Shun(verdict.ip, now + kShunFor);
+        } else {
+            notice_ = "A connection that was no player was turned away.";
+        }
+        return;
+    }
+    if (verdict.kind != Door::Verdict::Admit) return;
+    partner_ = link_->CandidateAddress(e.candidate);
+    link_->Admit(e.candidate);
+    door_->Seated();
+    lastHeard_ = now;
+    handshake_->Connected(now);
+    phase_ = Phase::Handshake;
+    phaseSince_ = now;
+    Received(e.bytes, now);
 }
 
 // The host drops whoever holds its slot without a game and waits for another.
@@ -432,9 +488,10 @@ std::string Session::Status() const {
     const auto now = Clock::now();
     switch (phase_) {
         case Phase::Connecting:
+            // Who was turned away is told apart (Notice), counted rather than a line each.
             if (o_.hosting)
                 return "Waiting for a player to join on port " + std::to_string(o_.address.port) +
-                       "…" + (Notice().empty() ? "" : " (" + Notice() + ")");
+                       "…";
             return retryAt_ ? "The host is busy; knocking again…" : "Connecting…";
         case Phase::Handshake:
             return "Connected; agreeing on the game…";
@@ -488,7 +545,7 @@ const std::string& Session::HostBuild() const {
 }
 
 const std::string& Session::Notice() const {
-    return handshake_ ? handshake_->Notice() : kNothing;
+    return notice_;
 }
 
 uint8_t Session::TurnedAwayWhat() const {
@@ -511,7 +568,15 @@ Stats Session::GetStats() const {
     }
     if (phase_ == Phase::Playing) s.cpuSeconds = CpuSecondsSince(cpuStart_);
     s.ticks = TicksRun();
-    if (link_) s.strangers = link_->strangers;
+    if (link_) {
+        s.strangers = link_->strangers;
+        s.unheard = link_->unheard;
+        s.turnedAway += link_->crowdedOut;
+    }
+    if (door_) {
+        s.strangers += door_->strangers;
+        s.wrongCodes = door_->wrongCodes;
+    }
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {
         const auto end = (phase_ == Phase::Playing) ? Clock::now() : playEnd_;
         if (end > pacing_->PlayStart())

@@ -17,6 +17,7 @@
 
 #include "core/controls/settings.h"
 #include "core/platform/services.h"
+#include "net/door.h"
 #include "net/handshake.h"
 #include "net/hash_check.h"
 #include "net/protocol.h"
@@ -87,9 +88,10 @@ enum class EndReason {
     RefusedByHost,  // the host refused this player (RefusedWhat says what differs)
     Apart,          // the states differed
     NobodyJoined,
-    NoAnswer,  // the joiner reached nobody, or the handshake did not finish
-    Busy,      // the host stayed busy with another player
-    Error,     // an error ended a game step, or the data files could not be read
+    NoAnswer,   // the joiner reached nobody, or the handshake did not finish
+    Busy,       // the host stayed busy with another player
+    Error,      // an error ended a game step, or the data files could not be read
+    WrongCode,  // the host refused this player's invite code (or its lack of one)
 };
 
 struct Stats {
@@ -108,6 +110,8 @@ struct Stats {
     std::vector<double> tickIntervalsMs;  // between the shown game's ticks, when kept
     long strangers = 0;                   // packets and connections of other machines, turned away
     long turnedAway = 0;  // host: connections that did not fit, or said nothing, while waiting
+    long wrongCodes = 0;  // host: Hellos with a missing or wrong invite code
+    long unheard = 0;     // host: datagrams dropped from addresses that gave wrong codes
     long retries = 0;     // joiner: times it knocked again on a busy host
 };
 
@@ -178,6 +182,7 @@ class Session {
     void Handle(const Message& m, Clock::time_point now);
     void Closed(uint32_t code, Clock::time_point now);
     void TurnAway(Clock::time_point now, CloseCode why);
+    void Knocked(const Link::Event& e, Clock::time_point now);
     void StartGame(const Welcome& w);
     void RunDue(Clock::time_point now);
     void Confirm();
@@ -196,6 +201,8 @@ class Session {
     Options o_;
     std::unique_ptr<Link> link_;
     std::unique_ptr<Handshake> handshake_;
+    std::unique_ptr<Door> door_;  // host: who takes the seat
+    std::string notice_;          // host: the last machine turned away, in words
     Phase phase_ = Phase::Connecting;
     bool failed_ = false;
     EndReason reason_ = EndReason::None;

@@ -2,8 +2,11 @@
 
 #include <enet/enet.h>
 
+#include <arpa/inet.h>
+
 #include <charconv>
 #include <cstring>
+#include <mutex>
 
 namespace net {
 namespace {
@@ -11,8 +14,17 @@ namespace {
 constexpr size_t kChannels = 2;
 // Silence after which ENet gives a partner up: the game waits this long for a lost peer.
 constexpr uint32_t kPeerTimeoutMs = 10000;
-// Slots beyond the partner's, so that several knocking machines are each told no at once.
-constexpr size_t kSpareSlots = 3;
+// Free slots kept for machines still to come: below this, the candidate idle longest goes.
+constexpr size_t kRoomKept = 8;
+// A candidate is heard for this long without a word before ENet gives it up.
+constexpr uint32_t kCandidateTimeoutMs = 3000;
+
+// The links that listen, for the intercept callback, which ENet gives only the host.
+std::mutex listeningMutex;
+std::map<const ENetHost*, Link*>& Listening() {
+    static std::map<const ENetHost*, Link*> links;
+    return links;
+}
 
 // A machine that is turned away: told why, reliably, and forgotten within two seconds even if
 // it never acknowledges.
@@ -63,7 +75,36 @@ std::optional<Address> ParseAddress(const std::string& text, bool hostOptional,
 
 Link::~Link() {
     if (peer_) enet_peer_reset(peer_);
+    if (host_) {
+        std::lock_guard lock(listeningMutex);
+        Listening().erase(host_);
+    }
     if (host_) enet_host_destroy(host_);
+}
+
+int Link::Intercept(ENetHost* host, ENetEvent*) {
+    Link* link = nullptr;
+    {
+        std::lock_guard lock(listeningMutex);
+        auto it = Listening().find(host);
+        if (it != Listening().end()) link = it->second;
+    }
+    if (!link || link->shunned_.empty()) return 0;
+    const uint32_t ip = ntohl(host->receivedAddress.host);
+    if (!link->Shunned(ip, std::chrono::steady_clock::now())) return 0;
+    ++link->unheard;
+    return 1;  // dropped unread: not even ENet answers
+}
+
+void Link::Shun(uint32_t ip, std::chrono::steady_clock::time_point until) {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(shunned_, [now](const auto& entry) { return entry.second <= now; });
+    shunned_[ip] = until;
+}
+
+bool Link::Shunned(uint32_t ip, std::chrono::steady_clock::time_point now) const {
+    auto it = shunned_.find(ip);
+    return it != shunned_.end() && now < it->second;
 }
 
 std::unique_ptr<Link> Link::Listen(const Address& at, std::string& error) {
@@ -76,12 +117,17 @@ std::unique_ptr<Link> Link::Listen(const Address& at, std::string& error) {
         return nullptr;
     }
     std::unique_ptr<Link> link(new Link);
-    link->host_ = enet_host_create(&address, 1 + kSpareSlots, kChannels, 0, 0);
+    link->host_ = enet_host_create(&address, kPeerSlots, kChannels, 0, 0);
     if (!link->host_) {
         error = "cannot listen on port " + std::to_string(at.port) + " (is it in use?)";
         return nullptr;
     }
     Configure(link->host_);
+    link->host_->intercept = &Link::Intercept;
+    {
+        std::lock_guard lock(listeningMutex);
+        Listening()[link->host_] = link.get();
+    }
     link->hosting_ = true;
     return link;
 }
@@ -117,36 +163,91 @@ std::string Link::PartnerAddress() const {
     return std::string(ip) + ":" + std::to_string(peer_->address.port);
 }
 
+ENetPeer* Link::Candidate(uint32_t id) const {
+    auto it = candidates_.find(id);
+    return it == candidates_.end() ? nullptr : it->second.first;
+}
+
+// Strangers knocking fast must not fill the table: the candidate idle longest goes first, so a
+// real player who just connected keeps its place; then machines already turned away that are
+// still saying goodbye.
+void Link::MakeRoom() {
+    auto free = [this] {
+        size_t n = 0;
+        for (ENetPeer* p = host_->peers; p < host_->peers + host_->peerCount; ++p)
+            if (p->state == ENET_PEER_STATE_DISCONNECTED) ++n;
+        return n;
+    };
+    while (free() < kRoomKept) {
+        if (!candidates_.empty()) {
+            ENetPeer* oldest = candidates_.begin()->second.first;
+            candidates_.erase(candidates_.begin());
+            ++crowdedOut;
+            enet_peer_disconnect_now(oldest, kClosedLate);
+            continue;
+        }
+        ENetPeer* leaving = nullptr;
+        for (ENetPeer* p = host_->peers; p < host_->peers + host_->peerCount && !leaving; ++p)
+            if (p != peer_ && p->state != ENET_PEER_STATE_DISCONNECTED &&
+                p->state != ENET_PEER_STATE_CONNECTED)
+                leaving = p;
+        if (!leaving) return;
+        enet_peer_reset(leaving);
+    }
+}
+
 Link::Event Link::Service(uint32_t waitMs) {
     Event out;
     ENetEvent e;
-    // Each call handles a bounded number of ENet events; the first of the partner ends it.
+    // Each call handles a bounded number of ENet events; the first of the partner or of a
+    // candidate ends it.
     for (int handled = 0; handled < 64; ++handled) {
         const int got = enet_host_service(host_, &e, handled == 0 ? waitMs : 0);
         if (got <= 0) return out;
+        const uint32_t id = uint32_t(reinterpret_cast<uintptr_t>(e.peer->data));
+        const bool candidate = hosting_ && e.peer != peer_ && Candidate(id) == e.peer;
         switch (e.type) {
             case ENET_EVENT_TYPE_CONNECT:
-                if (hosting_ && peer_ && e.peer != peer_) {
+                if (!hosting_) {
+                    peer_ = e.peer;
+                    connected_ = true;
+                    enet_peer_timeout(peer_, 0, kPeerTimeoutMs, kPeerTimeoutMs);
+                    out.kind = Event::Connected;
+                    return out;
+                }
+                if (peer_) {
                     ++strangers;
                     TurnAway(e.peer, kClosedBusy);
                     continue;
                 }
-                peer_ = e.peer;
-                connected_ = true;
-                enet_peer_timeout(peer_, 0, kPeerTimeoutMs, kPeerTimeoutMs);
+                MakeRoom();
+                out.candidate = nextCandidate_++;
+                if (nextCandidate_ == 0) nextCandidate_ = 1;
+                e.peer->data = reinterpret_cast<void*>(uintptr_t(out.candidate));
+                candidates_[out.candidate] = {e.peer, std::chrono::steady_clock::now()};
+                enet_peer_timeout(e.peer, 0, kCandidateTimeoutMs, kCandidateTimeoutMs);
                 out.kind = Event::Connected;
                 return out;
             case ENET_EVENT_TYPE_RECEIVE:
-                if (e.peer != peer_) {
+                if (e.peer != peer_ && !candidate) {
                     ++strangers;
                     enet_packet_destroy(e.packet);
                     continue;
                 }
                 out.kind = Event::Received;
+                out.candidate = candidate ? id : 0;
                 out.bytes.assign(e.packet->data, e.packet->data + e.packet->dataLength);
                 enet_packet_destroy(e.packet);
                 return out;
             case ENET_EVENT_TYPE_DISCONNECT:
+                if (candidate) {
+                    candidates_.erase(id);
+                    e.peer->data = nullptr;
+                    out.kind = Event::Disconnected;
+                    out.candidate = id;
+                    out.code = e.data;
+                    return out;
+                }
                 if (e.peer != peer_) continue;
                 peer_ = nullptr;
                 connected_ = false;
@@ -158,6 +259,52 @@ Link::Event Link::Service(uint32_t waitMs) {
         }
     }
     return out;
+}
+
+void Link::Admit(uint32_t id) {
+    ENetPeer* peer = Candidate(id);
+    if (!peer || peer_) return;
+    candidates_.erase(id);
+    peer->data = nullptr;
+    peer_ = peer;
+    connected_ = true;
+    enet_peer_timeout(peer_, 0, kPeerTimeoutMs, kPeerTimeoutMs);
+    // The seat is taken: whoever else is knocking hears so at once.
+    for (auto& [other, entry] : candidates_) {
+        entry.first->data = nullptr;
+        TurnAway(entry.first, kClosedBusy);
+    }
+    candidates_.clear();
+}
+
+bool Link::Dismiss(uint32_t id, CloseCode why) {
+    ENetPeer* peer = Candidate(id);
+    if (!peer) return false;
+    candidates_.erase(id);
+    peer->data = nullptr;
+    TurnAway(peer, why);
+    return true;
+}
+
+void Link::SendTo(uint32_t id, const std::vector<uint8_t>& bytes, bool reliable) {
+    ENetPeer* peer = Candidate(id);
+    if (!peer) return;
+    ENetPacket* packet =
+        enet_packet_create(bytes.data(), bytes.size(), reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (packet && enet_peer_send(peer, reliable ? 1 : 0, packet) != 0) enet_packet_destroy(packet);
+}
+
+uint32_t Link::CandidateIp(uint32_t id) const {
+    ENetPeer* peer = Candidate(id);
+    return peer ? ntohl(peer->address.host) : 0;
+}
+
+std::string Link::CandidateAddress(uint32_t id) const {
+    ENetPeer* peer = Candidate(id);
+    if (!peer) return {};
+    char ip[64] = {};
+    if (enet_address_get_host_ip(&peer->address, ip, sizeof ip) != 0) return {};
+    return std::string(ip) + ":" + std::to_string(peer->address.port);
 }
 
 void Link::Send(const std::vector<uint8_t>& bytes, bool reliable) {

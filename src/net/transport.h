@@ -1,8 +1,12 @@
 #pragma once
-// UDP through ENet between exactly two machines. The host listens on its port and takes the
-// first machine that connects; any further one is told "busy" at once. The joiner connects to
+// UDP through ENet between two machines. The host listens on its port; whoever connects is a
+// candidate until the host admits one as its partner (the first that proves itself, see
+// door.h), and every other is then told "busy" at once. Candidates share a table sized for many
+// strangers at once; when it fills, the one idle longest is turned away. The joiner connects to
 // the one address it was given and listens nowhere else.
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +14,7 @@
 
 struct _ENetHost;
 struct _ENetPeer;
+struct _ENetEvent;
 
 namespace net {
 
@@ -27,7 +32,12 @@ enum CloseCode : uint32_t {
     kClosedBusy = 0x4B42,     // another player holds the host's slot
     kClosedLate = 0x4B4C,     // no Hello came in time
     kClosedRefused = 0x4B52,  // the Hello did not fit (a Refuse says why)
+    kClosedCode = 0x4B43,     // the invite code was missing or wrong
 };
+
+// ENet peers the host keeps: the partner, the spectators to come, and room for strangers
+// knocking at the same time.
+constexpr size_t kPeerSlots = 64;
 
 class Link {
   public:
@@ -42,8 +52,11 @@ class Link {
         enum Kind { None, Connected, Received, Disconnected } kind = None;
         std::vector<uint8_t> bytes;
         uint32_t code = kClosedPlain;  // Disconnected: the CloseCode the other side gave
+        // Host: the candidate the event is of; 0 for the partner.
+        uint32_t candidate = 0;
     };
-    // Waits up to waitMs for one event of the partner (others are handled inside).
+    // Waits up to waitMs for one event of the partner or a candidate (others are handled
+    // inside).
     Event Service(uint32_t waitMs);
     bool Connected() const { return peer_ != nullptr && connected_; }
     // Disconnected by this side, and the partner has not yet taken what was still going out.
@@ -56,19 +69,43 @@ class Link {
     // Host: turns the partner away, after what is queued for it, and takes the next machine
     // that connects instead.
     void DropPartner(CloseCode why);
+    // Host: the candidate becomes the partner.
+    void Admit(uint32_t candidate);
+    // Host: a candidate is turned away, told why; false when it was gone already (crowded out).
+    bool Dismiss(uint32_t candidate, CloseCode why);
+    void SendTo(uint32_t candidate, const std::vector<uint8_t>& bytes, bool reliable);
+    // A candidate's IPv4 address (host byte order) and "IP:PORT"; 0 and empty when unknown.
+    uint32_t CandidateIp(uint32_t candidate) const;
+    std::string CandidateAddress(uint32_t candidate) const;
+    // Host: nothing from this IPv4 address is heard until the time (its datagrams are dropped
+    // before ENet reads them).
+    void Shun(uint32_t ip, std::chrono::steady_clock::time_point until);
+    bool Shunned(uint32_t ip, std::chrono::steady_clock::time_point now) const;
     // The partner's address as "IP:PORT"; empty when there is none.
     std::string PartnerAddress() const;
     // The partner's round trip as ENet measures it, in milliseconds.
     uint32_t RoundTrip() const;
     // Packets from machines other than the partner (turned away, never read).
     long strangers = 0;
+    // Candidates turned away to make room for new ones.
+    long crowdedOut = 0;
+    // Datagrams dropped unheard from shunned addresses.
+    long unheard = 0;
 
   private:
     Link() = default;
+    static int Intercept(_ENetHost* host, struct _ENetEvent* event);
+    _ENetPeer* Candidate(uint32_t id) const;
+    void MakeRoom();
+
     _ENetHost* host_ = nullptr;
     _ENetPeer* peer_ = nullptr;
     bool connected_ = false;
     bool hosting_ = false;
+    uint32_t nextCandidate_ = 1;
+    // Candidates by id, with when they connected, oldest first.
+    std::map<uint32_t, std::pair<_ENetPeer*, std::chrono::steady_clock::time_point>> candidates_;
+    std::map<uint32_t, std::chrono::steady_clock::time_point> shunned_;
 };
 
 }  // namespace net

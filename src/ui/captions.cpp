@@ -103,8 +103,8 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetNameLabel=Name on the network:|Имя в сети:",
     "NetAddressHint=address, or address and code|адрес, или адрес и код",
     "NetGamesHere=Games on this network:|Игры в этой сети:",
-    "NetWrongCode=The host refused the game: the invite code is wrong.|Хозяин игры отказал: "
-    "неверный код приглашения.",
+    "NetWrongCode=The host refused the game: the invite code is missing or wrong.|Хозяин игры "
+    "отказал: код приглашения не указан или неверен.",
 });
 
 }  // namespace
@@ -247,6 +247,9 @@ constexpr Translation kMessagePieces[] = {
     {"From outside, they need UDP port ", "Извне нужен UDP-порт "},
     {" forwarded to this computer and the code ", ", перенаправленный на этот компьютер, и код "},
     {"cannot answer on the local network", "не удаётся отвечать в локальной сети"},
+    {"A player gave a wrong invite code.", "Игрок указал неверный код приглашения."},
+    {"A connection that was no player was turned away.",
+     "Соединение, которое не было игроком, отклонено."},
     {"cannot look for games: ", "не удаётся искать игры: "},
 
     {"Unknown error!", "Неизвестная ошибка!"},

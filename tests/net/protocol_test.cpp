@@ -14,7 +14,13 @@ std::vector<net::Message> Samples() {
     id.build = "0.1.0";
     id.graphics = {1234, 0x1122334455667788ull};
     std::vector<uint8_t> levels(3 * kdv::kLevelRecordBytes, 7);
-    return {net::Hello{net::kProtocolVersion, id},
+    net::Proof proof{};
+    proof[0] = 0xAB;
+    proof[15] = 0xCD;
+    net::Nonce nonce{};
+    nonce[7] = 9;
+    return {net::Hello{net::kProtocolVersion, id, proof},
+            net::Challenge{nonce},
             net::Refuse{net::kOtherGraphics | net::kOtherFont, "0.1.0"},
             net::Ping{7},
             net::Pong{7},

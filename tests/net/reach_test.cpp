@@ -53,7 +53,7 @@ TEST(InviteCode, AProofHoldsOnlyForItsChallengeAndItsCode) {
     EXPECT_EQ(longer[0], 0x24);
     EXPECT_EQ(longer[31], 0xc1);
 
-    net::Challenge a{}, b{};
+    net::Nonce a{}, b{};
     b[15] = 1;
     const auto proof = net::ProveCode(a, "ABCDEFGHJK");
     EXPECT_TRUE(net::SameProof(proof, net::ProveCode(a, "ABCDEFGHJK")));

@@ -6,7 +6,8 @@
 #
 #   upnp, natpmp  the host asks the router; a friend outside joins with the code shown and both
 #                 end on one hash; the mapping is gone once the host has left
-#   none          no router answers: the host says why, the friend cannot reach it
+#   none          no router service: the host says why, the friend cannot reach it
+#   silent        a router that never answers holds up neither the host nor its game
 #   code          a wrong code from one outside address is refused, and after a few the host
 #                 hears that address no more; the right player from another address plays
 #   discovery     a game is found from the same network and not from outside; a flood of
@@ -85,6 +86,37 @@ for case in "$@"; do
         played "$case"
         [ "$(mappings)" = 0 ] || fail "$case: the mapping outlived the host"
         echo "  the router answered in $took ms"
+        ;;
+    silent)
+        # A router that never answers (its UPnP and NAT-PMP ports drop everything): the host
+        # says so within seconds, and a game at home is played meanwhile.
+        "$here/netlab.sh" up "$tag" both
+        ns router nft -f - <<'NFT'
+table inet deaf {
+  chain input {
+    type filter hook input priority -10; policy accept;
+    udp dport { 1900, 5351 } drop
+  }
+}
+NFT
+        started=$(date +%s%N)
+        ip netns exec "home-$tag" "$kordavel" --headless --root "$root" --host "$port" \
+            --open-router --realtime --ticks 500 >"$work/silent.host" 2>"$work/silent.host.err" &
+        hostPid=$!
+        sleep 0.3
+        ns home2 "$kordavel" --headless --root "$root" --realtime --join "192.168.77.2:$port" \
+            >"$work/silent.join" 2>&1
+        joinCode=$?
+        wait "$hostPid"
+        hostCode=$?
+        played silent
+        grep -q "The router was not opened: no router answered to UPnP or NAT-PMP" "$work/silent.host.err" ||
+            fail "silent: the host says: $(cat "$work/silent.host.err")"
+        # The game began while the router was still being asked, and ran on meanwhile.
+        began=$(grep -n "agreeing on the game" "$work/silent.host.err" | head -1 | cut -d: -f1)
+        told=$(grep -n "The router was not opened" "$work/silent.host.err" | head -1 | cut -d: -f1)
+        [ -n "$began" ] && [ -n "$told" ] && [ "$began" -lt "$told" ] ||
+            fail "silent: the game waited for the router: $(cat "$work/silent.host.err")"
         ;;
     none)
         # No service on the router: the host says so within seconds and still waits for

@@ -270,6 +270,9 @@ std::string NetworkGame::Ending() const {
             return Caption("NetNoAnswer", "The other machine does not answer.");
         case net::EndReason::Busy:
             return Caption("NetBusyEnd", "The host is busy with another player.");
+        case net::EndReason::WrongCode:
+            return Caption("NetWrongCode",
+                           "The host refused the game: the invite code is missing or wrong.");
     }
     return {};
 }

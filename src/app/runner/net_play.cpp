@@ -69,6 +69,7 @@ namespace {
 // Ctrl+C or a plain kill ends the game as leaving it does, so that the router hears the port
 // closed and the other machine hears goodbye.
 volatile std::sig_atomic_t stopAsked = 0;
+constexpr auto kCountEvery = std::chrono::seconds(5);
 void AskToStop(int) {
     stopAsked = 1;
 }
@@ -184,6 +185,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         std::fflush(stdout);
     }
     std::string extrasLine;
+    net::Stats counted;
+    auto countedAt = std::chrono::steady_clock::now();
 
     stopAsked = 0;
     std::signal(SIGINT, AskToStop);
@@ -198,6 +201,22 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         if (status != shown && session.CurrentPhase() != net::Phase::Ended) {
             if (!status.empty()) std::cerr << "kordavel: " << status << "\n";
             shown = status;
+        }
+        if (hosting && session.CurrentPhase() == net::Phase::Connecting) {
+            // Machines turned away are counted in one line every few seconds: strangers
+            // knocking fast would otherwise fill the terminal with a line each.
+            const auto now = std::chrono::steady_clock::now();
+            const net::Stats s = session.GetStats();
+            if (s.turnedAway != counted.turnedAway && now - countedAt >= kCountEvery) {
+                std::cerr
+                    << "kordavel: turned away " << s.turnedAway - counted.turnedAway
+                    << " connections in "
+                    << std::chrono::duration_cast<std::chrono::seconds>(now - countedAt).count()
+                    << " s (" << s.wrongCodes - counted.wrongCodes
+                    << " with a wrong invite code); the last: " << session.Notice() << "\n";
+                counted = s;
+                countedAt = now;
+            }
         }
         if (extras) {
             extras->SeatTaken(session.CurrentPhase() != net::Phase::Connecting);
@@ -235,7 +254,7 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         "net: ticks=%lld seconds=%.3f ticks_per_second=%.1f delay=%d window=%d round_trip_ms=%u "
         "stalls=%ld stalled_seconds=%.3f rollbacks=%ld rollbacks_per_second=%.1f "
         "ticks_run_again=%ld cpu_us_per_tick=%.1f game_us_per_tick=%.1f hash_checks=%ld "
-        "strangers=%ld turned_away=%ld "
+        "strangers=%ld turned_away=%ld wrong_codes=%ld unheard=%ld "
         "retries=%ld\n",
         static_cast<long long>(s.ticks), s.playSeconds,
         s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.window, s.roundTripMs,
@@ -243,7 +262,7 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         s.playSeconds > 0 ? double(s.rollbacks) / s.playSeconds : 0.0, s.ticksRunAgain,
         s.ticks > 0 ? s.cpuSeconds * 1e6 / double(s.ticks) : 0.0,
         s.ticks > 0 ? s.tickSeconds * 1e6 / double(s.ticks) : 0.0, s.hashChecks, s.strangers,
-        s.turnedAway, s.retries);
+        s.turnedAway, s.wrongCodes, s.unheard, s.retries);
     if (answers)
         std::printf("discovery: answered=%ld ignored=%ld\n", answers->first, answers->second);
     if (session.Game())
