@@ -8,14 +8,18 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "core/controls/settings.h"
 #include "discovery/discovery.h"
 #include "net/invite.h"
 #include "net/local_network.h"
 #include "net/preferences.h"
+#include "router/port_opener.h"
 
 namespace {
 
@@ -227,6 +231,41 @@ TEST(Discovery, AFloodOfQuestionsGetsAFewAnswersAndNothingElse) {
     EXPECT_LE(answers, discovery::kAnswerBurst + long(seconds * discovery::kAnswersPerSecond) + 1);
     EXPECT_GE(answerer->Ignored(), 1);
     close(fd);
+}
+
+}  // namespace
+
+namespace {
+
+// Inside router_test.sh's namespaces only (it sets KORDAVEL_NETLAB to the method it expects): a
+// mapping with a lease of a few seconds is renewed before it lapses, again and again, and goes
+// when the opener is closed; router_test.sh looks at the router's table meanwhile.
+TEST(PortOpener, RenewsBeforeTheLeaseEndsAndRemovesTheMappingWhenClosed) {
+    const char* method = std::getenv("KORDAVEL_NETLAB");
+    if (!method) GTEST_SKIP() << "asks a router: runs inside router_test.sh's namespaces only";
+    router::Request r;
+    r.port = 7520;
+    r.leaseSeconds = 4;
+    {
+        router::PortOpener opener(r);
+        const auto asked = std::chrono::steady_clock::now();
+        while (opener.Current().state == router::Status::Asking &&
+               std::chrono::steady_clock::now() - asked < std::chrono::seconds(8))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        router::Status status = opener.Current();
+        ASSERT_EQ(status.state, router::Status::Open) << status.why;
+        EXPECT_EQ(status.method, method);
+        EXPECT_EQ(status.external, "11.77.0.1:7520");
+        std::printf("mapped\n");
+        std::fflush(stdout);
+        // Three leases long: only renewals keep it.
+        std::this_thread::sleep_for(std::chrono::seconds(12));
+        status = opener.Current();
+        EXPECT_EQ(status.state, router::Status::Open) << status.why;
+        std::printf("closing\n");
+        std::fflush(stdout);
+    }
+    router::FinishClosing();
 }
 
 }  // namespace

@@ -10,12 +10,14 @@
 #   silent        a router that never answers holds up neither the host nor its game
 #   code          a wrong code from one outside address is refused, and after a few the host
 #                 hears that address no more; the right player from another address plays
+#   lease         a short lease is renewed before it lapses, by UPnP and by NAT-PMP
 #   discovery     a game is found from the same network and not from outside; a flood of
 #                 questions neither slows the game nor grows the host's memory
 #
 # usage: router_test.sh KORDAVEL ROOT CASE...
 set -uo pipefail
 kordavel=$1 root=$(cd "$2" && pwd)
+unit="$root/tests/net/net_tests"
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" != 0 ]; then echo "router_test: skipped, needs root for network namespaces"; exit 77; fi
@@ -36,7 +38,9 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 ns() { local ns=$1-$tag; shift; ip netns exec "$ns" "$@"; }
 port=7510
-mappings() { ns router nft list chain inet nat prerouting_miniupnpd | grep -c "dport $port" || true; }
+mappings() {
+    ns router nft list chain inet nat prerouting_miniupnpd | grep -c "dport ${1:-$port} " || true
+}
 
 # host NAME [ARGS...]: a host in the home namespace, in the background; waits until it says
 # how it can be reached.
@@ -173,6 +177,26 @@ NFT
         grep -q "wrong_codes=3 " "$work/code.host" || fail "code: the host counted $(grep -o 'wrong_codes=[0-9]*' "$work/code.host")"
         grep -q "11.77.0.3:[0-9]*: The game is over" "$work/code.host.err" ||
             fail "code: the host played with $(grep -o '11.77.0.[0-9]*:[0-9]*: The game is over' "$work/code.host.err")"
+        ;;
+    lease)
+        # A mapping of a four-second lease, by each method: renewed, so that the router still
+        # holds it three leases later, and gone once closed.
+        [ -x "$unit" ] || { fail "lease: no $unit"; continue; }
+        for method in UPnP NAT-PMP; do
+            before=$failures
+            "$here/netlab.sh" up "$tag" "$([ "$method" = UPnP ] && echo upnp || echo natpmp)"
+            KORDAVEL_NETLAB=$method ip netns exec "home-$tag" "$unit" \
+                --gtest_filter='PortOpener.*' >"$work/lease.out" 2>&1 &
+            unitPid=$!
+            for _ in $(seq 100); do grep -q '^mapped' "$work/lease.out" && break; sleep 0.1; done
+            sleep 9
+            [ "$(mappings 7520)" = 1 ] || fail "lease: by $method the mapping lapsed"
+            wait "$unitPid" || fail "lease: by $method: $(cat "$work/lease.out")"
+            [ "$(mappings 7520)" = 0 ] || fail "lease: by $method the mapping outlived its opener"
+            grep -q '^\[  PASSED  \] 1 test' "$work/lease.out" || fail "lease: by $method: $(tail -5 "$work/lease.out")"
+            [ "$failures" = "$before" ] && echo "lease: renewed and removed by $method"
+            "$here/netlab.sh" down "$tag"
+        done
         ;;
     discovery)
         # From the same network the game is found; from outside, across the router, it is not.
