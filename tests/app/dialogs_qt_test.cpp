@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -42,6 +43,7 @@
 #include "app/qt/frame_copy.h"
 #include "app/qt/keymap.h"
 #include "app/qt/main_window.h"
+#include "app/qt/net_dialog.h"
 #include "app/qt/replay_list.h"
 #include "app/runner/command_line.h"
 #include "app/runner/state_json.h"
@@ -49,6 +51,7 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "net/handshake.h"
 #include "net/preferences.h"
 #include "recording/recorded_game.h"
 #include "replay/library.h"
@@ -1058,6 +1061,40 @@ TEST(Dialogs, NetworkChoicesAreKeptApartFromTheGamesSettings) {
     w.form->findChild<QAction*>("MLangEnglish")->trigger();
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_TRUE(w.form->DXDraw().Overlay().isEmpty());
+}
+
+// Inside router_test.sh's namespaces only (it sets KORDAVEL_NETLAB), where two games are hosted
+// on the neighbour's machine, one with another graphics file: the join side lists both, greys
+// the other one with the reason, and a double-click on the first joins it.
+TEST(Dialogs, TheNetworkDialogListsTheGamesNearbyAndJoinsOneOnADoubleClick) {
+    if (!std::getenv("KORDAVEL_NETLAB"))
+        GTEST_SKIP() << "asks the network: runs inside router_test.sh's namespaces only";
+    App();
+    adapters::DiskFiles files{fs::path(KORDAVEL_ROOT)};
+    app::NetDialog dialog(nullptr, 0, 35, 7510, net::IdentityOf(files, replay::BuildIdentity()),
+                          true);
+    dialog.show();
+    dialog.findChild<QRadioButton*>("NetJoin")->setChecked(true);
+    auto* list = dialog.findChild<QListWidget*>("NetGamesList");
+    ASSERT_TRUE(list->isVisible());
+    QElapsedTimer waited;
+    waited.start();
+    while (list->count() < 2 && waited.elapsed() < 5000) QApplication::processEvents();
+    ASSERT_EQ(list->count(), 2);
+    QListWidgetItem *same = nullptr, *other = nullptr;
+    for (int i = 0; i < list->count(); ++i)
+        (list->item(i)->flags() & Qt::ItemIsEnabled ? same : other) = list->item(i);
+    ASSERT_NE(same, nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(same->data(Qt::UserRole).toString().toStdString(), "192.168.77.2:7510");
+    EXPECT_TRUE(same->text().contains("Duel, Stage 4")) << same->text().toStdString();
+    EXPECT_TRUE(other->text().contains("your graphics file differs from the host's"))
+        << other->text().toStdString();
+    emit list->itemDoubleClicked(other);  // greyed: nothing happens
+    EXPECT_TRUE(dialog.isVisible());
+    emit list->itemDoubleClicked(same);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Address(), "192.168.77.2:7510");
 }
 
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as

@@ -11,13 +11,14 @@
 #   code          a wrong code from one outside address is refused, and after a few the host
 #                 hears that address no more; the right player from another address plays
 #   lease         a short lease is renewed before it lapses, by UPnP and by NAT-PMP
+#   dialog        the window's Network dialog lists the games nearby, greys another build's
 #   discovery     a game is found from the same network and not from outside; a flood of
 #                 questions neither slows the game nor grows the host's memory
 #
 # usage: router_test.sh KORDAVEL ROOT CASE...
 set -uo pipefail
 kordavel=$1 root=$(cd "$2" && pwd)
-unit="$root/tests/net/net_tests"
+unit="$root/tests/net/net_tests" forms="$root/tests/app/app_dialog_tests"
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" != 0 ]; then echo "router_test: skipped, needs root for network namespaces"; exit 77; fi
@@ -197,6 +198,29 @@ NFT
             [ "$failures" = "$before" ] && echo "lease: renewed and removed by $method"
             "$here/netlab.sh" down "$tag"
         done
+        ;;
+    dialog)
+        # The window's Network dialog on the neighbour's machine lists the two games hosted at
+        # home, one of them with another graphics file, and joins the other on a double-click.
+        [ -x "$forms" ] || { fail "dialog: no $forms"; continue; }
+        before=$failures
+        "$here/netlab.sh" up "$tag" none
+        other="$work/other" && mkdir -p "$other" && cp -r "$root/data" "$other/data"
+        printf '\x01' | dd of="$other/data/tank.grp" bs=1 seek=4000 conv=notrunc status=none
+        host dialog --ticks 100 --mode duel --stage 4
+        first=$hostPid
+        ip netns exec "home-$tag" "$kordavel" --headless --root "$other" --host $((port + 1)) \
+            --ticks 100 >"$work/dialog-other.host" 2>&1 &
+        second=$!
+        sleep 0.5
+        KORDAVEL_NETLAB=1 QT_QPA_PLATFORM=offscreen \
+            LSAN_OPTIONS=suppressions=$here/../app/lsan.supp ip netns exec "home2-$tag" "$forms" \
+            --gtest_filter='Dialogs.TheNetworkDialogListsTheGamesNearby*' >"$work/dialog.out" 2>&1 ||
+            fail "dialog: $(grep -v propagateSizeHints "$work/dialog.out" | tail -15)"
+        grep -q '^\[  PASSED  \] 1 test' "$work/dialog.out" || fail "dialog: the test did not run"
+        kill "$first" "$second"
+        wait "$first" "$second"
+        [ "$failures" = "$before" ] && echo "dialog: listed both, joined on a double-click"
         ;;
     discovery)
         # From the same network the game is found; from outside, across the router, it is not.
