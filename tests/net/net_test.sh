@@ -105,6 +105,28 @@ for case in "$@"; do
         [ "$(final "$work/calm.host")" = "$(final "$work/fuzz.host")" ] ||
             fail "fuzz: the fuzzed game ended on $(final "$work/fuzz.host"), the calm one on $(final "$work/calm.host")"
         ;;
+    knock)
+        # A third program knocks at a waiting host for six seconds, raw and over ENet: the host
+        # counts what it turns away in a line every few seconds, not a line each, and the joiner
+        # who comes then is in at its first knock.
+        "$kordavel" --headless --root "$root" --host "127.0.0.1:$port" --ticks 100 \
+            --script "$work/p1.txt" >"$work/knock.host" 2>&1 &
+        hostPid=$!
+        "$relay" fuzz "$port" --seconds 6 --seed 7 >"$work/knock.fuzz"
+        "$kordavel" --headless --root "$root" --join "127.0.0.1:$port" --script "$work/p2.txt" \
+            >"$work/knock.join" 2>&1
+        joinCode=$?
+        wait $hostPid
+        hostCode=$?
+        [ "$hostCode" = 0 ] && [ "$joinCode" = 0 ] || fail "knock: exit codes host $hostCode, joiner $joinCode"
+        counted=$(grep -c "turned away [0-9]* connections in" "$work/knock.host")
+        lines=$(grep -c "^kordavel:" "$work/knock.host")
+        turned=$(grep -o 'turned_away=[0-9]*' "$work/knock.host" | cut -d= -f2)
+        [ "$counted" -ge 1 ] && [ "$lines" -le 6 ] && [ "${turned:-0}" -ge 100 ] ||
+            fail "knock: $lines lines for ${turned:-0} turned away: $(head -8 "$work/knock.host")"
+        grep -q 'retries=0$' "$work/knock.join" || fail "knock: the joiner $(grep -o 'retries=[0-9]*' "$work/knock.join")"
+        echo "knock: ${turned:-0} turned away in $lines lines; the joiner in at once"
+        ;;
     rtt*)
         # rttMS[-outage]: at the window's pace through the relay, with jitter, 5 % loss, 1 %
         # damaged datagrams and a stray datagram each way every 50 ms.
