@@ -196,7 +196,11 @@ let stopped = false;
 let lastTime = null, carry = 0;
 let ticksRun = 0;
 
+// What the page did, for scripts/web.sh weigh: animation frames and canvas draws.
+const Counts = { frames: 0, draws: 0 };
+
 function Draw() {
+  ++Counts.draws;
   const pixels = HEAPU8.subarray(K.frame(), K.frame() + 320 * 200 * 4);
   image.data.set(pixels);
   context2d.putImageData(image, 0, 0);
@@ -217,6 +221,7 @@ function Tick() {
 // ticks as it holds; a late frame is not caught up beyond a few ticks.
 function Frame(time) {
   if (stopped) return;
+  ++Counts.frames;
   if (lastTime !== null) carry = Math.min(carry + (time - lastTime), 4 * kTickMs);
   lastTime = time;
   while (carry >= kTickMs) {
@@ -672,15 +677,26 @@ async function Start() {
     Draw();
     Kordavel.firstFrameMs = performance.now();
     document.title = "Kordavel";
-    // What the page cost to show its first frame, for scripts/web.sh weigh.
-    if (params.has("weigh")) {
-      const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
-      const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
-      Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs) + " transferred-bytes " + bytes);
-    }
+    if (params.has("weigh")) Weigh(Number(params.get("weigh")) || 20);
     lastTime = t;
     requestAnimationFrame(Frame);
   });
+}
+
+// What the page cost to show its first frame, then what it does in the given seconds of the
+// demonstration; scripts/web.sh weigh measures the browser's processes between the two reports.
+function Weigh(seconds) {
+  const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
+  const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
+  Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs) + " transferred-bytes " + bytes);
+  K.menu("MDemo");
+  const start = performance.now();
+  const counted = Object.assign({}, Counts);
+  setTimeout(() => {
+    const s = (performance.now() - start) / 1000;
+    Result("frames-per-s " + ((Counts.frames - counted.frames) / s).toFixed(1) +
+      " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
+  }, seconds * 1000);
 }
 
 var Module = {
