@@ -40,8 +40,9 @@ page_open() {
         printf '%s' "$page_prefs" >"$profile/Default/Preferences"
     fi
     # Its own temporary files go with the rest, so that page_stop removes them too.
+    # Sound plays without a key pressed first, as it does once the player has pressed one.
     TMPDIR="$page_tmp" chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
-        --window-size="${page_size:-1000,657}" --user-data-dir="$profile" \
+        --autoplay-policy=no-user-gesture-required --window-size="${page_size:-1000,657}" --user-data-dir="$profile" \
         "http://127.0.0.1:$page_port/index.html?$1&report" >/dev/null 2>&1 &
     page_browser=$!
 }
@@ -72,9 +73,10 @@ page_run() {
 # The page's cost over SECONDS of the demonstration: its two reports and the CPU share of every
 # Chromium process between them (scripts/web_weigh.py).
 page_weigh() {
-    local seconds=$1 status=0
-    page_open "weigh=$seconds"
-    python3 "$page_dir/web_weigh.py" $page_browser "$page_tmp/result" $((seconds + 60)) || status=$?
+    local seconds=$1 settle=3 status=0
+    page_open "weigh=$seconds&settle=$settle"
+    python3 "$page_dir/web_weigh.py" $page_browser "$page_tmp/result" $settle $((seconds + 60)) ||
+        status=$?
     page_close
     return $status
 }

@@ -3,8 +3,10 @@
 one Chromium (the browser and all it started), by kind, between the page's first report (its first
 frame) and its second (the end of its measured seconds), as a share of one core.
 
-usage: web_weigh.py PID RESULT_FILE LIMIT_SECONDS
-PID is the browser's; the page POSTs its reports to the server, which writes RESULT_FILE."""
+usage: web_weigh.py PID RESULT_FILE SETTLE_SECONDS LIMIT_SECONDS
+PID is the browser's; the page POSTs its reports to the server, which writes RESULT_FILE. The
+measurement starts SETTLE_SECONDS after the first report, when the page starts counting too: the
+start's own work (the compiler's second tier, the first collections) is no steady cost."""
 import os
 import sys
 import time
@@ -40,10 +42,11 @@ def tree(root):
 def kind(pid):
     try:
         with open(f"/proc/{pid}/cmdline", "rb") as f:
-            args = f.read().split(b"\0")
+            # A child rewrites its command line as one string, its arguments apart by blanks.
+            args = f.read().replace(b"\0", b" ").split()
     except OSError:
         return None
-    flags = {a.split(b"=", 1)[0]: a.split(b"=", 1)[-1] for a in args if a.startswith(b"--")}
+    flags = dict(a.split(b"=", 1) for a in args if a.startswith(b"--") and b"=" in a)
     what = flags.get(b"--type")
     if what is None:
         return "browser" if args and args[0].endswith(b"chromium") else "other"
@@ -52,7 +55,7 @@ def kind(pid):
     if what == b"gpu-process":
         return "gpu"
     if what == b"utility":
-        return "audio" if b"audio" in flags.get(b"--utility-sub-type", b"") else "utility"
+        return "audio" if b"audio" in flags.get(b"--utility-sub-type", b"").lower() else "utility"
     return "other"
 
 
@@ -61,6 +64,21 @@ def cpu(path):
         stat = f.read()
     fields = stat[stat.rindex(")") + 2:].split()
     return int(fields[11]) + int(fields[12])  # utime, stime
+
+
+def threads(root):
+    """Clock ticks by kind and thread name, for KORDAVEL_WEIGH_THREADS=1."""
+    out = {}
+    for pid in tree(root):
+        k = kind(pid)
+        try:
+            for tid in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{tid}/comm") as f:
+                    name = f"{k}/{f.read().strip()}"
+                out[name] = out.get(name, 0) + cpu(f"/proc/{pid}/task/{tid}/stat")
+        except OSError:
+            continue
+    return out
 
 
 def sample(root):
@@ -72,12 +90,8 @@ def sample(root):
             continue
         try:
             by_kind[k] = by_kind.get(k, 0) + cpu(f"/proc/{pid}/stat")
-            if k == "renderer":
-                for tid in os.listdir(f"/proc/{pid}/task"):
-                    with open(f"/proc/{pid}/task/{tid}/comm") as f:
-                        if f.read().strip() == "CrRendererMain":
-                            by_kind["main"] = by_kind.get("main", 0) + cpu(
-                                f"/proc/{pid}/task/{tid}/stat")
+            if k == "renderer":  # its main thread is the process's first
+                by_kind["main"] = by_kind.get("main", 0) + cpu(f"/proc/{pid}/task/{pid}/stat")
         except OSError:
             continue  # gone meanwhile
     return by_kind
@@ -100,14 +114,22 @@ def wait_for(result, limit, pid):
 
 
 def main():
-    pid, result, limit = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
+    pid, result = int(sys.argv[1]), sys.argv[2]
+    settle, limit = float(sys.argv[3]), float(sys.argv[4])
     first = wait_for(result, limit, pid)
     if first is None or first.startswith("error"):
         print(first or f"error: the page reported nothing within {limit:.0f} seconds")
         return 1
+    time.sleep(settle)
+    by_thread = os.environ.get("KORDAVEL_WEIGH_THREADS") == "1"
     before, start = sample(pid), time.monotonic()
+    threads_before = threads(pid) if by_thread else {}
     second = wait_for(result, limit, pid)
     after, seconds = sample(pid), time.monotonic() - start
+    if by_thread:
+        spent = {k: v - threads_before.get(k, 0) for k, v in threads(pid).items()}
+        for name, ticks in sorted(spent.items(), key=lambda kv: -kv[1])[:12]:
+            print(f"  {name} {100.0 * ticks / TICK / seconds:.1f}", file=sys.stderr)
     if second is None or second.startswith("error"):
         print(second or "error: the page did not end its measurement")
         return 1

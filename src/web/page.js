@@ -77,56 +77,82 @@ const Store = {
 
 // --- Sound -------------------------------------------------------------------------------
 
+// The browser's first audio context takes a second or more to make (its audio service starts),
+// so it is made after the first frame; the bank waits for it. The context runs only while
+// something plays: a second after the last sound ends it is suspended, so that a silent game
+// keeps no audio thread busy.
 const Audio = {
   context: null,
+  waves: [],    // the bank's files, until the context decodes them
   buffers: [],
-  pending: [],
-  available() {
-    if (!this.context) {
-      const Context = window.AudioContext || window.webkitAudioContext;
-      if (!Context) return false;
-      this.context = new Context();
-    }
-    return true;
+  playing: 0,
+  idle: null,
+  available() { return !!(window.AudioContext || window.webkitAudioContext); },
+  open() {
+    if (this.context || !this.available()) return;
+    const Context = window.AudioContext || window.webkitAudioContext;
+    // Sound effects need no lower latency than this, and it wakes the audio thread less often.
+    this.context = new Context({ latencyHint: "balanced" });
+    this.context.suspend();
+    this.waves.forEach((bytes, i) => this.decode(bytes, i));
   },
-  clear() { this.buffers = []; },
+  clear() {
+    this.waves = [];
+    this.buffers = [];
+  },
   add(bytes) {
-    const index = this.buffers.length;
+    this.waves.push(bytes);
     this.buffers.push(null);
-    if (!this.context) return;
+    if (this.context) this.decode(bytes, this.buffers.length - 1);
+  },
+  decode(bytes, index) {
+    const buffers = this.buffers;
     this.context.decodeAudioData(bytes.buffer.slice(0)).then(
-      (buffer) => { this.buffers[index] = buffer; }, () => {});
+      (buffer) => { buffers[index] = buffer; }, () => {});
   },
   // volume: hundredths of a decibel, 0 full.
   play(item, volume) {
     const buffer = this.buffers[item];
     if (!this.context || !buffer) return;
+    clearTimeout(this.idle);
     if (this.context.state === "suspended") this.context.resume();
     const source = this.context.createBufferSource();
     const gain = this.context.createGain();
     gain.gain.value = Math.pow(10, volume / 2000);
     source.buffer = buffer;
     source.connect(gain).connect(this.context.destination);
+    ++this.playing;
+    source.onended = () => {
+      if (--this.playing > 0) return;
+      this.idle = setTimeout(() => { if (this.playing === 0) this.context.suspend(); }, 1000);
+    };
     source.start();
   },
 };
 
 // --- Gamepads: the 36 joystick states ------------------------------------------------------
 
+// Every pad connected counts, as every joystick does in the window: a state is on when it is on
+// any of them. The pads are read only once one has come (a button pressed on it).
 const Pad = {
-  states: new Array(36).fill(false),
+  states: new Uint8Array(36),
+  now: new Uint8Array(36),
+  connected: 0,
   // 0 up, 1 down, 2 left, 3 right (beyond 50 of 1000 off centre), 4..35 buttons 1..32.
   read() {
-    const now = new Array(36).fill(false);
-    const pads = navigator.getGamepads ? navigator.getGamepads() : [];
-    const pad = Array.from(pads).find((p) => p && p.connected);
-    if (pad) {
+    const now = this.now;
+    now.fill(0);
+    if (this.connected === 0 || !navigator.getGamepads) return now;
+    const pads = navigator.getGamepads();
+    for (let p = 0; p < pads.length; ++p) {
+      const pad = pads[p];
+      if (!pad || !pad.connected) continue;
       const x = pad.axes[0] || 0, y = pad.axes[1] || 0;
-      now[0] = y < -0.05;
-      now[1] = y > 0.05;
-      now[2] = x < -0.05;
-      now[3] = x > 0.05;
-      for (let i = 0; i < 32 && i < pad.buttons.length; ++i) now[4 + i] = pad.buttons[i].pressed;
+      if (y < -0.05) now[0] = 1;
+      if (y > 0.05) now[1] = 1;
+      if (x < -0.05) now[2] = 1;
+      if (x > 0.05) now[3] = 1;
+      for (let i = 0; i < 32 && i < pad.buttons.length; ++i) if (pad.buttons[i].pressed) now[4 + i] = 1;
     }
     return now;
   },
@@ -135,8 +161,12 @@ const Pad = {
     for (let i = 0; i < 36; ++i)
       if (now[i] !== this.states[i]) {
         this.states[i] = now[i];
-        K.joy(i, now[i] ? 1 : 0);
+        K.joy(i, now[i]);
       }
+  },
+  listen() {
+    window.addEventListener("gamepadconnected", () => ++this.connected);
+    window.addEventListener("gamepaddisconnected", () => { this.connected = Math.max(0, this.connected - 1); });
   },
 };
 
@@ -144,7 +174,7 @@ const Pad = {
 
 // Set once the module is ready: the exported functions, by short name.
 const K = {};
-let canvas, context2d, image;
+let canvas, context2d;
 let language = 0;
 let shippedLevels = null;  // the level file as it came with the page
 let dialogOpen = null;
@@ -193,42 +223,65 @@ function KeepFile(path, bytes) {
 // --- Frames -------------------------------------------------------------------------------
 
 let stopped = false;
-let lastTime = null, carry = 0;
+let lastTime = null, carry = 0, loopTimer = null;
 let ticksRun = 0;
+let frameImage = null;  // the game's frame where it lies in the module's memory
 
-// What the page did, for scripts/web.sh weigh: animation frames and canvas draws.
-const Counts = { frames: 0, draws: 0 };
+// What the page did, for scripts/web.sh weigh: wakes of the tick loop and canvas draws.
+const Counts = { wakes: 0, draws: 0 };
 
+// The changed rectangles of the frame go to the canvas straight from the module's memory; a
+// frame that changed nothing costs nothing.
 function Draw() {
+  const at = K.changes() >> 2;
+  const count = HEAP32[at];
+  if (count === 0) return;
+  // The view is made again only when the memory has grown (the old buffer is then gone).
+  if (!frameImage || frameImage.data.buffer !== HEAPU8.buffer)
+    frameImage = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, K.frame(), 320 * 200 * 4), 320, 200);
+  for (let i = 0, b = at + 1; i < count; ++i, b += 4)
+    context2d.putImageData(frameImage, 0, 0, HEAP32[b], HEAP32[b + 1], HEAP32[b + 2], HEAP32[b + 3]);
   ++Counts.draws;
-  const pixels = HEAPU8.subarray(K.frame(), K.frame() + 320 * 200 * 4);
-  image.data.set(pixels);
-  context2d.putImageData(image, 0, 0);
 }
 
 // One tick as the loop runs it: gamepads polled, the game stepped, the frame drawn if new.
 function Tick() {
   Pad.poll();
   ++ticksRun;
-  if (K.tick()) {
-    Draw();
-    return true;
-  }
-  return false;
+  if (!K.tick()) return false;
+  Draw();
+  return true;
 }
 
-// The 13 ms tick paced by the display's frames: the time since the last frame runs as many
-// ticks as it holds; a late frame is not caught up beyond a few ticks.
-function Frame(time) {
-  if (stopped) return;
-  ++Counts.frames;
-  if (lastTime !== null) carry = Math.min(carry + (time - lastTime), 4 * kTickMs);
-  lastTime = time;
+// The 13 ms tick, paced by a timer that wakes for each frame the game shows (every second
+// tick): the time since the last wake runs as many ticks as it holds, a late wake is not caught
+// up beyond a few ticks, and a hidden page runs none. Display frames are not waited for: the
+// canvas is shown at the next one, and the page asks for none of its own.
+function Loop() {
+  loopTimer = null;
+  if (stopped || document.hidden) return;
+  ++Counts.wakes;
+  const now = performance.now();
+  if (lastTime !== null) carry = Math.min(carry + (now - lastTime), 4 * kTickMs);
+  lastTime = now;
+  let shown = 0, last = false;
   while (carry >= kTickMs) {
     carry -= kTickMs;
-    Tick();
+    last = Tick();
+    shown += last;
   }
-  requestAnimationFrame(Frame);
+  // Woken again after two ticks if the last showed a frame; after one if the frame fell on the
+  // tick before, to wake in step with the game's frames again.
+  const ticks = !last && shown > 0 ? 1 : 2;
+  // A millisecond late rather than early: a timer a little early would find one tick due, not two.
+  loopTimer = setTimeout(Loop, ticks * kTickMs - carry + 1);
+}
+
+function StartLoop() {
+  if (loopTimer !== null || stopped || document.hidden) return;
+  lastTime = performance.now();
+  carry = kTickMs;
+  Loop();
 }
 
 function SetMode(width, full) {
@@ -249,8 +302,6 @@ function KeyDown(event) {
   if (!code) return;
   if (kTakenKeys.has(code) || event.altKey) event.preventDefault();
   if (event.repeat) return;
-  Audio.available();
-  if (Audio.context && Audio.context.state === "suspended") Audio.context.resume();
   K.key(code, 1, event.altKey ? 1 : 0);
 }
 
@@ -593,6 +644,7 @@ async function Start() {
     start: bind("start", "number", ["number"]),
     tick: bind("tick", "number", []),
     frame: bind("frame", "number", []),
+    changes: bind("changes", "number", []),
     key: bind("key", null, ["number", "number", "number"]),
     releaseKeys: bind("release_keys", null, []),
     joy: bind("joy", null, ["number", "number"]),
@@ -620,10 +672,11 @@ async function Start() {
     free: Module._free,
   });
   canvas = document.getElementById("screen");
-  context2d = canvas.getContext("2d");
-  image = context2d.createImageData(320, 200);
+  // Drawn apart from the page's own frames: the picture is all that changes, and the browser
+  // then shows it without laying out and painting the page for each of the game's frames.
+  context2d = canvas.getContext("2d", { desynchronized: true });
 
-  const files = await Promise.all(kDataFiles.map((name) => FetchBytes("data/" + name).catch(() => null)));
+  const files = await dataFiles;
   kDataFiles.forEach((name, i) => {
     if (!files[i]) return;  // the game reports the missing file itself
     let bytes = files[i];
@@ -651,6 +704,7 @@ async function Start() {
     return;
   }
   SetUpMenus();
+  Pad.listen();
   SetUpOptions();
   SetUpSelect();
   SetUpReplays();
@@ -672,32 +726,42 @@ async function Start() {
     document.body.appendChild(script);
     return;
   }
-  requestAnimationFrame((t) => {
-    Tick();
-    Draw();
-    Kordavel.firstFrameMs = performance.now();
-    document.title = "Kordavel";
-    if (params.has("weigh")) Weigh(Number(params.get("weigh")) || 20);
-    lastTime = t;
-    requestAnimationFrame(Frame);
+  // What start-up drew is shown at once, whether or not the first tick brings a frame.
+  if (!Tick()) Draw();
+  Kordavel.firstFrameMs = performance.now();
+  document.title = "Kordavel";
+  if (params.has("weigh")) Weigh(Number(params.get("weigh")) || 20, Number(params.get("settle")) || 0);
+  document.addEventListener("visibilitychange", () => {
+    if (!document.hidden) StartLoop();
   });
+  StartLoop();
+  setTimeout(() => Audio.open(), 0);
 }
 
 // What the page cost to show its first frame, then what it does in the given seconds of the
-// demonstration; scripts/web.sh weigh measures the browser's processes between the two reports.
-function Weigh(seconds) {
+// demonstration, counted from a few seconds after the start as scripts/web.sh weigh measures
+// the browser's processes.
+function Weigh(seconds, settle) {
   const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
   const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
-  Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs) + " transferred-bytes " + bytes);
+  // From the page's request: a fresh browser takes its own time to start before it asks.
+  const asked = entries[0].requestStart;
+  Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs - asked) + " transferred-bytes " + bytes +
+    " browser-start-ms " + Math.round(asked));
   K.menu("MDemo");
-  const start = performance.now();
-  const counted = Object.assign({}, Counts);
   setTimeout(() => {
-    const s = (performance.now() - start) / 1000;
-    Result("frames-per-s " + ((Counts.frames - counted.frames) / s).toFixed(1) +
-      " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
-  }, seconds * 1000);
+    const start = performance.now();
+    const counted = Object.assign({}, Counts);
+    setTimeout(() => {
+      const s = (performance.now() - start) / 1000;
+      Result("wakes-per-s " + ((Counts.wakes - counted.wakes) / s).toFixed(1) +
+        " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
+    }, seconds * 1000);
+  }, settle * 1000);
 }
+
+// The data files are on their way while the module loads.
+const dataFiles = Promise.all(kDataFiles.map((name) => FetchBytes("data/" + name).catch(() => null)));
 
 var Module = {
   onRuntimeInitialized() {

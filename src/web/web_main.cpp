@@ -143,6 +143,12 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* kdv_frame() {
     return ThePage().display.Pixels();
 }
 
+// The rectangles of the frame changed since the canvas was last drawn: a count, then left, top,
+// width and height of each.
+EMSCRIPTEN_KEEPALIVE const int32_t* kdv_changes() {
+    return ThePage().display.TakeChanges();
+}
+
 // A key went down or up in the page (a Windows virtual-key code). While a replay is watched it
 // steers the viewer only.
 EMSCRIPTEN_KEEPALIVE void kdv_key(int code, int down, int alt) {
