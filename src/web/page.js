@@ -195,11 +195,7 @@ const Kordavel = {
       case "message": ShowMessage(K.messageText(text, language)); break;
       case "close": ShowMessage(K.uiText("The game has ended; reload the page to play again.", language)); stopped = true; break;
       case "fail": ShowMessage(text); stopped = true; break;
-      case "mode": {
-        const [width, , full] = text.split(" ").map(Number);
-        SetMode(width, full === 1);
-        break;
-      }
+      case "mode": SetMode(text.split(" ")[2] === "1"); break;
       case "palette": document.querySelector('[data-item="PaletteType"]').classList.toggle("checked", text === "1"); break;
       case "language": SetLanguage(Number(text)); break;
       case "dialog": OpenDialog(text); break;
@@ -284,12 +280,49 @@ function StartLoop() {
   Loop();
 }
 
-function SetMode(width, full) {
-  canvas.dataset.size = width;
+function SetMode(full) {
   if (full && !document.fullscreenElement && document.documentElement.requestFullscreen)
     document.documentElement.requestFullscreen().catch(() => {});
   if (!full && document.fullscreenElement) document.exitFullscreen().catch(() => {});
 }
+
+// --- The picture's size ---------------------------------------------------------------------
+
+// The picture fills the page as the window's drawing area fills the window: the largest 8:5
+// rectangle that fits, centred on black. Alt+1 and Alt+2 choose 320 x 200 and 640 x 400
+// instead (no larger than fits), as they size the window; a third press of either, in a row,
+// returns to fitting the page.
+const Picture = {
+  width: 0,    // 320 or 640 as chosen, 0 to fit the page
+  presses: 0,  // Alt+1 and Alt+2 pressed since the picture last fitted the page
+  key(code) {
+    this.presses = (this.presses + 1) % 3;
+    this.width = this.presses === 0 ? 0 : code === 49 ? 320 : 640;
+    this.fit();
+  },
+  // In device pixels, so that every frame pixel is a whole block of them where it can be.
+  fit() {
+    const stage = canvas.parentElement;
+    const ratio = window.devicePixelRatio || 1;
+    const areaWidth = Math.floor(stage.clientWidth * ratio);
+    const areaHeight = Math.floor(stage.clientHeight * ratio);
+    let width = areaWidth, height = Math.floor(areaWidth * 200 / 320);
+    if (height > areaHeight) {
+      height = areaHeight;
+      width = Math.floor(areaHeight * 320 / 200);
+    }
+    if (this.width && this.width * ratio < width) {
+      width = this.width * ratio;
+      height = width * 200 / 320;
+    }
+    canvas.style.width = width / ratio + "px";
+    canvas.style.height = height / ratio + "px";
+  },
+  watch() {
+    new ResizeObserver(() => this.fit()).observe(canvas.parentElement);
+    this.fit();
+  },
+};
 
 // --- Keyboard ----------------------------------------------------------------------------
 
@@ -300,8 +333,19 @@ function KeyDown(event) {
   if (dialogOpen) return;
   const code = VirtualKey(event);
   if (!code) return;
+  if (FileMenu.isOpen()) {
+    FileMenu.key(event, code);
+    return;
+  }
+  // F10 opens the File menu unless a player has made it a game key, as in the window.
+  if (code === 121 && !event.altKey && !K.keyBound(121)) {
+    event.preventDefault();
+    FileMenu.open();
+    return;
+  }
   if (kTakenKeys.has(code) || event.altKey) event.preventDefault();
   if (event.repeat) return;
+  if (event.altKey && (code === 49 || code === 50)) Picture.key(code);
   K.key(code, 1, event.altKey ? 1 : 0);
 }
 
@@ -327,6 +371,7 @@ function SetLanguage(lang) {
   for (const el of document.querySelectorAll("[data-language]"))
     el.classList.toggle("checked", Number(el.dataset.language) === lang);
   document.querySelector(".about-made").textContent = K.uiText("Made by the Kordavel developers", lang);
+  document.querySelector(".about-version").textContent = K.uiText("Version %1", lang).replace("%1", K.version());
   ShowStatus();
 }
 
@@ -359,17 +404,45 @@ function OpenDialog(name) {
 }
 
 function MenuClick(item) {
-  if (item === "MOptions" || item === "MSelectLevel" || item === "MAbout" || item.startsWith("MLang")) {
-    K.menu(item);  // the game opens the dialog, or switches the language
-  } else {
-    K.menu(item);
-  }
+  K.menu(item);  // the game opens the dialog or switches the language, as in the window
   ShowStatus();
 }
 
+// The File menu, opened with the mouse or F10 and then walked with the arrows, as the window's.
+const FileMenu = {
+  element: null,
+  isOpen() { return this.element.classList.contains("open"); },
+  items() { return [...this.element.querySelectorAll(".items button")]; },
+  open() {
+    K.releaseKeys();
+    this.element.classList.add("open");
+    this.items()[0].focus();
+  },
+  close() {
+    this.element.classList.remove("open");
+    canvas.focus();
+  },
+  // A key while the menu is open: the arrows move, Enter and Space choose, Esc and F10 close.
+  key(event, code) {
+    const items = this.items();
+    const at = items.indexOf(document.activeElement);
+    if (code === 38 || code === 40) {
+      event.preventDefault();
+      const next = at < 0 ? 0 : (at + (code === 40 ? 1 : items.length - 1)) % items.length;
+      items[next].focus();
+    } else if (code === 27 || code === 121) {
+      event.preventDefault();
+      this.close();
+    }
+  },
+};
+
 function SetUpMenus() {
-  const file = document.querySelector('[data-menu="MFile"]');
-  file.querySelector(".title").addEventListener("click", () => file.classList.toggle("open"));
+  const file = FileMenu.element = document.querySelector('[data-menu="MFile"]');
+  file.querySelector(".title").addEventListener("click", () => {
+    if (FileMenu.isOpen()) FileMenu.close();
+    else FileMenu.open();
+  });
   document.addEventListener("click", (e) => { if (!file.contains(e.target)) file.classList.remove("open"); });
   for (const el of document.querySelectorAll("#menu [data-item], #menu [data-page]"))
     el.addEventListener("click", () => {
@@ -463,8 +536,10 @@ function Capture(button, prompt, joystick) {
   const dialog = document.getElementById("capture");
   dialog.querySelector("p").textContent = K.uiText(prompt, language);
   const down = new Uint8Array(256);
-  let timer = null;
+  let timer = null, done = false;
   const finish = (value) => {
+    if (done) return;
+    done = true;
     document.removeEventListener("keydown", onDown, true);
     document.removeEventListener("keyup", onUp, true);
     clearInterval(timer);
@@ -504,8 +579,10 @@ function Capture(button, prompt, joystick) {
       const state = K.scanJoystick();
       if (state !== 36) finish(state & 0x7f);
     }, 50);
+  // The close box cancels; Esc does not (it is captured).
   dialog.onclose = () => { if (dialog.returnValue === "cancel") finish(null); };
   dialog.oncancel = (e) => e.preventDefault();
+  dialog.returnValue = "";
   dialog.showModal();
 }
 
@@ -561,25 +638,48 @@ function SessionReplay() {
   return HEAPU8.slice(ptr, ptr + K.bytesSize());
 }
 
+// The time a kept game ended, from its name (game-YYYYMMDD-HHMMSS-...), as the window's list.
+function NameDate(name) {
+  const m = /^game-(\d{4})(\d\d)(\d\d)-(\d\d)(\d\d)(\d\d)-/.exec(name);
+  return m ? m[1] + "-" + m[2] + "-" + m[3] + " " + m[4] + ":" + m[5] + ":" + m[6] : name;
+}
+
+function LengthText(ticks) {
+  const seconds = Math.floor(ticks * kTickMs / 1000);
+  const two = (n) => String(n).padStart(2, "0");
+  if (seconds >= 3600) return Math.floor(seconds / 3600) + ":" + two(Math.floor(seconds / 60) % 60) + ":" + two(seconds % 60);
+  return Math.floor(seconds / 60) + ":" + two(seconds % 60);
+}
+
+const kModeTexts = { 1: "One player", 2: "Two players", 3: "Duel" };
+
+// The kept games, newest first, with the window's columns: date, mode, stage, length, scores.
 function OpenReplays() {
   const dialog = document.getElementById("replays");
-  const list = document.getElementById("replay-list");
-  list.innerHTML = "";
+  const body = document.querySelector("#replay-list tbody");
+  body.innerHTML = "";
   const replays = Store.replays().reverse();
-  if (replays.length === 0) list.innerHTML = "<li>" + K.uiText("No games played yet.", language) + "</li>";
+  document.getElementById("replay-none").hidden = replays.length > 0;
+  document.getElementById("replay-list").hidden = replays.length === 0;
   for (const r of replays) {
-    const li = document.createElement("li");
-    const watch = document.createElement("button");
-    watch.type = "button";
-    watch.textContent = r.name;
-    watch.addEventListener("click", () => { dialog.close(); Watch(FromBase64(r.data), r.name); });
+    const bytes = FromBase64(r.data);
+    const info = WithBytes(bytes, (ptr, size) => K.replayInfo(ptr, size)).split(" ").map(Number);
+    const [mode, stage, ticks, score1, score2] = info;
+    const row = body.insertRow();
+    row.title = r.name;
+    const read = info.length === 5;
+    const cells = [NameDate(r.name), K.uiText(kModeTexts[mode] || "No game", language),
+      read && kModeTexts[mode] ? String(stage) : "", read ? LengthText(ticks) : "",
+      read ? String(score1) + (mode === 2 || mode === 3 ? " : " + score2 : "") : ""];
+    for (const text of cells) row.insertCell().textContent = text;
+    const watch = () => { dialog.close(); Watch(bytes, r.name); };
+    row.addEventListener("click", watch);
     const save = document.createElement("button");
     save.type = "button";
     save.textContent = "⤓";
     save.title = "Download";
-    save.addEventListener("click", () => Download(r.name, FromBase64(r.data)));
-    li.append(watch, " ", save);
-    list.appendChild(li);
+    save.addEventListener("click", (e) => { e.stopPropagation(); Download(r.name, bytes); });
+    row.insertCell().appendChild(save);
   }
   Show(dialog);
 }
@@ -666,6 +766,9 @@ async function Start() {
     sessionReplay: bind("session_replay", "number", []),
     bytesSize: bind("bytes_size", "number", []),
     hash: bind("hash", "string", []),
+    replayInfo: bind("replay_info", "string", ["number", "number"]),
+    version: bind("version", "string", []),
+    keyBound: bind("key_bound", "number", ["number"]),
     verify: bind("verify", "string", ["number", "number"]),
     watch: bind("watch", "string", ["number", "number"]),
     malloc: Module._malloc,
@@ -704,6 +807,7 @@ async function Start() {
     return;
   }
   SetUpMenus();
+  Picture.watch();
   Pad.listen();
   SetUpOptions();
   SetUpSelect();

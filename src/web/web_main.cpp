@@ -22,6 +22,10 @@
 #include "replay/recorder.h"
 #include "web/web_devices.h"
 
+#ifndef KORDAVEL_VERSION
+#define KORDAVEL_VERSION "0"
+#endif
+
 namespace web {
 namespace {
 
@@ -396,6 +400,29 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_watch(const uint8_t* data, int size) {
     p.watching = std::move(watch);
     web::PageCall("watching", "1");
     return "";
+}
+
+// "mode stage ticks score1 score2" of a kept game, for the replay list; "" when it cannot be read.
+EMSCRIPTEN_KEEPALIVE const char* kdv_replay_info(const uint8_t* data, int size) {
+    std::string error;
+    auto replay = web::DecodeBytes(data, size, error);
+    if (!replay) return "";
+    const replay::Header& h = replay->header;
+    return web::Text(std::to_string(h.mode) + " " + std::to_string(h.stage) + " " +
+                     std::to_string(h.ticks) + " " + std::to_string(h.scores[0]) + " " +
+                     std::to_string(h.scores[1]));
+}
+
+// The version and the build it names, as the window's About shows them: replays need the same
+// build.
+EMSCRIPTEN_KEEPALIVE const char* kdv_version() {
+    return web::Text(std::string(KORDAVEL_VERSION) + " (build " + replay::BuildIdentity() + ")");
+}
+
+// Whether a player has made the key a game key (F10 then is that key, not the menu's).
+EMSCRIPTEN_KEEPALIVE int kdv_key_bound(int code) {
+    web::Page& p = ThePage();
+    return p.game && kdv::KeyIsBound(p.game->Settings, code);
 }
 
 EMSCRIPTEN_KEEPALIVE void kdv_watch_stop() {
