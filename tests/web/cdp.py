@@ -121,7 +121,7 @@ class Browser:
                   {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
 
     def screenshot(self):
-        data = self.send("Page.captureScreenshot", {"format": "png"})["data"]
+        data = self.send("Page.captureScreenshot", {"format": "png", "optimizeForSpeed": True})["data"]
         return read_png(base64.b64decode(data))
 
 
@@ -145,7 +145,7 @@ def read_png(data):
     for y in range(height):
         line = raw[y * (stride + 1):(y + 1) * (stride + 1)]
         kind, row = line[0], bytearray(line[1:])
-        for i in range(stride):
+        for i in range(stride if kind else 0):
             a = row[i - step] if i >= step else 0
             b = previous[i]
             c = previous[i - step] if i >= step else 0

@@ -7,7 +7,9 @@
 # - the dialogs: a binding captured in Options reaches the stored settings, Select Level
 #   starts its game, the language switches the captions, the last 20 games are kept, and a
 #   kept game verifies on the desktop and plays to its end on the page;
-# - a level made in the page's editor is kept and there again when the page is opened anew.
+# - a level made in the page's editor is kept and there again when the page is opened anew;
+# - the picture in windows of three shapes, measured from screenshots, and the keys that size
+#   it and open the menu (tests/web/player.py, over the DevTools protocol).
 # usage: run.sh KORDAVEL DATA_DIR BUILD_WEB
 set -u
 kordavel=$1
@@ -100,5 +102,10 @@ for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
     grep -qxF "$line" <<<"$out" || fail "levels: no line \"$line\" in: $out"
 done
 echo "levels: $shipped shipped, one made in the editor kept"
+
+# 5. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
+# short window, measured from screenshots.
+python3 "$here/player.py" picture "http://127.0.0.1:$page_port/index.html" "$work" ||
+    fail "the picture and the menu as a player finds them"
 
 [ $failures -eq 0 ] && echo "PASS" || exit 1
