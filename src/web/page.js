@@ -49,6 +49,7 @@ function FromBase64(text) {
 
 // --- The browser's storage ---------------------------------------------------------------
 
+// Every write says whether it was kept: the player is told of each one that was not.
 const Store = {
   get(key) {
     try { return localStorage.getItem("kordavel/" + key); } catch (e) { return null; }
@@ -61,18 +62,48 @@ const Store = {
       return false;
     }
   },
+  // null while the storage takes writes, else why it does not: "blocked" (the browser gives the
+  // page none) or "full" (a test write fails). Asked once at load, and again when a write fails.
+  problem() {
+    let storage;
+    try {
+      storage = localStorage;
+      if (!storage) return "blocked";
+    } catch (e) {
+      return "blocked";
+    }
+    try {
+      storage.setItem("kordavel/probe", "1");
+      storage.removeItem("kordavel/probe");
+      return null;
+    } catch (e) {
+      return "full";
+    }
+  },
   // The kept replays, newest last: [{name, data}] with the file's bytes in base64.
   replays() {
     try { return JSON.parse(this.get("replays") || "[]"); } catch (e) { return []; }
   },
+  // False when not even the new game fits, with every older one given up for it.
   keepReplay(name, bytes) {
     const list = this.replays();
     list.push({ name: name, data: Base64(bytes) });
-    // Only the program-named games are dropped, oldest first; then anything, if space is short.
+    // Only the program-named games are dropped, oldest first; then older ones, if space is short.
     while (list.filter((r) => r.name.startsWith("game-")).length > kKeptGames)
       list.splice(list.findIndex((r) => r.name.startsWith("game-")), 1);
-    while (list.length > 0 && !this.set("replays", JSON.stringify(list))) list.shift();
+    while (!this.set("replays", JSON.stringify(list))) {
+      if (list.length === 1) return false;
+      list.shift();
+    }
+    return true;
   },
+};
+
+const kStorageProblems = {
+  blocked: "The browser keeps nothing for this page (its storage is blocked): the settings, the " +
+    "levels made in the editor and the games played last only until the page is closed.",
+  full: "The browser's storage for this page is full: the settings, the levels made in the " +
+    "editor and the games played may not be kept.",
 };
 
 // --- Sound -------------------------------------------------------------------------------
@@ -181,6 +212,7 @@ let dialogOpen = null;
 
 const Kordavel = {
   audioAvailable() { return Audio.available(); },
+  keep(path, bytes) { return KeepFile(path, bytes); },
   call(what, text, bytes) {
     switch (what) {
       case "soundbank-clear": Audio.clear(); break;
@@ -190,8 +222,7 @@ const Kordavel = {
         Audio.play(item, volume);
         break;
       }
-      case "file": KeepFile(text, bytes); break;
-      case "replay": Store.keepReplay(text, bytes); break;
+      case "replay": KeepReplay(text, bytes); break;
       case "message": ShowMessage(K.messageText(text, language)); break;
       case "close": ShowMessage(K.uiText("The game has ended; reload the page to play again.", language)); stopped = true; break;
       case "fail": ShowMessage(text); stopped = true; break;
@@ -205,15 +236,20 @@ const Kordavel = {
 };
 window.Kordavel = Kordavel;
 
+// The game writes the settings or the level file: kept in the browser's storage, or false.
 function KeepFile(path, bytes) {
-  if (path === "kordavel.ini") {
-    Store.set("settings", new TextDecoder().decode(bytes));
-  } else if (path === "data/lswap.dat" && shippedLevels) {
-    // The player's levels: the records after the shipped ones.
-    const shipped = shippedLevels.length - shippedLevels.length % kLevelRecordBytes;
-    const same = bytes.length >= shipped && shippedLevels.subarray(0, shipped).every((b, i) => b === bytes[i]);
-    if (same) Store.set("levels", Base64(bytes.subarray(shipped)));
-  }
+  if (path === "kordavel.ini") return Store.set("settings", new TextDecoder().decode(bytes));
+  if (path !== "data/lswap.dat" || !shippedLevels) return true;
+  // The player's levels: the records after the shipped ones, which must be as shipped.
+  const shipped = shippedLevels.length - shippedLevels.length % kLevelRecordBytes;
+  const same = bytes.length >= shipped && shippedLevels.subarray(0, shipped).every((b, i) => b === bytes[i]);
+  return same && Store.set("levels", Base64(bytes.subarray(shipped)));
+}
+
+function KeepReplay(name, bytes) {
+  if (Store.keepReplay(name, bytes)) return;
+  const why = Store.problem() === "blocked" ? "the browser's storage is blocked" : "the browser's storage is full";
+  ShowMessage(K.messageText("The replay was not saved: " + why, language));
 }
 
 // --- Frames -------------------------------------------------------------------------------
@@ -385,9 +421,14 @@ function ShowStatus() {
 
 // --- Menus and dialogs -------------------------------------------------------------------
 
+// A message while another is shown goes under it: none is lost.
 function ShowMessage(text) {
   const dialog = document.getElementById("message");
-  dialog.querySelector("p").textContent = text;
+  const lines = dialog.querySelector(".lines");
+  if (!dialog.open) lines.innerHTML = "";
+  const line = document.createElement("p");
+  line.textContent = text;
+  lines.appendChild(line);
   Show(dialog);
 }
 
@@ -817,6 +858,8 @@ async function Start() {
     return;
   }
   SetLanguage(K.language());
+  const problem = Store.problem();
+  if (problem) ShowMessage(K.uiText(kStorageProblems[problem], language));
   window.addEventListener("keydown", KeyDown);
   window.addEventListener("keyup", KeyUp);
   window.addEventListener("blur", () => K.releaseKeys());

@@ -12,6 +12,8 @@ EM_JS(void, page_call, (const char* what, const char* text, const uint8_t* bytes
                   bytes ? HEAPU8.slice(bytes, bytes + size) : null);
 });
 EM_JS(double, page_now, (), { return performance.now(); });
+EM_JS(int, page_keep, (const char* path, const uint8_t* bytes, int size),
+      { return Kordavel.keep(UTF8ToString(path), HEAPU8.subarray(bytes, bytes + size)) ? 1 : 0; });
 
 void PageCall(const char* what, const std::string& text, const uint8_t* bytes, size_t size) {
     page_call(what, text.c_str(), bytes, int(size));
@@ -117,14 +119,20 @@ void WebAudioSound::Play(int item, int volume, bool) {
 }
 
 void PageFiles::Append(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const auto before = files.find(path);
+    const size_t size = before == files.end() ? 0 : before->second.size();
     adapters::MemoryFiles::Append(path, bytes);
-    if (keep) PageCall("file", path, files[path].data(), files[path].size());
+    std::vector<uint8_t>& now = files[path];
+    if (!keep || page_keep(path.c_str(), now.data(), int(now.size()))) return;
+    now.resize(size);
+    throw kdv::FileError("\"" + path + "\" cannot be written");
 }
 
 bool PageFiles::Replace(const std::string& path, const std::vector<uint8_t>& bytes) {
-    if (!adapters::MemoryFiles::Replace(path, bytes)) return false;
-    if (keep) PageCall("file", path, bytes.data(), bytes.size());
-    return true;
+    // What the browser did not keep is not written here either: the game tells the player.
+    if (readOnly.count(path)) return false;
+    if (keep && !page_keep(path.c_str(), bytes.data(), int(bytes.size()))) return false;
+    return adapters::MemoryFiles::Replace(path, bytes);
 }
 
 uint32_t PageClock::TickCount() {

@@ -57,7 +57,7 @@ class WebAudioSound : public kdv::SoundDevice {
 };
 
 // Data files in memory; the settings and the level file are handed to page.js when the game
-// writes them, to be kept in the browser's storage.
+// writes them, to be kept in the browser's storage. A write the browser does not keep fails.
 class PageFiles : public adapters::MemoryFiles {
   public:
     void Append(const std::string& path, const std::vector<uint8_t>& bytes) override;

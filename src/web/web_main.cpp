@@ -88,6 +88,16 @@ std::optional<replay::Replay> DecodeBytes(const uint8_t* data, int size, std::st
     return std::move(result.replay);
 }
 
+// The settings kept in the browser; a failure is told, as the window tells one at close.
+void SaveSettings() {
+    Page& p = ThePage();
+    try {
+        kdv::SaveIni(*p.game);
+    } catch (const std::exception& error) {
+        p.window.ShowMessage(error.what());
+    }
+}
+
 void StopWatching() {
     ThePage().watching.reset();
     PageCall("watching", "0");
@@ -195,7 +205,7 @@ EMSCRIPTEN_KEEPALIVE int kdv_menu(const char* name) {
 EMSCRIPTEN_KEEPALIVE void kdv_save_settings() {
     web::Page& p = ThePage();
     if (!p.started) return;
-    kdv::SaveIni(*p.game);
+    web::SaveSettings();
     web::SaveFinishedGames(true);
 }
 
@@ -242,7 +252,7 @@ EMSCRIPTEN_KEEPALIVE void kdv_option_button(const char* button) {
         kdv::OptionOkClick(*p.game);
         p.recorder.OptionsAccepted(*p.game);
         p.input.SetForceFeedback(p.game->Settings.forceFeedback);
-        kdv::SaveIni(*p.game);
+        web::SaveSettings();
     } else if (b == "cancel") {
         kdv::OptionCancelClick(*p.game);
     } else if (b == "defaults") {

@@ -81,6 +81,8 @@
       out.push("hash " + K.hash());
       out.push("replay " + Base64(SessionReplay()));
     } else if (check === "dialogs") {
+      // Storage that works: nothing said at load.
+      out.push("message at load " + document.getElementById("message").open);
       // Options: player 1's Fire captured from a key, accepted, kept in the browser's storage.
       for (let i = 0; i < 5; ++i) Tick();
       Click('[data-item="MOptions"]');
@@ -143,6 +145,58 @@
       sessionStorage.setItem("levels-check", out.join("\n"));
       location.href = "index.html?harness=harness.js&check=stages&report";
       return;
+    } else if (check === "fill") {
+      // The page's storage filled to the last character, then the page opened anew on it.
+      let size = 1 << 20, n = 0;
+      while (size >= 1) {
+        try {
+          localStorage.setItem("filler-" + n++, "x".repeat(size));
+        } catch (e) {
+          size = Math.floor(size / 2);
+        }
+      }
+      location.href = "index.html?harness=harness.js&check=storage&storage=full&report";
+      return;
+    } else if (check === "storage") {
+      // Storage that takes nothing: said once at load, then every save that fails says so, in
+      // the player's language, and the editor keeps the map it could not save.
+      const message = async () => {
+        const dialog = document.getElementById("message");
+        if (!dialog.open) return "";
+        const text = dialog.querySelector(".lines").textContent;
+        const closed = closing("message");
+        dialog.querySelector("button").click();
+        await closed;
+        return text;
+      };
+      const told = (text, english) => text === K.messageText(english, 1) && text !== english ? "told in Russian" : text;
+      out.push("at load: " + await message());
+      Click('[data-item="MLangRussian"]');
+      for (let i = 0; i < 5; ++i) Tick();
+      Click('[data-item="MLevelEditor"]');
+      Tick();
+      const editing = K.status().split(" ")[0];
+      for (const vk of [13, 27]) {
+        press(vk, true);
+        Tick();
+        press(vk, false);
+        Tick();
+      }
+      out.push("level: " + told(await message(), 'The level was not saved: "data/lswap.dat" cannot be written'));
+      out.push("editor kept: " + (K.status().split(" ")[0] === editing));
+      press(27, true);
+      Tick();
+      press(27, false);
+      await message();
+      Click('[data-item="MOptions"]');
+      const optionsClosed = closing("options");
+      document.querySelector('#options [value="ok"]').click();
+      await optionsClosed;
+      out.push("settings: " + told(await message(), 'Settings could not be saved to "kordavel.ini"'));
+      Click('[data-item="MStart1Player"]');
+      for (let t = 0; t < 10; ++t) Tick();
+      Click('[data-item="MStart1Player"]');
+      out.push("replay: " + told(await message(), "The replay was not saved: the browser's storage is " + params.get("storage")));
     } else if (check === "stages") {
       out.push(sessionStorage.getItem("levels-check") || "error: the page was not opened anew");
       for (let i = 0; i < 5; ++i) Tick();

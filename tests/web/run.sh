@@ -8,6 +8,7 @@
 #   starts its game, the language switches the captions, the last 20 games are kept, and a
 #   kept game verifies on the desktop and plays to its end on the page;
 # - a level made in the page's editor is kept and there again when the page is opened anew;
+# - storage full or blocked is said at load, and every save that fails says so;
 # - the picture in windows of three shapes, measured from screenshots, and the keys that size
 #   it and open the menu (tests/web/player.py, over the DevTools protocol).
 # usage: run.sh KORDAVEL DATA_DIR BUILD_WEB
@@ -76,6 +77,7 @@ missing=0
 expect() {
     grep -qxF "$1" <<<"$out" || { fail "dialogs: no line \"$1\""; missing=1; }
 }
+expect "message at load false"
 expect "options open true"
 expect "capture open true"
 expect "fire button F"
@@ -103,7 +105,24 @@ for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
 done
 echo "levels: $shipped shipped, one made in the editor kept"
 
-# 5. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
+# 5. Storage full (filled by the page itself) and blocked (the profile blocks site data): said
+# at load, and every save that fails says so in the player's language.
+for storage in full blocked; do
+    if [ $storage = full ]; then
+        out=$(page "harness=harness.js&check=fill")
+    else
+        out=$(page_prefs='{"profile":{"default_content_setting_values":{"cookies":2}}}' \
+            page "harness=harness.js&check=storage&storage=blocked")
+    fi
+    for line in "level: told in Russian" "editor kept: true" "settings: told in Russian" \
+        "replay: told in Russian"; do
+        grep -qxF "$line" <<<"$out" || fail "storage $storage: no line \"$line\" in: $out"
+    done
+    grep -q "^at load: ..*" <<<"$out" || fail "storage $storage: nothing said at load: $out"
+done
+echo "storage full and blocked: said at load and at every failed save"
+
+# 6. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
 # short window, measured from screenshots.
 python3 "$here/player.py" picture "http://127.0.0.1:$page_port/index.html" "$work" ||
     fail "the picture and the menu as a player finds them"

@@ -197,6 +197,8 @@ constexpr Translation kMessagePieces[] = {
     {"The replay's start is damaged: ", "Начало повтора повреждено: "},
     {"The level was not saved: ", "Уровень не сохранён: "},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
+    {"the browser's storage is blocked", "хранилище браузера заблокировано"},
+    {"the browser's storage is full", "хранилище браузера заполнено"},
     {"cannot write ", "не удалось записать "},
     {"the replay parts from the game at tick ", "повтор расходится с игрой на такте "},
     // A network game's refusals.
@@ -246,6 +248,14 @@ constexpr Translation kUiTexts[] = {
      "Просмотр повтора: P пауза, F вчетверо быстрее, Esc выход. Клавиши меняются в меню Файл, "
      "Настройки."},
     {"Version %1", "Версия %1"},
+    {"The browser keeps nothing for this page (its storage is blocked): the settings, the levels "
+     "made in the editor and the games played last only until the page is closed.",
+     "Браузер ничего не хранит для этой страницы (хранилище заблокировано): настройки, уровни из "
+     "редактора и сыгранные игры сохранятся только до закрытия страницы."},
+    {"The browser's storage for this page is full: the settings, the levels made in the editor "
+     "and the games played may not be kept.",
+     "Хранилище браузера для этой страницы заполнено: настройки, уровни из редактора и сыгранные "
+     "игры могут не сохраниться."},
     {"Made by the Kordavel developers", "Сделано разработчиками Kordavel"},
     {"Press Up", "Нажмите: Вверх"},
     {"Press Down", "Нажмите: Вниз"},
