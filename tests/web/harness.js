@@ -91,7 +91,21 @@
       out.push("capture open " + document.getElementById("capture").open);
       press(70, true);  // F
       press(70, false);
-      out.push("fire button " + document.querySelector('#bindings [data-binding="KeysForPlayer1/Fire"]').textContent);
+      const fire = () => document.querySelector('#bindings [data-binding="KeysForPlayer1/Fire"]').textContent;
+      out.push("fire button " + fire());
+      // The capture's close box cancels; Esc is captured like any other key.
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      const captureClosed = closing("capture");
+      Click("#capture .close");
+      await captureClosed;
+      out.push("cancelled capture " + document.getElementById("capture").open + " " + fire());
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      press(27, true);
+      press(27, false);
+      out.push("esc captured " + (fire() === K.keyName(27, 0)));
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      press(70, true);
+      press(70, false);
       const optionsClosed = closing("options");
       document.querySelector('#options [value="ok"]').click();
       await optionsClosed;
@@ -115,20 +129,51 @@
       out.push("untranslated " + english.map((el) => el.textContent.slice(0, 20)).join("|"));
       Click('[data-item="MLangEnglish"]');
       out.push("caption " + document.querySelector('[data-item="MStart1Player"]').textContent);
+      Click('[data-item="MAbout"]');
+      out.push("about " + document.getElementById("about").open + " " + document.querySelector(".about-version").textContent);
+      const aboutClosed = closing("about");
+      document.querySelector("#about button").click();
+      await aboutClosed;
       // Every game started from the menu ends the one before: the last 20 are kept.
       for (let i = 0; i < 23; ++i) {
         Click('[data-item="MStart1Player"]');
         for (let t = 0; t < 10; ++t) Tick();
       }
+      // The newest a longer game, ended by the next.
+      for (let t = 0; t < 5000; ++t) Tick();
+      Click('[data-item="MStart1Player"]');
       const kept = Store.replays();
       out.push("kept " + kept.length);
+      // The replay list: the newest first, in the window's columns.
+      OpenReplays();
+      const row = document.querySelector("#replay-list tbody tr");
+      out.push("listed " + document.querySelectorAll("#replay-list tbody tr").length + " " + row.title);
+      out.push("columns " + [...row.cells].slice(0, 5).map((c) => c.textContent).join("|"));
+      const listClosed = closing("replays");
+      document.querySelector('#replays [value="close"]').click();
+      await listClosed;
       out.push("newest " + kept[kept.length - 1].name);
       out.push("replay " + kept[kept.length - 1].data);
       // Watching the newest kept game on the page, to its end.
       Watch(FromBase64(kept[kept.length - 1].data), "newest");
       out.push("watching " + K.status().split(" ")[2]);
-      for (let t = 0; t < 100 && K.status().split(" ")[2] === "1"; ++t) Tick();
+      for (let t = 0; t < 10000 && K.status().split(" ")[2] === "1"; ++t) Tick();
       out.push("watching " + K.status().split(" ")[2]);
+    } else if (check === "pads") {
+      // Two pads: whatever either does reaches the game (the lowest state on, as the capture
+      // dialog reads it).
+      const pad = () => ({ connected: true, axes: [0, 0], buttons: Array.from({ length: 16 }, () => ({ pressed: false })) });
+      const pads = [pad(), pad()];
+      navigator.getGamepads = () => [pads[0], null, pads[1]];
+      for (const p of pads) window.dispatchEvent(Object.assign(new Event("gamepadconnected"), { gamepad: p }));
+      Tick();
+      out.push("none " + K.scanJoystick());
+      pads[1].buttons[2].pressed = true;
+      Tick();
+      out.push("second pad's third button " + K.scanJoystick());
+      pads[0].axes[0] = -1;
+      Tick();
+      out.push("and the first pad's stick left " + K.scanJoystick());
     } else if (check === "levels") {
       // A level made in the editor is kept in the browser's storage, after the shipped ones.
       for (let i = 0; i < 5; ++i) Tick();

@@ -81,10 +81,13 @@ expect "message at load false"
 expect "options open true"
 expect "capture open true"
 expect "fire button F"
+expect "cancelled capture false F"
+expect "esc captured true"
 expect "options open false"
 expect "settings fire 70"
 expect "caption Один игрок"
 expect "caption Start 1 Player"
+expect "about true Version $("$kordavel" --version | sed 's/^Kordavel //')"
 expect "untranslated "
 expect "kept 20"
 expect "watching 1"
@@ -95,9 +98,27 @@ grep -qE '^status (0|2) 0 0 0 0$' <<<"$out" || fail "Select Level did not start 
 sed -n 's/^replay //p' <<<"$out" | base64 -d >"$work/kept.kdr"
 kept=$(desktop_verify "$work/kept.kdr")
 [[ $kept == ticks=* ]] || fail "the kept game does not verify on the desktop: $kept"
-echo "kept game on the desktop: $kept ($(sed -n 's/^newest //p' <<<"$out"))"
+newest=$(sed -n 's/^newest //p' <<<"$out")
+echo "kept game on the desktop: $kept ($newest)"
+# The list's first row is that game: its date from its name, a one-player game of stage 1, as
+# long as the desktop plays it.
+expect "listed 20 $newest"
+ticks=${kept#ticks=}
+ticks=${ticks%% *}
+seconds=$((ticks * 13 / 1000))
+length=$(printf '%d:%02d' $((seconds / 60)) $((seconds % 60)))
+date=$(sed -E 's/^game-(....)(..)(..)-(..)(..)(..)-.*/\1-\2-\3 \4:\5:\6/' <<<"$newest")
+grep -qE "^columns $date\|One player\|1\|$length\|[0-9]+$" <<<"$out" ||
+    fail "the replay list's row is not the newest game's: $(grep '^columns' <<<"$out"), want $date, $length"
+echo "replay list: $(grep '^columns' <<<"$out")"
 
-# 4. A level made in the editor stays, after the shipped ones, when the page is opened again.
+# 4. Every gamepad counts.
+out=$(page "harness=harness.js&check=pads")
+for line in "none 36" "second pad's third button 6" "and the first pad's stick left 2"; do
+    grep -qxF "$line" <<<"$out" || fail "gamepads: no line \"$line\" in: $out"
+done
+
+# 5. A level made in the editor stays, after the shipped ones, when the page is opened again.
 out=$(page "harness=harness.js&check=levels")
 shipped=$(( $(stat -c %s "$data/lswap.dat") / 176 - 1 ))
 for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
@@ -105,7 +126,7 @@ for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
 done
 echo "levels: $shipped shipped, one made in the editor kept"
 
-# 5. Storage full (filled by the page itself) and blocked (the profile blocks site data): said
+# 6. Storage full (filled by the page itself) and blocked (the profile blocks site data): said
 # at load, and every save that fails says so in the player's language.
 for storage in full blocked; do
     if [ $storage = full ]; then
@@ -122,7 +143,7 @@ for storage in full blocked; do
 done
 echo "storage full and blocked: said at load and at every failed save"
 
-# 6. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
+# 7. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
 # short window, measured from screenshots.
 python3 "$here/player.py" picture "http://127.0.0.1:$page_port/index.html" "$work" ||
     fail "the picture and the menu as a player finds them"
