@@ -59,9 +59,10 @@ case "${1:-build}" in
         verify "$2"
         ;;
     weigh)
-        # What the page costs in headless Chromium: milliseconds to the first frame, bytes
-        # transferred, then over SECONDS (20) of the demonstration its frames and canvas draws
-        # a second and the share of a core taken by each kind of Chromium process. FOLDER is
+        # What the page costs in headless Chromium: milliseconds to the first frame (from the
+        # page's request), bytes transferred, then over SECONDS (20) of the demonstration its
+        # wakes and canvas draws a second and the share of a core taken by each kind of Chromium
+        # process; then the same for the floor, the demonstration's drawing alone. FOLDER is
         # another build of the page to weigh the same way (build-web unless given).
         seconds=20
         if [ "${2:-}" = "--seconds" ]; then
@@ -73,7 +74,11 @@ case "${1:-build}" in
         [ -f "$folder/kordavel.wasm" ] || { echo "web.sh: no page in \"$folder\"" >&2; exit 2; }
         trap page_stop EXIT
         page_start "$(cd "$folder" && pwd)"
-        page_weigh "$seconds"
+        page=$(page_weigh "$seconds")
+        # The floor: the same drawing with nothing behind it, Chromium's own share.
+        floor=$(page_weigh "$seconds" floor)
+        echo "$page | chromium-floor: ${floor#floor }"
+        [[ $page == first-frame-ms* && $floor == floor* ]]
         ;;
     test)
         build

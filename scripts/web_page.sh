@@ -71,10 +71,11 @@ page_run() {
 }
 
 # The page's cost over SECONDS of the demonstration: its two reports and the CPU share of every
-# Chromium process between them (scripts/web_weigh.py).
+# Chromium process between them (scripts/web_weigh.py). With "floor" the page draws only the
+# demonstration's rectangles, at its pace: what showing it costs the browser by itself.
 page_weigh() {
     local seconds=$1 settle=3 status=0
-    page_open "weigh=$seconds&settle=$settle"
+    page_open "weigh=$seconds&settle=$settle${2:+&$2}"
     python3 "$page_dir/web_weigh.py" $page_browser "$page_tmp/result" $settle $((seconds + 60)) ||
         status=$?
     page_close

@@ -92,6 +92,12 @@ def sample(root):
             by_kind[k] = by_kind.get(k, 0) + cpu(f"/proc/{pid}/stat")
             if k == "renderer":  # its main thread is the process's first
                 by_kind["main"] = by_kind.get("main", 0) + cpu(f"/proc/{pid}/task/{pid}/stat")
+            if k == "browser":  # the thread that looks for gamepads while a page asks for them
+                for tid in os.listdir(f"/proc/{pid}/task"):
+                    with open(f"/proc/{pid}/task/{tid}/comm") as f:
+                        if f.read().strip() == "Gamepad polling":
+                            by_kind["gamepads"] = by_kind.get("gamepads", 0) + cpu(
+                                f"/proc/{pid}/task/{tid}/stat")
         except OSError:
             continue  # gone meanwhile
     return by_kind
@@ -135,10 +141,11 @@ def main():
         return 1
     share = {k: 100.0 * (after.get(k, 0) - before.get(k, 0)) / TICK / seconds
              for k in set(after) | set(before)}
-    total = sum(v for k, v in share.items() if k != "main")
-    parts = " ".join(f"{k} {share.get(k, 0.0):.1f}"
-                     for k in ("renderer", "main", "gpu", "browser", "audio", "utility", "other"))
-    print(f"{first} {second} cpu-percent {total:.1f} ({parts}) over {seconds:.1f} s")
+    # The renderer's main thread and the browser's gamepad thread are parts of their processes.
+    total = sum(v for k, v in share.items() if k not in ("main", "gamepads"))
+    parts = " ".join(f"{k} {share.get(k, 0.0):.1f}" for k in (
+        "renderer", "main", "gpu", "browser", "gamepads", "audio", "utility", "other"))
+    print(f"{first} {second} cpu-percent {total:.1f} ({parts})")
     return 0
 
 
