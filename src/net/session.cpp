@@ -12,6 +12,7 @@
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
 #include "net/shown_game.h"
+#include "recording/recorded_game.h"
 #include "replay/recorder.h"
 
 namespace net {
@@ -477,10 +478,10 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
     auto window = std::make_unique<adapters::VirtualWindow>();
     adapters::VirtualWindow& virtualWindow = *window;
     virtualWindow_ = std::move(window);
-    recorder_ = std::make_unique<replay::Recorder>();
+    recorder_ = std::make_unique<recording::RecordedGame>(recording::Keep::GamesAndRun);
     kdv::Services services{screen_.get(),    sound_.get(), maskInput_.get(),
                            tickClock_.get(), files_.get(), virtualWindow_.get()};
-    game_ = kdv::MakeGame(recorder_->Wrap(services));
+    game_ = recorder_->Make(services);
     maskInput_->settings = &game_->Settings;
     kdv::FormCreate(*game_);
     if (!kdv::FormActivate(*game_)) {
@@ -493,15 +494,13 @@ void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t s
         End(EndReason::Error, "Stage " + std::to_string(stage) + " is not in the level file.");
         return;
     }
-    recorder_->Begin(*game_, *files_);
+    recorder_->Begin();
     // Started as the level dialog's Ok starts a game, so the replay holds the start as such.
     const int gameItem = mode == kdv::gmDuel ? 2 : 1;
-    recorder_->BeforeAction(*game_);
-    if (auto error = kdv::SelectOkClick(*game_, stage, gameItem)) {
+    if (auto error = recorder_->SelectOk(stage, gameItem)) {
         End(EndReason::Error, *error);
         return;
     }
-    recorder_->LevelSelected(*game_, stage, gameItem);
     sound_->heard = false;
     shown_ = std::make_unique<ShownGame>(*files_, o_.display, o_.sound, o_.input,
                                          o_.settings.forceFeedback);
@@ -725,9 +724,7 @@ void Session::RunTick() {
     maskInput_->mask = MaskOf(local_.at(tick), remote_.at(tick));
     remote_.erase(tick);
     tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
-    recorder_->BeforeTick(*game_);
-    kdv::DXTimerTimer(*game_);
-    recorder_->AfterTick(*game_);
+    recorder_->Tick();
     ++next_;
     auto& window = static_cast<adapters::VirtualWindow&>(*virtualWindow_);
     if (window.failed) {

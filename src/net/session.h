@@ -26,8 +26,8 @@
 namespace kdv {
 struct Game;
 }
-namespace replay {
-class Recorder;
+namespace recording {
+class RecordedGame;
 }
 
 namespace net {
@@ -267,7 +267,7 @@ class Session {
     std::unique_ptr<Screen> screen_;
     std::unique_ptr<Sound> sound_;
     std::unique_ptr<kdv::Window> virtualWindow_;
-    std::unique_ptr<replay::Recorder> recorder_;
+    std::unique_ptr<recording::RecordedGame> recorder_;
     std::unique_ptr<kdv::Game> game_;
     std::unique_ptr<ShownGame> shown_;
 
