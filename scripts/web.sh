@@ -83,8 +83,9 @@ case "${1:-build}" in
     test)
         build
         # The page's games are checked against the desktop program of the same tree.
-        cmake --build build -j2 --target kordavel
-        exec tests/web/run.sh "$root/build/kordavel" "$root/build/data" "$root/build-web"
+        cmake --build build -j2 --target kordavel replay_part
+        exec tests/web/run.sh "$root/build/kordavel" "$root/build/data" "$root/build-web" \
+            "$root/build/tests/replay_part"
         ;;
     *)
         echo "usage: scripts/web.sh [build | serve [PORT] | verify FILE.kdr | weigh | test]" >&2

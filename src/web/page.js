@@ -80,14 +80,15 @@ const Store = {
       return "full";
     }
   },
-  // The kept replays, newest last: [{name, data}] with the file's bytes in base64.
+  // The kept replays, newest last: [{name, data, key}] with the file's bytes in base64.
   replays() {
     try { return JSON.parse(this.get("replays") || "[]"); } catch (e) { return []; }
   },
-  // False when not even the new game fits, with every older one given up for it.
-  keepReplay(name, bytes) {
-    const list = this.replays();
-    list.push({ name: name, data: Base64(bytes) });
+  // A game kept under a key takes the place of the one kept under it before (the copy kept of
+  // it while it ran). False when not even the new game fits, with every older one given up.
+  keepReplay(name, bytes, key) {
+    const list = this.replays().filter((r) => !key || r.key !== key);
+    list.push(key ? { name: name, data: Base64(bytes), key: key } : { name: name, data: Base64(bytes) });
     // Only the program-named games are dropped, oldest first; then older ones, if space is short.
     while (list.filter((r) => r.name.startsWith("game-")).length > kKeptGames)
       list.splice(list.findIndex((r) => r.name.startsWith("game-")), 1);
@@ -222,7 +223,7 @@ const Kordavel = {
         Audio.play(item, volume);
         break;
       }
-      case "replay": KeepReplay(text, bytes); break;
+      case "replay": KeepReplay(...text.split("\n"), bytes); break;
       case "message": ShowMessage(K.messageText(text, language)); break;
       case "close": ShowMessage(K.uiText("The game has ended; reload the page to play again.", language)); stopped = true; break;
       case "fail": ShowMessage(text); stopped = true; break;
@@ -230,7 +231,7 @@ const Kordavel = {
       case "palette": document.querySelector('[data-item="PaletteType"]').classList.toggle("checked", text === "1"); break;
       case "language": SetLanguage(Number(text)); break;
       case "dialog": OpenDialog(text); break;
-      case "watching": ShowStatus(); break;
+      case "watching": watching = text === "1"; ShowStatus(); break;
     }
   },
 };
@@ -246,15 +247,15 @@ function KeepFile(path, bytes) {
   return same && Store.set("levels", Base64(bytes.subarray(shipped)));
 }
 
-function KeepReplay(name, bytes) {
-  if (Store.keepReplay(name, bytes)) return;
+function KeepReplay(name, key, bytes) {
+  if (Store.keepReplay(name, bytes, key)) return;
   const why = Store.problem() === "blocked" ? "the browser's storage is blocked" : "the browser's storage is full";
   ShowMessage(K.messageText("The replay was not saved: " + why, language));
 }
 
 // --- Frames -------------------------------------------------------------------------------
 
-let stopped = false;
+let stopped = false, watching = false;
 let lastTime = null, carry = 0, loopTimer = null;
 let ticksRun = 0;
 let frameImage = null;  // the game's frame where it lies in the module's memory
@@ -280,7 +281,9 @@ function Draw() {
 function Tick() {
   Pad.poll();
   ++ticksRun;
-  if (!K.tick()) return false;
+  const shown = K.tick();
+  if (watching) ShowStatus();
+  if (!shown) return false;
   Draw();
   return true;
 }
@@ -383,6 +386,7 @@ function KeyDown(event) {
   if (event.repeat) return;
   if (event.altKey && (code === 49 || code === 50)) Picture.key(code);
   K.key(code, 1, event.altKey ? 1 : 0);
+  if (watching) ShowStatus();
 }
 
 function KeyUp(event) {
@@ -411,12 +415,14 @@ function SetLanguage(lang) {
   ShowStatus();
 }
 
+// The status line: while a replay is watched, its keys or what it is doing, as the window's
+// title and overlay say it. Written only when it changes: the loop asks at every wake.
+let statusShown = "";
 function ShowStatus() {
-  const status = K.status ? K.status().split(" ").map(Number) : [];
-  const watching = status[2] === 1;
-  document.getElementById("status").textContent = watching
-    ? K.caption("ReplayWatching", language, 0) + (status[3] ? " — " + K.caption("ReplayPaused", language, 0) : "")
-    : "";
+  const text = K.watchStatus ? K.watchStatus() : "";
+  if (text === statusShown) return;
+  statusShown = text;
+  document.getElementById("status").textContent = text;
 }
 
 // --- Menus and dialogs -------------------------------------------------------------------
@@ -669,8 +675,8 @@ function WithBytes(bytes, fn) {
 }
 
 function Watch(bytes, name) {
-  const error = WithBytes(bytes, (ptr, size) => K.watch(ptr, size));
-  if (error) ShowMessage(name + ": " + error);
+  const error = WithBytes(bytes, (ptr, size) => K.watch(ptr, size, name));
+  if (error) ShowMessage(K.messageText(name + ": " + error, language));
   ShowStatus();
 }
 
@@ -751,8 +757,10 @@ function OpenControls() {
         "</td><td>" + name(joystick, kActions[a]) + "</td></tr>";
     html += "</table>";
   }
-  html += "<p>" + K.uiText("Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. " +
-    "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in File, Options.", language) + "</p>";
+  html += "<p>" + K.uiText("Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen; " +
+    "Alt+1, Alt+2: the picture at 320 x 200, 640 x 400 (a third press fits it to the page). F10: the File menu. " +
+    "Watching a replay: P pause, F four times as fast, → a minute on, End to the end, Esc stop. " +
+    "The bindings are changed in File, Options.", language) + "</p>";
   document.getElementById("controls-text").innerHTML = html;
   Show(document.getElementById("controls"));
 }
@@ -811,7 +819,8 @@ async function Start() {
     version: bind("version", "string", []),
     keyBound: bind("key_bound", "number", ["number"]),
     verify: bind("verify", "string", ["number", "number"]),
-    watch: bind("watch", "string", ["number", "number"]),
+    watch: bind("watch", "string", ["number", "number", "string"]),
+    watchStatus: bind("watch_status", "string", []),
     malloc: Module._malloc,
     free: Module._free,
   });

@@ -52,9 +52,14 @@ const char* Text(std::string text) {
     return ThePage().text.c_str();
 }
 
+// The player's game takes the picture back; why the replay stopped, if it did not end, is told
+// as the window tells it.
 void StopWatching() {
-    ThePage().viewer.reset();
+    Page& p = ThePage();
+    const std::string text = p.viewer ? p.viewer->EndText() : "";
+    p.viewer.reset();
     PageCall("watching", "0");
+    if (!text.empty()) p.window.ShowMessage(text);
 }
 
 // A viewer that has ended gives the picture back to the player's game.
@@ -130,10 +135,13 @@ EMSCRIPTEN_KEEPALIVE int kdv_menu(const char* name) {
     return p.local.Menu(name);
 }
 
-// The settings file as it stands now (the page keeps it); the game writes it itself.
+// The page is hidden or left: the settings are kept in the browser, and the game in progress
+// (in place of its copy kept before).
 EMSCRIPTEN_KEEPALIVE void kdv_save_settings() {
     web::Page& p = ThePage();
-    if (p.local.Started()) p.local.SaveSettings();
+    if (!p.local.Started()) return;
+    p.local.SaveSettings();
+    p.local.KeepGameInProgress();
 }
 
 // --- The options dialog ------------------------------------------------------------------
@@ -252,6 +260,13 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_status() {
                      std::to_string(v && v->Fast()));
 }
 
+// The status line while a replay is watched, in the player's language; "" when none is.
+EMSCRIPTEN_KEEPALIVE const char* kdv_watch_status() {
+    web::Page& p = ThePage();
+    if (!p.viewer) return "";
+    return web::Text(p.viewer->Status(p.local.Game().Settings.language));
+}
+
 // --- Replays -----------------------------------------------------------------------------
 
 // The whole session so far as a replay file; kdv_bytes_size tells its length.
@@ -275,13 +290,14 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_verify(const uint8_t* data, int size) {
     return web::Text(web::VerifyReplay({data, size_t(size)}, ThePage().files));
 }
 
-// Starts watching a replay on the page's canvas and speakers; "" or the reason it cannot.
-EMSCRIPTEN_KEEPALIVE const char* kdv_watch(const uint8_t* data, int size) {
+// Starts watching a replay (named for the messages) on the page's canvas and speakers; "" or
+// the reason it cannot.
+EMSCRIPTEN_KEEPALIVE const char* kdv_watch(const uint8_t* data, int size, const char* name) {
     web::Page& p = ThePage();
     if (!p.local.Started()) return "";
     std::string error;
-    auto viewer = web::ReplayViewer::Open({data, size_t(size)}, p.local.Game(), p.files, p.display,
-                                          p.sound, error);
+    auto viewer = web::ReplayViewer::Open({data, size_t(size)}, name, p.local.Game(), p.files,
+                                          p.display, p.sound, error);
     if (!viewer) return web::Text(error);
     kdv_release_keys();
     p.viewer = std::move(viewer);

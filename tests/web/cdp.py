@@ -116,6 +116,31 @@ class Browser:
                 "type": kind, "code": code, "key": key, "windowsVirtualKeyCode": vk,
                 "modifiers": 1 if alt else 0})
 
+    def hold(self, code, key, vk, seconds):
+        """A key held down for a while, as a player holds it."""
+        self.send("Input.dispatchKeyEvent", {"type": "rawKeyDown", "code": code, "key": key,
+                                             "windowsVirtualKeyCode": vk})
+        time.sleep(seconds)
+        self.send("Input.dispatchKeyEvent", {"type": "keyUp", "code": code, "key": key,
+                                             "windowsVirtualKeyCode": vk})
+
+    def click(self, selector):
+        """A click of the mouse in the middle of the element."""
+        x, y = self.evaluate(
+            f"(() => {{ const r = document.querySelector({json.dumps(selector)})"
+            ".getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+        for kind in ("mouseMoved", "mousePressed", "mouseReleased"):
+            self.send("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, "button": "left",
+                                                   "clickCount": 1})
+
+    def hide(self, seconds):
+        """The tab hidden behind another for a while, then shown again."""
+        other = self.send("Target.createTarget", {"url": "about:blank"}, session=False)["targetId"]
+        self.send("Target.activateTarget", {"targetId": other}, session=False)
+        time.sleep(seconds)
+        self.send("Target.activateTarget", {"targetId": self.target}, session=False)
+        self.send("Target.closeTarget", {"targetId": other}, session=False)
+
     def viewport(self, width, height):
         self.send("Emulation.setDeviceMetricsOverride",
                   {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})

@@ -159,6 +159,45 @@
       out.push("watching " + K.status().split(" ")[2]);
       for (let t = 0; t < 10000 && K.status().split(" ")[2] === "1"; ++t) Tick();
       out.push("watching " + K.status().split(" ")[2]);
+    } else if (check === "watch") {
+      // Watching as in the window: the status line names only keys that work and follows them;
+      // End skips to the end, which is held and said; a replay that parts says where.
+      Click('[data-item="MLangEnglish"]');
+      for (let i = 0; i < 5; ++i) Tick();
+      const status = () => document.getElementById("status").textContent;
+      const caption = (name) => K.caption(name, 0, 0);
+      const key = (vk) => {
+        press(vk, true);
+        press(vk, false);
+        Tick();
+      };
+      const watching = () => K.status().split(" ")[2] === "1";
+      const play = async (name) => {
+        Watch(new Uint8Array(await (await fetch(name)).arrayBuffer()), name);
+        Tick();
+      };
+      await play(params.get("whole"));
+      out.push("keys " + (status() === caption("ReplayWatching")));
+      key(80);
+      out.push("P " + (status() === caption("ReplayWatching") + " — " + caption("ReplayPaused")));
+      key(80);
+      key(70);
+      out.push("F " + (status() === caption("ReplayWatching") + " — ×4"));
+      key(70);
+      key(35);
+      out.push("End " + status().startsWith(caption("OverlayReplaySkip")));
+      let ended = "";
+      for (let t = 0; t < 20000 && watching(); ++t) {
+        Tick();
+        if (!ended && status().startsWith(caption("OverlayReplayEnded"))) ended = status();
+      }
+      out.push("ended " + ended);
+      out.push("told " + (document.getElementById("message").open ? document.querySelector("#message .lines").textContent : ""));
+      await play(params.get("parted"));
+      key(39);
+      out.push("right " + status().startsWith(caption("OverlayReplaySkip")));
+      for (let t = 0; t < 20000 && watching(); ++t) Tick();
+      out.push("told " + (document.getElementById("message").open ? document.querySelector("#message .lines").textContent : ""));
     } else if (check === "pads") {
       // Two pads: whatever either does reaches the game (the lowest state on, as the capture
       // dialog reads it).

@@ -6,6 +6,9 @@ usage: player.py CHECK URL WORKDIR
   picture  the picture in windows of 1400 x 800, 800 x 1000 and 600 x 260: the largest 8:5
            rectangle that fits, centred on black, crisp, as measured from screenshots; Alt+1,
            Alt+2 and a third press; F10 and the File menu, within reach in the short window
+  keeping  a one-player game played with the keys, its settings changed with Options and Ok,
+           the tab hidden twice and the page reloaded during it: the games the page then keeps
+           are written to WORKDIR/kept-N.kdr, to be verified on the desktop
 """
 import sys
 import time
@@ -156,11 +159,48 @@ def check_picture(browser, url):
         fail("Esc does not close the File menu")
 
 
+def check_keeping(browser, url, work):
+    start(browser, url)
+    browser.click('[data-menu="MFile"] .title')
+    browser.click('[data-item="MStart1Player"]')
+    time.sleep(0.5)
+    browser.hold("ArrowUp", "ArrowUp", 38, 0.7)
+    browser.hold("ControlLeft", "Control", 17, 0.1)
+    # Options and Ok in the middle of the game.
+    browser.click('[data-menu="MFile"] .title')
+    browser.click('[data-item="MOptions"]')
+    browser.wait_for("document.getElementById('options').open")
+    browser.click('#options [value="ok"]')
+    browser.wait_for("!document.getElementById('options').open")
+    browser.hold("ArrowLeft", "ArrowLeft", 37, 0.5)
+    # Hidden twice, played on between.
+    for _ in range(2):
+        browser.hide(0.5)
+        browser.hold("ArrowDown", "ArrowDown", 40, 0.4)
+    # Reloaded: the page is left and opened again, and finds what it kept.
+    browser.send("Page.enable")
+    browser.send("Page.reload")
+    time.sleep(0.5)
+    browser.wait_for("window.Kordavel && Kordavel.firstFrameMs > 0")
+    kept = browser.evaluate("Store.replays().map((r) => [r.name, r.data])")
+    print(f"kept after the reload: {len(kept)} "
+          f"({', '.join(name for name, _ in kept)})")
+    for i, (name, data) in enumerate(kept):
+        with open(f"{work}/kept-{i}.kdr", "wb") as f:
+            f.write(cdp.base64.b64decode(data))
+    games = [name for name, _ in kept if "-1p-" in name]
+    if len(games) != 1:
+        fail(f"the one-player game is kept {len(games)} times, not once: {games}")
+
+
 def main():
     check, url, work = sys.argv[1], sys.argv[2], sys.argv[3]
     browser = cdp.Browser(cdp.temporary_profile(work))
     try:
-        {"picture": check_picture}[check](browser, url)
+        if check == "keeping":
+            check_keeping(browser, url, work)
+        else:
+            {"picture": check_picture}[check](browser, url)
     except Exception as error:  # the browser's own failure is the test's
         fail(f"{check}: {type(error).__name__}: {error}")
     finally:

@@ -10,13 +10,17 @@
 #   kept game verifies on the desktop and plays to its end on the page;
 # - a level made in the page's editor is kept and there again when the page is opened anew;
 # - storage full or blocked is said at load, and every save that fails says so;
+# - watching: the status line and the keys it names, and a replay that parts says where;
 # - the picture in windows of three shapes, measured from screenshots, and the keys that size
-#   it and open the menu (tests/web/player.py, over the DevTools protocol).
-# usage: run.sh KORDAVEL DATA_DIR BUILD_WEB
+#   it and open the menu (tests/web/player.py, over the DevTools protocol);
+# - a game played through an Options Ok, a hidden tab and a reload is kept once and verifies;
+# - the page is sent gzipped and installs with its gzipped files.
+# usage: run.sh KORDAVEL DATA_DIR BUILD_WEB REPLAY_PART
 set -u
 kordavel=$1
 data=$2
 web=$3
+replay_part=$4  # tests/web/replay_part.cpp, built
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in chromium python3; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -140,13 +144,27 @@ grep -qE "^columns $date\|One player\|1\|$length\|[0-9]+$" <<<"$out" ||
     fail "the replay list's row is not the newest game's: $(grep '^columns' <<<"$out"), want $date, $length"
 echo "replay list: $(grep '^columns' <<<"$out")"
 
-# 4. Every gamepad counts.
+# 4. Watching: the desktop's replay skipped to its end with End, then one made to part from
+# its game, skipped into with →: the page says where it parts, as the desktop does.
+"$replay_part" "$serve/desktop.kdr" "$serve/parted.kdr" || fail "no replay that parts"
+parted=$(desktop_verify "$serve/parted.kdr" | sed -n 's/.*parts from the game at tick \([0-9]*\).*/\1/p')
+out=$(page "harness=harness.js&check=watch&whole=desktop.kdr&parted=parted.kdr")
+seconds=$((30000 * 13 / 1000))
+for line in "keys true" "P true" "F true" "End true" "right true" "told " \
+    "told parted.kdr: the replay parts from the game at tick $parted"; do
+    grep -qxF "$line" <<<"$out" || fail "watching: no line \"$line\" in: $out"
+done
+grep -qE "^ended .* \($((seconds / 60)):$(printf %02d $((seconds % 60)))\)$" <<<"$out" ||
+    fail "watching: the end is not held with the replay's length: $(grep '^ended' <<<"$out")"
+echo "watching: the parted replay says it parts at tick $parted, as the desktop does"
+
+# 5. Every gamepad counts.
 out=$(page "harness=harness.js&check=pads")
 for line in "none 36" "second pad's third button 6" "and the first pad's stick left 2"; do
     grep -qxF "$line" <<<"$out" || fail "gamepads: no line \"$line\" in: $out"
 done
 
-# 5. A level made in the editor stays, after the shipped ones, when the page is opened again.
+# 6. A level made in the editor stays, after the shipped ones, when the page is opened again.
 out=$(page "harness=harness.js&check=levels")
 shipped=$(( $(stat -c %s "$data/lswap.dat") / 176 - 1 ))
 for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
@@ -154,7 +172,7 @@ for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
 done
 echo "levels: $shipped shipped, one made in the editor kept"
 
-# 6. Storage full (filled by the page itself) and blocked (the profile blocks site data): said
+# 7. Storage full (filled by the page itself) and blocked (the profile blocks site data): said
 # at load, and every save that fails says so in the player's language.
 for storage in full blocked; do
     if [ $storage = full ]; then
@@ -171,12 +189,31 @@ for storage in full blocked; do
 done
 echo "storage full and blocked: said at load and at every failed save"
 
-# 7. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
+# 8. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
 # short window, measured from screenshots.
 python3 "$here/player.py" picture "http://127.0.0.1:$page_port/index.html" "$work" ||
     fail "the picture and the menu as a player finds them"
 
-# 8. Sent compressed: what the server sends a browser that takes gzip unpacks to the file, and
+# 9. What a player does during a game does not damage its replay: a game played with the keys,
+# Options and Ok in it, the tab hidden twice and the page reloaded; the page keeps the game once
+# and every game it keeps verifies on the desktop.
+mkdir -p "$work/keeping"
+python3 "$here/player.py" keeping "http://127.0.0.1:$page_port/index.html" "$work/keeping" ||
+    fail "the games kept through settings, hiding and a reload"
+verified=0
+for file in "$work"/keeping/kept-*.kdr; do
+    [ -f "$file" ] || continue
+    line=$(desktop_verify "$file")
+    if [[ $line == ticks=* ]]; then
+        verified=$((verified + 1))
+    else
+        fail "a kept game does not verify on the desktop: $line"
+    fi
+done
+[ $verified -gt 0 ] || fail "no game kept through settings, hiding and a reload"
+echo "kept through settings, hiding and a reload: $verified, each verifies on the desktop"
+
+# 10. Sent compressed: what the server sends a browser that takes gzip unpacks to the file, and
 # the installed page has every file gzipped beside itself, for a server that sends those.
 cmake --install "$web" --prefix "$work/install" >/dev/null || fail "the page does not install"
 python3 - "$page_port" "$web" "$work/install/share/kordavel/web" <<'PY' || fail "the page is not sent or installed compressed"

@@ -8,6 +8,7 @@
 namespace kdv {
 
 struct Game;
+class FileSystem;
 
 // Order of the seven bindings of a row.
 enum Action { MoveUp = 0, MoveDown, MoveLeft, MoveRight, Fire, Start, Pause };
@@ -51,5 +52,8 @@ constexpr uint64_t kMaxSettingsBytes = 1 << 20;
 void DeriveSettings(Game& game);
 void ReadIni(Game& game);
 void SaveIni(Game& game);
+// The same, to files other than the game's: a host that saves while a game is recorded writes
+// past the recording, since a settings save is no event of the game.
+void SaveIni(const Game& game, FileSystem& files);
 
 }  // namespace kdv
