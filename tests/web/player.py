@@ -6,6 +6,7 @@ usage: player.py CHECK URL WORKDIR
   picture  the picture in windows of 1400 x 800, 800 x 1000 and 600 x 260: the largest 8:5
            rectangle that fits, centred on black, crisp, as measured from screenshots; Alt+1,
            Alt+2 and a third press; F10 and the File menu, within reach in the short window
+  sound    the page's sound runs while sounds play and is suspended while the game is silent
   keeping  a one-player game played with the keys, its settings changed with Options and Ok,
            the tab hidden twice and the page reloaded during it: the games the page then keeps
            are written to WORKDIR/kept-N.kdr, to be verified on the desktop
@@ -159,6 +160,28 @@ def check_picture(browser, url):
         fail("Esc does not close the File menu")
 
 
+def check_sound(browser, url):
+    start(browser, url)
+    state = "Audio.context && Audio.context.state"
+    time.sleep(1.5)
+    print(f"title: sound {browser.evaluate(state)}")
+    if browser.evaluate(state) != "suspended":
+        fail("the sound runs while the title is silent")
+    browser.click('[data-menu="MFile"] .title')
+    browser.click('[data-item="MDemo"]')
+    try:
+        browser.wait_for(f"{state} === 'running' && Audio.playing > 0", 20)
+        print("demonstration: sound running while it plays")
+    except TimeoutError:
+        fail("the sound never runs in the demonstration")
+    browser.key("Escape", "Escape", 27)
+    try:
+        browser.wait_for(f"{state} === 'suspended'", 5)
+        print("title again: sound suspended")
+    except TimeoutError:
+        fail(f"the sound still runs, {browser.evaluate(state)}, at the silent title")
+
+
 def check_keeping(browser, url, work):
     start(browser, url)
     browser.click('[data-menu="MFile"] .title')
@@ -200,7 +223,7 @@ def main():
         if check == "keeping":
             check_keeping(browser, url, work)
         else:
-            {"picture": check_picture}[check](browser, url)
+            {"picture": check_picture, "sound": check_sound}[check](browser, url)
     except Exception as error:  # the browser's own failure is the test's
         fail(f"{check}: {type(error).__name__}: {error}")
     finally:

@@ -14,6 +14,7 @@
 # - the picture in windows of three shapes, measured from screenshots, and the keys that size
 #   it and open the menu (tests/web/player.py, over the DevTools protocol);
 # - a game played through an Options Ok, a hidden tab and a reload is kept once and verifies;
+# - the sound runs only while the game makes some;
 # - the page is sent gzipped and installs with its gzipped files.
 # usage: run.sh KORDAVEL DATA_DIR BUILD_WEB REPLAY_PART
 set -u
@@ -193,6 +194,8 @@ echo "storage full and blocked: said at load and at every failed save"
 # short window, measured from screenshots.
 python3 "$here/player.py" picture "http://127.0.0.1:$page_port/index.html" "$work" ||
     fail "the picture and the menu as a player finds them"
+python3 "$here/player.py" sound "http://127.0.0.1:$page_port/index.html" "$work" ||
+    fail "the sound as it runs and rests"
 
 # 9. What a player does during a game does not damage its replay: a game played with the keys,
 # Options and Ok in it, the tab hidden twice and the page reloaded; the page keeps the game once
