@@ -392,7 +392,8 @@ function KeyDown(event) {
 function KeyUp(event) {
   const code = VirtualKey(event);
   if (!code) return;
-  if (kTakenKeys.has(code)) event.preventDefault();
+  // In the open menu Space chooses the item, when it goes up.
+  if (kTakenKeys.has(code) && !FileMenu.isOpen()) event.preventDefault();
   K.key(code, 0, 0);
 }
 

@@ -158,6 +158,18 @@ def check_picture(browser, url):
     browser.key("Escape", "Escape", 27)
     if browser.evaluate("FileMenu.isOpen()"):
         fail("Esc does not close the File menu")
+    # F10, down to Controls, and Enter chooses it.
+    browser.key("F10", "F10", 121)
+    while browser.evaluate("document.activeElement.dataset.page !== 'controls'"):
+        browser.key("ArrowDown", "ArrowDown", 40)
+    browser.send("Input.dispatchKeyEvent", {"type": "keyDown", "code": "Enter", "key": "Enter",
+                                            "windowsVirtualKeyCode": 13, "text": "\r"})
+    browser.send("Input.dispatchKeyEvent", {"type": "keyUp", "code": "Enter", "key": "Enter",
+                                            "windowsVirtualKeyCode": 13})
+    chosen = browser.evaluate("document.getElementById('controls').open && !FileMenu.isOpen()")
+    print(f"F10, the arrows and Enter: Controls {'opens' if chosen else 'does not open'}")
+    if not chosen:
+        fail("Enter does not choose the File menu's item")
 
 
 def check_sound(browser, url):
