@@ -1,15 +1,13 @@
 """A headless Chromium driven over the DevTools protocol through a pipe (no sockets, no libraries),
 for the browser tests that act as a player: real keys, window shapes, screenshots, a hidden tab, a
-reload. Also a PNG reader for the screenshots."""
+reload."""
 import base64
 import json
 import os
 import select
-import struct
 import subprocess
 import tempfile
 import time
-import zlib
 
 
 class Browser:
@@ -144,49 +142,6 @@ class Browser:
     def viewport(self, width, height):
         self.send("Emulation.setDeviceMetricsOverride",
                   {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
-
-    def screenshot(self):
-        data = self.send("Page.captureScreenshot", {"format": "png", "optimizeForSpeed": True})["data"]
-        return read_png(base64.b64decode(data))
-
-
-def read_png(data):
-    """(width, height, rows of (r, g, b) tuples) of an 8-bit RGB or RGBA PNG."""
-    assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
-    at, idat = 8, b""
-    while at < len(data):
-        length, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
-            assert depth == 8 and colour in (2, 6), "only 8-bit RGB(A) PNGs"
-        elif kind == b"IDAT":
-            idat += body
-        at += 12 + length
-    step = 4 if colour == 6 else 3
-    raw = zlib.decompress(idat)
-    stride = width * step
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        line = raw[y * (stride + 1):(y + 1) * (stride + 1)]
-        kind, row = line[0], bytearray(line[1:])
-        for i in range(stride if kind else 0):
-            a = row[i - step] if i >= step else 0
-            b = previous[i]
-            c = previous[i - step] if i >= step else 0
-            if kind == 1:
-                row[i] = (row[i] + a) & 255
-            elif kind == 2:
-                row[i] = (row[i] + b) & 255
-            elif kind == 3:
-                row[i] = (row[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                row[i] = (row[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append([tuple(row[x * step:x * step + 3]) for x in range(width)])
-        previous = row
-    return width, height, rows
 
 
 def temporary_profile(parent):

@@ -41,53 +41,60 @@ def thaw(browser):
     browser.evaluate("stopped = false; StartLoop()")
 
 
-def frame(browser):
-    """The canvas's pixels as rows of (r, g, b)."""
-    data = cdp.base64.b64decode(browser.evaluate(
-        "Base64(new Uint8Array(context2d.getImageData(0, 0, 320, 200).data.buffer))"))
-    return [[tuple(data[(y * FRAME_W + x) * 4:(y * FRAME_W + x) * 4 + 3]) for x in range(FRAME_W)]
-            for y in range(FRAME_H)]
+# The picture as the screenshot (base64 PNG) shows it, worked out in the page: its rectangle in
+# the stage (the bounds of what is not black there; the demonstration's frame has no black
+# edge), and the share of its pixels that are not the frame's pixel beneath them by nearest
+# neighbour (or one beside it, where rounding puts a block's edge a pixel over).
+MEASURE = """(async (png) => {
+  const image = new Image();
+  image.src = "data:image/png;base64," + png;
+  await image.decode();
+  const c = document.createElement("canvas");
+  [c.width, c.height] = [image.width, image.height];
+  c.getContext("2d").drawImage(image, 0, 0);
+  const shot = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+  const frame = context2d.getImageData(0, 0, 320, 200).data;
+  const at = (d, w, x, y) => d[(y * w + x) * 4] << 16 | d[(y * w + x) * 4 + 1] << 8 | d[(y * w + x) * 4 + 2];
+  const r = canvas.parentElement.getBoundingClientRect();
+  const [sx, sy, sw, sh] = [r.left, r.top, r.width, r.height].map(Math.round);
+  let left = 1e9, right = -1, top = 1e9, bottom = -1;
+  for (let y = sy; y < sy + sh; ++y)
+    for (let x = sx; x < sx + sw; ++x)
+      if (at(shot, c.width, x, y)) {
+        left = Math.min(left, x); right = Math.max(right, x);
+        top = Math.min(top, y); bottom = Math.max(bottom, y);
+      }
+  const pw = right - left + 1, ph = bottom - top + 1;
+  let wrong = 0;
+  for (let y = top; y <= bottom; ++y)
+    for (let x = left; x <= right; ++x) {
+      const fx = Math.floor((x - left) * 320 / pw), fy = Math.floor((y - top) * 200 / ph), v = at(shot, c.width, x, y);
+      let near = false;
+      for (let dy = -1; dy <= 1; ++dy)
+        for (let dx = -1; dx <= 1; ++dx)
+          near ||= at(frame, 320, Math.min(Math.max(fx + dx, 0), 319), Math.min(Math.max(fy + dy, 0), 199)) === v;
+      wrong += !near;
+    }
+  let edges = 0;
+  for (let i = 0; i < 320; ++i) edges |= (at(frame, 320, i, 0) && 1) | (at(frame, 320, i, 199) && 2);
+  for (let i = 0; i < 200; ++i) edges |= (at(frame, 320, 0, i) && 4) | (at(frame, 320, 319, i) && 8);
+  return right < 0 ? null : { stage: [sx, sy, sw, sh], rect: [left - sx, top - sy, pw, ph],
+    scale: [pw / 320, ph / 200], wrong: wrong / (pw * ph), edges: edges };
+})"""
 
 
 def measure(browser, label):
-    """The picture as the screenshot shows it: its rectangle in the page's stage (the bounds of
-    what is not black there; the frame has no black edge in the demonstration), its scale on
-    each axis, and how many of its pixels are not the frame's pixel beneath them, taken by
-    nearest neighbour (or one beside it, where rounding puts a block's edge a pixel over)."""
     freeze(browser)
-    width, height, shot = browser.screenshot()
-    pixels = frame(browser)
-    stage = browser.evaluate("(() => { const r = canvas.parentElement.getBoundingClientRect();"
-                             " return [r.left, r.top, r.width, r.height].map(Math.round); })()")
+    png = browser.send("Page.captureScreenshot", {"format": "png"})["data"]
+    m = browser.evaluate(f"{MEASURE}({cdp.json.dumps(png)})")
     thaw(browser)
-    sx, sy, sw, sh = stage
-    edges = [any(pixels[0][x] != (0, 0, 0) for x in range(FRAME_W)),
-             any(pixels[FRAME_H - 1][x] != (0, 0, 0) for x in range(FRAME_W)),
-             any(pixels[y][0] != (0, 0, 0) for y in range(FRAME_H)),
-             any(pixels[y][FRAME_W - 1] != (0, 0, 0) for y in range(FRAME_H))]
-    if not all(edges):
-        fail(f"{label}: the frame has a black edge; its bounds cannot be measured")
-        return None
-    lit = [(x, y) for y in range(sy, sy + sh) for x in range(sx, sx + sw) if shot[y][x] != (0, 0, 0)]
-    if not lit:
+    if not m:
         fail(f"{label}: no picture on the screenshot")
-        return None
-    left = min(x for x, _ in lit)
-    right = max(x for x, _ in lit)
-    top = min(y for _, y in lit)
-    bottom = max(y for _, y in lit)
-    pw, ph = right - left + 1, bottom - top + 1
-    wrong = 0
-    for y in range(top, bottom + 1):
-        fy = (y - top) * FRAME_H // ph
-        for x in range(left, right + 1):
-            fx = (x - left) * FRAME_W // pw
-            near = {pixels[min(max(fy + dy, 0), FRAME_H - 1)][min(max(fx + dx, 0), FRAME_W - 1)]
-                    for dy in (-1, 0, 1) for dx in (-1, 0, 1)}
-            if shot[y][x] != pixels[fy][fx] and shot[y][x] not in near:
-                wrong += 1
-    return {"stage": stage, "rect": (left - sx, top - sy, pw, ph), "scale": (pw / FRAME_W, ph / FRAME_H),
-            "wrong": wrong / (pw * ph)}
+    elif m["edges"] != 15:
+        fail(f"{label}: the frame has a black edge; its bounds cannot be measured")
+    else:
+        return m
+    return None
 
 
 def check_fits(browser, label, m):
