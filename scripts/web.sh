@@ -3,7 +3,8 @@
 #   scripts/web.sh                 build the page (and the desktop tree's data files it serves)
 #   scripts/web.sh serve [PORT]    serve it on 127.0.0.1 (port 42080 unless given)
 #   scripts/web.sh verify FILE     play a replay in headless Chromium: "ticks=N hash=H"
-#   scripts/web.sh weigh          bytes transferred and time to the first frame
+#   scripts/web.sh weigh [--seconds N] [FOLDER]
+#                                  what the page costs: first frame, bytes, CPU share
 #   scripts/web.sh test            the browser tests (tests/web)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,20 +59,36 @@ case "${1:-build}" in
         verify "$2"
         ;;
     weigh)
-        # Bytes transferred and milliseconds to the first frame, in headless Chromium.
-        [ -f build-web/kordavel.wasm ] || build
+        # What the page costs in headless Chromium: milliseconds to the first frame (from the
+        # page's request), bytes transferred, then over SECONDS (20) of the demonstration its
+        # wakes and canvas draws a second and the share of a core taken by each kind of Chromium
+        # process; then the same for the floor, the demonstration's drawing alone. FOLDER is
+        # another build of the page to weigh the same way (build-web unless given).
+        seconds=20
+        if [ "${2:-}" = "--seconds" ]; then
+            seconds=${3:?}
+            shift 2
+        fi
+        folder=${2:-$root/build-web}
+        [ "$folder" != "$root/build-web" ] || [ -f build-web/kordavel.wasm ] || build
+        [ -f "$folder/kordavel.wasm" ] || { echo "web.sh: no page in \"$folder\"" >&2; exit 2; }
         trap page_stop EXIT
-        page_start "$root/build-web"
-        page_run "weigh" 60
+        page_start "$(cd "$folder" && pwd)"
+        page=$(page_weigh "$seconds")
+        # The floor: the same drawing with nothing behind it, Chromium's own share.
+        floor=$(page_weigh "$seconds" floor)
+        echo "$page | chromium-floor: ${floor#floor }"
+        [[ $page == first-frame-ms* && $floor == floor* ]]
         ;;
     test)
         build
         # The page's games are checked against the desktop program of the same tree.
-        cmake --build build -j2 --target kordavel
-        exec tests/web/run.sh "$root/build/kordavel" "$root/build/data" "$root/build-web"
+        cmake --build build -j2 --target kordavel replay_part
+        exec tests/web/run.sh "$root/build/kordavel" "$root/build/data" "$root/build-web" \
+            "$root/build/tests/replay_part"
         ;;
     *)
-        echo "usage: scripts/web.sh [build | serve [PORT] | verify FILE.kdr | test]" >&2
+        echo "usage: scripts/web.sh [build | serve [PORT] | verify FILE.kdr | weigh | test]" >&2
         exit 2
         ;;
 esac

@@ -2,6 +2,7 @@
 # tests/web/run.sh.
 #   page_start DIR       serve DIR on a free port of 127.0.0.1 (42100-42999)
 #   page_run QUERY [S]   open index.html?QUERY, print the page's report (S seconds at most)
+#   page_weigh SECONDS   the page's cost over SECONDS of the demonstration, on one line
 #   page_stop            stop the server (and a browser left running)
 page_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 page_server=""
@@ -29,28 +30,56 @@ page_start() {
     return 1
 }
 
-page_run() {
-    local limit=${2:-300}
+# Opens index.html?QUERY in a new headless Chromium with a profile of its own (its preferences
+# from $page_prefs when set); $page_size is the window's size ("W,H").
+page_open() {
+    local profile="$page_tmp/profile-$RANDOM"
     rm -f "$page_tmp/result"
+    if [ -n "${page_prefs:-}" ]; then
+        mkdir -p "$profile/Default"
+        printf '%s' "$page_prefs" >"$profile/Default/Preferences"
+    fi
     # Its own temporary files go with the rest, so that page_stop removes them too.
+    # Sound plays without a key pressed first, as it does once the player has pressed one.
     TMPDIR="$page_tmp" chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
-        --user-data-dir="$page_tmp/profile-$RANDOM" \
+        --autoplay-policy=no-user-gesture-required --window-size="${page_size:-1000,657}" --user-data-dir="$profile" \
         "http://127.0.0.1:$page_port/index.html?$1&report" >/dev/null 2>&1 &
     page_browser=$!
+}
+
+page_close() {
+    kill $page_browser 2>/dev/null
+    wait $page_browser 2>/dev/null
+    page_browser=""
+}
+
+page_run() {
+    local limit=${2:-300}
+    page_open "$1"
     for _ in $(seq 1 $((limit * 10))); do
         [ -f "$page_tmp/result" ] && break
         kill -0 $page_browser 2>/dev/null || break
         sleep 0.1
     done
-    kill $page_browser 2>/dev/null
-    wait $page_browser 2>/dev/null
-    page_browser=""
+    page_close
     if [ -f "$page_tmp/result" ]; then
         cat "$page_tmp/result"
         echo
     else
         echo "error: the page reported nothing within $limit seconds"
     fi
+}
+
+# The page's cost over SECONDS of the demonstration: its two reports and the CPU share of every
+# Chromium process between them (scripts/web_weigh.py). With "floor" the page draws only the
+# demonstration's rectangles, at its pace: what showing it costs the browser by itself.
+page_weigh() {
+    local seconds=$1 settle=3 status=0
+    page_open "weigh=$seconds&settle=$settle${2:+&$2}"
+    python3 "$page_dir/web_weigh.py" $page_browser "$page_tmp/result" $settle $((seconds + 60)) ||
+        status=$?
+    page_close
+    return $status
 }
 
 # The browser is waited for: it may still be writing its profile, which is removed after it.

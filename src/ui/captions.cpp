@@ -204,6 +204,8 @@ constexpr Translation kMessagePieces[] = {
     {"The replay's start is damaged: ", "Начало повтора повреждено: "},
     {"The level was not saved: ", "Уровень не сохранён: "},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
+    {"the browser's storage is blocked", "хранилище браузера заблокировано"},
+    {"the browser's storage is full", "хранилище браузера заполнено"},
     {"cannot write ", "не удалось записать "},
     {"the replay parts from the game at tick ", "повтор расходится с игрой на такте "},
     // A network game's refusals.
@@ -274,13 +276,23 @@ constexpr Translation kUiTexts[] = {
      "игра. Страница играет только на одном компьютере."},
     {"The game in the browser, from the same code as the desktop program.",
      "Игра в браузере, из того же кода, что и настольная программа."},
-    {"Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. "
-     "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in "
-     "File, Options.",
-     "Esc завершает демонстрацию, подсчёт очков и редактор уровня. Alt+Enter: полный экран. "
-     "Просмотр повтора: P пауза, F вчетверо быстрее, Esc выход. Клавиши меняются в меню Файл, "
-     "Настройки."},
+    {"Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen; "
+     "Alt+1, Alt+2: the picture at 320 x 200, 640 x 400 (a third press fits it to the page). "
+     "F10: the File menu. Watching a replay: P pause, F four times as fast, → a minute on, End "
+     "to the end, Esc stop. The bindings are changed in File, Options.",
+     "Esc завершает демонстрацию, подсчёт очков и редактор уровня. Alt+Enter: полный экран; "
+     "Alt+1, Alt+2: картинка 320 x 200, 640 x 400 (третье нажатие — по размеру страницы). F10: "
+     "меню Файл. Просмотр повтора: P пауза, F вчетверо быстрее, → на минуту вперёд, End в конец, "
+     "Esc выход. Клавиши меняются в меню Файл, Настройки."},
     {"Version %1", "Версия %1"},
+    {"The browser keeps nothing for this page (its storage is blocked): the settings, the levels "
+     "made in the editor and the games played last only until the page is closed.",
+     "Браузер ничего не хранит для этой страницы (хранилище заблокировано): настройки, уровни из "
+     "редактора и сыгранные игры сохранятся только до закрытия страницы."},
+    {"The browser's storage for this page is full: the settings, the levels made in the editor "
+     "and the games played may not be kept.",
+     "Хранилище браузера для этой страницы заполнено: настройки, уровни из редактора и сыгранные "
+     "игры могут не сохраниться."},
     {"Made by the Kordavel developers", "Сделано разработчиками Kordavel"},
     {"Press Up", "Нажмите: Вверх"},
     {"Press Down", "Нажмите: Вниз"},

@@ -1,7 +1,8 @@
 #pragma once
 // The player's own game in the page: recorded from its start like the desktop window's, every
 // game kept as it ends (handed to page.js for the browser's storage), the whole session on
-// request.
+// request. The page may be left at any moment, so the game in progress is kept then too, and
+// the copy replaced each time it is kept again, by its end included: each game is kept once.
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,15 +42,27 @@ class LocalGame : public PlaySession {
     std::optional<std::string> SelectOk(int stage, int gameItem);
     // Ok on the options dialog: its working copy becomes the settings, which are saved.
     void OptionsOk();
-    // The page is being left: the settings are saved and the game in progress kept.
+    // The settings kept in the browser, past the recording: a save is no event of the game, and
+    // the page saves whenever it may be left. A failure is told.
     void SaveSettings();
+    // The page is being hidden or left: the game in progress is kept, in place of the copy kept
+    // before, if any.
+    void KeepGameInProgress();
     // The whole session so far as a replay file.
     std::vector<uint8_t> SessionReplay() const;
     std::string HashLine() const;
 
   private:
+    void Keep(const replay::Replay& game);
+
     PageWindow& window_;
     PageClock& clock_;
+    kdv::FileSystem* files_ = nullptr;  // the page's own, not the recorder's
+    // Who the copy of the game in progress was kept as, if it was: its next copy, or the game
+    // once ended, takes its place. Unique across the page's loads.
+    std::string keptRunning_;
+    int64_t loadedAt_ = 0;
+    int keptCount_ = 0;
     recording::RecordedGame recorded_{recording::Keep::GamesAndRun};
     std::unique_ptr<kdv::Game> game_;
     bool started_ = false;

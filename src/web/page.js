@@ -49,6 +49,7 @@ function FromBase64(text) {
 
 // --- The browser's storage ---------------------------------------------------------------
 
+// Every write says whether it was kept: the player is told of each one that was not.
 const Store = {
   get(key) {
     try { return localStorage.getItem("kordavel/" + key); } catch (e) { return null; }
@@ -61,72 +62,129 @@ const Store = {
       return false;
     }
   },
-  // The kept replays, newest last: [{name, data}] with the file's bytes in base64.
+  // null while the storage takes writes, else why it does not: "blocked" (the browser gives the
+  // page none) or "full" (a test write fails). Asked once at load, and again when a write fails.
+  problem() {
+    let storage;
+    try {
+      storage = localStorage;
+      if (!storage) return "blocked";
+    } catch (e) {
+      return "blocked";
+    }
+    try {
+      storage.setItem("kordavel/probe", "1");
+      storage.removeItem("kordavel/probe");
+      return null;
+    } catch (e) {
+      return "full";
+    }
+  },
+  // The kept replays, newest last: [{name, data, key}] with the file's bytes in base64.
   replays() {
     try { return JSON.parse(this.get("replays") || "[]"); } catch (e) { return []; }
   },
-  keepReplay(name, bytes) {
-    const list = this.replays();
-    list.push({ name: name, data: Base64(bytes) });
-    // Only the program-named games are dropped, oldest first; then anything, if space is short.
+  // A game kept under a key takes the place of the one kept under it before (the copy kept of
+  // it while it ran). False when not even the new game fits, with every older one given up.
+  keepReplay(name, bytes, key) {
+    const list = this.replays().filter((r) => !key || r.key !== key);
+    list.push(key ? { name: name, data: Base64(bytes), key: key } : { name: name, data: Base64(bytes) });
+    // Only the program-named games are dropped, oldest first; then older ones, if space is short.
     while (list.filter((r) => r.name.startsWith("game-")).length > kKeptGames)
       list.splice(list.findIndex((r) => r.name.startsWith("game-")), 1);
-    while (list.length > 0 && !this.set("replays", JSON.stringify(list))) list.shift();
+    while (!this.set("replays", JSON.stringify(list))) {
+      if (list.length === 1) return false;
+      list.shift();
+    }
+    return true;
   },
+};
+
+const kStorageProblems = {
+  blocked: "The browser keeps nothing for this page (its storage is blocked): the settings, the " +
+    "levels made in the editor and the games played last only until the page is closed.",
+  full: "The browser's storage for this page is full: the settings, the levels made in the " +
+    "editor and the games played may not be kept.",
 };
 
 // --- Sound -------------------------------------------------------------------------------
 
+// The browser's first audio context takes a second or more to make (its audio service starts),
+// so it is made after the first frame; the bank waits for it. The context runs only while
+// something plays: a second after the last sound ends it is suspended, so that a silent game
+// keeps no audio thread busy.
 const Audio = {
   context: null,
+  waves: [],    // the bank's files, until the context decodes them
   buffers: [],
-  pending: [],
-  available() {
-    if (!this.context) {
-      const Context = window.AudioContext || window.webkitAudioContext;
-      if (!Context) return false;
-      this.context = new Context();
-    }
-    return true;
+  playing: 0,
+  idle: null,
+  available() { return !!(window.AudioContext || window.webkitAudioContext); },
+  open() {
+    if (this.context || !this.available()) return;
+    const Context = window.AudioContext || window.webkitAudioContext;
+    // Sound effects need no lower latency than this, and it wakes the audio thread less often.
+    this.context = new Context({ latencyHint: "balanced" });
+    this.context.suspend();
+    this.waves.forEach((bytes, i) => this.decode(bytes, i));
   },
-  clear() { this.buffers = []; },
+  clear() {
+    this.waves = [];
+    this.buffers = [];
+  },
   add(bytes) {
-    const index = this.buffers.length;
+    this.waves.push(bytes);
     this.buffers.push(null);
-    if (!this.context) return;
+    if (this.context) this.decode(bytes, this.buffers.length - 1);
+  },
+  decode(bytes, index) {
+    const buffers = this.buffers;
     this.context.decodeAudioData(bytes.buffer.slice(0)).then(
-      (buffer) => { this.buffers[index] = buffer; }, () => {});
+      (buffer) => { buffers[index] = buffer; }, () => {});
   },
   // volume: hundredths of a decibel, 0 full.
   play(item, volume) {
     const buffer = this.buffers[item];
     if (!this.context || !buffer) return;
+    clearTimeout(this.idle);
     if (this.context.state === "suspended") this.context.resume();
     const source = this.context.createBufferSource();
     const gain = this.context.createGain();
     gain.gain.value = Math.pow(10, volume / 2000);
     source.buffer = buffer;
     source.connect(gain).connect(this.context.destination);
+    ++this.playing;
+    source.onended = () => {
+      if (--this.playing > 0) return;
+      this.idle = setTimeout(() => { if (this.playing === 0) this.context.suspend(); }, 1000);
+    };
     source.start();
   },
 };
 
 // --- Gamepads: the 36 joystick states ------------------------------------------------------
 
+// Every pad connected counts, as every joystick does in the window: a state is on when it is on
+// any of them. The pads are read only once one has come (a button pressed on it).
 const Pad = {
-  states: new Array(36).fill(false),
+  states: new Uint8Array(36),
+  now: new Uint8Array(36),
+  connected: 0,
   // 0 up, 1 down, 2 left, 3 right (beyond 50 of 1000 off centre), 4..35 buttons 1..32.
   read() {
-    const now = new Array(36).fill(false);
-    const pads = navigator.getGamepads ? navigator.getGamepads() : [];
-    const pad = Array.from(pads).find((p) => p && p.connected);
-    if (pad) {
+    const now = this.now;
+    now.fill(0);
+    if (this.connected === 0 || !navigator.getGamepads) return now;
+    const pads = navigator.getGamepads();
+    for (let p = 0; p < pads.length; ++p) {
+      const pad = pads[p];
+      if (!pad || !pad.connected) continue;
       const x = pad.axes[0] || 0, y = pad.axes[1] || 0;
-      now[0] = y < -0.05;
-      now[1] = y > 0.05;
-      now[2] = x < -0.05;
-      now[3] = x > 0.05;
-      for (let i = 0; i < 32 && i < pad.buttons.length; ++i) now[4 + i] = pad.buttons[i].pressed;
+      if (y < -0.05) now[0] = 1;
+      if (y > 0.05) now[1] = 1;
+      if (x < -0.05) now[2] = 1;
+      if (x > 0.05) now[3] = 1;
+      for (let i = 0; i < 32 && i < pad.buttons.length; ++i) if (pad.buttons[i].pressed) now[4 + i] = 1;
     }
     return now;
   },
@@ -135,8 +193,12 @@ const Pad = {
     for (let i = 0; i < 36; ++i)
       if (now[i] !== this.states[i]) {
         this.states[i] = now[i];
-        K.joy(i, now[i] ? 1 : 0);
+        K.joy(i, now[i]);
       }
+  },
+  listen() {
+    window.addEventListener("gamepadconnected", () => ++this.connected);
+    window.addEventListener("gamepaddisconnected", () => { this.connected = Math.max(0, this.connected - 1); });
   },
 };
 
@@ -144,13 +206,14 @@ const Pad = {
 
 // Set once the module is ready: the exported functions, by short name.
 const K = {};
-let canvas, context2d, image;
+let canvas, context2d;
 let language = 0;
 let shippedLevels = null;  // the level file as it came with the page
 let dialogOpen = null;
 
 const Kordavel = {
   audioAvailable() { return Audio.available(); },
+  keep(path, bytes) { return KeepFile(path, bytes); },
   call(what, text, bytes) {
     switch (what) {
       case "soundbank-clear": Audio.clear(); break;
@@ -160,78 +223,145 @@ const Kordavel = {
         Audio.play(item, volume);
         break;
       }
-      case "file": KeepFile(text, bytes); break;
-      case "replay": Store.keepReplay(text, bytes); break;
+      case "replay": KeepReplay(...text.split("\n"), bytes); break;
       case "message": ShowMessage(K.messageText(text, language)); break;
       case "close": ShowMessage(K.uiText("The game has ended; reload the page to play again.", language)); stopped = true; break;
       case "fail": ShowMessage(text); stopped = true; break;
-      case "mode": {
-        const [width, , full] = text.split(" ").map(Number);
-        SetMode(width, full === 1);
-        break;
-      }
+      case "mode": SetMode(text.split(" ")[2] === "1"); break;
       case "palette": document.querySelector('[data-item="PaletteType"]').classList.toggle("checked", text === "1"); break;
       case "language": SetLanguage(Number(text)); break;
       case "dialog": OpenDialog(text); break;
-      case "watching": ShowStatus(); break;
+      case "watching": watching = text === "1"; ShowStatus(); break;
     }
   },
 };
 window.Kordavel = Kordavel;
 
+// The game writes the settings or the level file: kept in the browser's storage, or false.
 function KeepFile(path, bytes) {
-  if (path === "kordavel.ini") {
-    Store.set("settings", new TextDecoder().decode(bytes));
-  } else if (path === "data/lswap.dat" && shippedLevels) {
-    // The player's levels: the records after the shipped ones.
-    const shipped = shippedLevels.length - shippedLevels.length % kLevelRecordBytes;
-    const same = bytes.length >= shipped && shippedLevels.subarray(0, shipped).every((b, i) => b === bytes[i]);
-    if (same) Store.set("levels", Base64(bytes.subarray(shipped)));
-  }
+  if (path === "kordavel.ini") return Store.set("settings", new TextDecoder().decode(bytes));
+  if (path !== "data/lswap.dat" || !shippedLevels) return true;
+  // The player's levels: the records after the shipped ones, which must be as shipped.
+  const shipped = shippedLevels.length - shippedLevels.length % kLevelRecordBytes;
+  const same = bytes.length >= shipped && shippedLevels.subarray(0, shipped).every((b, i) => b === bytes[i]);
+  return same && Store.set("levels", Base64(bytes.subarray(shipped)));
+}
+
+function KeepReplay(name, key, bytes) {
+  if (Store.keepReplay(name, bytes, key)) return;
+  const why = Store.problem() === "blocked" ? "the browser's storage is blocked" : "the browser's storage is full";
+  ShowMessage(K.messageText("The replay was not saved: " + why, language));
 }
 
 // --- Frames -------------------------------------------------------------------------------
 
-let stopped = false;
-let lastTime = null, carry = 0;
+let stopped = false, watching = false;
+let lastTime = null, carry = 0, loopTimer = null;
 let ticksRun = 0;
+let frameImage = null;  // the game's frame where it lies in the module's memory
 
+// What the page did, for scripts/web.sh weigh: wakes of the tick loop and canvas draws.
+const Counts = { wakes: 0, draws: 0 };
+
+// The changed rectangles of the frame go to the canvas straight from the module's memory; a
+// frame that changed nothing costs nothing.
 function Draw() {
-  const pixels = HEAPU8.subarray(K.frame(), K.frame() + 320 * 200 * 4);
-  image.data.set(pixels);
-  context2d.putImageData(image, 0, 0);
+  const at = K.changes() >> 2;
+  const count = HEAP32[at];
+  if (count === 0) return;
+  // The view is made again only when the memory has grown (the old buffer is then gone).
+  if (!frameImage || frameImage.data.buffer !== HEAPU8.buffer)
+    frameImage = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, K.frame(), 320 * 200 * 4), 320, 200);
+  for (let i = 0, b = at + 1; i < count; ++i, b += 4)
+    context2d.putImageData(frameImage, 0, 0, HEAP32[b], HEAP32[b + 1], HEAP32[b + 2], HEAP32[b + 3]);
+  ++Counts.draws;
 }
 
 // One tick as the loop runs it: gamepads polled, the game stepped, the frame drawn if new.
 function Tick() {
   Pad.poll();
   ++ticksRun;
-  if (K.tick()) {
-    Draw();
-    return true;
-  }
-  return false;
+  const shown = K.tick();
+  if (watching) ShowStatus();
+  if (!shown) return false;
+  Draw();
+  return true;
 }
 
-// The 13 ms tick paced by the display's frames: the time since the last frame runs as many
-// ticks as it holds; a late frame is not caught up beyond a few ticks.
-function Frame(time) {
-  if (stopped) return;
-  if (lastTime !== null) carry = Math.min(carry + (time - lastTime), 4 * kTickMs);
-  lastTime = time;
+// The 13 ms tick, paced by a timer that wakes for each frame the game shows (every second
+// tick): the time since the last wake runs as many ticks as it holds, a late wake is not caught
+// up beyond a few ticks, and a hidden page runs none. Display frames are not waited for: the
+// canvas is shown at the next one, and the page asks for none of its own.
+function Loop() {
+  loopTimer = null;
+  if (stopped || document.hidden) return;
+  ++Counts.wakes;
+  const now = performance.now();
+  if (lastTime !== null) carry = Math.min(carry + (now - lastTime), 4 * kTickMs);
+  lastTime = now;
+  let shown = 0, last = false;
   while (carry >= kTickMs) {
     carry -= kTickMs;
-    Tick();
+    last = Tick();
+    shown += last;
   }
-  requestAnimationFrame(Frame);
+  // Woken again after two ticks if the last showed a frame; after one if the frame fell on the
+  // tick before, to wake in step with the game's frames again.
+  const ticks = !last && shown > 0 ? 1 : 2;
+  // A millisecond late rather than early: a timer a little early would find one tick due, not two.
+  loopTimer = setTimeout(Loop, ticks * kTickMs - carry + 1);
 }
 
-function SetMode(width, full) {
-  canvas.dataset.size = width;
+function StartLoop() {
+  if (loopTimer !== null || stopped || document.hidden) return;
+  lastTime = performance.now();
+  carry = kTickMs;
+  Loop();
+}
+
+function SetMode(full) {
   if (full && !document.fullscreenElement && document.documentElement.requestFullscreen)
     document.documentElement.requestFullscreen().catch(() => {});
   if (!full && document.fullscreenElement) document.exitFullscreen().catch(() => {});
 }
+
+// --- The picture's size ---------------------------------------------------------------------
+
+// The picture fills the page as the window's drawing area fills the window: the largest 8:5
+// rectangle that fits, centred on black. Alt+1 and Alt+2 choose 320 x 200 and 640 x 400
+// instead (no larger than fits), as they size the window; a third press of either, in a row,
+// returns to fitting the page.
+const Picture = {
+  width: 0,    // 320 or 640 as chosen, 0 to fit the page
+  presses: 0,  // Alt+1 and Alt+2 pressed since the picture last fitted the page
+  key(code) {
+    this.presses = (this.presses + 1) % 3;
+    this.width = this.presses === 0 ? 0 : code === 49 ? 320 : 640;
+    this.fit();
+  },
+  // In device pixels, so that every frame pixel is a whole block of them where it can be.
+  fit() {
+    const stage = canvas.parentElement;
+    const ratio = window.devicePixelRatio || 1;
+    const areaWidth = Math.floor(stage.clientWidth * ratio);
+    const areaHeight = Math.floor(stage.clientHeight * ratio);
+    let width = areaWidth, height = Math.floor(areaWidth * 200 / 320);
+    if (height > areaHeight) {
+      height = areaHeight;
+      width = Math.floor(areaHeight * 320 / 200);
+    }
+    if (this.width && this.width * ratio < width) {
+      width = this.width * ratio;
+      height = width * 200 / 320;
+    }
+    canvas.style.width = width / ratio + "px";
+    canvas.style.height = height / ratio + "px";
+  },
+  watch() {
+    new ResizeObserver(() => this.fit()).observe(canvas.parentElement);
+    this.fit();
+  },
+};
 
 // --- Keyboard ----------------------------------------------------------------------------
 
@@ -242,17 +372,28 @@ function KeyDown(event) {
   if (dialogOpen) return;
   const code = VirtualKey(event);
   if (!code) return;
+  if (FileMenu.isOpen()) {
+    FileMenu.key(event, code);
+    return;
+  }
+  // F10 opens the File menu unless a player has made it a game key, as in the window.
+  if (code === 121 && !event.altKey && !K.keyBound(121)) {
+    event.preventDefault();
+    FileMenu.open();
+    return;
+  }
   if (kTakenKeys.has(code) || event.altKey) event.preventDefault();
   if (event.repeat) return;
-  Audio.available();
-  if (Audio.context && Audio.context.state === "suspended") Audio.context.resume();
+  if (event.altKey && (code === 49 || code === 50)) Picture.key(code);
   K.key(code, 1, event.altKey ? 1 : 0);
+  if (watching) ShowStatus();
 }
 
 function KeyUp(event) {
   const code = VirtualKey(event);
   if (!code) return;
-  if (kTakenKeys.has(code)) event.preventDefault();
+  // In the open menu Space chooses the item, when it goes up.
+  if (kTakenKeys.has(code) && !FileMenu.isOpen()) event.preventDefault();
   K.key(code, 0, 0);
 }
 
@@ -271,22 +412,30 @@ function SetLanguage(lang) {
   for (const el of document.querySelectorAll("[data-language]"))
     el.classList.toggle("checked", Number(el.dataset.language) === lang);
   document.querySelector(".about-made").textContent = K.uiText("Made by the Kordavel developers", lang);
+  document.querySelector(".about-version").textContent = K.uiText("Version %1", lang).replace("%1", K.version());
   ShowStatus();
 }
 
+// The status line: while a replay is watched, its keys or what it is doing, as the window's
+// title and overlay say it. Written only when it changes: the loop asks at every wake.
+let statusShown = "";
 function ShowStatus() {
-  const status = K.status ? K.status().split(" ").map(Number) : [];
-  const watching = status[2] === 1;
-  document.getElementById("status").textContent = watching
-    ? K.caption("ReplayWatching", language, 0) + (status[3] ? " — " + K.caption("ReplayPaused", language, 0) : "")
-    : "";
+  const text = K.watchStatus ? K.watchStatus() : "";
+  if (text === statusShown) return;
+  statusShown = text;
+  document.getElementById("status").textContent = text;
 }
 
 // --- Menus and dialogs -------------------------------------------------------------------
 
+// A message while another is shown goes under it: none is lost.
 function ShowMessage(text) {
   const dialog = document.getElementById("message");
-  dialog.querySelector("p").textContent = text;
+  const lines = dialog.querySelector(".lines");
+  if (!dialog.open) lines.innerHTML = "";
+  const line = document.createElement("p");
+  line.textContent = text;
+  lines.appendChild(line);
   Show(dialog);
 }
 
@@ -303,17 +452,45 @@ function OpenDialog(name) {
 }
 
 function MenuClick(item) {
-  if (item === "MOptions" || item === "MSelectLevel" || item === "MAbout" || item.startsWith("MLang")) {
-    K.menu(item);  // the game opens the dialog, or switches the language
-  } else {
-    K.menu(item);
-  }
+  K.menu(item);  // the game opens the dialog or switches the language, as in the window
   ShowStatus();
 }
 
+// The File menu, opened with the mouse or F10 and then walked with the arrows, as the window's.
+const FileMenu = {
+  element: null,
+  isOpen() { return this.element.classList.contains("open"); },
+  items() { return [...this.element.querySelectorAll(".items button")]; },
+  open() {
+    K.releaseKeys();
+    this.element.classList.add("open");
+    this.items()[0].focus();
+  },
+  close() {
+    this.element.classList.remove("open");
+    canvas.focus();
+  },
+  // A key while the menu is open: the arrows move, Enter and Space choose, Esc and F10 close.
+  key(event, code) {
+    const items = this.items();
+    const at = items.indexOf(document.activeElement);
+    if (code === 38 || code === 40) {
+      event.preventDefault();
+      const next = at < 0 ? 0 : (at + (code === 40 ? 1 : items.length - 1)) % items.length;
+      items[next].focus();
+    } else if (code === 27 || code === 121) {
+      event.preventDefault();
+      this.close();
+    }
+  },
+};
+
 function SetUpMenus() {
-  const file = document.querySelector('[data-menu="MFile"]');
-  file.querySelector(".title").addEventListener("click", () => file.classList.toggle("open"));
+  const file = FileMenu.element = document.querySelector('[data-menu="MFile"]');
+  file.querySelector(".title").addEventListener("click", () => {
+    if (FileMenu.isOpen()) FileMenu.close();
+    else FileMenu.open();
+  });
   document.addEventListener("click", (e) => { if (!file.contains(e.target)) file.classList.remove("open"); });
   for (const el of document.querySelectorAll("#menu [data-item], #menu [data-page]"))
     el.addEventListener("click", () => {
@@ -407,8 +584,10 @@ function Capture(button, prompt, joystick) {
   const dialog = document.getElementById("capture");
   dialog.querySelector("p").textContent = K.uiText(prompt, language);
   const down = new Uint8Array(256);
-  let timer = null;
+  let timer = null, done = false;
   const finish = (value) => {
+    if (done) return;
+    done = true;
     document.removeEventListener("keydown", onDown, true);
     document.removeEventListener("keyup", onUp, true);
     clearInterval(timer);
@@ -448,8 +627,10 @@ function Capture(button, prompt, joystick) {
       const state = K.scanJoystick();
       if (state !== 36) finish(state & 0x7f);
     }, 50);
+  // The close box cancels; Esc does not (it is captured).
   dialog.onclose = () => { if (dialog.returnValue === "cancel") finish(null); };
   dialog.oncancel = (e) => e.preventDefault();
+  dialog.returnValue = "";
   dialog.showModal();
 }
 
@@ -495,8 +676,8 @@ function WithBytes(bytes, fn) {
 }
 
 function Watch(bytes, name) {
-  const error = WithBytes(bytes, (ptr, size) => K.watch(ptr, size));
-  if (error) ShowMessage(name + ": " + error);
+  const error = WithBytes(bytes, (ptr, size) => K.watch(ptr, size, name));
+  if (error) ShowMessage(K.messageText(name + ": " + error, language));
   ShowStatus();
 }
 
@@ -505,25 +686,48 @@ function SessionReplay() {
   return HEAPU8.slice(ptr, ptr + K.bytesSize());
 }
 
+// The time a kept game ended, from its name (game-YYYYMMDD-HHMMSS-...), as the window's list.
+function NameDate(name) {
+  const m = /^game-(\d{4})(\d\d)(\d\d)-(\d\d)(\d\d)(\d\d)-/.exec(name);
+  return m ? m[1] + "-" + m[2] + "-" + m[3] + " " + m[4] + ":" + m[5] + ":" + m[6] : name;
+}
+
+function LengthText(ticks) {
+  const seconds = Math.floor(ticks * kTickMs / 1000);
+  const two = (n) => String(n).padStart(2, "0");
+  if (seconds >= 3600) return Math.floor(seconds / 3600) + ":" + two(Math.floor(seconds / 60) % 60) + ":" + two(seconds % 60);
+  return Math.floor(seconds / 60) + ":" + two(seconds % 60);
+}
+
+const kModeTexts = { 1: "One player", 2: "Two players", 3: "Duel" };
+
+// The kept games, newest first, with the window's columns: date, mode, stage, length, scores.
 function OpenReplays() {
   const dialog = document.getElementById("replays");
-  const list = document.getElementById("replay-list");
-  list.innerHTML = "";
+  const body = document.querySelector("#replay-list tbody");
+  body.innerHTML = "";
   const replays = Store.replays().reverse();
-  if (replays.length === 0) list.innerHTML = "<li>" + K.uiText("No games played yet.", language) + "</li>";
+  document.getElementById("replay-none").hidden = replays.length > 0;
+  document.getElementById("replay-list").hidden = replays.length === 0;
   for (const r of replays) {
-    const li = document.createElement("li");
-    const watch = document.createElement("button");
-    watch.type = "button";
-    watch.textContent = r.name;
-    watch.addEventListener("click", () => { dialog.close(); Watch(FromBase64(r.data), r.name); });
+    const bytes = FromBase64(r.data);
+    const info = WithBytes(bytes, (ptr, size) => K.replayInfo(ptr, size)).split(" ").map(Number);
+    const [mode, stage, ticks, score1, score2] = info;
+    const row = body.insertRow();
+    row.title = r.name;
+    const read = info.length === 5;
+    const cells = [NameDate(r.name), K.uiText(kModeTexts[mode] || "No game", language),
+      read && kModeTexts[mode] ? String(stage) : "", read ? LengthText(ticks) : "",
+      read ? String(score1) + (mode === 2 || mode === 3 ? " : " + score2 : "") : ""];
+    for (const text of cells) row.insertCell().textContent = text;
+    const watch = () => { dialog.close(); Watch(bytes, r.name); };
+    row.addEventListener("click", watch);
     const save = document.createElement("button");
     save.type = "button";
     save.textContent = "⤓";
     save.title = "Download";
-    save.addEventListener("click", () => Download(r.name, FromBase64(r.data)));
-    li.append(watch, " ", save);
-    list.appendChild(li);
+    save.addEventListener("click", (e) => { e.stopPropagation(); Download(r.name, bytes); });
+    row.insertCell().appendChild(save);
   }
   Show(dialog);
 }
@@ -554,8 +758,10 @@ function OpenControls() {
         "</td><td>" + name(joystick, kActions[a]) + "</td></tr>";
     html += "</table>";
   }
-  html += "<p>" + K.uiText("Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen. " +
-    "Watching a replay: P pause, F four times as fast, Esc stop. The bindings are changed in File, Options.", language) + "</p>";
+  html += "<p>" + K.uiText("Esc ends the demonstration, the score tally and the level editor. Alt+Enter: full screen; " +
+    "Alt+1, Alt+2: the picture at 320 x 200, 640 x 400 (a third press fits it to the page). F10: the File menu. " +
+    "Watching a replay: P pause, F four times as fast, → a minute on, End to the end, Esc stop. " +
+    "The bindings are changed in File, Options.", language) + "</p>";
   document.getElementById("controls-text").innerHTML = html;
   Show(document.getElementById("controls"));
 }
@@ -588,6 +794,7 @@ async function Start() {
     start: bind("start", "number", ["number"]),
     tick: bind("tick", "number", []),
     frame: bind("frame", "number", []),
+    changes: bind("changes", "number", []),
     key: bind("key", null, ["number", "number", "number"]),
     releaseKeys: bind("release_keys", null, []),
     joy: bind("joy", null, ["number", "number"]),
@@ -609,16 +816,21 @@ async function Start() {
     sessionReplay: bind("session_replay", "number", []),
     bytesSize: bind("bytes_size", "number", []),
     hash: bind("hash", "string", []),
+    replayInfo: bind("replay_info", "string", ["number", "number"]),
+    version: bind("version", "string", []),
+    keyBound: bind("key_bound", "number", ["number"]),
     verify: bind("verify", "string", ["number", "number"]),
-    watch: bind("watch", "string", ["number", "number"]),
+    watch: bind("watch", "string", ["number", "number", "string"]),
+    watchStatus: bind("watch_status", "string", []),
     malloc: Module._malloc,
     free: Module._free,
   });
   canvas = document.getElementById("screen");
-  context2d = canvas.getContext("2d");
-  image = context2d.createImageData(320, 200);
+  // Drawn apart from the page's own frames: the picture is all that changes, and the browser
+  // then shows it without laying out and painting the page for each of the game's frames.
+  context2d = canvas.getContext("2d", { desynchronized: true });
 
-  const files = await Promise.all(kDataFiles.map((name) => FetchBytes("data/" + name).catch(() => null)));
+  const files = await dataFiles;
   kDataFiles.forEach((name, i) => {
     if (!files[i]) return;  // the game reports the missing file itself
     let bytes = files[i];
@@ -646,6 +858,8 @@ async function Start() {
     return;
   }
   SetUpMenus();
+  Picture.watch();
+  if (!params.has("floor")) Pad.listen();
   SetUpOptions();
   SetUpSelect();
   SetUpReplays();
@@ -654,6 +868,8 @@ async function Start() {
     return;
   }
   SetLanguage(K.language());
+  const problem = Store.problem();
+  if (problem) ShowMessage(K.uiText(kStorageProblems[problem], language));
   window.addEventListener("keydown", KeyDown);
   window.addEventListener("keyup", KeyUp);
   window.addEventListener("blur", () => K.releaseKeys());
@@ -667,21 +883,80 @@ async function Start() {
     document.body.appendChild(script);
     return;
   }
-  requestAnimationFrame((t) => {
-    Tick();
-    Draw();
-    Kordavel.firstFrameMs = performance.now();
-    document.title = "Kordavel";
-    // What the page cost to show its first frame, for scripts/web.sh weigh.
-    if (params.has("weigh")) {
-      const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
-      const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
-      Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs) + " transferred-bytes " + bytes);
-    }
-    lastTime = t;
-    requestAnimationFrame(Frame);
+  // What start-up drew is shown at once, whether or not the first tick brings a frame.
+  if (!Tick()) Draw();
+  Kordavel.firstFrameMs = performance.now();
+  document.title = "Kordavel";
+  if (params.has("floor")) {
+    Floor(Number(params.get("weigh")) || 20, Number(params.get("settle")) || 0);
+    return;
+  }
+  if (params.has("weigh")) Weigh(Number(params.get("weigh")) || 20, Number(params.get("settle")) || 0);
+  document.addEventListener("visibilitychange", () => {
+    if (!document.hidden) StartLoop();
   });
+  StartLoop();
+  setTimeout(() => Audio.open(), 0);
 }
+
+// What the page cost to show its first frame, then what it does in the given seconds of the
+// demonstration, counted from a few seconds after the start as scripts/web.sh weigh measures
+// the browser's processes.
+function Weigh(seconds, settle) {
+  const entries = [...performance.getEntriesByType("navigation"), ...performance.getEntriesByType("resource")];
+  const bytes = entries.reduce((sum, e) => sum + (e.transferSize || e.encodedBodySize || 0), 0);
+  // From the page's request: a fresh browser takes its own time to start before it asks.
+  const asked = entries[0].requestStart;
+  Result("first-frame-ms " + Math.round(Kordavel.firstFrameMs - asked) + " transferred-bytes " + bytes +
+    " browser-start-ms " + Math.round(asked));
+  K.menu("MDemo");
+  setTimeout(() => {
+    const start = performance.now();
+    const counted = Object.assign({}, Counts);
+    setTimeout(() => {
+      const s = (performance.now() - start) / 1000;
+      Result("wakes-per-s " + ((Counts.wakes - counted.wakes) / s).toFixed(1) +
+        " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
+    }, seconds * 1000);
+  }, settle * 1000);
+}
+
+// What showing the demonstration costs the browser by itself: the same rectangles of the canvas
+// drawn at the same pace as the game draws them, with no game, sound or gamepads behind them.
+// The rectangles are the demonstration's own, taken from the game before the count starts.
+function Floor(seconds, settle) {
+  K.menu("MDemo");
+  const frames = [];
+  for (let t = 0; t < (seconds + settle + 1) * 1000 / kTickMs; ++t) {
+    if (!K.tick()) continue;
+    const at = K.changes() >> 2;
+    frames.push(HEAP32.slice(at, at + 1 + 4 * HEAP32[at]));
+  }
+  const image = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, K.frame(), 320 * 200 * 4), 320, 200);
+  Result("floor");
+  let shown = 0;
+  const start = performance.now();
+  const wake = () => {
+    ++Counts.wakes;
+    const boxes = frames[shown++ % frames.length];
+    for (let i = 0, b = 1; i < boxes[0]; ++i, b += 4)
+      context2d.putImageData(image, 0, 0, boxes[b], boxes[b + 1], boxes[b + 2], boxes[b + 3]);
+    if (boxes[0] > 0) ++Counts.draws;
+    setTimeout(wake, start + (shown + 1) * 2 * kTickMs - performance.now());
+  };
+  wake();
+  setTimeout(() => {
+    const counted = Object.assign({}, Counts), from = performance.now();
+    setTimeout(() => {
+      const s = (performance.now() - from) / 1000;
+      Result("wakes-per-s " + ((Counts.wakes - counted.wakes) / s).toFixed(1) +
+        " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
+    }, seconds * 1000);
+  }, settle * 1000);
+}
+
+// The data files are on their way while the module loads.
+const dataFiles = Promise.all(kDataFiles.map((name) => FetchBytes("data/" + name).catch(() => null)));
 
 var Module = {
   onRuntimeInitialized() {

@@ -12,16 +12,36 @@
 
 namespace web {
 
+// A rectangle of the frame, in frame pixels.
+struct Box {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
 // Keeps the last frame as 320 x 200 RGBA for the canvas, in the colours a screen dump shows.
+// Only the pixels the game changed are converted, and the rectangles around them are noted, so
+// that page.js uploads those alone and skips a frame that shows nothing new.
 class CanvasDisplay : public kdv::Display {
   public:
+    static constexpr int kMaxBoxes = 16;
+
     bool CanDraw() const override { return true; }
     void Present(const kdv::WorkBitmap& bitmap) override;
-    const uint8_t* Pixels() const { return rgba_.data(); }
-    bool presented = false;  // since page.js last drew the canvas
+    bool TakesRuns() const override { return true; }
+    void PresentRuns(const kdv::FrameChange& change) override;
+    const uint8_t* Pixels() const { return reinterpret_cast<const uint8_t*>(rgba_.data()); }
+    // The rectangles changed since TakeChanges was last called (at most kMaxBoxes: the last
+    // takes in what does not fit), as left, top, width, height after their count.
+    const int32_t* TakeChanges();
+    bool presented = false;  // a frame came since the last tick
 
   private:
-    std::array<uint8_t, size_t(kdv::kScreenPixels) * 4> rgba_{};
+    void Changed(int left, int top, int right, int bottom);
+
+    std::array<uint32_t, size_t(kdv::kScreenPixels)> rgba_{};
+    std::array<uint32_t, 256> colours_{};
+    std::array<Box, kMaxBoxes> boxes_{};
+    int boxCount_ = 0;
+    std::array<int32_t, 1 + 4 * kMaxBoxes> taken_{};
 };
 
 class WebAudioSound : public kdv::SoundDevice {
@@ -37,7 +57,7 @@ class WebAudioSound : public kdv::SoundDevice {
 };
 
 // Data files in memory; the settings and the level file are handed to page.js when the game
-// writes them, to be kept in the browser's storage.
+// writes them, to be kept in the browser's storage. A write the browser does not keep fails.
 class PageFiles : public adapters::MemoryFiles {
   public:
     void Append(const std::string& path, const std::vector<uint8_t>& bytes) override;

@@ -11,10 +11,15 @@
 #include "core/controls/settings.h"
 #include "core/dialogs/dialogs.h"
 #include "core/game.h"
+#include "replay/format.h"
 #include "ui/captions.h"
 #include "web/local_game.h"
 #include "web/replay_viewer.h"
 #include "web/web_devices.h"
+
+#ifndef KORDAVEL_VERSION
+#define KORDAVEL_VERSION "0"
+#endif
 
 namespace web {
 namespace {
@@ -47,9 +52,14 @@ const char* Text(std::string text) {
     return ThePage().text.c_str();
 }
 
+// The player's game takes the picture back; why the replay stopped, if it did not end, is told
+// as the window tells it.
 void StopWatching() {
-    ThePage().viewer.reset();
+    Page& p = ThePage();
+    const std::string text = p.viewer ? p.viewer->EndText() : "";
+    p.viewer.reset();
     PageCall("watching", "0");
+    if (!text.empty()) p.window.ShowMessage(text);
 }
 
 // A viewer that has ended gives the picture back to the player's game.
@@ -92,6 +102,12 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* kdv_frame() {
     return ThePage().display.Pixels();
 }
 
+// The rectangles of the frame changed since the canvas was last drawn: a count, then left, top,
+// width and height of each.
+EMSCRIPTEN_KEEPALIVE const int32_t* kdv_changes() {
+    return ThePage().display.TakeChanges();
+}
+
 // A key went down or up in the page (a Windows virtual-key code). While a replay is watched it
 // steers the viewer only.
 EMSCRIPTEN_KEEPALIVE void kdv_key(int code, int down, int alt) {
@@ -119,10 +135,13 @@ EMSCRIPTEN_KEEPALIVE int kdv_menu(const char* name) {
     return p.local.Menu(name);
 }
 
-// The settings file as it stands now (the page keeps it); the game writes it itself.
+// The page is hidden or left: the settings are kept in the browser, and the game in progress
+// (in place of its copy kept before).
 EMSCRIPTEN_KEEPALIVE void kdv_save_settings() {
     web::Page& p = ThePage();
-    if (p.local.Started()) p.local.SaveSettings();
+    if (!p.local.Started()) return;
+    p.local.SaveSettings();
+    p.local.KeepGameInProgress();
 }
 
 // --- The options dialog ------------------------------------------------------------------
@@ -241,6 +260,13 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_status() {
                      std::to_string(v && v->Fast()));
 }
 
+// The status line while a replay is watched, in the player's language; "" when none is.
+EMSCRIPTEN_KEEPALIVE const char* kdv_watch_status() {
+    web::Page& p = ThePage();
+    if (!p.viewer) return "";
+    return web::Text(p.viewer->Status(p.local.Game().Settings.language));
+}
+
 // --- Replays -----------------------------------------------------------------------------
 
 // The whole session so far as a replay file; kdv_bytes_size tells its length.
@@ -264,18 +290,41 @@ EMSCRIPTEN_KEEPALIVE const char* kdv_verify(const uint8_t* data, int size) {
     return web::Text(web::VerifyReplay({data, size_t(size)}, ThePage().files));
 }
 
-// Starts watching a replay on the page's canvas and speakers; "" or the reason it cannot.
-EMSCRIPTEN_KEEPALIVE const char* kdv_watch(const uint8_t* data, int size) {
+// Starts watching a replay (named for the messages) on the page's canvas and speakers; "" or
+// the reason it cannot.
+EMSCRIPTEN_KEEPALIVE const char* kdv_watch(const uint8_t* data, int size, const char* name) {
     web::Page& p = ThePage();
     if (!p.local.Started()) return "";
     std::string error;
-    auto viewer = web::ReplayViewer::Open({data, size_t(size)}, p.local.Game(), p.files, p.display,
-                                          p.sound, error);
+    auto viewer = web::ReplayViewer::Open({data, size_t(size)}, name, p.local.Game(), p.files,
+                                          p.display, p.sound, error);
     if (!viewer) return web::Text(error);
     kdv_release_keys();
     p.viewer = std::move(viewer);
     web::PageCall("watching", "1");
     return "";
+}
+
+// "mode stage ticks score1 score2" of a kept game, for the replay list; "" when it cannot be read.
+EMSCRIPTEN_KEEPALIVE const char* kdv_replay_info(const uint8_t* data, int size) {
+    replay::DecodeResult decoded = replay::Decode({data, size_t(size)});
+    if (!decoded.replay) return "";
+    const replay::Header& h = decoded.replay->header;
+    return web::Text(std::to_string(h.mode) + " " + std::to_string(h.stage) + " " +
+                     std::to_string(h.ticks) + " " + std::to_string(h.scores[0]) + " " +
+                     std::to_string(h.scores[1]));
+}
+
+// The version and the build it names, as the window's About shows them: replays need the same
+// build.
+EMSCRIPTEN_KEEPALIVE const char* kdv_version() {
+    return web::Text(std::string(KORDAVEL_VERSION) + " (build " + replay::BuildIdentity() + ")");
+}
+
+// Whether a player has made the key a game key (F10 then is that key, not the menu's).
+EMSCRIPTEN_KEEPALIVE int kdv_key_bound(int code) {
+    web::Page& p = ThePage();
+    return p.local.HasGame() && kdv::KeyIsBound(p.local.Game().Settings, code);
 }
 
 EMSCRIPTEN_KEEPALIVE void kdv_watch_stop() {

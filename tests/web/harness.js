@@ -81,6 +81,8 @@
       out.push("hash " + K.hash());
       out.push("replay " + Base64(SessionReplay()));
     } else if (check === "dialogs") {
+      // Storage that works: nothing said at load.
+      out.push("message at load " + document.getElementById("message").open);
       // Options: player 1's Fire captured from a key, accepted, kept in the browser's storage.
       for (let i = 0; i < 5; ++i) Tick();
       Click('[data-item="MOptions"]');
@@ -89,7 +91,21 @@
       out.push("capture open " + document.getElementById("capture").open);
       press(70, true);  // F
       press(70, false);
-      out.push("fire button " + document.querySelector('#bindings [data-binding="KeysForPlayer1/Fire"]').textContent);
+      const fire = () => document.querySelector('#bindings [data-binding="KeysForPlayer1/Fire"]').textContent;
+      out.push("fire button " + fire());
+      // The capture's close box cancels; Esc is captured like any other key.
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      const captureClosed = closing("capture");
+      Click("#capture .close");
+      await captureClosed;
+      out.push("cancelled capture " + document.getElementById("capture").open + " " + fire());
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      press(27, true);
+      press(27, false);
+      out.push("esc captured " + (fire() === K.keyName(27, 0)));
+      Click('#bindings [data-binding="KeysForPlayer1/Fire"]');
+      press(70, true);
+      press(70, false);
       const optionsClosed = closing("options");
       document.querySelector('#options [value="ok"]').click();
       await optionsClosed;
@@ -113,20 +129,90 @@
       out.push("untranslated " + english.map((el) => el.textContent.slice(0, 20)).join("|"));
       Click('[data-item="MLangEnglish"]');
       out.push("caption " + document.querySelector('[data-item="MStart1Player"]').textContent);
+      Click('[data-item="MAbout"]');
+      out.push("about " + document.getElementById("about").open + " " + document.querySelector(".about-version").textContent);
+      const aboutClosed = closing("about");
+      document.querySelector("#about button").click();
+      await aboutClosed;
       // Every game started from the menu ends the one before: the last 20 are kept.
       for (let i = 0; i < 23; ++i) {
         Click('[data-item="MStart1Player"]');
         for (let t = 0; t < 10; ++t) Tick();
       }
+      // The newest a longer game, ended by the next.
+      for (let t = 0; t < 5000; ++t) Tick();
+      Click('[data-item="MStart1Player"]');
       const kept = Store.replays();
       out.push("kept " + kept.length);
+      // The replay list: the newest first, in the window's columns.
+      OpenReplays();
+      const row = document.querySelector("#replay-list tbody tr");
+      out.push("listed " + document.querySelectorAll("#replay-list tbody tr").length + " " + row.title);
+      out.push("columns " + [...row.cells].slice(0, 5).map((c) => c.textContent).join("|"));
+      const listClosed = closing("replays");
+      document.querySelector('#replays [value="close"]').click();
+      await listClosed;
       out.push("newest " + kept[kept.length - 1].name);
       out.push("replay " + kept[kept.length - 1].data);
       // Watching the newest kept game on the page, to its end.
       Watch(FromBase64(kept[kept.length - 1].data), "newest");
       out.push("watching " + K.status().split(" ")[2]);
-      for (let t = 0; t < 100 && K.status().split(" ")[2] === "1"; ++t) Tick();
+      for (let t = 0; t < 10000 && K.status().split(" ")[2] === "1"; ++t) Tick();
       out.push("watching " + K.status().split(" ")[2]);
+    } else if (check === "watch") {
+      // Watching as in the window: the status line names only keys that work and follows them;
+      // End skips to the end, which is held and said; a replay that parts says where.
+      Click('[data-item="MLangEnglish"]');
+      for (let i = 0; i < 5; ++i) Tick();
+      const status = () => document.getElementById("status").textContent;
+      const caption = (name) => K.caption(name, 0, 0);
+      const key = (vk) => {
+        press(vk, true);
+        press(vk, false);
+        Tick();
+      };
+      const watching = () => K.status().split(" ")[2] === "1";
+      const play = async (name) => {
+        Watch(new Uint8Array(await (await fetch(name)).arrayBuffer()), name);
+        Tick();
+      };
+      await play(params.get("whole"));
+      out.push("keys " + (status() === caption("ReplayWatching")));
+      key(80);
+      out.push("P " + (status() === caption("ReplayWatching") + " — " + caption("ReplayPaused")));
+      key(80);
+      key(70);
+      out.push("F " + (status() === caption("ReplayWatching") + " — ×4"));
+      key(70);
+      key(35);
+      out.push("End " + status().startsWith(caption("OverlayReplaySkip")));
+      let ended = "";
+      for (let t = 0; t < 20000 && watching(); ++t) {
+        Tick();
+        if (!ended && status().startsWith(caption("OverlayReplayEnded"))) ended = status();
+      }
+      out.push("ended " + ended);
+      out.push("told " + (document.getElementById("message").open ? document.querySelector("#message .lines").textContent : ""));
+      await play(params.get("parted"));
+      key(39);
+      out.push("right " + status().startsWith(caption("OverlayReplaySkip")));
+      for (let t = 0; t < 20000 && watching(); ++t) Tick();
+      out.push("told " + (document.getElementById("message").open ? document.querySelector("#message .lines").textContent : ""));
+    } else if (check === "pads") {
+      // Two pads: whatever either does reaches the game (the lowest state on, as the capture
+      // dialog reads it).
+      const pad = () => ({ connected: true, axes: [0, 0], buttons: Array.from({ length: 16 }, () => ({ pressed: false })) });
+      const pads = [pad(), pad()];
+      navigator.getGamepads = () => [pads[0], null, pads[1]];
+      for (const p of pads) window.dispatchEvent(Object.assign(new Event("gamepadconnected"), { gamepad: p }));
+      Tick();
+      out.push("none " + K.scanJoystick());
+      pads[1].buttons[2].pressed = true;
+      Tick();
+      out.push("second pad's third button " + K.scanJoystick());
+      pads[0].axes[0] = -1;
+      Tick();
+      out.push("and the first pad's stick left " + K.scanJoystick());
     } else if (check === "levels") {
       // A level made in the editor is kept in the browser's storage, after the shipped ones.
       for (let i = 0; i < 5; ++i) Tick();
@@ -143,6 +229,58 @@
       sessionStorage.setItem("levels-check", out.join("\n"));
       location.href = "index.html?harness=harness.js&check=stages&report";
       return;
+    } else if (check === "fill") {
+      // The page's storage filled to the last character, then the page opened anew on it.
+      let size = 1 << 20, n = 0;
+      while (size >= 1) {
+        try {
+          localStorage.setItem("filler-" + n++, "x".repeat(size));
+        } catch (e) {
+          size = Math.floor(size / 2);
+        }
+      }
+      location.href = "index.html?harness=harness.js&check=storage&storage=full&report";
+      return;
+    } else if (check === "storage") {
+      // Storage that takes nothing: said once at load, then every save that fails says so, in
+      // the player's language, and the editor keeps the map it could not save.
+      const message = async () => {
+        const dialog = document.getElementById("message");
+        if (!dialog.open) return "";
+        const text = dialog.querySelector(".lines").textContent;
+        const closed = closing("message");
+        dialog.querySelector("button").click();
+        await closed;
+        return text;
+      };
+      const told = (text, english) => text === K.messageText(english, 1) && text !== english ? "told in Russian" : text;
+      out.push("at load: " + await message());
+      Click('[data-item="MLangRussian"]');
+      for (let i = 0; i < 5; ++i) Tick();
+      Click('[data-item="MLevelEditor"]');
+      Tick();
+      const editing = K.status().split(" ")[0];
+      for (const vk of [13, 27]) {
+        press(vk, true);
+        Tick();
+        press(vk, false);
+        Tick();
+      }
+      out.push("level: " + told(await message(), 'The level was not saved: "data/lswap.dat" cannot be written'));
+      out.push("editor kept: " + (K.status().split(" ")[0] === editing));
+      press(27, true);
+      Tick();
+      press(27, false);
+      await message();
+      Click('[data-item="MOptions"]');
+      const optionsClosed = closing("options");
+      document.querySelector('#options [value="ok"]').click();
+      await optionsClosed;
+      out.push("settings: " + told(await message(), 'Settings could not be saved to "kordavel.ini"'));
+      Click('[data-item="MStart1Player"]');
+      for (let t = 0; t < 10; ++t) Tick();
+      Click('[data-item="MStart1Player"]');
+      out.push("replay: " + told(await message(), "The replay was not saved: the browser's storage is " + params.get("storage")));
     } else if (check === "stages") {
       out.push(sessionStorage.getItem("levels-check") || "error: the page was not opened anew");
       for (let i = 0; i < 5; ++i) Tick();

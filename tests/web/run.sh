@@ -8,14 +8,22 @@
 # - the dialogs: a binding captured in Options reaches the stored settings, Select Level
 #   starts its game, the language switches the captions, the last 20 games are kept, and a
 #   kept game verifies on the desktop and plays to its end on the page;
-# - a level made in the page's editor is kept and there again when the page is opened anew.
-# usage: run.sh KORDAVEL DATA_DIR BUILD_WEB
+# - a level made in the page's editor is kept and there again when the page is opened anew;
+# - storage full or blocked is said at load, and every save that fails says so;
+# - watching: the status line and the keys it names, and a replay that parts says where;
+# - the picture in windows of three shapes, measured from screenshots, and the keys that size
+#   it and open the menu (tests/web/player.py, over the DevTools protocol);
+# - a game played through an Options Ok, a hidden tab and a reload is kept once and verifies;
+# - the sound runs only while the game makes some;
+# - the page is sent gzipped and installs with its gzipped files.
+# usage: run.sh KORDAVEL DATA_DIR BUILD_WEB REPLAY_PART
 set -u
 kordavel=$1
 data=$2
 web=$3
+replay_part=$4  # tests/web/replay_part.cpp, built
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in chromium python3; do
+for tool in chromium python3 curl; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -102,13 +110,17 @@ missing=0
 expect() {
     grep -qxF "$1" <<<"$out" || { fail "dialogs: no line \"$1\""; missing=1; }
 }
+expect "message at load false"
 expect "options open true"
 expect "capture open true"
 expect "fire button F"
+expect "cancelled capture false F"
+expect "esc captured true"
 expect "options open false"
 expect "settings fire 70"
 expect "caption Один игрок"
 expect "caption Start 1 Player"
+expect "about true Version $("$kordavel" --version | sed 's/^Kordavel //')"
 expect "untranslated "
 expect "kept 20"
 expect "watching 1"
@@ -119,14 +131,99 @@ grep -qE '^status (0|2) 0 0 0 0$' <<<"$out" || fail "Select Level did not start 
 sed -n 's/^replay //p' <<<"$out" | base64 -d >"$work/kept.kdr"
 kept=$(desktop_verify "$work/kept.kdr")
 [[ $kept == ticks=* ]] || fail "the kept game does not verify on the desktop: $kept"
-echo "kept game on the desktop: $kept ($(sed -n 's/^newest //p' <<<"$out"))"
+newest=$(sed -n 's/^newest //p' <<<"$out")
+echo "kept game on the desktop: $kept ($newest)"
+# The list's first row is that game: its date from its name, a one-player game of stage 1, as
+# long as the desktop plays it.
+expect "listed 20 $newest"
+ticks=${kept#ticks=}
+ticks=${ticks%% *}
+seconds=$((ticks * 13 / 1000))
+length=$(printf '%d:%02d' $((seconds / 60)) $((seconds % 60)))
+date=$(sed -E 's/^game-(....)(..)(..)-(..)(..)(..)-.*/\1-\2-\3 \4:\5:\6/' <<<"$newest")
+grep -qE "^columns $date\|One player\|1\|$length\|[0-9]+$" <<<"$out" ||
+    fail "the replay list's row is not the newest game's: $(grep '^columns' <<<"$out"), want $date, $length"
+echo "replay list: $(grep '^columns' <<<"$out")"
 
-# 4. A level made in the editor stays, after the shipped ones, when the page is opened again.
+# 4. Watching: the desktop's replay skipped to its end with End, then one made to part from
+# its game, skipped into with →: the page says where it parts, as the desktop does.
+"$replay_part" "$serve/desktop.kdr" "$serve/parted.kdr" || fail "no replay that parts"
+parted=$(desktop_verify "$serve/parted.kdr" | sed -n 's/.*parts from the game at tick \([0-9]*\).*/\1/p')
+out=$(page "harness=harness.js&check=watch&whole=desktop.kdr&parted=parted.kdr")
+seconds=$((30000 * 13 / 1000))
+for line in "keys true" "P true" "F true" "End true" "right true" "told " \
+    "told parted.kdr: the replay parts from the game at tick $parted"; do
+    grep -qxF "$line" <<<"$out" || fail "watching: no line \"$line\" in: $out"
+done
+grep -qE "^ended .* \($((seconds / 60)):$(printf %02d $((seconds % 60)))\)$" <<<"$out" ||
+    fail "watching: the end is not held with the replay's length: $(grep '^ended' <<<"$out")"
+echo "watching: the parted replay says it parts at tick $parted, as the desktop does"
+
+# 5. Every gamepad counts.
+out=$(page "harness=harness.js&check=pads")
+for line in "none 36" "second pad's third button 6" "and the first pad's stick left 2"; do
+    grep -qxF "$line" <<<"$out" || fail "gamepads: no line \"$line\" in: $out"
+done
+
+# 6. A level made in the editor stays, after the shipped ones, when the page is opened again.
 out=$(page "harness=harness.js&check=levels")
 shipped=$(( $(stat -c %s "$data/lswap.dat") / 176 - 1 ))
 for line in "stages $shipped" "kept-bytes 176" "stages $((shipped + 1))"; do
     grep -qxF "$line" <<<"$out" || fail "levels: no line \"$line\" in: $out"
 done
 echo "levels: $shipped shipped, one made in the editor kept"
+
+# 7. Storage full (filled by the page itself) and blocked (the profile blocks site data): said
+# at load, and every save that fails says so in the player's language.
+for storage in full blocked; do
+    if [ $storage = full ]; then
+        out=$(page "harness=harness.js&check=fill")
+    else
+        out=$(page_prefs='{"profile":{"default_content_setting_values":{"cookies":2}}}' \
+            page "harness=harness.js&check=storage&storage=blocked")
+    fi
+    for line in "level: told in Russian" "editor kept: true" "settings: told in Russian" \
+        "replay: told in Russian"; do
+        grep -qxF "$line" <<<"$out" || fail "storage $storage: no line \"$line\" in: $out"
+    done
+    grep -q "^at load: ..*" <<<"$out" || fail "storage $storage: nothing said at load: $out"
+done
+echo "storage full and blocked: said at load and at every failed save"
+
+# 8. As a player sees the picture: window shapes, Alt+1 and Alt+2, F10 and the File menu in a
+# short window, measured from screenshots.
+python3 "$here/player.py" picture "http://127.0.0.1:$page_port/index.html" "$work" ||
+    fail "the picture and the menu as a player finds them"
+python3 "$here/player.py" sound "http://127.0.0.1:$page_port/index.html" "$work" ||
+    fail "the sound as it runs and rests"
+
+# 9. What a player does during a game does not damage its replay: a game played with the keys,
+# Options and Ok in it, the tab hidden twice and the page reloaded; the page keeps the game once
+# and every game it keeps verifies on the desktop.
+mkdir -p "$work/keeping"
+python3 "$here/player.py" keeping "http://127.0.0.1:$page_port/index.html" "$work/keeping" ||
+    fail "the games kept through settings, hiding and a reload"
+verified=0
+for file in "$work"/keeping/kept-*.kdr; do
+    [ -f "$file" ] || continue
+    line=$(desktop_verify "$file")
+    if [[ $line == ticks=* ]]; then
+        verified=$((verified + 1))
+    else
+        fail "a kept game does not verify on the desktop: $line"
+    fi
+done
+[ $verified -gt 0 ] || fail "no game kept through settings, hiding and a reload"
+echo "kept through settings, hiding and a reload: $verified, each verifies on the desktop"
+
+# 10. Sent compressed: what the server sends a browser that takes gzip unpacks to the file, and
+# the installed page has every file gzipped beside itself, for a server that sends those.
+cmake --install "$web" --prefix "$work/install" >/dev/null || fail "the page does not install"
+for name in index.html page.js kordavel.wasm data/tank.snd; do
+    curl -sf -H "Accept-Encoding: gzip" -D "$work/headers" "http://127.0.0.1:$page_port/$name" |
+        gunzip | cmp -s - "$web/$name" && grep -qi '^content-encoding: gzip' "$work/headers" &&
+        gunzip -c "$work/install/share/kordavel/web/$name.gz" | cmp -s - "$web/$name" ||
+        fail "$name is not sent or installed gzipped"
+done
 
 [ $failures -eq 0 ] && echo "PASS" || exit 1

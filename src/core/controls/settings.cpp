@@ -367,21 +367,25 @@ void ReadIni(Game& game) {
 }
 
 void SaveIni(Game& game) {
+    SaveIni(game, *game.io.files);
+}
+
+void SaveIni(const Game& game, FileSystem& files) {
     const std::string failed =
-        "Settings could not be saved to \"" + game.io.files->Where(kSettingsFile) + "\"";
+        "Settings could not be saved to \"" + files.Where(kSettingsFile) + "\"";
     // The file is read again: every line the game does not own is written back as it is now,
     // also what another copy of the game saved meanwhile, which waits until this one is done.
-    const auto lock = game.io.files->Lock(kSettingsFile);
+    const auto lock = files.Lock(kSettingsFile);
     std::string old;
-    if (auto size = game.io.files->Size(kSettingsFile)) {
+    if (auto size = files.Size(kSettingsFile)) {
         if (*size > kMaxSettingsBytes) throw FileError(failed + ": the file is too large");
-        auto data = game.io.files->Read(kSettingsFile, 0, size_t(*size));
+        auto data = files.Read(kSettingsFile, 0, size_t(*size));
         if (!data) throw FileError(failed + ": it cannot be read");
         old.assign(data->begin(), data->end());
     }
     const std::string text = MergeSettings(old, game.Settings);
     if (text == old) return;  // nothing to write, and a read-only file is no trouble
-    if (!game.io.files->Replace(kSettingsFile, std::vector<uint8_t>(text.begin(), text.end())))
+    if (!files.Replace(kSettingsFile, std::vector<uint8_t>(text.begin(), text.end())))
         throw FileError(failed);
 }
 

@@ -10,6 +10,7 @@
 namespace kdv {
 
 struct Game;
+class FileSystem;
 
 // Order of the seven bindings of a row.
 enum Action { MoveUp = 0, MoveDown, MoveLeft, MoveRight, Fire, Start, Pause };
@@ -61,5 +62,8 @@ std::string SetIniValue(const std::string& iniText, std::string_view section, st
 void DeriveSettings(Game& game);
 void ReadIni(Game& game);
 void SaveIni(Game& game);
+// The same, to files other than the game's: a host that saves while a game is recorded writes
+// past the recording, since a settings save is no event of the game.
+void SaveIni(const Game& game, FileSystem& files);
 
 }  // namespace kdv
