@@ -203,10 +203,13 @@ TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
     for (int k = 0; k < 32; ++k) places.push_back({64 * (k % 4) + k, 10 * (k / 4)});
     for (int x = 309; x <= 319; ++x) places.push_back({x, 90 + 9 * (x - 309)});
     for (int y = 189; y <= 199; ++y) places.push_back({16 * (y - 189), y});
-    auto same = [&](const std::string& what) {
+    // The notes too, unless a line was kept whole where some of its glyphs, sharing blocks,
+    // could not be.
+    auto same = [&](const std::string& what, bool notes = true) {
         ScreenBuffer &a = text.game->FrameScreen, &b = glyphs.game->FrameScreen;
         EXPECT_TRUE(a.Bytes() == b.Bytes()) << what;
-        EXPECT_TRUE(a.TakeShown() == b.TakeShown()) << what;
+        const BlockSet shownA = a.TakeShown(), shownB = b.TakeShown();
+        EXPECT_TRUE(!notes || shownA == shownB) << what;
     };
     // Sprites the text frame kept since last asked.
     long keptBefore = 0;
@@ -253,7 +256,7 @@ TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
         for (int k = 0; k < 8; ++k)
             line(32 * k + 8, 170, 14, std::string(1, char('A' + k + again / 2)));
         line(86, 182, 12, again < 2 ? "GAME OVER" : "GAME 0VER");
-        same("lines drawn " + std::to_string(again + 1) + " times");
+        same("lines drawn " + std::to_string(again + 1) + " times", false);
         EXPECT_EQ(kept(), again == 1 ? 9 : 0) << again;
     }
     // What neither drew again is put back at the tick's end.

@@ -1,8 +1,6 @@
 #include "testkit/screen_program.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <array>
 #include <functional>
 #include <string>
@@ -391,7 +389,6 @@ class Program {
         if (!failure_.empty()) return;
         ++counts_.steps;
         ++step_;
-        if (getenv("KDV_TRACE")) fprintf(stderr, "%ld %s\n", step_, what.c_str());
         op(cached_);
         op(plain_);
         plain_.FrameScreen.DropCaches();
