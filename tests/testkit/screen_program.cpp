@@ -43,72 +43,52 @@ struct Item {
     std::string text;
 };
 
-// A piece of the overlay: a sprite, or a line of text in the 16 rows from y (as the panel's
-// lives counter is).
-struct Piece {
-    int x = 0, y = 0;
-    int sprite = 0;
-    uint8_t colour = 0;
-    bool text = false;
-
-    kdv::HeldPiece Held() const {
-        return {x, y, text ? kdv::kScreenWidth - 1 : x + 15, y + 15,
-                uint32_t(sprite) | uint32_t(colour) << 8 | uint32_t(text) << 16};
-    }
-};
+using Piece = ScreenTwins::Piece;
 
 class Program {
   public:
     Program(std::span<const uint8_t> bytes, Game& cached, Game& plain, ScreenProgramCounts& counts)
-        : in_(bytes), cached_(cached), plain_(plain), counts_(counts) {}
+        : in_(bytes), twins_(cached, plain, counts), counts_(counts) {}
 
     std::string Run() {
-        for (Game* g : {&cached_, &plain_}) {
-            g->FrameScreen.DropCaches();
-            g->BackScreen.DropCaches();
-            g->presentCache.valid = false;
-        }
         backColour_ = in_.Byte();
         const bool small = in_.Below(2);
-        for (Game* g : {&cached_, &plain_}) g->Settings.smallScreen = small;
+        twins_.Step("the display's size", [=](Game& g) { g.Settings.smallScreen = small; });
         for (int n = 1 + in_.Below(10); n > 0; --n) items_.push_back(NewItem());
         for (int n = in_.Below(6); n > 0; --n) pieces_.push_back(NewPiece());
-        const ScreenBuffer::Counts frame = cached_.FrameScreen.Kept(),
-                                   back = cached_.BackScreen.Kept();
-        while (in_.More() && failure_.empty()) Frame();
-        counts_.keptSprites += cached_.FrameScreen.Kept().keptSprites - frame.keptSprites;
-        counts_.partFills += cached_.BackScreen.Kept().partFills - back.partFills;
-        counts_.heldSkips += cached_.FrameScreen.Kept().heldSkips - frame.heldSkips;
-        return failure_;
+        while (in_.More() && Failure().empty()) Frame();
+        return Failure();
     }
 
   private:
     using Op = std::function<void(Game&)>;
+
+    const std::string& Failure() const { return twins_.Failure(); }
+    void Step(const std::string& what, const Op& op, bool back = false) {
+        twins_.Step(what, op, back);
+    }
+    void Read(int x, int y) { twins_.Read(x, y); }
+    void DrawOverlay() { twins_.Overlay(pieces_); }
+    void Present() { twins_.Present(); }
 
     // A tick of the frame: the background drawn on, the frame started from it, the items drawn
     // with other drawing and reads between them, the overlay, the present; then the scene
     // changes a little, as a game's does.
     void Frame() {
         ++counts_.frames;
-        ++frame_;
         const int backOps = in_.Below(4);
         if (in_.Below(4) != 0) FillBack();
         for (int k = 0; k < backOps; ++k) BackOp();
         const bool fillAfter = in_.Below(3) == 0;
         StartFrame();
-        bool overlay = false;
-        for (size_t i = 0; i < items_.size(); ++i) {
-            while (in_.More() && in_.Below(4) == 0 && failure_.empty()) {
-                if (!overlay && in_.Below(8) == 0) {
-                    DrawOverlay();
-                    overlay = true;
-                } else {
-                    Between();
-                }
-            }
+        // The overlay anywhere among the items (the game draws it last), or not at all.
+        const size_t overlayAt = in_.Below(5) == 0 ? ~size_t(0) : in_.Below(int(items_.size()) + 1);
+        for (size_t i = 0; i <= items_.size() && Failure().empty(); ++i) {
+            if (i == overlayAt) DrawOverlay();
+            if (i == items_.size()) break;
+            while (in_.More() && in_.Below(4) == 0 && Failure().empty()) Between();
             DrawItem(items_[i]);
         }
-        if (!overlay && in_.Below(4) != 0) DrawOverlay();
         if (fillAfter) FillBack();
         Present();
         Change();
@@ -224,78 +204,32 @@ class Program {
         }
     }
 
-    // A pixel and a row of 16 (as tanks and bullets look ahead), and a longer run.
-    void Read(int x, int y) {
-        if (!failure_.empty()) return;
-        ++counts_.steps;
-        ++step_;
-        const ScreenBuffer &a = cached_.FrameScreen, &b = plain_.FrameScreen;
-        if (a.At(x, y) != b.At(x, y)) return Fail("a read of (" + Place(x, y) + ")", "");
-        std::array<uint8_t, 16> ra, rb;
-        a.Read(x, y, ra);
-        b.Read(x, y, rb);
-        if (ra != rb) return Fail("a read of 16 from (" + Place(x, y) + ")", "");
-        std::array<uint8_t, 200> la, lb;
-        a.Read(x, y, std::span(la));
-        b.Read(x, y, std::span(lb));
-        if (la != lb) {
-            const auto d = std::mismatch(la.begin(), la.end(), lb.begin());
-            return Fail("a read of 200 from (" + Place(x, y) + ")",
-                        "byte " + std::to_string(d.first - la.begin()) + " reads " +
-                            std::to_string(*d.first) + ", where plain drawing gives " +
-                            std::to_string(*d.second));
-        }
-        if (kdv::ColumnIsClear(cached_, x, y) != kdv::ColumnIsClear(plain_, x, y) ||
-            kdv::RowIsClear(cached_, x, y) != kdv::RowIsClear(plain_, x, y))
-            return Fail("a look ahead from (" + Place(x, y) + ")", "");
-    }
-
     void DrawItem(const Item& item) {
         switch (item.kind) {
             case Item::kSprite:
-                return Step("a sprite", [=](Game& g) {
-                    kdv::DrawSprite(g, item.x, item.y, item.sprite, g.FrameScreen, item.colour);
-                });
+                return Step(
+                    "a sprite " + std::to_string(item.x) + "," + std::to_string(item.y) + " s" +
+                        std::to_string(item.sprite) + " c" + std::to_string(item.colour),
+                    [=](Game& g) {
+                        kdv::DrawSprite(g, item.x, item.y, item.sprite, g.FrameScreen, item.colour);
+                    });
             case Item::kText:
-                return Step("a line of text", [=](Game& g) {
-                    kdv::DrawText(g, g.GameFont, uint16_t(item.x), uint16_t(item.y), item.colour,
-                                  item.text);
-                });
+                // Where the game draws text: a line running past x = 65535 throws.
+                return Step(
+                    "a line of text " + std::to_string(item.x) + "," + std::to_string(item.y) +
+                        " c" + std::to_string(item.colour) + " '" + item.text + "'",
+                    [=](Game& g) {
+                        kdv::DrawText(g, g.GameFont, uint16_t(std::clamp(item.x, 0, 330)),
+                                      uint16_t(std::clamp(item.y, 0, 205)), item.colour, item.text);
+                    });
             case Item::kWideGlyph:
-                return Step("a wide glyph", [=](Game& g) {
-                    const kdv::GraphicsEntry& font = g.GraphicsTable[g.GameFont];
-                    kdv::DrawGlyph(g, item.x, item.y, item.colour, font.data, font.size,
-                                   uint8_t(item.sprite), 16, 16);
-                });
+                return Step("a wide glyph " + std::to_string(item.x) + "," + std::to_string(item.y),
+                            [=](Game& g) {
+                                const kdv::GraphicsEntry& font = g.GraphicsTable[g.GameFont];
+                                kdv::DrawGlyph(g, item.x, item.y, item.colour, font.data, font.size,
+                                               uint8_t(item.sprite), 16, 16);
+                            });
         }
-    }
-
-    void DrawOverlay() {
-        std::vector<kdv::HeldPiece> held;
-        for (const Piece& p : pieces_) held.push_back(p.Held());
-        const std::vector<Piece> pieces = pieces_;
-        Step("the overlay", [=](Game& g) {
-            g.FrameScreen.DrawHeld(held, [&](int i) {
-                const Piece& p = pieces[size_t(i)];
-                if (p.text)
-                    kdv::DrawText(g, g.GameFont, uint16_t(p.x + 20), uint16_t(p.y + 4), p.colour,
-                                  " X " + std::to_string(p.sprite));
-                kdv::DrawSprite(g, p.x, p.y, p.sprite, g.FrameScreen, p.colour);
-            });
-        });
-    }
-
-    // As the game presents: converted every other time, the tick ended.
-    void Present() {
-        Step("the present", [](Game& g) {
-            kdv::PresentFrame(g);
-            g.FrameScreen.EndTick();
-        });
-        if (!failure_.empty()) return;
-        if (cached_.FrameScreen.Bytes() != plain_.FrameScreen.Bytes())
-            return Fail("the present", "the frame's bytes differ");
-        if (cached_.WorkBitmap.pixels != plain_.WorkBitmap.pixels)
-            return Fail("the present", "the bitmap differs");
     }
 
     // The scene between ticks: mostly as it was.
@@ -310,6 +244,14 @@ class Program {
                 break;
             case 2:
                 item.x += in_.Range(-3, 3), item.y += in_.Range(-3, 3);
+                break;
+            case 10:
+            case 11:
+                // Onto the overlay, where it may be held.
+                if (!pieces_.empty()) {
+                    const Piece& p = pieces_[size_t(in_.Below(int(pieces_.size())))];
+                    item.x = p.x + in_.Range(-12, 12), item.y = p.y + in_.Range(-12, 12);
+                }
                 break;
             case 3:
                 item.sprite = Sprite();
@@ -364,6 +306,11 @@ class Program {
         Piece p;
         p.x = in_.Range(0, 304);
         p.y = in_.Range(0, 184);
+        if (!items_.empty() && in_.Below(2)) {  // over an item, or under it
+            const Item& item = items_[size_t(in_.Below(int(items_.size())))];
+            p.x = std::clamp(item.x + in_.Range(-12, 12), 0, 304);
+            p.y = std::clamp(item.y + in_.Range(-12, 12), 0, 184);
+        }
         p.sprite = Sprite();
         p.colour = in_.Byte();
         p.text = in_.Below(3) == 0;
@@ -383,56 +330,124 @@ class Program {
         return text;
     }
 
-    // Does `op` on both games, drops every cache of the plain one, and compares what their
-    // frames (and backgrounds, when `back`) read as now.
-    void Step(const std::string& what, const Op& op, bool back = false) {
-        if (!failure_.empty()) return;
-        ++counts_.steps;
-        ++step_;
-        op(cached_);
-        op(plain_);
-        plain_.FrameScreen.DropCaches();
-        plain_.BackScreen.DropCaches();
-        plain_.presentCache.valid = false;
-        if (std::string d = Compare(cached_.FrameScreen, plain_.FrameScreen); !d.empty())
-            return Fail(what, "the frame " + d);
-        if (back)
-            if (std::string d = Compare(cached_.BackScreen, plain_.BackScreen); !d.empty())
-                return Fail(what, "the background " + d);
-    }
-
-    // Where two screens read differently, or empty.
-    std::string Compare(const ScreenBuffer& a, const ScreenBuffer& b) {
-        a.Read(0, 0, readA_);
-        b.Read(0, 0, readB_);
-        const auto d = std::mismatch(readA_.begin(), readA_.end(), readB_.begin());
-        if (d.first == readA_.end()) return {};
-        const int at = int(d.first - readA_.begin());
-        return "reads " + std::to_string(*d.first) + " at (" +
-               Place(at % kdv::kScreenWidth, at / kdv::kScreenWidth) +
-               "), where plain drawing gives " + std::to_string(*d.second);
-    }
-
-    static std::string Place(int x, int y) { return std::to_string(x) + ", " + std::to_string(y); }
-
-    void Fail(const std::string& what, const std::string& how) {
-        failure_ = "step " + std::to_string(step_) + " (tick " + std::to_string(frame_) + ", " +
-                   what + ")" + (how.empty() ? " reads differently" : ": " + how);
-    }
-
     Reader in_;
-    Game &cached_, &plain_;
+    ScreenTwins twins_;
     ScreenProgramCounts& counts_;
     uint8_t backColour_ = 0;
     std::vector<Item> items_;
     std::vector<Piece> pieces_;
-    long step_ = 0, frame_ = 0;
-    std::string failure_;
-    std::vector<uint8_t> readA_ = std::vector<uint8_t>(kdv::kScreenBytes),
-                         readB_ = std::vector<uint8_t>(kdv::kScreenBytes);
 };
 
+std::string Place(int x, int y) {
+    return std::to_string(x) + ", " + std::to_string(y);
+}
+
 }  // namespace
+
+ScreenTwins::ScreenTwins(Game& cached, Game& plain, ScreenProgramCounts& counts)
+    : cached_(cached),
+      plain_(plain),
+      counts_(counts),
+      readA_(kdv::kScreenBytes),
+      readB_(kdv::kScreenBytes) {
+    for (Game* g : {&cached_, &plain_}) {
+        g->FrameScreen.DropCaches();
+        g->BackScreen.DropCaches();
+        g->presentCache.valid = false;
+    }
+}
+
+void ScreenTwins::Step(const std::string& what, const std::function<void(Game&)>& op, bool back) {
+    if (!failure_.empty()) return;
+    ++counts_.steps;
+    ++step_;
+    const ScreenBuffer::Counts frame = cached_.FrameScreen.Kept(),
+                               background = cached_.BackScreen.Kept();
+    op(cached_);
+    op(plain_);
+    counts_.keptSprites += cached_.FrameScreen.Kept().keptSprites - frame.keptSprites;
+    counts_.partFills += cached_.BackScreen.Kept().partFills - background.partFills;
+    counts_.heldSkips += cached_.FrameScreen.Kept().heldSkips - frame.heldSkips;
+    plain_.FrameScreen.DropCaches();
+    plain_.BackScreen.DropCaches();
+    plain_.presentCache.valid = false;
+    if (std::string d = Compare(false); !d.empty()) return Fail(what, "the frame " + d);
+    if (back)
+        if (std::string d = Compare(true); !d.empty()) return Fail(what, "the background " + d);
+}
+
+void ScreenTwins::Read(int x, int y) {
+    if (!failure_.empty()) return;
+    ++counts_.steps;
+    ++step_;
+    const ScreenBuffer &a = cached_.FrameScreen, &b = plain_.FrameScreen;
+    const std::string what = "a read from (" + Place(x, y) + ")";
+    if (a.At(x, y) != b.At(x, y)) return Fail(what, "the pixel");
+    std::array<uint8_t, 16> ra, rb;
+    a.Read(x, y, ra);
+    b.Read(x, y, rb);
+    if (ra != rb) return Fail(what, "16 bytes");
+    std::array<uint8_t, 200> la, lb;
+    a.Read(x, y, std::span(la));
+    b.Read(x, y, std::span(lb));
+    if (la != lb) {
+        const auto d = std::mismatch(la.begin(), la.end(), lb.begin());
+        return Fail(what, "byte " + std::to_string(d.first - la.begin()) + " reads " +
+                              std::to_string(*d.first) + ", where plain drawing gives " +
+                              std::to_string(*d.second));
+    }
+    if (kdv::ColumnIsClear(cached_, x, y) != kdv::ColumnIsClear(plain_, x, y) ||
+        kdv::RowIsClear(cached_, x, y) != kdv::RowIsClear(plain_, x, y))
+        return Fail(what, "the look ahead");
+}
+
+void ScreenTwins::Overlay(const std::vector<Piece>& pieces) {
+    std::vector<kdv::HeldPiece> held;
+    for (const Piece& p : pieces)
+        held.push_back({p.x, p.y, p.text ? kdv::kScreenWidth - 1 : p.x + 15, p.y + 15,
+                        uint32_t(p.sprite) | uint32_t(p.colour) << 8 | uint32_t(p.text) << 16});
+    Step("the overlay", [&](Game& g) {
+        g.FrameScreen.DrawHeld(held, [&](int i) {
+            const Piece& p = pieces[size_t(i)];
+            if (p.text)
+                kdv::DrawText(g, g.GameFont, uint16_t(p.x + 20), uint16_t(p.y + 4), p.colour,
+                              " X " + std::to_string(p.sprite));
+            kdv::DrawSprite(g, p.x, p.y, p.sprite, g.FrameScreen, p.colour);
+        });
+    });
+}
+
+void ScreenTwins::Present() {
+    Step("the present", [](Game& g) {
+        kdv::PresentFrame(g);
+        g.FrameScreen.EndTick();
+    });
+    if (!failure_.empty()) return;
+    if (cached_.FrameScreen.Bytes() != plain_.FrameScreen.Bytes())
+        return Fail("the present", "the frame's bytes differ");
+    if (cached_.WorkBitmap.pixels != plain_.WorkBitmap.pixels)
+        return Fail("the present", "the bitmap differs");
+    ++tick_;
+}
+
+// Where the two screens read differently, or empty.
+std::string ScreenTwins::Compare(bool back) {
+    const ScreenBuffer& a = back ? cached_.BackScreen : cached_.FrameScreen;
+    const ScreenBuffer& b = back ? plain_.BackScreen : plain_.FrameScreen;
+    a.Read(0, 0, readA_);
+    b.Read(0, 0, readB_);
+    if (readA_ == readB_) return {};
+    const auto d = std::mismatch(readA_.begin(), readA_.end(), readB_.begin());
+    const int at = int(d.first - readA_.begin());
+    return "reads " + std::to_string(*d.first) + " at (" +
+           Place(at % kdv::kScreenWidth, at / kdv::kScreenWidth) + "), where plain drawing gives " +
+           std::to_string(*d.second);
+}
+
+void ScreenTwins::Fail(const std::string& what, const std::string& how) {
+    failure_ = "step " + std::to_string(step_) + " (tick " + std::to_string(tick_) + ", " + what +
+               "): " + how;
+}
 
 std::string RunScreenProgram(std::span<const uint8_t> program, kdv::Game& cached, kdv::Game& plain,
                              ScreenProgramCounts* counts) {

@@ -290,6 +290,8 @@ void ScreenBuffer::Release(int block) {
         const size_t at = size_t(block) * kBlockBytes;
         const size_t count = std::min<size_t>(kBlockBytes, kScreenBytes - at);
         std::memcpy(bytes_.data() + at, layer_.under.data() + at, count);
+    } else {
+        repeats_.shared.Add(block);  // what is drawn there now is drawn over the overlay
     }
     layer_.held.Drop(block);
     layer_.lost = true;
@@ -419,24 +421,25 @@ void ScreenBuffer::SetSize(uint16_t width, uint16_t height) {
 }
 
 void ScreenBuffer::Read(int x, int y, std::span<uint8_t> out) const {
-    long off = long(y) * kScreenWidth + x;
-    for (size_t i = 0; i < out.size();) {
-        if (off < 0 || off >= kScreenBytes) {
-            out[i++] = 208;  // as At reads it
-            ++off;
-            continue;
-        }
-        // A block at a time, from wherever it reads.
-        const int block = int(off / kBlockBytes);
-        const size_t n = std::min(
-            {out.size() - i, size_t((block + 1) * kBlockBytes - off), size_t(kScreenBytes - off)});
-        const uint8_t* from = repeats_.pending.Has(block) ? repeats_.source->bytes_.data()
-                              : layer_.held.Has(block) && !layer_.current ? layer_.under.data()
-                                                                          : bytes_.data();
-        std::memcpy(out.data() + i, from + off, n);
-        i += n;
-        off += long(n);
-    }
+    const long n = long(out.size()), off = long(y) * kScreenWidth + x;
+    // Outside the buffer reads as the frame colour, as At has it.
+    const long first = std::clamp(off, 0L, long(kScreenBytes)),
+               last = std::clamp(off + n, 0L, long(kScreenBytes));
+    std::fill(out.begin(), out.begin() + std::clamp(first - off, 0L, n), 208);
+    std::fill(out.begin() + std::clamp(last - off, 0L, n), out.end(), 208);
+    if (first >= last) return;
+    std::memcpy(out.data() + (first - off), bytes_.data() + first, size_t(last - first));
+    // Then the blocks that read from elsewhere.
+    auto from = [&](const BlockSet& blocks, const uint8_t* bytes) {
+        for (int w = int(first / kBlockBytes) >> 6; w <= int((last - 1) / kBlockBytes) >> 6; ++w)
+            for (uint64_t bits = blocks.Word(w); bits; bits &= bits - 1) {
+                const long at = long(w * 64 + __builtin_ctzll(bits)) * kBlockBytes;
+                const long a = std::max(at, first), b = std::min(at + kBlockBytes, last);
+                if (a < b) std::memcpy(out.data() + (a - off), bytes + a, size_t(b - a));
+            }
+    };
+    if (repeats_.waiting) from(repeats_.pending, repeats_.source->bytes_.data());
+    if (layer_.holding && !layer_.current) from(layer_.held, layer_.under.data());
 }
 
 void ScreenBuffer::SetRun(int x, int y, int count, uint8_t colour) {
