@@ -55,7 +55,8 @@ class Program {
         const bool small = in_.Below(2);
         twins_.Step("the display's size", [=](Game& g) { g.Settings.smallScreen = small; });
         for (int n = 1 + in_.Below(10); n > 0; --n) items_.push_back(NewItem());
-        for (int n = in_.Below(6); n > 0; --n) pieces_.push_back(NewPiece());
+        for (int n = in_.Below(ScreenTwins::kMaxPieces + 1); n > 0; --n)
+            pieces_.push_back(NewPiece());
         while (in_.More() && Failure().empty()) Frame();
         return Failure();
     }
@@ -279,7 +280,7 @@ class Program {
             case 9:
                 if (in_.Below(2) && !pieces_.empty())
                     pieces_.pop_back();
-                else if (pieces_.size() < 8)
+                else if (pieces_.size() < ScreenTwins::kMaxPieces)
                     pieces_.push_back(NewPiece());
                 break;
             default:
@@ -402,12 +403,23 @@ void ScreenTwins::Read(int x, int y) {
 }
 
 void ScreenTwins::Overlay(const std::vector<Piece>& pieces) {
-    std::vector<kdv::HeldPiece> held;
-    for (const Piece& p : pieces)
-        held.push_back({p.x, p.y, p.text ? kdv::kScreenWidth - 1 : p.x + 15, p.y + 15,
-                        uint32_t(p.sprite) | uint32_t(p.colour) << 8 | uint32_t(p.text) << 16});
+    struct Shows {
+        std::array<int32_t, 4 * kMaxPieces> pieces;
+    } shows{};
+    const int count = int(std::min(pieces.size(), size_t(kMaxPieces)));
+    for (int i = 0; i < count; ++i) {
+        const Piece& p = pieces[size_t(i)];
+        shows.pieces[size_t(4 * i)] = p.x;
+        shows.pieces[size_t(4 * i + 1)] = p.y;
+        shows.pieces[size_t(4 * i + 2)] = p.sprite | p.text << 8;
+        shows.pieces[size_t(4 * i + 3)] = p.colour;
+    }
     Step("the overlay", [&](Game& g) {
-        g.FrameScreen.DrawHeld(held, [&](int i) {
+        auto where = [&](int i) -> kdv::HeldPiece {
+            const Piece& p = pieces[size_t(i)];
+            return {p.x, p.y, p.text ? kdv::kScreenWidth - 1 : p.x + 15, p.y + 15};
+        };
+        g.FrameScreen.DrawHeld(shows, count, where, [&](int i) {
             const Piece& p = pieces[size_t(i)];
             if (p.text)
                 kdv::DrawText(g, g.GameFont, uint16_t(p.x + 20), uint16_t(p.y + 4), p.colour,

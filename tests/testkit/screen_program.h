@@ -45,6 +45,7 @@ class ScreenTwins {
         uint8_t colour = 0;
         bool text = false;
     };
+    static constexpr int kMaxPieces = 4;  // more are not drawn
     void Overlay(const std::vector<Piece>& pieces);
     // As the game presents (converted every other time) and ends its tick: the frames' bytes
     // and the bitmaps must agree too.

@@ -136,22 +136,32 @@ void DrawLivesCounter(Game& game, int player) {
 }
 
 void DrawPanel(Game& game, int players) {
-    // The lives counters, then the icons: the last icon drawn is the tank that arrives next. A
-    // counter's text may run to the end of the row.
-    std::array<HeldPiece, 2 + kLineupSize> pieces;
-    int count = 0;
-    for (int p = 1; p <= players; ++p)
-        pieces[size_t(count++)] = {240, LivesY(p), kScreenWidth - 1, LivesY(p) + 15,
-                                   uint32_t(p) << 8 | game.Player(p).lives};
-    for (int k = 1; k <= game.EnemyReserve.remaining && k <= kLineupSize; ++k)
-        pieces[size_t(count++)] = {IconX(k), IconY(k), IconX(k) + 15, IconY(k) + 15,
-                                   1u << 16 | game.EnemyLineup[size_t(k)]};
-    game.FrameScreen.DrawHeld(std::span(pieces.data(), size_t(count)), [&](int i) {
+    // What the panel shows: the lives counters, then the icons; the last icon drawn is the tank
+    // that arrives next.
+    struct Shows {
+        uint8_t counters;
+        std::array<uint8_t, 2> lives;
+        uint8_t icons;
+        std::array<uint8_t, kLineupSize> kinds;
+    } shows{};
+    static_assert(sizeof shows == 4 + kLineupSize);
+    shows.counters = uint8_t(players);
+    for (int p = 1; p <= players; ++p) shows.lives[size_t(p - 1)] = game.Player(p).lives;
+    shows.icons = std::min(game.EnemyReserve.remaining, kLineupSize);
+    for (int k = 1; k <= shows.icons; ++k) shows.kinds[size_t(k - 1)] = game.EnemyLineup[size_t(k)];
+    // A counter's text may run to the end of the row.
+    auto where = [&](int i) -> HeldPiece {
+        if (i < players) return {240, LivesY(i + 1), kScreenWidth - 1, LivesY(i + 1) + 15};
+        const int k = i - players + 1;
+        return {IconX(k), IconY(k), IconX(k) + 15, IconY(k) + 15};
+    };
+    auto draw = [&](int i) {
         if (i < players)
             DrawLivesCounter(game, i + 1);
         else
             DrawReserveIcon(game, i - players + 1);
-    });
+    };
+    game.FrameScreen.DrawHeld(shows, players + shows.icons, where, draw);
 }
 
 void TileAnimationStep(Game& game) {

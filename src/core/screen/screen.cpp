@@ -173,7 +173,8 @@ void ScreenBuffer::MarkBits(int w0, const uint64_t bits[4], bool sprite) {
             bits);
 }
 
-bool ScreenBuffer::TakeKept(const SpriteId& id) {
+// The identity is compared field by field where its fields were just set, not read back.
+[[gnu::always_inline]] inline bool ScreenBuffer::TakeKeptHere(const SpriteId& id) {
     if (repeats_.waiting == 0 || !(repeats_.keptKeys & SpriteRepeats::KeyBit(id))) return false;
     auto same = [&](int i) {
         return repeats_.waits[size_t(i)] && repeats_.kept[size_t(i)].id == id;
@@ -193,6 +194,10 @@ bool ScreenBuffer::TakeKept(const SpriteId& id) {
     repeats_.drawn[size_t(repeats_.drawnCount++)] = kept;
     ++counts_.keptSprites;
     return true;
+}
+
+bool ScreenBuffer::TakeKept(const SpriteId& id) {
+    return TakeKeptHere(id);
 }
 
 void ScreenBuffer::MarkSprite(const SpriteId& id, int w, const uint64_t bits[4]) {
@@ -274,7 +279,7 @@ void ScreenBuffer::EndTick() {
     // An overlay the frame did not draw does not show in it, and is drawn whole next time.
     if (layer_.holding && !layer_.current) {
         ReleaseHeld();
-        layer_.pieceCount = -1;
+        layer_.shownBytes = -1;
     }
 }
 
@@ -334,23 +339,25 @@ bool Meets(const HeldPiece& a, const HeldPiece& b) {
 
 }  // namespace
 
-// The overlay as it was drawn, where only some of its blocks were put back or copied over: the
-// pieces that touch those blocks, and any piece sharing a block with one of them, are drawn
-// again in their order; the others are still held as they were drawn. Anything else: all of it.
-uint32_t ScreenBuffer::BeginHeld(std::span<const HeldPiece> pieces) {
+ScreenBuffer::HeldDraw ScreenBuffer::BeginHeld(std::span<const uint8_t> shows, int count) {
     // Whatever is drawn now is drawn over what the copy left.
     layer_.current = false;
-    const bool same = layer_.pieceCount == int(pieces.size()) &&
-                      std::equal(pieces.begin(), pieces.end(), layer_.pieces.begin());
+    const bool same = layer_.shownBytes == int(shows.size()) &&
+                      std::memcmp(shows.data(), layer_.shows.data(), shows.size()) == 0;
     if (same && !layer_.lost) {
-        counts_.heldSkips += long(pieces.size());
-        return 0;
+        counts_.heldSkips += count;
+        return HeldDraw::kNone;
     }
     layer_.drawing = true;
-    if (!same || layer_.released.Empty()) {
-        ReleaseHeld();
-        return ~uint32_t(0);
-    }
+    if (same && !layer_.released.Empty() && count <= kMaxHeldPieces) return HeldDraw::kLost;
+    ReleaseHeld();
+    return HeldDraw::kAll;
+}
+
+// The overlay as it was drawn, where only some of its blocks were put back or copied over: the
+// pieces that touch those blocks, and any piece sharing a block with one of them, are drawn
+// again in their order; the others are still held as they were drawn.
+uint32_t ScreenBuffer::LostPieces(std::span<const HeldPiece> pieces) {
     uint32_t again = 0;
     for (size_t i = 0; i < pieces.size(); ++i)
         if (Meets(pieces[i], layer_.released)) again |= uint32_t(1) << i;
@@ -367,14 +374,14 @@ uint32_t ScreenBuffer::BeginHeld(std::span<const HeldPiece> pieces) {
     return again;
 }
 
-void ScreenBuffer::EndHeld(std::span<const HeldPiece> pieces) {
+void ScreenBuffer::EndHeld(std::span<const uint8_t> shows) {
     layer_.drawing = false;
     layer_.lost = false;
     layer_.current = true;
     layer_.released.Clear();
-    const bool fits = pieces.size() <= size_t(kMaxHeldPieces);
-    layer_.pieceCount = fits ? int(pieces.size()) : -1;
-    if (fits) std::copy(pieces.begin(), pieces.end(), layer_.pieces.begin());
+    const bool fits = shows.size() <= kMaxHeldShows;
+    layer_.shownBytes = fits ? int(shows.size()) : -1;
+    if (fits) std::copy(shows.begin(), shows.end(), layer_.shows.begin());
 }
 
 void ScreenBuffer::LoseDrawn() {
@@ -399,7 +406,7 @@ void ScreenBuffer::DropCaches() {
     layer_.drawn.Clear();
     layer_.lost = true;
     layer_.released.Clear();
-    layer_.pieceCount = -1;
+    layer_.shownBytes = -1;
     repeats_.drawnCount = 0;
     copiedFrom_ = 0;
     cleared_ = false;
@@ -472,7 +479,7 @@ void ScreenBuffer::DrawSprite(int x, int y, const uint8_t* pixels, const SpriteI
     if (uint64_t(o) + 15 * kScreenWidth <= uint64_t(kScreenPixels)) {
         const SpriteId id{
             .from = pixels, .at = o, .kind = SpriteId::kSprite, .colour = colourOffset};
-        if (TakeKept(id)) return;
+        if (TakeKeptHere(id)) return;
         // Every row on the screen: the blocks that take a pixel are noted at once. A row that
         // reaches into the next block notes it only when a pixel there is not transparent.
         const int split = kBlockBytes - int(o % kBlockBytes);  // bytes of a row in its block
@@ -568,7 +575,7 @@ void ScreenBuffer::DrawGlyph(int x, int y, uint8_t colour, const unsigned* rows,
                       .colour = colour,
                       .rows = uint8_t(count),
                       .width = uint8_t(width)};
-    if (TakeKept(id)) return;
+    if (TakeKeptHere(id)) return;
     // Columns before `split` are in the first block of a row, the others in the next.
     const int split = kBlockBytes - int(first % kBlockBytes);
     const unsigned inFirst = split >= width ? (1u << width) - 1 : ~((1u << (width - split)) - 1);
@@ -731,7 +738,11 @@ KDV_WIDE_WORDS int KeepAlone(const SpriteRepeats::Drawn* drawn, int count, const
         Words bits;
         std::memcpy(&bits, sprite.bits, sizeof bits);
         Words touched{};
-        for (const BlockSet* set : {&a, &b, &c, &d, &e}) OrAt(touched, *set, sprite.word);
+        OrAt(touched, a, sprite.word);
+        OrAt(touched, b, sprite.word);
+        OrAt(touched, c, sprite.word);
+        OrAt(touched, d, sprite.word);
+        OrAt(touched, e, sprite.word);
         touched &= bits;
         if (touched[0] | touched[1] | touched[2] | touched[3]) continue;
         keys |= SpriteRepeats::KeyBit(sprite.id);

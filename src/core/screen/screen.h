@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -100,15 +101,13 @@ struct LineGlyph {
 };
 constexpr int kMaxLineGlyphs = 16;
 
-// One piece of an overlay the frame holds from one tick to the next (the side panel): all it
-// draws lies in columns x1..x2 and rows y1..y2 of the drawing positions, and `content` tells
-// apart what it shows there.
+// Where one piece of an overlay the frame holds from one tick to the next (the side panel)
+// draws: columns x1..x2 and rows y1..y2 of the drawing positions.
 struct HeldPiece {
     int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    uint32_t content = 0;
-    bool operator==(const HeldPiece&) const = default;
 };
 constexpr int kMaxHeldPieces = 32;
+constexpr size_t kMaxHeldShows = 64;  // bytes that tell an overlay apart
 
 // The overlay the frame holds: its blocks skip the copy of the background while nothing
 // else touches them; what the copy would have put there is kept in `under`, which reads
@@ -121,8 +120,8 @@ struct HeldLayer {
     bool holding = false;  // `held` may have blocks
     bool lost = true;      // part of it was overwritten or copied over: draw it again
     BlockSet released;     // the blocks of it put back or copied over since it was drawn
-    int pieceCount = -1;   // the pieces last drawn; -1: none known
-    std::array<HeldPiece, kMaxHeldPieces> pieces{};
+    int shownBytes = -1;   // the size of what it showed when last drawn; -1: nothing known
+    std::array<uint8_t, kMaxHeldShows> shows{};
     std::vector<uint8_t> under;
 };
 
@@ -237,15 +236,34 @@ struct ScreenBuffer {
         return true;
     }
 
-    // An overlay of `pieces` that the frame holds from one tick to the next: draw(i) draws
-    // piece i, only where the frame does not still hold it as drawn. It shows in the frames
-    // that draw it, as though drawn there in full.
-    template <typename Draw>
-    void DrawHeld(std::span<const HeldPiece> pieces, Draw draw) {
-        const uint32_t again = BeginHeld(pieces);
-        for (size_t i = 0; i < pieces.size(); ++i)
-            if (i >= kMaxHeldPieces || (again >> i & 1)) draw(int(i));
-        EndHeld(pieces);
+    // An overlay that the frame holds from one tick to the next, of `count` pieces: draw(i)
+    // draws piece i, where(i) gives its HeldPiece. `shows`, a record compared whole, tells apart
+    // all it shows, the pieces and where they lie included. Drawn again as it was, it is drawn only
+    // where the frame no longer holds it: the pieces that meet what was lost, and those that share
+    // a block with them. It shows in the frames that draw it, as though drawn there whole, once a
+    // frame.
+    template <typename Shows, typename Where, typename Draw>
+    void DrawHeld(const Shows& shows, int count, Where where, Draw draw) {
+        static_assert(
+            std::has_unique_object_representations_v<Shows> && sizeof(Shows) <= kMaxHeldShows,
+            "compared byte by byte");
+        const std::span bytes(reinterpret_cast<const uint8_t*>(&shows), sizeof shows);
+        switch (BeginHeld(bytes, count)) {
+            case HeldDraw::kNone:
+                break;
+            case HeldDraw::kAll:
+                for (int i = 0; i < count; ++i) draw(i);
+                break;
+            case HeldDraw::kLost: {
+                std::array<HeldPiece, kMaxHeldPieces> pieces;
+                for (int i = 0; i < count; ++i) pieces[size_t(i)] = where(i);
+                const uint32_t again = LostPieces(std::span(pieces.data(), size_t(count)));
+                for (int i = 0; i < count; ++i)
+                    if (again >> i & 1) draw(i);
+                break;
+            }
+        }
+        EndHeld(bytes);
     }
 
     // The end of a tick: what the frame kept that was not drawn again is put back.
@@ -303,6 +321,8 @@ struct ScreenBuffer {
     // True when the frame still shows `id` from the tick before and nothing was drawn there
     // since: it need not be drawn. Asked before the sprite's rows are looked at.
     bool TakeKept(const SpriteId& id);
+    // The same, for the drawing in this buffer's own file, where it is made part of the caller.
+    bool TakeKeptHere(const SpriteId& id);
     void PaintLine(const SpriteId& id, const LineGlyph* glyphs, int count);
     void PutBackPending(int block);
     void PutBack(int kept);
@@ -322,8 +342,10 @@ struct ScreenBuffer {
     void LoseDrawn();
     // Which sprites drawn since the frame last took a copy from `source` stay.
     void KeepSprites(const ScreenBuffer& source, bool known);
-    uint32_t BeginHeld(std::span<const HeldPiece> pieces);
-    void EndHeld(std::span<const HeldPiece> pieces);
+    enum class HeldDraw { kNone, kAll, kLost };
+    HeldDraw BeginHeld(std::span<const uint8_t> shows, int count);
+    uint32_t LostPieces(std::span<const HeldPiece> pieces);
+    void EndHeld(std::span<const uint8_t> shows);
 
     std::array<uint8_t, kScreenBytes> bytes_{};
     BlockSet copyMarks_;   // written since the buffer last took part in CopyToFrame
