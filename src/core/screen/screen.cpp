@@ -274,7 +274,7 @@ void ScreenBuffer::PutBackWaiting() {
             if (repeats_.waits[size_t(i)]) PutBack(i);
 }
 
-void ScreenBuffer::EndTick() {
+void ScreenBuffer::EndKept() {
     PutBackWaiting();
     // An overlay the frame did not draw does not show in it, and is drawn whole next time.
     if (layer_.holding && !layer_.current) {
@@ -339,16 +339,15 @@ bool Meets(const HeldPiece& a, const HeldPiece& b) {
 
 }  // namespace
 
-ScreenBuffer::HeldDraw ScreenBuffer::BeginHeld(std::span<const uint8_t> shows, int count) {
+// `same`: it shows what it showed when last drawn.
+ScreenBuffer::HeldDraw ScreenBuffer::BeginHeld(bool same, int count) {
     // Whatever is drawn now is drawn over what the copy left.
     layer_.current = false;
-    const bool same = layer_.shownBytes == int(shows.size()) &&
-                      std::memcmp(shows.data(), layer_.shows.data(), shows.size()) == 0;
     if (same && !layer_.lost) {
         counts_.heldSkips += count;
         return HeldDraw::kNone;
     }
-    layer_.drawing = true;
+    layer_.drawing = layer_.drew = true;
     if (same && !layer_.released.Empty() && count <= kMaxHeldPieces) return HeldDraw::kLost;
     ReleaseHeld();
     return HeldDraw::kAll;
@@ -385,6 +384,8 @@ void ScreenBuffer::EndHeld(std::span<const uint8_t> shows) {
 }
 
 void ScreenBuffer::LoseDrawn() {
+    if (!layer_.drew) return;
+    layer_.drew = false;
     if (layer_.drawn.Empty()) return;
     copyMarks_ |= layer_.drawn;
     layer_.released |= layer_.drawn;
@@ -447,14 +448,6 @@ void ScreenBuffer::Read(int x, int y, std::span<uint8_t> out) const {
     };
     if (repeats_.waiting) from(repeats_.pending, repeats_.source->bytes_.data());
     if (layer_.holding && !layer_.current) from(layer_.held, layer_.under.data());
-}
-
-void ScreenBuffer::SetRun(int x, int y, int count, uint8_t colour) {
-    const long off = long(y) * kScreenWidth + x;
-    const long first = std::max(off, 0L), last = std::min(off + count, long(kScreenBytes)) - 1;
-    if (first > last) return;
-    Mark(size_t(first), size_t(last));
-    std::memset(bytes_.data() + first, colour, size_t(last - first + 1));
 }
 
 void ScreenBuffer::CopyRun(int x, int y, const uint8_t* from, int count) {
@@ -726,15 +719,19 @@ void OrAt(Words& v, const BlockSet& set, int w) {
     v |= words;
 }
 
-// The sprites of `drawn` that no block of the other five sets touches, into `kept` and their
-// blocks into `pending`; their number.
-KDV_WIDE_WORDS int KeepAlone(const SpriteRepeats::Drawn* drawn, int count, const BlockSet& a,
-                             const BlockSet& b, const BlockSet& c, const BlockSet& d,
-                             const BlockSet& e, SpriteRepeats::Drawn* kept, BlockSet& pending,
-                             uint64_t& keys) {
+// The sprites drawn since the frame last took a copy from `source` (or was cleared) that alone
+// wrote their blocks, where the source did not change either, stay in the frame until they are
+// drawn again or the tick ends: their blocks wait, pending, and are not copied. `known` false:
+// none stays. The notes of who drew where start again. The frame's blocks that others wrote,
+// or that the overlay holds or drew, are in `a` to `e`.
+KDV_WIDE_WORDS void KeepAlone(SpriteRepeats& r, bool known, const BlockSet& a, const BlockSet& b,
+                              const BlockSet& c, const BlockSet& d, const BlockSet& e) {
+    r.nextKept = 0;
+    r.pending.Clear();
     int n = 0;
-    for (int i = 0; i < count; ++i) {
-        const SpriteRepeats::Drawn& sprite = drawn[i];
+    uint64_t keys = 0;
+    for (int i = 0; known && i < r.drawnCount; ++i) {
+        const SpriteRepeats::Drawn& sprite = r.drawn[size_t(i)];
         Words bits;
         std::memcpy(&bits, sprite.bits, sizeof bits);
         Words touched{};
@@ -746,39 +743,27 @@ KDV_WIDE_WORDS int KeepAlone(const SpriteRepeats::Drawn* drawn, int count, const
         touched &= bits;
         if (touched[0] | touched[1] | touched[2] | touched[3]) continue;
         keys |= SpriteRepeats::KeyBit(sprite.id);
-        kept[n++] = sprite;
+        r.waits[size_t(n)] = true;
+        r.kept[size_t(n++)] = sprite;
         Words marks = bits;
-        OrAt(marks, pending, sprite.word);
-        std::memcpy(pending.Words() + sprite.word, &marks, sizeof marks);
+        OrAt(marks, r.pending, sprite.word);
+        std::memcpy(r.pending.Words() + sprite.word, &marks, sizeof marks);
     }
-    return n;
-}
-
-}  // namespace
-
-// The sprites drawn since the frame last took a copy from `source` (or was cleared) that alone
-// wrote their blocks, where the source did not change either, stay in the frame until they are
-// drawn again or the tick ends: their blocks wait, pending, and are not copied. `known` false:
-// none stays. The notes of who drew where start again.
-void ScreenBuffer::KeepSprites(const ScreenBuffer& source, bool known) {
-    SpriteRepeats& r = repeats_;
-    r.source = &source;
-    r.nextKept = 0;
-    r.pending.Clear();
-    uint64_t keys = 0;
-    int kept = 0;
-    if (r.on && known)
-        kept =
-            KeepAlone(r.drawn.data(), r.drawnCount, r.shared, source.copyMarks_, source.fillMarks_,
-                      layer_.held, layer_.drawn, r.kept.data(), r.pending, keys);
-    std::fill_n(r.waits.begin(), kept, true);
-    r.keptCount = kept;
+    r.keptCount = n;
     r.keptKeys = keys;
-    r.waiting = kept;
+    r.waiting = n;
     r.on = true;
     r.drawnCount = 0;
     r.once.Clear();
     r.shared.Clear();
+}
+
+}  // namespace
+
+void ScreenBuffer::KeepSprites(const ScreenBuffer& source, bool known) {
+    repeats_.source = &source;
+    KeepAlone(repeats_, repeats_.on && known, repeats_.shared, source.copyMarks_, source.fillMarks_,
+              layer_.held, layer_.drawn);
 }
 
 void ClearFrame(ScreenBuffer& frame) {
@@ -921,6 +906,7 @@ void CopyToFrame(ScreenBuffer& frame, ScreenBuffer& source) {
             }
     }
     layer.drawn.Clear();
+    layer.drew = false;
 }
 
 void PutBackPixel(ScreenBuffer& back, int x, int y, uint8_t colour) {

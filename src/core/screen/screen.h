@@ -86,25 +86,25 @@ struct SpriteId {
     const uint8_t* from = nullptr;  // its pixels: the sprite's, the glyph's or the font's
     uint32_t at = 0;                // the offset of its top left in the buffer
     Kind kind = kSprite;
-    uint8_t colour = 0;              // a sprite's colour offset; a glyph's or a line's colour
-    uint8_t rows = 0;                // a glyph's or a line's rows
-    uint8_t width = 0;               // a glyph's width; a line's characters
-    std::array<uint64_t, 2> text{};  // a line's characters
+    uint8_t colour = 0;     // a sprite's colour offset; a glyph's or a line's colour
+    uint8_t rows = 0;       // a glyph's or a line's rows
+    uint8_t width = 0;      // a glyph's width; a line's characters
+    uint64_t text[2] = {};  // a line's characters
     bool operator==(const SpriteId&) const = default;
 };
 
 // A line of 8 x 8 glyphs drawn as one: each glyph's column and rows (row r in byte r, the
 // leftmost pixel in bit 7), only the rows that are drawn.
 struct LineGlyph {
-    int x = 0;
-    uint64_t rows = 0;
+    int x;
+    uint64_t rows;
 };
 constexpr int kMaxLineGlyphs = 16;
 
 // Where one piece of an overlay the frame holds from one tick to the next (the side panel)
 // draws: columns x1..x2 and rows y1..y2 of the drawing positions.
 struct HeldPiece {
-    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    int x1, y1, x2, y2;
 };
 constexpr int kMaxHeldPieces = 32;
 constexpr size_t kMaxHeldShows = 64;  // bytes that tell an overlay apart
@@ -118,6 +118,7 @@ struct HeldLayer {
     bool drawing = false;  // the overlay is being drawn: its writes go to `drawn`
     bool current = false;  // drawn (or found held as drawn) since the frame began
     bool holding = false;  // `held` may have blocks
+    bool drew = false;     // `drawn` may have blocks
     bool lost = true;      // part of it was overwritten or copied over: draw it again
     BlockSet released;     // the blocks of it put back or copied over since it was drawn
     int shownBytes = -1;   // the size of what it showed when last drawn; -1: nothing known
@@ -212,7 +213,17 @@ struct ScreenBuffer {
         bytes_[size_t(off)] = colour;
     }
     // count bytes from drawing position (x, y) on, in buffer order: those inside the buffer.
-    void SetRun(int x, int y, int count, uint8_t colour);
+    void SetRun(int x, int y, int count, uint8_t colour) {
+        const long off = long(y) * kScreenWidth + x;
+        const long first = off < 0 ? 0 : off;
+        const long last = (off + count < kScreenBytes ? off + count : kScreenBytes) - 1;
+        if (first > last) return;
+        Mark(size_t(first), size_t(last));
+        if (last - first < 8)  // a bullet's row: not worth a call
+            for (long at = first; at <= last; ++at) bytes_[size_t(at)] = colour;
+        else
+            std::memset(bytes_.data() + first, colour, size_t(last - first + 1));
+    }
     // The same, copied from `from`.
     void CopyRun(int x, int y, const uint8_t* from, int count);
     // A 16 x 16 sprite from `pixels` (row by row; 255 transparent, 0 as it is, any other byte
@@ -248,7 +259,9 @@ struct ScreenBuffer {
             std::has_unique_object_representations_v<Shows> && sizeof(Shows) <= kMaxHeldShows,
             "compared byte by byte");
         const std::span bytes(reinterpret_cast<const uint8_t*>(&shows), sizeof shows);
-        switch (BeginHeld(bytes, count)) {
+        const bool same = layer_.shownBytes == int(sizeof shows) &&
+                          std::memcmp(&shows, layer_.shows.data(), sizeof shows) == 0;
+        switch (BeginHeld(same, count)) {
             case HeldDraw::kNone:
                 break;
             case HeldDraw::kAll:
@@ -267,7 +280,9 @@ struct ScreenBuffer {
     }
 
     // The end of a tick: what the frame kept that was not drawn again is put back.
-    void EndTick();
+    void EndTick() {
+        if (repeats_.waiting || (layer_.holding && !layer_.current)) EndKept();
+    }
     // The blocks written since the presenter last took them.
     BlockSet TakeShown();
     // Every block is to be compared by the presenter, as after bytes it was not told of.
@@ -327,6 +342,7 @@ struct ScreenBuffer {
     void PutBackPending(int block);
     void PutBack(int kept);
     void PutBackWaiting();
+    void EndKept();
     // One kept sprite fewer waits.
     void Waited();
     // This frame's source is about to change there: what the copy would have given comes back
@@ -343,7 +359,7 @@ struct ScreenBuffer {
     // Which sprites drawn since the frame last took a copy from `source` stay.
     void KeepSprites(const ScreenBuffer& source, bool known);
     enum class HeldDraw { kNone, kAll, kLost };
-    HeldDraw BeginHeld(std::span<const uint8_t> shows, int count);
+    HeldDraw BeginHeld(bool same, int count);
     uint32_t LostPieces(std::span<const HeldPiece> pieces);
     void EndHeld(std::span<const uint8_t> shows);
 
