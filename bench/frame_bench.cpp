@@ -13,30 +13,24 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/screen/present.h"
-#include "replay/recorder.h"
+#include "recording/recorded_game.h"
 
 namespace {
 
 struct Bench : adapters::VirtualPlatform {
     adapters::DiskFiles files{KORDAVEL_ROOT};
+    recording::RecordedGame recorded;
     std::unique_ptr<kdv::Game> game;
-    std::unique_ptr<replay::Recorder> recorder;
 
-    explicit Bench(bool recording = false) {
-        kdv::Services services = ServicesWith(files);
-        if (recording) {
-            recorder = std::make_unique<replay::Recorder>();
-            services = recorder->Wrap(services);
-        }
-        game = kdv::MakeGame(services);
+    explicit Bench(bool recording = false)
+        : recorded(recording ? recording::Keep::GamesAndRun : recording::Keep::Nothing) {
+        game = recorded.Make(ServicesWith(files));
         kdv::FormCreate(*game);
         if (!kdv::FormActivate(*game)) throw std::runtime_error("no data files in " KORDAVEL_ROOT);
-        if (recorder) recorder->Begin(*game, files);
+        recorded.Begin();
     }
     void Tick() {
-        if (recorder) recorder->BeforeTick(*game);
-        kdv::DXTimerTimer(*game);
-        if (recorder) recorder->AfterTick(*game);
+        recorded.Tick();
         clock.now += kdv::kTimerInterval;
     }
 };

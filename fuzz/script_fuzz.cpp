@@ -8,6 +8,7 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "fuzz/session.h"
+#include "recording/recorded_game.h"
 
 namespace {
 
@@ -41,15 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kdv::FormCreate(*game);
     if (kdv::FormActivate(*game)) {
         runner::ScriptPlayer player(script);
+        recording::RecordedGame played(*game);
         const long ticks = std::min(player.LastTick(), kMaxTicks);
         for (long tick = 1; tick <= ticks && !platform.window.closeRequested; ++tick) {
             try {
-                player.ApplyInputs(tick, *game, sink);
+                player.ApplyInputs(tick, played, sink);
             } catch (const runner::ScriptError&) {
                 break;  // a command the game refuses ends the run with a message, as in the runner
             }
             if (platform.window.closeRequested) break;
-            kdv::DXTimerTimer(*game);
+            played.Tick();
             platform.clock.now += kdv::kTimerInterval;
             for (const runner::Command& c : script.commands)
                 if (c.tick == tick && c.verb == runner::Command::Dump)

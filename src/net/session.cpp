@@ -1,30 +1,23 @@
 #include "net/session.h"
 
 #include <algorithm>
-#include <cmath>
 
-#include "adapters/virtual_devices.h"
-#include "core/dialogs/dialogs.h"
 #include "core/field/map.h"
-#include "core/flow/game_flow.h"
-#include "core/flow/game_state.h"
-#include "core/flow/main_form.h"
 #include "core/game.h"
-#include "core/screen/graphics_pack.h"
-#include "net/shown_game.h"
+#include "net/game_pair.h"
+#include "net/input_queue.h"
+#include "net/pacing.h"
+#include "net/rollback.h"
 #include "replay/recorder.h"
 
 namespace net {
 namespace {
 
-constexpr int kPings = 8;
-constexpr auto kPingGap = std::chrono::milliseconds(25);
-constexpr auto kTick = std::chrono::milliseconds(kdv::kTimerInterval);
 constexpr auto kResendGap = std::chrono::milliseconds(8);
 constexpr auto kFinishMs = std::chrono::milliseconds(kGiveUpMs);
 constexpr int kMaxMessagesPerPoll = 512;
-// How far ahead of the game a peer's input or hash may be and still be kept.
-constexpr int64_t kWindow = 1024;
+
+const std::string kNothing;
 
 double CpuSecondsSince(std::clock_t start) {
     return double(std::clock() - start) / CLOCKS_PER_SEC;
@@ -34,135 +27,31 @@ uint32_t Ms(std::chrono::steady_clock::duration d) {
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-// Ticks of 13 ms that half the round trip takes, rounded up.
-int OneWayTicks(uint32_t roundTripMs) {
-    return int((roundTripMs / 2 + kdv::kTimerInterval - 1) / kdv::kTimerInterval);
-}
-
-// Lockstep's input delay covers the one-way trip and a tick of jitter: D ticks of 13 ms must
-// outlast half the round trip, or every tick waits.
-int LockstepDelay(uint32_t roundTripMs) {
-    return std::clamp(OneWayTicks(roundTripMs) + 1, kMinDelay, kMaxDelay);
-}
-
-// Running ahead, each machine waits for the other's input only when it is this far ahead of
-// it. When both are as far ahead, the other's input for a tick arrives about the one-way trip
-// less the delay after the tick ran; the rest covers jitter and a lost datagram or two.
-int WindowFor(uint32_t roundTripMs) {
-    return std::clamp(OneWayTicks(roundTripMs) + 3, 8, 16);
-}
-
 }  // namespace
 
-namespace {
+Session::Session(Options options)
+    : o_(std::move(options)),
+      pacing_(std::make_unique<Pacing>(o_.paced, o_.polledEachTick, o_.keepTickIntervals)) {}
 
-replay::DataFile FileIdentity(kdv::FileSystem& disk, const char* path) {
-    const auto size = disk.Size(path);
-    const auto bytes = size ? disk.Read(path, 0, size_t(*size)) : std::nullopt;
-    if (!bytes) return {};
-    return {bytes->size(), replay::Fnv1a(*bytes)};
-}
-
-}  // namespace
-
-Identity IdentityOf(kdv::FileSystem& disk, const std::string& build) {
-    return {build, FileIdentity(disk, kdv::kGraphicsFile), FileIdentity(disk, kdv::kFontFile)};
-}
-
-std::vector<uint8_t> LevelRecords(kdv::FileSystem& disk) {
-    const auto size = disk.Size(kdv::kLevelFile);
-    if (!size) return {};
-    const uint64_t whole = *size - *size % kdv::kLevelRecordBytes;
-    auto bytes = disk.Read(kdv::kLevelFile, 0, size_t(std::min<uint64_t>(whole, kMaxLevelBytes)));
-    if (!bytes) return {};
-    bytes->resize(bytes->size() - bytes->size() % kdv::kLevelRecordBytes);
-    return *bytes;
-}
-
-// The graphics, font and sound from disk; the settings and the level records are the host's,
-// from memory; nothing is written.
-class Session::Files : public kdv::FileSystem {
-  public:
-    Files(kdv::FileSystem& disk, const std::string& settings, const std::vector<uint8_t>& levels)
-        : disk_(disk), settings_(settings.begin(), settings.end()), levels_(levels) {}
-    bool CanOpen(const std::string& path) override { return Held(path) || disk_.CanOpen(path); }
-    std::optional<uint64_t> Size(const std::string& path) override {
-        if (auto* held = Held(path)) return held->size();
-        return disk_.Size(path);
-    }
-    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
-                                             size_t length) override {
-        const std::vector<uint8_t>* held = Held(path);
-        if (!held) return disk_.Read(path, offset, length);
-        if (offset >= held->size()) return std::vector<uint8_t>{};
-        const size_t n = size_t(std::min<uint64_t>(length, held->size() - offset));
-        return std::vector<uint8_t>(held->begin() + long(offset), held->begin() + long(offset + n));
-    }
-    void Append(const std::string& path, const std::vector<uint8_t>&) override {
-        throw kdv::FileError("\"" + path + "\" is not written during a network game");
-    }
-    bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
-
-  private:
-    const std::vector<uint8_t>* Held(const std::string& path) const {
-        if (path == kdv::kSettingsFile) return &settings_;
-        if (path == kdv::kLevelFile) return &levels_;
-        return nullptr;
-    }
-    kdv::FileSystem& disk_;
-    std::vector<uint8_t> settings_, levels_;
-};
-
-// The game's milliseconds follow its ticks, so both machines read the same times.
-class Session::TickClock : public kdv::Clock {
-  public:
-    uint32_t TickCount() override { return now; }
-    uint32_t now = 0;
-};
-
-// The confirmed game shows nothing, but draws as a shown game does: its picture is the one
-// recorded, compared and dumped.
-class Session::Screen : public kdv::Display {
-  public:
-    bool CanDraw() const override { return true; }
-    void Present(const kdv::WorkBitmap&) override {}
-    bool WantsPixels() const override { return false; }
-};
-
-// The confirmed game is heard only while the game starts; then the shown game plays the
-// sounds. Both count the player's voices, so both take the same path.
-class Session::Sound : public kdv::SoundDevice {
-  public:
-    explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
-    void Initialise() override {}
-    void Finalise() override {}
-    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
-    int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
-    void Play(int item, int volume, bool) override {
-        if (heard && outer_) outer_->Play(item, volume, false);
-    }
-    bool heard = true;
-
-  private:
-    kdv::SoundDevice* outer_;
-};
-
-Session::Session(Options options) : o_(std::move(options)) {}
 // A session dropped in the middle still says goodbye, so the other machine stops at once.
 Session::~Session() {
     Quit();
 }
 
 bool Session::Open(std::string& error) {
+    Offer offer{o_.mode, o_.stage, o_.ticks, o_.window, o_.settings, {}};
     if (o_.hosting) {
-        levels_ = LevelRecords(*o_.disk);
-        const long stages = long(levels_.size() / kdv::kLevelRecordBytes) - 1;
+        offer.levels = LevelRecords(*o_.disk);
+        const long stages = long(offer.levels.size() / kdv::kLevelRecordBytes) - 1;
         if (o_.stage < 1 || o_.stage > std::max(0L, stages)) {
             error = "stage " + std::to_string(o_.stage) + " is not in the level file (it holds " +
                     std::to_string(std::max(0L, stages)) + " stages)";
             return false;
         }
     }
+    handshake_ =
+        std::make_unique<Handshake>(o_.hosting, o_.identity, std::move(offer),
+                                    [this](const Message& m, bool reliable) { Send(m, reliable); });
     link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
     if (!link_) return false;
     opened_ = phaseSince_ = lastHeard_ = Clock::now();
@@ -197,8 +86,9 @@ void Session::Leave() {
     if (phase_ == Phase::Playing) {
         leaving_ = true;
         // This player's input is sent up to here and no further: both games can reach it.
-        StopAt(lastLocal_);
-        Send(Stop{lastLocal_}, true);
+        const int64_t last = inputs_->LastLocal();
+        StopAt(last);
+        Send(Stop{last}, true);
     } else if (phase_ == Phase::Finishing) {
         leaving_ = true;  // the end is agreed already
     } else {
@@ -210,6 +100,10 @@ void Session::Quit() {
     End(EndReason::Left, "You left the network game.");
 }
 
+int64_t Session::Limit() const {
+    return rollback_ ? rollback_->Limit() : 0;
+}
+
 void Session::StopAt(int64_t final) {
     if (final < TicksRun()) {
         // Both games hold the same inputs, so neither can have run past the other's last one.
@@ -217,20 +111,16 @@ void Session::StopAt(int64_t final) {
                                   ", which this game had passed.");
         return;
     }
-    if (limit_ == 0 || final < limit_) limit_ = final;
+    if (Limit() == 0 || final < Limit()) rollback_->LimitTo(final);
     // The last tick ran already: its state is compared now, as any last tick's is.
-    if (TicksRun() == limit_ && hashedTo_ < limit_) SendHash(limit_);
+    if (TicksRun() == Limit() && hashes_.HashedTo() < Limit()) SendHash(Limit());
 }
 
 void Session::Poll(uint32_t waitMs) {
     if (!link_) return;
-    // A tick due sooner than that is not kept waiting; one that waits for the other machine's
-    // input is woken by its arrival.
-    if (phase_ == Phase::Playing && o_.paced && peerStarted_ &&
-        shownNext_ - remoteKnown_ <= window_) {
-        const auto until = nextDue_ - Clock::now();
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until).count();
-        waitMs = ms <= 0 ? 0 : std::min(waitMs, uint32_t(ms));
+    if (phase_ == Phase::Playing) {
+        const bool couldRun = rollback_->Ahead() + 1 - inputs_->RemoteKnown() <= window_;
+        waitMs = pacing_->WaitMs(Clock::now(), waitMs, couldRun);
     }
     for (int i = 0; i < kMaxMessagesPerPoll; ++i) {
         Link::Event e = link_->Service(i == 0 ? waitMs : 0);
@@ -240,24 +130,14 @@ void Session::Poll(uint32_t waitMs) {
         if (e.kind == Link::Event::Connected) {
             lastHeard_ = now;
             if (o_.hosting) partner_ = link_->PartnerAddress();
-            if (!o_.hosting) Send(Hello{kProtocolVersion, o_.identity}, true);
+            handshake_->Connected(now);
             phase_ = Phase::Handshake;
             phaseSince_ = now;
         } else if (e.kind == Link::Event::Disconnected) {
             Closed(e.code, now);
             if (retryAt_) break;  // this link is done with
-        } else if (auto m = Decode(e.bytes)) {
-            lastHeard_ = now;
-            if (o_.hosting && !helloSeen_ && !std::holds_alternative<Hello>(*m))
-                TurnAway(now, kClosedPlain);
-            else
-                Handle(*m, now);
-        } else if (o_.hosting && !helloSeen_) {
-            // A program of another version says so in its first bytes, and is told why.
-            if (auto protocol = HelloProtocol(e.bytes); protocol && *protocol != kProtocolVersion)
-                RefusePartner(kOtherProtocol, "", now);
-            else
-                TurnAway(now, kClosedPlain);
+        } else {
+            Received(e.bytes, now);
         }
     }
     if (phase_ == Phase::Ended) return;
@@ -274,6 +154,7 @@ void Session::Poll(uint32_t waitMs) {
         ++stats_.retries;
         opened_ = phaseSince_ = now;
         phase_ = Phase::Connecting;
+        handshake_->Reset();
     }
     switch (phase_) {
         case Phase::Connecting:
@@ -286,7 +167,7 @@ void Session::Poll(uint32_t waitMs) {
             }
             break;
         case Phase::Handshake:
-            Handshake(now);
+            Follow(handshake_->Poll(now), now);
             break;
         case Phase::Playing:
             if (!o_.hosting) stats_.roundTripMs = link_->RoundTrip();
@@ -304,6 +185,41 @@ void Session::Poll(uint32_t waitMs) {
         now - lastHeard_ > std::chrono::milliseconds(kGiveUpMs + 2000))
         End(EndReason::Lost, "The connection to the other player was lost.");
     if (link_) link_->Flush();
+}
+
+void Session::Received(const std::vector<uint8_t>& bytes, Clock::time_point now) {
+    const std::optional<Message> m = Decode(bytes);
+    if (m) lastHeard_ = now;
+    if (handshake_->Takes(m))
+        Follow(handshake_->Receive(bytes, m, now), now);
+    else if (m)
+        Handle(*m, now);
+}
+
+void Session::Follow(const Handshake::Step& step, Clock::time_point now) {
+    switch (step.kind) {
+        case Handshake::Step::Going:
+            break;
+        case Handshake::Step::TurnAway:
+            TurnAway(now, step.close);
+            break;
+        case Handshake::Step::Refused:
+            End(EndReason::RefusedByHost, step.message);
+            break;
+        case Handshake::Step::NoAnswer:
+            End(EndReason::NoAnswer, step.message);
+            break;
+        case Handshake::Step::Error:
+            End(EndReason::Error, step.message);
+            break;
+        case Handshake::Step::Agreed:
+            if (o_.hosting) {
+                link_->Flush();
+                stats_.roundTripMs = handshake_->RoundTripMs();
+            }
+            StartGame(step.game);
+            break;
+    }
 }
 
 // The other side closed the connection; code says why, when it is the host before a game.
@@ -328,36 +244,22 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
     }
 }
 
+// The messages of the game in progress; the handshake takes the others.
 void Session::Handle(const Message& m, Clock::time_point now) {
-    if (auto* hello = std::get_if<Hello>(&m)) {
-        if (o_.hosting && phase_ == Phase::Handshake && !helloSeen_) HandleHello(*hello, now);
-    } else if (auto* refuse = std::get_if<Refuse>(&m)) {
-        if (o_.hosting || phase_ != Phase::Handshake) return;
-        refusedWhat_ = refuse->what;
-        hostBuild_ = refuse->hostBuild;
-        detail_ = MismatchText(refuse->what, refuse->hostBuild, o_.identity.build, true);
-        End(EndReason::RefusedByHost, "The host refused the game: " + detail_ + ".");
-    } else if (auto* ping = std::get_if<Ping>(&m)) {
-        Send(Pong{ping->sequence}, false);
-    } else if (auto* pong = std::get_if<Pong>(&m)) {
-        auto it = pings_.find(pong->sequence);
-        if (it != pings_.end()) {
-            roundTrips_.push_back(Ms(now - it->second));
-            pings_.erase(it);
-        }
-    } else if (auto* welcome = std::get_if<Welcome>(&m)) {
-        if (!o_.hosting && phase_ == Phase::Handshake) HandleWelcome(*welcome);
-    } else if (auto* inputs = std::get_if<Inputs>(&m)) {
-        if (phase_ == Phase::Playing || phase_ == Phase::Finishing) HandleInputs(*inputs);
+    const bool playing = phase_ == Phase::Playing || phase_ == Phase::Finishing;
+    if (auto* in = std::get_if<Inputs>(&m)) {
+        if (!playing) return;
+        pacing_->Heard(Clock::now(), in->ahead, stats_.roundTripMs);
+        inputs_->Receive(*in, TicksRun() + 1);
     } else if (auto* hash = std::get_if<Hash>(&m)) {
-        if (phase_ == Phase::Playing || phase_ == Phase::Finishing) HandleHash(*hash);
+        if (!playing) return;
+        if (auto tick = hashes_.Theirs(hash->tick, hash->hash, TicksRun() + 1)) Apart(*tick);
     } else if (auto* stop = std::get_if<Stop>(&m)) {
-        if (phase_ == Phase::Playing || phase_ == Phase::Finishing) {
-            peerLeft_ = true;
-            StopAt(stop->final);
-        }
+        if (!playing) return;
+        peerLeft_ = true;
+        StopAt(stop->final);
     } else if (auto* bye = std::get_if<Bye>(&m)) {
-        if (phase_ == Phase::Finishing || (limit_ && bye->final >= limit_)) {
+        if (phase_ == Phase::Finishing || (Limit() && bye->final >= Limit())) {
             peerFinal_ = bye->final;
             CheckFinished(now);
         } else if (!bye->reason.empty()) {
@@ -368,26 +270,6 @@ void Session::Handle(const Message& m, Clock::time_point now) {
     }
 }
 
-void Session::HandleHello(const Hello& h, Clock::time_point now) {
-    const uint8_t what = h.protocol != kProtocolVersion ? uint8_t(kOtherProtocol)
-                                                        : Mismatches(o_.identity, h.identity);
-    if (what)
-        RefusePartner(what, h.identity.build, now);
-    else
-        helloSeen_ = true;
-}
-
-// A player whose program or data do not fit is told why; the host waits for another.
-void Session::RefusePartner(uint8_t what, const std::string& theirBuild, Clock::time_point now) {
-    Send(Refuse{what, o_.identity.build}, true);
-    turnedAwayWhat_ = what;
-    turnedAwayBuild_ = theirBuild;
-    notice_ =
-        "A player could not join: " + MismatchText(what, o_.identity.build, theirBuild, false) +
-        ".";
-    TurnAway(now, kClosedRefused);
-}
-
 // The host drops whoever holds its slot without a game and waits for another.
 void Session::TurnAway(Clock::time_point now, CloseCode why) {
     if (link_->Connected()) ++stats_.turnedAway;
@@ -395,366 +277,136 @@ void Session::TurnAway(Clock::time_point now, CloseCode why) {
     partner_.clear();  // whoever comes next is the partner
     phase_ = Phase::Connecting;
     phaseSince_ = now;
-    helloSeen_ = false;
-    pings_.clear();
-    roundTrips_.clear();
+    handshake_->Reset();
 }
 
-void Session::Handshake(Clock::time_point now) {
-    // A silent connection must not hold the slot a real player is knocking on.
-    if (o_.hosting && !helloSeen_ && now - phaseSince_ > std::chrono::milliseconds(kHelloMs)) {
-        if (notice_.empty() || turnedAwayWhat_) {
-            turnedAwayWhat_ = 0;
-            notice_ = "A connection that said nothing was turned away.";
-        }
-        TurnAway(now, kClosedLate);
-        return;
-    }
-    if (o_.hosting && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
-        TurnAway(now, kClosedPlain);
-        return;
-    }
-    if (now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs)) {
-        End(EndReason::NoAnswer, "The other machine did not finish the handshake.");
-        return;
-    }
-    if (!o_.hosting || !helloSeen_) return;
-    // The host measures the round trip, then chooses the delay and starts the game.
-    const int sent = int(roundTrips_.size() + pings_.size());
-    if (sent < kPings && (pings_.empty() || now - lastSent_ >= kPingGap)) {
-        const uint32_t sequence = uint32_t(sent + 1);
-        pings_[sequence] = now;
-        lastSent_ = now;
-        Send(Ping{sequence}, false);
-        return;
-    }
-    const bool allBack = int(roundTrips_.size()) == kPings;
-    const bool waitedEnough = !roundTrips_.empty() && now - phaseSince_ > std::chrono::seconds(3);
-    if (!allBack && !waitedEnough) return;
-    std::vector<uint32_t> sorted = roundTrips_;
-    std::sort(sorted.begin(), sorted.end());
-    // The slower end of the measurements, so that jitter seldom stalls the game.
-    stats_.roundTripMs = sorted[sorted.size() * 3 / 4];
-    const std::string settings = kdv::FormatSettings(o_.settings);
-    Welcome w;
-    w.mode = o_.mode;
-    w.stage = o_.stage;
-    w.window =
-        uint8_t(o_.window >= 0 ? std::min(o_.window, kMaxWindow) : WindowFor(stats_.roundTripMs));
-    w.delay = uint8_t(w.window ? kMinDelay : LockstepDelay(stats_.roundTripMs));
-    w.ticks = o_.ticks;
-    w.settings = settings;
-    w.levels = levels_;
-    Send(w, true);
-    link_->Flush();
-    delay_ = w.delay;
-    window_ = w.window;
-    limit_ = o_.ticks;
-    StartGame(settings, o_.mode, o_.stage);
-}
-
-void Session::HandleWelcome(const Welcome& w) {
-    if (w.mode != kdv::gmTwoPlayers && w.mode != kdv::gmDuel) {
-        End(EndReason::Error,
-            "The host asked for a game that is neither a two-player game nor a duel.");
-        return;
-    }
-    delay_ = w.delay;
-    window_ = w.window;
-    limit_ = w.ticks;
-    levels_ = w.levels;
-    StartGame(w.settings, w.mode, w.stage);
-}
-
-void Session::StartGame(const std::string& settingsText, uint8_t mode, int32_t stage) {
+void Session::StartGame(const Welcome& w) {
     // The joiner names the host as it was asked to; the host knew the joiner when it connected.
     if (!o_.hosting) partner_ = Address();
-    files_ = std::make_unique<Files>(*o_.disk, settingsText, levels_);
-    maskInput_ = std::make_unique<replay::MaskInput>();
-    tickClock_ = std::make_unique<TickClock>();
-    screen_ = std::make_unique<Screen>();
-    sound_ = std::make_unique<Sound>(o_.sound);
-    auto window = std::make_unique<adapters::VirtualWindow>();
-    adapters::VirtualWindow& virtualWindow = *window;
-    virtualWindow_ = std::move(window);
-    recorder_ = std::make_unique<replay::Recorder>();
-    kdv::Services services{screen_.get(),    sound_.get(), maskInput_.get(),
-                           tickClock_.get(), files_.get(), virtualWindow_.get()};
-    game_ = kdv::MakeGame(recorder_->Wrap(services));
-    maskInput_->settings = &game_->Settings;
-    kdv::FormCreate(*game_);
-    if (!kdv::FormActivate(*game_)) {
-        End(EndReason::Error, virtualWindow.messages.empty()
-                                  ? "The game's data files cannot be read."
-                                  : virtualWindow.messages.front());
-        return;
-    }
-    if (stage < 1 || stage > game_->LevelCount) {
-        End(EndReason::Error, "Stage " + std::to_string(stage) + " is not in the level file.");
-        return;
-    }
-    recorder_->Begin(*game_, *files_);
-    // Started as the level dialog's Ok starts a game, so the replay holds the start as such.
-    const int gameItem = mode == kdv::gmDuel ? 2 : 1;
-    recorder_->BeforeAction(*game_);
-    if (auto error = kdv::SelectOkClick(*game_, stage, gameItem)) {
+    delay_ = w.delay;
+    window_ = w.window;
+    games_ = std::make_unique<GamePair>();
+    GameSetup setup;
+    setup.disk = o_.disk;
+    setup.settings = w.settings;
+    setup.levels = w.levels;
+    setup.mode = w.mode;
+    setup.stage = w.stage;
+    setup.display = o_.display;
+    setup.sound = o_.sound;
+    setup.input = o_.input;
+    setup.jolts = o_.settings.forceFeedback;
+    setup.hash = o_.hash;
+    if (auto error = games_->Start(setup)) {
         End(EndReason::Error, *error);
         return;
     }
-    recorder_->LevelSelected(*game_, stage, gameItem);
-    sound_->heard = false;
-    shown_ = std::make_unique<ShownGame>(*files_, o_.display, o_.sound, o_.input,
-                                         o_.settings.forceFeedback);
-    shown_->TakeState(*game_, maskInput_->mask);
-
     stats_.delay = delay_;
     stats_.window = window_;
-    // The first ticks of both players are empty on both machines: nobody could have sent them.
-    for (int64_t tick = 1; tick <= delay_; ++tick) local_[tick] = remote_[tick] = 0;
-    remoteKnown_ = delay_;
-    lastLocal_ = delay_;
-    peerAck_ = delay_;
+    inputs_ = std::make_unique<InputQueue>(delay_);
+    inputs_->guess = o_.guess;
+    rollback_ = std::make_unique<Rollback>(*games_, *inputs_, o_.hosting);
+    rollback_->LimitTo(w.ticks);
     phase_ = Phase::Playing;
-    playStart_ = nextDue_ = Clock::now();
+    const auto now = Clock::now();
+    // The joiner starts when the Welcome arrives, the host when the joiner's first inputs do.
+    pacing_->Start(now, o_.hosting);
     cpuStart_ = std::clock();
-    // The joiner starts when the Welcome arrives. The host starts when the joiner's first
-    // inputs arrive, as if half a round trip earlier, so that neither begins ahead of the
-    // other, even when the Welcome had to be sent again.
-    peerStarted_ = !o_.hosting || !o_.paced;
     SampleLocal(1 + delay_);
-    SendInputs(playStart_, true);
+    SendInputs(now, true);
 }
 
 void Session::SampleLocal(int64_t upTo) {
-    if (limit_) upTo = std::min(upTo, limit_);  // nothing past the agreed end is played
-    while (lastLocal_ < upTo) {
-        const int64_t tick = ++lastLocal_;
+    if (Limit()) upTo = std::min(upTo, Limit());  // nothing past the agreed end is played
+    while (inputs_->LastLocal() < upTo) {
+        const int64_t tick = inputs_->LastLocal() + 1;
         if (o_.beforeInput) o_.beforeInput(tick);
         uint16_t mask = 0;
         if (o_.input) {
             o_.input->Update();
             mask = uint16_t(replay::BindingMask(o_.settings, *o_.input) & kPlayerMask);
         }
-        local_[tick] = mask;
+        inputs_->AddLocal(mask);
         newLocal_ = true;
     }
 }
 
 void Session::SendInputs(Clock::time_point now, bool force) {
     if (!force && !newLocal_ && now - lastSent_ < kResendGap) return;
-    Inputs in;
-    in.ack = remoteKnown_;
-    in.ahead = int8_t(std::clamp(std::lround(ahead_ * 4), -127L, 127L));
-    auto it = local_.upper_bound(peerAck_);
-    if (it == local_.end()) it = std::prev(local_.end(), local_.empty() ? 0 : 1);
-    if (it == local_.end()) return;
-    in.first = it->first;
-    for (; it != local_.end() && in.masks.size() < kMaxInputsPerPacket; ++it)
-        in.masks.push_back(it->second);
-    Send(in, false);
+    auto in = inputs_->Outgoing(pacing_->Lead());
+    if (!in) return;
+    Send(*in, false);
     lastSent_ = now;
     newLocal_ = false;
-}
-
-void Session::HandleInputs(const Inputs& in) {
-    // An acknowledgement never reaches past what was sent.
-    peerAck_ = std::clamp(in.ack, peerAck_, lastLocal_);
-    peerAhead_ = in.ahead / 4.0;
-    if (!peerStarted_) {
-        peerStarted_ = true;
-        const auto now = Clock::now();
-        const auto halfTrip = std::chrono::milliseconds(
-            std::min<uint32_t>(stats_.roundTripMs / 2, 8 * kdv::kTimerInterval));
-        playStart_ = nextDue_ = now - halfTrip;
-    }
-    while (!local_.empty() && local_.begin()->first <= std::min(peerAck_, next_ - 1) &&
-           local_.size() > 1)
-        local_.erase(local_.begin());
-    for (size_t i = 0; i < in.masks.size(); ++i) {
-        const int64_t tick = in.first + int64_t(i);
-        if (tick <= remoteKnown_ || tick > next_ + kWindow) continue;
-        remote_.emplace(tick, in.masks[i]);  // the first copy stands
-    }
-    for (auto it = remote_.find(remoteKnown_ + 1);
-         it != remote_.end() && it->first == remoteKnown_ + 1; ++it) {
-        ++remoteKnown_;
-        lastRemote_ = it->second;
-    }
-}
-
-void Session::HandleHash(const Hash& h) {
-    if (h.tick < 1 || h.tick > next_ + kWindow || remoteHashes_.size() > size_t(kWindow)) return;
-    remoteHashes_.emplace(h.tick, h.hash);
-    CompareHashes();
-}
-
-void Session::CompareHashes() {
-    for (auto it = localHashes_.begin(); it != localHashes_.end();) {
-        auto other = remoteHashes_.find(it->first);
-        if (other == remoteHashes_.end()) {
-            ++it;
-            continue;
-        }
-        if (other->second != it->second) {
-            End(EndReason::Apart,
-                "The two games went apart at tick " + std::to_string(it->first) +
-                    ": their states differ. The game was stopped, and both machines "
-                    "wrote their replays for the report.");
-            return;
-        }
-        ++stats_.hashChecks;
-        remoteHashes_.erase(other);
-        it = localHashes_.erase(it);
-    }
 }
 
 void Session::RunDue(Clock::time_point now) {
     Confirm();
     for (int n = 0; n < o_.ticksPerPoll && phase_ == Phase::Playing; ++n) {
-        if (limit_ && next_ > limit_) {
+        const int64_t limit = Limit();
+        if (limit && TicksRun() >= limit) {
             phase_ = Phase::Finishing;
             phaseSince_ = now;
-            if (shownNext_ <= limit_ || playEnd_ < playStart_) playEnd_ = now;
+            if (rollback_->Ahead() < limit || playEnd_ < pacing_->PlayStart()) playEnd_ = now;
             stats_.cpuSeconds = CpuSecondsSince(cpuStart_);
             SendInputs(now, true);
             CheckFinished(now);
             return;
         }
-        if (limit_ && shownNext_ > limit_) return;  // the end waits for its confirmation
-        // A caller with a beat of its own runs the tick due within half a tick of its poll.
-        const auto early = o_.polledEachTick ? kTick / 2 : Clock::duration::zero();
-        if (!peerStarted_ || (o_.paced && now + early < nextDue_)) return;
-        SampleLocal(shownNext_ + delay_);
-        if (shownNext_ - remoteKnown_ > window_) {
-            waited_ = true;
+        if (limit && rollback_->Ahead() >= limit) return;  // the end waits for its confirmation
+        if (!pacing_->Due(now)) return;
+        const int64_t tick = rollback_->Ahead() + 1;
+        SampleLocal(tick + delay_);
+        const int64_t lead = tick - inputs_->RemoteKnown();
+        if (lead > window_) {
+            pacing_->Waiting();
             return;
         }
-        // A stall is a frame held on screen for longer than a tick and a half while the
-        // other machine's input was on its way.
-        if (o_.paced && shownNext_ > 1 && now - lastTickAt_ > kTick * 3 / 2) {
-            ++stats_.stalls;
-            stats_.stalledSeconds +=
-                std::chrono::duration<double>(now - lastTickAt_ - kTick).count();
-        }
-        if (o_.keepTickIntervals && shownNext_ > 1)
-            stats_.tickIntervalsMs.push_back(
-                std::chrono::duration<double, std::milli>(now - lastTickAt_).count());
-        lastTickAt_ = now;
-        ahead_ += (double(shownNext_ - remoteKnown_) - ahead_) / 16;
+        pacing_->Ticking(now, tick, lead);
         const auto work = Clock::now();
-        RunShown(shownNext_++, false);
-        if (shownNext_ > limit_ && limit_) playEnd_ = now;  // the last tick is on screen
+        rollback_->Advance();
+        if (limit && tick >= limit) playEnd_ = now;  // the last tick is on screen
         Confirm();
         stats_.tickSeconds += std::chrono::duration<double>(Clock::now() - work).count();
-        if (o_.paced) {
-            // After a wait the beat follows the other machine's rather than racing to catch up
-            // with its own, which would only make the next wait longer.
-            const auto due = nextDue_;
-            nextDue_ = waited_ ? now + kTick : nextDue_ + kTick;
-            if (now - nextDue_ > 8 * kTick) nextDue_ = now;
-            waited_ = false;
-            // The machine further ahead of the other's input slows down a little, until both
-            // wait as long for each other's input: half the difference is its lead in ticks.
-            const bool slow = (ahead_ - peerAhead_) / 2 > 1;
-            if (!o_.polledEachTick) {
-                if (slow) nextDue_ += std::chrono::milliseconds(1);
-            } else {
-                // The ticks keep to the caller's polls, so that a poll near the edge of the half
-                // tick does not run none and then two; slowing down skips a whole poll now and
-                // then instead.
-                if (now - due > -kTick / 2 && now - due < kTick / 2) nextDue_ += (now - due) / 8;
-                if (slow) slowedBy_ += std::chrono::milliseconds(1);
-                if (slowedBy_ >= kTick) {
-                    slowedBy_ -= kTick;
-                    nextDue_ += kTick;
-                }
-            }
-        }
+        pacing_->Ticked(now);
     }
 }
 
-// Runs the confirmed game over every tick the shown game ran whose inputs are now known, and
-// corrects the shown game when it guessed one of them wrong.
 void Session::Confirm() {
-    bool wrong = limit_ && shownNext_ > limit_ + 1;  // it ran past the agreed end
-    while (next_ < shownNext_ && next_ <= remoteKnown_ && phase_ == Phase::Playing) {
-        if (auto it = guessed_.find(next_); it != guessed_.end()) {
-            wrong = wrong || o_.correctAlways || it->second != remote_.at(next_);
-            guessed_.erase(it);
-        }
-        RunTick();
-    }
-    if (phase_ != Phase::Playing) return;
-    if (wrong) Correct();
-    shown_->Confirmed(next_);
+    rollback_->Confirm(o_.correctAlways, [this](int64_t tick) { return Confirmed(tick); });
 }
 
-void Session::Correct() {
-    ++stats_.rollbacks;
-    guessed_.clear();
-    shown_->TakeState(*game_, maskInput_->mask);
-    const int64_t last = limit_ ? std::min(shownNext_ - 1, limit_) : shownNext_ - 1;
-    for (int64_t tick = next_; tick <= last; ++tick) {
-        RunShown(tick, tick < last);
-        ++stats_.ticksRunAgain;
+bool Session::Confirmed(int64_t tick) {
+    if (auto failure = games_->Failure()) {
+        End(EndReason::Error, "An error ended the game: " + *failure);
+        return false;
     }
-    shownNext_ = last + 1;
-}
-
-uint32_t Session::MaskOf(uint16_t mine, uint16_t theirs) const {
-    const uint16_t host = o_.hosting ? mine : theirs;
-    const uint16_t joiner = o_.hosting ? theirs : mine;
-    return uint32_t(host) | uint32_t(joiner) << kPlayerBits;
-}
-
-// Runs the shown game's tick on the other player's input where it is known, and on the last
-// one known where it is not: a player mostly holds what they held.
-void Session::RunShown(int64_t tick, bool quiet) {
-    uint16_t theirs;
-    if (tick <= remoteKnown_) {
-        theirs = remote_.at(tick);
-    } else {
-        theirs = o_.guess ? uint16_t(o_.guess(tick, lastRemote_) & kPlayerMask) : lastRemote_;
-        guessed_[tick] = theirs;
-    }
-    shown_->Run(tick, MaskOf(local_.at(tick), theirs), quiet);
-}
-
-void Session::RunTick() {
-    const int64_t tick = next_;
-    maskInput_->mask = MaskOf(local_.at(tick), remote_.at(tick));
-    remote_.erase(tick);
-    tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
-    recorder_->BeforeTick(*game_);
-    kdv::DXTimerTimer(*game_);
-    recorder_->AfterTick(*game_);
-    ++next_;
-    auto& window = static_cast<adapters::VirtualWindow&>(*virtualWindow_);
-    if (window.failed) {
-        End(EndReason::Error, "An error ended the game: " + window.failure);
-        return;
-    }
-    if (o_.afterTick) o_.afterTick(tick, *game_);
-    if (tick % kHashPeriod == 0 || tick == limit_) SendHash(tick);
+    if (o_.afterTick) o_.afterTick(tick, *games_->Confirmed());
+    if (tick % kHashPeriod == 0 || tick == Limit()) SendHash(tick);
+    return phase_ == Phase::Playing;
 }
 
 void Session::SendHash(int64_t tick) {
-    const uint64_t h = o_.hash ? o_.hash(*game_, long(tick)) : 0;
-    localHashes_[tick] = h;
-    hashedTo_ = tick;
+    const uint64_t h = games_->Checksum(tick, false);
     Send(Hash{tick, h}, true);
-    CompareHashes();
+    if (auto apart = hashes_.Mine(tick, h)) Apart(*apart);
+}
+
+void Session::Apart(int64_t tick) {
+    End(EndReason::Apart, "The two games went apart at tick " + std::to_string(tick) +
+                              ": their states differ. The game was stopped, and both machines "
+                              "wrote their replays for the report.");
 }
 
 void Session::CheckFinished(Clock::time_point now) {
     if (phase_ != Phase::Finishing) return;
     // Done when the peer holds every input it needs and the last hashes agreed.
-    if (peerAck_ >= limit_ && localHashes_.empty()) {
+    if (inputs_->PeerAck() >= Limit() && hashes_.AllCompared()) {
         if (!sentBye_) {
             Send(Bye{TicksRun(), ""}, true);
             sentBye_ = true;
         }
-        if (peerFinal_ >= limit_) EndTogether();
+        if (peerFinal_ >= Limit()) EndTogether();
     }
     if (phase_ == Phase::Finishing && now - phaseSince_ > kFinishMs)
         End(EndReason::Lost, "The other player did not confirm the end of the game.");
@@ -782,7 +434,7 @@ std::string Session::Status() const {
         case Phase::Connecting:
             if (o_.hosting)
                 return "Waiting for a player to join on port " + std::to_string(o_.address.port) +
-                       "…" + (notice_.empty() ? "" : " (" + notice_ + ")");
+                       "…" + (Notice().empty() ? "" : " (" + Notice() + ")");
             return retryAt_ ? "The host is busy; knocking again…" : "Connecting…";
         case Phase::Handshake:
             return "Connected; agreeing on the game…";
@@ -811,28 +463,68 @@ std::string Session::Ending() const {
     return address + ": " + endMessage_;
 }
 
+kdv::Game* Session::Game() {
+    return games_ ? games_->Confirmed() : nullptr;
+}
+
 const kdv::Game* Session::Shown() const {
-    return shown_ ? &shown_->Game() : nullptr;
+    return games_ ? games_->Shown() : nullptr;
+}
+
+int64_t Session::TicksRun() const {
+    return rollback_ ? rollback_->Confirmed() : 0;
+}
+
+const std::string& Session::Detail() const {
+    return handshake_ ? handshake_->Detail() : kNothing;
+}
+
+uint8_t Session::RefusedWhat() const {
+    return handshake_ ? handshake_->RefusedWhat() : 0;
+}
+
+const std::string& Session::HostBuild() const {
+    return handshake_ ? handshake_->HostBuild() : kNothing;
+}
+
+const std::string& Session::Notice() const {
+    return handshake_ ? handshake_->Notice() : kNothing;
+}
+
+uint8_t Session::TurnedAwayWhat() const {
+    return handshake_ ? handshake_->TurnedAwayWhat() : 0;
+}
+
+const std::string& Session::TurnedAwayBuild() const {
+    return handshake_ ? handshake_->TurnedAwayBuild() : kNothing;
 }
 
 Stats Session::GetStats() const {
     Stats s = stats_;
+    s.stalls = pacing_->Stalls();
+    s.stalledSeconds = pacing_->StalledSeconds();
+    s.tickIntervalsMs = pacing_->TickIntervalsMs();
+    s.hashChecks = hashes_.Agreed();
+    if (rollback_) {
+        s.rollbacks = rollback_->Rollbacks();
+        s.ticksRunAgain = rollback_->TicksRunAgain();
+    }
     if (phase_ == Phase::Playing) s.cpuSeconds = CpuSecondsSince(cpuStart_);
     s.ticks = TicksRun();
     if (link_) s.strangers = link_->strangers;
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {
         const auto end = (phase_ == Phase::Playing) ? Clock::now() : playEnd_;
-        if (end > playStart_)
-            s.playSeconds = std::chrono::duration<double>(end - playStart_).count();
+        if (end > pacing_->PlayStart())
+            s.playSeconds = std::chrono::duration<double>(end - pacing_->PlayStart()).count();
     }
     return s;
 }
 
 std::optional<replay::Replay> Session::Recording() const {
-    if (!recorder_ || !recorder_->Begun()) return std::nullopt;
-    replay::Replay r = recorder_->Whole();
-    r.header.side = o_.hosting ? replay::Side::Host : replay::Side::Joiner;
-    r.header.partner = partner_;
+    auto r = games_ ? games_->Recording() : std::nullopt;
+    if (!r) return std::nullopt;
+    r->header.side = o_.hosting ? replay::Side::Host : replay::Side::Joiner;
+    r->header.partner = partner_;
     return r;
 }
 

@@ -1,16 +1,15 @@
 #pragma once
-// A network game between two machines: the handshake, then play. Each machine sends its
-// player's input for tick t + D while it runs tick t. The confirmed game runs a tick only when
-// both inputs for it are known, so both machines' confirmed games read the same input every
-// tick; they are recorded as replays and every 60 ticks their hashes are compared, and a
-// difference stops the game. The game the player sees runs up to a window of ticks further on
-// the other player's input as guessed, and is corrected from the confirmed game when a guess
-// was wrong (see shown_game.h). With a window of 0 the two are the same: lockstep.
+// A network game between two machines, from the handshake to the end: it carries the messages
+// between the parts that do the work and ends the game when one of them says so. Each machine
+// sends its player's input for tick t + D while it runs tick t (input_queue.h); the game the
+// player sees runs up to a window of ticks further on the other player's input as guessed, and
+// a confirmed game runs each tick once both inputs for it are known (rollback.h, game_pair.h);
+// pacing.h keeps both machines on one beat, and hash_check.h compares their confirmed games.
+// With a window of 0 the shown and confirmed games are the same: lockstep.
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,29 +17,27 @@
 
 #include "core/controls/settings.h"
 #include "core/platform/services.h"
+#include "net/handshake.h"
+#include "net/hash_check.h"
 #include "net/protocol.h"
 #include "net/transport.h"
 #include "replay/format.h"
-#include "replay/mask_input.h"
 
 namespace kdv {
 struct Game;
 }
-namespace replay {
-class Recorder;
-}
 
 namespace net {
 
-class ShownGame;
+class GamePair;
+class InputQueue;
+class Pacing;
+class Rollback;
 
-constexpr int kHashPeriod = 60;           // ticks between state comparisons
-constexpr uint32_t kQuietMs = 1000;       // silence after which the game says it waits
-constexpr uint32_t kGiveUpMs = 10000;     // silence after which the peer is given up
-constexpr uint32_t kConnectMs = 10000;    // joiner: time to reach the host
-constexpr uint32_t kHandshakeMs = 10000;  // either: time for the handshake once connected
-constexpr uint32_t kHelloMs = 2000;       // host: a joiner says Hello at once, or is turned away
-constexpr uint32_t kBusyRetryMs = 6000;   // joiner: how long to knock again on a busy host
+constexpr uint32_t kQuietMs = 1000;      // silence after which the game says it waits
+constexpr uint32_t kGiveUpMs = 10000;    // silence after which the peer is given up
+constexpr uint32_t kConnectMs = 10000;   // joiner: time to reach the host
+constexpr uint32_t kBusyRetryMs = 6000;  // joiner: how long to knock again on a busy host
 
 struct Options {
     bool hosting = false;
@@ -111,12 +108,6 @@ struct Stats {
     long retries = 0;     // joiner: times it knocked again on a busy host
 };
 
-// The identity of this program with these data files.
-Identity IdentityOf(kdv::FileSystem& disk, const std::string& build);
-// The level records the host sends: the whole records of its level file, as many as the game
-// can address. Empty when the file cannot be read.
-std::vector<uint8_t> LevelRecords(kdv::FileSystem& disk);
-
 class Session {
   public:
     explicit Session(Options options);
@@ -147,15 +138,15 @@ class Session {
     bool Failed() const { return failed_; }
     EndReason Reason() const { return reason_; }
     // What differs between the machines, when a player was refused.
-    const std::string& Detail() const { return detail_; }
+    const std::string& Detail() const;
     // Joiner refused: the Mismatch bits, and the host's build.
-    uint8_t RefusedWhat() const { return refusedWhat_; }
-    const std::string& HostBuild() const { return hostBuild_; }
+    uint8_t RefusedWhat() const;
+    const std::string& HostBuild() const;
     // Host: the last player turned away while waiting, in words (empty when none), with the
     // Mismatch bits (0 when it said nothing that fits) and its build.
-    const std::string& Notice() const { return notice_; }
-    uint8_t TurnedAwayWhat() const { return turnedAwayWhat_; }
-    const std::string& TurnedAwayBuild() const { return turnedAwayBuild_; }
+    const std::string& Notice() const;
+    uint8_t TurnedAwayWhat() const;
+    const std::string& TurnedAwayBuild() const;
     // Joiner: the host is busy and this machine is knocking again.
     bool Retrying() const { return retryAt_.has_value(); }
     // This player, or the other one, asked to leave the game in progress.
@@ -168,111 +159,68 @@ class Session {
     const std::string& EndMessage() const { return endMessage_; }
     std::string Status() const;
     // The confirmed game: what is recorded and compared.
-    kdv::Game* Game() { return game_.get(); }
+    kdv::Game* Game();
     // The game this player sees (null before the game starts).
     const kdv::Game* Shown() const;
-    int64_t TicksRun() const { return next_ - 1; }
+    int64_t TicksRun() const;
     Stats GetStats() const;
     // The game as recorded so far (nothing before the handshake).
     std::optional<replay::Replay> Recording() const;
 
   private:
     using Clock = std::chrono::steady_clock;
-    class Files;
-    class TickClock;
-    class Screen;
-    class Sound;
 
+    void Received(const std::vector<uint8_t>& bytes, Clock::time_point now);
+    void Follow(const Handshake::Step& step, Clock::time_point now);
     void Handle(const Message& m, Clock::time_point now);
-    void HandleHello(const Hello& h, Clock::time_point now);
-    void RefusePartner(uint8_t what, const std::string& theirBuild, Clock::time_point now);
     void Closed(uint32_t code, Clock::time_point now);
-    void StopAt(int64_t final);
-    void EndTogether();
-    void SendHash(int64_t tick);
-    void HandleWelcome(const Welcome& w);
-    void HandleInputs(const Inputs& in);
-    void HandleHash(const Hash& h);
-    void Handshake(Clock::time_point now);
     void TurnAway(Clock::time_point now, CloseCode why);
-    void StartGame(const std::string& settingsText, uint8_t mode, int32_t stage);
+    void StartGame(const Welcome& w);
     void RunDue(Clock::time_point now);
     void Confirm();
-    void Correct();
-    void RunShown(int64_t tick, bool quiet);
-    uint32_t MaskOf(uint16_t mine, uint16_t theirs) const;
-    void RunTick();
+    bool Confirmed(int64_t tick);
     void SampleLocal(int64_t upTo);
     void SendInputs(Clock::time_point now, bool force);
-    void CompareHashes();
+    void SendHash(int64_t tick);
+    void Apart(int64_t tick);
+    int64_t Limit() const;
+    void StopAt(int64_t final);
     void CheckFinished(Clock::time_point now);
+    void EndTogether();
     void Send(const Message& m, bool reliable);
     void End(EndReason reason, std::string message);
 
     Options o_;
     std::unique_ptr<Link> link_;
+    std::unique_ptr<Handshake> handshake_;
     Phase phase_ = Phase::Connecting;
     bool failed_ = false;
     EndReason reason_ = EndReason::None;
     std::string endMessage_;
-    std::string detail_;
-    uint8_t refusedWhat_ = 0;
-    std::string hostBuild_;
-    std::string notice_;
-    uint8_t turnedAwayWhat_ = 0;
-    std::string turnedAwayBuild_;
     // The other machine's address, for endings and the replay: the host's is the last machine
     // that connected; the joiner's is the host as it was asked to join.
     std::string partner_;
     std::optional<Clock::time_point> busySince_, retryAt_;
-    std::vector<uint8_t> levels_;  // the level records both games play from
-    Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, nextDue_, playStart_, playEnd_,
-        lastTickAt_;
-    bool waited_ = false;  // the tick now due had to wait for the other machine's input
+    Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, playEnd_;
+    std::clock_t cpuStart_ = 0;
 
-    // Handshake.
-    bool helloSeen_ = false;
-    std::map<uint32_t, Clock::time_point> pings_;
-    std::vector<uint32_t> roundTrips_;
+    // The game, once agreed.
     int delay_ = kMinDelay;
     int window_ = 0;
-    int64_t limit_ = 0;
+    std::unique_ptr<InputQueue> inputs_;
+    std::unique_ptr<Pacing> pacing_;
+    std::unique_ptr<GamePair> games_;
+    std::unique_ptr<Rollback> rollback_;
+    HashCheck hashes_;
+    bool newLocal_ = false;  // this player's input for a new tick is not yet sent
 
-    // Ticks are numbered from 1; the first delay_ ticks of both players are empty.
-    int64_t next_ = 1;                     // the next tick the confirmed game runs
-    int64_t shownNext_ = 1;                // ... the shown game runs, never behind next_
-    std::map<int64_t, uint16_t> local_;    // this player's inputs not yet acknowledged
-    int64_t lastLocal_ = 0;                // last tick whose local input is read
-    int64_t peerAck_ = 0;                  // the peer holds all local inputs up to here
-    std::map<int64_t, uint16_t> remote_;   // the peer's inputs for ticks not yet run
-    int64_t remoteKnown_ = 0;              // all remote inputs up to here are known
-    uint16_t lastRemote_ = 0;              // the remote input of tick remoteKnown_
-    std::map<int64_t, uint16_t> guessed_;  // the remote inputs the shown game guessed
-    double ahead_ = 0;      // how far the shown game runs ahead of the remote inputs, smoothed
-    double peerAhead_ = 0;  // the same of the other machine, as it says
-    std::clock_t cpuStart_ = 0;
-    bool peerStarted_ = true;     // host: the joiner's first inputs arrived
-    Clock::duration slowedBy_{};  // slowing down not yet taken as a skipped poll
-    std::map<int64_t, uint64_t> localHashes_, remoteHashes_;
+    // Its end.
     int64_t peerFinal_ = -1;  // the peer said it ran this many ticks and left
     bool sentBye_ = false;
     bool leaving_ = false;   // this player asked to leave
     bool peerLeft_ = false;  // the other player did
-    int64_t hashedTo_ = 0;   // the last tick whose hash was sent
 
-    // The game, on devices that answer from the agreed inputs.
-    std::unique_ptr<Files> files_;
-    std::unique_ptr<replay::MaskInput> maskInput_;
-    std::unique_ptr<TickClock> tickClock_;
-    std::unique_ptr<Screen> screen_;
-    std::unique_ptr<Sound> sound_;
-    std::unique_ptr<kdv::Window> virtualWindow_;
-    std::unique_ptr<replay::Recorder> recorder_;
-    std::unique_ptr<kdv::Game> game_;
-    std::unique_ptr<ShownGame> shown_;
-
-    Stats stats_;
-    bool newLocal_ = false;
+    Stats stats_;  // what the parts do not count themselves
 };
 
 }  // namespace net

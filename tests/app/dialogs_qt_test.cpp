@@ -36,10 +36,10 @@
 #include "adapters/disk_files.h"
 #include "adapters/virtual_devices.h"
 #include "app/paths.h"
-#include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_copy.h"
+#include "app/qt/keymap.h"
 #include "app/qt/main_window.h"
 #include "app/qt/replay_list.h"
 #include "app/runner/command_line.h"
@@ -48,9 +48,11 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "recording/recorded_game.h"
 #include "replay/library.h"
 #include "replay/playback.h"
-#include "replay/recorder.h"
+#include "testkit/testkit.h"
+#include "ui/captions.h"
 
 namespace fs = std::filesystem;
 
@@ -69,10 +71,11 @@ QApplication& App() {
 
 // The window on a copy of the shipped data, started and ticking.
 struct Window {
-    // With a recorder, the window records the game as it does for the player. prepare changes
-    // the files under the root before the start.
-    explicit Window(replay::Recorder* recorder = nullptr,
-                    const std::function<void(const fs::path&)>& prepare = {}) {
+    // Recorded, the window keeps the games as it does for the player. prepare changes the files
+    // under the root before the start.
+    explicit Window(recording::Keep keep = recording::Keep::Nothing,
+                    const std::function<void(const fs::path&)>& prepare = {})
+        : recorded(keep) {
         App();
         root = fs::temp_directory_path() / ("kordavel-qt-" + std::to_string(::getpid()));
         fs::remove_all(root);
@@ -89,12 +92,9 @@ struct Window {
         services.clock = &clock;
         services.files = files.get();
         services.window = form.get();
-        if (recorder) {
-            services = recorder->Wrap(services);
-            form->AttachRecorder(*recorder, root / "replays", "");
-        }
-        game = kdv::MakeGame(services);
-        form->Attach(*game, nullptr, std::nullopt);
+        if (keep != recording::Keep::Nothing) form->KeepReplays(root / "replays", "");
+        game = recorded.Make(services);
+        form->Attach(recorded, nullptr, std::nullopt);
         form->Start();
         QElapsedTimer waited;
         waited.start();
@@ -121,6 +121,7 @@ struct Window {
     adapters::ManualClock clock;
     std::unique_ptr<adapters::DiskFiles> files;
     std::unique_ptr<app::TForm1> form;
+    recording::RecordedGame recorded;
     std::unique_ptr<kdv::Game> game;
 };
 
@@ -172,7 +173,7 @@ TEST(Dialogs, DialogsFirstOpenedAfterTheLanguageChangedComeUpInIt) {
         }
     });
     kdv::ClickMenu(*w.game, "MAbout");
-    EXPECT_EQ(aboutTitle.toStdString(), app::UiText("About", 1));
+    EXPECT_EQ(aboutTitle.toStdString(), ui::UiText("About", 1));
     Later([&] {
         auto* select = w.form->findChild<app::TSelectForm*>("TSelectForm");
         ASSERT_TRUE(select);
@@ -325,48 +326,6 @@ TEST(Dialogs, TheWindowIsSizeableAndAltKeysSetTheTwoSizes) {
     EXPECT_EQ(w.form->DXDraw().size(), QSize(640, 400));
 }
 
-// The dialogs' Oks reach the window's recording: a level selection and an options change made
-// with the widgets play back to the window's own state.
-TEST(Dialogs, LevelSelectionAndOptionsMadeInTheWindowPlayBack) {
-    replay::Recorder recorder;
-    Window w(&recorder);
-    ASSERT_TRUE(recorder.Begun());
-    auto& select = w.form->SelectForm();
-    auto& options = w.form->OptionForm();
-    Later([&] {
-        select.LevelSpin().Step(1);
-        select.findChildren<QRadioButton*>()[1]->setChecked(true);
-        w.Find<QPushButton>(&select, "OkButton")->click();
-    });
-    kdv::ClickMenu(*w.game, "MSelectLevel");
-    ASSERT_EQ(w.game->GameMode, kdv::gmTwoPlayers);
-    Later([&] {
-        w.Find<QSlider>(&options, "GameDiffBar")->setValue(3);
-        w.Find<QPushButton>(&options, "OkButton")->click();
-    });
-    kdv::ClickMenu(*w.game, "MOptions");
-    ASSERT_EQ(w.game->Settings.gameDifficulty, 3);
-    const long until = w.form->TicksRun() + 10;
-    QElapsedTimer waited;
-    waited.start();
-    while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
-    recorder.BeforeAction(*w.game);  // no events are processed from here: no more ticks
-
-    adapters::VirtualWindow window;
-    kdv::Services outer;
-    outer.window = &window;
-    replay::Playback playback(recorder.Whole(), *w.files, outer);
-    ASSERT_FALSE(replay::CheckReplay(playback.Data(), *w.files));
-    ASSERT_TRUE(playback.Start());
-    while (playback.Step()) {
-    }
-    const long ticks = long(playback.TicksRun());
-    EXPECT_EQ(ticks, recorder.Ticks());
-    EXPECT_EQ(playback.Game().Settings.gameDifficulty, 3);
-    EXPECT_EQ(runner::StateJson(playback.Game(), ticks), runner::StateJson(*w.game, ticks));
-    EXPECT_EQ(runner::StateHash(playback.Game(), ticks), runner::StateHash(*w.game, ticks));
-}
-
 namespace {
 
 // The first and last rows where the window's drawing shows something other than its picture
@@ -413,13 +372,12 @@ struct BoxCatcher {
 };
 
 // A one-player game of about this many timer ticks, played in the window and saved as a replay.
-std::string RecordedGame(Window& w, replay::Recorder& recorder, int ticks) {
-    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recorder
+std::string SaveOnePlayerGame(Window& w, int ticks) {
+    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recording
     RunTicks(ticks);
-    recorder.BeforeAction(*w.game);
     const std::string file = (w.root / "watched.kdr").string();
     std::string error;
-    EXPECT_TRUE(replay::SaveReplay(file, recorder.Whole(), error)) << error;
+    EXPECT_TRUE(replay::SaveReplay(file, w.recorded.Whole(), error)) << error;
     return file;
 }
 
@@ -445,7 +403,7 @@ void Answer(QMessageBox::StandardButton button, QStringList* asked, bool closeNe
 }
 
 QString Caption(const char* name, int language = 0) {
-    return QString::fromStdString(app::CaptionFor(name, language).value_or("(no caption)"));
+    return QString::fromStdString(ui::CaptionFor(name, language).value_or("(no caption)"));
 }
 
 void AltKey(QWidget* target, Qt::Key key) {
@@ -485,9 +443,8 @@ void Background(Window& w, const std::string& name, const std::string& args) {
 // player's language; the text is drawn on the window, never into the game's frame, and goes when
 // the state it tells of ends.
 TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
-    replay::Recorder recorder;
-    Window w(&recorder);
-    const std::string file = RecordedGame(w, recorder, 200);
+    Window w(recording::Keep::GamesAndRun);
+    const std::string file = SaveOnePlayerGame(w, 200);
     app::DrawSurface& surface = w.form->DXDraw();
     for (int language : {0, 1}) {
         SCOPED_TRACE(language);
@@ -495,7 +452,7 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
         // The second time full screen, where the text must show as well.
         if (language == 1) kdv::ClickMenu(*w.game, "MFullWin");
         auto caption = [language](const char* name) {
-            return QString::fromStdString(*app::CaptionFor(name, language));
+            return QString::fromStdString(*ui::CaptionFor(name, language));
         };
         w.form->StartWatching(file);
         RunTicks(20);
@@ -526,9 +483,8 @@ TEST(Overlay, AWatchedReplayShowsItsPauseAndSpeedOverThePicture) {
 // stops the wait at once (there is no game yet to end for the other player), and the player's
 // own game, which had reached a stage intro, is back at the title, in its replay too.
 TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
-    replay::Recorder recorder;
-    Window w(&recorder);
-    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recorder
+    Window w(recording::Keep::GamesAndRun);
+    w.form->findChild<QAction*>("MStart1Player")->trigger();  // through the recording
     RunTicks(3);
     ASSERT_EQ(w.game->GameState, kdv::gsStageIntro);
     const int port = 20000 + int(::getpid() % 20000);
@@ -537,7 +493,7 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
     options.netMode = 3;
     w.form->StartNetwork(options);
     RunTicks(10);
-    const QString waiting = QString::fromStdString(*app::CaptionFor("NetWaitJoin", 0)) + " " +
+    const QString waiting = QString::fromStdString(*ui::CaptionFor("NetWaitJoin", 0)) + " " +
                             QString::number(port) + "…";
     EXPECT_EQ(w.form->DXDraw().Overlay(), QStringList{waiting});
     EXPECT_EQ(w.form->windowTitle(), " Kordavel - " + waiting);
@@ -549,11 +505,10 @@ TEST(Overlay, AHostedNetworkGameShowsItsWaitOverThePictureAndEndsAtTheTitle) {
 
     // The return to the title is part of the session's replay.
     RunTicks(5);
-    recorder.BeforeAction(*w.game);
     adapters::VirtualWindow window;
     kdv::Services outer;
     outer.window = &window;
-    replay::Playback playback(recorder.Whole(), *w.files, outer);
+    replay::Playback playback(w.recorded.Whole(), *w.files, outer);
     ASSERT_TRUE(playback.Start());
     while (playback.Step()) {
     }
@@ -621,7 +576,7 @@ TEST(NetworkWindow, AJoinerFiresPlayerTwosGunWithAGamepadBoundAtHome) {
     EXPECT_GT(fired, 0) << "player 2's bullet never flew in the host's game";
     EXPECT_EQ(w.game->GameState, kdv::gsTitleScroll);
     EXPECT_EQ(boxes.told, QStringList{QString::fromStdString(options.join + ": " +
-                                                             *app::CaptionFor("NetOver", 0))});
+                                                             *ui::CaptionFor("NetOver", 0))});
     EXPECT_EQ(keptHere(), keptBefore);
 }
 
@@ -727,9 +682,8 @@ TEST(NetworkWindow, AJoinerIsToldWhoStartsAndPausesTheGame) {
 // A watched replay shows its keys over the picture, File -> Pause and Alt+Enter do not end it,
 // and its end is held a moment with a line that says it ended before the title comes back.
 TEST(Overlay, AWatchedReplayHoldsItsEndWithAWordBeforeTheTitle) {
-    replay::Recorder recorder;
-    Window w(&recorder);
-    const std::string file = RecordedGame(w, recorder, 60);
+    Window w(recording::Keep::GamesAndRun);
+    const std::string file = SaveOnePlayerGame(w, 60);
     BoxCatcher boxes;
     app::DrawSurface& surface = w.form->DXDraw();
     w.game->Settings.language = 1;
@@ -783,21 +737,21 @@ TEST(Menu, F10OpensFileAndControlsListsTheCurrentBindingsInTheLanguage) {
         ASSERT_TRUE(controls);
         controls->trigger();
         const std::string text = shown.toStdString();
-        auto ui = [language](const char* english) { return app::UiText(english, language); };
-        EXPECT_EQ(title.toStdString(), *app::CaptionFor("MControls", language));
-        EXPECT_NE(text.find(ui("Fire") + ": X / " + kdv::JoystickName(kdv::kNoJoystickState)),
+        auto uiText = [language](const char* english) { return ui::UiText(english, language); };
+        EXPECT_EQ(title.toStdString(), *ui::CaptionFor("MControls", language));
+        EXPECT_NE(text.find(uiText("Fire") + ": X / " + kdv::JoystickName(kdv::kNoJoystickState)),
                   std::string::npos)
             << text;
         EXPECT_NE(
-            text.find(ui("Left") + ": " + kdv::KeyName(w.game->Settings.keys2[kdv::MoveLeft]) +
+            text.find(uiText("Left") + ": " + kdv::KeyName(w.game->Settings.keys2[kdv::MoveLeft]) +
                       " / " + kdv::JoystickName(6)),
             std::string::npos)
             << text;
-        EXPECT_NE(text.find(ui("Player 2")), std::string::npos);
+        EXPECT_NE(text.find(uiText("Player 2")), std::string::npos);
         // The items the game adds are in the forms dump, in the language.
         const std::string forms = w.form->FormsJson();
         for (const char* name : {"MWatchReplay", "MNetworkGame", "MControls"}) {
-            const std::string caption = *app::CaptionFor(name, language);
+            const std::string caption = *ui::CaptionFor(name, language);
             EXPECT_EQ(w.form->findChild<QAction*>(name)->text().toStdString(), caption);
             EXPECT_NE(forms.find("\"name\": \"" + std::string(name) + "\""), std::string::npos);
             EXPECT_NE(forms.find("\"caption\": \"" + caption + "\""), std::string::npos) << name;
@@ -824,19 +778,16 @@ TEST(Menu, F10BoundAsAGameKeyReachesTheGame) {
 // File -> Watch Replay lists the kept games of the window's own replay folder in columns, newest
 // first, with every text whole; Ok starts watching the chosen one.
 TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
-    replay::Recorder recorder(false);
-    Window w(&recorder);
+    Window w(recording::Keep::Games);
     const std::filesystem::path folder = w.root / "replays";
     std::vector<replay::Replay> games;
     for (const char* start : {"MStart1Player", "MStart2Player"}) {
-        recorder.MenuItem(*w.game, start);
-        kdv::ClickMenu(*w.game, start);
-        recorder.AfterAction(*w.game);
+        w.recorded.Menu(start);
         const long until = w.form->TicksRun() + 30;
         QElapsedTimer waited;
         waited.start();
         while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
-        auto game = recorder.GameInProgress();
+        auto game = w.recorded.GameInProgress();
         ASSERT_TRUE(game);
         games.push_back(*game);
     }
@@ -893,7 +844,7 @@ TEST(Dialogs, WatchReplayListsTheKeptGamesInColumns) {
     ASSERT_TRUE(listed);
     // The one-player game is being watched in the window.
     EXPECT_EQ(w.form->windowTitle().toStdString(),
-              " Kordavel - " + *app::CaptionFor("ReplayWatching", 0));
+              " Kordavel - " + *ui::CaptionFor("ReplayWatching", 0));
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     EXPECT_EQ(w.form->windowTitle(), " Kordavel");
 }
@@ -906,7 +857,7 @@ TEST(Dialogs, AnEmptyReplayListSaysSoAndOffersNoOk) {
         app::ReplayList list(nullptr, fs::temp_directory_path() / "kordavel-no-replays", language);
         auto* none = list.findChild<QLabel*>("NoReplays");
         ASSERT_TRUE(none);
-        EXPECT_EQ(none->text().toStdString(), app::UiText("No replays yet.", language));
+        EXPECT_EQ(none->text().toStdString(), ui::UiText("No replays yet.", language));
         EXPECT_FALSE(
             list.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
         EXPECT_TRUE(list.findChild<QPushButton*>("OtherFile")->isEnabled());
@@ -931,7 +882,7 @@ TEST(Overlay, TheEditorsSaveIsToldOverTheTitleAndSelectLevelMarksItsStages) {
     Tap(&w.form->DXDraw(), Qt::Key_Escape);
     RunTicks(3);
     ASSERT_EQ(w.game->LevelCount, stage);
-    const std::string told = *app::CaptionFor("OverlayLevelSaved", 0) + " " + std::to_string(stage);
+    const std::string told = *ui::CaptionFor("OverlayLevelSaved", 0) + " " + std::to_string(stage);
     EXPECT_EQ(w.form->OverlayLines(), std::vector<std::string>{told});
     for (int shown : {*stock - 1, stage}) {
         w.game->SelectLevel.position = shown;
@@ -963,7 +914,7 @@ TEST(Dialogs, EveryMessageOfTheGameIsWholeInRussian) {
     App();
     BoxCatcher boxes;
     const long records = kdv::kMaxLevelRecords + 1;
-    Window w(nullptr, [&](const fs::path& root) {
+    Window w(recording::Keep::Nothing, [&](const fs::path& root) {
         std::ofstream(root / "kordavel.ini") << "[Options]\nLanguage=1\n";
         fs::resize_file(root / "data/lswap.dat", uint64_t(records) * kdv::kLevelRecordBytes);
     });
@@ -1045,8 +996,7 @@ TEST(Dialogs, EveryMessageOfTheGameIsWholeInRussian) {
 // A game whose replay cannot be saved (here the replay folder is a file, which stops root as
 // well) is told in a message box, in the player's language, as a failed save of the settings is.
 TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
-    replay::Recorder recorder(false);
-    Window w(&recorder);
+    Window w(recording::Keep::Games);
     std::ofstream(w.root / "replays") << "in the way\n";
     w.game->Settings.language = 1;
     BoxCatcher boxes;
@@ -1057,7 +1007,7 @@ TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
     ASSERT_EQ(boxes.told.size(), 1);
     const QString told = boxes.told[0];
     EXPECT_TRUE(
-        told.startsWith(QString::fromStdString(app::MessageText("The replay was not saved: ", 1))))
+        told.startsWith(QString::fromStdString(ui::MessageText("The replay was not saved: ", 1))))
         << told.toStdString();
     EXPECT_TRUE(told.contains("replays")) << told.toStdString();
     EXPECT_EQ(w.game->FailedSaves, 1);
@@ -1066,9 +1016,8 @@ TEST(Dialogs, AReplayThatCannotBeSavedIsToldInAMessageBox) {
 // A replay whose last state hash is not the game's (as when another build or data decide a game
 // differently) stops the viewer at its end with the tick where it parts, told in a box.
 TEST(Overlay, AWatchedReplayThatPartsIsStoppedAndToldWhere) {
-    replay::Recorder recorder;
-    Window w(&recorder);
-    const std::string file = RecordedGame(w, recorder, 60);
+    Window w(recording::Keep::GamesAndRun);
+    const std::string file = SaveOnePlayerGame(w, 60);
     std::string error;
     auto data = replay::LoadReplay(file, error);
     ASSERT_TRUE(data) << error;
@@ -1109,9 +1058,8 @@ TEST(Overlay, AWatchedReplayThatPartsIsStoppedAndToldWhere) {
 // overlay tells how far it has come, and Esc ends the watching at once. A minute's skip returns
 // to watching.
 TEST(Overlay, SkippingThroughAHugeIdleReplayKeepsTheWindowAnswering) {
-    replay::Recorder recorder;
-    Window w(&recorder);
-    const std::string file = RecordedGame(w, recorder, 30);
+    Window w(recording::Keep::GamesAndRun);
+    const std::string file = SaveOnePlayerGame(w, 30);
     std::string error;
     auto data = replay::LoadReplay(file, error);
     ASSERT_TRUE(data) << error;
@@ -1125,7 +1073,7 @@ TEST(Overlay, SkippingThroughAHugeIdleReplayKeepsTheWindowAnswering) {
 
     BoxCatcher boxes;  // a replay that parted would be told in a box: it fails the test, not hangs
     app::DrawSurface& surface = w.form->DXDraw();
-    const QString skipping = QString::fromStdString(*app::CaptionFor("OverlayReplaySkip", 0));
+    const QString skipping = QString::fromStdString(*ui::CaptionFor("OverlayReplaySkip", 0));
     w.form->StartWatching(file);
     Tap(&surface, Qt::Key_Right);
     ASSERT_EQ(surface.Overlay().size(), 1);
@@ -1300,4 +1248,133 @@ TEST(DrawSurface, TakingOrLosingTheFocusRepaintsNothing) {
     surface.update();  // a repaint that is asked for is seen
     QApplication::processEvents();
     EXPECT_GT(paints.count, 0);
+}
+
+namespace {
+
+// A replay as text, an event a line, for a readable difference; the header is left out.
+std::string EventLines(const replay::Replay& r) {
+    std::ostringstream out;
+    replay::EventReader reader(r.stream);
+    replay::Event e;
+    while (reader.Next(e)) {
+        out << int(e.kind) << " " << e.a << " " << e.b << " " << std::hex << e.hash << std::dec;
+        if (e.kind == replay::Event::Dialogs)
+            out << " dialogs " << e.dialogs.position << " " << e.dialogs.gameItem << " "
+                << e.dialogs.optionsOpen << " " << e.dialogs.working.gameDifficulty;
+        if (e.kind == replay::Event::Settings)
+            out << " settings " << e.settings.settings.gameDifficulty;
+        out << "\n";
+    }
+    return out.str();
+}
+
+}  // namespace
+
+// Whichever host records it, the same play gives the same replay. A game is started from the
+// menu and steered with keys in the real window, a duel chosen in Select Level, the difficulty
+// changed in Options and the demonstration started; each is written down as a line of the
+// runner's script at the tick it happened before, and the runner plays that script with
+// --record. The two files are the same bytes but for when they were made, and both play to the
+// window's own state.
+TEST(Recording, TheWindowAndTheRunnerRecordTheSamePlayAlike) {
+    Window w(recording::Keep::GamesAndRun);
+    std::ostringstream script;
+    // Done after `TicksRun()` ticks in the window: the runner does it just before the next.
+    auto next = [&] { return w.form->TicksRun() + 1; };
+    auto advance = [&](int ticks) {
+        const long until = w.form->TicksRun() + ticks;
+        QElapsedTimer waited;
+        waited.start();
+        while (w.form->TicksRun() < until && waited.elapsed() < 5000) QApplication::processEvents();
+    };
+    auto key = [&](Qt::Key qtKey, bool down) {
+        script << next() << " key " << app::VirtualKeyFor(qtKey, false, 0, false)
+               << (down ? " down\n" : " up\n");
+        QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, qtKey, Qt::NoModifier);
+        QApplication::sendEvent(&w.form->DXDraw(), &event);
+    };
+    auto menu = [&](const char* item) {
+        script << next() << " menu " << item << "\n";
+        w.form->findChild<QAction*>(item)->trigger();
+    };
+
+    menu("MStart1Player");
+    advance(3);
+    key(Qt::Key_Space, true);
+    advance(2);
+    key(Qt::Key_Space, false);
+    advance(80);
+    key(Qt::Key_Left, true);
+    key(Qt::Key_Control, true);
+    advance(20);
+    key(Qt::Key_Left, false);
+    advance(5);
+    key(Qt::Key_Control, false);
+    key(Qt::Key_Up, true);
+    advance(10);
+    key(Qt::Key_Up, false);
+
+    auto& select = w.form->SelectForm();
+    Later([&] {
+        select.LevelSpin().Step(1);
+        select.findChildren<QRadioButton*>()[2]->setChecked(true);
+        script << next() << " select " << select.LevelSpin().Position() << " 2\n";
+        w.Find<QPushButton>(&select, "OkButton")->click();
+    });
+    menu("MSelectLevel");
+    ASSERT_EQ(w.game->GameMode, kdv::gmDuel);
+    advance(10);
+
+    // The working copy opens with the dialog: the script opens it at the same tick by setting
+    // what it holds already.
+    const int difficulty = w.game->Settings.gameDifficulty;
+    auto& options = w.form->OptionForm();
+    Later([&] {
+        w.Find<QSlider>(&options, "GameDiffBar")->setValue(3 - difficulty);
+        script << next() << " option Options/GameDifficulty " << 3 - difficulty << "\n"
+               << next() << " option ok\n";
+        w.Find<QPushButton>(&options, "OkButton")->click();
+    });
+    script << next() << " menu MOptions\n"
+           << next() << " option Options/GameDifficulty " << difficulty << "\n";
+    w.form->findChild<QAction*>("MOptions")->trigger();
+    ASSERT_EQ(w.game->Settings.gameDifficulty, 3 - difficulty);
+    advance(10);
+    menu("MDemo");
+    advance(10);
+    const long ticks = w.form->TicksRun();
+    const replay::Replay windowed = w.recorded.Whole();
+    EXPECT_NE(EventLines(windowed).find("\n2 "), std::string::npos) << "no key reached the game";
+
+    const fs::path root = w.root / "runner";
+    fs::create_directories(root);
+    fs::copy(fs::path(KORDAVEL_ROOT) / "data", root / "data", fs::copy_options::recursive);
+    std::ofstream(root / "kordavel.ini") << "[Options]\nLanguage=0\n";
+    std::ofstream(root / "play.txt") << script.str();
+    const std::string run = std::string(KORDAVEL_BINARY) + " --root " + root.string();
+    ASSERT_EQ(
+        std::system((run + " --headless --ticks " + std::to_string(ticks) + " --script " +
+                     (root / "play.txt").string() + " --record " + (root / "run.kdr").string())
+                        .c_str()),
+        0)
+        << script.str();
+    std::string error;
+    auto ran = replay::LoadReplay((root / "run.kdr").string(), error);
+    ASSERT_TRUE(ran) << error;
+    EXPECT_EQ(EventLines(windowed), EventLines(*ran)) << script.str();
+    ran->header.startTime = windowed.header.startTime;
+    EXPECT_TRUE(replay::Encode(windowed) == replay::Encode(*ran)) << "the headers differ";
+
+    // Both play back to the state the window's game is in.
+    char want[64];
+    std::snprintf(want, sizeof want, "ticks=%ld hash=%016llx\n", ticks,
+                  static_cast<unsigned long long>(runner::StateHash(*w.game, ticks)));
+    ASSERT_TRUE(replay::SaveReplay((root / "window.kdr").string(), windowed, error)) << error;
+    for (const char* file : {"window.kdr", "run.kdr"}) {
+        const fs::path out = root / "verify.txt";
+        std::system(
+            (run + " --replay " + (root / file).string() + " --verify >" + out.string()).c_str());
+        EXPECT_EQ(testkit::ReadAll(out), want) << file;
+    }
 }

@@ -1,12 +1,10 @@
-// The key table and the key latch: which virtual-key code each key reaches, and that a tap
-// between two ticks is seen by exactly one of them.
+// The key table: which virtual-key code each key reaches.
 #include <gtest/gtest.h>
 
 #include <Qt>
 #include <map>
 #include <set>
 
-#include "app/qt/key_latch.h"
 #include "app/qt/keymap.h"
 
 namespace {
@@ -117,53 +115,6 @@ TEST(KeyTable, RowsAreUnambiguous) {
             EXPECT_TRUE(a.last < b.first || b.last < a.first) << "rows " << i << " and " << j;
         }
     }
-}
-
-TEST(KeyLatch, ATapBetweenTwoTicksIsSeenByOneTick) {
-    app::KeyLatch keys;
-    keys.Press(32);
-    keys.Release(32);
-    EXPECT_FALSE(keys.Live(32));
-    keys.TakeSnapshot();
-    EXPECT_TRUE(keys.Down(32));
-    keys.TakeSnapshot();
-    EXPECT_FALSE(keys.Down(32));
-}
-
-TEST(KeyLatch, AHeldKeyStaysDownUntilReleased) {
-    app::KeyLatch keys;
-    keys.Press(38);
-    for (int tick = 0; tick < 3; ++tick) {
-        keys.TakeSnapshot();
-        EXPECT_TRUE(keys.Down(38));
-    }
-    keys.Release(38);
-    EXPECT_TRUE(keys.Down(38));  // the snapshot holds until the next tick
-    keys.TakeSnapshot();
-    EXPECT_FALSE(keys.Down(38));
-}
-
-TEST(KeyLatch, LosingFocusReleasesEveryKey) {
-    app::KeyLatch keys;
-    keys.Press(17);
-    keys.Press(39);
-    keys.TakeSnapshot();
-    keys.ReleaseAll();
-    EXPECT_FALSE(keys.Live(17));
-    keys.TakeSnapshot();
-    EXPECT_FALSE(keys.Down(17));
-    EXPECT_FALSE(keys.Down(39));
-}
-
-TEST(KeyLatch, CodesOutsideTheTableAreNeverDown) {
-    app::KeyLatch keys;
-    keys.Press(0);
-    keys.Press(-5);
-    keys.Press(256);
-    keys.TakeSnapshot();
-    EXPECT_FALSE(keys.Down(0));
-    EXPECT_FALSE(keys.Down(-5));
-    EXPECT_FALSE(keys.Down(256));
 }
 
 }  // namespace

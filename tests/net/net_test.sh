@@ -88,14 +88,18 @@ for case in "$@"; do
     fuzz)
         # Twenty seconds of a two-player game at the window's pace while a third program sends
         # garbage at the host, raw and over ENet: it must end exactly as the same game undisturbed.
+        # Both come through one relay, which gives each machine a port of its own to the host.
         gameTicks=1540
-        (sleep 0.6 && exec "$relay" fuzz "$port" --seconds 600 --seed 5 >"$work/fuzz.out") &
+        "$relay" relay $((port + 2)) "$port" --seconds 60 >"$work/relay.out" &
+        relayPid=$!
+        (sleep 0.6 && exec "$relay" fuzz $((port + 2)) --seconds 600 --seed 5 >"$work/fuzz.out") &
         fuzzPid=$!
         realtime=--realtime
-        play fuzz "--realtime --host 127.0.0.1:$port --mode two --ticks $gameTicks" "$port"
-        kill "$fuzzPid" 2>/dev/null; wait "$fuzzPid" 2>/dev/null
+        play fuzz "--realtime --host 127.0.0.1:$port --mode two --ticks $gameTicks" $((port + 2))
+        kill "$fuzzPid" "$relayPid" 2>/dev/null; wait "$fuzzPid" "$relayPid" 2>/dev/null
         check fuzz
         grep -q 'strangers=[1-9]' "$work/fuzz.host" || fail "fuzz: the third program never reached the host"
+        grep -q 'peers=[3-9]' "$work/relay.out" || fail "fuzz: the relay carried $(grep -o 'peers=[0-9]*' "$work/relay.out"), not the joiner and both of the fuzzer's sockets"
         realtime=
         play calm "--host 127.0.0.1:$((port + 1)) --mode two --ticks $gameTicks" $((port + 1))
         [ "$(final "$work/calm.host")" = "$(final "$work/fuzz.host")" ] ||

@@ -1,7 +1,8 @@
-// A UDP relay for testing network games on one machine: it stands between the joiner and the
-// host on 127.0.0.1 and adds a round trip, jitter, loss, damaged datagrams, stray datagrams and
-// outages. "netrelay fuzz" is the third machine that sends the host garbage, raw and through
-// ENet. Loopback only; every mode stops by itself after its --seconds.
+// A UDP relay for testing network games on one machine: it stands between the host and the
+// machines that reach it (a joiner, a joiner started again, watchers, strangers), each with a
+// port of its own toward the host, on 127.0.0.1, and adds a round trip, jitter, loss, damaged
+// datagrams, stray datagrams and outages. "netrelay fuzz" is the third machine that sends the host
+// garbage, raw and through ENet. Loopback only; every mode stops by itself after its --seconds.
 #include <arpa/inet.h>
 #include <enet/enet.h>
 #include <netinet/in.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A test that stops the relay with SIGTERM still gets its figures.
+volatile std::sig_atomic_t stopped = 0;
 
 struct Settings {
     int listenPort = 0, targetPort = 0;
@@ -34,6 +39,7 @@ struct Settings {
 struct Pending {
     Clock::time_point due;
     bool toHost;
+    size_t peer;  // which machine on the client side, by its place in the relay's list
     std::vector<uint8_t> bytes;
     bool operator<(const Pending& o) const { return due > o.due; }  // earliest first
 };
@@ -62,68 +68,87 @@ std::vector<uint8_t> Garbage(std::mt19937& rng) {
     return bytes;
 }
 
+// A machine on the client side (a joiner, a joiner started again, a watcher, a stranger) and
+// the socket that speaks for it to the host, as a router's mapping would: the host tells them
+// apart by port.
+struct Peer {
+    sockaddr_in address;
+    int upstream;
+};
+
+// Enough for a partner, eight watchers and the strangers a test sends; past it, new machines
+// are dropped rather than the relay growing without end.
+constexpr size_t kMaxPeers = 64;
+
 int Relay(const Settings& s) {
     const int client = UdpSocket(s.listenPort);
-    const int upstream = UdpSocket(0);
     const sockaddr_in host = Loopback(s.targetPort);
-    sockaddr_in joiner{};
-    bool haveJoiner = false;
+    std::vector<Peer> peers;
     std::mt19937 rng(s.seed);
     std::uniform_real_distribution<double> unit(0, 1);
     std::priority_queue<Pending> queue;
-    long forwarded = 0, lost = 0, damaged = 0, stray = 0, cut = 0;
+    long forwarded = 0, lost = 0, damaged = 0, stray = 0, cut = 0, refused = 0;
     const auto start = Clock::now();
     auto joined = start;
     auto nextGarbage = start;
     std::vector<uint8_t> buffer(65536);
+    auto send = [](int socket, const std::vector<uint8_t>& bytes, const sockaddr_in& to) {
+        sendto(socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+    };
 
-    while (Clock::now() - start < std::chrono::duration<double>(s.seconds)) {
+    while (!stopped && Clock::now() - start < std::chrono::duration<double>(s.seconds)) {
         const auto now = Clock::now();
         while (!queue.empty() && queue.top().due <= now) {
             const Pending& p = queue.top();
+            const Peer& peer = peers[p.peer];
             if (p.toHost)
-                sendto(upstream, p.bytes.data(), p.bytes.size(), 0,
-                       reinterpret_cast<const sockaddr*>(&host), sizeof host);
-            else if (haveJoiner)
-                sendto(client, p.bytes.data(), p.bytes.size(), 0,
-                       reinterpret_cast<const sockaddr*>(&joiner), sizeof joiner);
+                send(peer.upstream, p.bytes, host);
+            else
+                send(client, p.bytes, peer.address);
             ++forwarded;
             queue.pop();
         }
         if (s.garbageEveryMs > 0 && now >= nextGarbage) {
             nextGarbage = now + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double, std::milli>(s.garbageEveryMs));
-            auto g = Garbage(rng);
-            sendto(upstream, g.data(), g.size(), 0, reinterpret_cast<const sockaddr*>(&host),
-                   sizeof host);
-            if (haveJoiner)
-                sendto(client, g.data(), g.size(), 0, reinterpret_cast<const sockaddr*>(&joiner),
-                       sizeof joiner);
-            stray += 2;
+            for (const Peer& peer : peers) {
+                send(peer.upstream, Garbage(rng), host);
+                send(client, Garbage(rng), peer.address);
+                stray += 2;
+            }
         }
-        pollfd fds[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
-        if (poll(fds, 2, 1) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
+        std::vector<pollfd> fds{{client, POLLIN, 0}};
+        for (const Peer& peer : peers) fds.push_back({peer.upstream, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), 1) <= 0) continue;
+        for (size_t i = 0; i < fds.size(); ++i) {
             if (!(fds[i].revents & POLLIN)) continue;
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
             const ssize_t n = recvfrom(fds[i].fd, buffer.data(), buffer.size(), 0,
                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n <= 0) continue;
+            size_t peer = i - 1;
             if (i == 0) {
-                // The first machine to send is the joiner; nobody else is relayed.
-                if (!haveJoiner) {
-                    joiner = from;
-                    haveJoiner = true;
-                    joined = Clock::now();
-                } else if (from.sin_port != joiner.sin_port) {
-                    continue;
+                peer = 0;
+                while (peer < peers.size() &&
+                       (peers[peer].address.sin_port != from.sin_port ||
+                        peers[peer].address.sin_addr.s_addr != from.sin_addr.s_addr))
+                    ++peer;
+                if (peer == peers.size()) {
+                    if (peers.size() == kMaxPeers) {
+                        ++refused;
+                        continue;
+                    }
+                    if (peers.empty()) joined = Clock::now();
+                    peers.push_back({from, UdpSocket(0)});
                 }
             }
-            // The outage is timed from the joiner's first datagram, so that a slow start on a
-            // loaded machine still puts it inside the game rather than the handshake.
+            // The outage is timed from the first machine's first datagram, so that a slow
+            // start on a loaded machine still puts it inside the game rather than the
+            // handshake. It cuts every machine, as a host's own line going down would.
             const double t = std::chrono::duration<double>(Clock::now() - joined).count();
-            if (haveJoiner && t >= s.outageFromS && t < s.outageToS) {
+            if (t >= s.outageFromS && t < s.outageToS) {
                 ++cut;
                 continue;
             }
@@ -133,6 +158,7 @@ int Relay(const Settings& s) {
             }
             Pending p;
             p.toHost = i == 0;
+            p.peer = peer;
             p.bytes.assign(buffer.begin(), buffer.begin() + n);
             if (unit(rng) * 100 < s.corruptPercent) {
                 p.bytes[rng() % p.bytes.size()] ^= uint8_t(1 + rng() % 255);
@@ -144,10 +170,11 @@ int Relay(const Settings& s) {
             queue.push(std::move(p));
         }
     }
-    std::printf("relay: forwarded=%ld lost=%ld damaged=%ld stray=%ld cut=%ld\n", forwarded, lost,
-                damaged, stray, cut);
+    std::printf(
+        "relay: peers=%zu forwarded=%ld lost=%ld damaged=%ld stray=%ld cut=%ld refused=%ld\n",
+        peers.size(), forwarded, lost, damaged, stray, cut, refused);
     close(client);
-    close(upstream);
+    for (const Peer& peer : peers) close(peer.upstream);
     return 0;
 }
 
@@ -167,7 +194,7 @@ int Fuzz(const Settings& s) {
     ENetPeer* peer = nullptr;
     long sentRaw = 0, sentPackets = 0, connects = 0;
     const auto start = Clock::now();
-    while (Clock::now() - start < std::chrono::duration<double>(s.seconds)) {
+    while (!stopped && Clock::now() - start < std::chrono::duration<double>(s.seconds)) {
         auto g = Garbage(rng);
         sendto(raw, g.data(), g.size(), 0, reinterpret_cast<const sockaddr*>(&target),
                sizeof target);
@@ -247,5 +274,6 @@ int main(int argc, char** argv) {
     }
     if (s.targetPort <= 0 || s.targetPort > 65535 || (mode == "relay" && s.listenPort <= 0))
         return Usage();
+    std::signal(SIGTERM, [](int) { stopped = 1; });
     return mode == "relay" ? Relay(s) : Fuzz(s);
 }

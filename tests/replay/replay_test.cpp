@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "app/runner/command_line.h"
@@ -18,6 +18,7 @@
 #include "core/controls/settings.h"
 #include "core/flow/game_flow.h"
 #include "core/flow/main_form.h"
+#include "recording/recorded_game.h"
 #include "replay/game_state.h"
 #include "replay/library.h"
 #include "replay/playback.h"
@@ -70,10 +71,18 @@ std::vector<Event> SampleEvents() {
     dialogs.dialogs.working.keys1[4] = 88;
     Event checkpoint = Make(Event::Checkpoint);
     checkpoint.hash = 0xfedcba9876543210ull;
-    return {Make(Event::Clock, 1234), Make(Event::Ticks, 3),   Make(Event::Input, 1 << 5),
-            Make(Event::Key, 27),     Make(Event::Menu, 5),    settings,
-            dialogs,                  Make(Event::OptionsOk),  Make(Event::Clock, -20),
-            Make(Event::SelectOk, 3, 2), checkpoint,           Make(Event::Write, 0),
+    return {Make(Event::Clock, 1234),
+            Make(Event::Ticks, 3),
+            Make(Event::Input, 1 << 5),
+            Make(Event::Key, 27),
+            Make(Event::Menu, 5),
+            settings,
+            dialogs,
+            Make(Event::OptionsOk),
+            Make(Event::Clock, -20),
+            Make(Event::SelectOk, 3, 2),
+            checkpoint,
+            Make(Event::Write, 0),
             Make(Event::Ticks, 997)};
 }
 
@@ -246,10 +255,12 @@ class RigInput : public runner::InputSink {
 TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     testkit::Rig rig;
     rig.InstallStandardData(4);
-    replay::Recorder recorder;
-    rig.game = kdv::MakeGame(recorder.Wrap(rig.ServicesWith(rig.files)));
+    recording::RecordedGame recorded(recording::Keep::GamesAndRun);
+    rig.game = recorded.Make(rig.ServicesWith(rig.files));
     ASSERT_TRUE(rig.StartUp());
-    recorder.Begin(rig.g(), rig.files);
+    recorded.Begin();
+    std::vector<replay::Replay> ended;
+    recorded.onGameEnded = [&](const replay::Replay& game) { ended.push_back(game); };
 
     std::istringstream text(
         "121 menu MStart1Player\n121 key 32 down\n124 key 32 up\n124 key 17 down\n"
@@ -260,22 +271,19 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
         "585 key 27 down\n585 key 65 down\n600 option defaults\n610 option cancel\n"
         "700 option KeysForPlayer2/Fire 88\n701 option ok\n");
     runner::ScriptPlayer script(runner::ParseScript(text));
-    script.SetRecorder(&recorder);
     RigInput sink(rig.input);
     std::vector<uint64_t> hashes;
     for (long t = 1; t <= 885; ++t) {
-        script.ApplyInputs(t, rig.g(), sink);
+        script.ApplyInputs(t, recorded, sink);
         rig.display.canDraw = t < 415 || t > 421;  // a minimised window presents nothing
-        recorder.BeforeTick(rig.g());
-        kdv::DXTimerTimer(rig.g());
-        recorder.AfterTick(rig.g());
+        recorded.Tick();
         rig.clock.now += 13 + t % 3;  // the window's clock is never exact
         hashes.push_back(replay::CheckpointHash(rig.g()));
     }
     EXPECT_EQ(rig.g().Settings.gameDifficulty, 3);
     EXPECT_EQ(rig.g().Settings.keys2[kdv::Fire], 88);
-    const auto finished = recorder.TakeFinishedGame();
-    ASSERT_TRUE(finished);  // the one-player game, ended by the level selection
+    ASSERT_EQ(ended.size(), 1u);  // the one-player game, ended by the level selection
+    const replay::Replay* finished = &ended[0];
     EXPECT_EQ(finished->header.mode, kdv::gmOnePlayer);
     // From the tick the menu started it on (121) to the level selection before tick 580.
     ASSERT_TRUE(finished->header.from);
@@ -302,13 +310,13 @@ TEST(ReplayPlayback, SettingsAndLevelSelectionBetweenTicksPlayBackTickForTick) {
     };
     EXPECT_EQ(playAll(*finished, 121), size_t(579 - 121));
 
-    const auto bytes = replay::Encode(recorder.Whole());
+    const auto bytes = replay::Encode(recorded.Whole());
     auto decoded = replay::Decode(bytes);
     ASSERT_TRUE(decoded.replay) << decoded.error;
     EXPECT_EQ(decoded.replay->header.mode, kdv::gmDuel);
     EXPECT_EQ(decoded.replay->header.stage, 3);
     EXPECT_EQ(playAll(*decoded.replay, 0), hashes.size());
-    const auto duel = recorder.GameInProgress();
+    const auto duel = recorded.GameInProgress();
     ASSERT_TRUE(duel);
     EXPECT_EQ(duel->header.mode, kdv::gmDuel);
     EXPECT_EQ(playAll(*duel, 580), size_t(885 - 580));
@@ -359,25 +367,24 @@ namespace {
 // Records ticks of a rig with a script, as the runner does.
 struct Recording {
     testkit::Rig rig;
-    replay::Recorder recorder;
-    std::vector<uint64_t> hashes;  // after each tick
+    recording::RecordedGame recorded;
+    std::vector<uint64_t> hashes;       // after each tick
+    std::vector<replay::Replay> ended;  // the games ended so far
 
-    explicit Recording(bool keepWhole = true) : recorder(keepWhole) {
+    explicit Recording(recording::Keep keep = recording::Keep::GamesAndRun) : recorded(keep) {
         rig.InstallStandardData(4);
-        rig.game = kdv::MakeGame(recorder.Wrap(rig.ServicesWith(rig.files)));
+        rig.game = recorded.Make(rig.ServicesWith(rig.files));
         EXPECT_TRUE(rig.StartUp());
-        recorder.Begin(rig.g(), rig.files);
+        recorded.Begin();
+        recorded.onGameEnded = [this](const replay::Replay& game) { ended.push_back(game); };
     }
     void Run(const std::string& lines, long from, long to) {
         std::istringstream text(lines);
         runner::ScriptPlayer script(runner::ParseScript(text));
-        script.SetRecorder(&recorder);
         RigInput sink(rig.input);
         for (long t = from; t <= to; ++t) {
-            script.ApplyInputs(t, rig.g(), sink);
-            recorder.BeforeTick(rig.g());
-            kdv::DXTimerTimer(rig.g());
-            recorder.AfterTick(rig.g());
+            script.ApplyInputs(t, recorded, sink);
+            recorded.Tick();
             rig.clock.now += 13;
             hashes.push_back(replay::CheckpointHash(rig.g()));
         }
@@ -411,15 +418,15 @@ std::optional<int64_t> PlayOn(const replay::Replay& data, kdv::FileSystem& files
 TEST(ReplayPlayback, FileWritesEndAsTheyEndedWhileRecording) {
     Recording rec;
     rec.rig.files.readOnly.insert("data/lswap.dat");
-    rec.Run("20 menu MLevelEditor\n30 key 39 down\n31 key 39 up\n40 key 27 down\n41 key 27 up\n",
-            1, 60);
+    rec.Run("20 menu MLevelEditor\n30 key 39 down\n31 key 39 up\n40 key 27 down\n41 key 27 up\n", 1,
+            60);
     ASSERT_EQ(rec.rig.g().GameState, kdv::gsLevelEditor);  // not saved: the editor stays
     ASSERT_FALSE(rec.rig.window.messages.empty());
     rec.rig.files.readOnly.clear();
     rec.Run("61 key 27 down\n62 key 27 up\n", 61, 120);
     ASSERT_EQ(rec.rig.g().GameState, kdv::gsTitleScroll);  // saved on the second Esc
     const auto levels = rec.rig.files.files["data/lswap.dat"];
-    const replay::Replay whole = rec.recorder.Whole();
+    const replay::Replay whole = rec.recorded.Whole();
 
     // Played where the level file can be written: the first save fails all the same.
     testkit::Rig writable;
@@ -439,10 +446,11 @@ TEST(ReplayPlayback, FileWritesEndAsTheyEndedWhileRecording) {
 // and says at which tick.
 TEST(ReplayPlayback, AnAlteredStreamPartsAtTheCheckpointAfterTheChange) {
     Recording rec;
-    rec.Run("121 menu MStart1Player\n125 key 32 down\n127 key 32 up\n130 key 37 down\n"
-            "900 key 37 up\n900 key 38 down\n",
-            1, 3500);
-    replay::Replay whole = rec.recorder.Whole();
+    rec.Run(
+        "121 menu MStart1Player\n125 key 32 down\n127 key 32 up\n130 key 37 down\n"
+        "900 key 37 up\n900 key 38 down\n",
+        1, 3500);
+    replay::Replay whole = rec.recorded.Whole();
     ASSERT_FALSE(PlayOn(whole, rec.rig.files));
     // The move up at tick 900 becomes a move right.
     replay::Replay altered = whole;
@@ -472,8 +480,8 @@ TEST(ReplayLibrary, PrunesByRecordedStartAndNeverTheFileJustWritten) {
     for (int i = 0; i < 20; ++i) {
         std::string error;
         game.header.startTime = 2'000'000'000'000 + i;  // recorded with the clock ahead
-        ahead.push_back(replay::SaveGame(folder, game, now + std::chrono::hours(30) +
-                                                           std::chrono::seconds(i), error, 20));
+        ahead.push_back(replay::SaveGame(
+            folder, game, now + std::chrono::hours(30) + std::chrono::seconds(i), error, 20));
         ASSERT_FALSE(ahead.back().empty()) << error;
     }
     std::string error;
@@ -500,15 +508,16 @@ TEST(ReplayLibrary, PrunesByRecordedStartAndNeverTheFileJustWritten) {
 // The window's recorder keeps only the game in progress: the title and demos before it cost
 // nothing, and the second game's file holds the second game only.
 TEST(ReplayRecorder, KeepsOnlyTheGameInProgress) {
-    Recording rec(false);
+    Recording rec(recording::Keep::Games);
     rec.Run("", 1, 3000);  // title and demonstration
-    EXPECT_EQ(rec.recorder.StreamBytes(), 0u);
-    rec.Run("3001 menu MStart1Player\n3005 key 32 down\n3007 key 32 up\n3100 key 17 down\n",
-            3001, 4000);
+    EXPECT_EQ(rec.recorded.StreamBytes(), 0u);
+    rec.Run("3001 menu MStart1Player\n3005 key 32 down\n3007 key 32 up\n3100 key 17 down\n", 3001,
+            4000);
     rec.Run("4001 menu MStart2Player\n4005 key 32 down\n4007 key 32 up\n", 4001, 4600);
-    const auto first = rec.recorder.TakeFinishedGame();
-    const auto second = rec.recorder.GameInProgress();
-    ASSERT_TRUE(first && second);
+    ASSERT_EQ(rec.ended.size(), 1u);
+    const replay::Replay* first = &rec.ended[0];
+    const auto second = rec.recorded.GameInProgress();
+    ASSERT_TRUE(second);
     EXPECT_EQ(first->header.ticks, 4000 - 3001);
     EXPECT_EQ(second->header.ticks, 4600 - 4001);
     EXPECT_EQ(second->header.mode, kdv::gmTwoPlayers);
@@ -540,9 +549,10 @@ void PlayHashGame(testkit::Rig& rig, long ticks) {
     std::ifstream text(KORDAVEL_HASH_GAME);
     runner::ScriptPlayer script(runner::ParseScript(text));
     RigInput sink(rig.input);
+    recording::RecordedGame played(rig.g());
     for (long t = 1; t <= ticks; ++t) {
-        script.ApplyInputs(t, rig.g(), sink);
-        kdv::DXTimerTimer(rig.g());
+        script.ApplyInputs(t, played, sink);
+        played.Tick();
         rig.clock.now += 13;
     }
 }
@@ -552,7 +562,9 @@ void PlayHashGame(testkit::Rig& rig, long ticks) {
 // A field a kept game carries but the hash leaves out would let a replay part from its game
 // unseen. Every byte of a state part-way through the hash game is changed a bit at a time and
 // read back: each change that the load does not refuse must change the hash, and the dump too
-// unless only the seed or the screens changed (the hash takes those in whole).
+// unless only the seed or the screens changed (the hash takes those in whole). The state and
+// the dump are listed apart (the dump's order is the runner's, the state's the kept files'), so
+// both directions are checked.
 TEST(GameState, EveryByteTheStateCarriesShowsInTheHashAndTheDump) {
     for (const long tick : {12000L, 26000L}) {
         SCOPED_TRACE(tick);
@@ -565,6 +577,22 @@ TEST(GameState, EveryByteTheStateCarriesShowsInTheHashAndTheDump) {
         const std::string dump = replay::StateJson(g, 0);
         const uint32_t seed = g.RandSeed;
         const auto back = g.BackScreen.Bytes(), frame = g.FrameScreen.Bytes();
+        {
+            // The other way round: a field the dump shows but the state leaves out would come
+            // back from a load as a fresh game has it. The keys held are the machine's.
+            testkit::Rig fresh;
+            fresh.InstallDataFrom(std::string(KORDAVEL_ROOT) + "/data");
+            ASSERT_TRUE(fresh.StartUp());
+            std::string why;
+            ASSERT_TRUE(replay::LoadGameState(saved, fresh.g(), why)) << why;
+            std::istringstream loaded(replay::StateJson(fresh.g(), 0)), played(dump);
+            for (std::string a, b; std::getline(played, b) && b.find("KeysDown") == b.npos;) {
+                std::getline(loaded, a);
+                ASSERT_EQ(a, b) << "a loaded game differs from the one saved";
+            }
+            EXPECT_TRUE(fresh.g().BackScreen.Bytes() == back &&
+                        fresh.g().FrameScreen.Bytes() == frame);
+        }
         // Left out of the hash on purpose: the runner's statistics, which change no play; the
         // lineup's entry 0, as the lineup counts its tanks from 1; and the star period, which
         // the difficulty in the dump sets.
@@ -681,7 +709,8 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
     ASSERT_EQ(RunProgram(r + "--headless --ticks 30 --script " + (root / "edit.txt").string()), 0);
     EXPECT_EQ(fs::file_size(root / "data/lswap.dat") % 176, 0u);
     auto poke = [&](uint64_t at) {
-        std::fstream levels(root / "data/lswap.dat", std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream levels(root / "data/lswap.dat",
+                            std::ios::in | std::ios::out | std::ios::binary);
         levels.seekg(long(at));
         const char was = char(levels.get());
         levels.seekp(long(at));
@@ -726,9 +755,9 @@ TEST(ReplayProgram, RecordedRunReplaysToTheSameDumpsAndScreensOnTheGamesData) {
         }
         ASSERT_TRUE(replay::SaveReplay((root / "altered.kdr").string(), altered, error)) << error;
     }
-    EXPECT_EQ(RunProgram(r + "--replay " + (root / "altered.kdr").string() + " --verify", nullptr,
-                         &err),
-              4);
+    EXPECT_EQ(
+        RunProgram(r + "--replay " + (root / "altered.kdr").string() + " --verify", nullptr, &err),
+        4);
     EXPECT_NE(err.find("the replay parts from the game at tick "), std::string::npos) << err;
 
     // Another graphics pack: refused, and says which file.
@@ -814,9 +843,9 @@ TEST(ReplayProgram, BackToTheTitleFromTheDemoPlaysTheNextGame) {
 TEST(ReplayProgram, ACraftedStartStateIsRefusedNamingWhatIsWrong) {
     const fs::path root = TempDir("crafted");
     testkit::WriteStandardData(root.string(), 4);
-    Recording rec(false);
+    Recording rec(recording::Keep::Games);
     rec.Run("1 menu MStart1Player\n5 key 32 down\n7 key 32 up\n40 key 37 down\n", 1, 300);
-    const auto game = rec.recorder.GameInProgress();
+    const auto game = rec.recorded.GameInProgress();
     ASSERT_TRUE(game && game->header.from);
     const std::string file = (root / "game.kdr").string();
     auto verify = [&](const replay::Replay& r, std::string& err) {

@@ -3,7 +3,8 @@
 # - a replay recorded by the desktop verifies in the page on the desktop's hash;
 # - a one-player game played with the keys through the page shows, at the same ticks of the
 #   same script, the very screens the headless runner writes, and the page's replay of it
-#   verifies on the desktop on the page's own hash;
+#   verifies on the desktop on the page's own hash and is the runner's replay of the script,
+#   byte for byte but for its start time;
 # - the dialogs: a binding captured in Options reaches the stored settings, Select Level
 #   starts its game, the language switches the captions, the last 20 games are kept, and a
 #   kept game verifies on the desktop and plays to its end on the page;
@@ -52,9 +53,33 @@ have=$(page "verify=desktop.kdr")
 [ "$want" = "$have" ] || fail "desktop replay: desktop \"$want\", page \"$have\""
 echo "desktop replay in the page: $have"
 
-# 2. The screens of a game played with the keys, and its replay back on the desktop.
-(cd "$work/desk" && "$kordavel" --headless --root "$work/desk" --script "$here/one_player.txt") ||
-    fail "the headless runner did not play the script"
+# A replay's bytes but for when it was recorded (the start time in its header, and so the
+# checksum), in hex.
+recorded_bytes() {
+    python3 - "$1" <<'PY'
+import sys
+b = open(sys.argv[1], "rb").read()
+def varint(at):
+    while b[at] & 0x80:
+        at += 1
+    return at + 1
+at = 10                     # magic and format version
+n, shift, end = 0, 0, at    # the build: its length, then its bytes
+while True:
+    n |= (b[end] & 0x7F) << shift
+    shift += 7
+    end += 1
+    if not b[end - 1] & 0x80:
+        break
+time_at = end + n
+print((b[:time_at] + b[varint(time_at):-4]).hex())
+PY
+}
+
+# 2. The screens of a game played with the keys, and its replay back on the desktop; the page
+#    records the same bytes the runner does for the same keys.
+(cd "$work/desk" && "$kordavel" --headless --root "$work/desk" --script "$here/one_player.txt" \
+    --record "$work/runner.kdr") || fail "the headless runner did not play the script"
 cp "$work"/desk/shot-*.png "$serve/"
 out=$(page "harness=harness.js&check=screen&script=one_player.txt")
 screens=$(grep -c '^screen [0-9]*: same$' <<<"$out")
@@ -67,6 +92,9 @@ browser=$(sed -n 's/^hash //p' <<<"$out")
 desktop=$(desktop_verify "$work/page.kdr")
 [ -n "$browser" ] && [ "$browser" = "$desktop" ] || fail "page's replay: page \"$browser\", desktop \"$desktop\""
 echo "page's replay on the desktop: $desktop"
+[ "$(recorded_bytes "$work/page.kdr")" = "$(recorded_bytes "$work/runner.kdr")" ] ||
+    fail "the page's replay and the runner's of the same keys differ"
+echo "page's replay: the runner's bytes ($(stat -c %s "$work/page.kdr") bytes)"
 
 # 3. The dialogs, the kept games and watching one.
 out=$(page "harness=harness.js&check=dialogs")

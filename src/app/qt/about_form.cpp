@@ -5,9 +5,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "replay/format.h"
+#include "ui/captions.h"
 
 #ifndef KORDAVEL_VERSION
 #define KORDAVEL_VERSION "0"
@@ -18,7 +18,8 @@ namespace {
 
 // The version and the build it names: replays and network games need the same build.
 QString VersionText() {
-    return QString(KORDAVEL_VERSION " (build %1)").arg(QString::fromStdString(replay::BuildIdentity()));
+    return QString(KORDAVEL_VERSION " (build %1)")
+        .arg(QString::fromStdString(replay::BuildIdentity()));
 }
 
 constexpr int kFrameMs = 40;
@@ -109,9 +110,11 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TAboutForm::SetLanguage(int language) {
-    setWindowTitle(QString::fromStdString(UiText("About", language)));
-    version_->setText(QString::fromStdString(UiText("Version %1", language)).arg(VersionText()));
-    credits_->setText(QString::fromStdString(UiText("Made by the Kordavel developers", language)));
+    setWindowTitle(QString::fromStdString(ui::UiText("About", language)));
+    version_->setText(
+        QString::fromStdString(ui::UiText("Version %1", language)).arg(VersionText()));
+    credits_->setText(
+        QString::fromStdString(ui::UiText("Made by the Kordavel developers", language)));
 }
 
 }  // namespace app

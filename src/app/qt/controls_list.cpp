@@ -1,7 +1,7 @@
 #include "app/qt/controls_list.h"
 
-#include "app/qt/captions.h"
 #include "core/controls/player_controls.h"
+#include "ui/captions.h"
 
 namespace app {
 namespace {
@@ -43,14 +43,14 @@ std::string ControlsText(const kdv::Settings& settings, int language) {
     for (int p = 0; p < 2; ++p) {
         const Player& player = players[p];
         if (!text.empty()) text += "\n";
-        text += UiText(player.name, language) + " (" + UiText("keyboard", language) + " / " +
-                UiText("gamepad", language) + ")\n";
+        text += ui::UiText(player.name, language) + " (" + ui::UiText("keyboard", language) +
+                " / " + ui::UiText("gamepad", language) + ")\n";
         // Only what the game reads: a binding it never looks at would promise a key that does
         // nothing.
         for (int i = 0; i < kdv::kActions; ++i) {
             if (!kdv::BindingIsRead(p + 1, false, i)) continue;
-            text +=
-                "  " + UiText(kActions[i], language) + ": " + PlainKeyName(player.keys[size_t(i)]);
+            text += "  " + ui::UiText(kActions[i], language) + ": " +
+                    PlainKeyName(player.keys[size_t(i)]);
             if (kdv::BindingIsRead(p + 1, true, i))
                 text += " / " + kdv::JoystickName(player.joystick[size_t(i)]);
             text += "\n";

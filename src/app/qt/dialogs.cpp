@@ -18,11 +18,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/qt/captions.h"
 #include "app/qt/keymap.h"
 #include "core/controls/player_controls.h"
 #include "core/game.h"
-#include "replay/recorder.h"
+#include "recording/recorded_game.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -120,7 +120,7 @@ TInputForm::TInputForm(QWidget* parent) : QDialog(parent) {
 }
 
 std::optional<int> TInputForm::Capture(const char* prompt, bool joystick) {
-    label1_->setText(QString::fromStdString(UiText(prompt, LanguageOf(game_))));
+    label1_->setText(QString::fromStdString(ui::UiText(prompt, LanguageOf(game_))));
     joystick_ = joystick;
     value_.reset();
     keysDown_.fill(false);
@@ -176,6 +176,11 @@ void TInputForm::Timer1Timer() {
 }
 
 // --- TOptionForm ---------------------------------------------------------------------------
+
+void TOptionForm::SetGame(recording::RecordedGame* game) {
+    recorded_ = game;
+    game_ = game ? &game->Game() : nullptr;
+}
 
 TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
     Tag(this, "TOptionForm", "TOptionForm");
@@ -315,11 +320,7 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
         UpdateButtons();
     });
     connect(ok, &QPushButton::clicked, this, [this] {
-        if (game_) {
-            if (recorder_) recorder_->BeforeAction(*game_);
-            kdv::OptionOkClick(*game_);
-            if (recorder_) recorder_->OptionsAccepted(*game_);
-        }
+        if (recorded_) recorded_->OptionsOk();
         accept();
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -411,6 +412,11 @@ void TUpDown::Show() {
     if (onChange) onChange();
 }
 
+void TSelectForm::SetGame(recording::RecordedGame* game) {
+    recorded_ = game;
+    game_ = game ? &game->Game() : nullptr;
+}
+
 TSelectForm::TSelectForm(QWidget* parent) : QDialog(parent) {
     Tag(this, "TSelectForm", "TSelectForm");
     setWindowTitle(" Select Level");
@@ -499,8 +505,8 @@ void TSelectForm::done(int result) {
 }
 
 void TSelectForm::SetLanguage(int language) {
-    setWindowTitle(QString::fromStdString(" " + UiText("Select Level", language)));
-    note_->setText(QString::fromStdString(UiText("The level file holds no stage.", language)));
+    setWindowTitle(QString::fromStdString(" " + ui::UiText("Select Level", language)));
+    note_->setText(QString::fromStdString(ui::UiText("The level file holds no stage.", language)));
     ShowOwnLevels();
 }
 
@@ -515,7 +521,7 @@ void TSelectForm::ShowOwnLevels() {
         return;
     }
     std::string text =
-        UiText("Made in the editor:", LanguageOf(game_)) + " " + std::to_string(first);
+        ui::UiText("Made in the editor:", LanguageOf(game_)) + " " + std::to_string(first);
     if (last > first) text += "–" + std::to_string(last);
     const int shown = levelSpin_->Position();
     if (shown >= first && shown <= last) text = "★ " + text;
@@ -529,11 +535,7 @@ void TSelectForm::OkButtonClick() {
     for (int i = 0; i < 3; ++i)
         if (gameItems_[size_t(i)]->isChecked()) item = i;
     // The choice is kept between openings even if the stage cannot start.
-    game_->SelectLevel.gameItem = item;
-    const int stage = levelSpin_->Position();
-    if (recorder_) recorder_->BeforeAction(*game_);
-    if (kdv::SelectOkClick(*game_, stage, item)) return;
-    if (recorder_) recorder_->LevelSelected(*game_, stage, item);
+    if (recorded_->SelectOk(levelSpin_->Position(), item)) return;
     accept();
 }
 

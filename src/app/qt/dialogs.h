@@ -25,8 +25,8 @@ class QToolButton;
 namespace kdv {
 struct Game;
 }
-namespace replay {
-class Recorder;
+namespace recording {
+class RecordedGame;
 }
 
 namespace app {
@@ -69,9 +69,8 @@ class TOptionForm : public QDialog {
     Q_OBJECT
   public:
     explicit TOptionForm(QWidget* parent);
-    void SetGame(kdv::Game* game) { game_ = game; }
-    // Told of the Ok, so that a replay repeats it.
-    void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
+    // The Ok goes through the recorded game, so that a replay repeats it.
+    void SetGame(recording::RecordedGame* game);
     // The key-capture dialog, asked for when a binding button is first pressed.
     void SetCapture(std::function<TInputForm&()> capture) { capture_ = std::move(capture); }
     // FormShow: fills the working copy and the controls. exec() shows it modally.
@@ -87,8 +86,8 @@ class TOptionForm : public QDialog {
     void UpdateButtons();
     void BindingClick(const Binding& binding);
 
+    recording::RecordedGame* recorded_ = nullptr;
     kdv::Game* game_ = nullptr;
-    replay::Recorder* recorder_ = nullptr;
     std::function<TInputForm&()> capture_;
     QTabWidget* pages_ = nullptr;
     QCheckBox* soundBox_ = nullptr;
@@ -122,8 +121,7 @@ class TSelectForm : public QDialog {
     Q_OBJECT
   public:
     explicit TSelectForm(QWidget* parent);
-    void SetGame(kdv::Game* game) { game_ = game; }
-    void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
+    void SetGame(recording::RecordedGame* game);
     // The level file's stock records: the stages after them are marked as made in the editor.
     void SetStockRecords(std::optional<int> records) { stockRecords_ = records; }
     void FormShow();
@@ -138,8 +136,8 @@ class TSelectForm : public QDialog {
     void OkButtonClick();
     void ShowOwnLevels();
 
+    recording::RecordedGame* recorded_ = nullptr;
     kdv::Game* game_ = nullptr;
-    replay::Recorder* recorder_ = nullptr;
     std::optional<int> stockRecords_;
     QLineEdit* levelEdit_ = nullptr;
     TUpDown* levelSpin_ = nullptr;

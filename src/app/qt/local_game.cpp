@@ -9,10 +9,10 @@
 #include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "recording/recorded_game.h"
 #include "replay/format.h"
 #include "replay/library.h"
 #include "replay/playback.h"
-#include "replay/recorder.h"
 
 namespace app {
 
@@ -38,21 +38,22 @@ LocalGame::LocalGame(SessionHost& host, SdlInput& input)
 
 LocalGame::~LocalGame() = default;
 
-void LocalGame::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks) {
-    game_ = &game;
+void LocalGame::Attach(recording::RecordedGame& game, runner::ScriptPlayer* script,
+                       std::optional<long> ticks) {
+    recorded_ = &game;
+    game_ = &game.Game();
     script_ = script;
     tickLimit_ = ticks;
+    recorded_->onGameEnded = [this](const replay::Replay& ended) { Save(ended); };
 }
 
-void LocalGame::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
-                               std::string recordFile) {
-    recorder_ = &recorder;
+void LocalGame::KeepReplays(std::filesystem::path folder, std::string recordFile) {
     replayFolder_ = std::move(folder);
     recordFile_ = std::move(recordFile);
 }
 
 void LocalGame::Started() {
-    if (recorder_) recorder_->Begin(*game_, *game_->io.files);
+    recorded_->Begin();
     if (tickLimit_ && *tickLimit_ <= 0) host_.CloseWindow();
 }
 
@@ -60,7 +61,7 @@ void LocalGame::Tick() {
     const long tick = ticksRun_ + 1;
     if (script_) {
         try {
-            script_->ApplyInputs(tick, *game_, *scriptKeys_);
+            script_->ApplyInputs(tick, *recorded_, *scriptKeys_);
         } catch (const runner::ScriptError& error) {
             // A command the game refused (a stage past the last): the script is wrong.
             std::cerr << "kordavel: " << error.what() << "\n";
@@ -69,10 +70,7 @@ void LocalGame::Tick() {
             return;
         }
     }
-    if (recorder_) recorder_->BeforeTick(*game_);
-    kdv::DXTimerTimer(*game_);
-    if (recorder_) recorder_->AfterTick(*game_);
-    SaveFinishedGames(false);
+    recorded_->Tick();
     ticksRun_ = tick;
     if (host_.Closing()) return;  // the game closed the window: its outputs are not taken
     if (script_) {
@@ -89,24 +87,16 @@ void LocalGame::Tick() {
 }
 
 void LocalGame::KeyDown(int code, bool alt) {
-    if (recorder_) recorder_->KeyDown(*game_, code);
-    kdv::FormKeyDown(*game_, code, alt);
+    recorded_->KeyDown(code, alt);
 }
 
 void LocalGame::MenuItem(const std::string& item) {
-    if (recorder_) recorder_->MenuItem(*game_, item);
-    kdv::ClickMenu(*game_, item);
-    if (recorder_) recorder_->AfterAction(*game_);
-    SaveFinishedGames(false);
+    recorded_->Menu(item);
 }
 
 // Recorded as a step of its own, so that the replays of this session play it too.
 void LocalGame::BackToTitle() {
-    if (!game_) return;
-    if (recorder_) recorder_->MenuItem(*game_, replay::kBackToTitle);
-    kdv::BackToTitle(*game_);
-    if (recorder_) recorder_->AfterAction(*game_);
-    SaveFinishedGames(false);
+    if (recorded_) recorded_->Menu(replay::kBackToTitle);
 }
 
 bool LocalGame::InGame() const {
@@ -114,27 +104,25 @@ bool LocalGame::InGame() const {
 }
 
 void LocalGame::Close() {
-    SaveFinishedGames(true);
-    if (game_) kdv::FormClose(*game_);
+    if (!game_) return;
+    if (recorded_->Begun()) {
+        if (auto running = recorded_->GameInProgress()) Save(*running);
+        std::string error;
+        if (!recordFile_.empty() && !replay::SaveReplay(recordFile_, recorded_->Whole(), error)) {
+            std::cerr << "kordavel: " << error << "\n";
+            host_.NoteExitCode(runner::kExitStartup);
+        }
+    }
+    kdv::FormClose(*game_);
 }
 
-void LocalGame::SaveFinishedGames(bool closing) {
-    if (!recorder_ || !recorder_->Begun()) return;
+void LocalGame::Save(const replay::Replay& game) {
     std::string error;
-    auto save = [&](const replay::Replay& game) {
-        if (!replay::SaveGame(replayFolder_, game, std::chrono::system_clock::now(), error).empty())
-            return;
-        // Told as a failed save of the settings or a level is; the run does not end as a success.
-        ++game_->FailedSaves;
-        game_->io.window->ShowMessage("The replay was not saved: " + error);
-    };
-    if (auto finished = recorder_->TakeFinishedGame()) save(*finished);
-    if (!closing) return;
-    if (auto running = recorder_->GameInProgress()) save(*running);
-    if (!recordFile_.empty() && !replay::SaveReplay(recordFile_, recorder_->Whole(), error)) {
-        std::cerr << "kordavel: " << error << "\n";
-        host_.NoteExitCode(runner::kExitStartup);
-    }
+    if (!replay::SaveGame(replayFolder_, game, std::chrono::system_clock::now(), error).empty())
+        return;
+    // Told as a failed save of the settings or a level is; the run does not end as a success.
+    ++game_->FailedSaves;
+    game_->io.window->ShowMessage("The replay was not saved: " + error);
 }
 
 }  // namespace app

@@ -1,7 +1,7 @@
 #pragma once
 // The player's own game: the frame timer's tick runs its game step, the window's keys reach its
 // key handler, and the menu's commands are its own. A script (automated checks) feeds it keys and
-// takes dumps; a recorder keeps every game it plays.
+// takes dumps; every game it plays is recorded and kept.
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,8 +12,11 @@
 namespace kdv {
 struct Game;
 }
+namespace recording {
+class RecordedGame;
+}
 namespace replay {
-class Recorder;
+struct Replay;
 }
 
 namespace app {
@@ -25,9 +28,11 @@ class LocalGame : public PlaySession {
     LocalGame(SessionHost& host, SdlInput& input);
     ~LocalGame() override;
 
-    void Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks);
-    void AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
-                        std::string recordFile);
+    void Attach(recording::RecordedGame& game, runner::ScriptPlayer* script,
+                std::optional<long> ticks);
+    // Every game recorded is kept in folder as it ends; with recordFile, the whole run is also
+    // written there at the close.
+    void KeepReplays(std::filesystem::path folder, std::string recordFile);
     // The game has started: recording begins.
     void Started();
     // A menu command of the game (a TMenuItem's name).
@@ -48,15 +53,15 @@ class LocalGame : public PlaySession {
     bool Ended() const override { return false; }  // it ends with the window
 
   private:
-    void SaveFinishedGames(bool closing);
+    void Save(const replay::Replay& game);
 
     SessionHost& host_;
+    recording::RecordedGame* recorded_ = nullptr;
     kdv::Game* game_ = nullptr;
     runner::ScriptPlayer* script_ = nullptr;
     std::optional<long> tickLimit_;
     class ScriptKeys;
     std::unique_ptr<ScriptKeys> scriptKeys_;
-    replay::Recorder* recorder_ = nullptr;
     std::filesystem::path replayFolder_;
     std::string recordFile_;
     long ticksRun_ = 0;

@@ -12,7 +12,6 @@
 #include <chrono>
 
 #include "app/qt/about_form.h"
-#include "app/qt/captions.h"
 #include "app/qt/controls_list.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
@@ -27,6 +26,8 @@
 #include "core/controls/player_controls.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "recording/recorded_game.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -91,8 +92,7 @@ void TForm1::MakeForms(int count) {
             case 0:
                 optionForm_ = new TOptionForm(this);
                 optionForm_->SetCapture([this]() -> TInputForm& { return InputForm(); });
-                optionForm_->SetGame(game_);
-                optionForm_->SetRecorder(recorder_);
+                optionForm_->SetGame(recorded_);
                 break;
             case 1:
                 aboutForm_ = new TAboutForm(this);
@@ -106,8 +106,7 @@ void TForm1::MakeForms(int count) {
                 break;
             default:
                 selectForm_ = new TSelectForm(this);
-                selectForm_->SetGame(game_);
-                selectForm_->SetRecorder(recorder_);
+                selectForm_->SetGame(recorded_);
                 selectForm_->SetStockRecords(stockLevels_);
                 break;
         }
@@ -155,10 +154,10 @@ void TForm1::AddOwnItem(QMenu* menu, const char* name, const char* caption,
 
 void TForm1::ControlsClick() {
     const int language = game_->Settings.language;
-    QMessageBox box(QMessageBox::NoIcon,
-                    QString::fromStdString(CaptionFor("MControls", language).value_or("Controls")),
-                    QString::fromStdString(ControlsText(game_->Settings, language)),
-                    QMessageBox::Ok, this);
+    QMessageBox box(
+        QMessageBox::NoIcon,
+        QString::fromStdString(ui::CaptionFor("MControls", language).value_or("Controls")),
+        QString::fromStdString(ControlsText(game_->Settings, language)), QMessageBox::Ok, this);
     box.setObjectName("ControlsBox");
     ExecDialog(box, "ControlsBox");
 }
@@ -215,21 +214,19 @@ void TForm1::ReleaseKeys() {
     heldByScanCode_.clear();
 }
 
-void TForm1::Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks) {
-    game_ = &game;
+void TForm1::Attach(recording::RecordedGame& game, runner::ScriptPlayer* script,
+                    std::optional<long> ticks) {
+    recorded_ = &game;
+    game_ = &game.Game();
     local_->Attach(game, script, ticks);
     if (optionForm_) optionForm_->SetGame(&game);
-    if (inputForm_) inputForm_->SetGame(&game);
+    if (inputForm_) inputForm_->SetGame(game_);
     if (selectForm_) selectForm_->SetGame(&game);
     if (script) script->formsJson = [this] { return FormsJson(); };
 }
 
-void TForm1::AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
-                            std::string recordFile) {
-    local_->AttachRecorder(recorder, folder, std::move(recordFile));
-    recorder_ = &recorder;
-    if (optionForm_) optionForm_->SetRecorder(&recorder);
-    if (selectForm_) selectForm_->SetRecorder(&recorder);
+void TForm1::KeepReplays(std::filesystem::path folder, std::string recordFile) {
+    local_->KeepReplays(folder, std::move(recordFile));
     replayFolder_ = std::move(folder);
 }
 
@@ -466,8 +463,9 @@ void TForm1::FollowSession() {
         const uint8_t state = game_->GameState;
         if ((state == kdv::gsTitleScroll || state == kdv::gsTitleIdle) &&
             std::chrono::steady_clock::now() < savedShownUntil_)
-            lines.push_back(CaptionFor("OverlayLevelSaved", game_->Settings.language).value_or("") +
-                            " " + std::to_string(savedStage_));
+            lines.push_back(
+                ui::CaptionFor("OverlayLevelSaved", game_->Settings.language).value_or("") + " " +
+                std::to_string(savedStage_));
         else
             savedStage_ = 0;
     }
@@ -491,7 +489,7 @@ void TForm1::LevelSaved(int stage) {
 
 void TForm1::Tell(const std::string& text) {
     BetweenTicks([this, text] {
-        notice_ = MessageText(text, game_ ? game_->Settings.language : 0);
+        notice_ = ui::MessageText(text, game_ ? game_->Settings.language : 0);
         FollowSession();
         Inform(text);
         notice_.clear();
@@ -526,7 +524,7 @@ void TForm1::NetworkGameClick() {
     // and the game does not run on behind the dialog.
     if (local_->InGame()) {
         const int language = game_->Settings.language;
-        if (!Confirm(CaptionFor("NetEndGameAsk", language)
+        if (!Confirm(ui::CaptionFor("NetEndGameAsk", language)
                          .value_or("End the game you are playing and start a network game?")) ||
             closing_)
             return;

@@ -25,8 +25,8 @@ class QTranslator;
 namespace kdv {
 struct Game;
 }
-namespace replay {
-class Recorder;
+namespace recording {
+class RecordedGame;
 }
 namespace runner {
 struct CommandLine;
@@ -53,11 +53,11 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
 
     // The game to drive, an optional script and the number of ticks after which the window
     // closes (none: run until closed). Call before Start.
-    void Attach(kdv::Game& game, runner::ScriptPlayer* script, std::optional<long> ticks);
-    // Every game is recorded into folder as it ends; with recordFile, the whole run is also
+    void Attach(recording::RecordedGame& game, runner::ScriptPlayer* script,
+                std::optional<long> ticks);
+    // Every game recorded is kept in folder as it ends; with recordFile, the whole run is also
     // written there at the close. Call before Start.
-    void AttachRecorder(replay::Recorder& recorder, std::filesystem::path folder,
-                        std::string recordFile);
+    void KeepReplays(std::filesystem::path folder, std::string recordFile);
     // Plays this replay as soon as the game has started; the script's dump and screen lines
     // then count the replay's ticks.
     void WatchAtStart(std::string file, runner::ScriptPlayer* script);
@@ -184,7 +184,7 @@ class TForm1 : public QMainWindow, public kdv::Window, private SessionHost {
     TSelectForm* selectForm_ = nullptr;
     int formsMade_ = 0;       // of the four dialogs
     bool captioned_ = false;  // a language has been chosen: dialogs made later take it
-    replay::Recorder* recorder_ = nullptr;
+    recording::RecordedGame* recorded_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QAction* optionsItem_ = nullptr;
     QAction* selectItem_ = nullptr;

@@ -9,7 +9,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "app/qt/captions.h"
+#include "ui/captions.h"
 
 namespace app {
 namespace {
@@ -21,7 +21,7 @@ constexpr int kDefaultPort = 7510;
 NetDialog::NetDialog(QWidget* parent, int language, int levelCount) : QDialog(parent) {
     setObjectName("TNetForm");
     auto text = [language](const char* name, const char* fallback) {
-        return QString::fromStdString(CaptionFor(name, language).value_or(fallback));
+        return QString::fromStdString(ui::CaptionFor(name, language).value_or(fallback));
     };
     QString title = text("MNetworkGame", "Network Game");
     if (title.endsWith(QChar(0x2026))) title.chop(1);

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "app/qt/captions.h"
 #include "app/qt/frame_stats.h"
 #include "app/runner/command_line.h"
 #include "app/runner/net_play.h"
@@ -14,6 +13,7 @@
 #include "net/session.h"
 #include "replay/library.h"
 #include "replay/recorder.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -117,7 +117,7 @@ void NetworkGame::Leave() {
 }
 
 std::string NetworkGame::Caption(const char* name, const char* english) const {
-    return CaptionFor(name, player_.Settings.language).value_or(english);
+    return ui::CaptionFor(name, player_.Settings.language).value_or(english);
 }
 
 std::string NetworkGame::Waiting() const {
@@ -170,7 +170,7 @@ std::vector<std::string> NetworkGame::Overlay() const {
     const net::Phase phase = session_->CurrentPhase();
     if (session_->Hosting() && !session_->Notice().empty() &&
         (phase == net::Phase::Connecting || phase == net::Phase::Handshake))
-        lines.push_back(MessageText(session_->Notice(), player_.Settings.language));
+        lines.push_back(ui::MessageText(session_->Notice(), player_.Settings.language));
     return lines;
 }
 
@@ -226,7 +226,7 @@ std::string NetworkGame::Ending() const {
             return Caption("NetRefused", "A player was refused:") + " " + session_->Detail() + ".";
         case net::EndReason::RefusedByHost:
             return Caption("NetRefusedByHost", "The host refused the game:") + " " +
-                   MessageText(session_->Detail(), player_.Settings.language) + ".";
+                   ui::MessageText(session_->Detail(), player_.Settings.language) + ".";
         case net::EndReason::Error:
             return Caption("NetError", "The network game stopped:") + " " + session_->EndMessage();
         case net::EndReason::Apart:

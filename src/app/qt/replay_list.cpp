@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/qt/captions.h"
 #include "core/flow/game_state.h"
 #include "replay/library.h"
+#include "ui/captions.h"
 
 namespace app {
 namespace {
@@ -37,7 +37,7 @@ class Row : public QTreeWidgetItem {
 };
 
 QString Ui(const char* english, int language) {
-    return QString::fromStdString(UiText(english, language));
+    return QString::fromStdString(ui::UiText(english, language));
 }
 
 QString ModeText(uint8_t mode, int language) {
@@ -88,7 +88,7 @@ ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int
     : QDialog(parent), folder_(folder), language_(language) {
     setObjectName("ReplayList");
     const QString title =
-        QString::fromStdString(CaptionFor("MWatchReplay", language).value_or("Watch Replay"));
+        QString::fromStdString(ui::CaptionFor("MWatchReplay", language).value_or("Watch Replay"));
     setWindowTitle(title.endsWith(QChar(0x2026)) ? title.chopped(1) : title);
     setModal(true);
     auto* layout = new QVBoxLayout(this);
@@ -169,7 +169,7 @@ void ReplayList::Choose() {
 void ReplayList::OtherFile() {
     const QString file = QFileDialog::getOpenFileName(
         this, windowTitle(), QString::fromStdString(folder_.string()),
-        QString::fromStdString(CaptionFor("ReplayFiles", language_).value_or("Replays")) +
+        QString::fromStdString(ui::CaptionFor("ReplayFiles", language_).value_or("Replays")) +
             " (*.kdr)");
     if (file.isEmpty()) return;
     chosen_ = file.toStdString();

@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/qt/captions.h"
 #include "app/qt/replay_list.h"
 #include "app/runner/command_line.h"
 #include "app/runner/script.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "replay/playback.h"
+#include "ui/captions.h"
 
 namespace app {
 namespace {
@@ -100,10 +100,11 @@ void ReplayViewer::ReachedEnd() {
     else if (playback_->PartedAt())
         endText_ = name_ + ": " + playback_->PartedMessage();
     if (!endText_.empty())
-        endLine_ = MessageText(endText_, language);
+        endLine_ = ui::MessageText(endText_, language);
     else
-        endLine_ = CaptionFor("OverlayReplayEnded", language).value_or("The replay has ended.") +
-                   " (" + LengthText(playback_->TicksRun()) + ")";
+        endLine_ =
+            ui::CaptionFor("OverlayReplayEnded", language).value_or("The replay has ended.") +
+            " (" + LengthText(playback_->TicksRun()) + ")";
 }
 
 void ReplayViewer::Tick() {
@@ -172,7 +173,7 @@ void ReplayViewer::KeyDown(int code, bool) {
 std::string ReplayViewer::Title() const {
     const int language = player_.Settings.language;
     auto caption = [language](const char* name, const char* fallback) {
-        return CaptionFor(name, language).value_or(fallback);
+        return ui::CaptionFor(name, language).value_or(fallback);
     };
     std::string title = " Kordavel - " + caption("ReplayWatching", "Replay");
     if (paused_)
@@ -185,12 +186,12 @@ std::string ReplayViewer::Title() const {
 std::vector<std::string> ReplayViewer::Overlay() const {
     const int language = player_.Settings.language;
     if (skipTo_)
-        return {CaptionFor("OverlayReplaySkip", language).value_or("") + " " +
+        return {ui::CaptionFor("OverlayReplaySkip", language).value_or("") + " " +
                 LengthText(playback_->TicksRun()) + " / " + LengthText(*skipTo_)};
     if (ended_ && !endLine_.empty()) return {endLine_};
-    if (paused_) return {CaptionFor("OverlayReplayPaused", language).value_or("")};
-    if (fast_) return {CaptionFor("OverlayReplayFast", language).value_or("")};
-    if (keysTicks_ > 0) return {CaptionFor("OverlayReplayKeys", language).value_or("")};
+    if (paused_) return {ui::CaptionFor("OverlayReplayPaused", language).value_or("")};
+    if (fast_) return {ui::CaptionFor("OverlayReplayFast", language).value_or("")};
+    if (keysTicks_ > 0) return {ui::CaptionFor("OverlayReplayKeys", language).value_or("")};
     return {};
 }
 

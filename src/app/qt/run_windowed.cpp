@@ -25,8 +25,8 @@
 #include "app/sdl/mixer_sound.h"
 #include "app/sdl/sdl_input.h"
 #include "core/game.h"
+#include "recording/recorded_game.h"
 #include "replay/library.h"
-#include "replay/recorder.h"
 
 #ifndef KORDAVEL_VERSION
 #define KORDAVEL_VERSION "0"
@@ -230,7 +230,8 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     kdv::Services services;
     // The whole run is kept in memory only when it is to be written (--record); otherwise only
     // the game in progress.
-    replay::Recorder recorder(!options.record.empty());
+    recording::RecordedGame recorded(options.record.empty() ? recording::Keep::Games
+                                                            : recording::Keep::GamesAndRun);
     replay::CleanPartFiles(paths.replayDir);
     services.display = &form.DXDraw();
     services.sound = &sound;
@@ -239,17 +240,16 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
     services.files = files.get();
     EchoingWindow window(form);
     services.window = &window;
-    auto game = kdv::MakeGame(recorder.Wrap(services));
+    auto game = recorded.Make(services);
 
     const bool scripted = !options.script.empty();
-    form.AttachRecorder(recorder, paths.replayDir, options.record);
+    form.KeepReplays(paths.replayDir, options.record);
     form.SetStockLevels(app::StockLevelRecords(paths));
     if (!options.replay.empty()) {
-        form.Attach(*game, nullptr, options.ticks);
+        form.Attach(recorded, nullptr, options.ticks);
         form.WatchAtStart(options.replay, scripted ? &player : nullptr);
     } else {
-        player.SetRecorder(&recorder);
-        form.Attach(*game, scripted ? &player : nullptr, options.ticks);
+        form.Attach(recorded, scripted ? &player : nullptr, options.ticks);
     }
     form.SetFrameStats(options.frameStats, started);
     if (!options.host.empty() || !options.join.empty()) form.NetworkAtStart(options);

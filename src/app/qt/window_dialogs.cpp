@@ -10,7 +10,6 @@
 #include <iostream>
 
 #include "app/qt/about_form.h"
-#include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/draw_surface.h"
 #include "app/qt/frame_stats.h"
@@ -19,6 +18,7 @@
 #include "app/runner/command_line.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -29,7 +29,7 @@ void TForm1::ShowMessage(const std::string& text) {
 void TForm1::Inform(const std::string& text) {
     const int language = game_ ? game_->Settings.language : 0;
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
-                    QString::fromStdString(MessageText(text, language)), QMessageBox::Ok, this);
+                    QString::fromStdString(ui::MessageText(text, language)), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -38,8 +38,8 @@ bool TForm1::Confirm(const std::string& question) {
     QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
                     QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName("ConfirmBox");
-    box.button(QMessageBox::Yes)->setText(QString::fromStdString(UiText("Yes", language)));
-    box.button(QMessageBox::No)->setText(QString::fromStdString(UiText("No", language)));
+    box.button(QMessageBox::Yes)->setText(QString::fromStdString(ui::UiText("Yes", language)));
+    box.button(QMessageBox::No)->setText(QString::fromStdString(ui::UiText("No", language)));
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     ReleaseKeys();

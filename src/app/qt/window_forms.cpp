@@ -17,9 +17,9 @@
 #include <set>
 
 #include "app/qt/about_form.h"
-#include "app/qt/captions.h"
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
+#include "ui/captions.h"
 
 namespace app {
 
@@ -41,7 +41,7 @@ void TForm1::ScanApp(int firstForm) {
             namesHere.insert(name);
             // The forms captioned before still count for the lines of a shared name.
             if (index < firstForm) continue;
-            const auto text = CaptionFor(name, language, formsWithName[name]);
+            const auto text = ui::CaptionFor(name, language, formsWithName[name]);
             if (!text) continue;
             const QString caption = QString::fromStdString(*text);
             if (vcl == "TMenuItem") {
@@ -59,7 +59,7 @@ void TForm1::ScanApp(int firstForm) {
     }
     if (optionForm_)
         optionForm_->setWindowTitle(
-            QString::fromStdString(" " + UiText("Kordavel Options", language)));
+            QString::fromStdString(" " + ui::UiText("Kordavel Options", language)));
     if (aboutForm_) aboutForm_->SetLanguage(language);
     if (selectForm_) selectForm_->SetLanguage(language);
     FollowQtLanguage(language);

@@ -10,8 +10,8 @@
 #include "app/runner/state_json.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
+#include "recording/recorded_game.h"
 #include "replay/playback.h"
-#include "replay/recorder.h"
 
 namespace runner {
 namespace {
@@ -130,20 +130,17 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     window.onMessage = [](const std::string& text) { std::cerr << "kordavel: " << text << "\n"; };
     ScriptInput sink(input);
     kdv::Services services = platform.ServicesWith(*files);
-    replay::Recorder recorder;
     const bool recording = !options.record.empty();
-    if (recording) {
-        services = recorder.Wrap(services);
-        player.SetRecorder(&recorder);
-    }
-    auto game = kdv::MakeGame(services);
+    recording::RecordedGame recorded(recording ? recording::Keep::GamesAndRun
+                                               : recording::Keep::Nothing);
+    auto game = recorded.Make(services);
 
     kdv::FormCreate(*game);
     if (!kdv::FormActivate(*game)) {
         kdv::FormClose(*game);
         return kExitStartup;
     }
-    if (recording) recorder.Begin(*game, *files);
+    recorded.Begin();
 
     int exitCode = kExitOk;
     long ran = 0, demoTicks = 0, demos = 0;
@@ -151,17 +148,15 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     const auto started = std::chrono::steady_clock::now();
     for (long tick = 1; tick <= ticks && !window.closeRequested; ++tick) {
         try {
-            player.ApplyInputs(tick, *game, sink);
+            player.ApplyInputs(tick, recorded, sink);
         } catch (const ScriptError& error) {
             std::cerr << "kordavel: " << options.script << ": " << error.what() << "\n";
             exitCode = kExitUsage;
             break;
         }
         if (window.closeRequested) break;  // the Exit item
-        if (recording) recorder.BeforeTick(*game);
         const bool wasDemo = game->GameState == kdv::gsDemo;
-        kdv::DXTimerTimer(*game);
-        if (recording) recorder.AfterTick(*game);
+        recorded.Tick();
         ++ran;
         if (game->GameState == kdv::gsDemo) {
             ++demoTicks;
@@ -184,7 +179,7 @@ int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     }
     if (recording) {
         std::string error;
-        if (!replay::SaveReplay(options.record, recorder.Whole(), error)) {
+        if (!replay::SaveReplay(options.record, recorded.Whole(), error)) {
             std::cerr << "kordavel: " << error << "\n";
             if (exitCode == kExitOk) exitCode = kExitStartup;
         }

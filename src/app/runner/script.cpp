@@ -10,8 +10,7 @@
 #include "core/dialogs/dialogs.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
-#include "replay/playback.h"
-#include "replay/recorder.h"
+#include "recording/recorded_game.h"
 #include "support/png.h"
 
 namespace runner {
@@ -169,38 +168,31 @@ const std::vector<size_t>& ScriptPlayer::CommandsOf(long tick) const {
     return it == byTick_.end() ? kNone : it->second;
 }
 
-void ScriptPlayer::ApplyInputs(long tick, kdv::Game& game, InputSink& input) {
+void ScriptPlayer::ApplyInputs(long tick, recording::RecordedGame& recorded, InputSink& input) {
+    kdv::Game& game = recorded.Game();
     for (size_t i : CommandsOf(tick)) {
         const Command& c = script_.commands[i];
         switch (c.verb) {
             case Command::Key:
                 input.SetKey(c.code, c.on);
                 if (!c.on) break;
-                if (recorder_) recorder_->KeyDown(game, c.code);
-                kdv::FormKeyDown(game, c.code, input.KeyHeld(18));
+                recorded.KeyDown(c.code, input.KeyHeld(18));
                 break;
             case Command::Joy:
                 input.SetJoyState(c.code, c.on);
                 break;
             case Command::Menu:
-                if (recorder_) recorder_->MenuItem(game, c.text);
-                replay::RunMenuItem(game, c.text);
-                if (recorder_) recorder_->AfterAction(game);
+                recorded.Menu(c.text);
                 break;
             case Command::Select:
-                if (recorder_) recorder_->BeforeAction(game);
-                if (auto error = kdv::SelectOkClick(game, c.code, c.mode))
+                if (auto error = recorded.SelectOk(c.code, c.mode))
                     throw ScriptError(c.line, *error);
-                if (recorder_) recorder_->LevelSelected(game, c.code, c.mode);
                 break;
             case Command::Option:
                 // The first option line opens the dialog's working copy.
                 if (!game.OptionsEdit.open) kdv::OptionFormShow(game);
                 if (c.text == "ok") {
-                    if (recorder_) recorder_->BeforeAction(game);
-                    kdv::OptionOkClick(game);
-                    if (recorder_) recorder_->OptionsAccepted(game);
-                    if (game.io.input) game.io.input->SetForceFeedback(game.Settings.forceFeedback);
+                    recorded.OptionsOk();
                 } else if (c.text == "cancel") {
                     kdv::OptionCancelClick(game);
                 } else if (c.text == "defaults") {

@@ -13,8 +13,8 @@
 namespace kdv {
 struct Game;
 }
-namespace replay {
-class Recorder;
+namespace recording {
+class RecordedGame;
 }
 
 namespace runner {
@@ -66,12 +66,11 @@ class ScriptPlayer {
     long LastTick() const { return script_.lastTick; }
     // Whether any line is a key, joy, menu, select or option command.
     bool HasInputs() const;
-    // Keys and menu commands are told to the recorder before the game hears of them.
-    void SetRecorder(replay::Recorder* recorder) { recorder_ = recorder; }
     // key, joy, menu, select and option commands of the tick, in file order; a key going down
-    // also reaches the main window's key handler. Throws ScriptError when the game refuses a
+    // also reaches the main window's key handler. Keys, menu commands and the dialogs' Oks go
+    // through the recorded game as the window's do. Throws ScriptError when the game refuses a
     // command (a stage past the level file's last, a value no control can give).
-    void ApplyInputs(long tick, kdv::Game& game, InputSink& input);
+    void ApplyInputs(long tick, recording::RecordedGame& game, InputSink& input);
     // dump and screen commands of the tick; throws std::runtime_error when a file cannot be
     // written. tickCount is the number of ticks run so far.
     void ApplyOutputs(long tick, const kdv::Game& game, long tickCount);
@@ -87,7 +86,6 @@ class ScriptPlayer {
     const std::vector<size_t>& CommandsOf(long tick) const;
 
     Script script_;
-    replay::Recorder* recorder_ = nullptr;
     std::map<long, std::vector<size_t>> byTick_;  // command indices, in file order
 };
 

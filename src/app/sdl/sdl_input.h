@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/qt/key_latch.h"
 #include "app/sdl/joystick_states.h"
 #include "core/platform/services.h"
+#include "ui/key_latch.h"
 
 struct _SDL_Joystick;
 struct _SDL_Haptic;
@@ -24,7 +24,7 @@ class SdlInput : public kdv::InputDevice {
     SdlInput& operator=(const SdlInput&) = delete;
 
     // Fed by the main window's key events.
-    KeyLatch& Keys() { return keys_; }
+    ui::KeyLatch& Keys() { return keys_; }
     // Joystick states set by a script; merged with the devices'.
     void SetScriptJoyState(int state, bool on);
     int DeviceCount() const { return opening_ ? 0 : int(devices_.size()); }
@@ -67,7 +67,7 @@ class SdlInput : public kdv::InputDevice {
     bool opening_ = false;             // a background open has not been taken yet
     int idleInterval_ = 1;
     int idleUpdates_ = 0;  // updates since SDL was last polled with no device open
-    KeyLatch keys_;
+    ui::KeyLatch keys_;
     JoyStates joy_, scriptJoy_;
 };
 

@@ -1,10 +1,10 @@
-#include "app/qt/captions.h"
+#include "ui/captions.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-namespace app {
+namespace ui {
 namespace {
 
 // The blanks inside "Keyboard     Joystick" and "Клавиатура   Джойстик" line the words up
@@ -374,4 +374,4 @@ std::string UiText(std::string_view english, int language) {
     return std::string(english);
 }
 
-}  // namespace app
+}  // namespace ui

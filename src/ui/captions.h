@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace ui {
 
 std::span<const std::string_view> CaptionLines();
 
@@ -27,4 +27,4 @@ std::string MessageText(const std::string& english, int language);
 // prompts and the dialogs' notes), by their English text.
 std::string UiText(std::string_view english, int language);
 
-}  // namespace app
+}  // namespace ui

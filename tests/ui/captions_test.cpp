@@ -2,13 +2,11 @@
 // winning, and lines that parse.
 #include <gtest/gtest.h>
 
-#include "app/qt/captions.h"
-#include "app/qt/controls_list.h"
-#include "core/controls/player_controls.h"
+#include "ui/captions.h"
 
 namespace {
 
-using app::CaptionFor;
+using ui::CaptionFor;
 
 TEST(Captions, MenuItemsInBothLanguages) {
     EXPECT_EQ(CaptionFor("MFile", 0), "File");
@@ -38,17 +36,17 @@ TEST(Captions, ANameTheTableHoldsTwiceIsLookedUpPerForm) {
 }
 
 TEST(Captions, MessagesAndOtherTextsFollowTheLanguage) {
-    EXPECT_EQ(app::MessageText("File \"data\\tank.fnt\" not found!", 1),
+    EXPECT_EQ(ui::MessageText("File \"data\\tank.fnt\" not found!", 1),
               "Файл \"data\\tank.fnt\" не найден!");
-    EXPECT_EQ(app::MessageText("File \"data\\tank.fnt\" not found!", 0),
+    EXPECT_EQ(ui::MessageText("File \"data\\tank.fnt\" not found!", 0),
               "File \"data\\tank.fnt\" not found!");
-    EXPECT_EQ(app::MessageText("Unknown error!!", 1), "Неизвестная ошибка!!");
+    EXPECT_EQ(ui::MessageText("Unknown error!!", 1), "Неизвестная ошибка!!");
     // What follows a translated phrase (an error's own text) is kept.
-    EXPECT_EQ(app::MessageText("The level was not saved: disk full", 1),
+    EXPECT_EQ(ui::MessageText("The level was not saved: disk full", 1),
               "Уровень не сохранён: disk full");
-    EXPECT_EQ(app::UiText("Press Fire", 1), "Нажмите: Огонь");
-    EXPECT_EQ(app::UiText("Press Fire", 0), "Press Fire");
-    EXPECT_EQ(app::UiText("not a known text", 1), "not a known text");
+    EXPECT_EQ(ui::UiText("Press Fire", 1), "Нажмите: Огонь");
+    EXPECT_EQ(ui::UiText("Press Fire", 0), "Press Fire");
+    EXPECT_EQ(ui::UiText("not a known text", 1), "not a known text");
 }
 
 TEST(Captions, InnerBlanksAreKept) {
@@ -64,8 +62,8 @@ TEST(Captions, UnknownNamesAndPrefixesHaveNoCaption) {
 }
 
 TEST(Captions, EveryLineHasANameAndTwoTexts) {
-    EXPECT_GE(app::CaptionLines().size(), 37u);  // the original table, then later additions
-    for (std::string_view line : app::CaptionLines()) {
+    EXPECT_GE(ui::CaptionLines().size(), 37u);  // the original table, then later additions
+    for (std::string_view line : ui::CaptionLines()) {
         const size_t equals = line.find('=');
         ASSERT_NE(equals, std::string_view::npos) << line;
         EXPECT_GT(equals, 0u) << line;
@@ -74,29 +72,6 @@ TEST(Captions, EveryLineHasANameAndTwoTexts) {
         EXPECT_GT(bar, equals + 1) << line;       // an English text
         EXPECT_LT(bar + 1, line.size()) << line;  // a Russian text
     }
-}
-
-// File -> Controls lists the bindings the game reads, under the names of their keys: player 2
-// has no Start or Pause of its own, player 1's Pause is a key only, and the keys the original's
-// list names with a stray character are named cleanly. Options -> Input keeps those names.
-TEST(Controls, TheHelpListsOnlyBindingsTheGameReadsWithPlainNames) {
-    kdv::Settings settings;
-    settings.keys1[kdv::Fire] = 46;  // Delete
-    settings.keys2[kdv::Pause] = 'Q';
-    const std::string text = app::ControlsText(settings, 0);
-    const size_t second = text.find("Player 2");
-    ASSERT_NE(second, std::string::npos) << text;
-    const std::string one = text.substr(0, second), two = text.substr(second);
-    EXPECT_NE(one.find("  Right: Right / N/A\n"), std::string::npos) << text;
-    EXPECT_NE(one.find("  Fire: Delete / N/A\n"), std::string::npos) << text;
-    EXPECT_NE(one.find("  Start: Space / N/A\n"), std::string::npos) << text;
-    EXPECT_NE(one.find("  Pause: P\n"), std::string::npos) << text;
-    EXPECT_EQ(two.find("Start"), std::string::npos) << text;
-    EXPECT_EQ(two.find("Pause"), std::string::npos) << text;
-    EXPECT_NE(two.find("  Fire: Shift / N/A\n"), std::string::npos) << text;
-    for (const char* glitch : {",\"", ",>"}) EXPECT_EQ(text.find(glitch), std::string::npos);
-    EXPECT_EQ(kdv::KeyName(39), "Right,\"");
-    EXPECT_EQ(kdv::KeyName(46), "Delete,>");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-namespace app {
+namespace ui {
 
 class KeyLatch {
   public:
@@ -38,4 +38,4 @@ class KeyLatch {
     std::array<bool, kKeys> live_{}, pressed_{}, snapshot_{};
 };
 
-}  // namespace app
+}  // namespace ui

@@ -1,0 +1,167 @@
+#include "net/game_pair.h"
+
+#include <algorithm>
+
+#include "adapters/virtual_devices.h"
+#include "core/controls/settings.h"
+#include "core/dialogs/dialogs.h"
+#include "core/flow/game_flow.h"
+#include "core/flow/game_state.h"
+#include "core/flow/main_form.h"
+#include "core/game.h"
+#include "core/screen/graphics_pack.h"
+#include "core/sound/sound.h"
+#include "net/shown_game.h"
+#include "recording/recorded_game.h"
+#include "replay/mask_input.h"
+
+namespace net {
+namespace {
+
+// The host's input goes to player 1's binding slots, the joiner's to player 2's.
+uint32_t MaskOf(TickInputs inputs) {
+    return uint32_t(inputs.host) | uint32_t(inputs.joiner) << kPlayerBits;
+}
+
+}  // namespace
+
+// The graphics, font and sound from disk; the settings and the level records are the host's,
+// from memory; nothing is written.
+class GamePair::Files : public kdv::FileSystem {
+  public:
+    Files(kdv::FileSystem& disk, const std::string& settings, const std::vector<uint8_t>& levels)
+        : disk_(disk), settings_(settings.begin(), settings.end()), levels_(levels) {}
+    bool CanOpen(const std::string& path) override { return Held(path) || disk_.CanOpen(path); }
+    std::optional<uint64_t> Size(const std::string& path) override {
+        if (auto* held = Held(path)) return held->size();
+        return disk_.Size(path);
+    }
+    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
+                                             size_t length) override {
+        const std::vector<uint8_t>* held = Held(path);
+        if (!held) return disk_.Read(path, offset, length);
+        if (offset >= held->size()) return std::vector<uint8_t>{};
+        const size_t n = size_t(std::min<uint64_t>(length, held->size() - offset));
+        return std::vector<uint8_t>(held->begin() + long(offset), held->begin() + long(offset + n));
+    }
+    void Append(const std::string& path, const std::vector<uint8_t>&) override {
+        throw kdv::FileError("\"" + path + "\" is not written during a network game");
+    }
+    bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
+
+  private:
+    const std::vector<uint8_t>* Held(const std::string& path) const {
+        if (path == kdv::kSettingsFile) return &settings_;
+        if (path == kdv::kLevelFile) return &levels_;
+        return nullptr;
+    }
+    kdv::FileSystem& disk_;
+    std::vector<uint8_t> settings_, levels_;
+};
+
+// The game's milliseconds follow its ticks, so both machines read the same times.
+class GamePair::TickClock : public kdv::Clock {
+  public:
+    uint32_t TickCount() override { return now; }
+    uint32_t now = 0;
+};
+
+// The confirmed game shows nothing, but draws as a shown game does: its picture is the one
+// recorded, compared and dumped.
+class GamePair::Screen : public kdv::Display {
+  public:
+    bool CanDraw() const override { return true; }
+    void Present(const kdv::WorkBitmap&) override {}
+    bool WantsPixels() const override { return false; }
+};
+
+// The confirmed game is heard only while the game starts; then the shown game plays the
+// sounds. Both count the player's voices, so both take the same path.
+class GamePair::Sound : public kdv::SoundDevice {
+  public:
+    explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
+    void Initialise() override {}
+    void Finalise() override {}
+    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
+    int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
+    void Play(int item, int volume, bool) override {
+        if (heard && outer_) outer_->Play(item, volume, false);
+    }
+    bool heard = true;
+
+  private:
+    kdv::SoundDevice* outer_;
+};
+
+GamePair::GamePair() = default;
+GamePair::~GamePair() = default;
+
+std::optional<std::string> GamePair::Start(const GameSetup& setup) {
+    hash_ = setup.hash;
+    files_ = std::make_unique<Files>(*setup.disk, setup.settings, setup.levels);
+    maskInput_ = std::make_unique<replay::MaskInput>();
+    tickClock_ = std::make_unique<TickClock>();
+    screen_ = std::make_unique<Screen>();
+    sound_ = std::make_unique<Sound>(setup.sound);
+    auto window = std::make_unique<adapters::VirtualWindow>();
+    adapters::VirtualWindow& virtualWindow = *window;
+    window_ = std::move(window);
+    recorder_ = std::make_unique<recording::RecordedGame>(recording::Keep::GamesAndRun);
+    kdv::Services services{screen_.get(),    sound_.get(), maskInput_.get(),
+                           tickClock_.get(), files_.get(), window_.get()};
+    game_ = recorder_->Make(services);
+    maskInput_->settings = &game_->Settings;
+    kdv::FormCreate(*game_);
+    if (!kdv::FormActivate(*game_))
+        return virtualWindow.messages.empty() ? "The game's data files cannot be read."
+                                              : virtualWindow.messages.front();
+    if (setup.stage < 1 || setup.stage > game_->LevelCount)
+        return "Stage " + std::to_string(setup.stage) + " is not in the level file.";
+    recorder_->Begin();
+    const int gameItem = setup.mode == kdv::gmDuel ? 2 : 1;
+    if (auto error = recorder_->SelectOk(setup.stage, gameItem)) return *error;
+    sound_->heard = false;
+    shown_ =
+        std::make_unique<ShownGame>(*files_, setup.display, setup.sound, setup.input, setup.jolts);
+    shown_->TakeState(*game_, maskInput_->mask);
+    return std::nullopt;
+}
+
+void GamePair::Save(int64_t tick, TickInputs inputs) {
+    maskInput_->mask = MaskOf(inputs);
+    tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
+    recorder_->Tick();
+    // The shown game never runs this tick again.
+    shown_->Confirmed(tick + 1);
+}
+
+void GamePair::Load() {
+    shown_->TakeState(*game_, maskInput_->mask);
+}
+
+void GamePair::Advance(int64_t tick, TickInputs inputs, bool quiet) {
+    shown_->Run(tick, MaskOf(inputs), quiet);
+}
+
+uint64_t GamePair::Checksum(int64_t tick, bool ahead) {
+    if (!hash_) return 0;
+    return hash_(ahead ? shown_->Game() : *game_, long(tick));
+}
+
+std::optional<std::string> GamePair::Failure() const {
+    if (!window_) return std::nullopt;
+    const auto& window = static_cast<const adapters::VirtualWindow&>(*window_);
+    if (!window.failed) return std::nullopt;
+    return window.failure;
+}
+
+const kdv::Game* GamePair::Shown() const {
+    return shown_ ? &shown_->Game() : nullptr;
+}
+
+std::optional<replay::Replay> GamePair::Recording() const {
+    if (!recorder_ || !recorder_->Begun()) return std::nullopt;
+    return recorder_->Whole();
+}
+
+}  // namespace net
