@@ -126,9 +126,9 @@ TEST(ScreenMarks, TitleDemoAndGamesDrawPresentAndHashAsFullFramesDo) {
     // The title, then the demonstration it starts by itself and the title again after it.
     ASSERT_EQ(t.Run(12000), "");
     EXPECT_EQ(t.quick.game->GameState, gsDemo);
-    EXPECT_GT(t.quick.game->FrameScreen.Kept().keptSprites, 0)
+    EXPECT_GT(t.quick.game->FrameScreen.Counted().keptSprites, 0)
         << "no sprite was kept: the frames compared only copies";
-    EXPECT_GT(t.quick.game->BackScreen.Kept().partFills, 0)
+    EXPECT_GT(t.quick.game->BackScreen.Counted().partFills, 0)
         << "the title's background was filled whole every tick";
 
     // One player driven by the autopilot, paused for a while, and an explosion drawn over the
@@ -185,7 +185,7 @@ TEST(ScreenMarks, TitleDemoAndGamesDrawPresentAndHashAsFullFramesDo) {
         t.Key(code, false);
     }
     EXPECT_EQ(t.quick.game->GameState, gsLevelEditor);
-    EXPECT_GT(t.quick.game->FrameScreen.Kept().heldSkips, 0) << "the side panel was never held";
+    EXPECT_GT(t.quick.game->FrameScreen.Counted().heldSkips, 0) << "the side panel was never held";
 }
 
 // Text takes a glyph's eight rows at once; DrawGlyph, row by row, is the measure. Every
@@ -214,7 +214,7 @@ TEST(ScreenMarks, TextWritesWhatGlyphByGlyphWrites) {
     // Sprites the text frame kept since last asked.
     long keptBefore = 0;
     auto kept = [&] {
-        const long now = text.game->FrameScreen.Kept().keptSprites, n = now - keptBefore;
+        const long now = text.game->FrameScreen.Counted().keptSprites, n = now - keptBefore;
         keptBefore = now;
         return n;
     };

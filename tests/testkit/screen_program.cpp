@@ -362,13 +362,13 @@ void ScreenTwins::Step(const std::string& what, const std::function<void(Game&)>
     if (!failure_.empty()) return;
     ++counts_.steps;
     ++step_;
-    const ScreenBuffer::Counts frame = cached_.FrameScreen.Kept(),
-                               background = cached_.BackScreen.Kept();
+    const ScreenBuffer::Counts frame = cached_.FrameScreen.Counted(),
+                               background = cached_.BackScreen.Counted();
     op(cached_);
     op(plain_);
-    counts_.keptSprites += cached_.FrameScreen.Kept().keptSprites - frame.keptSprites;
-    counts_.partFills += cached_.BackScreen.Kept().partFills - background.partFills;
-    counts_.heldSkips += cached_.FrameScreen.Kept().heldSkips - frame.heldSkips;
+    counts_.keptSprites += cached_.FrameScreen.Counted().keptSprites - frame.keptSprites;
+    counts_.partFills += cached_.BackScreen.Counted().partFills - background.partFills;
+    counts_.heldSkips += cached_.FrameScreen.Counted().heldSkips - frame.heldSkips;
     plain_.FrameScreen.DropCaches();
     plain_.BackScreen.DropCaches();
     plain_.presentCache.valid = false;

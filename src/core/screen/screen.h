@@ -279,7 +279,8 @@ struct ScreenBuffer {
         EndHeld(bytes);
     }
 
-    // The end of a tick: what the frame kept that was not drawn again is put back.
+    // The end of a tick: the background comes back under the kept sprites that were not drawn
+    // again and under an overlay the frame did not draw.
     void EndTick() {
         if (repeats_.waiting || (layer_.holding && !layer_.current)) EndKept();
     }
@@ -299,7 +300,7 @@ struct ScreenBuffer {
         long partFills = 0;    // fills in the same colour that wrote only part of the screen
         long heldSkips = 0;    // overlay pieces held instead of drawn
     };
-    const Counts& Kept() const { return counts_; }
+    const Counts& Counted() const { return counts_; }
 
     friend void FillScreen(ScreenBuffer& buffer, uint8_t colour);
     friend void ClearFrame(ScreenBuffer& frame);
