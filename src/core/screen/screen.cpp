@@ -708,8 +708,8 @@ void FillScreen(ScreenBuffer& buffer, uint8_t colour) {
 namespace {
 
 // What a cleared frame shows under what was drawn on it since: what its kept sprites are put
-// back to.
-const ScreenBuffer kBlankScreen{};
+// back to. Never destroyed, as frames that outlive other static objects may still read it.
+const ScreenBuffer& kBlankScreen = *new ScreenBuffer();
 
 // A sprite's four words of marks as one vector, and its blocks' words of a set.
 typedef uint64_t Words __attribute__((vector_size(32)));
