@@ -96,7 +96,6 @@ struct Game {
     GameOverCaptions GameOverCaption;
     kdv::EnemyReserve EnemyReserve;
     kdv::TileAnimation TileAnimation;
-    PanelShown panelShown;  // bookkeeping of the frame, not part of the game
 
     // Screens between stages and the editor.
     TallyState Tally;

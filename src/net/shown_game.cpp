@@ -119,7 +119,7 @@ void ShownGame::TakeState(const kdv::Game& confirmed, uint32_t mask) {
     game.presentCache = screen_->kept;
     game.WorkBitmap = std::move(bitmap);
     // Any block may differ from what was shown last.
-    game.FrameScreen.shownMarks.AddRange(0, kdv::kScreenBlocks - 1);
+    game.FrameScreen.ShowAll();
 }
 
 void ShownGame::Run(int64_t tick, uint32_t mask, bool quiet) {

@@ -1,7 +1,9 @@
 #include "replay/game_state.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "core/game.h"
@@ -145,7 +147,7 @@ class Save {
     void Bool(const bool& v) { w.Byte(v); }
     // Screens as runs of one colour: mostly empty or flat between games.
     void Screen(const kdv::ScreenBuffer& s) {
-        const auto& b = s.bytes;
+        const auto& b = s.Bytes();
         for (size_t i = 0; i < b.size();) {
             size_t j = i + 1;
             while (j < b.size() && b[j] == b[i]) ++j;
@@ -199,15 +201,18 @@ class Load {
         v = b == 1;
     }
     void Screen(kdv::ScreenBuffer& s) {
-        s.MarkAll();  // its notes know nothing of the bytes that come in
-        auto& b = s.bytes;
-        for (size_t i = 0; i < b.size() && r.Ok();) {
+        auto b = std::make_unique<std::array<uint8_t, kdv::kScreenBytes>>(s.Bytes());
+        for (size_t i = 0; i < b->size() && r.Ok();) {
             const uint64_t run = r.Unsigned("a screen");
             const uint8_t colour = r.Byte("a screen");
-            if (run == 0 || run > b.size() - i) return r.Fail("a screen does not fit its size");
-            std::fill_n(b.begin() + long(i), size_t(run), colour);
+            if (run == 0 || run > b->size() - i) {
+                r.Fail("a screen does not fit its size");
+                break;
+            }
+            std::fill_n(b->begin() + long(i), size_t(run), colour);
             i += size_t(run);
         }
+        s.Load(*b);
     }
 };
 

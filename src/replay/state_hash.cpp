@@ -387,8 +387,8 @@ uint64_t HashState(const kdv::Game& game, long tick, HashFn hashOf) {
     const std::string json = StateJson(game, tick);
     uint64_t hash = hashOf({reinterpret_cast<const uint8_t*>(json.data()), json.size()},
                            14695981039346656037ull);
-    hash = hashOf({game.BackScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
-    hash = hashOf({game.FrameScreen.bytes.data(), size_t(kdv::kScreenBytes)}, hash);
+    hash = hashOf({game.BackScreen.Bytes().data(), size_t(kdv::kScreenBytes)}, hash);
+    hash = hashOf({game.FrameScreen.Bytes().data(), size_t(kdv::kScreenBytes)}, hash);
     // The colours a screen is shown in.
     uint8_t colours[2 * 256];
     for (size_t i = 0; i < 256; ++i) {

@@ -1241,7 +1241,7 @@ struct CheckedSurface : app::DrawSurface {
             colours[i] = app::ExpandPixel(game->PixelTable[size_t(i)], change.rgb565);
         for (int y = 0; y < view.height() && fault.empty(); ++y) {
             const auto* row = reinterpret_cast<const uint32_t*>(view.constScanLine(y));
-            const uint8_t* frame = game->FrameScreen.bytes.data() + kdv::kPresentOffset +
+            const uint8_t* frame = game->FrameScreen.Bytes().data() + kdv::kPresentOffset +
                                    (y / scale) * kdv::kScreenWidth;
             for (int x = 0; x < view.width(); ++x)
                 if (row[x] != colours[frame[x / scale]]) {

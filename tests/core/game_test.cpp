@@ -51,8 +51,8 @@ TEST(CopyStateFrom, ACopiedDemoPlaysOnFromItsOwnBuffers) {
     EXPECT_EQ(copy.g().RandSeed, straight.g().RandSeed);
     EXPECT_EQ(copy.g().GameClock, straight.g().GameClock);
     EXPECT_EQ(copy.g().GameState, straight.g().GameState);
-    EXPECT_TRUE(copy.g().FrameScreen.bytes == straight.g().FrameScreen.bytes)
+    EXPECT_TRUE(copy.g().FrameScreen.Bytes() == straight.g().FrameScreen.Bytes())
         << "the copy drew something else than the game it was copied from would have";
-    EXPECT_TRUE(copy.g().BackScreen.bytes == straight.g().BackScreen.bytes);
+    EXPECT_TRUE(copy.g().BackScreen.Bytes() == straight.g().BackScreen.Bytes());
 }
 #endif

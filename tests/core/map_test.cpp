@@ -129,7 +129,7 @@ TEST(Erase, OnlyBrickOrBrickAndSteelWithinItsRows) {
     EXPECT_EQ(t->At(5, 3), 4);
     EraseBrick(*t, 5, 195, 5, 250, 0);  // stops after row 199
     EXPECT_EQ(t->At(5, 199), 0);
-    EXPECT_EQ(t->bytes[size_t(200 * 320 + 5)], 0);
+    EXPECT_EQ(t->Bytes()[size_t(200 * 320 + 5)], 0);
     EraseBrick(*t, 9, 5, 8, 9, 0);  // empty range
     EXPECT_EQ(t->At(5, 9), 4);
 }

@@ -271,10 +271,10 @@ TEST(ReservePanel, AWriteOverOnePieceShowsAsTheWholePanelDrawnAgain) {
         CopyToFrame(g.FrameScreen, g.BackScreen);
         g.FrameScreen.Set(230, 160, 7);  // a block of icon 19 alone
     }
-    whole.g().panelShown.valid = false;
+    whole.g().FrameScreen.DropCaches();
     DrawPanel(quick.g(), 1);
     DrawPanel(whole.g(), 1);
-    EXPECT_EQ(quick.g().FrameScreen.bytes, whole.g().FrameScreen.bytes);
+    EXPECT_EQ(quick.g().FrameScreen.Bytes(), whole.g().FrameScreen.Bytes());
     EXPECT_EQ(quick.g().FrameScreen.At(230, 160), 7);
 }
 #endif

@@ -37,13 +37,13 @@ TEST(Primitives, BackPixelsAreClippedToTheScreen) {
     PutBackPixel(*back, 320, 0, 7);
     PutBackPixel(*back, 0, 200, 7);
     PutBackPixel(*back, -1, 5, 7);
-    for (uint8_t b : back->bytes) ASSERT_EQ(b, 0);
+    for (uint8_t b : back->Bytes()) ASSERT_EQ(b, 0);
     PutBackPixel(*back, 319, 199, 7);
-    EXPECT_EQ(back->bytes[63999], 7);
+    EXPECT_EQ(back->Bytes()[63999], 7);
     // Lines far off the screen change nothing and finish at once.
     DrawBackHLine(*back, -2000000000, 2000000000, 300, 9);
     DrawBackVLine(*back, 400, -2000000000, 2000000000, 9);
-    EXPECT_EQ(std::count(back->bytes.begin(), back->bytes.end(), 9), 0);
+    EXPECT_EQ(std::count(back->Bytes().begin(), back->Bytes().end(), 9), 0);
 }
 
 TEST(Primitives, HorizontalLinesCoverExactlyTheirClippedSpan) {
@@ -57,8 +57,8 @@ TEST(Primitives, HorizontalLinesCoverExactlyTheirClippedSpan) {
     EXPECT_EQ(back->At(317, 199), 0);
     EXPECT_EQ(back->At(318, 199), 5);
     EXPECT_EQ(back->At(319, 199), 5);
-    EXPECT_EQ(std::count(back->bytes.begin(), back->bytes.end(), 6), 0);
-    EXPECT_EQ(std::count(back->bytes.begin(), back->bytes.end(), 4), 320);
+    EXPECT_EQ(std::count(back->Bytes().begin(), back->Bytes().end(), 6), 0);
+    EXPECT_EQ(std::count(back->Bytes().begin(), back->Bytes().end(), 4), 320);
 }
 
 TEST(WorkBitmap, ResizingClearsEvenAtTheSameSize) {
@@ -88,17 +88,17 @@ TEST(Primitives, FilledRectangleTakesCornersInAnyOrderAndClips) {
     auto a = std::make_unique<ScreenBuffer>(), b = std::make_unique<ScreenBuffer>();
     FillBackRect(*a, 20, 15, 10, 10, 3);
     FillBackRect(*b, 10, 10, 20, 15, 3);
-    EXPECT_EQ(a->bytes, b->bytes);
-    EXPECT_EQ(std::count(a->bytes.begin(), a->bytes.end(), 3), 11 * 6);
+    EXPECT_EQ(a->Bytes(), b->Bytes());
+    EXPECT_EQ(std::count(a->Bytes().begin(), a->Bytes().end(), 3), 11 * 6);
     auto c = std::make_unique<ScreenBuffer>();
     FillBackRect(*c, 310, 190, 330, 210, 3);
-    EXPECT_EQ(std::count(c->bytes.begin(), c->bytes.end(), 3), 10 * 10);
+    EXPECT_EQ(std::count(c->Bytes().begin(), c->Bytes().end(), 3), 10 * 10);
 }
 
 TEST(Primitives, BlitCopiesEveryByteAndStaysInsideBothBuffers) {
     auto back = std::make_unique<ScreenBuffer>(), picture = std::make_unique<ScreenBuffer>();
     picture->SetSize(3, 2);
-    for (int i = 0; i < 6; ++i) picture->bytes[size_t(4 + i)] = uint8_t(i == 0 ? 255 : i);
+    for (int i = 0; i < 6; ++i) picture->Set(4 + i, 0, uint8_t(i == 0 ? 255 : i));
     BlitPicture(*back, 5, 7, *picture, 17664);
     EXPECT_EQ(back->At(5, 7), 255);  // opaque copy, 255 included
     EXPECT_EQ(back->At(7, 8), 5);

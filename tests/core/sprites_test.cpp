@@ -31,10 +31,10 @@ TEST(DrawSprite, TransparencyAndColourOffset) {
     EXPECT_EQ(g.FrameScreen.At(2, 10), 8);   // wraps modulo 256
     EXPECT_EQ(g.FrameScreen.At(3, 10), 77);  // 255 leaves the pixel
 
-    auto before = g.FrameScreen.bytes;
+    auto before = g.FrameScreen.Bytes();
     SetSprite(g, 4, testkit::SolidSprite(255));
     DrawSprite(g, 40, 40, 4, g.FrameScreen, 0);
-    EXPECT_EQ(g.FrameScreen.bytes, before);
+    EXPECT_EQ(g.FrameScreen.Bytes(), before);
 }
 
 TEST(DrawSprite, BottomRowRunsIntoTheSlackThenStops) {
@@ -42,9 +42,9 @@ TEST(DrawSprite, BottomRowRunsIntoTheSlackThenStops) {
     Game& g = rig.g();
     SetSprite(g, 1, testkit::SolidSprite(9));
     DrawSprite(g, 0, 199, 1, g.FrameScreen, 0);
-    for (int o = 63680; o <= 63695; ++o) EXPECT_EQ(g.FrameScreen.bytes[size_t(o)], 9) << o;
-    for (int o = 64000; o <= 64015; ++o) EXPECT_EQ(g.FrameScreen.bytes[size_t(o)], 9) << o;
-    EXPECT_EQ(std::count(g.FrameScreen.bytes.begin(), g.FrameScreen.bytes.end(), 9), 32);
+    for (int o = 63680; o <= 63695; ++o) EXPECT_EQ(g.FrameScreen.Bytes()[size_t(o)], 9) << o;
+    for (int o = 64000; o <= 64015; ++o) EXPECT_EQ(g.FrameScreen.Bytes()[size_t(o)], 9) << o;
+    EXPECT_EQ(std::count(g.FrameScreen.Bytes().begin(), g.FrameScreen.Bytes().end(), 9), 32);
     // Positions no caller should pass do not write outside the buffer.
     DrawSprite(g, 5000, 300, 1, g.FrameScreen, 0);
     DrawSprite(g, -50, -50, 1, g.FrameScreen, 0);
@@ -58,9 +58,9 @@ TEST(DrawSprite, DrawingOriginShowsFourColumnsLeft) {
     DrawSprite(g, 0, 10, 1, g.FrameScreen, 0);
     // Presenter index r * 320 + c is drawing offset 4 + r * 320 + c: drawn column 0 of row 10
     // shows as column 316 of row 9.
-    EXPECT_EQ(g.FrameScreen.bytes[size_t(4 + 9 * 320 + 316)], 9);
-    EXPECT_EQ(g.FrameScreen.bytes[size_t(4 + 10 * 320 + 11)], 9);
-    EXPECT_EQ(g.FrameScreen.bytes[size_t(4 + 10 * 320 + 12)], 0);
+    EXPECT_EQ(g.FrameScreen.Bytes()[size_t(4 + 9 * 320 + 316)], 9);
+    EXPECT_EQ(g.FrameScreen.Bytes()[size_t(4 + 10 * 320 + 11)], 9);
+    EXPECT_EQ(g.FrameScreen.Bytes()[size_t(4 + 10 * 320 + 12)], 0);
 }
 
 TEST(LoadAssets, ChecksTheLevelFileFirstThenThePack) {
@@ -100,50 +100,4 @@ TEST(LoadAssets, OversizedTitleIsClampedWhenDrawn) {
     rig.Tick(200);  // title scroll and idle blit the picture every frame
     EXPECT_EQ(rig.g().GameState, gsTitleIdle);
     EXPECT_FALSE(rig.window.failed);
-}
-
-// A sprite drawn again where it was stays in the frame instead of being copied over and drawn
-// again; whatever happens there first, the frame is what the copy and the drawing would give.
-TEST(DrawSprite, KeptFromTickToTickShowsWhatDrawingAgainWould) {
-    testkit::Rig rig;
-    Game& g = rig.g();
-    testkit::Sprite s = testkit::SolidSprite(255);
-    for (int r = 0; r < 16; ++r) s[size_t(r * 17)] = 7;  // a diagonal over the background
-    SetSprite(g, 1, s);
-    ScreenBuffer& frame = g.FrameScreen;
-    FillScreen(g.BackScreen, 3);
-    const auto want = std::make_unique<ScreenBuffer>();
-    auto drawn = [&](bool sprite) {  // the background with the sprite over it, drawn afresh
-        *want = g.BackScreen;
-        if (sprite) DrawSprite(g, 40, 40, 1, *want, 0);
-        return want->bytes;
-    };
-    auto tick = [&](auto between) {
-        CopyToFrame(frame, g.BackScreen);
-        between();
-        frame.EndTick();
-    };
-    const int block = (40 * kScreenWidth + 40) / kBlockBytes;
-    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
-    frame.shownMarks.Clear();  // as the presenter does
-    tick([&] {
-        EXPECT_EQ(frame.At(40, 40), 3) << "a read before the sprite sees the background";
-        DrawSprite(g, 40, 40, 1, frame, 0);
-    });
-    EXPECT_EQ(frame.repeats.keptCount, 1);
-    EXPECT_FALSE(frame.shownMarks.Has(block)) << "nothing changed for the presenter";
-    EXPECT_EQ(frame.bytes, drawn(true));
-
-    tick([] {});  // not drawn again: the background is put back
-    EXPECT_EQ(frame.bytes, drawn(false));
-
-    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
-    tick([&] { frame.Set(41, 40, 9); });  // a pixel where it was, and the sprite gone
-    g.BackScreen.Set(41, 40, 9);
-    EXPECT_EQ(frame.bytes, drawn(false));
-
-    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
-    FillBackRect(g.BackScreen, 40, 40, 47, 47, 4);  // the background changes under it
-    tick([&] { DrawSprite(g, 40, 40, 1, frame, 0); });
-    EXPECT_EQ(frame.bytes, drawn(true));
 }

@@ -119,7 +119,7 @@ TEST(GameState, ABackgroundReadInIsFilledWholeByTheNextFill) {
     std::string why;
     ASSERT_TRUE(replay::LoadGameState(replay::SaveGameState(rig.g()), other.g(), why)) << why;
     kdv::FillScreen(other.g().BackScreen, 0);
-    const auto& back = other.g().BackScreen.bytes;
+    const auto& back = other.g().BackScreen.Bytes();
     EXPECT_EQ(std::count(back.begin(), back.begin() + kdv::kScreenPixels, 0), kdv::kScreenPixels);
 }
 
@@ -139,9 +139,14 @@ TEST(ReplayChecks, TheCheckpointHashSeesOneBitChangedAnywhereInTheScreens) {
         {{7, 7}, {39, 7}}, {{kdv::kScreenBytes - 5, 0}, {kdv::kScreenBytes - 37, 0}}};
     for (auto* screen : {&rig.g().BackScreen, &rig.g().FrameScreen})
         for (const auto& change : changes) {
-            for (auto [at, bit] : change) screen->bytes[at] ^= uint8_t(1 << bit);
+            auto flip = [&] {
+                auto bytes = screen->Bytes();
+                for (auto [at, bit] : change) bytes[at] ^= uint8_t(1 << bit);
+                screen->Load(bytes);
+            };
+            flip();
             EXPECT_NE(replay::CheckpointHash(rig.g()), before) << change[0].first;
-            for (auto [at, bit] : change) screen->bytes[at] ^= uint8_t(1 << bit);
+            flip();
         }
     EXPECT_EQ(replay::CheckpointHash(rig.g()), before);
 }
@@ -571,7 +576,7 @@ TEST(GameState, EveryByteTheStateCarriesShowsInTheHashAndTheDump) {
         const uint64_t hash = replay::StateHash(g, 0);
         const std::string dump = replay::StateJson(g, 0);
         const uint32_t seed = g.RandSeed;
-        const auto back = g.BackScreen.bytes, frame = g.FrameScreen.bytes;
+        const auto back = g.BackScreen.Bytes(), frame = g.FrameScreen.Bytes();
         {
             // The other way round: a field the dump shows but the state leaves out would come
             // back from a load as a fresh game has it. The keys held are the machine's.
@@ -585,8 +590,8 @@ TEST(GameState, EveryByteTheStateCarriesShowsInTheHashAndTheDump) {
                 std::getline(loaded, a);
                 ASSERT_EQ(a, b) << "a loaded game differs from the one saved";
             }
-            EXPECT_TRUE(fresh.g().BackScreen.bytes == back &&
-                        fresh.g().FrameScreen.bytes == frame);
+            EXPECT_TRUE(fresh.g().BackScreen.Bytes() == back &&
+                        fresh.g().FrameScreen.Bytes() == frame);
         }
         // Left out of the hash on purpose: the runner's statistics, which change no play; the
         // lineup's entry 0, as the lineup counts its tanks from 1; and the star period, which
@@ -617,8 +622,8 @@ TEST(GameState, EveryByteTheStateCarriesShowsInTheHashAndTheDump) {
                     EXPECT_TRUE(replay::SaveGameState(g) == saved)
                         << "byte " << at << " bit " << bit << " changes the state, not the hash";
                 } else if (replay::StateJson(g, 0) == dump) {
-                    EXPECT_TRUE(g.RandSeed != seed || g.BackScreen.bytes != back ||
-                                g.FrameScreen.bytes != frame)
+                    EXPECT_TRUE(g.RandSeed != seed || g.BackScreen.Bytes() != back ||
+                                g.FrameScreen.Bytes() != frame)
                         << "byte " << at << " bit " << bit << " changes the hash, not the dump";
                 }
             }

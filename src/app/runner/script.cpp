@@ -38,10 +38,10 @@ void WriteFile(const std::string& path, const void* data, size_t size) {
 }
 
 void WriteScreens(const std::string& prefix, const kdv::Game& game) {
-    WriteFile(prefix + ".back", game.BackScreen.bytes.data(), kdv::kScreenPixels);
-    WriteFile(prefix + ".frame", game.FrameScreen.bytes.data(), kdv::kScreenPixels);
+    WriteFile(prefix + ".back", game.BackScreen.Bytes().data(), kdv::kScreenPixels);
+    WriteFile(prefix + ".frame", game.FrameScreen.Bytes().data(), kdv::kScreenPixels);
     std::vector<uint8_t> rgb(size_t(kdv::kScreenPixels) * 3);
-    const uint8_t* frame = game.FrameScreen.bytes.data() + kdv::kPresentOffset;
+    const uint8_t* frame = game.FrameScreen.Bytes().data() + kdv::kPresentOffset;
     for (int i = 0; i < kdv::kScreenPixels; ++i)
         kdv::PixelToRgb(game.PixelTable[frame[i]], game.Settings.paletteType, &rgb[size_t(i) * 3]);
     if (!support::WritePng(prefix + ".png", kdv::kScreenWidth, kdv::kScreenHeight, rgb))

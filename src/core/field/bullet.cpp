@@ -112,17 +112,7 @@ void CountStoppedShot(Game& game, const Bullet& b) {
 }
 
 void DrawMarker(Game& game, int x, int y) {
-    ScreenBuffer& frame = game.FrameScreen;
-    for (int dy = 0; dy < 2; ++dy) {
-        const long off = long(y + dy) * kScreenWidth + x;
-        if (off < 0 || off + 1 >= kScreenBytes) {
-            for (int dx = 0; dx < 2; ++dx) frame.Set(x + dx, y + dy, kBulletColour);
-            continue;
-        }
-        // Both pixels of the row noted at once.
-        frame.Mark(size_t(off), size_t(off + 1));
-        frame.bytes[size_t(off)] = frame.bytes[size_t(off + 1)] = kBulletColour;
-    }
+    for (int dy = 0; dy < 2; ++dy) game.FrameScreen.SetRun(x, y + dy, 2, kBulletColour);
 }
 
 void EnemyBulletImpact(Game& game, Bullet& b) {

@@ -1,6 +1,7 @@
 #include "core/field/map.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/game.h"
@@ -110,21 +111,11 @@ void EraseBrickAndSteel(ScreenBuffer& screen, int x1, int y1, int x2, int y2, ui
 }
 
 bool RowIsClear(const Game& game, int x, int y) {
-    // Sixteen bytes at once where the frame's own bytes are what it shows there.
-    const ScreenBuffer& frame = game.FrameScreen;
-    const long off = long(y) * kScreenWidth + x;
-    if (off >= 0 && off + 16 <= kScreenBytes) {
-        const int b0 = int(off / kBlockBytes), b1 = int((off + 15) / kBlockBytes);
-        if (!frame.repeats.pending.Has(b0) && !frame.repeats.pending.Has(b1) &&
-            !frame.layer.held.Has(b0) && !frame.layer.held.Has(b1)) {
-            uint64_t halves[2];
-            std::memcpy(halves, frame.bytes.data() + off, sizeof halves);
-            return (halves[0] | halves[1]) == 0;
-        }
-    }
-    for (int i = 0; i < 16; ++i)
-        if (game.FrameScreen.At(x + i, y) != 0) return false;
-    return true;
+    std::array<uint8_t, 16> row;
+    game.FrameScreen.Read(x, y, row);
+    uint64_t halves[2];
+    std::memcpy(halves, row.data(), sizeof halves);
+    return (halves[0] | halves[1]) == 0;
 }
 
 bool ColumnIsClear(const Game& game, int x, int y) {

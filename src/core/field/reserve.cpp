@@ -1,6 +1,8 @@
 #include "core/field/reserve.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <string>
 
 #include "core/field/enemy.h"
@@ -133,85 +135,33 @@ void DrawLivesCounter(Game& game, int player) {
              " X " + std::to_string(game.Player(player).lives));
 }
 
-namespace {
-
-// One piece of the panel, and the blocks it may cover: rows top..bottom, block columns
-// left..right.
-struct PanelPiece {
-    int x, y;
-    int icon;  // the reserve icon, or 0 for player's lives counter
-    int player;
-    bool again = false;
-
-    int Bottom() const { return y + 15; }
-    int Left() const { return x / kBlockBytes; }
-    int Right() const { return icon ? (x + 15) / kBlockBytes : (kScreenWidth - 1) / kBlockBytes; }
-    bool Meets(const PanelPiece& o) const {
-        return y <= o.Bottom() && o.y <= Bottom() && Left() <= o.Right() && o.Left() <= Right();
-    }
-    bool Meets(const BlockSet& blocks) const {
-        constexpr int kRowBlocks = kScreenWidth / kBlockBytes;
-        for (int row = std::max(y, 0); row <= std::min(Bottom(), kScreenHeight - 1); ++row)
-            for (int c = Left(); c <= Right(); ++c)
-                if (blocks.Has(row * kRowBlocks + c)) return true;
-        return false;
-    }
-};
-
-// The panel as it was drawn, where only some of its blocks were put back or copied over:
-// the pieces that touch those blocks, and any piece sharing a block with one of them, are
-// drawn again in their order; the others are still held as they were drawn.
-void DrawPanelAgain(Game& game, int players) {
-    std::array<PanelPiece, 2 + kLineupSize> pieces;
-    int count = 0;
-    for (int p = 1; p <= players; ++p) pieces[size_t(count++)] = {240, LivesY(p), 0, p};
-    for (int k = 1; k <= game.EnemyReserve.remaining && k <= kLineupSize; ++k)
-        pieces[size_t(count++)] = {IconX(k), IconY(k), k, 0};
-    const BlockSet& released = game.FrameScreen.layer.released;
-    for (int i = 0; i < count; ++i) pieces[size_t(i)].again = pieces[size_t(i)].Meets(released);
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (int i = 0; i < count; ++i)
-            for (int j = 0; j < count; ++j)
-                if (pieces[size_t(i)].again && !pieces[size_t(j)].again &&
-                    pieces[size_t(i)].Meets(pieces[size_t(j)]))
-                    pieces[size_t(j)].again = grew = true;
-    }
-    for (int i = 0; i < count; ++i) {
-        const PanelPiece& piece = pieces[size_t(i)];
-        if (!piece.again) continue;
-        if (piece.icon == 0)
-            DrawLivesCounter(game, piece.player);
-        else
-            DrawReserveIcon(game, piece.icon);
-    }
-}
-
-}  // namespace
-
 void DrawPanel(Game& game, int players) {
-    PanelShown now;
-    now.valid = true;
-    now.counters = uint8_t(players);
-    for (int p = 1; p <= players; ++p) now.lives[size_t(p - 1)] = game.Player(p).lives;
-    now.remaining = game.EnemyReserve.remaining;
-    for (int k = 1; k <= now.remaining && k <= kLineupSize; ++k)
-        now.icons[size_t(k)] = game.EnemyLineup[size_t(k)];
-    ScreenBuffer& frame = game.FrameScreen;
-    HeldLayer& layer = frame.layer;
-    if (!layer.lost && now == game.panelShown) return;
-    layer.drawing = true;
-    if (now == game.panelShown && !layer.released.Empty()) {
-        DrawPanelAgain(game, players);
-    } else {
-        frame.ReleaseHeld();
-        for (int p = 1; p <= players; ++p) DrawLivesCounter(game, p);
-        DrawReserveIcons(game);
-    }
-    layer.drawing = false;
-    layer.lost = false;
-    layer.released.Clear();
-    game.panelShown = now;
+    // What the panel shows: the lives counters, then the icons; the last icon drawn is the tank
+    // that arrives next.
+    struct Shows {
+        uint8_t counters;
+        std::array<uint8_t, 2> lives;
+        uint8_t icons;
+        std::array<uint8_t, kLineupSize> kinds;
+    } shows{};
+    static_assert(sizeof shows == 4 + kLineupSize);
+    shows.counters = uint8_t(players);
+    for (int p = 1; p <= players; ++p) shows.lives[size_t(p - 1)] = game.Player(p).lives;
+    shows.icons = std::min(game.EnemyReserve.remaining, kLineupSize);
+    for (int k = 1; k <= shows.icons; ++k) shows.kinds[size_t(k - 1)] = game.EnemyLineup[size_t(k)];
+    // A counter's text may run to the end of the row.
+    auto where = [&](int i) -> HeldPiece {
+        if (i < players) return {240, LivesY(i + 1), kScreenWidth - 1, LivesY(i + 1) + 15};
+        const int k = i - players + 1;
+        return {IconX(k), IconY(k), IconX(k) + 15, IconY(k) + 15};
+    };
+    auto draw = [&](int i) {
+        if (i < players)
+            DrawLivesCounter(game, i + 1);
+        else
+            DrawReserveIcon(game, i - players + 1);
+    };
+    game.FrameScreen.DrawHeld(shows, players + shows.icons, where, draw);
 }
 
 void TileAnimationStep(Game& game) {

@@ -1,7 +1,6 @@
 #pragma once
 // The stage's twenty computer tanks waiting to arrive, the stage clear, the side panel, and the
 // animation of the animated map tiles.
-#include <array>
 #include <cstdint>
 
 namespace kdv {
@@ -24,24 +23,13 @@ struct TileAnimation {
     bool phase = false;
 };
 
-// What the side panel shows: it is drawn again only when this changes, or when something
-// else has drawn over it or the background under it has changed.
-struct PanelShown {
-    bool valid = false;
-    uint8_t counters = 0;  // lives counters shown: player 1, or both
-    std::array<uint8_t, 2> lives{};
-    uint8_t remaining = 0;
-    std::array<uint8_t, 21> icons{};  // the kinds of line-up entries 1..remaining
-    bool operator==(const PanelShown&) const = default;
-};
-
 // Stage start: the first three arrivals and the tile animation timer.
 void StartReserve(Game& game);
 void ReserveStep(Game& game);
 void DrawReserveIcons(Game& game);
 void DrawLivesCounter(Game& game, int player);
 // The lives counters of the first `players` players, then the reserve icons, over whatever
-// the frame holds there: kept from an earlier tick where nothing changed.
+// the frame holds there: held from an earlier tick where nothing changed.
 void DrawPanel(Game& game, int players);
 void TileAnimationStep(Game& game);
 

@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "core/screen/screen.h"
+
 namespace kdv {
 
 struct Game;
-struct ScreenBuffer;
 
 constexpr int kSpriteCount = 94;
 constexpr int kSpriteBytes = 256;
@@ -30,15 +31,8 @@ struct GraphicsEntry {
     size_t size = 0;  // bytes the data may be read at
 };
 
-// The marks of a sprite drawn with its left edge `split` bytes before the end of a block
-// (index min(split, 16) - 1): bit r of `rows[i][0]` for a row r with ink (a byte other than
-// 255) in the block it starts in, of `rows[i][1]` for one with ink in the block after.
-struct SpriteInk {
-    std::array<std::array<uint16_t, 2>, 16> rows{};
-    bool operator==(const SpriteInk&) const = default;
-};
-SpriteInk InkOf(const uint8_t* sprite);
-// Works out every sprite's ink again: after anything wrote into the sheet.
+// Works out every sprite's ink again, and has the screens forget sprites drawn from the sheet
+// as it was: after anything wrote into the sheet.
 void NoteSpriteSheet(Game& game);
 
 // 0 when loaded; 6 without a level file, 4 without a graphics pack.

@@ -100,7 +100,8 @@ void PresentFrame(Game& game) {
     }
 
     ScreenBuffer& screen = game.FrameScreen;
-    const uint8_t* frame = screen.bytes.data() + kPresentOffset;
+    const uint8_t* frame = screen.Bytes().data() + kPresentOffset;
+    const BlockSet marks = screen.TakeShown();
     const uint16_t* table = game.PixelTable.data();
     uint16_t* out = bitmap.pixels.data();
     PresentCache& cache = game.presentCache;
@@ -127,11 +128,10 @@ void PresentFrame(Game& game) {
         // the groups that really changed are converted (a tank that stood still is drawn
         // again every tick). The blocks are compared and taken into the copy first, all in
         // one go, and the changed ones listed.
-        const uint8_t* now = screen.bytes.data();
+        const uint8_t* now = screen.Bytes().data();
         uint8_t* then = cache.frame.data();
         std::array<ChangedBlock, kShownBlocks> list;
         int count = 0;
-        const BlockSet& marks = screen.shownMarks;
         for (int w = 0; w * 64 < kShownBlocks; ++w) {
             uint64_t blocks = marks.Word(w);
             if (kShownBlocks - w * 64 < 64)
@@ -190,7 +190,6 @@ void PresentFrame(Game& game) {
                  }
              });
     }
-    screen.shownMarks.Clear();
     cache.valid = true;
     cache.width = width;
     if (!runsOnly) {
