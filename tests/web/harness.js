@@ -184,6 +184,9 @@
       key(70);
       out.push("F " + (status() === caption("ReplayWatching") + " — ×4"));
       key(70);
+      // A minute ahead is thousands of ticks, more than one frame's slice runs: still skipping.
+      key(39);
+      out.push("right " + status().startsWith(caption("OverlayReplaySkip")));
       key(35);
       out.push("End " + status().startsWith(caption("OverlayReplaySkip")));
       let ended = "";
@@ -194,8 +197,6 @@
       out.push("ended " + ended);
       out.push("told " + (document.getElementById("message").open ? document.querySelector("#message .lines").textContent : ""));
       await play(params.get("parted"));
-      key(39);
-      out.push("right " + status().startsWith(caption("OverlayReplaySkip")));
       for (let t = 0; t < 20000 && watching(); ++t) Tick();
       out.push("told " + (document.getElementById("message").open ? document.querySelector("#message .lines").textContent : ""));
     } else if (check === "pads") {
