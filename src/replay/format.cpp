@@ -110,6 +110,8 @@ void WriteHeadFields(Writer& w, const Header& h) {
     if (h.formatVersion < 4) return;
     w.Byte(uint8_t(h.side));
     if (h.side != Side::Local) w.Text(h.partner.substr(0, kMaxPartnerBytes));
+    if (h.formatVersion < 5) return;
+    w.Unsigned(uint64_t(h.ticksBefore));
 }
 
 void ReadHeadFields(Reader& r, Header& h) {
@@ -139,9 +141,14 @@ void ReadHeadFields(Reader& r, Header& h) {
     h.scores[1] = r.Int32("the header");
     if (h.formatVersion < 4) return;
     const uint8_t side = r.Byte("the header");
-    if (side > uint8_t(Side::Joiner)) r.Fail("the header names an unknown side of a network game");
+    const Side last = h.formatVersion < 5 ? Side::Joiner : Side::Watcher;
+    if (side > uint8_t(last)) r.Fail("the header names an unknown side of a network game");
     h.side = Side(side);
     if (h.side != Side::Local) h.partner = r.Text(kMaxPartnerBytes, "the partner's address");
+    if (h.formatVersion < 5) return;
+    const uint64_t before = r.Unsigned("the header");
+    if (before > uint64_t(kMaxTicks)) r.Fail("the header's ticks before the start are too many");
+    h.ticksBefore = int64_t(before);
 }
 
 // How many level records the bits mark as read.

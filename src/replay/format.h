@@ -13,7 +13,7 @@
 
 namespace replay {
 
-constexpr uint16_t kFormatVersion = 4;
+constexpr uint16_t kFormatVersion = 5;
 // Files of format 3 name the level records they read by a hash and play on the level file of
 // the machine that plays them; they are still played that way.
 constexpr uint16_t kOldestFormat = 3;
@@ -65,8 +65,9 @@ struct StartState {
     uint32_t clock = 0;
 };
 
-// Which side of a network game recorded the file; a local game is neither.
-enum class Side : uint8_t { Local = 0, Host = 1, Joiner = 2 };
+// Which side of a network game recorded the file; a local game is neither. A watcher only
+// watched (from format 5).
+enum class Side : uint8_t { Local = 0, Host = 1, Joiner = 2, Watcher = 3 };
 constexpr size_t kMaxPartnerBytes = 64;
 
 struct Header {
@@ -87,6 +88,9 @@ struct Header {
     Side side = Side::Local;          // from format 4
     std::string partner;              // a network game's other machine, "HOST:PORT"
     std::optional<StartState> from;   // none: the stream starts at the program's start
+    // From format 5: the ticks the game had run before the start state, when the recording
+    // came in during a game (a watcher of a network game); the ticks are counted on from it.
+    int64_t ticksBefore = 0;
 };
 
 // The slots of the binding table, in the order of the input mask's bits: player 1's keys and

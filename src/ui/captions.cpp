@@ -326,6 +326,7 @@ constexpr Translation kUiTexts[] = {
     {"Network", "Сеть"},
     {"Host", "Хозяин игры"},
     {"Joiner", "Гость"},
+    {"Spectator", "Зритель"},
     {"No replays yet.", "Повторов пока нет."},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"Paused", "Пауза"},

@@ -55,7 +55,9 @@ QString ModeText(uint8_t mode, int language) {
 
 QString NetworkText(const replay::Header& h, int language) {
     if (h.side == replay::Side::Local) return {};
-    const char* side = h.side == replay::Side::Host ? "Host" : "Joiner";
+    const char* side = h.side == replay::Side::Host     ? "Host"
+                       : h.side == replay::Side::Joiner ? "Joiner"
+                                                        : "Spectator";
     // The address comes from the file: only printable characters are shown.
     return Ui(side, language) + ", " + QString::fromStdString(replay::Printable(h.partner));
 }
