@@ -94,7 +94,6 @@ class Reader {
         return b;
     }
     bool AtEnd() const { return ok && pos_ == in_.size(); }
-    bool More() const { return ok && pos_ < in_.size(); }
 
   private:
     std::span<const uint8_t> in_;
@@ -251,11 +250,9 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             h.identity.graphics = ReadFile(r);
             h.identity.font = ReadFile(r);
             for (uint8_t& b : h.proof) b = uint8_t(r.Fixed(1));
-            if (r.More()) {
-                const uint8_t role = uint8_t(r.Fixed(1));
-                if (role > uint8_t(Role::Spectator)) r.ok = false;
-                h.role = Role(role);
-            }
+            const uint8_t role = uint8_t(r.Fixed(1));
+            if (role > uint8_t(Role::Spectator)) r.ok = false;
+            h.role = Role(role);
             m = h;
             break;
         }

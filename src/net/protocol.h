@@ -62,8 +62,7 @@ struct Hello {
     uint32_t protocol = kProtocolVersion;
     Identity identity;
     Proof proof{};
-    // Last, and optional on the wire: a Hello without it comes to play.
-    Role role = Role::Player;
+    Role role = Role::Player;  // last on the wire
 };
 // Host to joiner: not this game (Mismatch bits), with the host's build for the message.
 struct Refuse {

@@ -65,7 +65,7 @@ bool Session::Open(std::string& error) {
             [this](uint32_t id, const Message& m, bool reliable) {
                 link_->SendTo(id, Encode(m), reliable);
             },
-            [this](uint32_t id, CloseCode why) { link_->Dismiss(id, why); });
+            [this](uint32_t id, CloseCode why) { link_->Dismiss(id, why, why == kClosedSlow); });
     }
     opened_ = phaseSince_ = lastHeard_ = Clock::now();
     return true;

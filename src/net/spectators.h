@@ -24,7 +24,7 @@ struct Game;
 namespace net {
 
 constexpr size_t kMaxSpectators = 8;
-constexpr uint32_t kSpectatorLagMs = 5000;     // behind the game by more: dropped
+constexpr uint32_t kSpectatorLagMs = 3000;     // behind the game by more: dropped
 constexpr uint32_t kSpectatorFinishMs = 5000;  // after the game: time to take its last inputs
 
 class Spectators {

@@ -288,13 +288,16 @@ void Link::Keep(uint32_t id) {
     enet_peer_timeout(peer, 0, kWatcherTimeoutMs, kWatcherTimeoutMs);
 }
 
-bool Link::Dismiss(uint32_t id, CloseCode why) {
+bool Link::Dismiss(uint32_t id, CloseCode why, bool atOnce) {
     ENetPeer* peer = Candidate(id);
     if (!peer) return false;
     candidates_.erase(id);
     watchers_.erase(id);
     peer->data = nullptr;
-    TurnAway(peer, why);
+    if (atOnce)
+        enet_peer_disconnect_now(peer, why);
+    else
+        TurnAway(peer, why);
     return true;
 }
 

@@ -78,8 +78,9 @@ class Link {
     // and its events come marked as a watcher's under the same id.
     void Keep(uint32_t candidate);
     // Host: a candidate or spectator is turned away, told why; false when it was gone already
-    // (crowded out).
-    bool Dismiss(uint32_t candidate, CloseCode why);
+    // (crowded out). at once: without waiting for what is still queued for it to arrive (a
+    // spectator that stalled would never take it).
+    bool Dismiss(uint32_t candidate, CloseCode why, bool atOnce = false);
     void SendTo(uint32_t candidate, const std::vector<uint8_t>& bytes, bool reliable);
     // A candidate's IPv4 address (host byte order) and "IP:PORT"; 0 and empty when unknown.
     uint32_t CandidateIp(uint32_t candidate) const;

@@ -103,7 +103,7 @@ int RunWatchHeadless(const CommandLine& options, const app::GamePaths& paths) {
     int toldCount = -1;
     while (watch.CurrentPhase() != net::WatchSession::Phase::Ended) {
         watch.Poll(options.realtime ? kdv::kTimerInterval : 1);
-        if (watch.CurrentPhase() == net::WatchSession::Phase::Watching &&
+        if (watch.CurrentPhase() == net::WatchSession::Phase::Watching && watch.Watching() > 0 &&
             (!toldWatching || watch.Watching() != toldCount)) {
             std::cerr << "kordavel: Watching " << watch.HostName() << " — " << watch.Watching()
                       << " watching (from tick " << watch.From() << ")\n";
