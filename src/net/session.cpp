@@ -9,6 +9,7 @@
 #include "net/pacing.h"
 #include "net/rollback.h"
 #include "net/spectators.h"
+#include "replay/game_state.h"
 #include "replay/recorder.h"
 
 namespace net {
@@ -227,9 +228,17 @@ void Session::ServeSpectators(Clock::time_point now) {
     if (!spectators_) return;
     Spectators::Now game;
     if (games_ && rollback_) {
-        game.game = games_->Confirmed();
+        game.running = true;
         game.tick = TicksRun();
-        game.mask = games_->ConfirmedMask();
+        // In the middle: the confirmed game as it stands, with what its level dialog holds (a
+        // dump shows it) and the input its last tick read.
+        game.state = [this](Watch& start) {
+            const kdv::Game& confirmed = *games_->Confirmed();
+            start.state = replay::SaveGameState(confirmed);
+            start.position = confirmed.SelectLevel.position;
+            start.gameItem = confirmed.SelectLevel.gameItem;
+            start.mask = games_->ConfirmedMask();
+        };
     }
     spectators_->Poll(now, game);
     if (phase_ == Phase::Ended && link_) link_->Flush();

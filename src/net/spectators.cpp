@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "core/game.h"
-#include "replay/game_state.h"
 
 namespace net {
 namespace {
@@ -90,14 +88,7 @@ bool Spectators::Finishing(Clock::time_point now) const {
 void Spectators::Start(uint32_t id, Watcher& w, const Now& game) {
     Watch start = *game_;
     start.from = game.tick;
-    if (game.tick > 0) {
-        // In the middle: the confirmed game as it stands, with what its level dialog holds (a
-        // dump shows it) and the input its last tick read.
-        start.state = replay::SaveGameState(*game.game);
-        start.position = game.game->SelectLevel.position;
-        start.gameItem = game.game->SelectLevel.gameItem;
-        start.mask = game.mask;
-    }
+    if (game.tick > 0 && game.state) game.state(start);
     sendTo_(id, start, true);
     w.started = true;
     w.from = w.acked = game.tick;
@@ -147,7 +138,7 @@ void Spectators::Poll(Clock::time_point now, const Now& game) {
     for (auto it = watchers_.begin(); it != watchers_.end();) {
         const uint32_t id = it->first;
         Watcher& w = it->second;
-        if (!w.started && game_ && game.game && !final_) Start(id, w, game);
+        if (!w.started && game_ && game.running && !final_) Start(id, w, game);
         if (!w.started) {
             if (final_) {
                 // The game ended before it began: there is nothing to watch.

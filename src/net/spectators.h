@@ -17,10 +17,6 @@
 #include "net/protocol.h"
 #include "net/transport.h"
 
-namespace kdv {
-struct Game;
-}
-
 namespace net {
 
 constexpr size_t kMaxSpectators = 8;
@@ -51,16 +47,19 @@ class Spectators {
     // The game ended after final confirmed ticks; reason empty when it did not fail.
     void End(int64_t final, const std::string& reason);
 
-    // What the confirmed game is now, for a spectator's start.
+    // Where the confirmed game is now, for a spectator's start.
     struct Now {
-        const kdv::Game* game = nullptr;  // null before the game starts
-        int64_t tick = 0;
-        uint32_t mask = 0;  // the input the last tick read
+        bool running = false;  // the game has started
+        int64_t tick = 0;      // its last confirmed tick
+        // Fills in a start from the middle (tick > 0): the state, the level dialog, the mask.
+        std::function<void(Watch& start)> state;
     };
     // Sends the starts, the inputs and the count that are due, and drops the slow.
     void Poll(Clock::time_point now, const Now& game);
 
     size_t Count() const { return watchers_.size(); }
+    // Inputs held for the spectators.
+    size_t Logged() const { return log_.size(); }
     // The game has ended and a spectator still lacks its last inputs (for a while).
     bool Finishing(Clock::time_point now) const;
 
