@@ -97,8 +97,9 @@ class WatchSession::Sound : public kdv::SoundDevice {
     void LoadBank(std::vector<std::vector<uint8_t>>) override {}
     int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
     void Play(int item, int volume, bool) override {
-        if (outer_) outer_->Play(item, volume, false);
+        if (heard && outer_) outer_->Play(item, volume, false);
     }
+    bool heard = true;
 
   private:
     kdv::SoundDevice* outer_;
@@ -303,14 +304,16 @@ void WatchSession::Begin(const Watch& w, Clock::time_point now) {
         return;
     }
     recorder_->Begin();
-    if (w.from == 0) {
-        // From the start, as the players began it.
-        if (auto error = recorder_->SelectOk(w.stage, w.mode == kdv::gmDuel ? 2 : 1)) {
-            Stop(End::Error, *error);
-            return;
-        }
-    } else {
-        // In the middle: the host's confirmed game as it stood after tick from.
+    // Started as the players started it; one that comes in the middle hears nothing of that,
+    // and then takes the host's confirmed game as it stood after tick from.
+    sound_->heard = w.from == 0;
+    const auto error = recorder_->SelectOk(w.stage, w.mode == kdv::gmDuel ? 2 : 1);
+    sound_->heard = true;
+    if (error) {
+        Stop(End::Error, *error);
+        return;
+    }
+    if (w.from > 0) {
         std::string why;
         if (!replay::LoadGameState(w.state, *game_, why)) {
             Stop(End::Error, "The host's game could not be taken: " + why);
@@ -321,7 +324,7 @@ void WatchSession::Begin(const Watch& w, Clock::time_point now) {
         input_->mask = w.mask;
         clock_->now = uint32_t(w.from * kdv::kTimerInterval);
         game_->presentCache.valid = false;
-        recorder_->StartFrom(w.from, w.mode, w.stage, w.mask, clock_->now);
+        recorder_->RestartFrom(w.from);
     }
     from_ = played_ = have_ = w.from;
     phase_ = Phase::Watching;

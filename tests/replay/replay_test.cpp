@@ -161,7 +161,7 @@ TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     r.header.from = replay::StartState{replay::SaveGameState(rig.g()), 1u << 28, 77};
     r.header.side = replay::Side::Watcher;
     r.header.partner = "192.0.2.7:7510";
-    r.header.ticksBefore = 123456;
+    r.header.from->tick = 123456;
     const auto decoded = replay::Decode(replay::Encode(r));
     ASSERT_TRUE(decoded.replay) << decoded.error;
     const replay::Replay& d = *decoded.replay;
@@ -183,7 +183,7 @@ TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     EXPECT_EQ(d.header.from->clock, 77u);
     EXPECT_EQ(d.header.side, replay::Side::Watcher);
     EXPECT_EQ(d.header.partner, "192.0.2.7:7510");
-    EXPECT_EQ(d.header.ticksBefore, 123456);
+    EXPECT_EQ(d.header.from->tick, 123456);
     const auto events = Events(d), sent = SampleEvents();
     ASSERT_EQ(events.size(), sent.size());
     for (size_t i = 0; i < events.size(); ++i) {
@@ -549,7 +549,7 @@ TEST(ReplayRecorder, AGameTakenUpFromAnothersStateRecordsFromThere) {
     second.rig.clock.now = first.rig.clock.now;
     for (int key : {17, 37}) second.rig.input.SetKey(key, true);  // held at tick 400
     const uint32_t mask = replay::BindingMask(second.rig.g().Settings, second.rig.input);
-    second.recorded.StartFrom(400, kdv::gmTwoPlayers, 1, mask, second.rig.clock.now);
+    second.recorded.RestartFrom(400);
     first.Run(rest, 401, 900);
     second.Run(rest, 401, 900);
     ASSERT_EQ(second.hashes.size(), 500u);
@@ -557,10 +557,10 @@ TEST(ReplayRecorder, AGameTakenUpFromAnothersStateRecordsFromThere) {
     const auto decoded = replay::Decode(replay::Encode(second.recorded.Whole()));
     ASSERT_TRUE(decoded.replay) << decoded.error;
     const replay::Replay& r = *decoded.replay;
-    EXPECT_EQ(r.header.ticksBefore, 400);
     EXPECT_EQ(r.header.ticks, 500);
     EXPECT_EQ(r.header.mode, kdv::gmTwoPlayers);
     ASSERT_TRUE(r.header.from);
+    EXPECT_EQ(r.header.from->tick, 400);
     EXPECT_EQ(r.header.from->mask, mask);
     uint64_t end = 0;
     EXPECT_FALSE(PlayOn(r, second.rig.files, &end));
