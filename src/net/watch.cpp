@@ -220,10 +220,9 @@ void WatchSession::Received(const std::vector<uint8_t>& bytes, Clock::time_point
         if (phase_ == Phase::Connecting) phase_ = Phase::Waiting;
     } else if (auto* refuse = std::get_if<Refuse>(&*m)) {
         refused_ = true;
-        Stop(End::Refused, "The host refused: " +
-                               MismatchText(refuse->what, refuse->hostBuild, o_.identity.build,
-                                            true) +
-                               ".");
+        Stop(End::Refused,
+             "The host refused: " +
+                 MismatchText(refuse->what, refuse->hostBuild, o_.identity.build, true) + ".");
     } else if (auto* watch = std::get_if<Watch>(&*m)) {
         if (phase_ == Phase::Waiting) Begin(*watch, now);
     } else if (auto* in = std::get_if<WatchInputs>(&*m)) {

@@ -52,17 +52,17 @@ class WatchSession {
     enum class Phase { Connecting, Waiting, Watching, Ended };
     enum class End {
         None,
-        Over,      // the game ended and every tick of it was watched
-        Left,      // this spectator left
-        Stopped,   // the game stopped early (a player left, or failed: Message says)
-        Lost,      // the host went silent or closed the connection
-        Full,      // the game has as many spectators as it takes
-        Refused,   // another build or other data files
-        WrongCode, // the invite code is missing or wrong
-        Busy,      // the host kept turning this machine away
-        Slow,      // this machine fell too far behind and was dropped
-        NoAnswer,  // nobody answered at the address
-        Error,     // the game could not be made, or failed
+        Over,       // the game ended and every tick of it was watched
+        Left,       // this spectator left
+        Stopped,    // the game stopped early (a player left, or failed: Message says)
+        Lost,       // the host went silent or closed the connection
+        Full,       // the game has as many spectators as it takes
+        Refused,    // another build or other data files
+        WrongCode,  // the invite code is missing or wrong
+        Busy,       // the host kept turning this machine away
+        Slow,       // this machine fell too far behind and was dropped
+        NoAnswer,   // nobody answered at the address
+        Error,      // the game could not be made, or failed
     };
 
     explicit WatchSession(WatchOptions options);
@@ -129,8 +129,8 @@ class WatchSession {
     // The game, once started.
     int64_t from_ = 0;
     int64_t played_ = 0;
-    int64_t have_ = 0;            // every input up to here is held
-    std::deque<uint32_t> masks_;  // for ticks played_ + 1 .. have_
+    int64_t have_ = 0;                   // every input up to here is held
+    std::deque<uint32_t> masks_;         // for ticks played_ + 1 .. have_
     std::map<int64_t, uint32_t> early_;  // arrived before the ticks before them
     std::optional<int64_t> final_;
     std::string finalReason_;

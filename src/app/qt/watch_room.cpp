@@ -23,8 +23,7 @@ WatchRoom::~WatchRoom() = default;
 
 std::unique_ptr<WatchRoom> WatchRoom::Open(const runner::CommandLine& options, kdv::Game& player,
                                            kdv::Display& display, SessionHost& host,
-                                           std::filesystem::path replayFolder,
-                                           std::string& error) {
+                                           std::filesystem::path replayFolder, std::string& error) {
     net::WatchOptions o;
     if (!runner::WatchOptionsFor(options, *player.io.files, o, error)) return nullptr;
     o.display = &display;

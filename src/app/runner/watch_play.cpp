@@ -134,8 +134,9 @@ int RunWatchHeadless(const CommandLine& options, const app::GamePaths& paths) {
                 static_cast<long long>(watch.From()), static_cast<long long>(watch.Played()),
                 watch.Watching(), watch.dry, watch.retries);
     if (watch.Game())
-        std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(watch.Played()),
-                    static_cast<unsigned long long>(StateHash(*watch.Game(), long(watch.Played()))));
+        std::printf(
+            "ticks=%lld hash=%016llx\n", static_cast<long long>(watch.Played()),
+            static_cast<unsigned long long>(StateHash(*watch.Game(), long(watch.Played()))));
     return exitCode;
 }
 
