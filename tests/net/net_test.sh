@@ -344,14 +344,15 @@ for case in "$@"; do
         "$kordavel" --headless --root "$root" --realtime --join "127.0.0.1:$((port + 1))" \
             --script "$work/p2.txt" --record "$work/watchers.join.kdr" >"$work/watchers.join" 2>&1 &
         joinPid=$!
-        sleep 2
-        churners=()
-        for slot in 1 2 3 4 5 6 7 8 9; do churn $slot & churners+=($!); done
-        # The tenth freezes for six seconds: the host stops sending to it rather than wait.
+        sleep 1
+        # The tenth, there first, freezes for six seconds: the host drops it rather than wait.
         "$kordavel" --headless --root "$root" --realtime --watch "127.0.0.1:$((port + 2))" \
             >"$work/churn.frozen" 2>&1 &
         frozenPid=$!
-        sleep 2; kill -STOP $frozenPid; sleep 6; kill -CONT $frozenPid
+        for _ in $(seq 200); do grep -q Watching "$work/churn.frozen" && break; sleep 0.1; done
+        churners=()
+        for slot in 1 2 3 4 5 6 7 8 9; do churn $slot & churners+=($!); done
+        sleep 1; kill -STOP $frozenPid; sleep 6; kill -CONT $frozenPid
         wait $frozenPid; frozenCode=$?
         wait $joinPid; joinCode=$?
         wait $hostPid; hostCode=$?
