@@ -13,7 +13,8 @@ enum Type : uint8_t {
     tHash,
     tBye,
     tStop,
-    tChallenge
+    tChallenge,
+    tResume
 };
 constexpr uint8_t kMagic[4] = {'K', 'D', 'V', 'N'};
 
@@ -27,6 +28,17 @@ class Writer {
         const size_t n = std::min(s.size(), kMaxText);
         Fixed(n, 2);
         out.insert(out.end(), s.begin(), s.begin() + long(n));
+    }
+    void Bytes(const std::array<uint8_t, 16>& b) { out.insert(out.end(), b.begin(), b.end()); }
+    void Blob(const std::vector<uint8_t>& b) {
+        const size_t n = std::min(b.size(), kMaxStateBytes);
+        Fixed(n, 4);
+        out.insert(out.end(), b.begin(), b.begin() + long(n));
+    }
+    void Masks(const std::vector<uint16_t>& m) {
+        const size_t n = std::min(m.size(), kMaxResumeInputs);
+        Fixed(n, 2);
+        for (size_t i = 0; i < n; ++i) Fixed(m[i], 2);
     }
     void Levels(const std::vector<uint8_t>& b) {
         const size_t n = std::min(b.size(), kMaxLevelBytes);
@@ -63,6 +75,36 @@ class Reader {
         std::string s(reinterpret_cast<const char*>(in_.data() + pos_), n);
         pos_ += n;
         return s;
+    }
+    std::array<uint8_t, 16> Bytes() {
+        std::array<uint8_t, 16> b{};
+        for (uint8_t& x : b) x = uint8_t(Fixed(1));
+        return b;
+    }
+    std::string Name() {
+        std::string s = Text();
+        if (s.size() > kMaxNameText) ok = false;
+        return s;
+    }
+    std::vector<uint8_t> Blob() {
+        const size_t n = size_t(Fixed(4));
+        if (!ok || n > kMaxStateBytes || in_.size() - pos_ < n) {
+            ok = false;
+            return {};
+        }
+        std::vector<uint8_t> b(in_.begin() + long(pos_), in_.begin() + long(pos_ + n));
+        pos_ += n;
+        return b;
+    }
+    std::vector<uint16_t> Masks() {
+        const size_t n = size_t(Fixed(2));
+        if (n > kMaxResumeInputs) ok = false;
+        std::vector<uint16_t> m;
+        for (size_t i = 0; ok && i < n; ++i) {
+            m.push_back(uint16_t(Fixed(2)));
+            if (m.back() & ~kPlayerMask) ok = false;
+        }
+        return m;
     }
     // Whole level records only.
     std::vector<uint8_t> Levels() {
@@ -121,6 +163,9 @@ std::string MismatchText(uint8_t what, const std::string& hostBuild, const std::
                      : "they run Kordavel " + joinerBuild + ", you Kordavel " + hostBuild);
     if (what & kOtherGraphics) add(whose + "graphics file" + other);
     if (what & kOtherFont) add(whose + "font file" + other);
+    if (what & kNotThisSeat)
+        add(toJoiner ? "the seat you asked for is not yours (or its game is over)"
+                     : "they asked for a seat that is not theirs");
     return out;
 }
 
@@ -137,6 +182,10 @@ std::vector<uint8_t> Encode(const Message& message) {
                 WriteFile(w, m.identity.graphics);
                 WriteFile(w, m.identity.font);
                 w.out.insert(w.out.end(), m.proof.begin(), m.proof.end());
+                w.Text(m.name.substr(0, kMaxNameText));
+                w.Bytes(m.game);
+                w.Bytes(m.token);
+                w.Fixed(m.keeps ? 1 : 0, 1);
             } else if constexpr (std::is_same_v<T, Challenge>) {
                 w.Fixed(tChallenge, 1);
                 w.out.insert(w.out.end(), m.nonce.begin(), m.nonce.end());
@@ -159,6 +208,9 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Fixed(uint64_t(m.ticks), 8);
                 w.Text(m.settings);
                 w.Levels(m.levels);
+                w.Bytes(m.game);
+                w.Bytes(m.token);
+                w.Text(m.hostName.substr(0, kMaxNameText));
             } else if constexpr (std::is_same_v<T, Inputs>) {
                 w.Fixed(tInputs, 1);
                 w.Fixed(uint64_t(m.ack), 8);
@@ -178,6 +230,16 @@ std::vector<uint8_t> Encode(const Message& message) {
             } else if constexpr (std::is_same_v<T, Stop>) {
                 w.Fixed(tStop, 1);
                 w.Fixed(uint64_t(m.final), 8);
+            } else if constexpr (std::is_same_v<T, Resume>) {
+                w.Fixed(tResume, 1);
+                w.Fixed(uint64_t(m.tick), 8);
+                w.Fixed(uint64_t(m.ahead), 8);
+                w.Blob(m.state);
+                w.Fixed(uint32_t(m.position), 4);
+                w.Fixed(m.gameItem, 1);
+                w.Fixed(m.mask, 4);
+                w.Masks(m.host);
+                w.Masks(m.joiner);
             }
         },
         message);
@@ -208,6 +270,12 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             h.identity.graphics = ReadFile(r);
             h.identity.font = ReadFile(r);
             for (uint8_t& b : h.proof) b = uint8_t(r.Fixed(1));
+            h.name = r.Name();
+            h.game = r.Bytes();
+            h.token = r.Bytes();
+            const uint64_t keeps = r.Fixed(1);
+            if (keeps > 1) r.ok = false;
+            h.keeps = keeps == 1;
             m = h;
             break;
         }
@@ -221,7 +289,7 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             Refuse f;
             f.what = uint8_t(r.Fixed(1));
             f.hostBuild = r.Text();
-            if (f.what == 0 || f.what > 0xF) r.ok = false;
+            if (f.what == 0 || f.what > 0x1F) r.ok = false;
             m = f;
             break;
         }
@@ -240,6 +308,9 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             w.ticks = r.Tick();
             w.settings = r.Text();
             w.levels = r.Levels();
+            w.game = r.Bytes();
+            w.token = r.Bytes();
+            w.hostName = r.Name();
             if (w.levels.empty()) r.ok = false;
             if (w.delay < kMinDelay || w.delay > kMaxDelay || w.stage < 1 || w.window > kMaxWindow)
                 r.ok = false;
@@ -278,6 +349,21 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
         case tStop: {
             Stop s;
             s.final = r.Tick();
+            m = s;
+            break;
+        }
+        case tResume: {
+            Resume s;
+            s.tick = r.Tick();
+            s.ahead = r.Tick();
+            s.state = r.Blob();
+            s.position = int32_t(r.Fixed(4));
+            s.gameItem = uint8_t(r.Fixed(1));
+            s.mask = uint32_t(r.Fixed(4));
+            s.host = r.Masks();
+            s.joiner = r.Masks();
+            if (s.state.empty() || s.ahead < s.tick || s.position < 1 || s.gameItem > 2)
+                r.ok = false;
             m = s;
             break;
         }

@@ -39,7 +39,10 @@ Session::~Session() {
 }
 
 bool Session::Open(std::string& error) {
-    Offer offer{o_.mode, o_.stage, o_.ticks, o_.window, o_.settings, {}};
+    Offer offer{o_.mode, o_.stage, o_.ticks, o_.window, o_.settings, {}, {}, {}, o_.name};
+    OpenSeat();
+    offer.game = gameId_;
+    offer.token = token_;
     if (o_.hosting) {
         offer.levels = LevelRecords(*o_.disk);
         const long stages = long(offer.levels.size() / kdv::kLevelRecordBytes) - 1;
@@ -53,6 +56,8 @@ bool Session::Open(std::string& error) {
         o_.hosting, o_.identity, std::move(offer),
         [this](const Message& m, bool reliable) { Send(m, reliable); },
         o_.hosting ? "" : NormalizeCode(o_.inviteCode).value_or(""));
+    handshake_->Introduce(o_.name);
+    if (seat_) handshake_->Rejoining(seat_->game, seat_->token, false);
     link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
     if (!link_) return false;
     if (o_.hosting)
@@ -79,6 +84,8 @@ void Session::End(EndReason reason, std::string message) {
     phase_ = Phase::Ended;
     failed_ = failed;
     endMessage_ = std::move(message);
+    reconnectAt_.reset();
+    if (seatKept_ || seat_) seats_.Forget(Address());
     if (link_ && link_->Connected()) {
         if (!sentBye_) Send(Bye{TicksRun(), failed ? endMessage_ : ""}, true);
         sentBye_ = true;
@@ -88,6 +95,11 @@ void Session::End(EndReason reason, std::string message) {
 }
 
 void Session::Leave() {
+    if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) && Holding()) {
+        // Nobody hears a Stop: giving up the wait ends the game here and now.
+        End(EndReason::Left, "You stopped waiting for " + PartnerWords() + ".");
+        return;
+    }
     if (phase_ == Phase::Playing) {
         leaving_ = true;
         // This player's input is sent up to here and no further: both games can reach it.
@@ -134,6 +146,10 @@ void Session::Poll(uint32_t waitMs) {
         if (phase_ == Phase::Ended) continue;  // only the goodbye is still going out
         if (e.candidate) {
             Knocked(e, now);
+        } else if (e.kind == Link::Event::Connected && reconnectAt_) {
+            // The game goes on; the handshake brings it back, in the time a handshake has.
+            handshake_->Connected(now);
+            reconnectAt_ = now + std::chrono::milliseconds(kHandshakeMs);
         } else if (e.kind == Link::Event::Connected) {
             lastHeard_ = now;
             if (o_.hosting) partner_ = link_->PartnerAddress();
@@ -182,7 +198,7 @@ void Session::Poll(uint32_t waitMs) {
             Follow(handshake_->Poll(now), now);
             break;
         case Phase::Playing:
-            if (!o_.hosting) stats_.roundTripMs = link_->RoundTrip();
+            if (!o_.hosting && !reconnectAt_) stats_.roundTripMs = link_->RoundTrip();
             RunDue(now);
             SendInputs(now, false);
             break;
@@ -193,9 +209,7 @@ void Session::Poll(uint32_t waitMs) {
         case Phase::Ended:
             break;
     }
-    if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) &&
-        now - lastHeard_ > std::chrono::milliseconds(kGiveUpMs + 2000))
-        End(EndReason::Lost, "The connection to the other player was lost.");
+    if (phase_ == Phase::Playing || phase_ == Phase::Finishing) WatchPartner(now);
     if (link_) link_->Flush();
 }
 
@@ -230,6 +244,13 @@ void Session::Follow(const Handshake::Step& step, Clock::time_point now) {
                 link_->Flush();
                 stats_.roundTripMs = handshake_->RoundTripMs();
             }
+            if (!o_.hosting && (games_ || (seat_ && step.game.game == seat_->game))) {
+                // Back into the game: the state follows (a joiner that still runs the game
+                // keeps its own).
+                welcome_ = step.game;
+                awaitingResume_ = !games_;
+                break;
+            }
             StartGame(step.game);
             break;
     }
@@ -256,6 +277,11 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
             "No answer from " + o_.address.host + ":" + std::to_string(o_.address.port) + ".");
     } else if (phase_ == Phase::Finishing && peerFinal_ >= 0) {
         EndTogether();
+    } else if (phase_ == Phase::Playing || phase_ == Phase::Finishing) {
+        // The game holds for the player to come back; a joiner knocks again by itself.
+        if (!o_.hosting && !reconnectAt_) reconnectAt_ = now;
+    } else if (awaitingResume_) {
+        End(EndReason::NoAnswer, "The host closed the connection before the game was resumed.");
     } else {
         End(EndReason::Lost, "The connection to the other player was lost.");
     }
@@ -264,7 +290,9 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
 // The messages of the game in progress; the handshake takes the others.
 void Session::Handle(const Message& m, Clock::time_point now) {
     const bool playing = phase_ == Phase::Playing || phase_ == Phase::Finishing;
-    if (auto* in = std::get_if<Inputs>(&m)) {
+    if (auto* resume = std::get_if<Resume>(&m)) {
+        if (!o_.hosting) TakeResume(*resume, now);
+    } else if (auto* in = std::get_if<Inputs>(&m)) {
         if (!playing) return;
         pacing_->Heard(Clock::now(), in->ahead, stats_.roundTripMs);
         inputs_->Receive(*in, TicksRun() + 1);
@@ -297,7 +325,7 @@ void Session::Knocked(const Link::Event& e, Clock::time_point now) {
         door_->Gone(e.candidate);
         return;
     }
-    if (phase_ != Phase::Connecting) {
+    if (phase_ != Phase::Connecting && phase_ != Phase::Playing && phase_ != Phase::Finishing) {
         link_->Dismiss(e.candidate, kClosedBusy);
         door_->Gone(e.candidate);
         return;
@@ -316,6 +344,10 @@ void Session::Knocked(const Link::Event& e, Clock::time_point now) {
         return;
     }
     if (verdict.kind != Door::Verdict::Admit) return;
+    if (phase_ != Phase::Connecting) {
+        Seated(e.candidate, e.bytes, now);  // only the player who dropped out may come in
+        return;
+    }
     partner_ = link_->CandidateAddress(e.candidate);
     link_->Admit(e.candidate);
     door_->Seated();
@@ -341,19 +373,10 @@ void Session::StartGame(const Welcome& w) {
     if (!o_.hosting) partner_ = Address();
     delay_ = w.delay;
     window_ = w.window;
+    welcome_ = w;
+    if (!o_.hosting) KeepSeat(w);
     games_ = std::make_unique<GamePair>();
-    GameSetup setup;
-    setup.disk = o_.disk;
-    setup.settings = w.settings;
-    setup.levels = w.levels;
-    setup.mode = w.mode;
-    setup.stage = w.stage;
-    setup.display = o_.display;
-    setup.sound = o_.sound;
-    setup.input = o_.input;
-    setup.jolts = o_.settings.forceFeedback;
-    setup.hash = o_.hash;
-    if (auto error = games_->Start(setup)) {
+    if (auto error = games_->Start(SetupFor(w))) {
         End(EndReason::Error, *error);
         return;
     }
@@ -370,6 +393,21 @@ void Session::StartGame(const Welcome& w) {
     cpuStart_ = std::clock();
     SampleLocal(1 + delay_);
     SendInputs(now, true);
+}
+
+GameSetup Session::SetupFor(const Welcome& w) const {
+    GameSetup setup;
+    setup.disk = o_.disk;
+    setup.settings = w.settings;
+    setup.levels = w.levels;
+    setup.mode = w.mode;
+    setup.stage = w.stage;
+    setup.display = o_.display;
+    setup.sound = o_.sound;
+    setup.input = o_.input;
+    setup.jolts = o_.settings.forceFeedback;
+    setup.hash = o_.hash;
+    return setup;
 }
 
 void Session::SampleLocal(int64_t upTo) {
@@ -410,8 +448,8 @@ void Session::RunDue(Clock::time_point now) {
             return;
         }
         if (limit && rollback_->Ahead() >= limit) return;  // the end waits for its confirmation
-        if (!pacing_->Due(now)) return;
         const int64_t tick = rollback_->Ahead() + 1;
+        if (!pacing_->Due(now, tick)) return;
         SampleLocal(tick + delay_);
         const int64_t lead = tick - inputs_->RemoteKnown();
         if (lead > window_) {
@@ -484,8 +522,13 @@ uint32_t Session::QuietMs() const {
     return quiet > kQuietMs ? quiet : 0;
 }
 
+uint32_t Session::WaitLeftSeconds() const {
+    const uint32_t quiet = QuietMs();
+    if (!quiet) return 0;
+    return quiet >= kGiveUpMs ? 0 : (kGiveUpMs - quiet + 999) / 1000;
+}
+
 std::string Session::Status() const {
-    const auto now = Clock::now();
     switch (phase_) {
         case Phase::Connecting:
             // Who was turned away is told apart (Notice), counted rather than a line each.
@@ -497,11 +540,7 @@ std::string Session::Status() const {
             return "Connected; agreeing on the game…";
         case Phase::Playing:
         case Phase::Finishing:
-            if (now - lastHeard_ > std::chrono::milliseconds(kQuietMs))
-                return "Waiting for the other player (" +
-                       std::to_string(Ms(now - lastHeard_) / 1000) + " s of " +
-                       std::to_string(kGiveUpMs / 1000) + ")…";
-            return {};
+            return WaitingLine();
         case Phase::Ended:
             return endMessage_;
     }

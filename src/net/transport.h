@@ -1,7 +1,8 @@
 #pragma once
 // UDP through ENet between two machines. The host listens on its port; whoever connects is a
 // candidate until the host admits one as its partner (the first that proves itself, see
-// door.h), and every other is then told "busy" at once. Candidates share a table sized for many
+// door.h); during the game a candidate may still take the partner's place (a player coming
+// back, see rejoin.h), and is otherwise told "busy". Candidates share a table sized for many
 // strangers at once; when it fills, the one idle longest is turned away. The joiner connects to
 // the one address it was given and listens nowhere else.
 #include <chrono>
@@ -71,6 +72,9 @@ class Link {
     void DropPartner(CloseCode why);
     // Host: the candidate becomes the partner.
     void Admit(uint32_t candidate);
+    // Host: the candidate takes the partner's place; the partner's connection is dropped
+    // without a word (it is the same player, come back on a new one).
+    void Replace(uint32_t candidate);
     // Host: a candidate is turned away, told why; false when it was gone already (crowded out).
     bool Dismiss(uint32_t candidate, CloseCode why);
     void SendTo(uint32_t candidate, const std::vector<uint8_t>& bytes, bool reliable);

@@ -13,7 +13,7 @@
 
 namespace replay {
 
-constexpr uint16_t kFormatVersion = 4;
+constexpr uint16_t kFormatVersion = 5;
 // Files of format 3 name the level records they read by a hash and play on the level file of
 // the machine that plays them; they are still played that way.
 constexpr uint16_t kOldestFormat = 3;
@@ -63,6 +63,9 @@ struct StartState {
     std::vector<uint8_t> game;  // as SaveGameState wrote it
     uint32_t mask = 0;
     uint32_t clock = 0;
+    // From format 5: the network game's tick the state is after, for a player who came back
+    // into a game (0 for a game kept by the window). Its ticks count on from there.
+    int64_t tick = 0;
 };
 
 // Which side of a network game recorded the file; a local game is neither.

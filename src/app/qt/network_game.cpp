@@ -161,11 +161,10 @@ std::string NetworkGame::Waiting() const {
             if (session_->Leaving()) return Caption("NetLeaving", "Leaving the game…");
             [[fallthrough]];
         case net::Phase::Playing:
-            if (const uint32_t quiet = session_->QuietMs())
-                return Caption("NetWaitPeer", "Waiting for the other player") + " (" +
-                       std::to_string(quiet / 1000) + " / " +
-                       std::to_string(net::kGiveUpMs / 1000) + " " + Caption("NetSeconds", "s") +
-                       ")";
+            if (session_->QuietMs())
+                return Caption("NetWaitPeer", "Waiting for the other player") + " — " +
+                       std::to_string(session_->WaitLeftSeconds()) + " " +
+                       Caption("NetSeconds", "s");
             return {};
         case net::Phase::Ended:
             return {};

@@ -100,7 +100,10 @@ int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
         if (exitCode == kExitOk) exitCode = kExitReplay;
     }
     if (options.verify) {
-        const long ran = long(playback.TicksRun());
+        // A player who came back into a network game recorded from the state it was sent: the
+        // game's ticks count on from that state's tick.
+        const auto& from = playback.Data().header.from;
+        const long ran = long(playback.TicksRun()) + long(from ? from->tick : 0);
         std::printf("ticks=%ld hash=%016llx\n", ran,
                     static_cast<unsigned long long>(StateHash(playback.Game(), ran)));
     }
