@@ -480,6 +480,9 @@ void Recorder::RestartFrom(const kdv::Game& game, int64_t tick) {
     dialogs_ = DialogsOf(game);
     current_.reset();
     if (playing_) lastStarted_ = playing_;
+    // The input the state was taken with, as the game reads it now: the playback starts on it.
+    mask_ = BindingMask(game.Settings, *input_);
+    if (!display_->Sample()) mask_ |= kCannotDrawBit;
     if (!whole_) return;
     *whole_ = NewTrack(game);
     whole_->header.from = StartState{SaveGameState(game), mask_, lastClock_, tick};
