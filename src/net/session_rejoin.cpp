@@ -153,7 +153,12 @@ void Session::WatchPartner(Clock::time_point now) {
                                  " s: the connection to the other player was lost.");
         return;
     }
-    if (o_.hosting) return;
+    if (o_.hosting) {
+        // A machine that connects during the game and says nothing holds nothing for long.
+        for (uint32_t late : door_->Silent(now))
+            if (link_->Dismiss(late, kClosedLate)) ++stats_.turnedAway;
+        return;
+    }
     if (!reconnectAt_ && quiet >= kReconnectAfterMs) reconnectAt_ = now;
     if (!reconnectAt_ || now < *reconnectAt_) return;
     std::string error;

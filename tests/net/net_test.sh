@@ -16,6 +16,9 @@ base=$((20000 + ($$ * 7) % 30000))
 failures=0
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# A constant of the network code in milliseconds, by name, in whole seconds: what the tests
+# expect of the waits follows from the code.
+seconds() { echo $(($(sed -n "s/^constexpr uint32_t $1 = \([0-9]*\);.*/\1/p" "$src/src/net/$2") / 1000)); }
 
 # A scripted player: random arrows, fire and Start on player 1's default keys, from a seed.
 script() {
@@ -125,7 +128,7 @@ for case in "$@"; do
         turned=$(grep -o 'turned_away=[0-9]*' "$work/knock.host" | cut -d= -f2)
         [ "$counted" -ge 1 ] && [ "$lines" -le 6 ] && [ "${turned:-0}" -ge 100 ] ||
             fail "knock: $lines lines for ${turned:-0} turned away: $(head -8 "$work/knock.host")"
-        grep -q 'retries=0$' "$work/knock.join" || fail "knock: the joiner $(grep -o 'retries=[0-9]*' "$work/knock.join")"
+        grep -q ' retries=0 ' "$work/knock.join" || fail "knock: the joiner $(grep -o 'retries=[0-9]*' "$work/knock.join")"
         echo "knock: ${turned:-0} turned away in $lines lines; the joiner in at once"
         ;;
     rtt*)
@@ -179,8 +182,7 @@ for case in "$@"; do
         play lost "--realtime --host 127.0.0.1:$port --mode two --ticks 100000" $((port + 1))
         kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
         took=$(($(date +%s) - started))
-        wait=$(sed -n 's/^constexpr uint32_t kGiveUpMs = \([0-9]*\);.*/\1/p' "$src/src/net/session.h")
-        wait=$((wait / 1000))
+        wait=$(seconds kGiveUpMs session.h)
         [ "$hostCode" = 5 ] && [ "$joinCode" = 5 ] || fail "lost: exit codes $hostCode $joinCode"
         for side in host join; do
             grep -q "No word from .* for $wait s: the connection to the other player was lost" "$work/lost.$side" ||
@@ -198,7 +200,7 @@ for case in "$@"; do
         for side in host join; do
             got=$("$kordavel" --root "$root" --replay "$work/lost.$side.kdr" --verify | tail -1)
             [ "$got" = "$(final "$work/lost.$side")" ] || fail "lost: the $side's replay ends on $got, the game on $(final "$work/lost.$side")"
-            ticks="$ticks ${got%% *}"
+            got=${got%% *}; ticks="$ticks ${got#ticks=}"
         done
         # Each ended on the last tick it confirmed; up to the earlier one they are one game.
         earlier=$(echo "$ticks" | tr ' ' '\n' | grep -o '[0-9]*' | sort -n | head -1)
@@ -206,6 +208,23 @@ for case in "$@"; do
         b=$("$kordavel" --root "$root" --replay "$work/lost.join.kdr" --verify --ticks "$earlier" | tail -1)
         [ "$a" = "$b" ] || fail "lost: at tick $earlier the host's replay is on $a, the joiner's on $b"
         echo "lost: both gave up after ${took} s, on ticks$ticks, agreeing at $earlier"
+        ;;
+    drop)
+        # The line goes down for longer than the joiner waits before it knocks again, well
+        # within the hold: the joiner comes back on a new connection (a new port through the
+        # relay), keeping its own game, and the game ends as if nothing happened.
+        gameTicks=1800
+        realtime=--realtime
+        down=$(($(seconds kReconnectAfterMs rejoin.h) + 7)) wait=$(seconds kGiveUpMs session.h)
+        "$relay" relay $((port + 1)) "$port" --rtt 20 --outage 3 $((3 + down)) --seconds 120 >"$work/relay.out" &
+        relayPid=$!
+        play drop "--realtime --host 127.0.0.1:$port --mode two --ticks $gameTicks" $((port + 1))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        check drop
+        for side in host join; do
+            grep -q 'rejoins=1 .*first_tick=0$' "$work/drop.$side" || fail "drop: the $side $(grep -o 'rejoins=.*' "$work/drop.$side")"
+            grep -q "Waiting for .* — $((wait - down)) s" "$work/drop.$side" || fail "drop: the $side did not count the wait down to $((wait - down)) s"
+        done
         ;;
     rejoin)
         # The joiner is killed at tick 1,500 and started again with the same address: its seat
