@@ -69,6 +69,10 @@ bool Session::Open(std::string& error) {
 }
 
 void Session::Send(const Message& m, bool reliable) {
+    // Knocking again, a joiner says only its part of the handshake until it is back in: the
+    // host takes nothing else from a machine that has not proved itself.
+    if (reconnectAt_ && !std::holds_alternative<Hello>(m) && !std::holds_alternative<Pong>(m))
+        return;
     link_->Send(Encode(m), reliable);
 }
 
@@ -196,6 +200,8 @@ void Session::Poll(uint32_t waitMs) {
             break;
         case Phase::Handshake:
             Follow(handshake_->Poll(now), now);
+            if (awaitingResume_ && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs))
+                End(EndReason::NoAnswer, "The host did not send the game to come back into.");
             break;
         case Phase::Playing:
             if (!o_.hosting && !reconnectAt_) stats_.roundTripMs = link_->RoundTrip();
@@ -215,7 +221,8 @@ void Session::Poll(uint32_t waitMs) {
 
 void Session::Received(const std::vector<uint8_t>& bytes, Clock::time_point now) {
     const std::optional<Message> m = Decode(bytes);
-    if (m) lastHeard_ = now;
+    // While knocking again, the host's challenge says nothing of the other player's game.
+    if (m && !reconnectAt_) lastHeard_ = now;
     if (handshake_->Takes(m))
         Follow(handshake_->Receive(bytes, m, now), now);
     else if (m)
@@ -243,6 +250,10 @@ void Session::Follow(const Handshake::Step& step, Clock::time_point now) {
             if (o_.hosting) {
                 link_->Flush();
                 stats_.roundTripMs = handshake_->RoundTripMs();
+            }
+            if (!o_.hosting && games_ && step.game.game != gameId_) {
+                End(EndReason::Lost, "The host no longer plays this game.");
+                break;
             }
             if (!o_.hosting && (games_ || (seat_ && step.game.game == seat_->game))) {
                 // Back into the game: the state follows (a joiner that still runs the game

@@ -107,6 +107,7 @@ void Session::TakeResume(const Resume& r, Clock::time_point now) {
     // This program still runs the game: it goes on from its own state, and says again what
     // may have been lost while the connection was down.
     reconnectAt_.reset();
+    lastHeard_ = now;
     ++stats_.rejoins;
     for (const auto& [tick, hash] : hashes_.Uncompared()) Send(Hash{tick, hash}, true);
     if (leaving_) Send(Stop{Limit()}, true);
