@@ -140,7 +140,7 @@ std::optional<std::string> GamePair::Resume(const GameSetup& setup, int64_t tick
     game_->presentCache.valid = false;
     maskInput_->mask = mask;
     tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
-    recorder_->RestartFrom(tick);
+    recorder_->StartFrom(tick, setup.mode, setup.stage, mask, tickClock_->now);
     shown_->TakeState(*game_, mask);
     shown_->Confirmed(tick + 1);
     return std::nullopt;
@@ -148,10 +148,6 @@ std::optional<std::string> GamePair::Resume(const GameSetup& setup, int64_t tick
 
 std::vector<uint8_t> GamePair::State() const {
     return replay::SaveGameState(*game_);
-}
-
-uint32_t GamePair::LastMask() const {
-    return maskInput_->mask;
 }
 
 void GamePair::Save(int64_t tick, TickInputs inputs) {
@@ -184,6 +180,10 @@ std::optional<std::string> GamePair::Failure() const {
 
 const kdv::Game* GamePair::Shown() const {
     return shown_ ? &shown_->Game() : nullptr;
+}
+
+uint32_t GamePair::ConfirmedMask() const {
+    return maskInput_ ? maskInput_->mask : 0;
 }
 
 std::optional<replay::Replay> GamePair::Recording() const {

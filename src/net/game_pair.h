@@ -58,9 +58,8 @@ class GamePair : public Simulation {
     std::optional<std::string> Resume(const GameSetup& setup, int64_t tick,
                                       const std::vector<uint8_t>& state, int32_t position,
                                       uint8_t gameItem, uint32_t mask);
-    // The confirmed game's state and the input it last read, for a player coming back.
+    // The confirmed game's state, for a player coming back.
     std::vector<uint8_t> State() const;
-    uint32_t LastMask() const;
 
     void Save(int64_t tick, TickInputs inputs) override;
     void Load() override;
@@ -72,6 +71,8 @@ class GamePair : public Simulation {
     // The confirmed game (null before Start); the shown one (null until Start succeeded).
     kdv::Game* Confirmed() { return game_.get(); }
     const kdv::Game* Shown() const;
+    // The input mask the confirmed game's last tick read (the host's bits, then the joiner's).
+    uint32_t ConfirmedMask() const;
     // The confirmed game as recorded so far, when its recording began.
     std::optional<replay::Replay> Recording() const;
 

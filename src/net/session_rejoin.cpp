@@ -83,7 +83,7 @@ void Session::Seated(uint32_t candidate, std::span<const uint8_t> bytes, Clock::
     r.state = games_->State();
     r.position = game.SelectLevel.position;
     r.gameItem = uint8_t(std::clamp(game.SelectLevel.gameItem, 0, 2));
-    r.mask = games_->LastMask();
+    r.mask = games_->ConfirmedMask();
     r.host = inputs_->LocalAfter(confirmed);
     r.joiner = inputs_->RemoteAfter(confirmed);
     Send(r, true);

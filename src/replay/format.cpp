@@ -110,6 +110,8 @@ void WriteHeadFields(Writer& w, const Header& h) {
     if (h.formatVersion < 4) return;
     w.Byte(uint8_t(h.side));
     if (h.side != Side::Local) w.Text(h.partner.substr(0, kMaxPartnerBytes));
+    if (h.formatVersion < 5) return;
+    w.Unsigned(uint64_t(h.ticksBefore));
 }
 
 void ReadHeadFields(Reader& r, Header& h) {
@@ -142,6 +144,10 @@ void ReadHeadFields(Reader& r, Header& h) {
     if (side > uint8_t(Side::Joiner)) r.Fail("the header names an unknown side of a network game");
     h.side = Side(side);
     if (h.side != Side::Local) h.partner = r.Text(kMaxPartnerBytes, "the partner's address");
+    if (h.formatVersion < 5) return;
+    const uint64_t before = r.Unsigned("the header");
+    if (before > uint64_t(kMaxTicks)) r.Fail("the header's ticks before the start are too many");
+    h.ticksBefore = int64_t(before);
 }
 
 // How many level records the bits mark as read.
@@ -315,7 +321,6 @@ std::vector<uint8_t> Encode(const Replay& replay) {
         w.Bytes(h.from->game);
         w.Unsigned(h.from->mask);
         w.Fixed(h.from->clock, 4);
-        if (h.formatVersion >= 5) w.Unsigned(uint64_t(h.from->tick));
     }
     w.out.insert(w.out.end(), replay.stream.begin(), replay.stream.end());
     w.Byte(kEnd);
@@ -366,11 +371,6 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         s.mask = uint32_t(r.Unsigned("the start state"));
         if (s.mask >> (kBindingSlots + 1)) r.Fail("the start state's input mask has unknown bits");
         s.clock = uint32_t(r.Fixed(4, "the start state"));
-        if (h.formatVersion >= 5) {
-            const uint64_t tick = r.Unsigned("the start state");
-            if (tick > uint64_t(kMaxTicks)) r.Fail("the start state's tick is out of range");
-            s.tick = int64_t(tick);
-        }
         if (r.Ok()) {
             std::string why;
             if (!CheckGameState(s.game, why)) r.Fail("the start state is damaged: " + why);

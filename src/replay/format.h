@@ -63,9 +63,6 @@ struct StartState {
     std::vector<uint8_t> game;  // as SaveGameState wrote it
     uint32_t mask = 0;
     uint32_t clock = 0;
-    // From format 5: the network game's tick the state is after, for a player who came back
-    // into a game (0 for a game kept by the window). Its ticks count on from there.
-    int64_t tick = 0;
 };
 
 // Which side of a network game recorded the file; a local game is neither.
@@ -90,6 +87,10 @@ struct Header {
     Side side = Side::Local;          // from format 4
     std::string partner;              // a network game's other machine, "HOST:PORT"
     std::optional<StartState> from;   // none: the stream starts at the program's start
+    // From format 5: the ticks the game had run before the start state, when the recording
+    // came in during a game (a joiner that came back into a network game); the ticks are
+    // counted on from it.
+    int64_t ticksBefore = 0;
 };
 
 // The slots of the binding table, in the order of the input mask's bits: player 1's keys and

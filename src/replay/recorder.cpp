@@ -253,6 +253,30 @@ void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
     begun_ = true;
 }
 
+void Recorder::StartFrom(const kdv::Game& game, int64_t ticksBefore, uint8_t mode, int32_t stage,
+                         uint32_t mask, uint32_t clock) {
+    pendingTicks_ = 0;
+    ticks_ = 0;
+    mask_ = mask;
+    lastClock_ = clock;
+    settings_ = SettingsOf(game);
+    dialogs_ = DialogsOf(game);
+    current_.reset();
+    finished_.reset();
+    playing_ = lastStarted_ = GameSpan{mode, stage};
+    if (!whole_) return;
+    Track t = NewTrack(game);
+    t.header.mode = mode;
+    t.header.stage = stage;
+    t.header.from = StartState{SaveGameState(game), mask, clock};
+    t.header.ticksBefore = ticksBefore;
+    Event e;
+    e.kind = Event::Checkpoint;
+    e.hash = CheckpointHash(game);
+    AppendEvent(t.stream, e);
+    *whole_ = std::move(t);
+}
+
 void Recorder::FlushTicks() {
     if (pendingTicks_ == 0) return;
     Event e;
@@ -472,24 +496,6 @@ Replay Recorder::Cut(const Track& track, std::optional<uint64_t> lastHash) const
     }
     r.header.data[kLevelData].hash = LevelsHash(hashes, r.header.levelsRead);
     return r;
-}
-
-void Recorder::RestartFrom(const kdv::Game& game, int64_t tick) {
-    FlushTicks();
-    settings_ = SettingsOf(game);
-    dialogs_ = DialogsOf(game);
-    current_.reset();
-    if (playing_) lastStarted_ = playing_;
-    // The input the state was taken with, as the game reads it now: the playback starts on it.
-    mask_ = BindingMask(game.Settings, *input_);
-    if (!display_->Sample()) mask_ |= kCannotDrawBit;
-    if (!whole_) return;
-    *whole_ = NewTrack(game);
-    whole_->header.from = StartState{SaveGameState(game), mask_, lastClock_, tick};
-    Event e;
-    e.kind = Event::Checkpoint;
-    e.hash = CheckpointHash(game);
-    AppendEvent(whole_->stream, e);
 }
 
 Replay Recorder::Whole() const {

@@ -100,10 +100,9 @@ int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
         if (exitCode == kExitOk) exitCode = kExitReplay;
     }
     if (options.verify) {
-        // A player who came back into a network game recorded from the state it was sent: the
-        // game's ticks count on from that state's tick.
-        const auto& from = playback.Data().header.from;
-        const long ran = long(playback.TicksRun()) + long(from ? from->tick : 0);
+        // A replay that begins part-way through a game (a joiner that came back into a
+        // network game) counts the game's ticks on from where it began.
+        const long ran = long(playback.Data().header.ticksBefore + playback.TicksRun());
         std::printf("ticks=%ld hash=%016llx\n", ran,
                     static_cast<unsigned long long>(StateHash(playback.Game(), ran)));
     }
