@@ -1,5 +1,9 @@
 #include "net/rejoin.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -25,7 +29,17 @@ bool SameBytes(const std::array<uint8_t, 16>& a, const std::array<uint8_t, 16>& 
     return diff == 0;
 }
 
+// Another program holds the file's lock.
+bool InUse(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
+
 std::optional<Seat> ReadSeat(const std::filesystem::path& path) {
+    if (InUse(path)) return std::nullopt;
     std::ifstream in(path);
     if (!in) return std::nullopt;
     Seat seat;
@@ -160,6 +174,21 @@ bool SeatStore::Keep(const Seat& seat, std::string& error) const {
         return false;
     }
     return true;
+}
+
+SeatLock::~SeatLock() {
+    ::close(fd_);  // the lock goes with it
+}
+
+std::unique_ptr<SeatLock> SeatStore::Hold(const std::string& address) const {
+    if (!Enabled()) return nullptr;
+    const int fd = ::open(PathOf(address).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<SeatLock>(fd);
 }
 
 void SeatStore::Forget(const std::string& address) const {

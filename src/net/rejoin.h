@@ -7,6 +7,7 @@
 // invite code, as at the start). The host then sends its confirmed state and the inputs past
 // it (a Resume); a joiner that still runs the game keeps its own.
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,15 +29,33 @@ struct Seat {
     std::string hostName;
 };
 
+// A seat in use: the program playing the game holds a lock on its file for as long as it
+// runs, so that another program of the same player (started on the same folder meanwhile)
+// does not take the seat from under it. A killed program's lock goes with it.
+class SeatLock {
+  public:
+    explicit SeatLock(int fd) : fd_(fd) {}
+    ~SeatLock();
+    SeatLock(const SeatLock&) = delete;
+    SeatLock& operator=(const SeatLock&) = delete;
+
+  private:
+    int fd_;
+};
+
 // The seats kept on disk, a small text file each, in a folder of their own.
 class SeatStore {
   public:
     explicit SeatStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
     bool Enabled() const { return !folder_.empty(); }
-    // The seat kept for a game at this address; nothing when none, or the file is damaged.
+    // The seat kept for a game at this address; nothing when none, the file is damaged, or
+    // another program plays that game now.
     std::optional<Seat> Find(const std::string& address) const;
-    // The seat kept most recently, whatever the address (the window's Rejoin).
+    // The seat kept most recently, whatever the address (the window's Rejoin), and not in use.
     std::optional<Seat> Last() const;
+    // Takes the seat kept for this address as this program's while the lock lasts; nothing
+    // when there is none or another program holds it.
+    std::unique_ptr<SeatLock> Hold(const std::string& address) const;
     // Written through a temporary, so that a program killed meanwhile leaves the old or the new.
     bool Keep(const Seat& seat, std::string& error) const;
     void Forget(const std::string& address) const;

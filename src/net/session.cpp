@@ -90,6 +90,7 @@ void Session::End(EndReason reason, std::string message) {
     endMessage_ = std::move(message);
     reconnectAt_.reset();
     if (seatKept_ || seat_) seats_.Forget(Address());
+    seatLock_.reset();
     if (link_ && link_->Connected()) {
         if (!sentBye_) Send(Bye{TicksRun(), failed ? endMessage_ : ""}, true);
         sentBye_ = true;

@@ -270,6 +270,7 @@ class Session {
     SeatStore seats_{{}};
     std::optional<Seat> seat_;        // joiner: the seat kept on disk it asks for again
     bool seatKept_ = false;           // joiner: a seat of this game is on disk
+    std::unique_ptr<SeatLock> seatLock_;  // joiner: ... and this program plays it
     bool awaitingResume_ = false;     // joiner started again: the Welcome came, the state comes
     std::optional<Clock::time_point> reconnectAt_;  // joiner: when to knock again
 };

@@ -30,7 +30,14 @@ void Session::OpenSeat() {
     }
     seats_ = SeatStore(o_.seatFolder);
     seat_ = seats_.Find(Address());
-    if (seat_ && o_.inviteCode.empty()) o_.inviteCode = seat_->code;
+    if (!seat_) return;
+    // Taken at once: a third program of the player's must not use it meanwhile.
+    seatLock_ = seats_.Hold(Address());
+    if (!seatLock_) {
+        seat_.reset();
+        return;
+    }
+    if (o_.inviteCode.empty()) o_.inviteCode = seat_->code;
 }
 
 void Session::KeepSeat(const Welcome& w) {
@@ -39,7 +46,9 @@ void Session::KeepSeat(const Welcome& w) {
     if (!seats_.Enabled() || IsZero(w.token)) return;
     Seat seat{Address(), NormalizeCode(o_.inviteCode).value_or(""), w.game, w.token, w.hostName};
     std::string error;
+    seatLock_.reset();
     seatKept_ = seats_.Keep(seat, error);
+    if (seatKept_) seatLock_ = seats_.Hold(seat.address);
     // The game is played all the same; only coming back after a restart is lost.
     if (!seatKept_) notice_ = "The token to come back into the game was not kept: " + error;
 }
