@@ -38,9 +38,8 @@ std::vector<uint16_t> InputQueue::LocalAfter(int64_t tick) const {
 
 std::vector<uint16_t> InputQueue::RemoteAfter(int64_t tick) const {
     std::vector<uint16_t> out;
-    for (auto it = remote_.upper_bound(tick); it != remote_.end() && it->first == tick + 1 &&
-                                              tick < remoteKnown_;
-         ++it)
+    for (auto it = remote_.upper_bound(tick);
+         it != remote_.end() && it->first == tick + 1 && tick < remoteKnown_; ++it)
         out.push_back(it->second), ++tick;
     return out;
 }

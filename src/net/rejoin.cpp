@@ -158,9 +158,9 @@ bool SeatStore::Keep(const Seat& seat, std::string& error) const {
     {
         std::ofstream out(temporary, std::ios::trunc);
         // The token is a secret: this user's alone.
-        std::filesystem::permissions(temporary, std::filesystem::perms::owner_read |
-                                                    std::filesystem::perms::owner_write,
-                                     ec);
+        std::filesystem::permissions(
+            temporary, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+            ec);
         out << "address=" << seat.address << "\ncode=" << seat.code << "\nhost=" << seat.hostName
             << "\ngame=" << ToHex(seat.game) << "\ntoken=" << ToHex(seat.token) << "\n";
         if (!out.flush()) {

@@ -39,8 +39,8 @@ class InputQueue;
 class Pacing;
 class Rollback;
 
-constexpr uint32_t kQuietMs = 1000;    // silence after which the game says it waits
-constexpr uint32_t kGiveUpMs = 30000;  // silence after which the peer is given up, to the ms
+constexpr uint32_t kQuietMs = 1000;      // silence after which the game says it waits
+constexpr uint32_t kGiveUpMs = 30000;    // silence after which the peer is given up, to the ms
 constexpr uint32_t kConnectMs = 10000;   // joiner: time to reach the host
 constexpr uint32_t kBusyRetryMs = 6000;  // joiner: how long to knock again on a busy host
 
@@ -268,10 +268,10 @@ class Session {
     RejoinToken token_{};
     std::optional<Welcome> welcome_;  // host: as sent; joiner: as received
     SeatStore seats_{{}};
-    std::optional<Seat> seat_;        // joiner: the seat kept on disk it asks for again
-    bool seatKept_ = false;           // joiner: a seat of this game is on disk
+    std::optional<Seat> seat_;            // joiner: the seat kept on disk it asks for again
+    bool seatKept_ = false;               // joiner: a seat of this game is on disk
     std::unique_ptr<SeatLock> seatLock_;  // joiner: ... and this program plays it
-    bool awaitingResume_ = false;     // joiner started again: the Welcome came, the state comes
+    bool awaitingResume_ = false;         // joiner started again: the Welcome came, the state comes
     std::optional<Clock::time_point> reconnectAt_;  // joiner: when to knock again
 };
 

@@ -85,8 +85,8 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
     EXPECT_FALSE(net::Decode(net::Encode(W(2, 0, 3, 0, 0, "", one))));
     EXPECT_FALSE(net::Decode(net::Encode(W(2, 1, 2, net::kMaxWindow + 1, 0, "", one))));
     EXPECT_FALSE(net::Decode(net::Encode(W(2, 1, 3, 0, 0, "", {}))));
-    EXPECT_FALSE(net::Decode(
-        net::Encode(W(2, 1, 3, 0, 0, "", std::vector<uint8_t>(one.size() + 1)))));
+    EXPECT_FALSE(
+        net::Decode(net::Encode(W(2, 1, 3, 0, 0, "", std::vector<uint8_t>(one.size() + 1)))));
     EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 0, 1, {}})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Refuse{0, "0.1.0"})));
     // A Resume carries a state, never one ahead of what the host ran, and fourteen-bit inputs.

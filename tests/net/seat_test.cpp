@@ -17,7 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(NetSeat, KeptFoundAndForgottenByAddressAndNeverReadDamaged) {
-    const fs::path folder = fs::temp_directory_path() / ("kordavel-seat-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("kordavel-seat-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     const net::SeatStore store(folder / "replays");
     net::Seat seat{"127.0.0.1:7510", "ABCDEFGHJK", net::NewGameId(), net::NewToken(), "Ann"};

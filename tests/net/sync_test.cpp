@@ -321,12 +321,12 @@ TEST(NetSync, AJoinerStartedAgainGoesOnFromTheHostsStateAsTheStraightRunDoes) {
         EXPECT_EQ(joinerAfter.size(), 3u);
 
         auto joiner = std::make_unique<net::GamePair>();
-        const auto error =
-            joiner->Resume(duel.setup, at, host->State(), g.SelectLevel.position,
-                           uint8_t(g.SelectLevel.gameItem), host->ConfirmedMask());
+        const auto error = joiner->Resume(duel.setup, at, host->State(), g.SelectLevel.position,
+                                          uint8_t(g.SelectLevel.gameItem), host->ConfirmedMask());
         ASSERT_FALSE(error) << *error;
         net::InputQueue queue(net::kMinDelay);
-        queue.Resume(at, joinerAfter, hostAfter, uint16_t(host->ConfirmedMask() & net::kPlayerMask));
+        queue.Resume(at, joinerAfter, hostAfter,
+                     uint16_t(host->ConfirmedMask() & net::kPlayerMask));
         net::Rollback rollback(*joiner, queue, false, at + 1);
         rollback.LimitTo(kTicks);
         int64_t apart = 0;

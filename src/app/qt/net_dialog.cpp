@@ -46,10 +46,9 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     join_ = new QRadioButton(text("NetJoin", "Join a game"), this);
     join_->setObjectName("NetJoin");
     // The game this player dropped out of, when its seat is still kept: chosen at once.
-    rejoin_ = new QRadioButton(
-        text("NetRejoin", "Rejoin the game you dropped out of") + " (" +
-            QString::fromStdString(rejoinAddress_) + ")",
-        this);
+    rejoin_ = new QRadioButton(text("NetRejoin", "Rejoin the game you dropped out of") + " (" +
+                                   QString::fromStdString(rejoinAddress_) + ")",
+                               this);
     rejoin_->setObjectName("NetRejoin");
     rejoin_->setVisible(!rejoinAddress_.empty());
     (rejoinAddress_.empty() ? host_ : rejoin_)->setChecked(true);

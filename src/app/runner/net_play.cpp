@@ -266,8 +266,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         "strangers=%ld turned_away=%ld wrong_codes=%ld unheard=%ld "
         "retries=%ld rejoins=%ld seats_refused=%ld first_tick=%lld\n",
         static_cast<long long>(s.ticks), s.playSeconds,
-        s.playSeconds > 0 ? double(s.ticks - s.firstTick) / s.playSeconds : 0.0, s.delay, s.window, s.roundTripMs,
-        s.stalls, s.stalledSeconds, s.rollbacks,
+        s.playSeconds > 0 ? double(s.ticks - s.firstTick) / s.playSeconds : 0.0, s.delay, s.window,
+        s.roundTripMs, s.stalls, s.stalledSeconds, s.rollbacks,
         s.playSeconds > 0 ? double(s.rollbacks) / s.playSeconds : 0.0, s.ticksRunAgain,
         s.ticks > 0 ? s.cpuSeconds * 1e6 / double(s.ticks) : 0.0,
         s.ticks > 0 ? s.tickSeconds * 1e6 / double(s.ticks) : 0.0, s.hashChecks, s.strangers,
