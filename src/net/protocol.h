@@ -169,7 +169,7 @@ struct WatchAck {
     int64_t tick = 0;
 };
 
-constexpr size_t kMaxWatchInputs = 256;      // ticks in one WatchInputs: about 1 KB
+constexpr size_t kMaxWatchInputs = 256;  // ticks in one WatchInputs: about 1 KB
 
 // Host to a joiner that came back, after the Welcome: the host's confirmed game after tick (its
 // state, the level dialog's choice and the input it last read) and both players' inputs known

@@ -244,9 +244,9 @@ class Session {
     Options o_;
     std::unique_ptr<Link> link_;
     std::unique_ptr<Handshake> handshake_;
-    std::unique_ptr<Door> door_;  // host: who takes the seat
+    std::unique_ptr<Door> door_;              // host: who takes the seat
     std::unique_ptr<Spectators> spectators_;  // host: who watches
-    std::string notice_;          // host: the last machine turned away, in words
+    std::string notice_;                      // host: the last machine turned away, in words
     Phase phase_ = Phase::Connecting;
     bool failed_ = false;
     EndReason reason_ = EndReason::None;

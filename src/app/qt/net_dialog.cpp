@@ -157,7 +157,8 @@ void NetDialog::Listen() {
             l.name + " — " +
             (l.mode == 3 ? ui::CaptionFor("NetDuel", language_).value_or("Duel")
                          : ui::CaptionFor("NetTwoPlayers", language_).value_or("Two players")) +
-            ", " + ui::UiText("Stage", language_) + " " + std::to_string(l.stage) + " — " + f.address;
+            ", " + ui::UiText("Stage", language_) + " " + std::to_string(l.stage) + " — " +
+            f.address;
         if (!l.seatFree) label += " (" + ui::UiText("playing", language_) + ")";
         if (!why.empty()) label += " — " + ui::MessageText(why, language_);
         auto* item = new QListWidgetItem(QString::fromStdString(label), games_);
