@@ -31,7 +31,8 @@ page_start() {
 }
 
 # Opens index.html?QUERY in a new headless Chromium with a profile of its own (its preferences
-# from $page_prefs when set); $page_size is the window's size ("W,H").
+# from $page_prefs when set); $page_size is the window's size ("W,H"); $KORDAVEL_CHROMIUM_FLAGS,
+# more flags for it (to try what moves a cost: KORDAVEL_CHROMIUM_FLAGS=--js-flags=... web.sh weigh).
 page_open() {
     local profile="$page_tmp/profile-$RANDOM"
     rm -f "$page_tmp/result"
@@ -43,6 +44,7 @@ page_open() {
     # Sound plays without a key pressed first, as it does once the player has pressed one.
     TMPDIR="$page_tmp" chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
         --autoplay-policy=no-user-gesture-required --window-size="${page_size:-1000,657}" --user-data-dir="$profile" \
+        ${KORDAVEL_CHROMIUM_FLAGS:-} \
         "http://127.0.0.1:$page_port/index.html?$1&report" >/dev/null 2>&1 &
     page_browser=$!
 }
