@@ -10,6 +10,7 @@
 //   worker    an OffscreenCanvas drawn by a worker, the page's thread left out
 //   small     the picture shown at 320 x 200, not scaled
 //   idle      the wakes alone, nothing drawn
+//   still     not even the wakes: the page at rest
 //   gamepads  listening for gamepads as the page does
 //   sounds    the demonstration's sounds at their ticks, through the page's own sound
 "use strict";
@@ -17,7 +18,8 @@
   const ways = new Set((params.get("floor") || "page").split(","));
   const seconds = Number(params.get("weigh")) || 20, settle = Number(params.get("settle")) || 0;
   for (const way of ways)
-    if (!["page", "sync", "alpha", "whole", "worker", "small", "idle", "gamepads", "sounds"].includes(way)) {
+    if (!["page", "sync", "alpha", "whole", "worker", "small", "idle", "still", "gamepads",
+      "sounds"].includes(way)) {
       Result("error: no way \"" + way + "\" to draw the floor");
       return;
     }
@@ -72,6 +74,7 @@
     let shown = 0;
     const start = performance.now();
     const wake = () => {
+      if (ways.has("still")) return;
       ++counts.wakes;
       if (onWake) onWake(shown);
       const boxes = frames[shown++ % frames.length];

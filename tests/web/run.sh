@@ -14,7 +14,7 @@
 # - the picture in windows of three shapes, measured from screenshots, and the keys that size
 #   it and open the menu (tests/web/player.py, over the DevTools protocol);
 # - a game played through an Options Ok, a hidden tab and a reload is kept once and verifies;
-# - the sound runs only while the game makes some;
+# - the sound runs only while the game makes some, with a buffer as long as the window mixer's;
 # - the page is sent gzipped and installs with its gzipped files.
 # usage: run.sh KORDAVEL DATA_DIR BUILD_WEB REPLAY_PART
 set -u
