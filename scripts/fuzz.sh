@@ -37,9 +37,11 @@ for name in "${names[@]}"; do
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "$out/fuzz_$name" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 "${extra[@]}" \
         -artifact_prefix="$out/findings/$name-" "$out/corpus/$name" >"$log" 2>&1 || status=$?
+    # A target that fails while loading its corpus prints no coverage: that must still reach
+    # the report below rather than end the script here.
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-    cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)
+    cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 || true)
     if [ $status -ne 0 ]; then
         failed=1
         echo "fuzz_$name: FOUND A FAULT after ${execs:-?} runs; see $log and $out/findings/"

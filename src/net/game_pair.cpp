@@ -159,6 +159,10 @@ const kdv::Game* GamePair::Shown() const {
     return shown_ ? &shown_->Game() : nullptr;
 }
 
+uint32_t GamePair::ConfirmedMask() const {
+    return maskInput_ ? maskInput_->mask : 0;
+}
+
 std::optional<replay::Replay> GamePair::Recording() const {
     if (!recorder_ || !recorder_->Begun()) return std::nullopt;
     return recorder_->Whole();

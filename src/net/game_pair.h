@@ -62,6 +62,8 @@ class GamePair : public Simulation {
     // The confirmed game (null before Start); the shown one (null until Start succeeded).
     kdv::Game* Confirmed() { return game_.get(); }
     const kdv::Game* Shown() const;
+    // The input mask the confirmed game's last tick read (the host's bits, then the joiner's).
+    uint32_t ConfirmedMask() const;
     // The confirmed game as recorded so far, when its recording began.
     std::optional<replay::Replay> Recording() const;
 

@@ -13,7 +13,10 @@ enum Type : uint8_t {
     tHash,
     tBye,
     tStop,
-    tChallenge
+    tChallenge,
+    tWatch,
+    tWatchInputs,
+    tWatchAck,
 };
 constexpr uint8_t kMagic[4] = {'K', 'D', 'V', 'N'};
 
@@ -27,6 +30,10 @@ class Writer {
         const size_t n = std::min(s.size(), kMaxText);
         Fixed(n, 2);
         out.insert(out.end(), s.begin(), s.begin() + long(n));
+    }
+    void Blob(const std::vector<uint8_t>& b) {
+        Fixed(b.size(), 4);
+        out.insert(out.end(), b.begin(), b.end());
     }
     void Levels(const std::vector<uint8_t>& b) {
         const size_t n = std::min(b.size(), kMaxLevelBytes);
@@ -68,6 +75,17 @@ class Reader {
     std::vector<uint8_t> Levels() {
         const size_t n = size_t(Fixed(2));
         if (!ok || n > kMaxLevelBytes || n % kdv::kLevelRecordBytes || in_.size() - pos_ < n) {
+            ok = false;
+            return {};
+        }
+        std::vector<uint8_t> b(in_.begin() + long(pos_), in_.begin() + long(pos_ + n));
+        pos_ += n;
+        return b;
+    }
+    // Up to limit bytes, after a 4-byte length.
+    std::vector<uint8_t> Blob(size_t limit) {
+        const size_t n = size_t(Fixed(4));
+        if (!ok || n > limit || in_.size() - pos_ < n) {
             ok = false;
             return {};
         }
@@ -137,6 +155,7 @@ std::vector<uint8_t> Encode(const Message& message) {
                 WriteFile(w, m.identity.graphics);
                 WriteFile(w, m.identity.font);
                 w.out.insert(w.out.end(), m.proof.begin(), m.proof.end());
+                w.Fixed(uint8_t(m.role), 1);
             } else if constexpr (std::is_same_v<T, Challenge>) {
                 w.Fixed(tChallenge, 1);
                 w.out.insert(w.out.end(), m.nonce.begin(), m.nonce.end());
@@ -178,6 +197,29 @@ std::vector<uint8_t> Encode(const Message& message) {
             } else if constexpr (std::is_same_v<T, Stop>) {
                 w.Fixed(tStop, 1);
                 w.Fixed(uint64_t(m.final), 8);
+            } else if constexpr (std::is_same_v<T, Watch>) {
+                w.Fixed(tWatch, 1);
+                w.Fixed(uint64_t(m.from), 8);
+                w.Fixed(m.mode, 1);
+                w.Fixed(uint32_t(m.stage), 4);
+                w.Fixed(uint64_t(m.ticks), 8);
+                w.Text(m.settings);
+                w.Levels(m.levels);
+                w.Text(m.host);
+                w.Fixed(uint32_t(m.position), 4);
+                w.Fixed(uint32_t(m.gameItem), 4);
+                w.Fixed(m.mask, 4);
+                w.Blob(m.state);
+            } else if constexpr (std::is_same_v<T, WatchInputs>) {
+                w.Fixed(tWatchInputs, 1);
+                w.Fixed(uint64_t(m.first), 8);
+                w.Fixed(m.watching, 1);
+                const size_t n = std::min(m.masks.size(), kMaxWatchInputs);
+                w.Fixed(n, 2);
+                for (size_t i = 0; i < n; ++i) w.Fixed(m.masks[i], 4);
+            } else if constexpr (std::is_same_v<T, WatchAck>) {
+                w.Fixed(tWatchAck, 1);
+                w.Fixed(uint64_t(m.tick), 8);
             }
         },
         message);
@@ -208,6 +250,9 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             h.identity.graphics = ReadFile(r);
             h.identity.font = ReadFile(r);
             for (uint8_t& b : h.proof) b = uint8_t(r.Fixed(1));
+            const uint8_t role = uint8_t(r.Fixed(1));
+            if (role > uint8_t(Role::Spectator)) r.ok = false;
+            h.role = Role(role);
             m = h;
             break;
         }
@@ -281,6 +326,42 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             m = s;
             break;
         }
+        case tWatch: {
+            Watch w;
+            w.from = r.Tick();
+            w.mode = uint8_t(r.Fixed(1));
+            w.stage = int32_t(r.Fixed(4));
+            w.ticks = r.Tick();
+            w.settings = r.Text();
+            w.levels = r.Levels();
+            w.host = r.Text();
+            w.position = int32_t(r.Fixed(4));
+            w.gameItem = int32_t(r.Fixed(4));
+            w.mask = uint32_t(r.Fixed(4));
+            w.state = r.Blob(kMaxStateBytes);
+            if (w.levels.empty() || w.stage < 1 || (w.from > 0) == w.state.empty() ||
+                w.mask >> (2 * kPlayerBits) || w.gameItem < 0 || w.gameItem > 2)
+                r.ok = false;
+            m = w;
+            break;
+        }
+        case tWatchInputs: {
+            WatchInputs in;
+            in.first = r.Tick();
+            in.watching = uint8_t(r.Fixed(1));
+            const size_t n = size_t(r.Fixed(2));
+            if (n > kMaxWatchInputs || in.first < 1) r.ok = false;
+            for (size_t i = 0; r.ok && i < n; ++i) {
+                const uint32_t mask = uint32_t(r.Fixed(4));
+                if (mask >> (2 * kPlayerBits)) r.ok = false;
+                in.masks.push_back(mask);
+            }
+            m = in;
+            break;
+        }
+        case tWatchAck:
+            m = WatchAck{r.Tick()};
+            break;
         default:
             return std::nullopt;
     }

@@ -16,7 +16,7 @@
 
 namespace net {
 
-constexpr uint32_t kProtocolVersion = 4;
+constexpr uint32_t kProtocolVersion = 5;
 constexpr int kMinDelay = 2;
 constexpr int kMaxDelay = 6;
 // How many ticks a machine may run ahead of the other player's input it holds; 0: none
@@ -56,10 +56,13 @@ struct Challenge {
 };
 // Joiner to host, in answer to the challenge. proof: ProveCode of the challenge and the code
 // (the empty code on the host's own network, which needs none).
+// What a machine that says Hello comes for.
+enum class Role : uint8_t { Player = 0, Spectator = 1 };
 struct Hello {
     uint32_t protocol = kProtocolVersion;
     Identity identity;
     Proof proof{};
+    Role role = Role::Player;  // last on the wire
 };
 // Host to joiner: not this game (Mismatch bits), with the host's build for the message.
 struct Refuse {
@@ -111,8 +114,39 @@ struct Bye {
     std::string reason;
 };
 
-using Message =
-    std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye, Stop, Challenge>;
+// Host to a spectator: the game it watches, from tick from + 1 on. from 0: from the start, which
+// it makes as the joiner does; otherwise it takes the confirmed game's state after tick from,
+// with the level dialog as the host's game holds it and the input mask that tick read.
+struct Watch {
+    int64_t from = 0;
+    uint8_t mode = 0;
+    int32_t stage = 1;
+    int64_t ticks = 0;  // the agreed length (0: until a player leaves)
+    std::string settings;
+    std::vector<uint8_t> levels;
+    std::string host;  // the host's name, for the overlay
+    int32_t position = 1, gameItem = 0;
+    uint32_t mask = 0;
+    std::vector<uint8_t> state;  // empty when from is 0
+};
+// Host to a spectator: both players' confirmed inputs for ticks first .., each the host's mask
+// and the joiner's shifted past it (kPlayerBits), and how many watch now. Sent unreliably and
+// sent again from the spectator's acknowledgement on; may hold no input (the count alone).
+struct WatchInputs {
+    int64_t first = 1;
+    uint8_t watching = 0;
+    std::vector<uint32_t> masks;
+};
+// Spectator to host: it holds every input up to tick.
+struct WatchAck {
+    int64_t tick = 0;
+};
+
+constexpr size_t kMaxWatchInputs = 256;      // ticks in one WatchInputs: about 1 KB
+constexpr size_t kMaxStateBytes = 8u << 20;  // a saved game is a few hundred KB
+
+using Message = std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye, Stop, Challenge,
+                             Watch, WatchInputs, WatchAck>;
 
 std::vector<uint8_t> Encode(const Message& message);
 std::optional<Message> Decode(std::span<const uint8_t> bytes);

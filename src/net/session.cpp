@@ -8,6 +8,8 @@
 #include "net/input_queue.h"
 #include "net/pacing.h"
 #include "net/rollback.h"
+#include "net/spectators.h"
+#include "replay/game_state.h"
 #include "replay/recorder.h"
 
 namespace net {
@@ -55,10 +57,17 @@ bool Session::Open(std::string& error) {
         o_.hosting ? "" : NormalizeCode(o_.inviteCode).value_or(""));
     link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
     if (!link_) return false;
-    if (o_.hosting)
+    if (o_.hosting) {
         door_ = std::make_unique<Door>(o_.inviteCode, [this](uint32_t candidate, const Message& m) {
             link_->SendTo(candidate, Encode(m), true);
         });
+        spectators_ = std::make_unique<Spectators>(
+            o_.identity,
+            [this](uint32_t id, const Message& m, bool reliable) {
+                link_->SendTo(id, Encode(m), reliable);
+            },
+            [this](uint32_t id, CloseCode why) { link_->Dismiss(id, why, why == kClosedSlow); });
+    }
     opened_ = phaseSince_ = lastHeard_ = Clock::now();
     return true;
 }
@@ -79,6 +88,7 @@ void Session::End(EndReason reason, std::string message) {
     phase_ = Phase::Ended;
     failed_ = failed;
     endMessage_ = std::move(message);
+    if (spectators_) spectators_->End(TicksRun(), failed ? endMessage_ : "");
     if (link_ && link_->Connected()) {
         if (!sentBye_) Send(Bye{TicksRun(), failed ? endMessage_ : ""}, true);
         sentBye_ = true;
@@ -131,6 +141,14 @@ void Session::Poll(uint32_t waitMs) {
         Link::Event e = link_->Service(i == 0 ? waitMs : 0);
         if (e.kind == Link::Event::None) break;
         const auto now = Clock::now();
+        if (e.watcher) {
+            // Spectators are served after the game too, until they hold its end.
+            if (e.kind == Link::Event::Disconnected)
+                spectators_->Gone(e.candidate);
+            else
+                spectators_->Received(e.candidate, e.bytes, now);
+            continue;
+        }
         if (phase_ == Phase::Ended) continue;  // only the goodbye is still going out
         if (e.candidate) {
             Knocked(e, now);
@@ -147,7 +165,10 @@ void Session::Poll(uint32_t waitMs) {
             Received(e.bytes, now);
         }
     }
-    if (phase_ == Phase::Ended) return;
+    if (phase_ == Phase::Ended) {
+        ServeSpectators(Clock::now());
+        return;
+    }
     const auto now = Clock::now();
     if (retryAt_ && now >= *retryAt_) {
         // Knocks again on a host that was busy.
@@ -166,11 +187,6 @@ void Session::Poll(uint32_t waitMs) {
     switch (phase_) {
         case Phase::Connecting:
             if (o_.hosting) {
-                // A machine that connects and says nothing holds nothing for long.
-                for (uint32_t late : door_->Silent(now)) {
-                    if (link_->Dismiss(late, kClosedLate)) ++stats_.turnedAway;
-                    notice_ = "A connection that said nothing was turned away.";
-                }
                 if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
                     End(EndReason::NobodyJoined, "Nobody joined the game.");
             } else if (!retryAt_ && now - opened_ > std::chrono::milliseconds(kConnectMs)) {
@@ -196,7 +212,36 @@ void Session::Poll(uint32_t waitMs) {
     if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) &&
         now - lastHeard_ > std::chrono::milliseconds(kGiveUpMs + 2000))
         End(EndReason::Lost, "The connection to the other player was lost.");
+    if (o_.hosting) {
+        // A machine that connects and says nothing holds nothing for long, whenever it comes.
+        for (uint32_t late : door_->Silent(now)) {
+            if (link_->Dismiss(late, kClosedLate)) ++stats_.turnedAway;
+            if (phase_ == Phase::Connecting)
+                notice_ = "A connection that said nothing was turned away.";
+        }
+    }
+    ServeSpectators(now);
     if (link_) link_->Flush();
+}
+
+void Session::ServeSpectators(Clock::time_point now) {
+    if (!spectators_) return;
+    Spectators::Now game;
+    if (games_ && rollback_) {
+        game.running = true;
+        game.tick = TicksRun();
+        // In the middle: the confirmed game as it stands, with what its level dialog holds (a
+        // dump shows it) and the input its last tick read.
+        game.state = [this](Watch& start) {
+            const kdv::Game& confirmed = *games_->Confirmed();
+            start.state = replay::SaveGameState(confirmed);
+            start.position = confirmed.SelectLevel.position;
+            start.gameItem = confirmed.SelectLevel.gameItem;
+            start.mask = games_->ConfirmedMask();
+        };
+    }
+    spectators_->Poll(now, game);
+    if (phase_ == Phase::Ended && link_) link_->Flush();
 }
 
 void Session::Received(const std::vector<uint8_t>& bytes, Clock::time_point now) {
@@ -297,11 +342,6 @@ void Session::Knocked(const Link::Event& e, Clock::time_point now) {
         door_->Gone(e.candidate);
         return;
     }
-    if (phase_ != Phase::Connecting) {
-        link_->Dismiss(e.candidate, kClosedBusy);
-        door_->Gone(e.candidate);
-        return;
-    }
     const Door::Verdict verdict = door_->Received(e.candidate, e.bytes, now);
     if (verdict.kind == Door::Verdict::Dismiss) {
         link_->Dismiss(e.candidate, verdict.close);
@@ -316,6 +356,18 @@ void Session::Knocked(const Link::Event& e, Clock::time_point now) {
         return;
     }
     if (verdict.kind != Door::Verdict::Admit) return;
+    const auto hello = Decode(e.bytes);
+    const Hello* said = hello ? std::get_if<Hello>(&*hello) : nullptr;
+    if (said && said->role == Role::Spectator) {
+        if (spectators_->Take(e.candidate, *said, now)) link_->Keep(e.candidate);
+        return;
+    }
+    if (phase_ != Phase::Connecting) {
+        // The seat is taken: a player who comes now hears so, and may knock again.
+        link_->Dismiss(e.candidate, kClosedBusy);
+        ++stats_.turnedAway;
+        return;
+    }
     partner_ = link_->CandidateAddress(e.candidate);
     link_->Admit(e.candidate);
     door_->Seated();
@@ -363,6 +415,7 @@ void Session::StartGame(const Welcome& w) {
     inputs_->guess = o_.guess;
     rollback_ = std::make_unique<Rollback>(*games_, *inputs_, o_.hosting);
     rollback_->LimitTo(w.ticks);
+    if (spectators_) spectators_->Begin(w, o_.hostName);
     phase_ = Phase::Playing;
     const auto now = Clock::now();
     // The joiner starts when the Welcome arrives, the host when the joiner's first inputs do.
@@ -437,6 +490,7 @@ bool Session::Confirmed(int64_t tick) {
         End(EndReason::Error, "An error ended the game: " + *failure);
         return false;
     }
+    if (spectators_) spectators_->Append(games_->ConfirmedMask());
     if (o_.afterTick) o_.afterTick(tick, *games_->Confirmed());
     if (tick % kHashPeriod == 0 || tick == Limit()) SendHash(tick);
     return phase_ == Phase::Playing;
@@ -532,6 +586,14 @@ int64_t Session::TicksRun() const {
     return rollback_ ? rollback_->Confirmed() : 0;
 }
 
+size_t Session::Watching() const {
+    return spectators_ ? spectators_->Count() : 0;
+}
+
+bool Session::SpectatorsFinishing() const {
+    return spectators_ && spectators_->Finishing(Clock::now());
+}
+
 const std::string& Session::Detail() const {
     return handshake_ ? handshake_->Detail() : kNothing;
 }
@@ -576,6 +638,12 @@ Stats Session::GetStats() const {
     if (door_) {
         s.strangers += door_->strangers;
         s.wrongCodes = door_->wrongCodes;
+    }
+    if (spectators_) {
+        s.spectators = spectators_->admitted;
+        s.mostWatching = long(spectators_->most);
+        s.spectatorsFull = spectators_->full;
+        s.spectatorsDropped = spectators_->dropped;
     }
     if (phase_ == Phase::Playing || phase_ == Phase::Finishing || phase_ == Phase::Ended) {
         const auto end = (phase_ == Phase::Playing) ? Clock::now() : playEnd_;

@@ -34,6 +34,7 @@ class GamePair;
 class InputQueue;
 class Pacing;
 class Rollback;
+class Spectators;
 
 constexpr uint32_t kQuietMs = 1000;      // silence after which the game says it waits
 constexpr uint32_t kGiveUpMs = 10000;    // silence after which the peer is given up
@@ -73,6 +74,8 @@ struct Options {
     int ticksPerPoll = 256;          // at most; fewer make a machine that falls behind
     bool keepTickIntervals = false;  // for Stats::tickIntervalsMs
     bool polledEachTick = false;     // the caller polls on a 13 ms beat of its own (a window)
+    // Host: the name spectators see it by (empty: its address as they reached it).
+    std::string hostName;
 };
 
 enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
@@ -113,6 +116,12 @@ struct Stats {
     long wrongCodes = 0;  // host: Hellos with a missing or wrong invite code
     long unheard = 0;     // host: datagrams dropped from addresses that gave wrong codes
     long retries = 0;     // joiner: times it knocked again on a busy host
+    // Host: spectators let in, the most watching at once, those turned away because eight
+    // watched, and those dropped for falling behind.
+    long spectators = 0;
+    long mostWatching = 0;
+    long spectatorsFull = 0;
+    long spectatorsDropped = 0;
 };
 
 class Session {
@@ -165,6 +174,10 @@ class Session {
     // Why the game ended, or what the players should know now (waiting for the peer).
     const std::string& EndMessage() const { return endMessage_; }
     std::string Status() const;
+    // Host: how many watch now; whether the game has ended and a spectator still takes its
+    // last inputs (keep polling a few seconds more).
+    size_t Watching() const;
+    bool SpectatorsFinishing() const;
     // The confirmed game: what is recorded and compared.
     kdv::Game* Game();
     // The game this player sees (null before the game starts).
@@ -183,6 +196,7 @@ class Session {
     void Closed(uint32_t code, Clock::time_point now);
     void TurnAway(Clock::time_point now, CloseCode why);
     void Knocked(const Link::Event& e, Clock::time_point now);
+    void ServeSpectators(Clock::time_point now);
     void StartGame(const Welcome& w);
     void RunDue(Clock::time_point now);
     void Confirm();
@@ -202,6 +216,7 @@ class Session {
     std::unique_ptr<Link> link_;
     std::unique_ptr<Handshake> handshake_;
     std::unique_ptr<Door> door_;  // host: who takes the seat
+    std::unique_ptr<Spectators> spectators_;  // host: who watches
     std::string notice_;          // host: the last machine turned away, in words
     Phase phase_ = Phase::Connecting;
     bool failed_ = false;

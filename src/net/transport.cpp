@@ -18,6 +18,8 @@ constexpr uint32_t kPeerTimeoutMs = 10000;
 constexpr size_t kRoomKept = 8;
 // A candidate is heard for this long without a word before ENet gives it up.
 constexpr uint32_t kCandidateTimeoutMs = 3000;
+// A spectator is given up sooner than the partner: nobody waits for it.
+constexpr uint32_t kWatcherTimeoutMs = 5000;
 
 // The links that listen, for the intercept callback, which ENet gives only the host.
 std::mutex listeningMutex;
@@ -165,7 +167,9 @@ std::string Link::PartnerAddress() const {
 
 ENetPeer* Link::Candidate(uint32_t id) const {
     auto it = candidates_.find(id);
-    return it == candidates_.end() ? nullptr : it->second.first;
+    if (it != candidates_.end()) return it->second.first;
+    auto w = watchers_.find(id);
+    return w == watchers_.end() ? nullptr : w->second;
 }
 
 // Strangers knocking fast must not fill the table: the candidate idle longest goes first, so a
@@ -215,11 +219,7 @@ Link::Event Link::Service(uint32_t waitMs) {
                     out.kind = Event::Connected;
                     return out;
                 }
-                if (peer_) {
-                    ++strangers;
-                    TurnAway(e.peer, kClosedBusy);
-                    continue;
-                }
+                // Even with a partner seated: a spectator may come, and the door decides.
                 MakeRoom();
                 out.candidate = nextCandidate_++;
                 if (nextCandidate_ == 0) nextCandidate_ = 1;
@@ -236,11 +236,13 @@ Link::Event Link::Service(uint32_t waitMs) {
                 }
                 out.kind = Event::Received;
                 out.candidate = candidate ? id : 0;
+                out.watcher = candidate && watchers_.contains(id);
                 out.bytes.assign(e.packet->data, e.packet->data + e.packet->dataLength);
                 enet_packet_destroy(e.packet);
                 return out;
             case ENET_EVENT_TYPE_DISCONNECT:
                 if (candidate) {
+                    out.watcher = watchers_.erase(id) > 0;
                     candidates_.erase(id);
                     e.peer->data = nullptr;
                     out.kind = Event::Disconnected;
@@ -277,12 +279,25 @@ void Link::Admit(uint32_t id) {
     candidates_.clear();
 }
 
-bool Link::Dismiss(uint32_t id, CloseCode why) {
+void Link::Keep(uint32_t id) {
+    auto it = candidates_.find(id);
+    if (it == candidates_.end()) return;
+    ENetPeer* peer = it->second.first;
+    candidates_.erase(it);
+    watchers_[id] = peer;
+    enet_peer_timeout(peer, 0, kWatcherTimeoutMs, kWatcherTimeoutMs);
+}
+
+bool Link::Dismiss(uint32_t id, CloseCode why, bool atOnce) {
     ENetPeer* peer = Candidate(id);
     if (!peer) return false;
     candidates_.erase(id);
+    watchers_.erase(id);
     peer->data = nullptr;
-    TurnAway(peer, why);
+    if (atOnce)
+        enet_peer_disconnect_now(peer, why);
+    else
+        TurnAway(peer, why);
     return true;
 }
 

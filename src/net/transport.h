@@ -1,7 +1,7 @@
 #pragma once
 // UDP through ENet between two machines. The host listens on its port; whoever connects is a
 // candidate until the host admits one as its partner (the first that proves itself, see
-// door.h), and every other is then told "busy" at once. Candidates share a table sized for many
+// door.h); a player who comes after it is told "busy", and a spectator is kept beside it. Candidates share a table sized for many
 // strangers at once; when it fills, the one idle longest is turned away. The joiner connects to
 // the one address it was given and listens nowhere else.
 #include <chrono>
@@ -33,6 +33,8 @@ enum CloseCode : uint32_t {
     kClosedLate = 0x4B4C,     // no Hello came in time
     kClosedRefused = 0x4B52,  // the Hello did not fit (a Refuse says why)
     kClosedCode = 0x4B43,     // the invite code was missing or wrong
+    kClosedFull = 0x4B46,     // the game has as many spectators as it takes
+    kClosedSlow = 0x4B53,     // a spectator fell too far behind the game
 };
 
 // ENet peers the host keeps: the partner, the spectators to come, and room for strangers
@@ -54,6 +56,7 @@ class Link {
         uint32_t code = kClosedPlain;  // Disconnected: the CloseCode the other side gave
         // Host: the candidate the event is of; 0 for the partner.
         uint32_t candidate = 0;
+        bool watcher = false;  // the candidate was kept as a spectator
     };
     // Waits up to waitMs for one event of the partner or a candidate (others are handled
     // inside).
@@ -71,8 +74,13 @@ class Link {
     void DropPartner(CloseCode why);
     // Host: the candidate becomes the partner.
     void Admit(uint32_t candidate);
-    // Host: a candidate is turned away, told why; false when it was gone already (crowded out).
-    bool Dismiss(uint32_t candidate, CloseCode why);
+    // Host: a candidate stays, beside the partner, as a spectator: it is never crowded out,
+    // and its events come marked as a watcher's under the same id.
+    void Keep(uint32_t candidate);
+    // Host: a candidate or spectator is turned away, told why; false when it was gone already
+    // (crowded out). at once: without waiting for what is still queued for it to arrive (a
+    // spectator that stalled would never take it).
+    bool Dismiss(uint32_t candidate, CloseCode why, bool atOnce = false);
     void SendTo(uint32_t candidate, const std::vector<uint8_t>& bytes, bool reliable);
     // A candidate's IPv4 address (host byte order) and "IP:PORT"; 0 and empty when unknown.
     uint32_t CandidateIp(uint32_t candidate) const;
@@ -105,6 +113,7 @@ class Link {
     uint32_t nextCandidate_ = 1;
     // Candidates by id, with when they connected, oldest first.
     std::map<uint32_t, std::pair<_ENetPeer*, std::chrono::steady_clock::time_point>> candidates_;
+    std::map<uint32_t, _ENetPeer*> watchers_;
     std::map<uint32_t, std::chrono::steady_clock::time_point> shunned_;
 };
 

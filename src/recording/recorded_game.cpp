@@ -31,6 +31,10 @@ bool RecordedGame::Begun() const {
     return recorder_ && recorder_->Begun();
 }
 
+void RecordedGame::RestartFrom(int64_t tick) {
+    if (recorder_) recorder_->RestartFrom(*game_, tick);
+}
+
 void RecordedGame::Tick() {
     if (recorder_) recorder_->BeforeTick(*game_);
     kdv::DXTimerTimer(*game_);

@@ -61,6 +61,10 @@ class RecordedGame {
     // Ok on the options dialog: its working copy becomes the settings.
     void OptionsOk();
 
+    // The game now holds a state taken from a network game's tick: the whole run is recorded
+    // from it.
+    void RestartFrom(int64_t tick);
+
     // Each game as it ends (return to the title, the demonstration or the editor, or another
     // game started), once; unset, ended games are dropped.
     std::function<void(const replay::Replay&)> onGameEnded;

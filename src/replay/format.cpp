@@ -139,7 +139,8 @@ void ReadHeadFields(Reader& r, Header& h) {
     h.scores[1] = r.Int32("the header");
     if (h.formatVersion < 4) return;
     const uint8_t side = r.Byte("the header");
-    if (side > uint8_t(Side::Joiner)) r.Fail("the header names an unknown side of a network game");
+    const Side last = h.formatVersion < 5 ? Side::Joiner : Side::Watcher;
+    if (side > uint8_t(last)) r.Fail("the header names an unknown side of a network game");
     h.side = Side(side);
     if (h.side != Side::Local) h.partner = r.Text(kMaxPartnerBytes, "the partner's address");
 }
@@ -315,6 +316,7 @@ std::vector<uint8_t> Encode(const Replay& replay) {
         w.Bytes(h.from->game);
         w.Unsigned(h.from->mask);
         w.Fixed(h.from->clock, 4);
+        if (h.formatVersion >= 5) w.Unsigned(uint64_t(h.from->tick));
     }
     w.out.insert(w.out.end(), replay.stream.begin(), replay.stream.end());
     w.Byte(kEnd);
@@ -365,6 +367,11 @@ DecodeResult Decode(std::span<const uint8_t> bytes, bool checkSum) {
         s.mask = uint32_t(r.Unsigned("the start state"));
         if (s.mask >> (kBindingSlots + 1)) r.Fail("the start state's input mask has unknown bits");
         s.clock = uint32_t(r.Fixed(4, "the start state"));
+        if (h.formatVersion >= 5) {
+            const uint64_t tick = r.Unsigned("the start state");
+            if (tick > uint64_t(kMaxTicks)) r.Fail("the start state's tick is out of range");
+            s.tick = int64_t(tick);
+        }
         if (r.Ok()) {
             std::string why;
             if (!CheckGameState(s.game, why)) r.Fail("the start state is damaged: " + why);

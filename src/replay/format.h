@@ -13,7 +13,7 @@
 
 namespace replay {
 
-constexpr uint16_t kFormatVersion = 4;
+constexpr uint16_t kFormatVersion = 5;
 // Files of format 3 name the level records they read by a hash and play on the level file of
 // the machine that plays them; they are still played that way.
 constexpr uint16_t kOldestFormat = 3;
@@ -63,10 +63,14 @@ struct StartState {
     std::vector<uint8_t> game;  // as SaveGameState wrote it
     uint32_t mask = 0;
     uint32_t clock = 0;
+    // From format 5: the network game's tick the state is after, for a player who came back
+    // into a game (0 for a game kept by the window). Its ticks count on from there.
+    int64_t tick = 0;
 };
 
-// Which side of a network game recorded the file; a local game is neither.
-enum class Side : uint8_t { Local = 0, Host = 1, Joiner = 2 };
+// Which side of a network game recorded the file; a local game is neither. A watcher only
+// watched (from format 5).
+enum class Side : uint8_t { Local = 0, Host = 1, Joiner = 2, Watcher = 3 };
 constexpr size_t kMaxPartnerBytes = 64;
 
 struct Header {

@@ -474,6 +474,24 @@ Replay Recorder::Cut(const Track& track, std::optional<uint64_t> lastHash) const
     return r;
 }
 
+void Recorder::RestartFrom(const kdv::Game& game, int64_t tick) {
+    FlushTicks();
+    settings_ = SettingsOf(game);
+    dialogs_ = DialogsOf(game);
+    current_.reset();
+    if (playing_) lastStarted_ = playing_;
+    // The input the state was taken with, as the game reads it now: the playback starts on it.
+    mask_ = BindingMask(game.Settings, *input_);
+    if (!display_->Sample()) mask_ |= kCannotDrawBit;
+    if (!whole_) return;
+    *whole_ = NewTrack(game);
+    whole_->header.from = StartState{SaveGameState(game), mask_, lastClock_, tick};
+    Event e;
+    e.kind = Event::Checkpoint;
+    e.hash = CheckpointHash(game);
+    AppendEvent(whole_->stream, e);
+}
+
 Replay Recorder::Whole() const {
     if (!whole_) return {};
     Replay r = Cut(*whole_);

@@ -46,6 +46,10 @@ class Recorder {
     void LevelSelected(const kdv::Game& game, int stage, int gameItem);
     void OptionsAccepted(const kdv::Game& game);
 
+    // The game now holds a state taken from elsewhere (a network game's, after its tick): the
+    // whole stream starts again from it, and counts its ticks on from that tick.
+    void RestartFrom(const kdv::Game& game, int64_t tick);
+
     int64_t Ticks() const { return ticks_; }
     // The whole stream since Begin (only when kept).
     Replay Whole() const;

@@ -105,6 +105,10 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetGamesHere=Games on this network:|Игры в этой сети:",
     "NetWrongCode=The host refused the game: the invite code is missing or wrong.|Хозяин игры "
     "отказал: код приглашения не указан или неверен.",
+    "NetWatch=Watch a game|Смотреть игру",
+    "NetWatchWait=Waiting for the game to start…|Ожидание начала игры…",
+    "NetWatchingHost=Watching|Смотрим игру",
+    "NetWatchers={n} watching|зрителей: {n}",
 });
 
 }  // namespace
@@ -181,6 +185,21 @@ constexpr Translation kMessagePieces[] = {
     {"An error ended the game: ", "Игру прервала ошибка: "},
     {"The host is busy with another player.", "Хозяин игры занят другим игроком."},
     {"No answer from ", "Нет ответа от "},
+    // Watching a network game.
+    {"The game already has eight spectators.", "В игре уже восемь зрителей."},
+    {"The game is over.", "Игра окончена."},
+    {"The game stopped: ", "Игра остановлена: "},
+    {"The game ended before it began.", "Игра закончилась, не начавшись."},
+    {"The connection to the host was lost.", "Связь с хозяином игры потеряна."},
+    {"The host refused: the invite code is missing or wrong.",
+     "Хозяин игры отказал: код приглашения не указан или неверен."},
+    {"The host refused this machine.", "Хозяин игры отказал этой машине."},
+    {"The host refused: ", "Хозяин игры отказал: "},
+    {"This machine fell too far behind the game and stopped watching.",
+     "Эта машина слишком отстала от игры и перестала её смотреть."},
+    {"The host kept turning this machine away.", "Хозяин игры не принимал эту машину."},
+    {"The host sent a game this program cannot play.",
+     "Хозяин игры прислал игру, которую эта программа не может показать."},
     // Replays that are refused.
     {"the replay was recorded by Kordavel build ", "повтор записан сборкой Kordavel "},
     {" and this is Kordavel build ", ", а это сборка Kordavel "},
@@ -326,6 +345,7 @@ constexpr Translation kUiTexts[] = {
     {"Network", "Сеть"},
     {"Host", "Хозяин игры"},
     {"Joiner", "Гость"},
+    {"Spectator", "Зритель"},
     {"No replays yet.", "Повторов пока нет."},
     {"The replay was not saved: ", "Запись игры не сохранена: "},
     {"Paused", "Пауза"},

@@ -1,10 +1,6 @@
 #include "web/replay_viewer.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-
-#include "core/flow/main_form.h"
+#include "adapters/virtual_devices.h"
 #include "core/game.h"
 #include "replay/format.h"
 #include "replay/playback.h"
@@ -12,25 +8,6 @@
 
 namespace web {
 namespace {
-
-// Of the 13 ms tick, what a skip ahead takes for play: the page keeps drawing and hearing keys.
-constexpr std::chrono::milliseconds kSkipSlice{6};
-constexpr int64_t kMinuteTicks = 60'000 / kdv::kTimerInterval;
-constexpr int kEndHoldTicks = 2000 / kdv::kTimerInterval;
-
-// m:ss, or h:mm:ss, of a number of ticks, as the window's replay list shows lengths.
-std::string LengthText(int64_t ticks) {
-    const int64_t seconds = ticks * kdv::kTimerInterval / 1000;
-    char text[32];
-    if (seconds >= 3600)
-        std::snprintf(
-            text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                      static_cast<long long>(seconds % 60));
-    return text;
-}
 
 std::optional<replay::Replay> Decode(std::span<const uint8_t> bytes, PageFiles& files,
                                      std::string& error) {
@@ -55,115 +32,28 @@ std::unique_ptr<ReplayViewer> ReplayViewer::Open(std::span<const uint8_t> bytes,
     auto replay = Decode(bytes, files, error);
     if (!replay) return nullptr;
     std::unique_ptr<ReplayViewer> viewer(new ReplayViewer());
-    viewer->name_ = std::move(name);
-    kdv::Services outer;
-    outer.display = &display;
-    outer.sound = player.Settings.soundEnable && !player.SoundUnavailable ? &sound : nullptr;
-    outer.window = &viewer->window_;
-    viewer->playback_ = std::make_unique<replay::Playback>(std::move(*replay), files, outer);
-    replay::Playback& playback = *viewer->playback_;
-    // The replayed game's start-up is not shown: its first tick is. Its writes stay in memory.
-    playback.Show(false);
+    // The replayed game's start-up writes stay in memory.
     files.keep = false;
-    const bool started = playback.Start();
+    viewer->watch_ = ui::ReplayWatch::Start(
+        std::move(*replay), std::move(name), files, &display,
+        player.Settings.soundEnable && !player.SoundUnavailable ? &sound : nullptr, error);
     files.keep = true;
-    if (!started) {
-        error = "the replay could not be started";
-        return nullptr;
-    }
-    playback.Show(true);
+    if (!viewer->watch_) return nullptr;
     return viewer;
 }
 
 ReplayViewer::~ReplayViewer() = default;
 
-bool ReplayViewer::StepOnce() {
-    if (!playback_->Step() || window_.failed || window_.closeRequested) {
-        ReachedEnd();
-        return false;
-    }
-    return true;
-}
-
-void ReplayViewer::ReachedEnd() {
-    ended_ = true;
-    holdTicks_ = kEndHoldTicks;
-    skipTo_.reset();
-    paused_ = fast_ = false;
-    playback_->Show(true);
-    // At the end of the stream: what follows the last tick, the last state hash among it.
-    if (!window_.failed) playback_->Finish();
-    if (window_.failed)
-        endText_ = name_ + ": " + window_.failure;
-    else if (playback_->PartedAt())
-        endText_ = name_ + ": " + playback_->PartedMessage();
-}
-
 void ReplayViewer::Tick() {
-    if (ended_) {
-        if (holdTicks_ > 0) --holdTicks_;
-        return;
-    }
-    if (skipTo_) {
-        // As many ticks as fit in a slice of the tick: the page keeps drawing and hearing keys
-        // however far the skip goes.
-        const auto until = std::chrono::steady_clock::now() + kSkipSlice;
-        while (playback_->TicksRun() < *skipTo_ && std::chrono::steady_clock::now() < until)
-            if (!StepOnce()) return;
-        if (playback_->TicksRun() < *skipTo_) return;
-        skipTo_.reset();
-        playback_->Show(true);
-        return;
-    }
-    if (paused_) return;
-    for (int i = 0; i < (fast_ ? 4 : 1) && StepOnce(); ++i) {
-    }
-}
-
-void ReplayViewer::KeyDown(int code, bool) {
-    if (ended_) {
-        if (code == 27) holdTicks_ = 0;  // the end is being shown: Esc goes on at once
-        return;
-    }
-    switch (code) {
-        case 'P':
-            paused_ = !paused_;
-            break;
-        case 'F':
-            fast_ = !fast_;
-            break;
-        case 27:
-            ended_ = true;  // stopped by the player: nothing to hold or tell
-            break;
-        case 39:  // Right
-        case 35:  // End
-        {
-            const int64_t end = playback_->Data().header.ticks;
-            const int64_t from = skipTo_ ? *skipTo_ : playback_->TicksRun();
-            skipTo_ = code == 35 ? end : std::min(end, from + kMinuteTicks);
-            playback_->Show(false);
-            break;
-        }
-        default:
-            break;
-    }
+    watch_->Tick();
 }
 
 std::string ReplayViewer::Status(int language) const {
-    auto caption = [language](const char* name) {
-        return ui::CaptionFor(name, language).value_or("");
-    };
-    if (skipTo_)
-        return caption("OverlayReplaySkip") + " " + LengthText(playback_->TicksRun()) + " / " +
-               LengthText(*skipTo_);
-    if (ended_)
-        return endText_.empty()
-                   ? caption("OverlayReplayEnded") + " (" + LengthText(playback_->TicksRun()) + ")"
-                   : ui::MessageText(endText_, language);
-    std::string status = caption("ReplayWatching");
-    if (paused_)
-        status += " — " + caption("ReplayPaused");
-    else if (fast_)
+    if (std::string line = watch_->ProgressLine(language); !line.empty()) return line;
+    std::string status = ui::CaptionFor("ReplayWatching", language).value_or("");
+    if (watch_->Paused())
+        status += " — " + ui::CaptionFor("ReplayPaused", language).value_or("");
+    else if (watch_->Fast())
         status += " — ×4";
     return status;
 }

@@ -270,6 +270,114 @@ for case in "$@"; do
             --script "$work/menu.txt" >"$work/menu.out" 2>&1
         [ $? = 2 ] || fail "leave: a menu line in a network run was not refused: $(cat "$work/menu.out")"
         ;;
+    watch)
+        # Two spectators through the relay: one there before the joiner, watching from the
+        # game's first tick, and one that comes in after tick 2,000 and starts from the host's
+        # confirmed state. Both follow the game to its end on the players' hash, and so do the
+        # replays they kept, the late one's from the state it came in at.
+        gameTicks=4000
+        "$relay" relay $((port + 1)) "$port" --rtt 20 --jitter 5 --loss 2 --seconds 300 \
+            >"$work/relay.out" &
+        relayPid=$!
+        { cat "$work/p1.txt"; echo "2000 dump $work/watch-2000.json"; } |
+            sort -n -s -k1,1 >"$work/watch-host.txt"
+        "$kordavel" --headless --root "$root" --host "127.0.0.1:$port" --ticks $gameTicks \
+            --script "$work/watch-host.txt" --record "$work/watch.host.kdr" >"$work/watch.host" 2>&1 &
+        hostPid=$!
+        sleep 0.3
+        watchAt() { # NAME: a spectator through the relay, keeping its replay
+            "$kordavel" --headless --root "$root" --watch "127.0.0.1:$((port + 1))" \
+                --record "$work/watch.$1.kdr" >"$work/watch.$1" 2>&1
+            echo $? >"$work/watch.$1.code"
+        }
+        watchAt early &
+        earlyPid=$!
+        sleep 0.3
+        "$kordavel" --headless --root "$root" --join "127.0.0.1:$((port + 1))" \
+            --script "$work/p2.txt" --record "$work/watch.join.kdr" >"$work/watch.join" 2>&1 &
+        joinPid=$!
+        for _ in $(seq 600); do [ -e "$work/watch-2000.json" ] && break; sleep 0.1; done
+        watchAt late
+        wait $joinPid; joinCode=$?
+        wait $hostPid; hostCode=$?
+        wait $earlyPid
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        check watch
+        want=$(final "$work/watch.host")
+        for who in early late; do
+            [ "$(cat "$work/watch.$who.code")" = 0 ] && [ "$(final "$work/watch.$who")" = "$want" ] ||
+                fail "watch: the $who spectator ended on \"$(final "$work/watch.$who")\" (exit $(cat "$work/watch.$who.code")), the game on $want: $(grep -v '^ticks=' "$work/watch.$who")"
+            got=$("$kordavel" --root "$root" --replay "$work/watch.$who.kdr" --verify | tail -1)
+            [ "$got" = "$want" ] || fail "watch: the $who spectator's replay ends on $got, the game on $want"
+        done
+        from=$(sed -n 's/^watch: from=\([0-9]*\).*/\1/p' "$work/watch.late")
+        grep -q '^watch: from=0 ' "$work/watch.early" || fail "watch: the early spectator $(grep '^watch:' "$work/watch.early")"
+        [ "${from:-0}" -ge 2000 ] || fail "watch: the late spectator came in after tick ${from:-none}, not after 2000"
+        grep -q '^spectators: admitted=2 most=2 ' "$work/watch.host" || fail "watch: the host $(grep '^spectators:' "$work/watch.host")"
+        echo "watch: spectators from tick 0 and from tick $from ended on $want"
+        ;;
+    watchers)
+        # Ten spectators come and go through a relay of their own while the players run at the
+        # window's pace 200 ms apart: eight are let in at a time and the others told so, one is
+        # frozen until the host drops it, and none slows the players or changes their game,
+        # which ends on the hash of the same game played with nobody watching.
+        gameTicks=1540
+        realtime=--realtime
+        "$relay" relay $((port + 1)) "$port" --rtt 200 --jitter 10 --loss 2 --seconds 120 \
+            >"$work/relay.out" &
+        relayPid=$!
+        "$relay" relay $((port + 2)) "$port" --rtt 20 --jitter 5 --seconds 120 >"$work/relay2.out" &
+        relay2Pid=$!
+        churn() { # SLOT: four visits of a few seconds each, through the spectators' relay
+            local slot=$1 round
+            for round in 1 2 3 4; do
+                timeout -s TERM $((3 + (slot + round) % 3)) "$kordavel" --headless --root "$root" \
+                    --realtime --watch "127.0.0.1:$((port + 2))" >"$work/churn.$slot.$round" 2>&1
+                sleep 0.$((slot % 5))
+            done
+        }
+        "$kordavel" --headless --root "$root" --realtime --host "127.0.0.1:$port" --mode two \
+            --ticks $gameTicks --script "$work/p1.txt" --record "$work/watchers.host.kdr" \
+            >"$work/watchers.host" 2>&1 &
+        hostPid=$!
+        sleep 0.3
+        "$kordavel" --headless --root "$root" --realtime --join "127.0.0.1:$((port + 1))" \
+            --script "$work/p2.txt" --record "$work/watchers.join.kdr" >"$work/watchers.join" 2>&1 &
+        joinPid=$!
+        sleep 1
+        # The tenth, there first, freezes for six seconds: the host drops it rather than wait.
+        "$kordavel" --headless --root "$root" --realtime --watch "127.0.0.1:$((port + 2))" \
+            >"$work/churn.frozen" 2>&1 &
+        frozenPid=$!
+        for _ in $(seq 200); do grep -q Watching "$work/churn.frozen" && break; sleep 0.1; done
+        churners=()
+        for slot in 1 2 3 4 5 6 7 8 9; do churn $slot & churners+=($!); done
+        sleep 1; kill -STOP $frozenPid; sleep 6; kill -CONT $frozenPid
+        wait $frozenPid; frozenCode=$?
+        wait $joinPid; joinCode=$?
+        wait $hostPid; hostCode=$?
+        wait "${churners[@]}"
+        kill "$relayPid" "$relay2Pid" 2>/dev/null; wait "$relayPid" "$relay2Pid" 2>/dev/null
+        check watchers
+        line=$(grep '^spectators:' "$work/watchers.host")
+        echo "$line" | grep -q ' most=8 ' || fail "watchers: never eight at once: $line"
+        echo "$line" | grep -q ' full=[1-9]' || fail "watchers: nobody was turned away as the ninth: $line"
+        echo "$line" | grep -q ' dropped=[1-9]' || fail "watchers: the frozen spectator was not dropped: $line"
+        grep -l "The game already has eight spectators." "$work"/churn.* >/dev/null ||
+            fail "watchers: no spectator was told the game was full"
+        [ "$frozenCode" = 5 ] && grep -q "fell too far behind" "$work/churn.frozen" ||
+            fail "watchers: the frozen spectator (exit $frozenCode): $(cat "$work/churn.frozen")"
+        grep -q 'relay: peers=[0-9]* .* refused=0$' "$work/relay2.out" || fail "watchers: the relay $(cat "$work/relay2.out")"
+        "$relay" relay $((port + 4)) $((port + 3)) --rtt 200 --jitter 10 --loss 2 --seconds 120 \
+            >"$work/relay.out" &
+        relayPid=$!
+        play calm "--realtime --host 127.0.0.1:$((port + 3)) --mode two --ticks $gameTicks" $((port + 4))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        [ "$(final "$work/calm.host")" = "$(final "$work/watchers.host")" ] ||
+            fail "watchers: the watched game ended on $(final "$work/watchers.host"), the same game unwatched on $(final "$work/calm.host")"
+        rate() { sed -n 's/^net: .*ticks_per_second=\([0-9.]*\).*/\1/p' "$1"; }
+        echo "watchers: $line; the players ran $(rate "$work/watchers.host") and $(rate "$work/watchers.join") ticks a second watched, $(rate "$work/calm.host") and $(rate "$work/calm.join") unwatched"
+        ;;
     refused)
         # A joiner with another difficulty plays the host's game: the host's settings decide it.
         other="$work/other"

@@ -28,7 +28,13 @@ std::vector<net::Message> Samples() {
             net::Inputs{10, -9, 11, {1, 0x3FFF, 0, 42}},
             net::Hash{60, 0xDEADBEEFCAFEF00Dull},
             net::Bye{770, "bye"},
-            net::Stop{812}};
+            net::Stop{812},
+            net::Hello{net::kProtocolVersion, id, proof, net::Role::Spectator},
+            net::Watch{0, 2, 3, 1540, "", levels, "host", 3, 1, 0, {}},
+            net::Watch{2000, 3, 1, 0, "[Options]\n", levels, "", 5, 2, 0x0FFFFFFF, {1, 2, 3}},
+            net::WatchInputs{2001, 8, {0, 0x0FFFFFFF, 5}},
+            net::WatchInputs{2001, 3, {}},
+            net::WatchAck{2004}};
 }
 
 TEST(NetProtocol, EveryMessageComesBackAsItWasSent) {
@@ -58,6 +64,14 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
     EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 0, 3, 0, 0, "", one})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 2, net::kMaxWindow + 1, 0, "", one})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 3, 0, 0, "", {}})));
+    // A spectator's start from the middle carries the state, one from the first tick none; both
+    // players' inputs are 28 bits; a Hello comes to play or to watch, nothing else.
+    EXPECT_FALSE(net::Decode(net::Encode(net::Watch{5, 2, 1, 0, "", one, "", 1, 1, 0, {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Watch{0, 2, 1, 0, "", one, "", 1, 1, 0, {1}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::WatchInputs{1, 1, {0x10000000}})));
+    auto hello = net::Encode(net::Hello{});
+    hello.back() = 2;
+    EXPECT_FALSE(net::Decode(hello));
     EXPECT_FALSE(net::Decode(
         net::Encode(net::Welcome{2, 1, 3, 0, 0, "", std::vector<uint8_t>(one.size() + 1)})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 0, 1, {}})));

@@ -159,6 +159,9 @@ TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     ASSERT_TRUE(rig.StartUp());
     rig.Tick(40);
     r.header.from = replay::StartState{replay::SaveGameState(rig.g()), 1u << 28, 77};
+    r.header.side = replay::Side::Watcher;
+    r.header.partner = "192.0.2.7:7510";
+    r.header.from->tick = 123456;
     const auto decoded = replay::Decode(replay::Encode(r));
     ASSERT_TRUE(decoded.replay) << decoded.error;
     const replay::Replay& d = *decoded.replay;
@@ -178,6 +181,9 @@ TEST(ReplayFormat, RoundTripsTheHeaderAndEveryKindOfEvent) {
     EXPECT_EQ(d.header.from->game, r.header.from->game);
     EXPECT_EQ(d.header.from->mask, 1u << 28);
     EXPECT_EQ(d.header.from->clock, 77u);
+    EXPECT_EQ(d.header.side, replay::Side::Watcher);
+    EXPECT_EQ(d.header.partner, "192.0.2.7:7510");
+    EXPECT_EQ(d.header.from->tick, 123456);
     const auto events = Events(d), sent = SampleEvents();
     ASSERT_EQ(events.size(), sent.size());
     for (size_t i = 0; i < events.size(); ++i) {
@@ -524,6 +530,41 @@ TEST(ReplayRecorder, KeepsOnlyTheGameInProgress) {
     uint64_t end = 0;
     EXPECT_FALSE(PlayOn(*second, rec.rig.files, &end));
     EXPECT_EQ(end, rec.hashes.back());
+}
+
+// A game that takes up another's state part-way (a spectator coming into a network game)
+// records from there: its replay holds the ticks after it, counts those before in its header,
+// and plays back to the state of the game it took up.
+TEST(ReplayRecorder, AGameTakenUpFromAnothersStateRecordsFromThere) {
+    const std::string opening =
+        "5 menu MStart2Player\n9 key 32 down\n11 key 32 up\n40 key 17 down\n300 key 37 down\n";
+    const std::string rest = "600 key 37 up\n610 key 17 up\n700 key 38 down\n";
+    Recording first(recording::Keep::Nothing);
+    first.Run(opening, 1, 400);
+    Recording second;
+    std::string why;
+    ASSERT_TRUE(replay::LoadGameState(replay::SaveGameState(first.rig.g()), second.rig.g(), why))
+        << why;
+    second.rig.g().SelectLevel = first.rig.g().SelectLevel;
+    second.rig.clock.now = first.rig.clock.now;
+    for (int key : {17, 37}) second.rig.input.SetKey(key, true);  // held at tick 400
+    const uint32_t mask = replay::BindingMask(second.rig.g().Settings, second.rig.input);
+    second.recorded.RestartFrom(400);
+    first.Run(rest, 401, 900);
+    second.Run(rest, 401, 900);
+    ASSERT_EQ(second.hashes.size(), 500u);
+    EXPECT_TRUE(std::equal(second.hashes.begin(), second.hashes.end(), first.hashes.end() - 500));
+    const auto decoded = replay::Decode(replay::Encode(second.recorded.Whole()));
+    ASSERT_TRUE(decoded.replay) << decoded.error;
+    const replay::Replay& r = *decoded.replay;
+    EXPECT_EQ(r.header.ticks, 500);
+    EXPECT_EQ(r.header.mode, kdv::gmTwoPlayers);
+    ASSERT_TRUE(r.header.from);
+    EXPECT_EQ(r.header.from->tick, 400);
+    EXPECT_EQ(r.header.from->mask, mask);
+    uint64_t end = 0;
+    EXPECT_FALSE(PlayOn(r, second.rig.files, &end));
+    EXPECT_EQ(end, first.hashes.back());
 }
 
 #ifdef KORDAVEL_ROOT

@@ -21,6 +21,7 @@
 #include "app/qt/network_game.h"
 #include "app/qt/replay_list.h"
 #include "app/qt/replay_viewer.h"
+#include "app/qt/watch_room.h"
 #include "app/runner/command_line.h"
 #include "app/sdl/sdl_input.h"
 #include "core/controls/player_controls.h"
@@ -545,7 +546,8 @@ void TForm1::NetworkGameClick() {
         net::SavePreferences(*game_->io.files, preferences);
     }
     runner::CommandLine options;
-    (dialog.Hosting() ? options.host : options.join) = dialog.Address();
+    (dialog.Hosting() ? options.host : dialog.Watching() ? options.watch : options.join) =
+        dialog.Address();
     options.netMode = dialog.Mode();
     options.stage = dialog.Stage();
     StartNetwork(options);
@@ -554,6 +556,15 @@ void TForm1::NetworkGameClick() {
 void TForm1::StartNetwork(const runner::CommandLine& options) {
     EndSession(true);
     std::string error;
+    if (!options.watch.empty()) {
+        auto room = WatchRoom::Open(options, *game_, *dxDraw_, *this, replayFolder_, error);
+        if (!room) {
+            ShowMessage(error);
+            return;
+        }
+        BeginSession(std::move(room));
+        return;
+    }
     auto game = NetworkGame::Open(options, *game_, input_, *dxDraw_, *this, replayFolder_, error);
     if (!game) {
         ShowMessage(error);

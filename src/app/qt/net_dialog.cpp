@@ -41,6 +41,8 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     host_->setObjectName("NetHost");
     join_ = new QRadioButton(text("NetJoin", "Join a game"), this);
     join_->setObjectName("NetJoin");
+    watch_ = new QRadioButton(text("NetWatch", "Watch a game"), this);
+    watch_->setObjectName("NetWatch");
     host_->setChecked(true);
     address_ = new QLineEdit("127.0.0.1", this);
     address_->setObjectName("NetAddressEdit");
@@ -65,6 +67,7 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     auto* form = new QFormLayout;
     form->addRow(host_);
     form->addRow(join_);
+    form->addRow(watch_);
     form->addRow(text("NetAddress", "Address:"), address_);
     form->addRow(text("NetPort", "Port:"), port_);
     form->addRow(text("NetMode", "Game:"), mode_);
@@ -90,7 +93,7 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
 
 NetDialog::~NetDialog() = default;
 
-// The host chooses the game; the joiner where to find it, and hears the games nearby only
+// The host chooses the game; the joiner (or spectator) where to find it, and hears the games nearby only
 // while it looks for one.
 void NetDialog::Follow() {
     const bool hosting = host_->isChecked();
@@ -162,6 +165,10 @@ void NetDialog::Chosen(QListWidgetItem* item) {
 
 bool NetDialog::Hosting() const {
     return host_->isChecked();
+}
+
+bool NetDialog::Watching() const {
+    return watch_->isChecked();
 }
 
 std::string NetDialog::Address() const {

@@ -1,7 +1,8 @@
 #pragma once
-// File -> Network Game: host a game (a port, the mode and the starting stage) or join one (an
-// address, with the host's invite code when it is outside this network). The join side lists
-// the games hosted on the local network, heard while it is shown; a double-click joins one.
+// File -> Network Game: host a game (a port, the mode and the starting stage), join one or watch
+// one (an address, with the host's invite code when it is outside this network). The join and
+// watch sides list the games hosted on the local network, heard while they are shown; a
+// double-click joins or watches one.
 #include <QDialog>
 #include <QTimer>
 #include <memory>
@@ -33,6 +34,8 @@ class NetDialog : public QDialog {
     ~NetDialog() override;
 
     bool Hosting() const;
+    // To watch the game at Address() rather than join it.
+    bool Watching() const;
     // To join: "HOST:PORT", or "HOST:PORT CODE" when a code was given; to host: "PORT".
     std::string Address() const;
     int Port() const;
@@ -49,6 +52,7 @@ class NetDialog : public QDialog {
     bool discovery_;
     QRadioButton* host_ = nullptr;
     QRadioButton* join_ = nullptr;
+    QRadioButton* watch_ = nullptr;
     QLineEdit* address_ = nullptr;
     QSpinBox* port_ = nullptr;
     QComboBox* mode_ = nullptr;

@@ -57,6 +57,7 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     o.keepTickIntervals = options.frameStats;
     o.polledEachTick = true;  // by the frame timer
     const net::Preferences preferences = net::ReadPreferences(*player.io.files);
+    o.hostName = net::ShownName(preferences);
     discovery::Listing listing;
     listing.name = net::ShownName(preferences);
     listing.mode = o.mode;
@@ -85,7 +86,8 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
 
 // The game goes on while the leave question is open: the other machine must not wait for it.
 void NetworkGame::Tick() {
-    if (session_->CurrentPhase() != net::Phase::Ended) session_->Poll(0);
+    if (session_->CurrentPhase() != net::Phase::Ended || session_->SpectatorsFinishing())
+        session_->Poll(0);
     if (hosting_) {
         hosting_->SeatTaken(session_->CurrentPhase() != net::Phase::Connecting);
         if (session_->CurrentPhase() == net::Phase::Ended) hosting_->Close();
@@ -133,8 +135,10 @@ void NetworkGame::KeyDown(int code, bool) {
     });
 }
 
+// A host's spectators take the game's last inputs before the room closes (a few seconds at most).
 bool NetworkGame::Ended() const {
-    return !asking_ && session_->CurrentPhase() == net::Phase::Ended;
+    return !asking_ && session_->CurrentPhase() == net::Phase::Ended &&
+           !session_->SpectatorsFinishing();
 }
 
 // The session ends the game on a tick both machines agree on; Tick() polls until it has.

@@ -15,11 +15,11 @@
 #include "core/flow/game_state.h"
 #include "replay/library.h"
 #include "ui/captions.h"
+#include "ui/replay_watch.h"
 
 namespace app {
 namespace {
 
-constexpr int kTickMs = 13;
 constexpr int kSortKey = Qt::UserRole + 1;
 enum Column { kDate, kMode, kStage, kLength, kScores, kNetwork, kColumns };
 
@@ -55,7 +55,9 @@ QString ModeText(uint8_t mode, int language) {
 
 QString NetworkText(const replay::Header& h, int language) {
     if (h.side == replay::Side::Local) return {};
-    const char* side = h.side == replay::Side::Host ? "Host" : "Joiner";
+    const char* side = h.side == replay::Side::Host     ? "Host"
+                       : h.side == replay::Side::Joiner ? "Joiner"
+                                                        : "Spectator";
     // The address comes from the file: only printable characters are shown.
     return Ui(side, language) + ", " + QString::fromStdString(replay::Printable(h.partner));
 }
@@ -69,19 +71,6 @@ std::optional<QDateTime> NameTime(const std::string& name) {
         QDateTime::fromString(QString::fromStdString(name.substr(5, 15)), "yyyyMMdd-HHmmss");
     if (!t.isValid()) return std::nullopt;
     return t;
-}
-
-std::string LengthText(int64_t ticks) {
-    const int64_t seconds = ticks * kTickMs / 1000;
-    char text[32];
-    if (seconds >= 3600)
-        std::snprintf(
-            text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                      static_cast<long long>(seconds % 60));
-    return text;
 }
 
 ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int language)
@@ -116,7 +105,7 @@ ReplayList::ReplayList(QWidget* parent, const std::filesystem::path& folder, int
         item->setData(kMode, kSortKey, int(h.mode));
         item->setText(kStage, h.mode == replay::kNoMode ? QString() : QString::number(h.stage));
         item->setData(kStage, kSortKey, h.mode == replay::kNoMode ? -1 : h.stage);
-        item->setText(kLength, QString::fromStdString(LengthText(h.ticks)));
+        item->setText(kLength, QString::fromStdString(ui::LengthText(h.ticks)));
         item->setData(kLength, kSortKey, qint64(h.ticks));
         QString scores = QString::number(h.scores[0]);
         if (h.mode == kdv::gmTwoPlayers || h.mode == kdv::gmDuel)

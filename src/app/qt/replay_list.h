@@ -30,8 +30,6 @@ class ReplayList : public QDialog {
     std::string chosen_;
 };
 
-// "1:02:03" or "4:05": a replay's length in ticks of 13 ms.
-std::string LengthText(int64_t ticks);
 // The local time a kept game's file is named by ("game-YYYYMMDD-HHMMSS-..."), if it is so named.
 std::optional<QDateTime> NameTime(const std::string& name);
 

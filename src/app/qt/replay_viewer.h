@@ -1,27 +1,23 @@
 #pragma once
-// A replay watched in the window: its own game on devices that answer from the file, shown and
-// heard as the player's would be. P pauses, F plays four ticks a timer tick, Right skips a
-// minute ahead and End to the end (unseen, a few milliseconds of play per timer tick, so the
-// window keeps answering), Esc stops; the keys are shown over the picture for the first seconds.
-// The replay ends by itself at the end of the file, or where it parts from the recorded game,
-// and then says so over its last picture for a moment before the title comes back.
+// A replay watched in the window (ui/replay_watch.h plays it): its own game on devices that
+// answer from the file, shown and heard as the player's would be; the keys are shown over the
+// picture for the first seconds, and what the end says is held over its last picture for a
+// moment before the title comes back.
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "adapters/virtual_devices.h"
 #include "app/qt/play_session.h"
 
 namespace kdv {
 struct Game;
 class Display;
 }  // namespace kdv
-namespace replay {
-class Playback;
-}
 namespace runner {
 class ScriptPlayer;
+}
+namespace ui {
+class ReplayWatch;
 }
 
 namespace app {
@@ -43,39 +39,23 @@ class ReplayViewer : public PlaySession {
     void KeyDown(int code, bool alt) override;
     std::string Title() const override;
     std::vector<std::string> Overlay() const override;
-    bool Ended() const override { return ended_ && holdTicks_ == 0; }
+    bool Ended() const override;
     // File -> Pause pauses the replay.
-    bool Pause() override {
-        paused_ = !paused_;
-        return true;
-    }
+    bool Pause() override;
     // Where the replay parted from the recorded game, or why the game failed; empty otherwise.
     std::string Finish() override;
 
   private:
     ReplayViewer(kdv::Game& player, SessionHost& host, runner::ScriptPlayer* script,
                  long& scriptTicks);
-    bool TakeOutputs();
-    // One tick of the replay; false once it has ended.
-    bool StepOnce();
-    // The replay has come to its end by itself: what to say, held over its last picture.
-    void ReachedEnd();
+    void TakeOutputs();
 
     kdv::Game& player_;
     SessionHost& host_;
     runner::ScriptPlayer* script_;
     long& scriptTicks_;
-    std::string name_;                // the file's name, for messages
-    adapters::VirtualWindow window_;  // the replayed game's messages and close
-    std::unique_ptr<replay::Playback> playback_;
-    std::optional<int64_t> skipTo_;  // the tick a skip ahead runs to
-    bool paused_ = false;
-    bool fast_ = false;
-    bool ended_ = false;
-    int holdTicks_ = 0;    // the end is held over the picture this many ticks more
-    int keysTicks_ = 0;    // the keys are shown this many ticks more
-    std::string endLine_;  // what the held end says over the picture
-    std::string endText_;  // what the player is told once it has ended (a part, a failure)
+    std::unique_ptr<ui::ReplayWatch> watch_;
+    int keysTicks_ = 0;  // the keys are shown this many ticks more
 };
 
 }  // namespace app

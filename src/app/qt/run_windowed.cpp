@@ -252,7 +252,8 @@ int RunWindowed(const runner::CommandLine& options, const app::GamePaths& paths,
         form.Attach(recorded, scripted ? &player : nullptr, options.ticks);
     }
     form.SetFrameStats(options.frameStats, started);
-    if (!options.host.empty() || !options.join.empty()) form.NetworkAtStart(options);
+    if (!options.host.empty() || !options.join.empty() || !options.watch.empty())
+        form.NetworkAtStart(options);
     fontConfig.join();
     form.Start();
     QApplication::exec();

@@ -12,7 +12,8 @@ std::string UsageText() {
            "                [--stats] [--stage-curve [--stages LIST] [--seeds N]] [--paths]\n"
            "                [--host [ADDRESS:]PORT [--mode two|duel] [--stage N] | --join "
            "HOST:PORT\n"
-           "                [--code CODE]] [--open-router] [--find] [--realtime] [--help]\n"
+           "                [--code CODE] | --watch HOST:PORT [--code CODE]] [--open-router]\n"
+           "                [--find] [--realtime] [--help]\n"
            "                [--version]\n"
            "  --root DIR     read data from DIR/data/ and settings from DIR/kordavel.ini\n"
            "                 (default: beside the program when its folder is writable and\n"
@@ -47,6 +48,10 @@ std::string UsageText() {
            "  --open-router  with --host: ask the router (UPnP, NAT-PMP) to forward the port\n"
            "  --join HOST:PORT  join the network game hosted there, as player 2 (or\n"
            "                 \"HOST:PORT CODE\", or a line the host showed)\n"
+           "  --watch HOST:PORT  watch the network game hosted there to its end, without\n"
+           "                 playing (or \"HOST:PORT CODE\"); --record FILE keeps what was\n"
+           "                 watched, --ticks N stops after the game's tick N, and --realtime\n"
+           "                 plays a second behind the players, as the window does\n"
            "  --code CODE    the host's invite code, needed from outside the host's network\n"
            "  --find         print the games hosted on the local network heard within a\n"
            "                 second, one a line beginning with the ADDRESS:PORT to join\n"
@@ -152,6 +157,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
             const char* v = value(arg);
             if (!v) return std::nullopt;
             (arg[2] == 'h' ? options.host : options.join) = v;
+        } else if (!std::strcmp(arg, "--watch")) {
+            const char* v = value(arg);
+            if (!v) return std::nullopt;
+            options.watch = v;
         } else if (!std::strcmp(arg, "--mode")) {
             hostOnly = "--mode";
             const char* v = value("--mode");
@@ -236,11 +245,19 @@ std::optional<CommandLine> ParseCommandLine(int argc, char** argv, std::string& 
         error = std::string(hostOnly) + " chooses the game a --host plays; it needs --host";
         return std::nullopt;
     }
-    if (!options.code.empty() && options.join.empty()) {
-        error = "--code goes with --join";
+    if (!options.watch.empty() && (!options.host.empty() || !options.join.empty())) {
+        error = "--watch only watches a game; it cannot host or join one";
         return std::nullopt;
     }
-    if (options.find && (!options.host.empty() || !options.join.empty())) {
+    if (!options.watch.empty() && !options.replay.empty()) {
+        error = "--watch cannot play a replay";
+        return std::nullopt;
+    }
+    if (!options.code.empty() && options.join.empty() && options.watch.empty()) {
+        error = "--code goes with --join or --watch";
+        return std::nullopt;
+    }
+    if (options.find && (!options.host.empty() || !options.join.empty() || !options.watch.empty())) {
         error = "--find only looks for games; it cannot host or join one";
         return std::nullopt;
     }

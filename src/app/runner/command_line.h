@@ -27,6 +27,7 @@ struct CommandLine {
     // Network game: host on a port ("PORT" or "ADDRESS:PORT") or join "HOST:PORT".
     std::string host;
     std::string join;
+    std::string watch;        // watch the network game hosted at "HOST:PORT"
     int netMode = 2;          // host: 2 two players, 3 duel
     long stage = 1;           // host: the starting stage
     bool realtime = false;    // headless network game: one tick per 13 ms, as in the window

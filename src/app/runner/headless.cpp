@@ -8,6 +8,7 @@
 #include "app/runner/net_play.h"
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
+#include "app/runner/watch_play.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "recording/recorded_game.h"
@@ -100,7 +101,10 @@ int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
         if (exitCode == kExitOk) exitCode = kExitReplay;
     }
     if (options.verify) {
-        const long ran = long(playback.TicksRun());
+        // A player who came back into a network game, or a spectator who came in during one,
+        // recorded from the state it was sent: the game's ticks count on from that state's tick.
+        const auto& from = playback.Data().header.from;
+        const long ran = long(playback.TicksRun()) + long(from ? from->tick : 0);
         std::printf("ticks=%ld hash=%016llx\n", ran,
                     static_cast<unsigned long long>(StateHash(playback.Game(), ran)));
     }
@@ -113,6 +117,7 @@ int RunReplay(const CommandLine& options, const app::GamePaths& paths) {
 int RunHeadless(const CommandLine& options, const app::GamePaths& paths) {
     if (!options.replay.empty()) return RunReplay(options, paths);
     if (!options.host.empty() || !options.join.empty()) return RunNetHeadless(options, paths);
+    if (!options.watch.empty()) return RunWatchHeadless(options, paths);
     auto script = ReadScript(options);
     if (!script) return kExitUsage;
     ScriptPlayer player(*script);

@@ -165,7 +165,10 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     listing.mode = netOptions.mode;
     listing.stage = netOptions.stage;
     listing.identity = netOptions.identity;
-    if (hosting) netOptions.inviteCode = net::NewInviteCode();
+    if (hosting) {
+        netOptions.inviteCode = net::NewInviteCode();
+        netOptions.hostName = net::ShownName(net::ReadPreferences(files));
+    }
     const std::string code = netOptions.inviteCode;
     net::Session session(std::move(netOptions));
     if (!session.Open(error)) {
@@ -237,7 +240,10 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     std::signal(SIGTERM, SIG_DFL);
     // Lets the goodbye reach the other machine: a lost one is sent again after a round trip or
     // more, so this waits until the other side has it, for up to 3 s.
-    for (int i = 0; i < 20 || (session.SayingGoodbye() && i < 300); ++i) session.Poll(10);
+    // Spectators take the game's last inputs meanwhile, for a few seconds at most.
+    for (int i = 0;
+         i < 20 || (session.SayingGoodbye() && i < 300) || session.SpectatorsFinishing(); ++i)
+        session.Poll(10);
 
     // The port is closed with the game; the program waits for the router as it exits.
     std::optional<std::pair<long, long>> answers;
@@ -265,6 +271,9 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         s.turnedAway, s.wrongCodes, s.unheard, s.retries);
     if (answers)
         std::printf("discovery: answered=%ld ignored=%ld\n", answers->first, answers->second);
+    if (hosting)
+        std::printf("spectators: admitted=%ld most=%ld full=%ld dropped=%ld\n", s.spectators,
+                    s.mostWatching, s.spectatorsFull, s.spectatorsDropped);
     if (session.Game())
         std::printf("ticks=%lld hash=%016llx\n", static_cast<long long>(s.ticks),
                     static_cast<unsigned long long>(StateHash(*session.Game(), long(s.ticks))));

@@ -417,7 +417,9 @@ void ScreenBuffer::DropCaches() {
 
 void ScreenBuffer::Load(std::span<const uint8_t> bytes) {
     DropCaches();
-    std::memcpy(bytes_.data(), bytes.data(), std::min(bytes.size(), bytes_.size()));
+    // An empty picture (a graphics file without one) has no data pointer at all.
+    if (!bytes.empty())
+        std::memcpy(bytes_.data(), bytes.data(), std::min(bytes.size(), bytes_.size()));
 }
 
 void ScreenBuffer::SetSize(uint16_t width, uint16_t height) {
