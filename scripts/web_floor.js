@@ -87,11 +87,14 @@
   let sound = 0;
   const playSounds = (shown) => {
     if (shown % frames.length === 0) sound = 0;
-    for (; sound < sounds.length && sounds[sound][0] <= shown % frames.length; ++sound)
+    for (; sound < sounds.length && sounds[sound][0] <= shown % frames.length; ++sound) {
+      if (Audio.buffers[sounds[sound][1]]) ++Counts.sounds;  // else not decoded yet: silent
       Audio.play(sounds[sound][1], sounds[sound][2]);
+    }
   };
   const onWake = ways.has("sounds") ? playSounds : null;
 
+  Counts.sounds = 0;
   let counts;
   if (target) {
     Run(target, new ImageData(pixels, 320, 200), Counts, onWake);
@@ -116,11 +119,12 @@
 
   Result("floor");
   setTimeout(async () => {
-    const counted = await counts(), from = performance.now();
+    const counted = await counts(), from = performance.now(), sounded = Counts.sounds;
     setTimeout(async () => {
       const now = await counts(), s = (performance.now() - from) / 1000;
       Result("wakes-per-s " + ((now.wakes - counted.wakes) / s).toFixed(1) +
-        " draws-per-s " + ((now.draws - counted.draws) / s).toFixed(1));
+        " draws-per-s " + ((now.draws - counted.draws) / s).toFixed(1) +
+        (ways.has("sounds") ? " sounds-per-s " + ((Counts.sounds - sounded) / s).toFixed(1) : ""));
     }, seconds * 1000);
   }, settle * 1000);
 })();
