@@ -43,12 +43,12 @@
 
   // The page's canvas, or one made afresh for a way that changes how it is made.
   let target = context2d;
+  const options = { desynchronized: !ways.has("sync"), alpha: ways.has("alpha") };
   if (ways.has("sync") || ways.has("alpha") || ways.has("worker")) {
     const fresh = canvas.cloneNode(false);
     canvas.replaceWith(fresh);
     canvas = fresh;
     Picture.fit();
-    const options = { desynchronized: !ways.has("sync"), alpha: ways.has("alpha") };
     if (ways.has("worker")) target = null;
     else target = canvas.getContext("2d", options);
   }
@@ -59,7 +59,7 @@
   if (ways.has("gamepads")) Pad.listen();
   if (ways.has("sounds")) Audio.open();
 
-  // Draws frame n (its rectangles, or all of it) from the image; true when it changed anything.
+  // Draws a frame (its rectangles, or all of it) from the image; true when it changed anything.
   function DrawFrame(g, image, boxes, whole) {
     if (boxes[0] === 0) return false;
     if (whole) g.putImageData(image, 0, 0);
@@ -108,8 +108,7 @@
       "  Run(g, new ImageData(e.data.pixels, 320, 200), counts, null);\n};\n";
     const worker = new Worker(URL.createObjectURL(new Blob([source], { type: "text/javascript" })));
     const offscreen = canvas.transferControlToOffscreen();
-    worker.postMessage({ canvas: offscreen, pixels: pixels, frames: frames,
-      options: { desynchronized: true, alpha: false } }, [offscreen]);
+    worker.postMessage({ canvas: offscreen, pixels: pixels, frames: frames, options: options }, [offscreen]);
     if (onWake) Run(null, null, { wakes: 0, draws: 0 }, onWake);
     counts = () => new Promise((resolve) => {
       worker.onmessage = (e) => resolve(e.data);
