@@ -13,6 +13,7 @@
 #include "core/sound/sound.h"
 #include "net/shown_game.h"
 #include "recording/recorded_game.h"
+#include "replay/game_state.h"
 #include "replay/mask_input.h"
 
 namespace net {
@@ -125,6 +126,28 @@ std::optional<std::string> GamePair::Start(const GameSetup& setup) {
         std::make_unique<ShownGame>(*files_, setup.display, setup.sound, setup.input, setup.jolts);
     shown_->TakeState(*game_, maskInput_->mask);
     return std::nullopt;
+}
+
+std::optional<std::string> GamePair::Resume(const GameSetup& setup, int64_t tick,
+                                            const std::vector<uint8_t>& state, int32_t position,
+                                            uint8_t gameItem, uint32_t mask) {
+    if (auto error = Start(setup)) return error;
+    std::string why;
+    if (!replay::LoadGameState(state, *game_, why))
+        return "The host's game could not be taken up: " + why;
+    game_->SelectLevel.position = position;
+    game_->SelectLevel.gameItem = gameItem;
+    game_->presentCache.valid = false;
+    maskInput_->mask = mask;
+    tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
+    recorder_->StartFrom(tick, setup.mode, setup.stage, mask, tickClock_->now);
+    shown_->TakeState(*game_, mask);
+    shown_->Confirmed(tick + 1);
+    return std::nullopt;
+}
+
+std::vector<uint8_t> GamePair::State() const {
+    return replay::SaveGameState(*game_);
 }
 
 void GamePair::Save(int64_t tick, TickInputs inputs) {

@@ -52,6 +52,15 @@ class GamePair : public Simulation {
     // such; why not, when they cannot be.
     std::optional<std::string> Start(const GameSetup& setup);
 
+    // Starts both games as Start does, then takes the other machine's confirmed game after
+    // tick: its state, the level dialog's choice and the input it last read. The recording
+    // starts there.
+    std::optional<std::string> Resume(const GameSetup& setup, int64_t tick,
+                                      const std::vector<uint8_t>& state, int32_t position,
+                                      uint8_t gameItem, uint32_t mask);
+    // The confirmed game's state, for a player coming back.
+    std::vector<uint8_t> State() const;
+
     void Save(int64_t tick, TickInputs inputs) override;
     void Load() override;
     void Advance(int64_t tick, TickInputs inputs, bool quiet) override;

@@ -131,7 +131,14 @@ Step Handshake::Receive(std::span<const uint8_t> bytes, const std::optional<Mess
         // The Hello answers the host's challenge for this connection, and no other.
         if (hosting_ || !talking_ || helloSent_) return {};
         helloSent_ = true;
-        send_(net::Hello{kProtocolVersion, identity_, ProveCode(challenge->nonce, code_)}, true);
+        net::Hello hello;
+        hello.identity = identity_;
+        hello.proof = ProveCode(challenge->nonce, code_);
+        hello.name = name_;
+        hello.game = rejoinGame_;
+        hello.token = rejoinToken_;
+        hello.keeps = keeps_;
+        send_(hello, true);
     } else if (auto* ping = std::get_if<Ping>(&*message)) {
         send_(Pong{ping->sequence}, false);
     } else if (auto* pong = std::get_if<Pong>(&*message)) {
@@ -151,6 +158,7 @@ Step Handshake::TakeHello(const net::Hello& hello) {
                                                             : Mismatches(identity_, hello.identity);
     if (what) return RefuseHello(what, hello.identity.build);
     helloSeen_ = true;
+    peerName_ = hello.name;
     return {};
 }
 
@@ -166,6 +174,7 @@ Step Handshake::RefuseHello(uint8_t what, const std::string& theirBuild) {
 
 Step Handshake::TakeWelcome(const net::Welcome& welcome) {
     talking_ = false;
+    peerName_ = welcome.hostName;
     if (welcome.mode != kdv::gmTwoPlayers && welcome.mode != kdv::gmDuel)
         return Make(Step::Error, kClosedPlain,
                     "The host asked for a game that is neither a two-player game nor a duel.");
@@ -207,6 +216,9 @@ Step Handshake::Poll(Clock::time_point now) {
     w.ticks = offer_.ticks;
     w.settings = kdv::FormatSettings(offer_.settings);
     w.levels = offer_.levels;
+    w.game = offer_.game;
+    w.token = offer_.token;
+    w.hostName = offer_.name;
     send_(w, true);
     talking_ = false;
     return Agreed(std::move(w));

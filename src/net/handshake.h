@@ -37,6 +37,10 @@ struct Offer {
     int window = -1;    // how far the shown game may run ahead (negative: from the round trip)
     kdv::Settings settings;
     std::vector<uint8_t> levels;
+    // The game's identity and the joiner's token to come back into it; the host's name.
+    GameId game{};
+    RejoinToken token{};
+    std::string name;
 };
 
 class Handshake {
@@ -62,6 +66,18 @@ class Handshake {
     // hosting: the offer is made to whoever connects; joining, the offer is unused and code is
     // the invite code given (normalised; empty on the host's own network).
     Handshake(bool hosting, Identity identity, Offer offer, Send send, std::string code = {});
+
+    // Joiner: its name, said in the Hello; and, coming back into a game, which and with what.
+    void Introduce(std::string name) { name_ = std::move(name); }
+    void Rejoining(const GameId& game, const RejoinToken& token, bool keeps) {
+        rejoinGame_ = game;
+        rejoinToken_ = token;
+        keeps_ = keeps;
+    }
+    // The other machine's name, as its Hello or Welcome said it (empty until then).
+    const std::string& PeerName() const { return peerName_; }
+    // Host: the player came back, saying its name in a Hello the handshake did not take.
+    void Met(std::string name) { peerName_ = std::move(name); }
 
     // A partner connected: the handshake starts over with it.
     void Connected(Clock::time_point now);
@@ -97,6 +113,10 @@ class Handshake {
     Offer offer_;
     Send send_;
     std::string code_;
+    std::string name_, peerName_;
+    GameId rejoinGame_{};
+    RejoinToken rejoinToken_{};
+    bool keeps_ = false;
     bool talking_ = false;  // connected, and no game agreed yet
     bool helloSeen_ = false;
     bool helloSent_ = false;

@@ -17,6 +17,16 @@ class HashCheck {
     // next: the next tick the confirmed game runs; hashes far beyond it are ignored.
     std::optional<int64_t> Theirs(int64_t tick, uint64_t hash, int64_t next);
 
+    // This machine's hashes not yet compared, to send again after the connection dropped.
+    const std::map<int64_t, uint64_t>& Uncompared() const { return mine_; }
+    // The other machine starts again, in a new program, from this machine's state after tick:
+    // hashes up to it need no comparison, and what the program before said no longer counts
+    // (it may have run ticks on inputs that never reached this machine).
+    void Restart(int64_t tick) {
+        mine_.erase(mine_.begin(), mine_.upper_bound(tick));
+        theirs_.clear();
+    }
+
     // The last tick whose hash this machine took.
     int64_t HashedTo() const { return hashedTo_; }
     // Every hash of this machine has been compared.

@@ -16,6 +16,34 @@ InputQueue::InputQueue(int delay) {
     remoteKnown_ = lastLocal_ = peerAck_ = delay;
 }
 
+void InputQueue::Resume(int64_t confirmed, const std::vector<uint16_t>& mine,
+                        const std::vector<uint16_t>& theirs, uint16_t lastTheirs) {
+    local_.clear();
+    remote_.clear();
+    guessed_.clear();
+    for (size_t i = 0; i < mine.size(); ++i) local_[confirmed + 1 + int64_t(i)] = mine[i];
+    for (size_t i = 0; i < theirs.size(); ++i) remote_[confirmed + 1 + int64_t(i)] = theirs[i];
+    // The host holds this player's inputs it sent back, and none were sent past them.
+    lastLocal_ = peerAck_ = confirmed + int64_t(mine.size());
+    remoteKnown_ = confirmed + int64_t(theirs.size());
+    lastRemote_ = theirs.empty() ? lastTheirs : theirs.back();
+}
+
+std::vector<uint16_t> InputQueue::LocalAfter(int64_t tick) const {
+    std::vector<uint16_t> out;
+    for (auto it = local_.upper_bound(tick); it != local_.end() && it->first == tick + 1; ++it)
+        out.push_back(it->second), ++tick;
+    return out;
+}
+
+std::vector<uint16_t> InputQueue::RemoteAfter(int64_t tick) const {
+    std::vector<uint16_t> out;
+    for (auto it = remote_.upper_bound(tick);
+         it != remote_.end() && it->first == tick + 1 && tick < remoteKnown_; ++it)
+        out.push_back(it->second), ++tick;
+    return out;
+}
+
 void InputQueue::AddLocal(uint16_t mask) {
     local_[++lastLocal_] = mask;
 }

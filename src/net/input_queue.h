@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "net/protocol.h"
 
@@ -15,6 +16,19 @@ namespace net {
 class InputQueue {
   public:
     explicit InputQueue(int delay);
+
+    // A player coming back: the game goes on after tick confirmed, with this player's inputs
+    // (mine) and the other's (theirs) known past it, as the host held them.
+    void Resume(int64_t confirmed, const std::vector<uint16_t>& mine,
+                const std::vector<uint16_t>& theirs, uint16_t lastTheirs);
+    // The inputs past tick, of this player and the other, as they are known: what a player
+    // coming back is sent.
+    std::vector<uint16_t> LocalAfter(int64_t tick) const;
+    std::vector<uint16_t> RemoteAfter(int64_t tick) const;
+
+    // The other player's program started again: of its inputs only those up to RemoteKnown()
+    // stand; any that came past a gap may differ from what the new program sends.
+    void ForgetBeyondKnown() { remote_.erase(remote_.upper_bound(remoteKnown_), remote_.end()); }
 
     // This player's input for the tick after LastLocal().
     void AddLocal(uint16_t mask);

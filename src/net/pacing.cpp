@@ -35,10 +35,10 @@ int8_t Pacing::Lead() const {
     return int8_t(std::clamp(std::lround(ahead_ * 4), -127L, 127L));
 }
 
-bool Pacing::Due(Clock::time_point now) const {
+bool Pacing::Due(Clock::time_point now, int64_t tick) const {
     // A caller with a beat of its own runs the tick due within half a tick of its poll.
     const auto early = polledEachTick_ ? kTick / 2 : Clock::duration::zero();
-    return started_ && (!paced_ || now + early >= nextDue_);
+    return started_ && (!paced_ || tick <= catchUpTo_ || now + early >= nextDue_);
 }
 
 uint32_t Pacing::WaitMs(Clock::time_point now, uint32_t waitMs, bool couldRun) const {
@@ -49,14 +49,15 @@ uint32_t Pacing::WaitMs(Clock::time_point now, uint32_t waitMs, bool couldRun) c
     return ms <= 0 ? 0 : std::min(waitMs, uint32_t(ms));
 }
 
-void Pacing::Ticking(Clock::time_point now, int64_t tick, int64_t lead) {
+void Pacing::Ticking(Clock::time_point now, int64_t, int64_t lead) {
     // A stall is a frame held on screen for longer than a tick and a half while the other
     // machine's input was on its way.
-    if (paced_ && tick > 1 && now - lastTickAt_ > kTick * 3 / 2) {
+    const bool first = lastTickAt_ == Clock::time_point{};  // tick 1, or the first after a rejoin
+    if (paced_ && !first && now - lastTickAt_ > kTick * 3 / 2) {
         ++stalls_;
         stalledSeconds_ += std::chrono::duration<double>(now - lastTickAt_ - kTick).count();
     }
-    if (keepIntervals_ && tick > 1)
+    if (keepIntervals_ && !first)
         intervals_.push_back(std::chrono::duration<double, std::milli>(now - lastTickAt_).count());
     lastTickAt_ = now;
     ahead_ += (double(lead) - ahead_) / 16;

@@ -25,8 +25,10 @@ class Pacing {
     // This machine's lead, in quarter ticks, as sent.
     int8_t Lead() const;
 
-    // Whether the next tick is due now.
-    bool Due(Clock::time_point now) const;
+    // Whether tick, the next, is due now.
+    bool Due(Clock::time_point now, int64_t tick) const;
+    // Ticks up to this one are due at once: a player who came back catches up with the other.
+    void CatchUp(int64_t through) { catchUpTo_ = through; }
     // How long a poll may wait for the network: no longer than until the next tick is due, when
     // it could run (its inputs are there).
     uint32_t WaitMs(Clock::time_point now, uint32_t waitMs, bool couldRun) const;
@@ -46,6 +48,7 @@ class Pacing {
   private:
     bool paced_, polledEachTick_, keepIntervals_;
     bool started_ = true;
+    int64_t catchUpTo_ = 0;
     bool waited_ = false;  // the tick now due had to wait for the other machine's input
     Clock::time_point playStart_, nextDue_, lastTickAt_;
     double ahead_ = 0;            // this machine's lead in ticks, smoothed

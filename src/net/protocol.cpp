@@ -17,6 +17,7 @@ enum Type : uint8_t {
     tWatch,
     tWatchInputs,
     tWatchAck,
+    tResume,
 };
 constexpr uint8_t kMagic[4] = {'K', 'D', 'V', 'N'};
 
@@ -31,9 +32,16 @@ class Writer {
         Fixed(n, 2);
         out.insert(out.end(), s.begin(), s.begin() + long(n));
     }
+    void Bytes(const std::array<uint8_t, 16>& b) { out.insert(out.end(), b.begin(), b.end()); }
     void Blob(const std::vector<uint8_t>& b) {
-        Fixed(b.size(), 4);
-        out.insert(out.end(), b.begin(), b.end());
+        const size_t n = std::min(b.size(), kMaxStateBytes);
+        Fixed(n, 4);
+        out.insert(out.end(), b.begin(), b.begin() + long(n));
+    }
+    void Masks(const std::vector<uint16_t>& m) {
+        const size_t n = std::min(m.size(), kMaxResumeInputs);
+        Fixed(n, 2);
+        for (size_t i = 0; i < n; ++i) Fixed(m[i], 2);
     }
     void Levels(const std::vector<uint8_t>& b) {
         const size_t n = std::min(b.size(), kMaxLevelBytes);
@@ -71,10 +79,19 @@ class Reader {
         pos_ += n;
         return s;
     }
-    // Whole level records only.
-    std::vector<uint8_t> Levels() {
-        const size_t n = size_t(Fixed(2));
-        if (!ok || n > kMaxLevelBytes || n % kdv::kLevelRecordBytes || in_.size() - pos_ < n) {
+    std::array<uint8_t, 16> Bytes() {
+        std::array<uint8_t, 16> b{};
+        for (uint8_t& x : b) x = uint8_t(Fixed(1));
+        return b;
+    }
+    std::string Name() {
+        std::string s = Text();
+        if (s.size() > kMaxNameText) ok = false;
+        return s;
+    }
+    std::vector<uint8_t> Blob() {
+        const size_t n = size_t(Fixed(4));
+        if (!ok || n > kMaxStateBytes || in_.size() - pos_ < n) {
             ok = false;
             return {};
         }
@@ -82,10 +99,20 @@ class Reader {
         pos_ += n;
         return b;
     }
-    // Up to limit bytes, after a 4-byte length.
-    std::vector<uint8_t> Blob(size_t limit) {
-        const size_t n = size_t(Fixed(4));
-        if (!ok || n > limit || in_.size() - pos_ < n) {
+    std::vector<uint16_t> Masks() {
+        const size_t n = size_t(Fixed(2));
+        if (n > kMaxResumeInputs) ok = false;
+        std::vector<uint16_t> m;
+        for (size_t i = 0; ok && i < n; ++i) {
+            m.push_back(uint16_t(Fixed(2)));
+            if (m.back() & ~kPlayerMask) ok = false;
+        }
+        return m;
+    }
+    // Whole level records only.
+    std::vector<uint8_t> Levels() {
+        const size_t n = size_t(Fixed(2));
+        if (!ok || n > kMaxLevelBytes || n % kdv::kLevelRecordBytes || in_.size() - pos_ < n) {
             ok = false;
             return {};
         }
@@ -139,6 +166,9 @@ std::string MismatchText(uint8_t what, const std::string& hostBuild, const std::
                      : "they run Kordavel " + joinerBuild + ", you Kordavel " + hostBuild);
     if (what & kOtherGraphics) add(whose + "graphics file" + other);
     if (what & kOtherFont) add(whose + "font file" + other);
+    if (what & kNotThisSeat)
+        add(toJoiner ? "the seat you asked for is not yours (or its game is over)"
+                     : "they asked for a seat that is not theirs");
     return out;
 }
 
@@ -155,6 +185,10 @@ std::vector<uint8_t> Encode(const Message& message) {
                 WriteFile(w, m.identity.graphics);
                 WriteFile(w, m.identity.font);
                 w.out.insert(w.out.end(), m.proof.begin(), m.proof.end());
+                w.Text(m.name.substr(0, kMaxNameText));
+                w.Bytes(m.game);
+                w.Bytes(m.token);
+                w.Fixed(m.keeps ? 1 : 0, 1);
                 w.Fixed(uint8_t(m.role), 1);
             } else if constexpr (std::is_same_v<T, Challenge>) {
                 w.Fixed(tChallenge, 1);
@@ -178,6 +212,9 @@ std::vector<uint8_t> Encode(const Message& message) {
                 w.Fixed(uint64_t(m.ticks), 8);
                 w.Text(m.settings);
                 w.Levels(m.levels);
+                w.Bytes(m.game);
+                w.Bytes(m.token);
+                w.Text(m.hostName.substr(0, kMaxNameText));
             } else if constexpr (std::is_same_v<T, Inputs>) {
                 w.Fixed(tInputs, 1);
                 w.Fixed(uint64_t(m.ack), 8);
@@ -220,6 +257,16 @@ std::vector<uint8_t> Encode(const Message& message) {
             } else if constexpr (std::is_same_v<T, WatchAck>) {
                 w.Fixed(tWatchAck, 1);
                 w.Fixed(uint64_t(m.tick), 8);
+            } else if constexpr (std::is_same_v<T, Resume>) {
+                w.Fixed(tResume, 1);
+                w.Fixed(uint64_t(m.tick), 8);
+                w.Fixed(uint64_t(m.ahead), 8);
+                w.Blob(m.state);
+                w.Fixed(uint32_t(m.position), 4);
+                w.Fixed(m.gameItem, 1);
+                w.Fixed(m.mask, 4);
+                w.Masks(m.host);
+                w.Masks(m.joiner);
             }
         },
         message);
@@ -250,6 +297,12 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             h.identity.graphics = ReadFile(r);
             h.identity.font = ReadFile(r);
             for (uint8_t& b : h.proof) b = uint8_t(r.Fixed(1));
+            h.name = r.Name();
+            h.game = r.Bytes();
+            h.token = r.Bytes();
+            const uint64_t keeps = r.Fixed(1);
+            if (keeps > 1) r.ok = false;
+            h.keeps = keeps == 1;
             const uint8_t role = uint8_t(r.Fixed(1));
             if (role > uint8_t(Role::Spectator)) r.ok = false;
             h.role = Role(role);
@@ -266,7 +319,7 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             Refuse f;
             f.what = uint8_t(r.Fixed(1));
             f.hostBuild = r.Text();
-            if (f.what == 0 || f.what > 0xF) r.ok = false;
+            if (f.what == 0 || f.what > 0x1F) r.ok = false;
             m = f;
             break;
         }
@@ -285,6 +338,9 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             w.ticks = r.Tick();
             w.settings = r.Text();
             w.levels = r.Levels();
+            w.game = r.Bytes();
+            w.token = r.Bytes();
+            w.hostName = r.Name();
             if (w.levels.empty()) r.ok = false;
             if (w.delay < kMinDelay || w.delay > kMaxDelay || w.stage < 1 || w.window > kMaxWindow)
                 r.ok = false;
@@ -338,7 +394,7 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
             w.position = int32_t(r.Fixed(4));
             w.gameItem = int32_t(r.Fixed(4));
             w.mask = uint32_t(r.Fixed(4));
-            w.state = r.Blob(kMaxStateBytes);
+            w.state = r.Blob();
             if (w.levels.empty() || w.stage < 1 || (w.from > 0) == w.state.empty() ||
                 w.mask >> (2 * kPlayerBits) || w.gameItem < 0 || w.gameItem > 2)
                 r.ok = false;
@@ -362,6 +418,21 @@ std::optional<Message> Decode(std::span<const uint8_t> bytes) {
         case tWatchAck:
             m = WatchAck{r.Tick()};
             break;
+        case tResume: {
+            Resume s;
+            s.tick = r.Tick();
+            s.ahead = r.Tick();
+            s.state = r.Blob();
+            s.position = int32_t(r.Fixed(4));
+            s.gameItem = uint8_t(r.Fixed(1));
+            s.mask = uint32_t(r.Fixed(4));
+            s.host = r.Masks();
+            s.joiner = r.Masks();
+            if (s.state.empty() || s.ahead < s.tick || s.position < 1 || s.gameItem > 2)
+                r.ok = false;
+            m = s;
+            break;
+        }
         default:
             return std::nullopt;
     }

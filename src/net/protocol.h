@@ -24,6 +24,13 @@ constexpr int kMaxDelay = 6;
 constexpr int kMaxWindow = 32;
 constexpr size_t kMaxInputsPerPacket = 64;
 constexpr size_t kMaxText = 4096;
+constexpr size_t kMaxNameText = 64;
+// A game's state as SaveGameState writes it, sent to a player who comes back or a spectator who
+// comes in the middle: its screens are run-length coded, a few hundred KB at worst.
+constexpr size_t kMaxStateBytes = 8u << 20;
+// The inputs a Resume carries of each player past its state: far more than a held game can
+// run ahead.
+constexpr size_t kMaxResumeInputs = 1024;
 // The level records the host sends: whole records, no more than the game can address.
 constexpr size_t kMaxLevelBytes = size_t(kdv::kMaxLevelRecords) * kdv::kLevelRecordBytes;
 // One player's part of the binding mask: player 1's keyboard and joystick rows.
@@ -42,6 +49,7 @@ enum Mismatch : uint8_t {
     kOtherGraphics = 2,
     kOtherFont = 4,
     kOtherProtocol = 8,
+    kNotThisSeat = 16,  // a rejoin for a seat that is not the sender's (or a game now over)
 };
 // The bits of Mismatch on which the two machines differ; 0 when they may play together.
 uint8_t Mismatches(const Identity& host, const Identity& joiner);
@@ -49,6 +57,13 @@ uint8_t Mismatches(const Identity& host, const Identity& joiner);
 // host's") or to the host ("their graphics file differs from yours").
 std::string MismatchText(uint8_t what, const std::string& hostBuild, const std::string& joinerBuild,
                          bool toJoiner);
+
+// Which game a rejoin is for, and the secret that proves it comes from the player who dropped
+// out: both drawn from the secure random source by the host for each game.
+constexpr size_t kGameIdBytes = 16;
+constexpr size_t kTokenBytes = 16;
+using GameId = std::array<uint8_t, kGameIdBytes>;
+using RejoinToken = std::array<uint8_t, kTokenBytes>;
 
 // Host to a machine that connected: prove you know the invite code by hashing it with this.
 struct Challenge {
@@ -58,11 +73,18 @@ struct Challenge {
 // (the empty code on the host's own network, which needs none).
 // What a machine that says Hello comes for.
 enum class Role : uint8_t { Player = 0, Spectator = 1 };
+// name: the joiner's, shown to the host. A joiner coming back into a game it dropped out of
+// names the game and the token the host gave it (all zero for a new game); keeps: it still runs
+// that game (only its connection dropped), so it needs no state. role: last on the wire.
 struct Hello {
     uint32_t protocol = kProtocolVersion;
     Identity identity;
     Proof proof{};
-    Role role = Role::Player;  // last on the wire
+    std::string name;
+    GameId game{};
+    RejoinToken token{};
+    bool keeps = false;
+    Role role = Role::Player;
 };
 // Host to joiner: not this game (Mismatch bits), with the host's build for the message.
 struct Refuse {
@@ -87,6 +109,11 @@ struct Welcome {
     int64_t ticks = 0;  // the game stops after this many ticks; 0 never
     std::string settings;
     std::vector<uint8_t> levels;
+    // The game, the joiner's token to come back into it should its connection drop, and the
+    // host's name.
+    GameId game{};
+    RejoinToken token{};
+    std::string hostName;
 };
 // The sender's inputs for ticks first .. first + masks.size() - 1, and the last tick up to
 // which it holds all of the receiver's inputs. Sent unreliably and repeated until acknowledged.
@@ -143,10 +170,22 @@ struct WatchAck {
 };
 
 constexpr size_t kMaxWatchInputs = 256;      // ticks in one WatchInputs: about 1 KB
-constexpr size_t kMaxStateBytes = 8u << 20;  // a saved game is a few hundred KB
+
+// Host to a joiner that came back, after the Welcome: the host's confirmed game after tick (its
+// state, the level dialog's choice and the input it last read) and both players' inputs known
+// past it. ahead: the last tick the host's game has run; the joiner runs up to it unpaced.
+struct Resume {
+    int64_t tick = 0;
+    int64_t ahead = 0;
+    std::vector<uint8_t> state;
+    int32_t position = 1;
+    uint8_t gameItem = 0;
+    uint32_t mask = 0;
+    std::vector<uint16_t> host, joiner;
+};
 
 using Message = std::variant<Hello, Refuse, Ping, Pong, Welcome, Inputs, Hash, Bye, Stop, Challenge,
-                             Watch, WatchInputs, WatchAck>;
+                             Watch, WatchInputs, WatchAck, Resume>;
 
 std::vector<uint8_t> Encode(const Message& message);
 std::optional<Message> Decode(std::span<const uint8_t> bytes);

@@ -4,8 +4,12 @@
 
 namespace net {
 
-Rollback::Rollback(Simulation& simulation, InputQueue& inputs, bool hosting)
-    : simulation_(simulation), inputs_(inputs), hosting_(hosting) {}
+Rollback::Rollback(Simulation& simulation, InputQueue& inputs, bool hosting, int64_t first)
+    : simulation_(simulation),
+      inputs_(inputs),
+      hosting_(hosting),
+      next_(first),
+      aheadNext_(first) {}
 
 TickInputs Rollback::Both(uint16_t mine, uint16_t theirs) const {
     return hosting_ ? TickInputs{mine, theirs} : TickInputs{theirs, mine};

@@ -33,8 +33,9 @@ class Simulation {
 
 class Rollback {
   public:
-    // hosting: this machine's player is the host.
-    Rollback(Simulation& simulation, InputQueue& inputs, bool hosting);
+    // hosting: this machine's player is the host; first: the first tick to run (after a
+    // state taken from the other machine, its tick and one).
+    Rollback(Simulation& simulation, InputQueue& inputs, bool hosting, int64_t first = 1);
 
     // The last tick the saved state ran, and the last the game ahead ran (never behind it).
     int64_t Confirmed() const { return next_ - 1; }

@@ -41,7 +41,10 @@ Session::~Session() {
 }
 
 bool Session::Open(std::string& error) {
-    Offer offer{o_.mode, o_.stage, o_.ticks, o_.window, o_.settings, {}};
+    Offer offer{o_.mode, o_.stage, o_.ticks, o_.window, o_.settings, {}, {}, {}, o_.name};
+    OpenSeat();
+    offer.game = gameId_;
+    offer.token = token_;
     if (o_.hosting) {
         offer.levels = LevelRecords(*o_.disk);
         const long stages = long(offer.levels.size() / kdv::kLevelRecordBytes) - 1;
@@ -55,6 +58,8 @@ bool Session::Open(std::string& error) {
         o_.hosting, o_.identity, std::move(offer),
         [this](const Message& m, bool reliable) { Send(m, reliable); },
         o_.hosting ? "" : NormalizeCode(o_.inviteCode).value_or(""));
+    handshake_->Introduce(o_.name);
+    if (seat_) handshake_->Rejoining(seat_->game, seat_->token, false);
     link_ = o_.hosting ? Link::Listen(o_.address, error) : Link::Connect(o_.address, error);
     if (!link_) return false;
     if (o_.hosting) {
@@ -73,6 +78,10 @@ bool Session::Open(std::string& error) {
 }
 
 void Session::Send(const Message& m, bool reliable) {
+    // Knocking again, a joiner says only its part of the handshake until it is back in: the
+    // host takes nothing else from a machine that has not proved itself.
+    if (reconnectAt_ && !std::holds_alternative<Hello>(m) && !std::holds_alternative<Pong>(m))
+        return;
     link_->Send(Encode(m), reliable);
 }
 
@@ -89,6 +98,9 @@ void Session::End(EndReason reason, std::string message) {
     failed_ = failed;
     endMessage_ = std::move(message);
     if (spectators_) spectators_->End(TicksRun(), failed ? endMessage_ : "");
+    reconnectAt_.reset();
+    if (seatKept_ || seat_) seats_.Forget(Address());
+    seatLock_.reset();
     if (link_ && link_->Connected()) {
         if (!sentBye_) Send(Bye{TicksRun(), failed ? endMessage_ : ""}, true);
         sentBye_ = true;
@@ -98,6 +110,11 @@ void Session::End(EndReason reason, std::string message) {
 }
 
 void Session::Leave() {
+    if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) && Holding()) {
+        // Nobody hears a Stop: giving up the wait ends the game here and now.
+        End(EndReason::Left, "You stopped waiting for " + PartnerWords() + ".");
+        return;
+    }
     if (phase_ == Phase::Playing) {
         leaving_ = true;
         // This player's input is sent up to here and no further: both games can reach it.
@@ -152,6 +169,10 @@ void Session::Poll(uint32_t waitMs) {
         if (phase_ == Phase::Ended) continue;  // only the goodbye is still going out
         if (e.candidate) {
             Knocked(e, now);
+        } else if (e.kind == Link::Event::Connected && reconnectAt_) {
+            // The game goes on; the handshake brings it back, in the time a handshake has.
+            handshake_->Connected(now);
+            reconnectAt_ = now + std::chrono::milliseconds(kHandshakeMs);
         } else if (e.kind == Link::Event::Connected) {
             lastHeard_ = now;
             if (o_.hosting) partner_ = link_->PartnerAddress();
@@ -196,9 +217,11 @@ void Session::Poll(uint32_t waitMs) {
             break;
         case Phase::Handshake:
             Follow(handshake_->Poll(now), now);
+            if (awaitingResume_ && now - phaseSince_ > std::chrono::milliseconds(kHandshakeMs))
+                End(EndReason::NoAnswer, "The host did not send the game to come back into.");
             break;
         case Phase::Playing:
-            if (!o_.hosting) stats_.roundTripMs = link_->RoundTrip();
+            if (!o_.hosting && !reconnectAt_) stats_.roundTripMs = link_->RoundTrip();
             RunDue(now);
             SendInputs(now, false);
             break;
@@ -209,9 +232,7 @@ void Session::Poll(uint32_t waitMs) {
         case Phase::Ended:
             break;
     }
-    if ((phase_ == Phase::Playing || phase_ == Phase::Finishing) &&
-        now - lastHeard_ > std::chrono::milliseconds(kGiveUpMs + 2000))
-        End(EndReason::Lost, "The connection to the other player was lost.");
+    if (phase_ == Phase::Playing || phase_ == Phase::Finishing) WatchPartner(now);
     if (o_.hosting) {
         // A machine that connects and says nothing holds nothing for long, whenever it comes.
         for (uint32_t late : door_->Silent(now)) {
@@ -246,7 +267,8 @@ void Session::ServeSpectators(Clock::time_point now) {
 
 void Session::Received(const std::vector<uint8_t>& bytes, Clock::time_point now) {
     const std::optional<Message> m = Decode(bytes);
-    if (m) lastHeard_ = now;
+    // While knocking again, the host's challenge says nothing of the other player's game.
+    if (m && !reconnectAt_) lastHeard_ = now;
     if (handshake_->Takes(m))
         Follow(handshake_->Receive(bytes, m, now), now);
     else if (m)
@@ -275,6 +297,17 @@ void Session::Follow(const Handshake::Step& step, Clock::time_point now) {
                 link_->Flush();
                 stats_.roundTripMs = handshake_->RoundTripMs();
             }
+            if (!o_.hosting && games_ && step.game.game != gameId_) {
+                End(EndReason::Lost, "The host no longer plays this game.");
+                break;
+            }
+            if (!o_.hosting && (games_ || (seat_ && step.game.game == seat_->game))) {
+                // Back into the game: the state follows (a joiner that still runs the game
+                // keeps its own).
+                welcome_ = step.game;
+                awaitingResume_ = !games_;
+                break;
+            }
             StartGame(step.game);
             break;
     }
@@ -301,6 +334,11 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
             "No answer from " + o_.address.host + ":" + std::to_string(o_.address.port) + ".");
     } else if (phase_ == Phase::Finishing && peerFinal_ >= 0) {
         EndTogether();
+    } else if (phase_ == Phase::Playing || phase_ == Phase::Finishing) {
+        // The game holds for the player to come back; a joiner knocks again by itself.
+        if (!o_.hosting && !reconnectAt_) reconnectAt_ = now;
+    } else if (awaitingResume_) {
+        End(EndReason::NoAnswer, "The host closed the connection before the game was resumed.");
     } else {
         End(EndReason::Lost, "The connection to the other player was lost.");
     }
@@ -309,7 +347,9 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
 // The messages of the game in progress; the handshake takes the others.
 void Session::Handle(const Message& m, Clock::time_point now) {
     const bool playing = phase_ == Phase::Playing || phase_ == Phase::Finishing;
-    if (auto* in = std::get_if<Inputs>(&m)) {
+    if (auto* resume = std::get_if<Resume>(&m)) {
+        if (!o_.hosting) TakeResume(*resume, now);
+    } else if (auto* in = std::get_if<Inputs>(&m)) {
         if (!playing) return;
         pacing_->Heard(Clock::now(), in->ahead, stats_.roundTripMs);
         inputs_->Receive(*in, TicksRun() + 1);
@@ -362,10 +402,14 @@ void Session::Knocked(const Link::Event& e, Clock::time_point now) {
         if (spectators_->Take(e.candidate, *said, now)) link_->Keep(e.candidate);
         return;
     }
-    if (phase_ != Phase::Connecting) {
-        // The seat is taken: a player who comes now hears so, and may knock again.
+    if (phase_ == Phase::Handshake || phase_ == Phase::Ended) {
+        // The seat is being taken, or the game is over: a player who comes now hears so.
         link_->Dismiss(e.candidate, kClosedBusy);
         ++stats_.turnedAway;
+        return;
+    }
+    if (phase_ != Phase::Connecting) {
+        Seated(e.candidate, e.bytes, now);  // only the player who dropped out may come in
         return;
     }
     partner_ = link_->CandidateAddress(e.candidate);
@@ -393,7 +437,30 @@ void Session::StartGame(const Welcome& w) {
     if (!o_.hosting) partner_ = Address();
     delay_ = w.delay;
     window_ = w.window;
+    welcome_ = w;
+    if (!o_.hosting) KeepSeat(w);
     games_ = std::make_unique<GamePair>();
+    if (auto error = games_->Start(SetupFor(w))) {
+        End(EndReason::Error, *error);
+        return;
+    }
+    stats_.delay = delay_;
+    stats_.window = window_;
+    inputs_ = std::make_unique<InputQueue>(delay_);
+    inputs_->guess = o_.guess;
+    rollback_ = std::make_unique<Rollback>(*games_, *inputs_, o_.hosting);
+    rollback_->LimitTo(w.ticks);
+    if (spectators_) spectators_->Begin(w, o_.name);
+    phase_ = Phase::Playing;
+    const auto now = Clock::now();
+    // The joiner starts when the Welcome arrives, the host when the joiner's first inputs do.
+    pacing_->Start(now, o_.hosting);
+    cpuStart_ = std::clock();
+    SampleLocal(1 + delay_);
+    SendInputs(now, true);
+}
+
+GameSetup Session::SetupFor(const Welcome& w) const {
     GameSetup setup;
     setup.disk = o_.disk;
     setup.settings = w.settings;
@@ -405,24 +472,7 @@ void Session::StartGame(const Welcome& w) {
     setup.input = o_.input;
     setup.jolts = o_.settings.forceFeedback;
     setup.hash = o_.hash;
-    if (auto error = games_->Start(setup)) {
-        End(EndReason::Error, *error);
-        return;
-    }
-    stats_.delay = delay_;
-    stats_.window = window_;
-    inputs_ = std::make_unique<InputQueue>(delay_);
-    inputs_->guess = o_.guess;
-    rollback_ = std::make_unique<Rollback>(*games_, *inputs_, o_.hosting);
-    rollback_->LimitTo(w.ticks);
-    if (spectators_) spectators_->Begin(w, o_.hostName);
-    phase_ = Phase::Playing;
-    const auto now = Clock::now();
-    // The joiner starts when the Welcome arrives, the host when the joiner's first inputs do.
-    pacing_->Start(now, o_.hosting);
-    cpuStart_ = std::clock();
-    SampleLocal(1 + delay_);
-    SendInputs(now, true);
+    return setup;
 }
 
 void Session::SampleLocal(int64_t upTo) {
@@ -463,8 +513,8 @@ void Session::RunDue(Clock::time_point now) {
             return;
         }
         if (limit && rollback_->Ahead() >= limit) return;  // the end waits for its confirmation
-        if (!pacing_->Due(now)) return;
         const int64_t tick = rollback_->Ahead() + 1;
+        if (!pacing_->Due(now, tick)) return;
         SampleLocal(tick + delay_);
         const int64_t lead = tick - inputs_->RemoteKnown();
         if (lead > window_) {
@@ -538,8 +588,13 @@ uint32_t Session::QuietMs() const {
     return quiet > kQuietMs ? quiet : 0;
 }
 
+uint32_t Session::WaitLeftSeconds() const {
+    const uint32_t quiet = QuietMs();
+    if (!quiet) return 0;
+    return quiet >= kGiveUpMs ? 0 : (kGiveUpMs - quiet + 999) / 1000;
+}
+
 std::string Session::Status() const {
-    const auto now = Clock::now();
     switch (phase_) {
         case Phase::Connecting:
             // Who was turned away is told apart (Notice), counted rather than a line each.
@@ -551,11 +606,7 @@ std::string Session::Status() const {
             return "Connected; agreeing on the game…";
         case Phase::Playing:
         case Phase::Finishing:
-            if (now - lastHeard_ > std::chrono::milliseconds(kQuietMs))
-                return "Waiting for the other player (" +
-                       std::to_string(Ms(now - lastHeard_) / 1000) + " s of " +
-                       std::to_string(kGiveUpMs / 1000) + ")…";
-            return {};
+            return WaitingLine();
         case Phase::Ended:
             return endMessage_;
     }

@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "net/handshake.h"
 #include "net/hash_check.h"
 #include "net/protocol.h"
+#include "net/rejoin.h"
 #include "net/transport.h"
 #include "replay/format.h"
 
@@ -31,13 +34,14 @@ struct Game;
 namespace net {
 
 class GamePair;
+struct GameSetup;
 class InputQueue;
 class Pacing;
 class Rollback;
 class Spectators;
 
 constexpr uint32_t kQuietMs = 1000;      // silence after which the game says it waits
-constexpr uint32_t kGiveUpMs = 10000;    // silence after which the peer is given up
+constexpr uint32_t kGiveUpMs = 30000;    // silence after which the peer is given up, to the ms
 constexpr uint32_t kConnectMs = 10000;   // joiner: time to reach the host
 constexpr uint32_t kBusyRetryMs = 6000;  // joiner: how long to knock again on a busy host
 
@@ -74,8 +78,10 @@ struct Options {
     int ticksPerPoll = 256;          // at most; fewer make a machine that falls behind
     bool keepTickIntervals = false;  // for Stats::tickIntervalsMs
     bool polledEachTick = false;     // the caller polls on a 13 ms beat of its own (a window)
-    // Host: the name spectators see it by (empty: its address as they reached it).
-    std::string hostName;
+    std::string name;  // this machine's: told to the other player, and the host's to spectators
+    // Joiner: where the token to come back into the game is kept while it lasts (empty: not
+    // kept). A seat found there for the address makes the join a rejoin.
+    std::filesystem::path seatFolder;
 };
 
 enum class Phase { Connecting, Handshake, Playing, Finishing, Ended };
@@ -122,6 +128,9 @@ struct Stats {
     long mostWatching = 0;
     long spectatorsFull = 0;
     long spectatorsDropped = 0;
+    long rejoins = 0;       // the player who dropped out came back (joiner: this one did)
+    long seatsRefused = 0;  // host: machines that asked for the seat without its token
+    int64_t firstTick = 0;  // the tick this machine's game began after (a rejoin's state)
 };
 
 class Session {
@@ -171,6 +180,17 @@ class Session {
     bool SayingGoodbye() const { return phase_ == Phase::Ended && link_ && link_->Closing(); }
     // The other player has been silent for this many milliseconds (0 while it is heard).
     uint32_t QuietMs() const;
+    // Whole seconds left before a silent partner is given up, rounded up: what the players are
+    // shown is what is kept (0 while it is heard).
+    uint32_t WaitLeftSeconds() const;
+    // The other machine's name, as it said it (empty before the handshake).
+    const std::string& PartnerName() const;
+    // The game holds: the other player has been silent for a while, and may come back.
+    bool Holding() const { return QuietMs() > 0; }
+    // Joiner: it connects again to the host, to come back into the game.
+    bool Reconnecting() const { return reconnectAt_.has_value(); }
+    // "Waiting for NAME — 12 s" while holding, else empty.
+    std::string WaitingLine() const;
     // Why the game ended, or what the players should know now (waiting for the peer).
     const std::string& EndMessage() const { return endMessage_; }
     std::string Status() const;
@@ -211,6 +231,15 @@ class Session {
     void EndTogether();
     void Send(const Message& m, bool reliable);
     void End(EndReason reason, std::string message);
+    GameSetup SetupFor(const Welcome& w) const;
+    // Coming back into the game (session_rejoin.cpp).
+    void OpenSeat();
+    void KeepSeat(const Welcome& w);
+    void Seated(uint32_t candidate, std::span<const uint8_t> bytes, Clock::time_point now);
+    void TakeResume(const Resume& r, Clock::time_point now);
+    void ResumeGame(const Resume& r, Clock::time_point now);
+    void WatchPartner(Clock::time_point now);
+    std::string PartnerWords() const;
 
     Options o_;
     std::unique_ptr<Link> link_;
@@ -246,6 +275,17 @@ class Session {
     bool peerLeft_ = false;  // the other player did
 
     Stats stats_;  // what the parts do not count themselves
+
+    // Coming back into the game.
+    GameId gameId_{};
+    RejoinToken token_{};
+    std::optional<Welcome> welcome_;  // host: as sent; joiner: as received
+    SeatStore seats_{{}};
+    std::optional<Seat> seat_;            // joiner: the seat kept on disk it asks for again
+    bool seatKept_ = false;               // joiner: a seat of this game is on disk
+    std::unique_ptr<SeatLock> seatLock_;  // joiner: ... and this program plays it
+    bool awaitingResume_ = false;         // joiner started again: the Welcome came, the state comes
+    std::optional<Clock::time_point> reconnectAt_;  // joiner: when to knock again
 };
 
 }  // namespace net

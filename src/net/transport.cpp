@@ -12,8 +12,9 @@ namespace net {
 namespace {
 
 constexpr size_t kChannels = 2;
-// Silence after which ENet gives a partner up: the game waits this long for a lost peer.
-constexpr uint32_t kPeerTimeoutMs = 10000;
+// Silence after which ENet gives a partner up: longer than the game's own wait, which is the
+// one the players are shown and the one kept.
+constexpr uint32_t kPeerTimeoutMs = 40000;
 // Free slots kept for machines still to come: below this, the candidate idle longest goes.
 constexpr size_t kRoomKept = 8;
 // A candidate is heard for this long without a word before ENet gives it up.
@@ -219,7 +220,9 @@ Link::Event Link::Service(uint32_t waitMs) {
                     out.kind = Event::Connected;
                     return out;
                 }
-                // Even with a partner seated: a spectator may come, and the door decides.
+                // Machines are heard even while a partner plays: a spectator may come, or the
+                // one that dropped out may come back on a new connection before its old one is
+                // given up; the door decides.
                 MakeRoom();
                 out.candidate = nextCandidate_++;
                 if (nextCandidate_ == 0) nextCandidate_ = 1;
@@ -286,6 +289,13 @@ void Link::Keep(uint32_t id) {
     candidates_.erase(it);
     watchers_[id] = peer;
     enet_peer_timeout(peer, 0, kWatcherTimeoutMs, kWatcherTimeoutMs);
+}
+
+void Link::Replace(uint32_t id) {
+    if (peer_) enet_peer_reset(peer_);  // gone silent: it would not hear a goodbye
+    peer_ = nullptr;
+    connected_ = false;
+    Admit(id);
 }
 
 bool Link::Dismiss(uint32_t id, CloseCode why, bool atOnce) {

@@ -1,8 +1,10 @@
 #pragma once
 // UDP through ENet between two machines. The host listens on its port; whoever connects is a
 // candidate until the host admits one as its partner (the first that proves itself, see
-// door.h); a player who comes after it is told "busy", and a spectator is kept beside it. Candidates share a table sized for many
-// strangers at once; when it fills, the one idle longest is turned away. The joiner connects to
+// door.h); during the game a candidate may still take the partner's place (a player coming
+// back, see rejoin.h) or be kept beside it as a spectator, and is otherwise told "busy".
+// Candidates share a table sized for many strangers at once; when it fills, the one idle longest
+// is turned away. The joiner connects to
 // the one address it was given and listens nowhere else.
 #include <chrono>
 #include <cstdint>
@@ -77,6 +79,9 @@ class Link {
     // Host: a candidate stays, beside the partner, as a spectator: it is never crowded out,
     // and its events come marked as a watcher's under the same id.
     void Keep(uint32_t candidate);
+    // Host: the candidate takes the partner's place; the partner's connection is dropped
+    // without a word (it is the same player, come back on a new one).
+    void Replace(uint32_t candidate);
     // Host: a candidate or spectator is turned away, told why; false when it was gone already
     // (crowded out). at once: without waiting for what is still queued for it to arrive (a
     // spectator that stalled would never take it).

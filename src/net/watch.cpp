@@ -214,7 +214,9 @@ void WatchSession::Received(const std::vector<uint8_t>& bytes, Clock::time_point
     if (auto* challenge = std::get_if<Challenge>(&*m)) {
         if (helloSent_) return;
         helloSent_ = true;
-        Hello hello{kProtocolVersion, o_.identity, ProveCode(challenge->nonce, o_.inviteCode)};
+        Hello hello;
+        hello.identity = o_.identity;
+        hello.proof = ProveCode(challenge->nonce, o_.inviteCode);
         hello.role = Role::Spectator;
         link_->Send(Encode(hello), true);
         if (phase_ == Phase::Connecting) phase_ = Phase::Waiting;

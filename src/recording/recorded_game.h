@@ -46,6 +46,10 @@ class RecordedGame {
     // force open the recording, and what follows is recorded.
     void Begin();
     bool Begun() const;
+    // The game took a state saved elsewhere after ticksBefore ticks (see Recorder::StartFrom):
+    // the whole run's recording starts from it.
+    void StartFrom(int64_t ticksBefore, uint8_t mode, int32_t stage, uint32_t mask,
+                   uint32_t clock);
     kdv::Game& Game() const { return *game_; }
 
     // One tick of the frame timer.

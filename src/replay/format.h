@@ -64,7 +64,8 @@ struct StartState {
     uint32_t mask = 0;
     uint32_t clock = 0;
     // From format 5: the network game's tick the state is after, for a player who came back
-    // into a game (0 for a game kept by the window). Its ticks count on from there.
+    // into a game or a spectator who came in during one (0 for a game kept by the window). Its
+    // ticks count on from there.
     int64_t tick = 0;
 };
 

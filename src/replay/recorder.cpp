@@ -253,6 +253,29 @@ void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
     begun_ = true;
 }
 
+void Recorder::StartFrom(const kdv::Game& game, int64_t ticksBefore, uint8_t mode, int32_t stage,
+                         uint32_t mask, uint32_t clock) {
+    pendingTicks_ = 0;
+    ticks_ = 0;
+    mask_ = mask;
+    lastClock_ = clock;
+    settings_ = SettingsOf(game);
+    dialogs_ = DialogsOf(game);
+    current_.reset();
+    finished_.reset();
+    playing_ = lastStarted_ = GameSpan{mode, stage};
+    if (!whole_) return;
+    Track t = NewTrack(game);
+    t.header.mode = mode;
+    t.header.stage = stage;
+    t.header.from = StartState{SaveGameState(game), mask, clock, ticksBefore};
+    Event e;
+    e.kind = Event::Checkpoint;
+    e.hash = CheckpointHash(game);
+    AppendEvent(t.stream, e);
+    *whole_ = std::move(t);
+}
+
 void Recorder::FlushTicks() {
     if (pendingTicks_ == 0) return;
     Event e;

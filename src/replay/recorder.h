@@ -31,6 +31,12 @@ class Recorder {
     // force open the header. files is where the data files are read from.
     void Begin(const kdv::Game& game, kdv::FileSystem& files);
     bool Begun() const { return begun_; }
+    // After Begin: the game has just taken a state saved elsewhere after ticksBefore ticks of a
+    // game of this mode and starting stage (a joiner that came back into a network game),
+    // with mask as the input that tick read and clock as the clock's reading then. Everything
+    // recorded so far is dropped: the stream starts from this state, as a kept game's does.
+    void StartFrom(const kdv::Game& game, int64_t ticksBefore, uint8_t mode, int32_t stage,
+                   uint32_t mask, uint32_t clock);
 
     // Call just before each timer tick, and after it.
     void BeforeTick(const kdv::Game& game);

@@ -69,6 +69,10 @@ constexpr auto kLines = std::to_array<std::string_view>({
     "NetWaitJoin=Waiting for a player to join on port|Ожидание второго игрока на порту",
     "NetConnecting=Connecting…|Соединение…",
     "NetWaitPeer=Waiting for the other player|Ожидание другого игрока",
+    "NetWaitFor=Waiting for|Ждём",
+    "NetGiveUpAsk=Stop waiting? The game ends for both players.|Перестать ждать? Игра закончится "
+    "для обоих игроков.",
+    "NetRejoin=Rejoin the game you dropped out of|Вернуться в прерванную игру",
     "NetOver=The network game is over.|Сетевая игра окончена.",
     "NetLeft=You left the network game.|Вы вышли из сетевой игры.",
     "NetPeerLeft=The other player left the game.|Другой игрок вышел из игры.",

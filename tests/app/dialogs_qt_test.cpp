@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
@@ -53,6 +54,7 @@
 #include "core/game.h"
 #include "net/handshake.h"
 #include "net/preferences.h"
+#include "net/session.h"
 #include "recording/recorded_game.h"
 #include "replay/library.h"
 #include "replay/playback.h"
@@ -651,6 +653,50 @@ TEST(NetworkWindow, MenuCommandsAndDisplayKeysMeetANetworkGameAsALocalGameWould)
     item("MNetworkGame")->trigger();
     EXPECT_EQ(asked.size(), 4);
     EXPECT_EQ(w.game->GameState, kdv::gsStageIntro);  // the player's game goes on
+}
+
+// A joiner that falls silent holds the hosting window's game: the overlay names it and counts
+// the wait down from the wait kept, and Esc asks whether to stop waiting, which ends the game
+// at once rather than when the wait is over.
+TEST(NetworkWindow, ASilentPartnerIsWaitedForByNameUntilThePlayerStopsWaiting) {
+    Window w;
+    const int port = 20000 + int((::getpid() * 13) % 20000);
+    runner::CommandLine options;
+    options.host = "127.0.0.1:" + std::to_string(port);
+    w.form->StartNetwork(options);
+    const fs::path root = w.root / "ann";
+    fs::create_directories(root);
+    fs::copy(w.root / "data", root / "data", fs::copy_options::recursive);
+    std::ofstream(root / "kordavel.ini") << "[Network]\nName=Ann\n";
+    const std::string command = std::string(KORDAVEL_ROOT) + "/kordavel --headless --root " +
+                                root.string() + " --join " + options.host + " >" +
+                                (root / "out").string() + " 2>&1 & echo $! >" +
+                                (root / "pid").string();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const pid_t joiner = std::stoi(testkit::ReadAll(root / "pid"));
+    app::DrawSurface& surface = w.form->DXDraw();
+    // The joiner keeps its seat once the game is agreed: both play from then on.
+    const fs::path seat = root / "replays" / ("seat-127.0.0.1_" + std::to_string(port) + ".txt");
+    RunUntil(
+        w, [&] { return fs::exists(seat) && surface.Overlay().isEmpty(); }, 10000);
+    ASSERT_TRUE(fs::exists(seat));
+    ASSERT_EQ(::kill(joiner, SIGSTOP), 0);
+    const QRegularExpression counting("^" + Caption("NetWaitFor") + " Ann — ([0-9]+) " +
+                                      Caption("NetSeconds") + "$");
+    QRegularExpressionMatch match;
+    RunUntil(
+        w, [&] { return (match = counting.match(surface.Overlay().value(0))).hasMatch(); }, 5000);
+    ASSERT_TRUE(match.hasMatch()) << surface.Overlay().join("; ").toStdString();
+    EXPECT_GE(match.captured(1).toInt(), int(net::kGiveUpMs / 1000) - 4);
+    EXPECT_LT(match.captured(1).toInt(), int(net::kGiveUpMs / 1000));
+    QStringList asked;
+    Answer(QMessageBox::Yes, &asked);
+    Tap(&surface, Qt::Key_Escape);
+    auto over = [&] { return w.form->findChild<QAction*>("MOptions")->isEnabled(); };
+    RunUntil(w, over, 3000);
+    EXPECT_TRUE(over());  // the network game ended at once
+    EXPECT_EQ(asked, QStringList{Caption("NetGiveUpAsk")});
+    ::kill(joiner, SIGKILL);
 }
 
 // The window joins a headless host. Its overlay says that the host starts the stage, that only

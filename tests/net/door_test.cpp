@@ -46,8 +46,10 @@ class Strangers {
     Strangers(uint16_t port, const net::Identity& identity) {
         net::Nonce elsewhere{};
         elsewhere[0] = 1;
-        hello_ =
-            net::Encode(net::Hello{net::kProtocolVersion, identity, net::ProveCode(elsewhere, "")});
+        net::Hello hello;
+        hello.identity = identity;
+        hello.proof = net::ProveCode(elsewhere, "");
+        hello_ = net::Encode(hello);
         thread_ = std::thread([this, port] { Run(port); });
     }
     ~Strangers() {

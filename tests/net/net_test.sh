@@ -6,6 +6,7 @@
 # usage: net_test.sh KORDAVEL NETRELAY ROOT TICKS CASE...
 set -uo pipefail
 kordavel=$1 relay=$2 root=$(cd "$3" && pwd) ticks=$4
+src=$(cd "$(dirname "$0")/../.." && pwd)
 shift 4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -15,6 +16,9 @@ base=$((20000 + ($$ * 7) % 30000))
 failures=0
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# A constant of the network code in milliseconds, by name, in whole seconds: what the tests
+# expect of the waits follows from the code.
+seconds() { echo $(($(sed -n "s/^constexpr uint32_t $1 = \([0-9]*\);.*/\1/p" "$src/src/net/$2") / 1000)); }
 
 # A scripted player: random arrows, fire and Start on player 1's default keys, from a seed.
 script() {
@@ -124,7 +128,7 @@ for case in "$@"; do
         turned=$(grep -o 'turned_away=[0-9]*' "$work/knock.host" | cut -d= -f2)
         [ "$counted" -ge 1 ] && [ "$lines" -le 6 ] && [ "${turned:-0}" -ge 100 ] ||
             fail "knock: $lines lines for ${turned:-0} turned away: $(head -8 "$work/knock.host")"
-        grep -q 'retries=0$' "$work/knock.join" || fail "knock: the joiner $(grep -o 'retries=[0-9]*' "$work/knock.join")"
+        grep -q ' retries=0 ' "$work/knock.join" || fail "knock: the joiner $(grep -o 'retries=[0-9]*' "$work/knock.join")"
         echo "knock: ${turned:-0} turned away in $lines lines; the joiner in at once"
         ;;
     rtt*)
@@ -142,7 +146,7 @@ for case in "$@"; do
         kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
         check "$case"
         if [ -n "$outage" ]; then
-            grep -q "Waiting for the other player" "$work/$case.join" || fail "$case: no waiting message"
+            grep -q "Waiting for .* — [0-9]* s" "$work/$case.join" || fail "$case: no waiting message"
         fi
         if [ "$rtt" -ge 200 ]; then
             # Far apart, both run ahead with two ticks of delay and correct their guesses, at
@@ -168,24 +172,111 @@ for case in "$@"; do
         check "$case"
         ;;
     lost)
-        # The joiner's side falls silent for good: both stop within the time allowed, say why
-        # and keep their replays.
+        # The line goes down for good, two seconds in: both hold the game for the wait they
+        # count down, the joiner knocking again all the while, then both stop, say why and keep
+        # their replays, which agree up to the earlier of their last ticks.
         realtime=--realtime
-        "$relay" relay $((port + 1)) "$port" --outage 2 60 --seconds 30 >"$work/relay.out" &
+        "$relay" relay $((port + 1)) "$port" --outage 2 90 --seconds 60 >"$work/relay.out" &
         relayPid=$!
         started=$(date +%s)
         play lost "--realtime --host 127.0.0.1:$port --mode two --ticks 100000" $((port + 1))
         kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
         took=$(($(date +%s) - started))
+        wait=$(seconds kGiveUpMs session.h)
         [ "$hostCode" = 5 ] && [ "$joinCode" = 5 ] || fail "lost: exit codes $hostCode $joinCode"
-        grep -q "connection to the other player was lost" "$work/lost.host" || fail "lost: host message"
-        grep -q "connection to the other player was lost" "$work/lost.join" || fail "lost: joiner message"
-        [ "$took" -le 20 ] || fail "lost: took $took s to give up"
         for side in host join; do
-            "$kordavel" --root "$root" --replay "$work/lost.$side.kdr" --verify >/dev/null ||
-                fail "lost: the $side's replay does not play"
+            grep -q "No word from .* for $wait s: the connection to the other player was lost" "$work/lost.$side" ||
+                fail "lost: the $side's message: $(tail -3 "$work/lost.$side")"
+            # Counted down to the second: the first count after the line went down is the
+            # whole wait less a second, and the last is one second.
+            first=$(grep -o 'Waiting for .* — [0-9]* s' "$work/lost.$side" | head -1 | grep -o '[0-9]* s$')
+            last=$(grep -o 'Waiting for .* — [0-9]* s' "$work/lost.$side" | tail -1 | grep -o '[0-9]* s$')
+            [ "$first" = "$((wait - 1)) s" ] && [ "$last" = "1 s" ] || fail "lost: the $side counted from $first to $last"
         done
-        echo "lost: both gave up after ${took} s"
+        [ "$(grep -o 'peers=[0-9]*' "$work/relay.out" | cut -d= -f2)" -ge 2 ] || fail "lost: the joiner never knocked again ($(cat "$work/relay.out"))"
+        # Kept to the second, and no goodbye waited for: from the outage to the end is the wait.
+        [ "$took" -ge $((wait + 2)) ] && [ "$took" -le $((wait + 6)) ] || fail "lost: took $took s to give up"
+        ticks=""
+        for side in host join; do
+            got=$("$kordavel" --root "$root" --replay "$work/lost.$side.kdr" --verify | tail -1)
+            [ "$got" = "$(final "$work/lost.$side")" ] || fail "lost: the $side's replay ends on $got, the game on $(final "$work/lost.$side")"
+            got=${got%% *}; ticks="$ticks ${got#ticks=}"
+        done
+        # Each ended on the last tick it confirmed; up to the earlier one they are one game.
+        earlier=$(echo "$ticks" | tr ' ' '\n' | grep -o '[0-9]*' | sort -n | head -1)
+        a=$("$kordavel" --root "$root" --replay "$work/lost.host.kdr" --verify --ticks "$earlier" | tail -1)
+        b=$("$kordavel" --root "$root" --replay "$work/lost.join.kdr" --verify --ticks "$earlier" | tail -1)
+        [ "$a" = "$b" ] || fail "lost: at tick $earlier the host's replay is on $a, the joiner's on $b"
+        echo "lost: both gave up after ${took} s, on ticks$ticks, agreeing at $earlier"
+        ;;
+    drop)
+        # The line goes down for longer than the joiner waits before it knocks again, well
+        # within the hold: the joiner comes back on a new connection (a new port through the
+        # relay), keeping its own game, and the game ends as if nothing happened.
+        gameTicks=1800
+        realtime=--realtime
+        down=$(($(seconds kReconnectAfterMs rejoin.h) + 7)) wait=$(seconds kGiveUpMs session.h)
+        "$relay" relay $((port + 1)) "$port" --rtt 20 --outage 3 $((3 + down)) --seconds 120 >"$work/relay.out" &
+        relayPid=$!
+        play drop "--realtime --host 127.0.0.1:$port --mode two --ticks $gameTicks" $((port + 1))
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        check drop
+        for side in host join; do
+            grep -q 'rejoins=1 .*first_tick=0$' "$work/drop.$side" || fail "drop: the $side $(grep -o 'rejoins=.*' "$work/drop.$side")"
+            grep -q "Waiting for .* — $((wait - down)) s" "$work/drop.$side" || fail "drop: the $side did not count the wait down to $((wait - down)) s"
+        done
+        ;;
+    rejoin)
+        # The joiner is killed at tick 1,500 and started again with the same address: its seat
+        # on disk takes it back into the game, which it catches up with; its --ticks counts the
+        # game's ticks, so it leaves where the first program would have. Meanwhile a third
+        # machine with the game's identity but not the token asks for the seat and is refused.
+        # Through the relay, each program on a port of its own toward the host.
+        leaveAt=2200
+        "$relay" relay $((port + 1)) "$port" --rtt 20 --jitter 4 --seconds 120 >"$work/relay.out" &
+        relayPid=$!
+        "$kordavel" --headless --root "$root" --realtime --host "127.0.0.1:$port" --mode two \
+            --ticks 100000 --script "$work/p1.txt" --record "$work/rejoin.host.kdr" >"$work/rejoin.host" 2>&1 &
+        hostPid=$!
+        sleep 0.3
+        { cat "$work/p2.txt"; echo "1500 dump $work/at1500.json"; } | sort -n -s -k1,1 >"$work/p2-kill.txt"
+        "$kordavel" --headless --root "$root" --realtime --join "127.0.0.1:$((port + 1))" --ticks $leaveAt \
+            --script "$work/p2-kill.txt" >"$work/rejoin.first" 2>&1 &
+        joinPid=$!
+        for _ in $(seq 600); do [ -s "$work/at1500.json" ] && break; sleep 0.05; done
+        kill -9 "$joinPid"; wait "$joinPid" 2>/dev/null
+        seat=$(ls "$root"/replays/seat-*"$((port + 1))".txt 2>/dev/null | head -1)
+        [ -n "$seat" ] || fail "rejoin: no seat kept on disk"
+        thief="$work/thief"
+        mkdir -p "$thief/replays" && cp -r "$root/data" "$thief/data"
+        awk '/^token=/ { c = substr($0, 7, 1); print "token=" (c == "f" ? "e" : "f") substr($0, 8); next }
+             { print }' "$seat" >"$thief/replays/$(basename "$seat")"
+        cmp -s "$seat" "$thief/replays/$(basename "$seat")" && fail "rejoin: the thief's token is the player's"
+        "$kordavel" --headless --root "$thief" --join "127.0.0.1:$((port + 1))" >"$work/thief.out" 2>&1
+        thiefCode=$?
+        "$kordavel" --headless --root "$root" --realtime --join "127.0.0.1:$((port + 1))" --ticks $leaveAt \
+            --script "$work/p2.txt" --record "$work/rejoin.join.kdr" >"$work/rejoin.join" 2>&1
+        joinCode=$?
+        wait $hostPid
+        hostCode=$?
+        kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
+        [ "$hostCode" = 0 ] && [ "$joinCode" = 0 ] || fail "rejoin: exit codes host $hostCode, joiner $joinCode: $(tail -3 "$work/rejoin.host" "$work/rejoin.join")"
+        want=$(final "$work/rejoin.host")
+        [ "$(final "$work/rejoin.join")" = "$want" ] || fail "rejoin: the joiner ended on $(final "$work/rejoin.join"), the host on $want"
+        ended=$(echo "$want" | sed 's/ticks=\([0-9]*\).*/\1/')
+        [ "${ended:-0}" -ge $leaveAt ] && [ "${ended:-0}" -le $((leaveAt + 8)) ] || fail "rejoin: the game ended at tick $ended, not where the joiner's --ticks $leaveAt put it"
+        for side in host join; do
+            got=$("$kordavel" --root "$root" --replay "$work/rejoin.$side.kdr" --verify | tail -1)
+            [ "$got" = "$want" ] || fail "rejoin: the $side's replay ends on $got, the game on $want"
+        done
+        first=$(grep -o 'first_tick=[0-9]*' "$work/rejoin.join" | cut -d= -f2)
+        [ "${first:-0}" -ge 1500 ] && [ "${first:-0}" -lt $leaveAt ] || fail "rejoin: the joiner came back at tick ${first:-none}"
+        grep -q 'rejoins=1 ' "$work/rejoin.host" && grep -q 'rejoins=1 ' "$work/rejoin.join" || fail "rejoin: $(grep -ho 'rejoins=[0-9]*' "$work/rejoin.host" "$work/rejoin.join" | tr '\n' ' ')"
+        [ "$thiefCode" = 5 ] && grep -q "the seat you asked for is not yours" "$work/thief.out" || fail "rejoin: the thief ($thiefCode): $(cat "$work/thief.out")"
+        grep -q 'seats_refused=1 ' "$work/rejoin.host" || fail "rejoin: the host $(grep -o 'seats_refused=[0-9]*' "$work/rejoin.host")"
+        [ ! -e "$seat" ] || fail "rejoin: the seat outlived its game"
+        echo "rejoin: $want, back at tick $first; the thief refused"
+        grep -h '^net:' "$work/rejoin.host" "$work/rejoin.join" | sed "s/^/  rejoin /"
         ;;
     home)
         # Two players as they come from home: a third program with another graphics file knocks

@@ -9,6 +9,20 @@
 
 namespace {
 
+net::Welcome W(uint8_t mode, int32_t stage, uint8_t delay, uint8_t window, int64_t ticks,
+               std::string settings, std::vector<uint8_t> levels) {
+    net::Welcome w;
+    w.mode = mode, w.stage = stage, w.delay = delay, w.window = window, w.ticks = ticks;
+    w.settings = std::move(settings), w.levels = std::move(levels);
+    return w;
+}
+
+net::Hello H(uint32_t protocol, const net::Identity& id, net::Proof proof = {}) {
+    net::Hello h;
+    h.protocol = protocol, h.identity = id, h.proof = proof;
+    return h;
+}
+
 std::vector<net::Message> Samples() {
     net::Identity id;
     id.build = "0.1.0";
@@ -19,17 +33,32 @@ std::vector<net::Message> Samples() {
     proof[15] = 0xCD;
     net::Nonce nonce{};
     nonce[7] = 9;
-    return {net::Hello{net::kProtocolVersion, id, proof},
+    net::Hello rejoin = H(net::kProtocolVersion, id, proof);
+    rejoin.name = "Ann";
+    rejoin.game[3] = 1;
+    rejoin.token[15] = 2;
+    rejoin.keeps = true;
+    net::Welcome named = W(2, 1, 2, 8, 0, "", levels);
+    named.game[0] = 5;
+    named.token[1] = 6;
+    named.hostName = "Bo";
+    net::Hello watcher = H(net::kProtocolVersion, id, proof);
+    watcher.role = net::Role::Spectator;
+    net::Resume resume{1500, 1508, std::vector<uint8_t>(40000, 3), 4, 1, 0x3FFF, {1, 2}, {3}};
+    return {H(net::kProtocolVersion, id, proof),
+            rejoin,
+            named,
+            resume,
             net::Challenge{nonce},
             net::Refuse{net::kOtherGraphics | net::kOtherFont, "0.1.0"},
             net::Ping{7},
             net::Pong{7},
-            net::Welcome{3, 4, 5, 12, 100000, "[Options]\nGameDifficulty=2\n", levels},
+            W(3, 4, 5, 12, 100000, "[Options]\nGameDifficulty=2\n", levels),
             net::Inputs{10, -9, 11, {1, 0x3FFF, 0, 42}},
             net::Hash{60, 0xDEADBEEFCAFEF00Dull},
             net::Bye{770, "bye"},
             net::Stop{812},
-            net::Hello{net::kProtocolVersion, id, proof, net::Role::Spectator},
+            watcher,
             net::Watch{0, 2, 3, 1540, "", levels, "host", 3, 1, 0, {}},
             net::Watch{2000, 3, 1, 0, "[Options]\n", levels, "", 5, 2, 0x0FFFFFFF, {1, 2, 3}},
             net::WatchInputs{2001, 8, {0, 0x0FFFFFFF, 5}},
@@ -60,10 +89,12 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
     // levels come as whole records, at least one; a refusal names what differs.
     const std::vector<uint8_t> one(kdv::kLevelRecordBytes);
     EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 0, 1, {0x4000}})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 7, 0, 0, "", one})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 0, 3, 0, 0, "", one})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 2, net::kMaxWindow + 1, 0, "", one})));
-    EXPECT_FALSE(net::Decode(net::Encode(net::Welcome{2, 1, 3, 0, 0, "", {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(W(2, 1, 7, 0, 0, "", one))));
+    EXPECT_FALSE(net::Decode(net::Encode(W(2, 0, 3, 0, 0, "", one))));
+    EXPECT_FALSE(net::Decode(net::Encode(W(2, 1, 2, net::kMaxWindow + 1, 0, "", one))));
+    EXPECT_FALSE(net::Decode(net::Encode(W(2, 1, 3, 0, 0, "", {}))));
+    EXPECT_FALSE(
+        net::Decode(net::Encode(W(2, 1, 3, 0, 0, "", std::vector<uint8_t>(one.size() + 1)))));
     // A spectator's start from the middle carries the state, one from the first tick none; both
     // players' inputs are 28 bits; a Hello comes to play or to watch, nothing else.
     EXPECT_FALSE(net::Decode(net::Encode(net::Watch{5, 2, 1, 0, "", one, "", 1, 1, 0, {}})));
@@ -72,13 +103,16 @@ TEST(NetProtocol, DamagedMessagesAreRefusedNeverMisread) {
     auto hello = net::Encode(net::Hello{});
     hello.back() = 2;
     EXPECT_FALSE(net::Decode(hello));
-    EXPECT_FALSE(net::Decode(
-        net::Encode(net::Welcome{2, 1, 3, 0, 0, "", std::vector<uint8_t>(one.size() + 1)})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Inputs{0, 0, 1, {}})));
     EXPECT_FALSE(net::Decode(net::Encode(net::Refuse{0, "0.1.0"})));
+    // A Resume carries a state, never one ahead of what the host ran, and fourteen-bit inputs.
+    EXPECT_FALSE(net::Decode(net::Encode(net::Resume{10, 12, {}, 1, 0, 0, {}, {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Resume{10, 9, {1}, 1, 0, 0, {}, {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Resume{10, 12, {1}, 1, 0, 0, {0x4000}, {}})));
+    EXPECT_FALSE(net::Decode(net::Encode(net::Resume{10, 12, {1}, 1, 3, 0, {}, {}})));
     // The largest level file the game can address goes in one Welcome.
     const std::vector<uint8_t> full(net::kMaxLevelBytes, 1);
-    auto welcome = net::Decode(net::Encode(net::Welcome{2, 371, 3, 0, 0, "", full}));
+    auto welcome = net::Decode(net::Encode(W(2, 371, 3, 0, 0, "", full)));
     ASSERT_TRUE(welcome);
     EXPECT_EQ(std::get<net::Welcome>(*welcome).levels, full);
 
@@ -125,7 +159,7 @@ TEST(NetProtocol, OnlyTheBuildAndTheDrawingFilesMustMatch) {
     EXPECT_EQ(why.find("0x"), std::string::npos) << why;  // no raw numbers
 
     // Whatever follows, a Hello of another version still shows its version.
-    auto old = net::Encode(net::Hello{1, host});
+    auto old = net::Encode(H(1, host));
     old.resize(old.size() - 3);
     EXPECT_FALSE(net::Decode(old));
     EXPECT_EQ(net::HelloProtocol(old), 1u);

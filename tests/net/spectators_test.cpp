@@ -30,7 +30,9 @@ struct Host {
         return h;
     }
     void Begin() {
-        spectators.Begin(net::Welcome{2, 1, 2, 8, 0, "", std::vector<uint8_t>(176)}, "hall");
+        net::Welcome w;
+        w.mode = 2, w.stage = 1, w.delay = 2, w.window = 8, w.levels.resize(176);
+        spectators.Begin(w, "hall");
     }
     // The game runs n ticks (each tick's mask is its number) over ms milliseconds, polled once.
     void Run(int n, int ms = 100) {

@@ -2,7 +2,8 @@
 // straight through, then again as a machine runs it whose partner's inputs come late, rolling
 // back and running the guessed ticks again. The confirmed game must match the straight run
 // tick for tick, the game ahead must match it whenever it ran on right guesses, and both must
-// end where the program itself ends the same duel played over the network.
+// end where the program itself ends the same duel played over the network. A joiner started
+// again part-way, from the host's confirmed state, must go on as the straight run does.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -24,6 +25,7 @@
 #include "net/game_pair.h"
 #include "net/input_queue.h"
 #include "net/rollback.h"
+#include "replay/playback.h"
 #include "replay/recorder.h"
 #include "replay/state_hash.h"
 #include "testkit/testkit.h"
@@ -171,17 +173,31 @@ std::string FinalLine(const fs::path& output) {
     return last;
 }
 
-TEST(NetSync, RollingBackEveryTickPlaysTheDuelTheProgramPlays) {
+// The duel on the shipped data, copied into a folder of its own: each machine's options as the
+// program takes them from its command line and files, their scripts and inputs, and the
+// straight run's checksum after every tick.
+struct Prepared {
     Duel duel;
-    duel.root = fs::temp_directory_path() / ("kordavel-sync-" + std::to_string(::getpid()));
+    std::unique_ptr<adapters::DiskFiles> disk;
+    std::string address;
+    fs::path hostScript, joinScript;
+    std::vector<uint64_t> straight;
+    uint64_t end = 0;
+    bool tallied = false;  // the stage was played through to its tally
+};
+
+std::unique_ptr<Prepared> Prepare(const std::string& name) {
+    auto p = std::make_unique<Prepared>();
+    Duel& duel = p->duel;
+    duel.root = fs::temp_directory_path() / ("kordavel-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(duel.root);
     fs::create_directories(duel.root);
     fs::copy(fs::path(KORDAVEL_ROOT) / "data", duel.root / "data", fs::copy_options::recursive);
-    adapters::DiskFiles disk(duel.root);
+    p->disk = std::make_unique<adapters::DiskFiles>(duel.root);
+    adapters::DiskFiles& disk = *p->disk;
 
-    // Each machine's options as the program takes them from its command line and files.
     const uint16_t port = uint16_t(41000 + ::getpid() % 900);
-    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const std::string address = p->address = "127.0.0.1:" + std::to_string(port);
     runner::CommandLine hostLine, joinLine;
     hostLine.host = address;
     hostLine.netMode = kdv::gmDuel;
@@ -189,10 +205,11 @@ TEST(NetSync, RollingBackEveryTickPlaysTheDuelTheProgramPlays) {
     joinLine.join = address;
     net::Options hostOptions, joinOptions;
     std::string error;
-    ASSERT_TRUE(runner::NetOptions(hostLine, disk, hostOptions, error)) << error;
-    ASSERT_TRUE(runner::NetOptions(joinLine, disk, joinOptions, error)) << error;
+    EXPECT_TRUE(runner::NetOptions(hostLine, disk, hostOptions, error)) << error;
+    EXPECT_TRUE(runner::NetOptions(joinLine, disk, joinOptions, error)) << error;
 
-    const fs::path hostScript = duel.root / "host.txt", joinScript = duel.root / "join.txt";
+    const fs::path hostScript = p->hostScript = duel.root / "host.txt";
+    const fs::path joinScript = p->joinScript = duel.root / "join.txt";
     std::ofstream(hostScript) << PlayerScript(11, hostOptions.settings);
     std::ofstream(joinScript) << PlayerScript(12, joinOptions.settings);
     duel.host = PlayerMasks(hostScript, hostOptions.settings);
@@ -209,17 +226,27 @@ TEST(NetSync, RollingBackEveryTickPlaysTheDuelTheProgramPlays) {
 
     // Straight through: every tick once, on both inputs.
     auto straightGames = Started(duel);
-    std::vector<uint64_t> straight(size_t(kTicks + 1), 0);
-    bool played = false, tallied = false;  // the stage was played through to its tally
+    p->straight.assign(size_t(kTicks + 1), 0);
+    bool played = false;
     for (int64_t tick = 1; tick <= kTicks; ++tick) {
         straightGames->Save(tick, {duel.host[size_t(tick)], duel.joiner[size_t(tick)]});
-        straight[size_t(tick)] = straightGames->Checksum(tick, false);
+        p->straight[size_t(tick)] = straightGames->Checksum(tick, false);
         const uint8_t state = straightGames->Confirmed()->GameState;
         played = played || state == kdv::gsPlay;
-        tallied = tallied || (played && state == kdv::gsTallyTwoPlayers);
+        p->tallied = p->tallied || (played && state == kdv::gsTallyTwoPlayers);
     }
-    const uint64_t end = replay::StateHash(*straightGames->Confirmed(), long(kTicks));
-    EXPECT_TRUE(tallied);
+    p->end = replay::StateHash(*straightGames->Confirmed(), long(kTicks));
+    return p;
+}
+
+TEST(NetSync, RollingBackEveryTickPlaysTheDuelTheProgramPlays) {
+    const auto prepared = Prepare("sync");
+    const Duel& duel = prepared->duel;
+    const std::vector<uint64_t>& straight = prepared->straight;
+    const uint64_t end = prepared->end;
+    const std::string& address = prepared->address;
+    const fs::path &hostScript = prepared->hostScript, &joinScript = prepared->joinScript;
+    EXPECT_TRUE(prepared->tallied);
 
     // The host rolls back on every guess; the joiner only on wrong ones.
     const LateRun everyTick = PlayLate(duel, true, true, straight);
@@ -255,6 +282,86 @@ TEST(NetSync, RollingBackEveryTickPlaysTheDuelTheProgramPlays) {
                   static_cast<unsigned long long>(end));
     EXPECT_EQ(FinalLine(duel.root / "host.out"), want) << testkit::ReadAll(duel.root / "host.out");
     EXPECT_EQ(FinalLine(duel.root / "join.out"), want) << testkit::ReadAll(duel.root / "join.out");
+    fs::remove_all(duel.root);
+}
+
+// Both players' inputs up to upTo that q does not hold yet, as the other machine sends them.
+void Deliver(net::InputQueue& q, const std::vector<uint16_t>& masks, int64_t upTo, int64_t next) {
+    net::Inputs in;
+    in.ack = q.LastLocal();
+    in.first = q.RemoteKnown() + 1;
+    for (int64_t t = in.first; t <= upTo; ++t) in.masks.push_back(masks[size_t(t)]);
+    if (!in.masks.empty()) q.Receive(in, next);
+}
+
+// A joiner whose program was started again takes up the host's confirmed game part-way, with
+// the inputs the host holds past it, as the host sends them: in the stage's opening, in play and
+// near the tally, it must go on tick for tick as the straight run, and its replay, which begins
+// there, must play to the same end.
+TEST(NetSync, AJoinerStartedAgainGoesOnFromTheHostsStateAsTheStraightRunDoes) {
+    const auto prepared = Prepare("resume");
+    const Duel& duel = prepared->duel;
+    for (const int64_t at : {int64_t(40), int64_t(1500), kTicks - 300}) {
+        SCOPED_TRACE("taken up after tick " + std::to_string(at));
+        // The host runs to the tick holding the joiner's inputs a few ticks further on, as
+        // from a joiner that ran ahead before it dropped out.
+        auto host = Started(duel);
+        net::InputQueue hostQueue(net::kMinDelay);
+        net::Rollback hostRollback(*host, hostQueue, true);
+        for (int64_t tick = 1; tick <= at; ++tick) {
+            while (hostQueue.LastLocal() < tick + net::kMinDelay)
+                hostQueue.AddLocal(duel.host[size_t(hostQueue.LastLocal() + 1)]);
+            Deliver(hostQueue, duel.joiner, tick + 3, hostRollback.Confirmed() + 1);
+            hostRollback.Advance();
+            hostRollback.Confirm(false, [](int64_t) { return true; });
+        }
+        ASSERT_EQ(hostRollback.Confirmed(), at);
+        const kdv::Game& g = *host->Confirmed();
+        const auto hostAfter = hostQueue.LocalAfter(at), joinerAfter = hostQueue.RemoteAfter(at);
+        EXPECT_EQ(joinerAfter.size(), 3u);
+
+        auto joiner = std::make_unique<net::GamePair>();
+        const auto error = joiner->Resume(duel.setup, at, host->State(), g.SelectLevel.position,
+                                          uint8_t(g.SelectLevel.gameItem), host->ConfirmedMask());
+        ASSERT_FALSE(error) << *error;
+        net::InputQueue queue(net::kMinDelay);
+        queue.Resume(at, joinerAfter, hostAfter,
+                     uint16_t(host->ConfirmedMask() & net::kPlayerMask));
+        net::Rollback rollback(*joiner, queue, false, at + 1);
+        rollback.LimitTo(kTicks);
+        int64_t apart = 0;
+        for (int64_t tick = at + 1; tick <= kTicks; ++tick) {
+            while (queue.LastLocal() < std::min(tick + net::kMinDelay, kTicks))
+                queue.AddLocal(duel.joiner[size_t(queue.LastLocal() + 1)]);
+            Deliver(queue, duel.host, tick, rollback.Confirmed() + 1);
+            rollback.Advance();
+            rollback.Confirm(false, [&](int64_t t) {
+                if (!apart && joiner->Checksum(t, false) != prepared->straight[size_t(t)])
+                    apart = t;
+                return true;
+            });
+        }
+        EXPECT_EQ(rollback.Confirmed(), kTicks);
+        EXPECT_EQ(apart, 0);
+
+        auto recorded = joiner->Recording();
+        ASSERT_TRUE(recorded);
+        auto decoded = replay::Decode(replay::Encode(*recorded));
+        ASSERT_TRUE(decoded.replay) << decoded.error;
+        ASSERT_TRUE(decoded.replay->header.from);
+        EXPECT_EQ(decoded.replay->header.from->tick, at);
+        adapters::VirtualWindow window;
+        kdv::Services outer;
+        outer.window = &window;
+        replay::Playback playback(std::move(*decoded.replay), *prepared->disk, outer);
+        ASSERT_TRUE(playback.Start());
+        while (playback.Step()) {
+        }
+        playback.Finish();
+        EXPECT_FALSE(playback.PartedAt()) << playback.PartedMessage();
+        EXPECT_EQ(playback.TicksRun(), kTicks - at);
+        EXPECT_EQ(replay::StateHash(playback.Game(), long(kTicks)), prepared->end);
+    }
     fs::remove_all(duel.root);
 }
 

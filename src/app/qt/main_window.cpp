@@ -535,9 +535,10 @@ void TForm1::NetworkGameClick() {
         local_->BackToTitle();
     }
     net::Preferences preferences = net::ReadPreferences(*game_->io.files);
+    const auto seat = net::SeatStore(replayFolder_).Last();
     NetDialog dialog(this, game_->Settings.language, game_->LevelCount, preferences.port,
                      net::IdentityOf(*game_->io.files, replay::BuildIdentity()),
-                     preferences.discovery);
+                     preferences.discovery, seat ? seat->address : std::string());
     if (dialog.exec() != QDialog::Accepted) return;
     // The port is remembered for the next game; a file that cannot be written is told of when
     // the settings are saved at exit.

@@ -27,8 +27,12 @@ constexpr auto kForgetAfter = std::chrono::milliseconds(6000);
 }  // namespace
 
 NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
-                     const net::Identity& mine, bool discovery)
-    : QDialog(parent), language_(language), mine_(mine), discovery_(discovery) {
+                     const net::Identity& mine, bool discovery, std::string rejoinAddress)
+    : QDialog(parent),
+      language_(language),
+      mine_(mine),
+      discovery_(discovery),
+      rejoinAddress_(std::move(rejoinAddress)) {
     setObjectName("TNetForm");
     auto text = [language](const char* name, const char* fallback) {
         return QString::fromStdString(ui::CaptionFor(name, language).value_or(fallback));
@@ -43,7 +47,13 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     join_->setObjectName("NetJoin");
     watch_ = new QRadioButton(text("NetWatch", "Watch a game"), this);
     watch_->setObjectName("NetWatch");
-    host_->setChecked(true);
+    // The game this player dropped out of, when its seat is still kept: chosen at once.
+    rejoin_ = new QRadioButton(text("NetRejoin", "Rejoin the game you dropped out of") + " (" +
+                                   QString::fromStdString(rejoinAddress_) + ")",
+                               this);
+    rejoin_->setObjectName("NetRejoin");
+    rejoin_->setVisible(!rejoinAddress_.empty());
+    (rejoinAddress_.empty() ? host_ : rejoin_)->setChecked(true);
     address_ = new QLineEdit("127.0.0.1", this);
     address_->setObjectName("NetAddressEdit");
     address_->setPlaceholderText(text("NetAddressHint", "address, or address and code"));
@@ -68,6 +78,7 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     form->addRow(host_);
     form->addRow(join_);
     form->addRow(watch_);
+    form->addRow(rejoin_);
     form->addRow(text("NetAddress", "Address:"), address_);
     form->addRow(text("NetPort", "Port:"), port_);
     form->addRow(text("NetMode", "Game:"), mode_);
@@ -84,6 +95,8 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
     layout->addLayout(form);
     layout->addWidget(buttons);
     connect(host_, &QRadioButton::toggled, this, [this] { Follow(); });
+    connect(rejoin_, &QRadioButton::toggled, this, [this] { Follow(); });
+    connect(watch_, &QRadioButton::toggled, this, [this] { Follow(); });
     connect(games_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { Chosen(item); });
     listen_.setInterval(kListenMs);
@@ -93,16 +106,18 @@ NetDialog::NetDialog(QWidget* parent, int language, int levelCount, int port,
 
 NetDialog::~NetDialog() = default;
 
-// The host chooses the game; the joiner (or spectator) where to find it, and hears the games nearby only
-// while it looks for one.
+// The host chooses the game; the joiner (or spectator) where to find it, and hears the games
+// nearby only while it looks for one; a rejoin goes back where the kept seat says.
 void NetDialog::Follow() {
-    const bool hosting = host_->isChecked();
-    address_->setEnabled(!hosting);
+    const bool hosting = host_->isChecked(), rejoining = rejoin_->isChecked();
+    const bool looking = join_->isChecked() || watch_->isChecked();
+    address_->setEnabled(!hosting && !rejoining);
+    port_->setEnabled(!rejoining);
     mode_->setEnabled(hosting);
     stage_->setEnabled(hosting);
-    gamesLabel_->setVisible(!hosting && discovery_);
-    games_->setVisible(!hosting && discovery_);
-    if (hosting || !discovery_) {
+    gamesLabel_->setVisible(looking && discovery_);
+    games_->setVisible(looking && discovery_);
+    if (!looking || !discovery_) {
         listen_.stop();
         finder_.reset();
         games_->clear();
@@ -174,6 +189,8 @@ bool NetDialog::Watching() const {
 std::string NetDialog::Address() const {
     const std::string port = std::to_string(port_->value());
     if (Hosting()) return port;
+    // The seat kept for that address makes the join a rejoin, with the code given then.
+    if (rejoin_->isChecked()) return rejoinAddress_;
     // "HOST:PORT", with the code after it, or the line the host was shown, as typed; a bare
     // "HOST [CODE]" takes the port from its field.
     const std::string typed = address_->text().simplified().toStdString();

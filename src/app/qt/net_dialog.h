@@ -28,9 +28,10 @@ class NetDialog : public QDialog {
     Q_OBJECT
   public:
     // port: the one used last; mine: this program's identity, to grey games it cannot join;
-    // discovery: whether to look for games on the local network at all.
+    // discovery: whether to look for games on the local network at all; rejoinAddress: the
+    // host of a game this player dropped out of and may go back into (empty: none).
     NetDialog(QWidget* parent, int language, int levelCount, int port, const net::Identity& mine,
-              bool discovery);
+              bool discovery, std::string rejoinAddress = {});
     ~NetDialog() override;
 
     bool Hosting() const;
@@ -53,6 +54,8 @@ class NetDialog : public QDialog {
     QRadioButton* host_ = nullptr;
     QRadioButton* join_ = nullptr;
     QRadioButton* watch_ = nullptr;
+    QRadioButton* rejoin_ = nullptr;
+    std::string rejoinAddress_;
     QLineEdit* address_ = nullptr;
     QSpinBox* port_ = nullptr;
     QComboBox* mode_ = nullptr;

@@ -56,8 +56,10 @@ std::unique_ptr<NetworkGame> NetworkGame::Open(const runner::CommandLine& option
     o.paced = true;
     o.keepTickIntervals = options.frameStats;
     o.polledEachTick = true;  // by the frame timer
+    // Beside the replays: the window started again finds its seat there (Network Game → Rejoin).
+    if (!o.hosting) o.seatFolder = replayFolder;
     const net::Preferences preferences = net::ReadPreferences(*player.io.files);
-    o.hostName = net::ShownName(preferences);
+    o.name = net::ShownName(preferences);
     discovery::Listing listing;
     listing.name = net::ShownName(preferences);
     listing.mode = o.mode;
@@ -97,6 +99,9 @@ void NetworkGame::Tick() {
 
 std::string NetworkGame::LeaveQuestion() const {
     if (session_->CurrentPhase() != net::Phase::Playing) return {};
+    // While the other player may still come back, leaving is giving up the wait.
+    if (session_->Holding())
+        return Caption("NetGiveUpAsk", "Stop waiting? The game ends for both players.");
     return Caption("NetLeaveAsk", "Leave the network game? It ends for both players.");
 }
 
@@ -165,11 +170,13 @@ std::string NetworkGame::Waiting() const {
             if (session_->Leaving()) return Caption("NetLeaving", "Leaving the game…");
             [[fallthrough]];
         case net::Phase::Playing:
-            if (const uint32_t quiet = session_->QuietMs())
-                return Caption("NetWaitPeer", "Waiting for the other player") + " (" +
-                       std::to_string(quiet / 1000) + " / " +
-                       std::to_string(net::kGiveUpMs / 1000) + " " + Caption("NetSeconds", "s") +
-                       ")";
+            if (session_->Holding())
+                return (session_->PartnerName().empty()
+                            ? Caption("NetWaitPeer", "Waiting for the other player")
+                            : Caption("NetWaitFor", "Waiting for") + " " +
+                                  session_->PartnerName()) +
+                       " — " + std::to_string(session_->WaitLeftSeconds()) + " " +
+                       Caption("NetSeconds", "s");
             return {};
         case net::Phase::Ended:
             return {};

@@ -61,6 +61,7 @@ bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options&
     out.disk = &disk;
     out.inviteCode = out.hosting ? "" : code;
     out.hash = [](const kdv::Game& game, long tick) { return StateHash(game, tick); };
+    out.name = net::ShownName(net::ReadPreferences(disk));
     return true;
 }
 
@@ -137,6 +138,8 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     }
     netOptions.input = &input;
     netOptions.paced = options.realtime;
+    // Beside the replays: a joiner started again with the same address finds its seat there.
+    if (!netOptions.hosting) netOptions.seatFolder = paths.replayDir;
     netOptions.waitForPeerMs = 60000;
     netOptions.beforeInput = [&](int64_t tick) {
         auto [from, to] = inputs.equal_range(long(tick));
@@ -165,10 +168,7 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     listing.mode = netOptions.mode;
     listing.stage = netOptions.stage;
     listing.identity = netOptions.identity;
-    if (hosting) {
-        netOptions.inviteCode = net::NewInviteCode();
-        netOptions.hostName = net::ShownName(net::ReadPreferences(files));
-    }
+    if (hosting) netOptions.inviteCode = net::NewInviteCode();
     const std::string code = netOptions.inviteCode;
     net::Session session(std::move(netOptions));
     if (!session.Open(error)) {
@@ -195,7 +195,7 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     std::signal(SIGINT, AskToStop);
     std::signal(SIGTERM, AskToStop);
     int exitCode = kExitOk;
-    std::string shown;
+    std::string shown, notice;
     // A joiner's --ticks: its player leaves after that many ticks.
     const int64_t leaveAfter = options.host.empty() ? options.ticks.value_or(0) : 0;
     while (session.CurrentPhase() != net::Phase::Ended) {
@@ -221,6 +221,10 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
                 countedAt = now;
             }
         }
+        if (session.CurrentPhase() == net::Phase::Playing && session.Notice() != notice) {
+            notice = session.Notice();
+            if (!notice.empty()) std::cerr << "kordavel: " << notice << "\n";
+        }
         if (extras) {
             extras->SeatTaken(session.CurrentPhase() != net::Phase::Connecting);
             if (const std::string line = extras->Line(); line != extrasLine) {
@@ -239,10 +243,13 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     // Lets the goodbye reach the other machine: a lost one is sent again after a round trip or
-    // more, so this waits until the other side has it, for up to 3 s.
-    // Spectators take the game's last inputs meanwhile, for a few seconds at most.
-    for (int i = 0;
-         i < 20 || (session.SayingGoodbye() && i < 300) || session.SpectatorsFinishing(); ++i)
+    // more, so this waits until the other side has it, for up to 3 s. A partner given up for
+    // its silence would not hear it: the program ends at once. Spectators take the game's last
+    // inputs meanwhile, for a few seconds at most.
+    const bool partnerHears = session.Reason() != net::EndReason::Lost;
+    for (int i = 0; (partnerHears && (i < 20 || (session.SayingGoodbye() && i < 300))) ||
+                    session.SpectatorsFinishing();
+         ++i)
         session.Poll(10);
 
     // The port is closed with the game; the program waits for the router as it exits.
@@ -261,14 +268,15 @@ int RunNetHeadless(const CommandLine& options, const app::GamePaths& paths) {
         "stalls=%ld stalled_seconds=%.3f rollbacks=%ld rollbacks_per_second=%.1f "
         "ticks_run_again=%ld cpu_us_per_tick=%.1f game_us_per_tick=%.1f hash_checks=%ld "
         "strangers=%ld turned_away=%ld wrong_codes=%ld unheard=%ld "
-        "retries=%ld\n",
+        "retries=%ld rejoins=%ld seats_refused=%ld first_tick=%lld\n",
         static_cast<long long>(s.ticks), s.playSeconds,
-        s.playSeconds > 0 ? double(s.ticks) / s.playSeconds : 0.0, s.delay, s.window, s.roundTripMs,
-        s.stalls, s.stalledSeconds, s.rollbacks,
+        s.playSeconds > 0 ? double(s.ticks - s.firstTick) / s.playSeconds : 0.0, s.delay, s.window,
+        s.roundTripMs, s.stalls, s.stalledSeconds, s.rollbacks,
         s.playSeconds > 0 ? double(s.rollbacks) / s.playSeconds : 0.0, s.ticksRunAgain,
         s.ticks > 0 ? s.cpuSeconds * 1e6 / double(s.ticks) : 0.0,
         s.ticks > 0 ? s.tickSeconds * 1e6 / double(s.ticks) : 0.0, s.hashChecks, s.strangers,
-        s.turnedAway, s.wrongCodes, s.unheard, s.retries);
+        s.turnedAway, s.wrongCodes, s.unheard, s.retries, s.rejoins, s.seatsRefused,
+        static_cast<long long>(s.firstTick));
     if (answers)
         std::printf("discovery: answered=%ld ignored=%ld\n", answers->first, answers->second);
     if (hosting)
