@@ -5,6 +5,8 @@
 #   scripts/web.sh verify FILE     play a replay in headless Chromium: "ticks=N hash=H"
 #   scripts/web.sh weigh [--seconds N] [FOLDER]
 #                                  what the page costs: first frame, bytes, CPU share
+#   scripts/web.sh floor [--seconds N] [FOLDER] [WAYS...]
+#                                  what drawing it costs the browser, each way in turn
 #   scripts/web.sh test            the browser tests (tests/web)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +48,26 @@ verify() {
     [[ $out == ticks=* ]]
 }
 
+# weigh and floor: [--seconds N] [FOLDER] [the rest]; FOLDER (a build of the page, build-web
+# unless given) is served beside the floor's script, from $serve_dir.
+weigh_options() {
+    seconds=20
+    folder=$root/build-web
+    rest=()
+    while [ $# -gt 0 ]; do
+        case $1 in
+            --seconds) seconds=${2:?}; shift 2 ;;
+            *) if [ -f "$1/kordavel.wasm" ]; then folder=$1; else rest+=("$1"); fi; shift ;;
+        esac
+    done
+    [ "$folder" != "$root/build-web" ] || [ -f build-web/kordavel.wasm ] || build
+    [ -f "$folder/kordavel.wasm" ] || { echo "web.sh: no page in \"$folder\"" >&2; exit 2; }
+    serve_dir=$(mktemp -d)
+    trap 'page_stop; rm -rf "$serve_dir"' EXIT
+    ln -s "$(cd "$folder" && pwd)"/* "$serve_dir/"
+    ln -sf "$root/scripts/web_floor.js" "$serve_dir/web_floor.js"
+}
+
 case "${1:-build}" in
     build) build ;;
     serve)
@@ -64,21 +86,27 @@ case "${1:-build}" in
         # wakes and canvas draws a second and the share of a core taken by each kind of Chromium
         # process; then the same for the floor, the demonstration's drawing alone. FOLDER is
         # another build of the page to weigh the same way (build-web unless given).
-        seconds=20
-        if [ "${2:-}" = "--seconds" ]; then
-            seconds=${3:?}
-            shift 2
-        fi
-        folder=${2:-$root/build-web}
-        [ "$folder" != "$root/build-web" ] || [ -f build-web/kordavel.wasm ] || build
-        [ -f "$folder/kordavel.wasm" ] || { echo "web.sh: no page in \"$folder\"" >&2; exit 2; }
-        trap page_stop EXIT
-        page_start "$(cd "$folder" && pwd)"
-        page=$(page_weigh "$seconds")
+        shift
+        weigh_options "$@"
+        page_start "$serve_dir"
+        page=$(page_weigh "$seconds") || true
         # The floor: the same drawing with nothing behind it, Chromium's own share.
-        floor=$(page_weigh "$seconds" floor)
+        floor=$(page_weigh "$seconds" "harness=web_floor.js&floor=page") || true
         echo "$page | chromium-floor: ${floor#floor }"
         [[ $page == first-frame-ms* && $floor == floor* ]]
+        ;;
+    floor)
+        # The floor drawn each of the given WAYS in turn (scripts/web_floor.js), a line for each:
+        # which of the browser's costs a change of the page's drawing, sound or gamepads moves.
+        shift
+        weigh_options "$@"
+        page_start "$serve_dir"
+        status=0
+        for ways in "${rest[@]:-page}"; do
+            line=$(page_weigh "$seconds" "harness=web_floor.js&floor=$ways") || status=1
+            echo "$ways: ${line#floor }"
+        done
+        exit $status
         ;;
     test)
         build
@@ -88,7 +116,7 @@ case "${1:-build}" in
             "$root/build/tests/replay_part"
         ;;
     *)
-        echo "usage: scripts/web.sh [build | serve [PORT] | verify FILE.kdr | weigh | test]" >&2
+        echo "usage: scripts/web.sh [build | serve [PORT] | verify FILE.kdr | weigh | floor | test]" >&2
         exit 2
         ;;
 esac

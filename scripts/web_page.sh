@@ -31,7 +31,8 @@ page_start() {
 }
 
 # Opens index.html?QUERY in a new headless Chromium with a profile of its own (its preferences
-# from $page_prefs when set); $page_size is the window's size ("W,H").
+# from $page_prefs when set); $page_size is the window's size ("W,H"); $KORDAVEL_CHROMIUM_FLAGS,
+# more flags for it (to try what moves a cost: KORDAVEL_CHROMIUM_FLAGS=--js-flags=... web.sh weigh).
 page_open() {
     local profile="$page_tmp/profile-$RANDOM"
     rm -f "$page_tmp/result"
@@ -43,13 +44,32 @@ page_open() {
     # Sound plays without a key pressed first, as it does once the player has pressed one.
     TMPDIR="$page_tmp" chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
         --autoplay-policy=no-user-gesture-required --window-size="${page_size:-1000,657}" --user-data-dir="$profile" \
+        ${KORDAVEL_CHROMIUM_FLAGS:-} \
         "http://127.0.0.1:$page_port/index.html?$1&report" >/dev/null 2>&1 &
     page_browser=$!
 }
 
+# A process and all it started, by pid.
+page_tree() {
+    local child
+    echo "$1"
+    for child in $(pgrep -P "$1"); do page_tree "$child"; done
+}
+
+# The browser's children may outlive it a moment and still write to its profile, which would
+# then stay behind after page_stop: they are waited for too (5 s at most).
 page_close() {
+    [ -n "$page_browser" ] || return 0
+    local tree pid alive
+    tree=$(page_tree $page_browser)
     kill $page_browser 2>/dev/null
     wait $page_browser 2>/dev/null
+    for _ in $(seq 1 50); do
+        alive=""
+        for pid in $tree; do kill -0 "$pid" 2>/dev/null && alive=$pid; done
+        [ -n "$alive" ] || break
+        sleep 0.1
+    done
     page_browser=""
 }
 
@@ -86,12 +106,9 @@ page_weigh() {
 # A killed process's status (143) is no failure of the caller's: under set -e it would end the
 # exit trap before the folder is removed, and become the script's own exit status.
 page_stop() {
-    local pid
-    for pid in $page_browser $page_server; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    page_browser=""
+    page_close || true
+    kill "$page_server" 2>/dev/null || true
+    wait "$page_server" 2>/dev/null || true
     page_server=""
     rm -rf "${page_tmp:-}" 2>/dev/null || true
 }

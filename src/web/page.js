@@ -115,6 +115,7 @@ const kStorageProblems = {
 // keeps no audio thread busy.
 const Audio = {
   context: null,
+  bufferSeconds: 0,  // the window's mixer buffer, as the game gives it
   waves: [],    // the bank's files, until the context decodes them
   buffers: [],
   playing: 0,
@@ -123,8 +124,9 @@ const Audio = {
   open() {
     if (this.context || !this.available()) return;
     const Context = window.AudioContext || window.webkitAudioContext;
-    // Sound effects need no lower latency than this, and it wakes the audio thread less often.
-    this.context = new Context({ latencyHint: "balanced" });
+    // As long a buffer as the window's mixer has: the browser's "balanced" is a quarter of it
+    // here, which wakes its audio threads four times as often.
+    this.context = new Context({ latencyHint: this.bufferSeconds || "playback" });
     this.context.suspend();
     this.waves.forEach((bytes, i) => this.decode(bytes, i));
   },
@@ -216,6 +218,11 @@ const Kordavel = {
   keep(path, bytes) { return KeepFile(path, bytes); },
   call(what, text, bytes) {
     switch (what) {
+      case "sound-buffer": {
+        const [frames, rate] = text.split(" ").map(Number);
+        Audio.bufferSeconds = frames / rate;
+        break;
+      }
       case "soundbank-clear": Audio.clear(); break;
       case "soundbank-add": Audio.add(bytes); break;
       case "play": {
@@ -827,8 +834,9 @@ async function Start() {
   });
   canvas = document.getElementById("screen");
   // Drawn apart from the page's own frames: the picture is all that changes, and the browser
-  // then shows it without laying out and painting the page for each of the game's frames.
-  context2d = canvas.getContext("2d", { desynchronized: true });
+  // then shows it without laying out and painting the page for each of the game's frames. It
+  // is opaque: nothing beneath it is blended in.
+  context2d = canvas.getContext("2d", { desynchronized: true, alpha: false });
 
   const files = await dataFiles;
   kDataFiles.forEach((name, i) => {
@@ -859,6 +867,7 @@ async function Start() {
   }
   SetUpMenus();
   Picture.watch();
+  // The floor (scripts/web_floor.js) listens for gamepads only when told to.
   if (!params.has("floor")) Pad.listen();
   SetUpOptions();
   SetUpSelect();
@@ -887,10 +896,6 @@ async function Start() {
   if (!Tick()) Draw();
   Kordavel.firstFrameMs = performance.now();
   document.title = "Kordavel";
-  if (params.has("floor")) {
-    Floor(Number(params.get("weigh")) || 20, Number(params.get("settle")) || 0);
-    return;
-  }
   if (params.has("weigh")) Weigh(Number(params.get("weigh")) || 20, Number(params.get("settle")) || 0);
   document.addEventListener("visibilitychange", () => {
     if (!document.hidden) StartLoop();
@@ -915,40 +920,6 @@ function Weigh(seconds, settle) {
     const counted = Object.assign({}, Counts);
     setTimeout(() => {
       const s = (performance.now() - start) / 1000;
-      Result("wakes-per-s " + ((Counts.wakes - counted.wakes) / s).toFixed(1) +
-        " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
-    }, seconds * 1000);
-  }, settle * 1000);
-}
-
-// What showing the demonstration costs the browser by itself: the same rectangles of the canvas
-// drawn at the same pace as the game draws them, with no game, sound or gamepads behind them.
-// The rectangles are the demonstration's own, taken from the game before the count starts.
-function Floor(seconds, settle) {
-  K.menu("MDemo");
-  const frames = [];
-  for (let t = 0; t < (seconds + settle + 1) * 1000 / kTickMs; ++t) {
-    if (!K.tick()) continue;
-    const at = K.changes() >> 2;
-    frames.push(HEAP32.slice(at, at + 1 + 4 * HEAP32[at]));
-  }
-  const image = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, K.frame(), 320 * 200 * 4), 320, 200);
-  Result("floor");
-  let shown = 0;
-  const start = performance.now();
-  const wake = () => {
-    ++Counts.wakes;
-    const boxes = frames[shown++ % frames.length];
-    for (let i = 0, b = 1; i < boxes[0]; ++i, b += 4)
-      context2d.putImageData(image, 0, 0, boxes[b], boxes[b + 1], boxes[b + 2], boxes[b + 3]);
-    if (boxes[0] > 0) ++Counts.draws;
-    setTimeout(wake, start + (shown + 1) * 2 * kTickMs - performance.now());
-  };
-  wake();
-  setTimeout(() => {
-    const counted = Object.assign({}, Counts), from = performance.now();
-    setTimeout(() => {
-      const s = (performance.now() - from) / 1000;
       Result("wakes-per-s " + ((Counts.wakes - counted.wakes) / s).toFixed(1) +
         " draws-per-s " + ((Counts.draws - counted.draws) / s).toFixed(1));
     }, seconds * 1000);

@@ -105,6 +105,10 @@ const int32_t* CanvasDisplay::TakeChanges() {
 void WebAudioSound::Initialise() {
     if (!EM_ASM_INT({ return Kordavel.audioAvailable() ? 1 : 0; }))
         throw std::runtime_error("no WebAudio");
+    // The page's context renders as many frames at a time as the window's mixer: a shorter
+    // buffer would wake the browser's sound threads more often for no sound effect's sake.
+    PageCall("sound-buffer",
+             std::to_string(kdv::kSoundBufferFrames) + " " + std::to_string(kdv::kSoundFrequency));
 }
 
 void WebAudioSound::LoadBank(std::vector<std::vector<uint8_t>> waves) {

@@ -6,7 +6,8 @@ usage: player.py CHECK URL WORKDIR
   picture  the picture in windows of 1400 x 800, 800 x 1000 and 600 x 260: the largest 8:5
            rectangle that fits, centred on black, crisp, as measured from screenshots; Alt+1,
            Alt+2 and a third press; F10 and the File menu, within reach in the short window
-  sound    the page's sound runs while sounds play and is suspended while the game is silent
+  sound    the page's sound runs while sounds play, with a buffer no shorter than the window
+           mixer's, and is suspended while the game is silent
   keeping  a one-player game played with the keys, its settings changed with Options and Ok,
            the tab hidden twice and the page reloaded during it: the games the page then keeps
            are written to WORKDIR/kept-N.kdr, to be verified on the desktop
@@ -193,6 +194,13 @@ def check_sound(browser, url):
         print("demonstration: sound running while it plays")
     except TimeoutError:
         fail("the sound never runs in the demonstration")
+    # Its buffer is no shorter than the window's mixer's, which the game gives the page: a
+    # shorter one wakes the browser's sound threads more often for nothing a player hears.
+    mixer, buffer = browser.evaluate("[Audio.bufferSeconds, Audio.context.baseLatency]")
+    if not mixer or buffer < mixer * 0.99:
+        fail(f"the sound's buffer is {buffer} s, the window mixer's {mixer} s")
+    else:
+        print(f"demonstration: a buffer of {buffer * 1000:.1f} ms, the window mixer's {mixer * 1000:.1f}")
     browser.key("Escape", "Escape", 27)
     try:
         browser.wait_for(f"{state} === 'suspended'", 5)

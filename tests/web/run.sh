@@ -14,8 +14,10 @@
 # - the picture in windows of three shapes, measured from screenshots, and the keys that size
 #   it and open the menu (tests/web/player.py, over the DevTools protocol);
 # - a game played through an Options Ok, a hidden tab and a reload is kept once and verifies;
-# - the sound runs only while the game makes some;
-# - the page is sent gzipped and installs with its gzipped files.
+# - the sound runs only while the game makes some, with a buffer as long as the window mixer's;
+# - the page is sent gzipped and installs with its gzipped files;
+# - scripts/web.sh weigh prints every figure, and its floor plays the sounds and looks for the
+#   gamepads it is told to.
 # usage: run.sh KORDAVEL DATA_DIR BUILD_WEB REPLAY_PART
 set -u
 kordavel=$1
@@ -225,5 +227,24 @@ for name in index.html page.js kordavel.wasm data/tank.snd; do
         gunzip -c "$work/install/share/kordavel/web/$name.gz" | cmp -s - "$web/$name" ||
         fail "$name is not sent or installed gzipped"
 done
+
+# 11. What the page costs, weighed as scripts/web.sh does: every figure on its line; the floor
+# drawn with the demonstration's sounds and the gamepads listened for does both, drawn by a
+# worker it draws, and a way it does not know is refused by name.
+web_sh=$here/../../scripts/web.sh
+line=$("$web_sh" weigh --seconds 3 "$web" 2>&1) || fail "web.sh weigh: $line"
+for figure in first-frame-ms transferred-bytes browser-start-ms wakes-per-s draws-per-s \
+    cpu-percent "(renderer" main gpu browser gamepads audio "| chromium-floor: wakes-per-s"; do
+    grep -qF "$figure " <<<"$line" || fail "web.sh weigh: no \"$figure\" in: $line"
+done
+lines=$("$web_sh" floor --seconds 3 "$web" gamepads,sounds worker 2>&1) || fail "web.sh floor: $lines"
+line=$(grep "^gamepads,sounds: " <<<"$lines")
+grep -qE "sounds-per-s ([1-9]|0\.[1-9])" <<<"$line" || fail "the floor played no sound: $line"
+grep -qE "gamepads ([1-9]|0\.[1-9])" <<<"$line" || fail "the floor's gamepads were not looked for: $line"
+# The worker runs the floor's own loop, sent to it as source text: it must still draw.
+grep -qE "^worker: .* draws-per-s [1-9]" <<<"$lines" || fail "the floor's worker drew nothing: $lines"
+line=$("$web_sh" floor --seconds 1 "$web" sideways 2>&1) && fail "web.sh floor took a way it does not know"
+grep -qF 'no way "sideways"' <<<"$line" || fail "web.sh floor, an unknown way: $line"
+echo "weighed: every figure on the line; the floor's sounds, gamepads and worker"
 
 [ $failures -eq 0 ] && echo "PASS" || exit 1

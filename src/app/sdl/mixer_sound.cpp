@@ -19,8 +19,6 @@
 namespace app {
 namespace {
 
-constexpr int kFrequency = 44100;
-
 // SDL_mixer is loaded when the device is opened, on the thread that opens it, not with the
 // program: it and the decoders it brings (a dozen libraries, each bound in full at load) were
 // a fifth of the program's start before main.
@@ -77,13 +75,13 @@ void MixerSound::Open() {
         if (Sdl().InitSubSystem(SDL_INIT_AUDIO) != 0)
             throw std::runtime_error(std::string("no audio: ") + Sdl().GetError());
     }
-    if (mix->OpenAudio(kFrequency, AUDIO_S16SYS, 2, 1024) != 0) {
+    if (mix->OpenAudio(kdv::kSoundFrequency, AUDIO_S16SYS, 2, kdv::kSoundBufferFrames) != 0) {
         const std::runtime_error error = MixerError("cannot open the audio device");
         const std::lock_guard<std::mutex> lock(SdlSubsystemLock());
         Sdl().QuitSubSystem(SDL_INIT_AUDIO);
         throw error;
     }
-    int frequency = kFrequency, channels = 2;
+    int frequency = kdv::kSoundFrequency, channels = 2;
     Uint16 format = AUDIO_S16SYS;
     mix->QuerySpec(&frequency, &format, &channels);
     bytesPerSecond_ = frequency * channels * int(SDL_AUDIO_BITSIZE(format) / 8);

@@ -51,6 +51,11 @@ class Display {
     virtual void PresentRuns(const FrameChange&) {}
 };
 
+// The mixer's rate and the frames it renders at a time, the window's and the page's alike: sound
+// effects need no quicker answer, and every buffer wakes the sound thread once.
+inline constexpr int kSoundFrequency = 44100;
+inline constexpr int kSoundBufferFrames = 1024;
+
 class SoundDevice {
   public:
     virtual ~SoundDevice() = default;
