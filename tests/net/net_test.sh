@@ -239,6 +239,10 @@ for case in "$@"; do
             --ticks 100000 --script "$work/p1.txt" --record "$work/rejoin.host.kdr" >"$work/rejoin.host" 2>&1 &
         hostPid=$!
         sleep 0.3
+        # A spectator watches throughout: the hold and the catch-up must not part its game.
+        "$kordavel" --headless --root "$root" --watch "127.0.0.1:$((port + 1))" \
+            --record "$work/rejoin.watch.kdr" >"$work/rejoin.watch" 2>&1 &
+        watchPid=$!
         { cat "$work/p2.txt"; echo "1500 dump $work/at1500.json"; } | sort -n -s -k1,1 >"$work/p2-kill.txt"
         "$kordavel" --headless --root "$root" --realtime --join "127.0.0.1:$((port + 1))" --ticks $leaveAt \
             --script "$work/p2-kill.txt" >"$work/rejoin.first" 2>&1 &
@@ -259,13 +263,16 @@ for case in "$@"; do
         joinCode=$?
         wait $hostPid
         hostCode=$?
+        wait $watchPid
+        watchCode=$?
         kill "$relayPid" 2>/dev/null; wait "$relayPid" 2>/dev/null
-        [ "$hostCode" = 0 ] && [ "$joinCode" = 0 ] || fail "rejoin: exit codes host $hostCode, joiner $joinCode: $(tail -3 "$work/rejoin.host" "$work/rejoin.join")"
+        [ "$hostCode" = 0 ] && [ "$joinCode" = 0 ] && [ "$watchCode" = 0 ] || fail "rejoin: exit codes host $hostCode, joiner $joinCode, spectator $watchCode: $(tail -3 "$work/rejoin.host" "$work/rejoin.join" "$work/rejoin.watch")"
         want=$(final "$work/rejoin.host")
         [ "$(final "$work/rejoin.join")" = "$want" ] || fail "rejoin: the joiner ended on $(final "$work/rejoin.join"), the host on $want"
+        [ "$(final "$work/rejoin.watch")" = "$want" ] || fail "rejoin: the spectator ended on $(final "$work/rejoin.watch"), the host on $want"
         ended=$(echo "$want" | sed 's/ticks=\([0-9]*\).*/\1/')
         [ "${ended:-0}" -ge $leaveAt ] && [ "${ended:-0}" -le $((leaveAt + 8)) ] || fail "rejoin: the game ended at tick $ended, not where the joiner's --ticks $leaveAt put it"
-        for side in host join; do
+        for side in host join watch; do
             got=$("$kordavel" --root "$root" --replay "$work/rejoin.$side.kdr" --verify | tail -1)
             [ "$got" = "$want" ] || fail "rejoin: the $side's replay ends on $got, the game on $want"
         done
