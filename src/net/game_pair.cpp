@@ -26,47 +26,6 @@ uint32_t MaskOf(TickInputs inputs) {
 
 }  // namespace
 
-// The graphics, font and sound from disk; the settings and the level records are the host's,
-// from memory; nothing is written.
-class GamePair::Files : public kdv::FileSystem {
-  public:
-    Files(kdv::FileSystem& disk, const std::string& settings, const std::vector<uint8_t>& levels)
-        : disk_(disk), settings_(settings.begin(), settings.end()), levels_(levels) {}
-    bool CanOpen(const std::string& path) override { return Held(path) || disk_.CanOpen(path); }
-    std::optional<uint64_t> Size(const std::string& path) override {
-        if (auto* held = Held(path)) return held->size();
-        return disk_.Size(path);
-    }
-    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
-                                             size_t length) override {
-        const std::vector<uint8_t>* held = Held(path);
-        if (!held) return disk_.Read(path, offset, length);
-        if (offset >= held->size()) return std::vector<uint8_t>{};
-        const size_t n = size_t(std::min<uint64_t>(length, held->size() - offset));
-        return std::vector<uint8_t>(held->begin() + long(offset), held->begin() + long(offset + n));
-    }
-    void Append(const std::string& path, const std::vector<uint8_t>&) override {
-        throw kdv::FileError("\"" + path + "\" is not written during a network game");
-    }
-    bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
-
-  private:
-    const std::vector<uint8_t>* Held(const std::string& path) const {
-        if (path == kdv::kSettingsFile) return &settings_;
-        if (path == kdv::kLevelFile) return &levels_;
-        return nullptr;
-    }
-    kdv::FileSystem& disk_;
-    std::vector<uint8_t> settings_, levels_;
-};
-
-// The game's milliseconds follow its ticks, so both machines read the same times.
-class GamePair::TickClock : public kdv::Clock {
-  public:
-    uint32_t TickCount() override { return now; }
-    uint32_t now = 0;
-};
-
 // The confirmed game shows nothing, but draws as a shown game does: its picture is the one
 // recorded, compared and dumped.
 class GamePair::Screen : public kdv::Display {
@@ -99,7 +58,8 @@ GamePair::~GamePair() = default;
 
 std::optional<std::string> GamePair::Start(const GameSetup& setup) {
     hash_ = setup.hash;
-    files_ = std::make_unique<Files>(*setup.disk, setup.settings, setup.levels);
+    files_ = std::make_unique<HostFiles>(*setup.disk, setup.settings, setup.levels,
+                                         "during a network game");
     maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
     screen_ = std::make_unique<Screen>();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/platform/services.h"
+#include "net/host_files.h"
 #include "net/rollback.h"
 #include "replay/format.h"
 
@@ -77,13 +78,11 @@ class GamePair : public Simulation {
     std::optional<replay::Replay> Recording() const;
 
   private:
-    class Files;
-    class TickClock;
     class Screen;
     class Sound;
 
     std::function<uint64_t(const kdv::Game&, long)> hash_;
-    std::unique_ptr<Files> files_;
+    std::unique_ptr<HostFiles> files_;
     std::unique_ptr<replay::MaskInput> maskInput_;
     std::unique_ptr<TickClock> tickClock_;
     std::unique_ptr<Screen> screen_;

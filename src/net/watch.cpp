@@ -28,47 +28,6 @@ constexpr int kCatchUpPerPoll = 64;
 
 }  // namespace
 
-// The host's settings and level records from memory, the graphics, font and sounds from disk;
-// nothing is written.
-class WatchSession::Files : public kdv::FileSystem {
-  public:
-    Files(kdv::FileSystem& disk, const std::string& settings, const std::vector<uint8_t>& levels)
-        : disk_(disk), settings_(settings.begin(), settings.end()), levels_(levels) {}
-    bool CanOpen(const std::string& path) override { return Held(path) || disk_.CanOpen(path); }
-    std::optional<uint64_t> Size(const std::string& path) override {
-        if (auto* held = Held(path)) return held->size();
-        return disk_.Size(path);
-    }
-    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
-                                             size_t length) override {
-        const std::vector<uint8_t>* held = Held(path);
-        if (!held) return disk_.Read(path, offset, length);
-        if (offset >= held->size()) return std::vector<uint8_t>{};
-        const size_t n = size_t(std::min<uint64_t>(length, held->size() - offset));
-        return std::vector<uint8_t>(held->begin() + long(offset), held->begin() + long(offset + n));
-    }
-    void Append(const std::string& path, const std::vector<uint8_t>&) override {
-        throw kdv::FileError("\"" + path + "\" is not written while watching a game");
-    }
-    bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
-
-  private:
-    const std::vector<uint8_t>* Held(const std::string& path) const {
-        if (path == kdv::kSettingsFile) return &settings_;
-        if (path == kdv::kLevelFile) return &levels_;
-        return nullptr;
-    }
-    kdv::FileSystem& disk_;
-    std::vector<uint8_t> settings_, levels_;
-};
-
-// The game's milliseconds follow its ticks, as on the players' machines.
-class WatchSession::TickClock : public kdv::Clock {
-  public:
-    uint32_t TickCount() override { return now; }
-    uint32_t now = 0;
-};
-
 // The game always draws, as the players' confirmed games do, so that its state is theirs;
 // the picture is shown when there is somewhere to show it.
 class WatchSession::Screen : public kdv::Display {
@@ -281,7 +240,7 @@ void WatchSession::Closed(uint32_t code, Clock::time_point now) {
 
 void WatchSession::Begin(const Watch& w, Clock::time_point now) {
     hostName_ = w.host;
-    files_ = std::make_unique<Files>(*o_.disk, w.settings, w.levels);
+    files_ = std::make_unique<HostFiles>(*o_.disk, w.settings, w.levels, "while watching a game");
     input_ = std::make_unique<replay::MaskInput>();
     clock_ = std::make_unique<TickClock>();
     screen_ = std::make_unique<Screen>(o_.display);

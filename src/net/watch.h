@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/platform/services.h"
+#include "net/host_files.h"
 #include "net/protocol.h"
 #include "net/transport.h"
 #include "replay/format.h"
@@ -101,8 +102,6 @@ class WatchSession {
 
   private:
     using Clock = std::chrono::steady_clock;
-    class Files;
-    class TickClock;
     class Screen;
     class Sound;
 
@@ -139,7 +138,7 @@ class WatchSession {
     std::optional<Clock::time_point> anchor_;
     int64_t anchorTick_ = 0;
 
-    std::unique_ptr<Files> files_;
+    std::unique_ptr<HostFiles> files_;
     std::unique_ptr<replay::MaskInput> input_;
     std::unique_ptr<TickClock> clock_;
     std::unique_ptr<Screen> screen_;

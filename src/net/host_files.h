@@ -1,0 +1,37 @@
+#pragma once
+// What a game played from a host's start reads: the host's settings and level records from
+// memory, the graphics, font and sounds from this machine's disk; nothing is written. And a
+// clock whose milliseconds follow the game's ticks, so every machine reads the same times.
+#include <string>
+#include <vector>
+
+#include "core/platform/services.h"
+
+namespace net {
+
+class HostFiles : public kdv::FileSystem {
+  public:
+    // during: what the refused append names ("during a network game").
+    HostFiles(kdv::FileSystem& disk, const std::string& settings,
+              const std::vector<uint8_t>& levels, std::string during);
+    bool CanOpen(const std::string& path) override;
+    std::optional<uint64_t> Size(const std::string& path) override;
+    std::optional<std::vector<uint8_t>> Read(const std::string& path, uint64_t offset,
+                                             size_t length) override;
+    void Append(const std::string& path, const std::vector<uint8_t>&) override;
+    bool Replace(const std::string&, const std::vector<uint8_t>&) override { return true; }
+
+  private:
+    const std::vector<uint8_t>* Held(const std::string& path) const;
+    kdv::FileSystem& disk_;
+    std::vector<uint8_t> settings_, levels_;
+    std::string during_;
+};
+
+class TickClock : public kdv::Clock {
+  public:
+    uint32_t TickCount() override { return now; }
+    uint32_t now = 0;
+};
+
+}  // namespace net
