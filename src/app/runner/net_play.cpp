@@ -25,12 +25,9 @@
 
 namespace runner {
 
-bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options& out,
-                std::string& error) {
-    out.hosting = !options.host.empty();
-    std::string where = out.hosting ? options.host : options.join;
-    std::string code = options.code;
-    if (!out.hosting && where.find_first_of(" \t") != std::string::npos) {
+bool ReachFrom(std::string where, std::string code, bool hosting, net::Address& address,
+               std::string& codeOut, std::string& error) {
+    if (!hosting && where.find_first_of(" \t") != std::string::npos) {
         // "HOST:PORT CODE", or the line the host showed.
         auto invite = net::ParseInvite(where, error);
         if (!invite) return false;
@@ -46,9 +43,20 @@ bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options&
         }
         code = *normal;
     }
-    auto address = net::ParseAddress(where, out.hosting, error);
-    if (!address) return false;
-    out.address = *address;
+    auto parsed = net::ParseAddress(where, hosting, error);
+    if (!parsed) return false;
+    address = *parsed;
+    codeOut = code;
+    return true;
+}
+
+bool NetOptions(const CommandLine& options, kdv::FileSystem& disk, net::Options& out,
+                std::string& error) {
+    out.hosting = !options.host.empty();
+    std::string code;
+    if (!ReachFrom(out.hosting ? options.host : options.join, options.code, out.hosting,
+                   out.address, code, error))
+        return false;
     out.mode = uint8_t(options.netMode);
     out.stage = int32_t(options.stage);
     out.ticks = out.hosting ? options.ticks.value_or(0) : 0;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "adapters/disk_files.h"
+#include "app/runner/net_play.h"
 #include "app/runner/script.h"
 #include "app/runner/state_json.h"
 #include "core/flow/main_form.h"
@@ -25,28 +26,8 @@ void AskToStop(int) {
 
 bool WatchOptionsFor(const CommandLine& options, kdv::FileSystem& disk, net::WatchOptions& out,
                      std::string& error) {
-    std::string where = options.watch;
-    std::string code = options.code;
-    if (where.find_first_of(" \t") != std::string::npos) {
-        // "HOST:PORT CODE", or the line the host showed.
-        auto invite = net::ParseInvite(where, error);
-        if (!invite) return false;
-        where = invite->address;
-        if (code.empty()) code = invite->code;
-    }
-    if (!code.empty()) {
-        auto normal = net::NormalizeCode(code);
-        if (!normal) {
-            error = "\"" + code + "\" is not an invite code (" + std::to_string(net::kCodeLength) +
-                    " letters and digits)";
-            return false;
-        }
-        code = *normal;
-    }
-    auto address = net::ParseAddress(where, false, error);
-    if (!address) return false;
-    out.address = *address;
-    out.inviteCode = code;
+    if (!ReachFrom(options.watch, options.code, false, out.address, out.inviteCode, error))
+        return false;
     out.identity = net::IdentityOf(disk, replay::BuildIdentity());
     out.disk = &disk;
     return true;
