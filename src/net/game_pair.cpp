@@ -13,7 +13,6 @@
 #include "core/sound/sound.h"
 #include "net/shown_game.h"
 #include "recording/recorded_game.h"
-#include "replay/game_state.h"
 #include "replay/mask_input.h"
 
 namespace net {
@@ -89,25 +88,19 @@ std::optional<std::string> GamePair::Start(const GameSetup& setup) {
 }
 
 std::optional<std::string> GamePair::Resume(const GameSetup& setup, int64_t tick,
-                                            const std::vector<uint8_t>& state, int32_t position,
-                                            uint8_t gameItem, uint32_t mask) {
+                                            const MidGame& at) {
     if (auto error = Start(setup)) return error;
-    std::string why;
-    if (!replay::LoadGameState(state, *game_, why))
-        return "The host's game could not be taken up: " + why;
-    game_->SelectLevel.position = position;
-    game_->SelectLevel.gameItem = gameItem;
-    game_->presentCache.valid = false;
-    maskInput_->mask = mask;
+    if (auto why = TakeMidGame(at, *game_)) return "The host's game could not be taken up: " + *why;
+    maskInput_->mask = at.mask;
     tickClock_->now = uint32_t(tick * kdv::kTimerInterval);
-    recorder_->StartFrom(tick, setup.mode, setup.stage, mask, tickClock_->now);
-    shown_->TakeState(*game_, mask);
+    recorder_->StartFrom(tick, at.mask, tickClock_->now);
+    shown_->TakeState(*game_, at.mask);
     shown_->Confirmed(tick + 1);
     return std::nullopt;
 }
 
-std::vector<uint8_t> GamePair::State() const {
-    return replay::SaveGameState(*game_);
+MidGame GamePair::Standing() const {
+    return MidGameOf(*game_, maskInput_->mask);
 }
 
 void GamePair::Save(int64_t tick, TickInputs inputs) {

@@ -54,13 +54,10 @@ class GamePair : public Simulation {
     std::optional<std::string> Start(const GameSetup& setup);
 
     // Starts both games as Start does, then takes the other machine's confirmed game after
-    // tick: its state, the level dialog's choice and the input it last read. The recording
-    // starts there.
-    std::optional<std::string> Resume(const GameSetup& setup, int64_t tick,
-                                      const std::vector<uint8_t>& state, int32_t position,
-                                      uint8_t gameItem, uint32_t mask);
-    // The confirmed game's state, for a player coming back.
-    std::vector<uint8_t> State() const;
+    // tick. The recording starts there.
+    std::optional<std::string> Resume(const GameSetup& setup, int64_t tick, const MidGame& at);
+    // The confirmed game, for a player coming back or a spectator coming in.
+    MidGame Standing() const;
 
     void Save(int64_t tick, TickInputs inputs) override;
     void Load() override;

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "core/controls/settings.h"
+#include "core/game.h"
 #include "core/screen/graphics_pack.h"
+#include "replay/game_state.h"
 
 namespace net {
 
@@ -40,6 +42,20 @@ const std::vector<uint8_t>* HostFiles::Held(const std::string& path) const {
     if (path == kdv::kSettingsFile) return &settings_;
     if (path == kdv::kLevelFile) return &levels_;
     return nullptr;
+}
+
+MidGame MidGameOf(const kdv::Game& game, uint32_t mask) {
+    return {replay::SaveGameState(game), game.SelectLevel.position, game.SelectLevel.gameItem,
+            mask};
+}
+
+std::optional<std::string> TakeMidGame(const MidGame& from, kdv::Game& game) {
+    std::string why;
+    if (!replay::LoadGameState(from.state, game, why)) return why;
+    game.SelectLevel.position = from.position;
+    game.SelectLevel.gameItem = from.gameItem;
+    game.presentCache.valid = false;
+    return std::nullopt;
 }
 
 }  // namespace net

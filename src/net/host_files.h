@@ -2,10 +2,16 @@
 // What a game played from a host's start reads: the host's settings and level records from
 // memory, the graphics, font and sounds from this machine's disk; nothing is written. And a
 // clock whose milliseconds follow the game's ticks, so every machine reads the same times.
+// And the game in progress as one that comes in part-way (a player back, a spectator) takes it.
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/platform/services.h"
+
+namespace kdv {
+struct Game;
+}
 
 namespace net {
 
@@ -33,5 +39,17 @@ class TickClock : public kdv::Clock {
     uint32_t TickCount() override { return now; }
     uint32_t now = 0;
 };
+
+// The confirmed game after a tick: its state, what its level dialog holds (a dump shows it)
+// and the input that tick read.
+struct MidGame {
+    std::vector<uint8_t> state;
+    int32_t position = 1;
+    int32_t gameItem = 0;
+    uint32_t mask = 0;
+};
+MidGame MidGameOf(const kdv::Game& game, uint32_t mask);
+// Puts the state and the level dialog's contents into game; why not, when the state is refused.
+std::optional<std::string> TakeMidGame(const MidGame& from, kdv::Game& game);
 
 }  // namespace net

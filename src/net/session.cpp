@@ -9,7 +9,6 @@
 #include "net/pacing.h"
 #include "net/rollback.h"
 #include "net/spectators.h"
-#include "replay/game_state.h"
 #include "replay/recorder.h"
 
 namespace net {
@@ -254,11 +253,11 @@ void Session::ServeSpectators(Clock::time_point now) {
         // In the middle: the confirmed game as it stands, with what its level dialog holds (a
         // dump shows it) and the input its last tick read.
         game.state = [this](Watch& start) {
-            const kdv::Game& confirmed = *games_->Confirmed();
-            start.state = replay::SaveGameState(confirmed);
-            start.position = confirmed.SelectLevel.position;
-            start.gameItem = confirmed.SelectLevel.gameItem;
-            start.mask = games_->ConfirmedMask();
+            MidGame at = games_->Standing();
+            start.state = std::move(at.state);
+            start.position = at.position;
+            start.gameItem = at.gameItem;
+            start.mask = at.mask;
         };
     }
     spectators_->Poll(now, game);

@@ -85,14 +85,14 @@ void Session::Seated(uint32_t candidate, std::span<const uint8_t> bytes, Clock::
     welcome_->hostName = o_.name;
     Send(*welcome_, true);
     const int64_t confirmed = TicksRun();
-    const kdv::Game& game = *games_->Confirmed();
+    MidGame at = games_->Standing();
     Resume r;
     r.tick = confirmed;
     r.ahead = rollback_->Ahead();
-    r.state = games_->State();
-    r.position = game.SelectLevel.position;
-    r.gameItem = uint8_t(std::clamp(game.SelectLevel.gameItem, 0, 2));
-    r.mask = games_->ConfirmedMask();
+    r.state = std::move(at.state);
+    r.position = at.position;
+    r.gameItem = uint8_t(std::clamp(at.gameItem, 0, 2));
+    r.mask = at.mask;
     r.host = inputs_->LocalAfter(confirmed);
     r.joiner = inputs_->RemoteAfter(confirmed);
     Send(r, true);
@@ -132,7 +132,8 @@ void Session::ResumeGame(const Resume& r, Clock::time_point now) {
     window_ = w.window;
     KeepSeat(w);
     games_ = std::make_unique<GamePair>();
-    if (auto error = games_->Resume(SetupFor(w), r.tick, r.state, r.position, r.gameItem, r.mask)) {
+    if (auto error =
+            games_->Resume(SetupFor(w), r.tick, MidGame{r.state, r.position, r.gameItem, r.mask})) {
         End(EndReason::Error, *error);
         return;
     }

@@ -10,7 +10,6 @@
 #include "core/sound/sound.h"
 #include "net/invite.h"
 #include "recording/recorded_game.h"
-#include "replay/game_state.h"
 #include "replay/mask_input.h"
 
 namespace net {
@@ -274,17 +273,13 @@ void WatchSession::Begin(const Watch& w, Clock::time_point now) {
         return;
     }
     if (w.from > 0) {
-        std::string why;
-        if (!replay::LoadGameState(w.state, *game_, why)) {
-            Stop(End::Error, "The host's game could not be taken: " + why);
+        if (auto why = TakeMidGame({w.state, w.position, w.gameItem, w.mask}, *game_)) {
+            Stop(End::Error, "The host's game could not be taken: " + *why);
             return;
         }
-        game_->SelectLevel.position = w.position;
-        game_->SelectLevel.gameItem = w.gameItem;
         input_->mask = w.mask;
         clock_->now = uint32_t(w.from * kdv::kTimerInterval);
-        game_->presentCache.valid = false;
-        recorder_->RestartFrom(w.from);
+        recorder_->StartFrom(w.from);
     }
     from_ = played_ = have_ = w.from;
     phase_ = Phase::Watching;

@@ -27,17 +27,13 @@ void RecordedGame::Begin() {
     if (recorder_) recorder_->Begin(*game_, *game_->io.files);
 }
 
-void RecordedGame::StartFrom(int64_t ticksBefore, uint8_t mode, int32_t stage, uint32_t mask,
-                             uint32_t clock) {
-    if (recorder_) recorder_->StartFrom(*game_, ticksBefore, mode, stage, mask, clock);
+void RecordedGame::StartFrom(int64_t ticksBefore, std::optional<uint32_t> mask,
+                             std::optional<uint32_t> clock) {
+    if (recorder_) recorder_->StartFrom(*game_, ticksBefore, mask, clock);
 }
 
 bool RecordedGame::Begun() const {
     return recorder_ && recorder_->Begun();
-}
-
-void RecordedGame::RestartFrom(int64_t tick) {
-    if (recorder_) recorder_->RestartFrom(*game_, tick);
 }
 
 void RecordedGame::Tick() {

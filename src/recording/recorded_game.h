@@ -46,10 +46,10 @@ class RecordedGame {
     // force open the recording, and what follows is recorded.
     void Begin();
     bool Begun() const;
-    // The game took a state saved elsewhere after ticksBefore ticks (see Recorder::StartFrom):
-    // the whole run's recording starts from it.
-    void StartFrom(int64_t ticksBefore, uint8_t mode, int32_t stage, uint32_t mask,
-                   uint32_t clock);
+    // The game took a state saved elsewhere, a network game's after ticksBefore ticks: the
+    // whole run's recording starts from it (see Recorder::StartFrom for mask and clock).
+    void StartFrom(int64_t ticksBefore, std::optional<uint32_t> mask = std::nullopt,
+                   std::optional<uint32_t> clock = std::nullopt);
     kdv::Game& Game() const { return *game_; }
 
     // One tick of the frame timer.
@@ -64,10 +64,6 @@ class RecordedGame {
     std::optional<std::string> SelectOk(int stage, int gameItem);
     // Ok on the options dialog: its working copy becomes the settings.
     void OptionsOk();
-
-    // The game now holds a state taken from a network game's tick: the whole run is recorded
-    // from it.
-    void RestartFrom(int64_t tick);
 
     // Each game as it ends (return to the title, the demonstration or the editor, or another
     // game started), once; unset, ended games are dropped.

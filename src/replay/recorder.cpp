@@ -253,22 +253,31 @@ void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
     begun_ = true;
 }
 
-void Recorder::StartFrom(const kdv::Game& game, int64_t ticksBefore, uint8_t mode, int32_t stage,
-                         uint32_t mask, uint32_t clock) {
+void Recorder::StartFrom(const kdv::Game& game, int64_t ticksBefore, std::optional<uint32_t> mask,
+                         std::optional<uint32_t> clock) {
+    // What was recorded before is dropped, ticks still to be written with it.
     pendingTicks_ = 0;
     ticks_ = 0;
-    mask_ = mask;
-    lastClock_ = clock;
     settings_ = SettingsOf(game);
     dialogs_ = DialogsOf(game);
     current_.reset();
     finished_.reset();
-    playing_ = lastStarted_ = GameSpan{mode, stage};
+    if (playing_) lastStarted_ = playing_;
+    if (mask) {
+        mask_ = *mask;
+    } else {
+        // The input the state was taken with, as the game reads it now: the playback starts on it.
+        mask_ = BindingMask(game.Settings, *input_);
+        if (!display_->Sample()) mask_ |= kCannotDrawBit;
+    }
+    if (clock) lastClock_ = *clock;
     if (!whole_) return;
     Track t = NewTrack(game);
-    t.header.mode = mode;
-    t.header.stage = stage;
-    t.header.from = StartState{SaveGameState(game), mask, clock, ticksBefore};
+    if (playing_) {
+        t.header.mode = playing_->mode;
+        t.header.stage = playing_->stage;
+    }
+    t.header.from = StartState{SaveGameState(game), mask_, lastClock_, ticksBefore};
     Event e;
     e.kind = Event::Checkpoint;
     e.hash = CheckpointHash(game);
@@ -495,24 +504,6 @@ Replay Recorder::Cut(const Track& track, std::optional<uint64_t> lastHash) const
     }
     r.header.data[kLevelData].hash = LevelsHash(hashes, r.header.levelsRead);
     return r;
-}
-
-void Recorder::RestartFrom(const kdv::Game& game, int64_t tick) {
-    FlushTicks();
-    settings_ = SettingsOf(game);
-    dialogs_ = DialogsOf(game);
-    current_.reset();
-    if (playing_) lastStarted_ = playing_;
-    // The input the state was taken with, as the game reads it now: the playback starts on it.
-    mask_ = BindingMask(game.Settings, *input_);
-    if (!display_->Sample()) mask_ |= kCannotDrawBit;
-    if (!whole_) return;
-    *whole_ = NewTrack(game);
-    whole_->header.from = StartState{SaveGameState(game), mask_, lastClock_, tick};
-    Event e;
-    e.kind = Event::Checkpoint;
-    e.hash = CheckpointHash(game);
-    AppendEvent(whole_->stream, e);
 }
 
 Replay Recorder::Whole() const {

@@ -32,11 +32,14 @@ class Recorder {
     void Begin(const kdv::Game& game, kdv::FileSystem& files);
     bool Begun() const { return begun_; }
     // After Begin: the game has just taken a state saved elsewhere after ticksBefore ticks of a
-    // game of this mode and starting stage (a joiner that came back into a network game),
-    // with mask as the input that tick read and clock as the clock's reading then. Everything
-    // recorded so far is dropped: the stream starts from this state, as a kept game's does.
-    void StartFrom(const kdv::Game& game, int64_t ticksBefore, uint8_t mode, int32_t stage,
-                   uint32_t mask, uint32_t clock);
+    // network game (a joiner that came back, a spectator that came in), in the game its level
+    // dialog started. Everything recorded so far is dropped: the whole stream starts from this
+    // state, as a kept game's does, and counts its ticks on from there. mask is the input that
+    // tick read, clock the clock's reading then; unset, the input is what the devices read now
+    // and the clock its last reading.
+    void StartFrom(const kdv::Game& game, int64_t ticksBefore,
+                   std::optional<uint32_t> mask = std::nullopt,
+                   std::optional<uint32_t> clock = std::nullopt);
 
     // Call just before each timer tick, and after it.
     void BeforeTick(const kdv::Game& game);
@@ -51,10 +54,6 @@ class Recorder {
     void BeforeAction(const kdv::Game& game);
     void LevelSelected(const kdv::Game& game, int stage, int gameItem);
     void OptionsAccepted(const kdv::Game& game);
-
-    // The game now holds a state taken from elsewhere (a network game's, after its tick): the
-    // whole stream starts again from it, and counts its ticks on from that tick.
-    void RestartFrom(const kdv::Game& game, int64_t tick);
 
     int64_t Ticks() const { return ticks_; }
     // The whole stream since Begin (only when kept).

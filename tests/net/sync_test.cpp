@@ -316,13 +316,11 @@ TEST(NetSync, AJoinerStartedAgainGoesOnFromTheHostsStateAsTheStraightRunDoes) {
             hostRollback.Confirm(false, [](int64_t) { return true; });
         }
         ASSERT_EQ(hostRollback.Confirmed(), at);
-        const kdv::Game& g = *host->Confirmed();
         const auto hostAfter = hostQueue.LocalAfter(at), joinerAfter = hostQueue.RemoteAfter(at);
         EXPECT_EQ(joinerAfter.size(), 3u);
 
         auto joiner = std::make_unique<net::GamePair>();
-        const auto error = joiner->Resume(duel.setup, at, host->State(), g.SelectLevel.position,
-                                          uint8_t(g.SelectLevel.gameItem), host->ConfirmedMask());
+        const auto error = joiner->Resume(duel.setup, at, host->Standing());
         ASSERT_FALSE(error) << *error;
         net::InputQueue queue(net::kMinDelay);
         queue.Resume(at, joinerAfter, hostAfter,

@@ -549,7 +549,7 @@ TEST(ReplayRecorder, AGameTakenUpFromAnothersStateRecordsFromThere) {
     second.rig.clock.now = first.rig.clock.now;
     for (int key : {17, 37}) second.rig.input.SetKey(key, true);  // held at tick 400
     const uint32_t mask = replay::BindingMask(second.rig.g().Settings, second.rig.input);
-    second.recorded.RestartFrom(400);
+    second.recorded.StartFrom(400);
     first.Run(rest, 401, 900);
     second.Run(rest, 401, 900);
     ASSERT_EQ(second.hashes.size(), 500u);
