@@ -180,7 +180,7 @@ void Session::Poll(uint32_t waitMs) {
             phaseSince_ = now;
         } else if (e.kind == Link::Event::Disconnected) {
             Closed(e.code, now);
-            if (retryAt_) break;  // this link is done with
+            if (busy_.Waiting()) break;  // this link is done with
         } else {
             Received(e.bytes, now);
         }
@@ -190,9 +190,8 @@ void Session::Poll(uint32_t waitMs) {
         return;
     }
     const auto now = Clock::now();
-    if (retryAt_ && now >= *retryAt_) {
+    if (busy_.Due(now)) {
         // Knocks again on a host that was busy.
-        retryAt_.reset();
         std::string error;
         link_ = Link::Connect(o_.address, error);
         if (!link_) {
@@ -209,7 +208,7 @@ void Session::Poll(uint32_t waitMs) {
             if (o_.hosting) {
                 if (o_.waitForPeerMs && now - opened_ > std::chrono::milliseconds(o_.waitForPeerMs))
                     End(EndReason::NobodyJoined, "Nobody joined the game.");
-            } else if (!retryAt_ && now - opened_ > std::chrono::milliseconds(kConnectMs)) {
+            } else if (!busy_.Waiting() && now - opened_ > std::chrono::milliseconds(kConnectMs)) {
                 End(EndReason::NoAnswer, "No answer from " + o_.address.host + ":" +
                                              std::to_string(o_.address.port) + ".");
             }
@@ -319,11 +318,7 @@ void Session::Closed(uint32_t code, Clock::time_point now) {
     } else if (!o_.hosting && (phase_ == Phase::Connecting || phase_ == Phase::Handshake) &&
                (code == kClosedBusy || code == kClosedLate)) {
         // Someone else holds the host's slot for now; it is given up within seconds.
-        if (!busySince_) busySince_ = now;
-        if (now - *busySince_ < std::chrono::milliseconds(kBusyRetryMs))
-            retryAt_ = now + std::chrono::milliseconds(250);
-        else
-            End(EndReason::Busy, "The host is busy with another player.");
+        if (!busy_.TurnedAway(now)) End(EndReason::Busy, "The host is busy with another player.");
     } else if (!o_.hosting && code == kClosedCode &&
                (phase_ == Phase::Connecting || phase_ == Phase::Handshake)) {
         End(EndReason::WrongCode,
@@ -600,7 +595,7 @@ std::string Session::Status() const {
             if (o_.hosting)
                 return "Waiting for a player to join on port " + std::to_string(o_.address.port) +
                        "…";
-            return retryAt_ ? "The host is busy; knocking again…" : "Connecting…";
+            return busy_.Waiting() ? "The host is busy; knocking again…" : "Connecting…";
         case Phase::Handshake:
             return "Connected; agreeing on the game…";
         case Phase::Playing:

@@ -19,6 +19,7 @@
 
 #include "core/controls/settings.h"
 #include "core/platform/services.h"
+#include "net/busy_knock.h"
 #include "net/door.h"
 #include "net/handshake.h"
 #include "net/hash_check.h"
@@ -40,10 +41,9 @@ class Pacing;
 class Rollback;
 class Spectators;
 
-constexpr uint32_t kQuietMs = 1000;      // silence after which the game says it waits
-constexpr uint32_t kGiveUpMs = 30000;    // silence after which the peer is given up, to the ms
-constexpr uint32_t kConnectMs = 10000;   // joiner: time to reach the host
-constexpr uint32_t kBusyRetryMs = 6000;  // joiner: how long to knock again on a busy host
+constexpr uint32_t kQuietMs = 1000;     // silence after which the game says it waits
+constexpr uint32_t kGiveUpMs = 30000;   // silence after which the peer is given up, to the ms
+constexpr uint32_t kConnectMs = 10000;  // joiner: time to reach the host
 
 struct Options {
     bool hosting = false;
@@ -173,7 +173,7 @@ class Session {
     uint8_t TurnedAwayWhat() const;
     const std::string& TurnedAwayBuild() const;
     // Joiner: the host is busy and this machine is knocking again.
-    bool Retrying() const { return retryAt_.has_value(); }
+    bool Retrying() const { return busy_.Waiting(); }
     // This player, or the other one, asked to leave the game in progress.
     bool Leaving() const { return leaving_; }
     // Ended, and the goodbye (with any reliable message before it) is still on its way.
@@ -254,7 +254,7 @@ class Session {
     // The other machine's address, for endings and the replay: the host's is the last machine
     // that connected; the joiner's is the host as it was asked to join.
     std::string partner_;
-    std::optional<Clock::time_point> busySince_, retryAt_;
+    BusyKnock busy_;
     Clock::time_point opened_, phaseSince_, lastHeard_, lastSent_, playEnd_;
     std::clock_t cpuStart_ = 0;
 

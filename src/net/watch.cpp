@@ -15,9 +15,8 @@
 namespace net {
 namespace {
 
-constexpr uint32_t kConnectMs = 10000;   // to reach the host
-constexpr uint32_t kBusyRetryMs = 6000;  // to knock again on a host that turns this one away
-constexpr uint32_t kSilentMs = 12000;    // a host silent this long is lost
+constexpr uint32_t kConnectMs = 10000;  // to reach the host
+constexpr uint32_t kSilentMs = 12000;   // a host silent this long is lost
 constexpr auto kAckGap = std::chrono::milliseconds(20);
 constexpr auto kTick = std::chrono::milliseconds(kdv::kTimerInterval);
 // Inputs further ahead than this of those held are not kept (they come again).
@@ -124,15 +123,14 @@ void WatchSession::Poll(uint32_t waitMs) {
             lastHeard_ = now;
         } else if (e.kind == Link::Event::Disconnected) {
             Closed(e.code, now);
-            if (retryAt_ || phase_ == Phase::Ended) break;
+            if (busy_.Waiting() || phase_ == Phase::Ended) break;
         } else {
             Received(e.bytes, now);
         }
         if (phase_ == Phase::Ended) return;
     }
     const auto now = Clock::now();
-    if (retryAt_ && now >= *retryAt_) {
-        retryAt_.reset();
+    if (busy_.Due(now)) {
         std::string error;
         link_ = Link::Connect(o_.address, error);
         if (!link_) {
@@ -144,7 +142,7 @@ void WatchSession::Poll(uint32_t waitMs) {
         opened_ = lastHeard_ = now;
         phase_ = Phase::Connecting;
     }
-    if (phase_ == Phase::Connecting && !retryAt_ &&
+    if (phase_ == Phase::Connecting && !busy_.Waiting() &&
         now - opened_ > std::chrono::milliseconds(kConnectMs)) {
         Stop(End::NoAnswer, "No answer from " + Address() + ".");
         return;
@@ -206,11 +204,7 @@ void WatchSession::Closed(uint32_t code, Clock::time_point now) {
     const bool before = phase_ == Phase::Connecting || phase_ == Phase::Waiting;
     if (before && (code == kClosedBusy || code == kClosedLate)) {
         // Turned away while the host seated its player: knock again for a few seconds.
-        if (!busySince_) busySince_ = now;
-        if (now - *busySince_ < std::chrono::milliseconds(kBusyRetryMs))
-            retryAt_ = now + std::chrono::milliseconds(250);
-        else
-            Stop(End::Busy, "The host kept turning this machine away.");
+        if (!busy_.TurnedAway(now)) Stop(End::Busy, "The host kept turning this machine away.");
         return;
     }
     switch (code) {

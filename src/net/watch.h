@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/platform/services.h"
+#include "net/busy_knock.h"
 #include "net/host_files.h"
 #include "net/protocol.h"
 #include "net/transport.h"
@@ -121,7 +122,7 @@ class WatchSession {
     std::string hostName_;
     int watching_ = 0;
     Clock::time_point opened_, lastHeard_, lastAck_;
-    std::optional<Clock::time_point> busySince_, retryAt_;
+    BusyKnock busy_;
     bool helloSent_ = false;
     bool refused_ = false;
 
