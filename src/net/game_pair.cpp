@@ -10,7 +10,6 @@
 #include "core/flow/main_form.h"
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
-#include "core/sound/sound.h"
 #include "net/shown_game.h"
 #include "recording/recorded_game.h"
 #include "replay/mask_input.h"
@@ -34,24 +33,6 @@ class GamePair::Screen : public kdv::Display {
     bool WantsPixels() const override { return false; }
 };
 
-// The confirmed game is heard only while the game starts; then the shown game plays the
-// sounds. Both count the player's voices, so both take the same path.
-class GamePair::Sound : public kdv::SoundDevice {
-  public:
-    explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
-    void Initialise() override {}
-    void Finalise() override {}
-    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
-    int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
-    void Play(int item, int volume, bool) override {
-        if (heard && outer_) outer_->Play(item, volume, false);
-    }
-    bool heard = true;
-
-  private:
-    kdv::SoundDevice* outer_;
-};
-
 GamePair::GamePair() = default;
 GamePair::~GamePair() = default;
 
@@ -62,7 +43,7 @@ std::optional<std::string> GamePair::Start(const GameSetup& setup) {
     maskInput_ = std::make_unique<replay::MaskInput>();
     tickClock_ = std::make_unique<TickClock>();
     screen_ = std::make_unique<Screen>();
-    sound_ = std::make_unique<Sound>(setup.sound);
+    sound_ = std::make_unique<HostGameSound>(setup.sound);
     auto window = std::make_unique<adapters::VirtualWindow>();
     adapters::VirtualWindow& virtualWindow = *window;
     window_ = std::move(window);

@@ -76,14 +76,14 @@ class GamePair : public Simulation {
 
   private:
     class Screen;
-    class Sound;
 
     std::function<uint64_t(const kdv::Game&, long)> hash_;
     std::unique_ptr<HostFiles> files_;
     std::unique_ptr<replay::MaskInput> maskInput_;
     std::unique_ptr<TickClock> tickClock_;
     std::unique_ptr<Screen> screen_;
-    std::unique_ptr<Sound> sound_;
+    // Heard only while the game starts; then the shown game plays the sounds.
+    std::unique_ptr<HostGameSound> sound_;
     std::unique_ptr<kdv::Window> window_;
     std::unique_ptr<recording::RecordedGame> recorder_;
     std::unique_ptr<kdv::Game> game_;

@@ -5,6 +5,7 @@
 #include "core/controls/settings.h"
 #include "core/game.h"
 #include "core/screen/graphics_pack.h"
+#include "core/sound/sound.h"
 #include "replay/game_state.h"
 
 namespace net {
@@ -42,6 +43,10 @@ const std::vector<uint8_t>* HostFiles::Held(const std::string& path) const {
     if (path == kdv::kSettingsFile) return &settings_;
     if (path == kdv::kLevelFile) return &levels_;
     return nullptr;
+}
+
+int HostGameSound::Count() const {
+    return outer_ ? outer_->Count() : kdv::kSoundEffects;
 }
 
 MidGame MidGameOf(const kdv::Game& game, uint32_t mask) {

@@ -1,8 +1,9 @@
 #pragma once
 // What a game played from a host's start reads: the host's settings and level records from
 // memory, the graphics, font and sounds from this machine's disk; nothing is written. And a
-// clock whose milliseconds follow the game's ticks, so every machine reads the same times.
-// And the game in progress as one that comes in part-way (a player back, a spectator) takes it.
+// clock whose milliseconds follow the game's ticks, so every machine reads the same times; the
+// sounds it plays; and the game in progress as one that comes in part-way (a player back, a
+// spectator) takes it.
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,24 @@ class TickClock : public kdv::Clock {
   public:
     uint32_t TickCount() override { return now; }
     uint32_t now = 0;
+};
+
+// A game's sounds, heard through outer (which may be null) while heard is set. The voices are
+// counted as outer counts them either way, so that the game takes the same path heard or not.
+class HostGameSound : public kdv::SoundDevice {
+  public:
+    explicit HostGameSound(kdv::SoundDevice* outer) : outer_(outer) {}
+    void Initialise() override {}
+    void Finalise() override {}
+    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
+    int Count() const override;
+    void Play(int item, int volume, bool) override {
+        if (heard && outer_) outer_->Play(item, volume, false);
+    }
+    bool heard = true;
+
+  private:
+    kdv::SoundDevice* outer_;
 };
 
 // The confirmed game after a tick: its state, what its level dialog holds (a dump shows it)

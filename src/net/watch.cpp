@@ -7,7 +7,6 @@
 #include "core/flow/game_state.h"
 #include "core/flow/main_form.h"
 #include "core/game.h"
-#include "core/sound/sound.h"
 #include "net/invite.h"
 #include "recording/recorded_game.h"
 #include "replay/mask_input.h"
@@ -43,23 +42,6 @@ class WatchSession::Screen : public kdv::Display {
 
   private:
     kdv::Display* outer_;
-};
-
-// The confirmed game's sounds are the game's: heard as they come, since none is ever taken back.
-class WatchSession::Sound : public kdv::SoundDevice {
-  public:
-    explicit Sound(kdv::SoundDevice* outer) : outer_(outer) {}
-    void Initialise() override {}
-    void Finalise() override {}
-    void LoadBank(std::vector<std::vector<uint8_t>>) override {}
-    int Count() const override { return outer_ ? outer_->Count() : kdv::kSoundEffects; }
-    void Play(int item, int volume, bool) override {
-        if (heard && outer_) outer_->Play(item, volume, false);
-    }
-    bool heard = true;
-
-  private:
-    kdv::SoundDevice* outer_;
 };
 
 WatchSession::WatchSession(WatchOptions options) : o_(std::move(options)) {}
@@ -237,7 +219,7 @@ void WatchSession::Begin(const Watch& w, Clock::time_point now) {
     input_ = std::make_unique<replay::MaskInput>();
     clock_ = std::make_unique<TickClock>();
     screen_ = std::make_unique<Screen>(o_.display);
-    sound_ = std::make_unique<Sound>(o_.sound);
+    sound_ = std::make_unique<HostGameSound>(o_.sound);
     auto window = std::make_unique<adapters::VirtualWindow>();
     adapters::VirtualWindow& virtualWindow = *window;
     window_ = std::move(window);

@@ -104,7 +104,6 @@ class WatchSession {
   private:
     using Clock = std::chrono::steady_clock;
     class Screen;
-    class Sound;
 
     void Received(const std::vector<uint8_t>& bytes, Clock::time_point now);
     void Closed(uint32_t code, Clock::time_point now);
@@ -143,7 +142,8 @@ class WatchSession {
     std::unique_ptr<replay::MaskInput> input_;
     std::unique_ptr<TickClock> clock_;
     std::unique_ptr<Screen> screen_;
-    std::unique_ptr<Sound> sound_;
+    // Heard as they come, since no tick is ever taken back.
+    std::unique_ptr<HostGameSound> sound_;
     std::unique_ptr<kdv::Window> window_;
     std::unique_ptr<recording::RecordedGame> recorder_;
     std::unique_ptr<kdv::Game> game_;
