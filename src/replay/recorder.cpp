@@ -229,6 +229,21 @@ Recorder::Track Recorder::NewTrack(const kdv::Game& game) const {
     return t;
 }
 
+Recorder::Track Recorder::TrackFromHere(const kdv::Game& game, std::optional<GameSpan> span,
+                                        int64_t tick) const {
+    Track t = NewTrack(game);
+    if (span) {
+        t.header.mode = span->mode;
+        t.header.stage = span->stage;
+    }
+    t.header.from = StartState{SaveGameState(game), mask_, lastClock_, tick};
+    Event e;
+    e.kind = Event::Checkpoint;
+    e.hash = CheckpointHash(game);
+    AppendEvent(t.stream, e);
+    return t;
+}
+
 void Recorder::Begin(const kdv::Game& game, kdv::FileSystem& files) {
     game_ = &game;
     for (size_t i = 0; i < kDataFiles.size(); ++i) {
@@ -271,18 +286,7 @@ void Recorder::StartFrom(const kdv::Game& game, int64_t ticksBefore, std::option
         if (!display_->Sample()) mask_ |= kCannotDrawBit;
     }
     if (clock) lastClock_ = *clock;
-    if (!whole_) return;
-    Track t = NewTrack(game);
-    if (playing_) {
-        t.header.mode = playing_->mode;
-        t.header.stage = playing_->stage;
-    }
-    t.header.from = StartState{SaveGameState(game), mask_, lastClock_, ticksBefore};
-    Event e;
-    e.kind = Event::Checkpoint;
-    e.hash = CheckpointHash(game);
-    AppendEvent(t.stream, e);
-    *whole_ = std::move(t);
+    if (whole_) *whole_ = TrackFromHere(game, playing_, ticksBefore);
 }
 
 void Recorder::FlushTicks() {
@@ -392,16 +396,8 @@ void Recorder::AfterTick(const kdv::Game& game) {
     if (playing_ && !current_) {
         // The game's first tick has run: its replay starts from the state it left.
         FlushTicks();
-        current_ = std::make_unique<Track>(NewTrack(game));
-        Header& h = current_->header;
-        h.mode = playing_->mode;
-        h.stage = playing_->stage;
-        h.from = StartState{SaveGameState(game), mask_, lastClock_};
+        current_ = std::make_unique<Track>(TrackFromHere(game, playing_, 0));
         lastStarted_ = playing_;
-        Event e;
-        e.kind = Event::Checkpoint;
-        e.hash = CheckpointHash(game);
-        AppendEvent(current_->stream, e);
     }
     std::optional<uint64_t> hash;
     for (Track* t : {whole_.get(), current_.get()}) {

@@ -32,11 +32,11 @@ class Recorder {
     void Begin(const kdv::Game& game, kdv::FileSystem& files);
     bool Begun() const { return begun_; }
     // After Begin: the game has just taken a state saved elsewhere after ticksBefore ticks of a
-    // network game (a joiner that came back, a spectator that came in), in the game its level
-    // dialog started. Everything recorded so far is dropped: the whole stream starts from this
-    // state, as a kept game's does, and counts its ticks on from there. mask is the input that
-    // tick read, clock the clock's reading then; unset, the input is what the devices read now
-    // and the clock its last reading.
+    // network game (a joiner that came back, a spectator that came in). Everything recorded so
+    // far is dropped: the whole stream starts from this state, as a kept game's does, in the
+    // game being played, and counts its ticks on from there. mask is the input that tick read,
+    // clock the clock's reading then; unset, the input is what the devices read now and the
+    // clock its last reading.
     void StartFrom(const kdv::Game& game, int64_t ticksBefore,
                    std::optional<uint32_t> mask = std::nullopt,
                    std::optional<uint32_t> clock = std::nullopt);
@@ -81,6 +81,9 @@ class Recorder {
     };
 
     Track NewTrack(const kdv::Game& game) const;
+    // A stream from the game's state as it stands, read with the last tick's input and clock,
+    // after tick ticks of the game span (when one is played).
+    Track TrackFromHere(const kdv::Game& game, std::optional<GameSpan> span, int64_t tick) const;
     void FlushTicks();
     void Push(const Event& e);
     void Push(Event::Kind kind, int64_t a, int32_t b = 0);
