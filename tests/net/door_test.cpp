@@ -21,18 +21,19 @@ struct Player {
     adapters::VirtualInput input;
     std::unique_ptr<net::Session> session;
 
-    Player(bool hosting, uint16_t port) {
+    // ticks: the host's length of game (0: until a player leaves); paced: at the window's pace.
+    Player(bool hosting, uint16_t port, int64_t ticks = 300, bool paced = false) {
         net::Options o;
         o.hosting = hosting;
         o.address = {"127.0.0.1", port};
         o.mode = 3;
-        o.ticks = hosting ? 300 : 0;
+        o.ticks = hosting ? ticks : 0;
         o.identity = net::IdentityOf(files, replay::BuildIdentity());
         o.inviteCode = hosting ? net::NewInviteCode() : "";
         o.disk = &files;
         o.input = &input;
         o.hash = [](const kdv::Game& game, long tick) { return runner::StateHash(game, tick); };
-        o.paced = false;
+        o.paced = paced;
         session = std::make_unique<net::Session>(std::move(o));
     }
 };
@@ -138,6 +139,43 @@ TEST(NetDoor, ARealJoinerGetsInAtOnceWhileFiftyStrangersKnock) {
     EXPECT_GE(h.strangers, 25);
     EXPECT_EQ(h.wrongCodes, 0);  // from this machine no code is needed, so none was wrong
     EXPECT_GE(strangers.connects, 75);
+}
+
+// A third machine that asks to join a game under way is turned away as busy: it knocks again
+// for as long as a seat could take to come free, then gives up and says why; the players play on.
+TEST(NetDoor, AThirdMachineKnocksAgainOnAHostThatIsPlayingThenGivesUp) {
+    using namespace std::chrono;
+    const uint16_t port = uint16_t(41000 + getpid() % 900);
+    Player host(true, port, 0, true), joiner(false, port, 0, true);
+    std::string error;
+    ASSERT_TRUE(host.session->Open(error)) << error;
+    ASSERT_TRUE(joiner.session->Open(error)) << error;
+    for (int i = 0; i < 20000 && host.session->CurrentPhase() != net::Phase::Playing; ++i) {
+        host.session->Poll(0);
+        joiner.session->Poll(1);
+    }
+    ASSERT_EQ(host.session->CurrentPhase(), net::Phase::Playing);
+
+    Player third(false, port);
+    ASSERT_TRUE(third.session->Open(error)) << error;
+    const auto knocked = steady_clock::now();
+    bool sawRetrying = false;
+    while (third.session->CurrentPhase() != net::Phase::Ended &&
+           steady_clock::now() - knocked < seconds(20)) {
+        host.session->Poll(0);
+        joiner.session->Poll(0);
+        third.session->Poll(1);
+        sawRetrying = sawRetrying || third.session->Retrying();
+    }
+    const auto waited = steady_clock::now() - knocked;
+    EXPECT_EQ(third.session->Reason(), net::EndReason::Busy) << third.session->Ending();
+    EXPECT_TRUE(sawRetrying);
+    EXPECT_GE(waited, milliseconds(net::kBusyRetryMs));
+    EXPECT_LT(waited, milliseconds(net::kBusyRetryMs + 4000));
+    // A quarter second between knocks, each turned away at once.
+    EXPECT_GE(third.session->GetStats().retries, long(net::kBusyRetryMs / 250 / 2));
+    EXPECT_EQ(host.session->CurrentPhase(), net::Phase::Playing);
+    EXPECT_EQ(joiner.session->CurrentPhase(), net::Phase::Playing);
 }
 
 }  // namespace
