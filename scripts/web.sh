@@ -84,16 +84,21 @@ case "${1:-build}" in
         # What the page costs in headless Chromium: milliseconds to the first frame (from the
         # page's request), bytes transferred, then over SECONDS (20) of the demonstration its
         # wakes and canvas draws a second and the share of a core taken by each kind of Chromium
-        # process; then the same for the floor, the demonstration's drawing alone. FOLDER is
+        # process; then the same for the floor, the demonstration's drawing alone, and for the
+        # floor that also plays its sounds and listens for gamepads: all the page asks of
+        # Chromium, with no game behind it. Last, the page's share less that floor's. FOLDER is
         # another build of the page to weigh the same way (build-web unless given).
         shift
         weigh_options "$@"
         page_start "$serve_dir"
         page=$(page_weigh "$seconds") || true
-        # The floor: the same drawing with nothing behind it, Chromium's own share.
         floor=$(page_weigh "$seconds" "harness=web_floor.js&floor=page") || true
-        echo "$page | chromium-floor: ${floor#floor }"
-        [[ $page == first-frame-ms* && $floor == floor* ]]
+        whole=$(page_weigh "$seconds" "harness=web_floor.js&floor=gamepads,sounds") || true
+        beyond=$(awk -v a="$page" -v b="$whole" 'function cpu(s) { sub(/.*cpu-percent /, "", s);
+            return s + 0 } BEGIN { printf "%.1f", cpu(a) - cpu(b) }')
+        echo "$page | chromium-floor: ${floor#floor } | with-gamepads-and-sounds: ${whole#floor }" \
+            "| page-less-floor $beyond"
+        [[ $page == first-frame-ms* && $floor == floor* && $whole == floor* ]]
         ;;
     floor)
         # The floor drawn each of the given WAYS in turn (scripts/web_floor.js), a line for each:

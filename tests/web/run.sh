@@ -234,7 +234,8 @@ done
 web_sh=$here/../../scripts/web.sh
 line=$("$web_sh" weigh --seconds 3 "$web" 2>&1) || fail "web.sh weigh: $line"
 for figure in first-frame-ms transferred-bytes browser-start-ms wakes-per-s draws-per-s \
-    cpu-percent "(renderer" main gpu browser gamepads audio "| chromium-floor: wakes-per-s"; do
+    cpu-percent "(renderer" main gpu browser gamepads audio "| chromium-floor: wakes-per-s" \
+    "| with-gamepads-and-sounds: wakes-per-s" "| page-less-floor"; do
     grep -qF "$figure " <<<"$line" || fail "web.sh weigh: no \"$figure\" in: $line"
 done
 lines=$("$web_sh" floor --seconds 3 "$web" gamepads,sounds worker 2>&1) || fail "web.sh floor: $lines"
