@@ -585,7 +585,9 @@ uint32_t Session::QuietMs() const {
 uint32_t Session::WaitLeftSeconds() const {
     const uint32_t quiet = QuietMs();
     if (!quiet) return 0;
-    return quiet >= kGiveUpMs ? 0 : (kGiveUpMs - quiet + 999) / 1000;
+    // Past the wait, the game gives up at its next poll; read in between, the count stays on
+    // its last second rather than showing 0.
+    return quiet >= kGiveUpMs ? 1 : (kGiveUpMs - quiet + 999) / 1000;
 }
 
 std::string Session::Status() const {
